@@ -1,0 +1,109 @@
+// Bounded sector reads in 64 KiB system calls.
+#include "device/CDiskReader.h"
+
+#include "device/CDiskRegistry.h"
+#include "engine/FileRecoveryTypes.h"
+#include "util/DebugLog.h"
+#include "util/TextUtil.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr unsigned int READ_CHUNK_BYTES = 65536;
+
+constexpr off_t AT_FILE_POSITION = -1;
+
+// Reads nBytes to pBuffer at llOffset (or the file position); returns the bytes that arrived
+// and whether the last read failed. Positioned reads leave no shared file offset behind.
+unsigned int ReadChunked(int nFd, unsigned char* pBuffer, unsigned int nBytes, off_t llOffset,
+                         bool& bFailed) {
+    unsigned int nDone = 0;
+    bFailed = false;
+    while (nDone < nBytes) {
+        unsigned int nChunk = std::min(READ_CHUNK_BYTES, nBytes - nDone);
+        ssize_t n = llOffset == AT_FILE_POSITION
+                        ? read(nFd, pBuffer + nDone, nChunk)
+                        : pread(nFd, pBuffer + nDone, nChunk, llOffset + nDone);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            bFailed = true;
+            break;
+        }
+        nDone += static_cast<unsigned int>(n);
+    }
+    return nDone;
+}
+
+} // namespace
+
+CDiskReader::~CDiskReader() {
+    if (m_nFd >= 0)
+        close(m_nFd);
+    m_nFd = -1;
+}
+
+int CDiskReader::Open(const char* pPath, unsigned long long u64Limit) {
+    int nFd = OpenDeviceReadOnly(pPath);
+    if (nFd < 0)
+        return errno;
+    if (m_nFd >= 0)
+        close(m_nFd);
+    m_nFd = nFd;
+    m_u64Limit = u64Limit;
+    return 0;
+}
+
+int CDiskReader::Init(int nDiskNo, unsigned long long u64Limit) {
+    std::string strPath = CDiskRegistry::GetInstance().GetDevicePath(nDiskNo);
+    if (strPath.empty())
+        return ENOENT;
+    return Open(strPath.c_str(), u64Limit);
+}
+
+int CDiskReader::Init(const char16_t* pPath, unsigned long long u64Limit) {
+    if (pPath == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    return Open(Unicode2Ansi(pPath).c_str(), u64Limit);
+}
+
+int CDiskReader::ReadData(unsigned char* pBuffer, int nSectors, long long llStartSector,
+                          int nBytesPerSector, unsigned int* pSectorsRead) {
+    if (nSectors < 0 || nBytesPerSector <= 0 || llStartSector < 0 || pBuffer == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    unsigned long long u64Start = static_cast<unsigned long long>(llStartSector);
+    if (u64Start > m_u64Limit || static_cast<unsigned long long>(nSectors) > m_u64Limit - u64Start)
+        return ERROR_INVALID_PARAMETER;
+    if (m_nFd < 0)
+        return EBADF;
+    off_t llOffset = static_cast<off_t>(u64Start * nBytesPerSector);
+    unsigned long long u64Bytes = static_cast<unsigned long long>(nSectors) * nBytesPerSector;
+    if (u64Bytes > 0xFFFFFFFFull)
+        return ERROR_INVALID_PARAMETER;
+    bool bFailed = false;
+    unsigned int nDone =
+        ReadChunked(m_nFd, pBuffer, static_cast<unsigned int>(u64Bytes), llOffset, bFailed);
+    if (pSectorsRead != nullptr)
+        *pSectorsRead = nDone / nBytesPerSector;
+    if (bFailed) {
+        DebugLog("read %lld at sector %llu (0x%llx)\n", static_cast<long long>(errno),
+                 u64Start + nDone / nBytesPerSector, u64Start + nDone / nBytesPerSector);
+        return ERROR_READ_SHORT;
+    }
+    return 0;
+}
+
+int ReadData(int nFd, unsigned char* pBuffer, int nBytes, unsigned int* pBytesRead) {
+    if (nBytes < 0 || pBuffer == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    bool bFailed = false;
+    unsigned int nDone =
+        ReadChunked(nFd, pBuffer, static_cast<unsigned int>(nBytes), AT_FILE_POSITION, bFailed);
+    if (pBytesRead != nullptr)
+        *pBytesRead = nDone;
+    return bFailed ? ERROR_READ_SHORT : 0;
+}

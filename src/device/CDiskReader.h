@@ -1,0 +1,33 @@
+// Whole-sector reads of a raw device, never past the end of the volume being scanned.
+#pragma once
+
+#include <cstdint>
+
+class CDiskReader {
+public:
+    CDiskReader() = default;
+    CDiskReader(const CDiskReader&) = delete;
+    CDiskReader& operator=(const CDiskReader&) = delete;
+    ~CDiskReader();
+
+    // Opens the registry's disk read-only; the limit is the absolute sector no read may pass.
+    int Init(int nDiskNo, unsigned long long u64Limit);
+    // The same for a device or image path (UTF-16).
+    int Init(const char16_t* pPath, unsigned long long u64Limit);
+    // Reads nSectors whole sectors from nStartSector: 0, 87 past the limit, errno on a failed
+    // seek, 30 on a short read with the whole sectors that arrived in *pSectorsRead.
+    int ReadData(unsigned char* pBuffer, int nSectors, long long llStartSector, int nBytesPerSector,
+                 unsigned int* pSectorsRead);
+
+    int GetFd() const { return m_nFd; }
+    unsigned long long GetLimit() const { return m_u64Limit; }
+
+private:
+    int Open(const char* pPath, unsigned long long u64Limit);
+
+    int m_nFd = -1;
+    unsigned long long m_u64Limit = 0;
+};
+
+// Reads nBytes from the descriptor's current position in 64 KiB system reads; 0 or 30.
+int ReadData(int nFd, unsigned char* pBuffer, int nBytes, unsigned int* pBytesRead);

@@ -1,0 +1,34 @@
+// The one interface every scan engine implements; callers drive engines only through it.
+#pragma once
+
+#include "engine/FileRecoveryTypes.h"
+
+#include <vector>
+
+class IFileRecoveryParse {
+public:
+    virtual int Init(int nDiskNo, long long llStartSector, long long llSectorCount,
+                     char16_t wcDriveLetter) = 0;
+    virtual int Init(const char16_t* pDevicePath, char16_t wcDriveLetter) = 0;
+    virtual int InitCallBack(ScanProgressCallback pScanCallback,
+                             RecoveryProgressCallback pRecoveryCallback, void* pParam,
+                             int nWeight) = 0;
+    // A null name scans the volume into a fresh store; a name reopens that stored result.
+    virtual int ScanDevice(const char16_t* pResultName) = 0;
+    virtual int GetChildrenFileNode(FILE_NODE* pParent, unsigned int nDepth,
+                                    std::vector<FILE_NODE>& vecChildren) = 0;
+    virtual int GetChildrenFileCount(FILE_NODE* pParent, unsigned int nDepth,
+                                     unsigned int& nCount) = 0;
+    virtual unsigned int GetLostFileCount() = 0;
+    virtual int GetFileNodeParentDirPath(FILE_NODE* pNode, char16_t* pOut, int nCapacity) = 0;
+    virtual int SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int nBaseDepth) = 0;
+    virtual int GetUnUsedSectorCount(unsigned long long& u64Start,
+                                     unsigned long long& u64Count) = 0;
+    virtual int InitSearchCallBack(SearchProgressCallback pSearchCallback, void* pParam) = 0;
+    virtual int SearchFileNode(const char16_t* pKey, std::vector<SEARCH_FILE_INFO>& vecOut) = 0;
+    virtual int BuildBitMapInfo() = 0;
+    // Pictures go to a "tmp.<ext>" file whose path is copied out; other files fill the buffer.
+    virtual int PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer,
+                        int& nLength, PreviewProgressCallback pCallback, void* pParam) = 0;
+    virtual ~IFileRecoveryParse() = default;
+};
