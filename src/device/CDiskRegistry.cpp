@@ -7,6 +7,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,6 +65,16 @@ std::string CanonicalPath(const std::string& strPath) {
 
 int OpenDeviceReadOnly(const char* pPath) {
     return open(pPath, O_RDONLY | O_CLOEXEC);
+}
+
+unsigned long long GetDeviceBytes(int nFd) {
+    struct stat st;
+    if (fstat(nFd, &st) != 0)
+        return 0;
+    if (!S_ISBLK(st.st_mode))
+        return static_cast<unsigned long long>(st.st_size);
+    unsigned long long u64Bytes = 0;
+    return ioctl(nFd, BLKGETSIZE64, &u64Bytes) == 0 ? u64Bytes : 0;
 }
 
 CDiskRegistry& CDiskRegistry::GetInstance() {

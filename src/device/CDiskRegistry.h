@@ -34,3 +34,5 @@ private:
 
 // Opens a device or image path read-only: the single place where devices are opened.
 int OpenDeviceReadOnly(const char* pPath);
+// Size in bytes of an open device or image; 0 when unknown.
+unsigned long long GetDeviceBytes(int nFd);

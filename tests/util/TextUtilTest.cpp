@@ -1,5 +1,125 @@
+// Size and time texts, names, paths, free destination names and text conversion.
 #include "util/TextUtil.h"
+#include "fixtures/FixtureUtil.h"
+#include "util/ByteView.h"
+#include "util/CSafeOutputFile.h"
+
 #include <gtest/gtest.h>
-TEST(TextUtil, Placeholder) {
+#include <sys/stat.h>
+
+namespace {
+
+TEST(TextUtil, SizeAndTimeTexts) {
     EXPECT_EQ(GetFileSizeString(1023), "1023 Bytes");
+    EXPECT_EQ(GetFileSizeString(1024), "1.00 KB");
+    EXPECT_EQ(GetFileSizeString(1048576), "1.00 MB");
+    EXPECT_EQ(GetFileSizeString(3LL << 30), "3.00 GB");
+    EXPECT_EQ(GetFileSizeString(5LL << 40), "5.00 TB");
+    EXPECT_EQ(GetTimeString(59), "59 Sec");
+    EXPECT_EQ(GetTimeString(61), "1 Min 1 Sec");
+    EXPECT_EQ(GetTimeString(3725), "1 Hour 2 Min");
 }
+
+TEST(TextUtil, ExtensionsAndPathSplitting) {
+    char szExt[16];
+    EXPECT_EQ(GetExtendName("archive.tar.gz", szExt, sizeof(szExt)), 0);
+    EXPECT_STREQ(szExt, "gz");
+    EXPECT_EQ(GetExtendName("README", szExt, sizeof(szExt)), 87);
+
+    std::string strDrive, strDir, strName, strExt;
+    _splitpath("/a/b.d/file", strDrive, strDir, strName, strExt);
+    EXPECT_EQ(strDir, "/a/b.d/");
+    EXPECT_EQ(strName, "file");
+    EXPECT_EQ(strExt, "");
+    _splitpath("/a/b/", strDrive, strDir, strName, strExt);
+    EXPECT_EQ(strDir, "/a/b/");
+    EXPECT_TRUE(strName.empty() && strExt.empty() && strDrive.empty());
+    _splitpath("x.tar.gz", strDrive, strDir, strName, strExt);
+    EXPECT_EQ(strName, "x.tar");
+    EXPECT_EQ(strExt, ".gz");
+
+    int nCount = 0;
+    GetPathDirIndex(u"/home/user/", nCount);
+    EXPECT_EQ(nCount, 2);
+    GetPathDirIndex(u"/home/user", nCount);
+    EXPECT_EQ(nCount, 2);
+    GetPathDirIndex(u"C:\\a\\b", nCount);
+    EXPECT_EQ(nCount, 2);
+}
+
+TEST(TextUtil, TakenNamesGetTheNextFreeNumber) {
+    CTempDir dir;
+    std::string strPath = dir.File("a.jpg");
+    EXPECT_EQ(GetRealFileName(strPath), strPath);
+    ASSERT_TRUE(WriteFileBytes(strPath, {1}));
+    EXPECT_EQ(GetRealFileName(strPath), dir.File("a(1).jpg"));
+    ASSERT_TRUE(WriteFileBytes(dir.File("a(1).jpg"), {1}));
+    char16_t wszOut[512];
+    ASSERT_EQ(GetRealFileName(strPath.c_str(), wszOut, 512), 0);
+    EXPECT_EQ(Unicode2Ansi(wszOut), dir.File("a(2).jpg"));
+}
+
+TEST(TextUtil, ConversionsAreLosslessAndBounded) {
+    ASSERT_EQ(inner_initUnicodeMap("UTF-8"), 0);
+    EXPECT_EQ(inner_initUnicodeMap("NO-SUCH-CODESET"), -1);
+    EXPECT_EQ(Unicode2Ansi(u"Müller 東京.jpg"), "Müller 東京.jpg");
+    EXPECT_EQ(Ansi2Unicode("Müller 東京.jpg"), u"Müller 東京.jpg");
+    char szSmall[4];
+    EXPECT_EQ(Unicode2Ansi(u"abcdef", szSmall, sizeof(szSmall)), 0);
+    EXPECT_STREQ(szSmall, "abc");
+    char16_t wszSmall[3];
+    EXPECT_EQ(Ansi2Unicode("abcdef", wszSmall, 3), 0);
+    EXPECT_EQ(std::u16string(wszSmall), u"ab");
+
+    const uint8_t utf16le[] = {'M', 0, 0xFC, 0, 0x00, 0xD8, 'x', 0}; // unpaired surrogate
+    EXPECT_EQ(Utf16LEToUtf8(utf16le, 4), "Mü\xEF\xBF\xBDx");
+    const char gbk[] = "\xC4\xE3\xBA\xC3.TXT"; // "你好" in GBK
+    EXPECT_EQ(GbkToUtf8(gbk, sizeof(gbk) - 1), "你好.TXT");
+
+    char szLower[] = "AbC.JPG";
+    EXPECT_EQ(Convert2Lowercase(szLower), 7);
+    EXPECT_STREQ(szLower, "abc.jpg");
+    char szBlank[] = "NAME    ";
+    EXPECT_NO_FATAL_FAILURE(EraseStringTailBlankChar(szBlank, 8));
+    EXPECT_STREQ(szBlank, "NAME");
+}
+
+TEST(ByteView, LoadsNeverLeaveTheBuffer) {
+    const uint8_t bytes[] = {0x01, 0x02, 0x03, 0x04, 0x05};
+    CByteView view(bytes, sizeof(bytes));
+    EXPECT_EQ(*view.U32LE(0), 0x04030201u);
+    EXPECT_EQ(*view.U32BE(1), 0x02030405u);
+    EXPECT_FALSE(view.U32LE(2).has_value());
+    EXPECT_FALSE(view.U16LE(SIZE_MAX).has_value());
+    EXPECT_FALSE(view.Slice(4, SIZE_MAX).has_value());
+    const uint8_t pattern[] = {0x04, 0x05};
+    EXPECT_EQ(*view.Find(pattern, 2), 3u);
+    EXPECT_FALSE(view.Find(pattern, 2, 4).has_value());
+}
+
+TEST(SafeOutputFile, NeverOpensAnExistingFile) {
+    CTempDir dir;
+    std::string strPath = dir.File("out.bin");
+    ASSERT_TRUE(WriteFileBytes(strPath, {9, 9}));
+    CSafeOutputFile file;
+    EXPECT_EQ(file.Create(strPath), EEXIST);
+    EXPECT_EQ(ReadFileBytes(strPath), (std::vector<uint8_t>{9, 9}));
+
+    std::vector<uint8_t> vecData = PatternBytes(300000, 3);
+    std::string strNew = dir.File("new.bin");
+    ASSERT_EQ(file.Create(strNew), 0);
+    ASSERT_EQ(file.Write(vecData.data(), vecData.size()), 0);
+    ASSERT_EQ(file.Close(), 0);
+    EXPECT_EQ(ReadFileBytes(strNew), vecData);
+    struct stat st;
+    ASSERT_EQ(stat(strNew.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+
+    ASSERT_EQ(MakeRecoveryDir(dir.File("folder")), 0);
+    EXPECT_EQ(MakeRecoveryDir(dir.File("folder")), 0);
+    ASSERT_EQ(stat(dir.File("folder").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    EXPECT_EQ(MakeRecoveryDir(strPath), EEXIST);
+}
+
+} // namespace

@@ -1,0 +1,151 @@
+// Boot-sector and superblock field tests; each reads fixed offsets inside the given buffer.
+#include "device/FileSystemRecognisers.h"
+
+#include "util/ByteView.h"
+
+#include <cstring>
+
+namespace {
+
+// BIOS parameter block offsets.
+constexpr size_t BPB_OEM_NAME = 3;
+constexpr size_t BPB_BYTES_PER_SECTOR = 11;
+constexpr size_t BPB_SECTORS_PER_CLUSTER = 13;
+constexpr size_t BPB_RESERVED_SECTORS = 14;
+constexpr size_t BPB_NUMBER_OF_FATS = 16;
+constexpr size_t BPB_ROOT_ENTRIES = 17;
+constexpr size_t BPB_TOTAL_SECTORS_16 = 19;
+constexpr size_t BPB_SECTORS_PER_FAT_16 = 22;
+constexpr size_t BPB_TOTAL_SECTORS_32 = 32;
+constexpr size_t BPB_SECTORS_PER_FAT_32 = 36;
+constexpr size_t BPB_NTFS_TOTAL_SECTORS = 40;
+constexpr size_t BPB_FAT32_TYPE_LABEL = 82;
+constexpr size_t BPB_ENCRYPTED_PATTERN = 480;
+constexpr size_t BOOT_SIGNATURE = 510;
+
+constexpr char NTFS_OEM_NAME[] = "NTFS    ";
+constexpr char BITLOCKER_OEM_NAME[] = "-FVE-FS-";
+constexpr char FAT32_TYPE_LABEL[] = "FAT32   ";
+constexpr uint32_t MAX_FAT_CLUSTERS = 0x0FFFFFF0;
+
+// The FAT-only BPB bytes that an NTFS boot sector keeps zero (the media byte at 21 is not).
+constexpr size_t NTFS_ZERO_BYTES[] = {16, 17, 18, 19, 20, 22, 23, 32, 33, 34, 35};
+
+// ext superblock fields, by offset from the volume start.
+constexpr size_t EXT_INODE_COUNT = 1024;
+constexpr size_t EXT_BLOCK_COUNT = 1028;
+constexpr size_t EXT_FIRST_DATA_BLOCK = 1044;
+constexpr size_t EXT_LOG_BLOCK_SIZE = 1048;
+constexpr size_t EXT_BLOCKS_PER_GROUP = 1056;
+constexpr size_t EXT_INODES_PER_GROUP = 1064;
+constexpr size_t EXT_MAGIC = 1080;
+constexpr size_t EXT_FIRST_INODE = 1108;
+constexpr uint16_t EXT_SUPER_MAGIC = 0xEF53;
+
+bool HasBootSignature(const uint8_t* p) {
+    return p[BOOT_SIGNATURE] == 0x55 && p[BOOT_SIGNATURE + 1] == 0xAA;
+}
+
+bool IsBootSector(const uint8_t* pBuffer, size_t nSize) {
+    return pBuffer != nullptr && nSize >= BOOT_SECTOR_BYTES;
+}
+
+bool MatchesEncryptedPattern(const uint8_t* p) {
+    uint8_t pattern[30];
+    std::memset(pattern, 'x', 8);
+    std::memset(pattern + 8, 0xFF, 19);
+    pattern[27] = 0x00;
+    pattern[28] = 0x1F;
+    pattern[29] = 0x2C;
+    return std::memcmp(p + BPB_ENCRYPTED_PATTERN, pattern, sizeof(pattern)) == 0;
+}
+
+} // namespace
+
+bool IsValidSectorsPerCluster(uint8_t n) {
+    return n != 0 && n <= 64 && (n & (n - 1)) == 0;
+}
+
+bool IsNtfs(const uint8_t* p, size_t nSize) {
+    if (!IsBootSector(p, nSize) || std::memcmp(p + BPB_OEM_NAME, NTFS_OEM_NAME, 8) != 0)
+        return false;
+    if ((LoadU16LE(p + BPB_BYTES_PER_SECTOR) & 0x1FF) != 0)
+        return false;
+    if (LoadU16LE(p + BPB_RESERVED_SECTORS) != 0 ||
+        !IsValidSectorsPerCluster(p[BPB_SECTORS_PER_CLUSTER]))
+        return false;
+    if (LoadU64LE(p + BPB_NTFS_TOTAL_SECTORS) == 0)
+        return false;
+    for (size_t nOffset : NTFS_ZERO_BYTES)
+        if (p[nOffset] != 0)
+            return false;
+    return HasBootSignature(p);
+}
+
+bool IsBitlockerDBR(const uint8_t* p, size_t nSize) {
+    if (!IsBootSector(p, nSize))
+        return false;
+    return std::memcmp(p + BPB_OEM_NAME, BITLOCKER_OEM_NAME, 8) == 0 || MatchesEncryptedPattern(p);
+}
+
+bool IsFullValidFAT16DBR(const uint8_t* p, size_t nSize) {
+    if (!IsBootSector(p, nSize))
+        return false;
+    bool bHasTotal =
+        LoadU16LE(p + BPB_TOTAL_SECTORS_16) != 0 || LoadU32LE(p + BPB_TOTAL_SECTORS_32) != 0;
+    return p[BPB_NUMBER_OF_FATS] != 0 && bHasTotal &&
+           IsValidSectorsPerCluster(p[BPB_SECTORS_PER_CLUSTER]) &&
+           LoadU16LE(p + BPB_SECTORS_PER_FAT_16) != 0 && HasBootSignature(p);
+}
+
+bool IsFullValidFAT32DBR(const uint8_t* p, size_t nSize) {
+    if (!IsBootSector(p, nSize))
+        return false;
+    return std::memcmp(p + BPB_FAT32_TYPE_LABEL, FAT32_TYPE_LABEL, 8) == 0 &&
+           p[BPB_NUMBER_OF_FATS] != 0 && LoadU32LE(p + BPB_TOTAL_SECTORS_32) != 0 &&
+           IsValidSectorsPerCluster(p[BPB_SECTORS_PER_CLUSTER]) &&
+           LoadU32LE(p + BPB_SECTORS_PER_FAT_32) != 0 && HasBootSignature(p);
+}
+
+bool IsFat(const uint8_t* p, size_t nSize) {
+    if (!IsBootSector(p, nSize) || IsBitlockerDBR(p, nSize))
+        return false;
+    uint32_t nBytesPerSector = LoadU16LE(p + BPB_BYTES_PER_SECTOR);
+    uint32_t nSectorsPerCluster = p[BPB_SECTORS_PER_CLUSTER];
+    if (nBytesPerSector == 0 || nBytesPerSector % 512 != 0 || nSectorsPerCluster == 0)
+        return false;
+    uint32_t nFatSize = LoadU16LE(p + BPB_SECTORS_PER_FAT_16);
+    if (nFatSize == 0)
+        nFatSize = LoadU32LE(p + BPB_SECTORS_PER_FAT_32);
+    uint32_t nTotal = LoadU32LE(p + BPB_TOTAL_SECTORS_32);
+    if (nTotal == 0)
+        nTotal = LoadU16LE(p + BPB_TOTAL_SECTORS_16);
+    uint32_t nRootSectors = LoadU16LE(p + BPB_ROOT_ENTRIES) * 32u / nBytesPerSector;
+    // Unsigned arithmetic on purpose: an impossible layout wraps to a huge cluster count.
+    uint32_t nClusters = (nTotal - LoadU16LE(p + BPB_RESERVED_SECTORS) -
+                          nFatSize * p[BPB_NUMBER_OF_FATS] - nRootSectors) /
+                         nSectorsPerCluster;
+    if (nClusters >= MAX_FAT_CLUSTERS)
+        return false;
+    return IsFullValidFAT16DBR(p, nSize) || IsFullValidFAT32DBR(p, nSize);
+}
+
+bool IsExt(const uint8_t* p, size_t nSize) {
+    if (p == nullptr || nSize < EXT_PROBE_BYTES || LoadU16LE(p + EXT_MAGIC) != EXT_SUPER_MAGIC)
+        return false;
+    uint32_t nInodes = LoadU32LE(p + EXT_INODE_COUNT);
+    uint32_t nBlocks = LoadU32LE(p + EXT_BLOCK_COUNT);
+    uint32_t nBlocksPerGroup = LoadU32LE(p + EXT_BLOCKS_PER_GROUP);
+    uint32_t nInodesPerGroup = LoadU32LE(p + EXT_INODES_PER_GROUP);
+    uint32_t nFirstDataBlock = LoadU32LE(p + EXT_FIRST_DATA_BLOCK);
+    uint32_t nFirstInode = LoadU32LE(p + EXT_FIRST_INODE);
+    if (nInodes == 0 || nBlocks == 0 || nBlocksPerGroup == 0 || nInodesPerGroup == 0)
+        return false;
+    if (nFirstInode < 3 || nInodes <= nFirstInode)
+        return false;
+    if ((nInodes - 1) / nInodesPerGroup != (nBlocks - 1 - nFirstDataBlock) / nBlocksPerGroup)
+        return false;
+    uint32_t nLogBlockSize = LoadU32LE(p + EXT_LOG_BLOCK_SIZE) & 0x1F;
+    uint32_t nExpectedFirstBlock = (1024ull << nLogBlockSize) == 1024 ? 1 : 0;
+    return nFirstDataBlock == nExpectedFirstBlock;
+}

@@ -1,0 +1,146 @@
+// Partition tables written by sfdisk and sgdisk into image files, then read back.
+#include "device/CDiskRegistry.h"
+#include "device/CPartitionManager.h"
+#include "fixtures/FixtureUtil.h"
+#include "util/TextUtil.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr uint64_t MiB = 1024 * 1024;
+
+std::string NameOf(const PARTITION_ITEM& item) {
+    char16_t wszName[PARTITION_NAME_UNITS + 1] = {};
+    std::memcpy(wszName, item.wszName, sizeof(item.wszName));
+    return Unicode2Ansi(wszName);
+}
+
+class PartitionManagerTest : public ::testing::Test {
+protected:
+    std::string MakeImage(const std::string& strName, uint64_t u64Bytes) {
+        std::string strPath = m_dir.File(strName);
+        EXPECT_TRUE(
+            RunShell("truncate -s " + std::to_string(u64Bytes) + " " + ShellQuote(strPath)));
+        return strPath;
+    }
+    bool Sfdisk(const std::string& strPath, const std::string& strScript) {
+        return RunShell("printf '" + strScript + "' | sfdisk -q --no-reread " +
+                        ShellQuote(strPath));
+    }
+    std::vector<PARTITION_ITEM> Discover(const std::string& strPath, int nDiskNo = 7) {
+        int nFd = open(strPath.c_str(), O_RDONLY);
+        EXPECT_GE(nFd, 0);
+        std::vector<PARTITION_ITEM> vecItems = m_manager.GetDiskPartitions(nFd, nDiskNo);
+        close(nFd);
+        return vecItems;
+    }
+
+    CTempDir m_dir;
+    CPartitionManager m_manager;
+};
+
+TEST_F(PartitionManagerTest, MbrPrimariesThenLogicalDrivesInChainOrder) {
+    std::string strImage = MakeImage("mbr.img", 64 * MiB);
+    ASSERT_TRUE(Sfdisk(strImage, "label: dos\\n2048,40960,c\\n43008,8192,83\\n51200,,5\\n"
+                                 "52224,4096,83\\n57344,,83\\n"));
+    std::vector<PARTITION_ITEM> vecItems = Discover(strImage);
+    ASSERT_EQ(vecItems.size(), 4u);
+    const uint64_t expected[4][2] = {
+        {2048, 43007}, {43008, 51199}, {52224, 56319}, {57344, 131071}};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(vecItems[i].u64StartSector, expected[i][0]) << i;
+        EXPECT_EQ(vecItems[i].u64EndSector, expected[i][1]) << i;
+        EXPECT_EQ(NameOf(vecItems[i]), "Partition " + std::to_string(i + 1));
+        EXPECT_EQ(vecItems[i].nDiskNo, 7u);
+        EXPECT_STREQ(vecItems[i].szDiskName, "/dev/disk7");
+    }
+    // The count runs on across the disks of one discovery.
+    std::vector<PARTITION_ITEM> vecSecond = Discover(strImage, 8);
+    ASSERT_EQ(vecSecond.size(), 4u);
+    EXPECT_EQ(NameOf(vecSecond[0]), "Partition 5");
+}
+
+TEST_F(PartitionManagerTest, GptWinsOverItsProtectiveMbrAndKeepsNames) {
+    std::string strImage = MakeImage("gpt.img", 64 * MiB);
+    ASSERT_TRUE(RunShell("sgdisk -n 1:2048:+10M -c 1:System -n 2:0:+20M -c 2:Données " +
+                         ShellQuote(strImage) + " >/dev/null"));
+    std::vector<PARTITION_ITEM> vecItems = Discover(strImage);
+    ASSERT_EQ(vecItems.size(), 2u);
+    EXPECT_EQ(vecItems[0].u64StartSector, 2048u);
+    EXPECT_EQ(vecItems[0].u64EndSector, 2048u + 20480 - 1);
+    EXPECT_EQ(NameOf(vecItems[0]), "System");
+    EXPECT_EQ(NameOf(vecItems[1]), "Données");
+}
+
+TEST_F(PartitionManagerTest, GptListsOnlyTheEntriesInsideTheFirstFourKiB) {
+    std::string strImage = MakeImage("gpt30.img", 64 * MiB);
+    std::string strArgs;
+    for (int i = 1; i <= 30; ++i)
+        strArgs += " -n " + std::to_string(i) + ":0:+1M";
+    ASSERT_TRUE(RunShell("sgdisk" + strArgs + " " + ShellQuote(strImage) + " >/dev/null"));
+    std::vector<PARTITION_ITEM> vecItems = Discover(strImage);
+    EXPECT_EQ(vecItems.size(), 24u);
+}
+
+TEST_F(PartitionManagerTest, MbrWhoseFirstEntryIsZeroHasNoItems) {
+    std::string strImage = MakeImage("zero1.img", 16 * MiB);
+    ASSERT_TRUE(Sfdisk(strImage, "label: dos\\n2048,4096,83\\n8192,4096,83\\n"));
+    ASSERT_TRUE(PatchFileBytes(strImage, 446, std::vector<uint8_t>(16, 0)));
+    EXPECT_TRUE(Discover(strImage).empty());
+}
+
+TEST_F(PartitionManagerTest, ExtendedChainPointingBackToItselfEnds) {
+    std::string strImage = MakeImage("loop.img", 16 * MiB);
+    ASSERT_TRUE(Sfdisk(strImage, "label: dos\\n2048,4096,83\\n8192,,5\\n9216,2048,83\\n"));
+    // Second entry of the first extended boot record: type 0x05, relative start 0 (itself).
+    std::vector<uint8_t> link(16, 0);
+    link[4] = 0x05;
+    link[12] = 1;
+    ASSERT_TRUE(PatchFileBytes(strImage, 8192ull * 512 + 446 + 16, link));
+    std::vector<PARTITION_ITEM> vecItems = Discover(strImage);
+    ASSERT_EQ(vecItems.size(), 2u);
+    EXPECT_EQ(vecItems[1].u64StartSector, 9216u);
+}
+
+TEST_F(PartitionManagerTest, TruncatedImageStillListsTheTableAsWritten) {
+    std::string strImage = MakeImage("trunc.img", 16 * MiB);
+    ASSERT_TRUE(Sfdisk(strImage, "label: dos\\n2048,4096,83\\n8192,,5\\n9216,2048,83\\n"));
+    ASSERT_TRUE(RunShell("truncate -s 1024 " + ShellQuote(strImage)));
+    std::vector<PARTITION_ITEM> vecItems = Discover(strImage);
+    // The logical drive's record lies past the end: only the primary survives, unwrapped.
+    ASSERT_EQ(vecItems.size(), 1u);
+    EXPECT_EQ(vecItems[0].u64StartSector, 2048u);
+    EXPECT_EQ(vecItems[0].u64EndSector, 6143u);
+}
+
+TEST_F(PartitionManagerTest, BareFileSystemIsOneWholeDiskVolume) {
+    if (!HaveTool("mkfs.vfat"))
+        GTEST_SKIP() << "mkfs.vfat not installed";
+    std::string strImage = MakeImage("bare.img", 32 * MiB);
+    ASSERT_TRUE(RunShell("mkfs.vfat -F 32 " + ShellQuote(strImage) + " >/dev/null"));
+    std::vector<PARTITION_ITEM> vecItems = Discover(strImage);
+    ASSERT_EQ(vecItems.size(), 1u);
+    EXPECT_EQ(vecItems[0].u64StartSector, 0u);
+    EXPECT_EQ(vecItems[0].u64EndSector, 32 * MiB / 512 - 1);
+}
+
+TEST_F(PartitionManagerTest, RegistryImagesAreDiscoveredAndKeepTheirNumber) {
+    std::string strImage = MakeImage("reg.img", 16 * MiB);
+    ASSERT_TRUE(Sfdisk(strImage, "label: dos\\n2048,4096,83\\n"));
+    CDiskRegistry& registry = CDiskRegistry::GetInstance();
+    int nDisk = registry.AddImage(strImage);
+    ASSERT_GE(nDisk, 0);
+    EXPECT_EQ(registry.AddImage(strImage), nDisk);
+    EXPECT_TRUE(registry.IsImage(nDisk));
+    std::map<int, std::vector<PARTITION_ITEM>> mapItems;
+    EXPECT_EQ(m_manager.GetPartitionItems(mapItems), 1);
+    ASSERT_EQ(mapItems.count(nDisk), 1u);
+    EXPECT_EQ(mapItems[nDisk][0].u64StartSector, 2048u);
+    EXPECT_EQ(registry.AddImage(m_dir.File("missing.img")), -1);
+}
+
+} // namespace
