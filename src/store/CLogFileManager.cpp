@@ -1,0 +1,365 @@
+// The scan-log root, its numbered scan directories and the "config" index of deep scans.
+#include "store/CLogFileManager.h"
+
+#include "store/StoreFileFormat.h"
+#include "util/DebugLog.h"
+#include "util/TextUtil.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr mode_t LOG_DIR_MODE = 0755;
+constexpr mode_t LOG_FILE_MODE = 0644;
+constexpr const char* SCAN_LOG_ROOT_ENV = "ORVANNE_SCANLOG_DIR";
+constexpr const char* SCAN_LOG_SUB_PATH = "Tessaly/ScanLog/";
+
+std::string WithTrailingSlash(std::string strPath) {
+    if (strPath.empty() || strPath.back() != '/')
+        strPath.push_back('/');
+    return strPath;
+}
+
+std::string GetHomeDir() {
+    if (const char* pHome = std::getenv("HOME"); pHome != nullptr && *pHome != '\0')
+        return pHome;
+    if (const passwd* pEntry = getpwuid(getuid()); pEntry != nullptr && pEntry->pw_dir != nullptr)
+        return pEntry->pw_dir;
+    return "/tmp";
+}
+
+// Writes every byte, retrying short writes; 0 or errno.
+int WriteAll(int nFd, const uint8_t* pData, size_t nBytes) {
+    while (nBytes > 0) {
+        ssize_t nDone = write(nFd, pData, nBytes);
+        if (nDone < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        pData += nDone;
+        nBytes -= static_cast<size_t>(nDone);
+    }
+    return 0;
+}
+
+// Removes everything below the open directory without following links out of it.
+void EmptyDirAt(int nDirFd) {
+    DIR* pDir = fdopendir(nDirFd);
+    if (pDir == nullptr) {
+        close(nDirFd);
+        return;
+    }
+    std::vector<std::string> vecNames;
+    while (dirent* pEntry = readdir(pDir)) {
+        if (std::strcmp(pEntry->d_name, ".") != 0 && std::strcmp(pEntry->d_name, "..") != 0)
+            vecNames.emplace_back(pEntry->d_name);
+    }
+    for (const std::string& strName : vecNames) {
+        struct stat st;
+        if (fstatat(nDirFd, strName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode)) {
+            int nSubFd = openat(nDirFd, strName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+            if (nSubFd >= 0)
+                EmptyDirAt(nSubFd);
+            unlinkat(nDirFd, strName.c_str(), AT_REMOVEDIR);
+        } else {
+            unlinkat(nDirFd, strName.c_str(), 0);
+        }
+    }
+    closedir(pDir);
+}
+
+void CopyPath(char (&szField)[LOG_FILE_PATH_BYTES], const char* pText) {
+    std::snprintf(szField, sizeof(szField), "%s", pText == nullptr ? "" : pText);
+}
+
+} // namespace
+
+CLogFileManager::CLogFileManager() {
+    Init();
+}
+
+CLogFileManager* CLogFileManager::GetInstance() {
+    static CLogFileManager instance;
+    if (instance.m_strRoot != GetScanLogRoot())
+        instance.Init();
+    return &instance;
+}
+
+std::string CLogFileManager::GetScanLogRoot() {
+    if (const char* pRoot = std::getenv(SCAN_LOG_ROOT_ENV); pRoot != nullptr && *pRoot != '\0')
+        return WithTrailingSlash(pRoot);
+    std::string strState;
+    if (const char* pState = std::getenv("XDG_STATE_HOME"); pState != nullptr && *pState != '\0')
+        strState = pState;
+    else
+        strState = GetHomeDir() + "/.local/state";
+    return WithTrailingSlash(strState) + SCAN_LOG_SUB_PATH;
+}
+
+uint64_t CLogFileManager::GetFreeSpaceStamp(const char* pPath) {
+    if (pPath == nullptr || pPath[0] != '/')
+        return 0;
+    std::string strPath = pPath;
+    for (;;) {
+        struct statvfs st;
+        if (statvfs(strPath.c_str(), &st) == 0)
+            return uint64_t(st.f_bavail) * st.f_frsize;
+        size_t nSlash = strPath.find_last_of('/');
+        if (strPath == "/" || nSlash == std::string::npos)
+            return 0;
+        strPath.erase(nSlash == 0 ? 1 : nSlash);
+    }
+}
+
+std::u16string CLogFileManager::MakeStoreName(const char* pPrefix, long long llStartSector,
+                                              const SYSTEMTIME& time) {
+    char szName[LOG_FILE_PATH_BYTES];
+    std::snprintf(szName, sizeof(szName), "%s%lld_%d%d%d%d%2d", pPrefix, llStartSector, time.wYear,
+                  time.wMonth, time.wDay, time.wHour, time.wMinute);
+    return Ansi2Unicode(szName);
+}
+
+int CLogFileManager::MakeLogDir(const std::string& strPath) {
+    size_t nPos = 0;
+    while (nPos != std::string::npos) {
+        nPos = strPath.find('/', nPos + 1);
+        std::string strPart = strPath.substr(0, nPos);
+        if (strPart.empty() || strPart == "/")
+            continue;
+        if (mkdir(strPart.c_str(), LOG_DIR_MODE) != 0 && errno != EEXIST)
+            return errno;
+    }
+    return 0;
+}
+
+int CLogFileManager::Init() {
+    m_vecRecords.clear();
+    m_u64CurrentIndex = 0;
+    m_bLoaded = false;
+    m_strLoadedDir.clear();
+    m_strRoot = GetScanLogRoot();
+    if (int nErr = MakeLogDir(m_strRoot); nErr != 0)
+        DebugLog("create scan-log root %s failed: %d\n", m_strRoot.c_str(), nErr);
+
+    std::string strIndex = m_strRoot + LOG_INDEX_FILE_NAME;
+    std::string strTemp = m_strRoot + LOG_INDEX_TEMP_FILE_NAME;
+    // A save cut short between writing the new index and replacing the old one.
+    if (access(strIndex.c_str(), F_OK) != 0 && access(strTemp.c_str(), F_OK) == 0)
+        rename(strTemp.c_str(), strIndex.c_str());
+    return LoadIndex(strIndex);
+}
+
+int CLogFileManager::LoadIndex(const std::string& strIndexPath) {
+    int nFd = open(strIndexPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, LOG_FILE_MODE);
+    if (nFd < 0)
+        return 87;
+    struct stat st;
+    if (fstat(nFd, &st) != 0 || st.st_size == 0) {
+        close(nFd);
+        return 87;
+    }
+    std::vector<uint8_t> vecBytes(static_cast<size_t>(st.st_size));
+    size_t nRead = 0;
+    int nResult = 0;
+    while (nRead < vecBytes.size()) {
+        ssize_t n = pread(nFd, vecBytes.data() + nRead, vecBytes.size() - nRead, nRead);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            nResult = n == 0 ? 30 : errno;
+            break;
+        }
+        nRead += static_cast<size_t>(n);
+    }
+    close(nFd);
+    if (!ParseLogIndex(vecBytes.data(), nRead, m_u64CurrentIndex, m_vecRecords))
+        return nResult != 0 ? nResult : 87;
+    return nResult;
+}
+
+std::string CLogFileManager::GetLogFileDirPath() const {
+    if (m_bLoaded)
+        return m_strLoadedDir;
+    return m_strRoot + std::to_string(m_u64CurrentIndex) + "/";
+}
+
+void CLogFileManager::GetLogFileDirPath(char* pOut, size_t nCapacity) const {
+    if (pOut != nullptr && nCapacity > 0)
+        std::snprintf(pOut, nCapacity, "%s", GetLogFileDirPath().c_str());
+}
+
+void CLogFileManager::AddDirIndex() {
+    ++m_u64CurrentIndex;
+    m_bLoaded = false;
+    m_strLoadedDir.clear();
+    DeleteLogFileDir(GetLogFileDirPath().c_str());
+}
+
+void CLogFileManager::ReduceDirIndex() {
+    --m_u64CurrentIndex;
+}
+
+int CLogFileManager::GetLogFileNameByFileType(const std::string& strDir, const char* pPrefix,
+                                              std::string& strOut) const {
+    DIR* pDir = opendir(strDir.c_str());
+    if (pDir == nullptr) {
+        DebugLog("open dir failed\n");
+        return errno;
+    }
+    std::vector<std::string> vecNames;
+    while (dirent* pEntry = readdir(pDir)) {
+        if (std::strcmp(pEntry->d_name, ".") != 0 && std::strcmp(pEntry->d_name, "..") != 0)
+            vecNames.emplace_back(pEntry->d_name);
+    }
+    closedir(pDir);
+    std::sort(vecNames.begin(), vecNames.end());
+    for (const std::string& strName : vecNames) {
+        if (pPrefix != nullptr && strName.find(pPrefix) != std::string::npos) {
+            strOut = strName;
+            return 0;
+        }
+    }
+    return ENOENT;
+}
+
+LOG_FILE_INFO* CLogFileManager::FindRecord(int nDiskNo, uint64_t u64StartSector,
+                                           uint64_t u64SectorCount) {
+    for (LOG_FILE_INFO& info : m_vecRecords) {
+        if (info.nDiskNo == nDiskNo && info.u64StartSector == u64StartSector &&
+            info.u64SectorCount == u64SectorCount)
+            return &info;
+    }
+    return nullptr;
+}
+
+int CLogFileManager::LoadRecoveryLogInfo(const char* pDevicePath, int nDiskNo,
+                                         uint64_t u64StartSector, uint64_t u64SectorCount,
+                                         LOG_FILE_INFO* pOut) {
+    uint64_t u64Stamp = GetFreeSpaceStamp(pDevicePath);
+    m_bLoaded = false;
+    m_strLoadedDir.clear();
+    const LOG_FILE_INFO* pInfo = FindRecord(nDiskNo, u64StartSector, u64SectorCount);
+    if (pInfo == nullptr)
+        return 0;
+    if (pInfo->u64FreeSpaceStamp != u64Stamp) {
+        std::string strStaleDir = pInfo->szLogDirPath;
+        DeleteLogFileDir(strStaleDir.c_str());
+        return 0;
+    }
+    m_bLoaded = true;
+    m_strLoadedDir = pInfo->szLogDirPath;
+    if (pOut != nullptr)
+        *pOut = *pInfo;
+    return 1;
+}
+
+int CLogFileManager::SaveLogFileInfo(const char* pDevicePath, int nDiskNo, uint64_t u64StartSector,
+                                     uint64_t u64SectorCount, uint64_t u64RunStart,
+                                     uint64_t u64RunLength, uint64_t u64RunDone,
+                                     uint64_t u64SectorsDone, uint64_t u64FilesFound,
+                                     const char* pLogDirPath, const char* pImagePath) {
+    uint64_t u64Stamp = 0;
+    if (pImagePath == nullptr || pImagePath[0] == '\0') {
+        u64Stamp = GetFreeSpaceStamp(pDevicePath);
+        LOG_FILE_INFO* pFound = FindRecord(nDiskNo, u64StartSector, u64SectorCount);
+        if (pFound != nullptr && pFound->u64FreeSpaceStamp == u64Stamp) {
+            LOG_FILE_INFO& info = *pFound;
+            info.u64RunStart = u64RunStart;
+            info.u64RunLength = u64RunLength;
+            info.u64RunDone = u64RunDone;
+            info.u64SectorsDone = u64SectorsDone;
+            info.u64FilesFound = u64FilesFound;
+            return SaveLogConfigFile();
+        }
+        if (pFound != nullptr) {
+            std::string strStaleDir = pFound->szLogDirPath;
+            DeleteLogFileDir(strStaleDir.c_str());
+        }
+    }
+    LOG_FILE_INFO info{};
+    info.nDiskNo = nDiskNo;
+    info.u64StartSector = u64StartSector;
+    info.u64SectorCount = u64SectorCount;
+    info.u64RunStart = u64RunStart;
+    info.u64RunLength = u64RunLength;
+    info.u64RunDone = u64RunDone;
+    info.u64SectorsDone = u64SectorsDone;
+    info.u64FilesFound = u64FilesFound;
+    info.u64FreeSpaceStamp = u64Stamp;
+    CopyPath(info.szImagePath, pImagePath);
+    CopyPath(info.szLogDirPath, pLogDirPath);
+    m_vecRecords.push_back(info);
+    return SaveLogConfigFile();
+}
+
+bool CLogFileManager::IsInsideRoot(const std::string& strDir) const {
+    if (strDir.size() <= m_strRoot.size() || strDir.compare(0, m_strRoot.size(), m_strRoot) != 0)
+        return false;
+    std::string strRest = "/" + strDir.substr(m_strRoot.size()) + "/";
+    return strRest.find("/../") == std::string::npos && strRest.find("/./") == std::string::npos &&
+           strRest != "//";
+}
+
+void CLogFileManager::DeleteLogFileDir(const char* pDir) {
+    if (pDir == nullptr)
+        return;
+    std::string strDir = pDir;
+    auto it = std::find_if(m_vecRecords.begin(), m_vecRecords.end(), [&](const LOG_FILE_INFO& i) {
+        return strcasecmp(i.szLogDirPath, pDir) == 0;
+    });
+    if (it != m_vecRecords.end())
+        m_vecRecords.erase(it);
+    // The index is read from disk: a damaged record must not be able to name a foreign folder.
+    if (!IsInsideRoot(strDir)) {
+        DebugLog("refuse to delete %s: outside the scan-log root\n", strDir.c_str());
+        return;
+    }
+    int nDirFd = open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (nDirFd < 0)
+        return;
+    EmptyDirAt(nDirFd);
+    while (strDir.size() > 1 && strDir.back() == '/')
+        strDir.pop_back();
+    rmdir(strDir.c_str());
+}
+
+int CLogFileManager::SaveLogConfigFile() {
+    std::string strIndex = m_strRoot + LOG_INDEX_FILE_NAME;
+    std::string strTemp = m_strRoot + LOG_INDEX_TEMP_FILE_NAME;
+    int nFd = open(strTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, LOG_FILE_MODE);
+    if (nFd < 0)
+        return errno;
+    std::vector<uint8_t> vecBytes = FormatLogIndex(m_u64CurrentIndex, m_vecRecords);
+    int nResult = WriteAll(nFd, vecBytes.data(), vecBytes.size());
+    // The new index must be on disk before it replaces the old one.
+    if (nResult == 0 && fsync(nFd) != 0)
+        nResult = errno;
+    if (close(nFd) != 0 && nResult == 0)
+        nResult = errno;
+    if (nResult != 0) {
+        unlink(strTemp.c_str());
+        return nResult;
+    }
+    if (rename(strTemp.c_str(), strIndex.c_str()) != 0)
+        return errno;
+    int nRootFd = open(m_strRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (nRootFd >= 0) {
+        fsync(nRootFd);
+        close(nRootFd);
+    }
+    return 0;
+}

@@ -1,0 +1,574 @@
+// Node file, relation file and folder-info file of one engine's scan, and the queries on them.
+#include "store/CScanResultFileManager.h"
+
+#include "store/CLogFileManager.h"
+#include "store/StoreFileFormat.h"
+#include "util/DebugLog.h"
+#include "util/TextUtil.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace {
+
+constexpr mode_t STORE_FILE_MODE = 0644;
+constexpr size_t STORE_NAME_BYTES = 256;
+constexpr size_t SEARCH_KEY_BYTES = 4096;
+constexpr const char* OTHER_SEARCH_MARK = ".other";
+// Beyond this node-file size a search for files of unknown type is not offered.
+constexpr uint64_t OTHER_SEARCH_MAX_BYTES = 0x7FFFFFF;
+
+constexpr const char* PICTURE_EXTENSIONS =
+    "*.bmp|*.gif|*.jpg|*.jpeg|*.png|*.psd|*.tif|*.tiff|*.pcx|*.scr|*.ico|*.nef|*.nrw|*.crw|*.cr2|"
+    "*.sr2|*.arw|*.srf|*.divu|*.pgm|*.k25|*.kdc|*.dcr|*.raf|*.iff|*.pbm|*.mef|*.jp2|*.mos|*.x3f|"
+    "*.orf|*.erf|*.indd|*.pef|*.psp|*.mrw|*.dng|*.raw|*.pct|*.tga|*.thm|*.icns|";
+constexpr const char* MUSIC_EXTENSIONS =
+    "*.mp3|*.wav|*.ape|*.aiff|*.rps|*.mid|*.midi|*.m4a|*.m4p|*.au|*.ogg|*.wma|*.rm|*.ra|*.acd|"
+    "*.amr|*.at3|*.caf|*.dss|*.m4r|*.nra|*.snd";
+constexpr const char* DOCUMENT_EXTENSIONS =
+    "*.doc|*.xls|*.ppt|*.odt|*.ods|*.pdf|*.docx|*.xlsx|*.pptx|*.ole|*.txt|*.xml|*.chm|*.htm|"
+    "*.html|*.pst|*.dbx|*.wps|*.dps|*.et|*.one|*.mpp|*.mdb|*.accdb";
+constexpr const char* VIDEO_EXTENSIONS =
+    "*.rmvb|*.rm|*.mpeg|*.mov|*.avi|*.wmv|*.asf|*.mp4|*.flv|*.fla|*.swf|*.m4v|*.3gp|*.dv|*.3g2|"
+    "*.m4b|*.mkv|*.mts|*.divx|*.ogm|*.moi|*.vob|*.ajp|*.f4v|*.mqv|*.svi|*.vid|*.tod|*.hdmov|"
+    "*.mod|*.mxf|*.lrv|";
+constexpr const char* ARCHIVE_EXTENSIONS =
+    "*.zip|*.rar|*.gzip|*.tar|*.7z|*.cab|*.arj|*.lzh|*.ace|*.gz|*.uue|*.bz2|*.jar|*.iso|*.exe|"
+    "*.dmg|";
+
+// The lower-case text after the last '.' of the name; empty when there is none.
+std::string LowerExtension(const char* pName) {
+    const char* pDot = std::strrchr(pName, '.');
+    if (pDot == nullptr)
+        return std::string();
+    std::string strExt = pDot + 1;
+    GetCharLowerA(strExt.data());
+    return strExt;
+}
+
+// Damaged pictures are hidden from lists and searches: previews of them only show garbage.
+bool IsDamagedPicture(const FILE_NODE& node) {
+    if (node.nDataHealth != 0)
+        return false;
+    std::string strExt = LowerExtension(node.szFileName);
+    return !strExt.empty() && std::strstr(PICTURE_EXTENSIONS, strExt.c_str()) != nullptr;
+}
+
+// Files before folders, then names without regard to case.
+bool NodeLess(const FILE_NODE& a, const FILE_NODE& b) {
+    if ((a.bIsDir == 0) != (b.bIsDir == 0))
+        return a.bIsDir == 0;
+    return strcasecmp(a.szFileName, b.szFileName) < 0;
+}
+
+void SortNodes(std::vector<FILE_NODE>& vecNodes, size_t nFrom) {
+    std::stable_sort(vecNodes.begin() + static_cast<std::ptrdiff_t>(nFrom), vecNodes.end(),
+                     NodeLess);
+}
+
+int PWriteAll(int nFd, const void* pData, size_t nBytes, uint64_t u64Offset) {
+    const auto* p = static_cast<const uint8_t*>(pData);
+    while (nBytes > 0) {
+        ssize_t nDone = pwrite(nFd, p, nBytes, static_cast<off_t>(u64Offset));
+        if (nDone < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        p += nDone;
+        nBytes -= static_cast<size_t>(nDone);
+        u64Offset += static_cast<uint64_t>(nDone);
+    }
+    return 0;
+}
+
+// 0, ERROR_READ_SHORT when the file ends first, or errno.
+int PReadAll(int nFd, void* pData, size_t nBytes, uint64_t u64Offset) {
+    auto* p = static_cast<uint8_t*>(pData);
+    while (nBytes > 0) {
+        ssize_t nDone = pread(nFd, p, nBytes, static_cast<off_t>(u64Offset));
+        if (nDone < 0 && errno == EINTR)
+            continue;
+        if (nDone < 0)
+            return errno;
+        if (nDone == 0)
+            return ERROR_READ_SHORT;
+        p += nDone;
+        nBytes -= static_cast<size_t>(nDone);
+        u64Offset += static_cast<uint64_t>(nDone);
+    }
+    return 0;
+}
+
+int ReadWholeFile(int nFd, std::vector<uint8_t>& vecOut) {
+    struct stat st;
+    if (fstat(nFd, &st) != 0)
+        return errno;
+    vecOut.resize(static_cast<size_t>(st.st_size));
+    return PReadAll(nFd, vecOut.data(), vecOut.size(), 0);
+}
+
+int RewriteFile(int nFd, const void* pData, size_t nBytes) {
+    if (nFd < 0)
+        return EBADF;
+    if (int nErr = PWriteAll(nFd, pData, nBytes, 0); nErr != 0)
+        return nErr;
+    return ftruncate(nFd, static_cast<off_t>(nBytes)) == 0 ? 0 : errno;
+}
+
+int OpenStoreFile(const std::string& strPath) {
+    return open(strPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, STORE_FILE_MODE);
+}
+
+void CloseFd(int& nFd) {
+    if (nFd >= 0)
+        close(nFd);
+    nFd = -1;
+}
+
+FILE_NODE MakeFolderNode(const char* pName, uint32_t nFileIndex, uint32_t nClusterNo) {
+    FILE_NODE node{};
+    node.bIsDir = 1;
+    node.nFileIndex = nFileIndex;
+    node.nClusterNo = nClusterNo;
+    std::snprintf(node.szFileName, sizeof(node.szFileName), "%s", pName);
+    return node;
+}
+
+} // namespace
+
+CScanResultFileManager::CScanResultFileManager() = default;
+
+CScanResultFileManager::~CScanResultFileManager() {
+    Close();
+    delete[] m_pWriteBuf;
+}
+
+void CScanResultFileManager::Close() {
+    if (m_nNodeFd >= 0)
+        FlushBufToFile();
+    CloseFd(m_nNodeFd);
+    CloseFd(m_nRelationFd);
+    CloseFd(m_nDirInfoFd);
+    m_nBufferedBytes = 0;
+    m_nNodeCount = 0;
+    m_u64CreatedBytes = 0;
+    m_mapRelation.clear();
+    m_vecDirInfo.clear();
+}
+
+int CScanResultFileManager::Init(const char16_t* pName) {
+    Close();
+    char szName[STORE_NAME_BYTES];
+    inner_uni2str(szName, pName, sizeof(szName), -1);
+    if (pName == nullptr || szName[0] == '\0' || std::strchr(szName, '/') != nullptr ||
+        std::strcmp(szName, ".") == 0 || std::strcmp(szName, "..") == 0)
+        return ERROR_INVALID_PARAMETER;
+
+    std::string strDir = CLogFileManager::GetInstance()->GetLogFileDirPath();
+    if (int nErr = CLogFileManager::MakeLogDir(strDir); nErr != 0)
+        DebugLog("create scan directory %s failed: %d\n", strDir.c_str(), nErr);
+    m_strNodePath = strDir + szName;
+    m_strRelationPath = m_strNodePath + RELATION_FILE_SUFFIX;
+    m_strDirInfoPath = m_strNodePath + DIR_INFO_FILE_SUFFIX;
+
+    m_nNodeFd = OpenStoreFile(m_strNodePath);
+    if (m_nNodeFd < 0)
+        return errno;
+    m_nRelationFd = OpenStoreFile(m_strRelationPath);
+    if (m_nRelationFd < 0) {
+        int nErr = errno;
+        CloseFd(m_nNodeFd);
+        return nErr;
+    }
+    struct stat st;
+    if (fstat(m_nNodeFd, &st) != 0)
+        return errno;
+    // New nodes continue the existing numbering; a torn trailing record is overwritten.
+    uint64_t u64WholeNodes = static_cast<uint64_t>(st.st_size) / NODE_BYTES;
+    m_nNodeCount = static_cast<uint32_t>(std::min<uint64_t>(u64WholeNodes, UINT32_MAX));
+    m_u64CreatedBytes = uint64_t(m_nNodeCount) * NODE_BYTES;
+
+    int nLoadResult = LoadRelationFile();
+    if (m_pWriteBuf == nullptr)
+        m_pWriteBuf = new (std::nothrow) uint8_t[m_nBufferCapacity];
+    int nResult = m_pWriteBuf == nullptr ? ERROR_NOT_ENOUGH_MEMORY : 0;
+
+    m_nDirInfoFd = OpenStoreFile(m_strDirInfoPath);
+    int nDirResult = m_nDirInfoFd >= 0 ? LoadDirInfoFile() : 0;
+    if (nResult == 0)
+        nResult = nLoadResult != 0 ? nLoadResult : nDirResult;
+    return nResult;
+}
+
+int CScanResultFileManager::LoadRelationFile() {
+    std::vector<uint8_t> vecText;
+    int nErr = ReadWholeFile(m_nRelationFd, vecText);
+    if (nErr != 0)
+        return nErr;
+    nErr = ParseRelationText(reinterpret_cast<const char*>(vecText.data()), vecText.size(),
+                             m_mapRelation);
+    if (nErr != 0)
+        DebugLog("relation file %s is damaged; %zu folders loaded\n", m_strRelationPath.c_str(),
+                 m_mapRelation.size());
+    return nErr;
+}
+
+int CScanResultFileManager::LoadDirInfoFile() {
+    std::vector<uint8_t> vecBytes;
+    int nErr = ReadWholeFile(m_nDirInfoFd, vecBytes);
+    if (nErr != 0)
+        return nErr;
+    ParseDirInfoRecords(vecBytes.data(), vecBytes.size(), m_vecDirInfo);
+    return 0;
+}
+
+FILE_NODE* CScanResultFileManager::CreateFileNode(int nSize) {
+    if (nSize != static_cast<int>(NODE_BYTES) || m_pWriteBuf == nullptr || m_nNodeFd < 0 ||
+        m_nNodeCount == UINT32_MAX)
+        return nullptr;
+    if (m_nBufferedBytes + NODE_BYTES > m_nBufferCapacity)
+        WriteBufferedNodes();
+    auto* pNode = reinterpret_cast<FILE_NODE*>(m_pWriteBuf + m_nBufferedBytes);
+    std::memset(pNode, 0, NODE_BYTES);
+    m_nBufferedBytes += NODE_BYTES;
+    m_u64CreatedBytes += NODE_BYTES;
+    ++m_nNodeCount;
+    return pNode;
+}
+
+int CScanResultFileManager::WriteBufferedNodes() {
+    if (m_nBufferedBytes == 0)
+        return 0;
+    // Written at the nodes' own offsets: a failed write leaves a gap, never shifts later nodes.
+    uint64_t u64Offset = m_u64CreatedBytes - m_nBufferedBytes;
+    int nErr = PWriteAll(m_nNodeFd, m_pWriteBuf, m_nBufferedBytes, u64Offset);
+    if (nErr != 0)
+        DebugLog("write of %u node bytes at %llu failed: %d\n", m_nBufferedBytes,
+                 static_cast<unsigned long long>(u64Offset), nErr);
+    m_nBufferedBytes = 0;
+    return nErr;
+}
+
+void CScanResultFileManager::AddChildren(unsigned int nParentKey, unsigned int nParentDepth,
+                                         unsigned int nChildIndex, unsigned int nChildKey,
+                                         const char* pFolderName) {
+    m_mapRelation[MakeRelationKey(nParentDepth, nParentKey)].push_back(nChildIndex);
+    if (pFolderName == nullptr)
+        return;
+    DIR_FILE_INFO info{};
+    info.nClusterNo = nChildKey;
+    info.nFileIndex = nChildIndex;
+    std::snprintf(info.szFileName, sizeof(info.szFileName), "%s", pFolderName);
+    m_vecDirInfo.push_back(info);
+}
+
+bool CScanResultFileManager::IsDirFileNodeExist(long long llKey, unsigned int nDepth) const {
+    uint64_t u64Key = (uint64_t(nDepth) << 32) + static_cast<uint64_t>(llKey);
+    return m_mapRelation.count(u64Key) != 0;
+}
+
+int CScanResultFileManager::FlushBufToFile() {
+    if (int nErr = FlushFileNodeToFile(); nErr != 0)
+        return nErr;
+    int nErr = FlushRelationToFile();
+    int nDirErr = FlushDirFileInfoVec();
+    return nErr != 0 ? nErr : nDirErr;
+}
+
+int CScanResultFileManager::FlushFileNodeToFile() {
+    if (m_nNodeFd < 0)
+        return EBADF;
+    return WriteBufferedNodes();
+}
+
+int CScanResultFileManager::FlushRelationToFile() {
+    std::string strText = FormatRelationText(m_mapRelation);
+    return RewriteFile(m_nRelationFd, strText.data(), strText.size());
+}
+
+int CScanResultFileManager::FlushDirFileInfoVec() {
+    return RewriteFile(m_nDirInfoFd, m_vecDirInfo.data(),
+                       m_vecDirInfo.size() * sizeof(DIR_FILE_INFO));
+}
+
+int CScanResultFileManager::ReadNodeRange(uint64_t u64First, uint32_t nCount, uint8_t* pOut) {
+    if (m_nNodeFd < 0)
+        return EBADF;
+    if (u64First == 0 || u64First > m_nNodeCount || nCount > m_nNodeCount - (u64First - 1))
+        return ERROR_INVALID_PARAMETER;
+    uint64_t u64Begin = (u64First - 1) * NODE_BYTES;
+    uint64_t u64End = u64Begin + uint64_t(nCount) * NODE_BYTES;
+    uint64_t u64Flushed = m_u64CreatedBytes - m_nBufferedBytes;
+    if (u64Begin < u64Flushed) {
+        uint64_t u64FromFile = std::min(u64End, u64Flushed) - u64Begin;
+        if (int nErr = PReadAll(m_nNodeFd, pOut, u64FromFile, u64Begin); nErr != 0)
+            return nErr;
+        pOut += u64FromFile;
+        u64Begin += u64FromFile;
+    }
+    if (u64Begin < u64End)
+        std::memcpy(pOut, m_pWriteBuf + (u64Begin - u64Flushed), u64End - u64Begin);
+    return 0;
+}
+
+int CScanResultFileManager::ReadFileNode(unsigned int nFileIndex, FILE_NODE* pOut) {
+    if (pOut == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    int nErr = ReadNodeRange(nFileIndex, 1, reinterpret_cast<uint8_t*>(pOut));
+    if (nErr == 0)
+        pOut->szFileName[FILE_NODE_NAME_BYTES - 1] = '\0';
+    return nErr;
+}
+
+const std::vector<uint32_t>* CScanResultFileManager::SelectChildren(uint64_t u64Key) const {
+    if (m_mapRelation.empty())
+        return nullptr;
+    auto it = u64Key == 0 ? m_mapRelation.begin() : m_mapRelation.find(u64Key);
+    return it == m_mapRelation.end() ? nullptr : &it->second;
+}
+
+int CScanResultFileManager::GetChildrenFileNode(unsigned long long u64Key,
+                                                std::vector<FILE_NODE>& vecOut) {
+    const std::vector<uint32_t>* pChildren = SelectChildren(u64Key);
+    if (pChildren == nullptr)
+        return 0;
+    size_t nFrom = vecOut.size();
+    int nResult = 0;
+    for (uint32_t nIndex : *pChildren) {
+        FILE_NODE node;
+        int nErr = ReadFileNode(nIndex, &node);
+        if (nErr == ERROR_INVALID_PARAMETER)
+            continue; // filed but never written: a scan that stopped before its flush
+        if (nErr != 0) {
+            nResult = nErr;
+            break;
+        }
+        if (!IsDamagedPicture(node))
+            vecOut.push_back(node);
+    }
+    SortNodes(vecOut, nFrom);
+    return nResult;
+}
+
+int CScanResultFileManager::GetChildrenFileCount(unsigned long long u64Key, unsigned int& nCount) {
+    nCount = 0;
+    uint64_t u64Count = 0;
+    int nResult = 0;
+    // Each level's keys with the number of times they were reached: a folder key shared by
+    // several folders counts its subtree once per folder without walking it again.
+    std::map<uint64_t, uint64_t> mapLevel{{u64Key, 1}};
+    while (!mapLevel.empty()) {
+        std::map<uint64_t, uint64_t> mapNext;
+        for (const auto& [u64Taken, u64Times] : mapLevel) {
+            const std::vector<uint32_t>* pChildren = SelectChildren(u64Taken);
+            if (pChildren == nullptr)
+                continue;
+            uint32_t nDepth = static_cast<uint32_t>(u64Taken >> 32);
+            for (uint32_t nIndex : *pChildren) {
+                FILE_NODE node;
+                int nErr = ReadFileNode(nIndex, &node);
+                if (nErr == ERROR_INVALID_PARAMETER)
+                    continue;
+                if (nErr != 0) {
+                    nResult = nErr;
+                    continue;
+                }
+                if (node.bIsDir == 0)
+                    u64Count += u64Times;
+                else if (nDepth != UINT32_MAX)
+                    mapNext[MakeRelationKey(nDepth + 1, node.nClusterNo)] += u64Times;
+            }
+        }
+        mapLevel.swap(mapNext);
+    }
+    nCount = static_cast<unsigned int>(std::min<uint64_t>(u64Count, UINT32_MAX));
+    return nResult;
+}
+
+int CScanResultFileManager::GetFileNodeByClusterNO(unsigned int nKey, FILE_NODE* pOut) {
+    if (pOut == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    if (m_nNodeFd < 0)
+        return EBADF;
+    std::vector<FILE_NODE> vecChunk(WRITE_BUFFER_NODES);
+    for (uint64_t u64First = 1; u64First <= m_nNodeCount; u64First += WRITE_BUFFER_NODES) {
+        uint32_t nChunk = static_cast<uint32_t>(
+            std::min<uint64_t>(WRITE_BUFFER_NODES, m_nNodeCount - u64First + 1));
+        int nErr = ReadNodeRange(u64First, nChunk, reinterpret_cast<uint8_t*>(vecChunk.data()));
+        if (nErr != 0)
+            return nErr;
+        for (uint32_t i = 0; i < nChunk; ++i) {
+            if (vecChunk[i].nClusterNo != nKey)
+                continue;
+            *pOut = vecChunk[i];
+            pOut->szFileName[FILE_NODE_NAME_BYTES - 1] = '\0';
+            if (pOut->bIsDir != 0)
+                return 0;
+        }
+    }
+    return ERROR_INVALID_PARAMETER;
+}
+
+bool CScanResultFileManager::FindParentKey(uint32_t nFileIndex, uint64_t& u64Key) const {
+    for (const auto& [u64EntryKey, vecChildren] : m_mapRelation) {
+        if (std::find(vecChildren.begin(), vecChildren.end(), nFileIndex) != vecChildren.end()) {
+            u64Key = u64EntryKey;
+            return true;
+        }
+    }
+    return false;
+}
+
+const DIR_FILE_INFO* CScanResultFileManager::FindDirInfo(uint32_t nClusterNo) const {
+    for (const DIR_FILE_INFO& info : m_vecDirInfo) {
+        if (info.nClusterNo == nClusterNo)
+            return &info;
+    }
+    return nullptr;
+}
+
+int CScanResultFileManager::GetParentFileNode(const FILE_NODE* pNode,
+                                              std::vector<FILE_NODE>& vecOut) {
+    if (pNode == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    // Parent links come from disk data and may loop; each node is visited once.
+    std::unordered_set<uint32_t> setSeen{pNode->nFileIndex};
+    uint32_t nCurrent = pNode->nFileIndex;
+    for (;;) {
+        uint64_t u64Key = 0;
+        if (!FindParentKey(nCurrent, u64Key) || u64Key == m_mapRelation.begin()->first)
+            return 0;
+        uint32_t nFolderKey = static_cast<uint32_t>(u64Key);
+        FILE_NODE ancestor{};
+        if (const DIR_FILE_INFO* pInfo = FindDirInfo(nFolderKey)) {
+            ancestor = MakeFolderNode(pInfo->szFileName, pInfo->nFileIndex, nFolderKey);
+        } else {
+            int nErr = GetFileNodeByClusterNO(nFolderKey, &ancestor);
+            if (nErr == ERROR_INVALID_PARAMETER) {
+                char szLost[FILE_NODE_NAME_BYTES];
+                std::snprintf(szLost, sizeof(szLost), "LostFolder%u", nFolderKey);
+                vecOut.push_back(MakeFolderNode(szLost, 0, nFolderKey));
+                return 0;
+            }
+            if (nErr != 0)
+                return nErr;
+        }
+        if (!setSeen.insert(ancestor.nFileIndex).second)
+            return 0;
+        vecOut.push_back(ancestor);
+        nCurrent = ancestor.nFileIndex;
+    }
+}
+
+int CScanResultFileManager::GetParentDirPath(const FILE_NODE* pNode, char16_t* pOut,
+                                             int nCapacity) {
+    if (pNode == nullptr || pOut == nullptr || nCapacity <= 0)
+        return ERROR_INVALID_PARAMETER;
+    pOut[0] = 0;
+    std::vector<FILE_NODE> vecAncestors;
+    int nResult = GetParentFileNode(pNode, vecAncestors);
+    std::string strPath;
+    for (auto it = vecAncestors.rbegin(); it != vecAncestors.rend(); ++it)
+        strPath.append(it->szFileName).push_back('/');
+    Ansi2Unicode(strPath.c_str(), pOut, nCapacity);
+    return nResult;
+}
+
+int CScanResultFileManager::InitSearchCallBack(SearchProgressCallback pCallback, void* pParam) {
+    m_pSearchCallback = pCallback;
+    m_pSearchParam = pParam;
+    return 0;
+}
+
+int CScanResultFileManager::SearchFileNodeInfo(const char16_t* pKey,
+                                               std::vector<SEARCH_FILE_INFO>& vecOut) {
+    if (pKey == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    char szKey[SEARCH_KEY_BYTES];
+    inner_uni2str(szKey, pKey, sizeof(szKey), -1);
+    FlushBufToFile();
+    if (m_nNodeFd < 0)
+        return EBADF;
+    uint64_t u64FileBytes = uint64_t(m_nNodeCount) * NODE_BYTES;
+    bool bOther =
+        std::strstr(szKey, OTHER_SEARCH_MARK) != nullptr && u64FileBytes <= OTHER_SEARCH_MAX_BYTES;
+    const std::string& strKnown = GetKnownExtensionList();
+
+    // Verdict per lower-case extension: the key and the lists are tested once per extension.
+    struct CVerdict {
+        bool bMatch;
+        bool bPicture;
+    };
+    std::unordered_map<std::string, CVerdict> mapVerdict;
+    auto Matches = [&](const FILE_NODE& node) {
+        std::string strExt = LowerExtension(node.szFileName);
+        if (strExt.empty())
+            return bOther;
+        auto [it, bNew] = mapVerdict.try_emplace(strExt, CVerdict{false, false});
+        if (bNew) {
+            std::string strDotExt = "." + strExt;
+            it->second.bPicture = std::strstr(PICTURE_EXTENSIONS, strExt.c_str()) != nullptr;
+            it->second.bMatch = std::strstr(szKey, strDotExt.c_str()) != nullptr ||
+                                (bOther && strKnown.find(strDotExt) == std::string::npos);
+        }
+        return it->second.bMatch && !(it->second.bPicture && node.nDataHealth == 0);
+    };
+
+    size_t nFrom = vecOut.size();
+    int nResult = 0;
+    std::vector<FILE_NODE> vecChunk(WRITE_BUFFER_NODES);
+    for (uint64_t u64First = 1; u64First <= m_nNodeCount; u64First += WRITE_BUFFER_NODES) {
+        uint32_t nChunk = static_cast<uint32_t>(
+            std::min<uint64_t>(WRITE_BUFFER_NODES, m_nNodeCount - u64First + 1));
+        nResult = ReadNodeRange(u64First, nChunk, reinterpret_cast<uint8_t*>(vecChunk.data()));
+        if (nResult != 0)
+            break;
+        for (uint32_t i = 0; i < nChunk; ++i) {
+            FILE_NODE& node = vecChunk[i];
+            node.szFileName[FILE_NODE_NAME_BYTES - 1] = '\0';
+            if (node.bIsDir == 0 && Matches(node))
+                vecOut.push_back(node);
+        }
+        if (m_pSearchCallback != nullptr) {
+            uint64_t u64Done = (u64First - 1 + nChunk) * NODE_BYTES;
+            int nPercent = static_cast<int>(u64Done * 100 / u64FileBytes);
+            if (int nStop = m_pSearchCallback(m_pSearchParam, nPercent, nullptr); nStop != 0) {
+                nResult = nStop;
+                break;
+            }
+        }
+    }
+    SortNodes(vecOut, nFrom);
+    return nResult;
+}
+
+bool CScanResultFileManager::IsPictureFileName(const char* pFileName) {
+    if (pFileName == nullptr)
+        return false;
+    std::string strExt = LowerExtension(pFileName);
+    if (strExt.empty())
+        return false;
+    std::string strEntry = "*." + strExt + "|";
+    return std::strstr(PICTURE_EXTENSIONS, strEntry.c_str()) != nullptr;
+}
+
+const char* CScanResultFileManager::GetPictureExtensionList() {
+    return PICTURE_EXTENSIONS;
+}
+
+const std::string& CScanResultFileManager::GetKnownExtensionList() {
+    static const std::string strKnown = std::string(PICTURE_EXTENSIONS) + "|" + MUSIC_EXTENSIONS +
+                                        "|" + DOCUMENT_EXTENSIONS + "|" + VIDEO_EXTENSIONS + "|" +
+                                        ARCHIVE_EXTENSIONS;
+    return strKnown;
+}

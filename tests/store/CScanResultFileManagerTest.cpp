@@ -1,0 +1,194 @@
+// Result store: node buffering, child lists, counts, parent paths and search.
+#include "store/CScanResultFileManager.h"
+#include "fixtures/FixtureUtil.h"
+#include "store/CLogFileManager.h"
+#include "util/TextUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t ROOT_KEY = 5;
+
+class StoreTest : public ::testing::Test {
+protected:
+    void SetUp() override { CLogFileManager::GetInstance(); }
+
+    // Creates a node and files it under (depth, parent key); folders also get a name record.
+    uint32_t AddNode(CScanResultFileManager& store, const char* pName, bool bDir,
+                     uint32_t nParentKey, uint32_t nDepth, uint32_t nClusterNo = 0,
+                     uint32_t nHealth = 1) {
+        FILE_NODE* pNode = store.CreateFileNode(sizeof(FILE_NODE));
+        EXPECT_NE(pNode, nullptr);
+        pNode->bIsDir = bDir ? 1 : 0;
+        pNode->nDataHealth = nHealth;
+        pNode->nClusterNo = nClusterNo;
+        pNode->nFileIndex = store.GetFileIndex();
+        std::snprintf(pNode->szFileName, sizeof(pNode->szFileName), "%s", pName);
+        store.AddChildren(nParentKey, nDepth, pNode->nFileIndex, nClusterNo,
+                          bDir ? pName : nullptr);
+        return pNode->nFileIndex;
+    }
+
+    static std::vector<std::string> Names(const std::vector<FILE_NODE>& vecNodes) {
+        std::vector<std::string> vecNames;
+        for (const FILE_NODE& node : vecNodes)
+            vecNames.emplace_back(node.szFileName);
+        return vecNames;
+    }
+
+    static std::string ParentPath(CScanResultFileManager& store, const FILE_NODE& node) {
+        char16_t szPath[512];
+        EXPECT_EQ(store.GetParentDirPath(&node, szPath, 512), 0);
+        return Unicode2Ansi(szPath);
+    }
+
+    CScanLogDirScope m_scope;
+};
+
+TEST_F(StoreTest, BufferFlushesWhenFullAndReopenListsSameChildren) {
+    std::vector<FILE_NODE> vecBefore;
+    {
+        CScanResultFileManager store;
+        ASSERT_EQ(store.Init(u"Fast_2048_2024139 5"), 0);
+        for (int i = 0; i < 200; ++i)
+            AddNode(store, ("f" + std::to_string(i) + ".txt").c_str(), false, ROOT_KEY, 0);
+        struct stat st;
+        ASSERT_EQ(stat(store.GetNodeFilePath().c_str(), &st), 0);
+        EXPECT_EQ(st.st_size, 0);
+        AddNode(store, "last.txt", false, ROOT_KEY, 0);
+        ASSERT_EQ(stat(store.GetNodeFilePath().c_str(), &st), 0);
+        EXPECT_EQ(st.st_size, 68800);
+        EXPECT_EQ(store.GetFileIndex(), 201u);
+        // The 201st node is still buffered but listed all the same.
+        ASSERT_EQ(store.GetChildrenFileNode(ROOT_KEY, vecBefore), 0);
+        EXPECT_EQ(vecBefore.size(), 201u);
+    }
+    CScanResultFileManager reopened;
+    ASSERT_EQ(reopened.Init(u"Fast_2048_2024139 5"), 0);
+    EXPECT_EQ(reopened.GetFileIndex(), 201u);
+    std::vector<FILE_NODE> vecAfter;
+    ASSERT_EQ(reopened.GetChildrenFileNode(ROOT_KEY, vecAfter), 0);
+    ASSERT_EQ(vecAfter.size(), vecBefore.size());
+    EXPECT_EQ(std::memcmp(vecAfter.data(), vecBefore.data(), vecAfter.size() * sizeof(FILE_NODE)),
+              0);
+    // New nodes of a reopened store continue the numbering.
+    EXPECT_EQ(AddNode(reopened, "more.txt", false, ROOT_KEY, 0), 202u);
+}
+
+TEST_F(StoreTest, KeyZeroPicksLowestKeyAndDepthKeysStaySeparate) {
+    CScanResultFileManager store;
+    ASSERT_EQ(store.Init(u"keys"), 0);
+    AddNode(store, "top.txt", false, ROOT_KEY, 0);
+    AddNode(store, "deep.txt", false, ROOT_KEY, 1);
+    std::vector<FILE_NODE> vecTop, vecDeep, vecMissing;
+    ASSERT_EQ(store.GetChildrenFileNode(0, vecTop), 0);
+    EXPECT_EQ(Names(vecTop), std::vector<std::string>{"top.txt"});
+    ASSERT_EQ(store.GetChildrenFileNode(MakeRelationKey(1, ROOT_KEY), vecDeep), 0);
+    EXPECT_EQ(Names(vecDeep), std::vector<std::string>{"deep.txt"});
+    EXPECT_TRUE(store.IsDirFileNodeExist(ROOT_KEY, 1));
+    EXPECT_FALSE(store.IsDirFileNodeExist(ROOT_KEY, 2));
+    // Asking for an absent key leaves the lowest key alone.
+    ASSERT_EQ(store.GetChildrenFileNode(3, vecMissing), 0);
+    EXPECT_TRUE(vecMissing.empty());
+    EXPECT_FALSE(store.IsDirFileNodeExist(3, 0));
+    vecTop.clear();
+    ASSERT_EQ(store.GetChildrenFileNode(0, vecTop), 0);
+    EXPECT_EQ(Names(vecTop), std::vector<std::string>{"top.txt"});
+}
+
+TEST_F(StoreTest, DamagedPicturesHiddenButCountedAndOrderIsFilesFirstCaseless) {
+    CScanResultFileManager store;
+    ASSERT_EQ(store.Init(u"pictures"), 0);
+    AddNode(store, "broken.jpg", false, ROOT_KEY, 0, 0, 0);
+    AddNode(store, "b.txt", false, ROOT_KEY, 0);
+    AddNode(store, "A.txt", false, ROOT_KEY, 0);
+    AddNode(store, "noext", false, ROOT_KEY, 0, 0, 0);
+    AddNode(store, "Album", true, ROOT_KEY, 0, 40);
+    AddNode(store, "inner.JPG", false, 40, 1);
+    AddNode(store, "damaged.png", false, 40, 1, 0, 0);
+
+    std::vector<FILE_NODE> vecTop;
+    ASSERT_EQ(store.GetChildrenFileNode(ROOT_KEY, vecTop), 0);
+    EXPECT_EQ(Names(vecTop), (std::vector<std::string>{"A.txt", "b.txt", "noext", "Album"}));
+    unsigned int nCount = 0;
+    ASSERT_EQ(store.GetChildrenFileCount(ROOT_KEY, nCount), 0);
+    EXPECT_EQ(nCount, 6u);
+
+    std::vector<SEARCH_FILE_INFO> vecHits;
+    ASSERT_EQ(store.SearchFileNodeInfo(u"*.jpg|*.png|", vecHits), 0);
+    EXPECT_EQ(Names(vecHits), std::vector<std::string>{"inner.JPG"});
+}
+
+TEST_F(StoreTest, SearchUsesSubstringRulesAndOtherMode) {
+    CScanResultFileManager store;
+    ASSERT_EQ(store.Init(u"search"), 0);
+    AddNode(store, "song.rm", false, ROOT_KEY, 0);
+    AddNode(store, "clip.rmvb", false, ROOT_KEY, 0);
+    AddNode(store, "data.xyz", false, ROOT_KEY, 0);
+    AddNode(store, "README", false, ROOT_KEY, 0);
+    AddNode(store, "zeta.doc", false, ROOT_KEY, 0);
+    AddNode(store, "Folder.rm", true, ROOT_KEY, 0, 9);
+
+    std::vector<SEARCH_FILE_INFO> vecVideo;
+    ASSERT_EQ(store.SearchFileNodeInfo(u"*.rmvb|", vecVideo), 0);
+    EXPECT_EQ(Names(vecVideo), (std::vector<std::string>{"clip.rmvb", "song.rm"}));
+
+    std::vector<SEARCH_FILE_INFO> vecOther;
+    ASSERT_EQ(store.SearchFileNodeInfo(u"*.other|", vecOther), 0);
+    EXPECT_EQ(Names(vecOther), (std::vector<std::string>{"data.xyz", "README"}));
+}
+
+TEST_F(StoreTest, SearchCallbackStopsTheSearch) {
+    CScanResultFileManager store;
+    ASSERT_EQ(store.Init(u"cancel"), 0);
+    for (int i = 0; i < 450; ++i)
+        AddNode(store, "x.doc", false, ROOT_KEY, 0);
+    std::vector<int> vecPercents;
+    store.InitSearchCallBack(
+        [](void* pParam, int nPercent, const char16_t*) {
+            auto* pVec = static_cast<std::vector<int>*>(pParam);
+            pVec->push_back(nPercent);
+            return pVec->size() == 2 ? 7 : 0;
+        },
+        &vecPercents);
+    std::vector<SEARCH_FILE_INFO> vecHits;
+    EXPECT_EQ(store.SearchFileNodeInfo(u"*.doc|", vecHits), 7);
+    EXPECT_EQ(vecHits.size(), 400u);
+    EXPECT_EQ(vecPercents, (std::vector<int>{44, 88}));
+}
+
+TEST_F(StoreTest, ParentPathsThroughFoldersLostFolderAndCycles) {
+    CScanResultFileManager store;
+    ASSERT_EQ(store.Init(u"paths"), 0);
+    AddNode(store, "Docs", true, ROOT_KEY, 0, 10);
+    AddNode(store, "Work", true, 10, 1, 11);
+    uint32_t nFile = AddNode(store, "plan.txt", false, 11, 2);
+    AddNode(store, "orphan.txt", false, 77, 3);
+    uint32_t nTop = AddNode(store, "top.txt", false, ROOT_KEY, 0);
+
+    FILE_NODE node;
+    ASSERT_EQ(store.ReadFileNode(nFile, &node), 0);
+    EXPECT_EQ(ParentPath(store, node), "Docs/Work/");
+    ASSERT_EQ(store.ReadFileNode(nTop, &node), 0);
+    EXPECT_EQ(ParentPath(store, node), "");
+    ASSERT_EQ(store.ReadFileNode(4, &node), 0);
+    EXPECT_EQ(ParentPath(store, node), "LostFolder77/");
+
+    // Two folders filed inside each other: the walk ends instead of looping.
+    CScanResultFileManager loop;
+    ASSERT_EQ(loop.Init(u"loop"), 0);
+    AddNode(loop, "top.txt", false, 1, 0);
+    AddNode(loop, "A", true, 21, 1, 20);
+    AddNode(loop, "B", true, 20, 1, 21);
+    uint32_t nInner = AddNode(loop, "in.txt", false, 20, 2);
+    ASSERT_EQ(loop.ReadFileNode(nInner, &node), 0);
+    EXPECT_EQ(ParentPath(loop, node), "B/A/");
+}
+
+} // namespace
