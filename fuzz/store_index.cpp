@@ -1,4 +1,4 @@
-// Arbitrary "config" index files through the scan-log index loader, lookups and save.
+// Arbitrary "config" index files through the scan-log index loader and its lookups.
 #include "store/CLogFileManager.h"
 #include "store/StoreFileFormat.h"
 
@@ -50,6 +50,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
                                   info.u64SectorCount, &found);
         pLog->GetLogFileDirPath();
     }
-    pLog->SaveLogConfigFile();
     return 0;
 }

@@ -52,6 +52,14 @@ TEST_F(LogFileManagerTest, RootFollowsEnvironmentAndDirectoriesAre0755) {
     ASSERT_EQ(stat(strDir.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0755u);
 
+    // A directory left behind under the next number is cleared when that number starts.
+    ASSERT_EQ(CLogFileManager::MakeLogDir(m_scope.Path() + "/2/sub"), 0);
+    ASSERT_TRUE(WriteFileBytes(m_scope.Path() + "/2/sub/old", {1}));
+    m_pLog->AddDirIndex();
+    EXPECT_FALSE(Exists(m_scope.Path() + "/2"));
+    m_pLog->ReduceDirIndex();
+    EXPECT_EQ(m_pLog->GetLogFileDirPath(), strDir);
+
     CScanLogDirScope other;
     EXPECT_EQ(CLogFileManager::GetInstance()->GetRootPath(), other.Path() + "/");
     EXPECT_EQ(CLogFileManager::GetInstance()->GetCurrentIndex(), 0u);
@@ -134,6 +142,10 @@ TEST_F(LogFileManagerTest, DeleteRefusesFoldersOutsideTheRoot) {
     std::snprintf(info.szLogDirPath, sizeof(info.szLogDirPath), "%s/", outside.Path().c_str());
     std::vector<uint8_t> vecIndex = FormatLogIndex(4, {info});
     ASSERT_TRUE(WriteFileBytes(m_scope.Path() + "/config", vecIndex));
+    ASSERT_EQ(m_pLog->Init(), 0);
+    LOG_FILE_INFO found{};
+    EXPECT_EQ(m_pLog->LoadRecoveryLogInfo("/proc/orvanne-test-disk", 0, 0, 0, &found), 0);
+    EXPECT_TRUE(m_pLog->GetRecords().empty());
     ASSERT_EQ(m_pLog->Init(), 0);
     m_pLog->DeleteLogFileDir((outside.Path() + "/").c_str());
     m_pLog->DeleteLogFileDir((m_scope.Path() + "/1/../../").c_str());
