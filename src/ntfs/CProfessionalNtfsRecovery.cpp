@@ -97,7 +97,6 @@ int CProfessionalNtfsRecovery::Init(int nDiskNo, long long llStartSector, long l
                                     char16_t wcDriveLetter) {
     if (llStartSector < 0 || llSectorCount < 0)
         return ERROR_INVALID_PARAMETER;
-    m_nDiskNo = nDiskNo;
     uint64_t u64Limit = uint64_t(llStartSector) + uint64_t(llSectorCount);
     if (int rc = m_diskReader.Init(nDiskNo, u64Limit); rc != 0)
         return rc;
@@ -281,7 +280,7 @@ int CProfessionalNtfsRecovery::CreateRecordNode(const RECORD_INFO& info, uint64_
     if (nMode == PARSE_DIRECTORY) {
         m_pStore->AddChildren(nParent, nGroup, nFileIndex, info.nRecordNo, pNode->szFileName);
     } else {
-        pNode->nDataHealth = IsFileDataHealth(*pNode);
+        pNode->nDataHealth = m_extractor.IsNodeDataHealth(*pNode);
         m_pStore->AddChildren(nParent, nGroup, nFileIndex, info.nRecordNo, nullptr);
     }
     return 0;
@@ -542,13 +541,6 @@ int CProfessionalNtfsRecovery::GetDataRuns(const FILE_NODE& node, std::vector<RU
     return GetFileNodeRunListInfo(node, ATTR_TYPE_DATA, vecRuns);
 }
 
-uint32_t CProfessionalNtfsRecovery::IsFileDataHealth(const FILE_NODE& node) {
-    std::vector<uint8_t> vecData;
-    if (GetFileNodeAttr0x80Data(node, vecData) == 0 && vecData.empty())
-        return 0;
-    return 1;
-}
-
 unsigned int CProfessionalNtfsRecovery::GetFolderChildGroup(const FILE_NODE& folder) {
     // A folder's children are filed one group below the folder's own depth.
     std::vector<FILE_NODE> vecAncestors;
@@ -595,7 +587,8 @@ int CProfessionalNtfsRecovery::SaveFileData(FILE_NODE* pNode, const char16_t* pT
         return ERROR_INVALID_PARAMETER;
     if (pNode->bIsDir)
         return m_folderQueue.SaveFolder(*pNode, pTargetPath);
-    return SaveDataToTargetFile(pNode, pTargetPath);
+    std::u16string strFree = Ansi2Unicode(GetRealFileName(Unicode2Ansi(pTargetPath)).c_str());
+    return SaveDataToTargetFile(pNode, strFree.c_str());
 }
 
 int CProfessionalNtfsRecovery::SaveDataToTargetFile(FILE_NODE* pNode, const char16_t* pTargetPath) {

@@ -139,13 +139,11 @@ private:
                                            const std::vector<RUNLIST>& vecRuns, uint32_t& nGroup);
     void AddSpecialDir(uint32_t nRecordNo, uint32_t nSectorPerCluster, uint64_t u64PartitionStart,
                        const std::vector<RUNLIST>& vecRuns);
-    uint32_t IsFileDataHealth(const FILE_NODE& node);
     unsigned int GetFolderChildGroup(const FILE_NODE& folder);
 
     int GetResidentData(const FILE_NODE& node, std::vector<uint8_t>& vecData) override;
     int GetDataRuns(const FILE_NODE& node, std::vector<RUNLIST>& vecRuns) override;
 
-    int m_nDiskNo = -1;
     uint64_t m_u64PartitionStart = 0;
     uint64_t m_u64SectorCount = 0;
     char16_t m_wcDriveLetter = 0;

@@ -23,6 +23,10 @@ namespace {
 constexpr uint64_t SECTOR = 512;
 constexpr size_t RECORD = 1024;
 
+// Start of a JPEG/JFIF file: SOI, APP0 marker and length, "JFIF\0", version 1.1.
+const std::vector<uint8_t> JFIF_HEAD = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J',  'F',
+                                        'I',  'F',  0x00, 0x01, 0x01, 0x00, 0x00, 0x01};
+
 struct EXPECTED_FILE {
     std::string strPath; // folder path + name, "/"-separated
     std::vector<uint8_t> data;
@@ -67,14 +71,17 @@ bool BuildTreeImage(const std::string& strImage, uint64_t u64Bytes, int nCluster
         {"docs", "empty.txt", 0, true},          {"docs/old", "draft1.txt", 800, true},
         {"docs/old", "draft2.txt", 90000, true}, {"music", "song.mp3", 150000, true},
     };
-    for (int i = 0; i < 24; ++i)
+    for (int i = 0; i < 22; ++i)
         vecSpecs.push_back(
-            {"photos", "pic" + std::to_string(i) + ".jpg", size_t(100 + i * 4999), i % 2 == 0});
+            {"photos", "scan" + std::to_string(i) + ".dat", size_t(100 + i * 4999), i % 2 == 0});
+    vecSpecs.push_back({"photos", "real.jpg", 40000, true});
     uint32_t nFileSeed = nSeed;
     for (const SPEC& spec : vecSpecs) {
         EXPECTED_FILE file{spec.strFolder.empty() ? spec.strName
                                                   : spec.strFolder + "/" + spec.strName,
                            PatternBytes(spec.nBytes, ++nFileSeed), spec.bDeleted};
+        if (spec.strName.ends_with(".jpg"))
+            std::copy(JFIF_HEAD.begin(), JFIF_HEAD.end(), file.data.begin());
         int64_t llRecord = tree.AddFile(
             spec.strName, static_cast<uint32_t>(mapFolders[spec.strFolder]), file.data);
         if (llRecord < 0)
@@ -82,6 +89,12 @@ bool BuildTreeImage(const std::string& strImage, uint64_t u64Bytes, int nCluster
         out.mapRecords[file.strPath] = llRecord;
         out.vecFiles.push_back(std::move(file));
     }
+    // A deleted picture whose data no longer looks like one: kept, but left out of listings.
+    int64_t llBroken = tree.AddFile("broken.jpg", static_cast<uint32_t>(mapFolders["photos"]),
+                                    PatternBytes(30000, nSeed));
+    if (llBroken < 0 || !image.DeleteInPlace("/broken.jpg"))
+        return false;
+    out.mapRecords["photos/broken.jpg"] = llBroken;
     // Deleted last, so that no later copy reuses the clusters they free.
     for (const SPEC& spec : vecSpecs)
         if (spec.bDeleted && !image.DeleteInPlace("/" + spec.strName))
@@ -220,6 +233,8 @@ TEST_F(NtfsDeepTest, ReportsInUseAndDeletedFilesInTheirFolders) {
     }
     EXPECT_EQ(mapTree["docs/empty.txt"].nDataHealth, 0u) << "an empty resident stream";
     EXPECT_EQ(mapTree["readme.txt"].nDataHealth, 1u);
+    EXPECT_EQ(mapTree["photos/real.jpg"].nDataHealth, 1u);
+    EXPECT_EQ(mapTree.count("photos/broken.jpg"), 0u) << "a picture its data contradicts";
     // System files (records 0 to 11) and the root never become nodes.
     EXPECT_EQ(mapTree.count("$MFT"), 0u);
     EXPECT_EQ(mapTree.count("$Bitmap"), 0u);
@@ -264,6 +279,30 @@ TEST_F(NtfsDeepTest, ZeroedBootSectorStillRecoversFilesByteExactWithNamesAndFold
             EXPECT_EQ(ReadFileBytes(strDocs + file.strPath.substr(4)), file.data) << file.strPath;
         }
     }
+}
+
+TEST_F(NtfsDeepTest, PreviewReadsDataThroughTheFoundRecord) {
+    CProfessionalNtfsRecovery engine;
+    Scan(engine, s_pTree->strImage);
+    std::map<std::string, FILE_NODE> mapTree;
+    CollectTree(engine, nullptr, 0, "", mapTree);
+    std::map<std::string, const EXPECTED_FILE*> mapFiles;
+    for (const EXPECTED_FILE& file : s_pTree->vecFiles)
+        mapFiles[file.strPath] = &file;
+
+    FILE_NODE draft = mapTree["docs/old/draft2.txt"];
+    std::vector<uint8_t> vecBuffer(100);
+    int nLength = 100;
+    char16_t szTemp[PREVIEW_PATH_CAPACITY] = {};
+    ASSERT_EQ(engine.PreView(&draft, szTemp, vecBuffer.data(), nLength, nullptr, nullptr), 0);
+    ASSERT_EQ(nLength, 100);
+    const std::vector<uint8_t>& draftData = mapFiles["docs/old/draft2.txt"]->data;
+    EXPECT_TRUE(std::equal(vecBuffer.begin(), vecBuffer.end(), draftData.begin()));
+
+    FILE_NODE picture = mapTree["photos/real.jpg"];
+    nLength = 0;
+    ASSERT_EQ(engine.PreView(&picture, szTemp, nullptr, nLength, nullptr, nullptr), 0);
+    EXPECT_EQ(ReadFileBytes(Unicode2Ansi(szTemp)), mapFiles["photos/real.jpg"]->data);
 }
 
 TEST_F(NtfsDeepTest, RecordsBeforeAnyMftRecordUseTheContiguousTable) {
@@ -334,6 +373,16 @@ TEST_F(NtfsDeepTest, TwoVolumesEachMatchTheirOwnMftAndStart) {
         EXPECT_EQ(mapTree[file.strPath].u64PartitionStartSector, u64SecondStart);
         EXPECT_EQ(mapTree[file.strPath].nClusterBytes, 2048u);
     }
+    // The first data sector as the deep-scan engine works it out from the runs.
+    FILE_NODE big = mapTree["second5.dat"];
+    std::vector<RUNLIST> vecRuns;
+    ASSERT_EQ(engine.GetRunListInfo(big.u64LocationSector, 0x80, vecRuns), 0);
+    ASSERT_FALSE(vecRuns.empty());
+    uint64_t u64First =
+        big.nClusterBytes * uint64_t(vecRuns[0].i64Offset) / SECTOR + big.u64PartitionStartSector;
+    std::vector<uint8_t> vecDisk = ReadFileBytes(strDisk);
+    EXPECT_TRUE(std::equal(vecSecond[5].data.begin(), vecSecond[5].data.begin() + SECTOR,
+                           vecDisk.begin() + u64First * SECTOR));
     std::vector<EXPECTED_FILE> vecAll = first.vecFiles;
     vecAll.insert(vecAll.end(), vecSecond.begin(), vecSecond.end());
     EXPECT_EQ(RecoverAll(engine, mapTree, vecAll, m_work.Path()), vecAll.size());
