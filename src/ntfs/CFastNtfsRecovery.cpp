@@ -320,41 +320,23 @@ int CFastNtfsRecovery::ParseRecordInfo(uint8_t* pRecord, size_t nSize, PARSE_MOD
     if (nRecord < NTFS_FIRST_USER_RECORD)
         return 0;
 
-    FILE_NODE node;
-    bool bHaveNode = false;
-    uint32_t nParent = NTFS_ROOT_RECORD;
-    CNtfsAttributeWalk walk(pRecord, nSize, GetNtfsRecordBytesInUse(pRecord, nSize));
-    while (auto attr = walk.Next()) {
-        if (attr->nType == ATTR_TYPE_DATA && attr->nNameLength == 0 && bHaveNode) {
-            if (auto size = GetNtfsAttributeDataSize(pRecord, nSize, *attr))
-                node.u64FileSize = *size;
-            continue;
-        }
-        if (attr->nType != ATTR_TYPE_FILE_NAME)
-            continue;
-        auto name = DecodeNtfsFileName(pRecord, nSize, *attr);
-        if (!name)
-            continue;
-        if (!bHaveNode) {
-            FillNodeBase(node);
-            node.bIsDir = nMode == PARSE_DIRECTORY ? 1 : 0;
-            node.nClusterNo = nRecord;
-            node.nClusterBytes = static_cast<uint32_t>(m_nBytesPerSector * m_nSectorPerCluster);
-            node.u64CreateTime = name->u64CreateTime;
-            node.u64ModifyTime = name->u64ModifyTime;
-            node.u64AccessTime = name->u64AccessTime;
-            node.u64FileSize = name->u64RealSize;
-            node.u64PartitionStartSector = m_u64PartitionStart;
-            GetRecordSector(nRecord, node.u64LocationSector);
-            CopyNodeName(node, name->strName);
-            nParent = name->nParentRecord == 0 ? NTFS_ROOT_RECORD : name->nParentRecord;
-            bHaveNode = true;
-        } else if (name->nNameSpace == FN_NAME_SPACE_WIN32) {
-            CopyNodeName(node, name->strName);
-        }
-    }
-    if (!bHaveNode)
+    NTFS_RECORD_SUMMARY summary = SummarizeNtfsRecord(pRecord, nSize);
+    if (!summary.bHasName)
         return 0;
+    const NTFS_FILE_NAME& name = summary.firstName;
+    FILE_NODE node;
+    FillNodeBase(node);
+    node.bIsDir = nMode == PARSE_DIRECTORY ? 1 : 0;
+    node.nClusterNo = nRecord;
+    node.nClusterBytes = static_cast<uint32_t>(m_nBytesPerSector * m_nSectorPerCluster);
+    node.u64CreateTime = name.u64CreateTime;
+    node.u64ModifyTime = name.u64ModifyTime;
+    node.u64AccessTime = name.u64AccessTime;
+    node.u64FileSize = summary.bHasDataSize ? summary.u64DataSize : name.u64RealSize;
+    node.u64PartitionStartSector = m_u64PartitionStart;
+    GetRecordSector(nRecord, node.u64LocationSector);
+    CopyNodeName(node, summary.strDisplayName);
+    uint32_t nParent = name.nParentRecord == 0 ? NTFS_ROOT_RECORD : name.nParentRecord;
     uint32_t nGroup = GetRootParentDirIndex(nParent);
     if (nMode == PARSE_FILE)
         node.nDataHealth = IsFileDataHealth(node);

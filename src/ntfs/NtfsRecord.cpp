@@ -180,6 +180,33 @@ std::optional<NTFS_FILE_NAME> DecodeNtfsFileName(const uint8_t* pRecord, size_t 
     return name;
 }
 
+NTFS_RECORD_SUMMARY SummarizeNtfsRecord(const uint8_t* pRecord, size_t nSize) {
+    NTFS_RECORD_SUMMARY summary;
+    CNtfsAttributeWalk walk(pRecord, nSize, GetNtfsRecordBytesInUse(pRecord, nSize));
+    while (auto attr = walk.Next()) {
+        if (attr->nType == ATTR_TYPE_DATA && attr->nNameLength == 0 && summary.bHasName) {
+            if (auto size = GetNtfsAttributeDataSize(pRecord, nSize, *attr)) {
+                summary.u64DataSize = *size;
+                summary.bHasDataSize = true;
+            }
+            continue;
+        }
+        if (attr->nType != ATTR_TYPE_FILE_NAME)
+            continue;
+        auto name = DecodeNtfsFileName(pRecord, nSize, *attr);
+        if (!name)
+            continue;
+        if (!summary.bHasName) {
+            summary.strDisplayName = name->strName;
+            summary.firstName = std::move(*name);
+            summary.bHasName = true;
+        } else if (name->nNameSpace == FN_NAME_SPACE_WIN32) {
+            summary.strDisplayName = name->strName;
+        }
+    }
+    return summary;
+}
+
 bool IsNtfsFileRecord(const uint8_t* pData, size_t nSize, int nRecordSize) {
     if (!HasNtfsFileSignature(pData, nSize) || nRecordSize <= 0 || !InBounds(nSize, SECTOR_TAIL, 2))
         return false;

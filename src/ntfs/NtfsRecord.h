@@ -94,6 +94,17 @@ struct NTFS_FILE_NAME {
     std::string strName;
 };
 
+// What a record parser needs from one fixed-up file record: its first file name (parent, times,
+// size), the name to show (a later long name replaces the first one) and the size of its
+// unnamed data stream when that follows the first name.
+struct NTFS_RECORD_SUMMARY {
+    bool bHasName = false;
+    NTFS_FILE_NAME firstName{};
+    std::string strDisplayName;
+    bool bHasDataSize = false;
+    uint64_t u64DataSize = 0;
+};
+
 // Walks the attributes of a record from its first-attribute offset. Every attribute handed
 // out lies whole inside the bound, so its header fields can be read without further checks;
 // the walk ends at the end marker, a fill pattern, type 0, a length too short for a header or
@@ -141,6 +152,8 @@ std::optional<uint64_t> GetNtfsAttributeDataSize(const uint8_t* pRecord, size_t 
                                                  const NTFS_ATTRIBUTE& attr);
 std::optional<NTFS_FILE_NAME> DecodeNtfsFileName(const uint8_t* pRecord, size_t nSize,
                                                  const NTFS_ATTRIBUTE& attr);
+// Summarises a fixed-up record, walking its attributes within its bytes in use.
+NTFS_RECORD_SUMMARY SummarizeNtfsRecord(const uint8_t* pRecord, size_t nSize);
 
 // True when the buffer holds a plausible file record of the given size (before any fix-up).
 bool IsNtfsFileRecord(const uint8_t* pData, size_t nSize, int nRecordSize);
