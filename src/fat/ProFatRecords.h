@@ -72,15 +72,15 @@ struct PRO_NEED_ADD_DIR_INFO {
 static_assert(sizeof(PRO_NEED_ADD_DIR_INFO) == 24);
 static_assert(offsetof(PRO_NEED_ADD_DIR_INFO, u64Sector) == 16);
 
-#pragma pack(push, 4)
-// A file entry found while no geometry was known (parent cluster in nFileIndex).
+// A file entry found while no geometry was known (parent cluster in nFileIndex). Kept in memory
+// only, so the node stays naturally aligned.
 struct NO_DBR_FILE_NODE {
     uint32_t bIsStored;
+    uint32_t nPadding;
     FILE_NODE fileNode;
 };
-#pragma pack(pop)
-static_assert(sizeof(NO_DBR_FILE_NODE) == 348);
-static_assert(offsetof(NO_DBR_FILE_NODE, fileNode) == 4);
+static_assert(sizeof(NO_DBR_FILE_NODE) == 352);
+static_assert(offsetof(NO_DBR_FILE_NODE, fileNode) == 8);
 
 // Absolute first sector of cluster c under the geometry (cluster 0: the FAT16 root area), or
 // nullopt when that would lie before the disk's first sector.
