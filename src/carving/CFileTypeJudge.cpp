@@ -258,7 +258,6 @@ const CFileTypeJudge::EXTEND_NAME_AND_TYPE szExtendNameAndType[] = {
     {"mov", FILE_TYPE_MOV, J::IsMovType, J::GetDefaultVedioFileBytesSize},
     {"mp2", FILE_TYPE_MP2, J::IsMp2Type, J::GetDefaultAudioFileBytesSize},
     {"mmf", FILE_TYPE_MMF, J::IsMmfType, J::GetDefaultAudioFileBytesSize},
-    {"fla", FILE_TYPE_FLA, J::IsFlaType, J::GetFLAFileBytesSize},
     {"gif", FILE_TYPE_GIF, J::IsGifType, J::GetGIFFileBytesSize},
     {"bmp", FILE_TYPE_BMP, J::IsBmpType, J::GetBMPFileBytesSize},
     {"dib", FILE_TYPE_BMP, J::IsBmpType, J::GetBMPFileBytesSize},
@@ -286,6 +285,8 @@ const CFileTypeJudge::EXTEND_NAME_AND_TYPE szExtendNameAndType[] = {
     {"dps", FILE_TYPE_PPT, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize},
     {"dpt", FILE_TYPE_PPT, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize},
     {"ole", FILE_TYPE_OLE, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize},
+    // Every compound document starts with the fla signature: the Office rows answer first.
+    {"fla", FILE_TYPE_FLA, J::IsFlaType, J::GetFLAFileBytesSize},
     {"docx", FILE_TYPE_DOCX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize},
     {"docm", FILE_TYPE_DOCX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize},
     {"dotm", FILE_TYPE_DOCX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize},

@@ -254,10 +254,12 @@ private:
     // -1 and FILE_TYPE_NONE when none does.
     static int IdentifyRow(const unsigned char* pBuf, int nLength, EXTEND_NAME_TYPE& nType);
     // Index of the first sector of the block where another file or file-system metadata
-    // begins (an MPEG sector does not end an MPEG file); -1 when there is none.
-    static int FindEndSector(const unsigned char* pBlock, size_t nBlock, bool bMpegContinues);
+    // begins; -1 when there is none. A sector of the continuing type (MPEG in an MPEG stream,
+    // MP2 in an MP2 stream) belongs to the file being sized.
+    static int FindEndSector(const unsigned char* pBlock, size_t nBlock,
+                             EXTEND_NAME_TYPE nContinuing);
     // The block loop shared by every finder that reads on past the header sector.
-    static uint64_t ReadForward(uint64_t u64LimitBytes, bool bMpegContinues,
+    static uint64_t ReadForward(uint64_t u64LimitBytes, EXTEND_NAME_TYPE nContinuing,
                                 const TailSearch& tailSearch);
     // Reports sizing progress; false when the callback asked to stop.
     static bool ReportSizingProgress(uint64_t u64SectorsRead);

@@ -263,7 +263,8 @@ bool CFileTypeJudge::ReportSizingProgress(uint64_t u64SectorsRead) {
     return false;
 }
 
-int CFileTypeJudge::FindEndSector(const unsigned char* pBlock, size_t nBlock, bool bMpegContinues) {
+int CFileTypeJudge::FindEndSector(const unsigned char* pBlock, size_t nBlock,
+                                  EXTEND_NAME_TYPE nContinuing) {
     const size_t nSectorBytes = static_cast<size_t>(m_nBytesPerSector);
     const int nSectors = static_cast<int>(nBlock / nSectorBytes);
     for (int i = 0; i < nSectors; ++i) {
@@ -271,7 +272,7 @@ int CFileTypeJudge::FindEndSector(const unsigned char* pBlock, size_t nBlock, bo
         const unsigned char* pSector = pBlock + size_t(i) * nSectorBytes;
         EXTEND_NAME_TYPE nType = FILE_TYPE_NONE;
         IdentifyRow(pSector, m_nBytesPerSector, nType);
-        if (nType == FILE_TYPE_MPEG && bMpegContinues)
+        if (nType != FILE_TYPE_NONE && nType == nContinuing)
             continue;
         if (nType != FILE_TYPE_NONE || IsFileSystemSector(pSector, m_nBytesPerSector))
             return i;
@@ -279,7 +280,7 @@ int CFileTypeJudge::FindEndSector(const unsigned char* pBlock, size_t nBlock, bo
     return -1;
 }
 
-uint64_t CFileTypeJudge::ReadForward(uint64_t u64LimitBytes, bool bMpegContinues,
+uint64_t CFileTypeJudge::ReadForward(uint64_t u64LimitBytes, EXTEND_NAME_TYPE nContinuing,
                                      const TailSearch& tailSearch) {
     const uint64_t u64SectorBytes = static_cast<uint64_t>(m_nBytesPerSector);
     uint64_t u64Size = u64SectorBytes;
@@ -302,7 +303,7 @@ uint64_t CFileTypeJudge::ReadForward(uint64_t u64LimitBytes, bool bMpegContinues
         if (!ReportSizingProgress(u64Read))
             break;
         size_t nBlock = static_cast<size_t>(u64Count * u64SectorBytes);
-        const int nEnd = FindEndSector(m_pReadBuf, nBlock, bMpegContinues);
+        const int nEnd = FindEndSector(m_pReadBuf, nBlock, nContinuing);
         // What lies behind another file's first sector is not searched for this file's tail.
         if (nEnd >= 0)
             nBlock = size_t(nEnd) * size_t(u64SectorBytes);
@@ -342,11 +343,12 @@ uint64_t CFileTypeJudge::GetMPGFileBytesSize(const unsigned char* pBuf, int nLen
     const bool bVideoStream =
         nLength >= 4 && std::memcmp(pBuf, szMpgSequenceHead, sizeof(szMpgSequenceHead)) == 0;
     const uint8_t* pEnd = bVideoStream ? szMpgSequenceEnd : szMpgProgramEnd;
-    return ReadForward(VIDEO_LIMIT, true, TailRuleSearch(pEnd, 4, size_t(m_nBytesPerSector)));
+    return ReadForward(VIDEO_LIMIT, FILE_TYPE_MPEG,
+                       TailRuleSearch(pEnd, 4, size_t(m_nBytesPerSector)));
 }
 
 uint64_t CFileTypeJudge::GetMP4FileBytesSize(const unsigned char*, int) {
-    return ReadForward(VIDEO_LIMIT, false,
+    return ReadForward(VIDEO_LIMIT, FILE_TYPE_NONE,
                        [](const unsigned char* pBlock, size_t nBlock,
                           uint64_t u64Before) -> std::optional<uint64_t> {
                            auto hit = FindText(CByteView(pBlock, nBlock), szMp4Tail);
@@ -360,7 +362,7 @@ uint64_t CFileTypeJudge::GetMP4FileBytesSize(const unsigned char*, int) {
 }
 
 uint64_t CFileTypeJudge::GetRMVBFileBytesSize(const unsigned char*, int) {
-    return ReadForward(VIDEO_LIMIT, false,
+    return ReadForward(VIDEO_LIMIT, FILE_TYPE_NONE,
                        [](const unsigned char* pBlock, size_t nBlock,
                           uint64_t u64Before) -> std::optional<uint64_t> {
                            auto hit = FindFirst(CByteView(pBlock, nBlock), szRmvbTail);
@@ -399,17 +401,17 @@ uint64_t CFileTypeJudge::GetAVIFileBytesSize(const unsigned char* pBuf, int nLen
 }
 
 uint64_t CFileTypeJudge::GetDefaultVedioFileBytesSize(const unsigned char*, int) {
-    return ReadForward(VIDEO_LIMIT, false, nullptr);
+    return ReadForward(VIDEO_LIMIT, FILE_TYPE_NONE, nullptr);
 }
 
 uint64_t CFileTypeJudge::GetMKVFileBytes(const unsigned char*, int) {
-    return ReadForward(LARGE_VIDEO_LIMIT, false, nullptr);
+    return ReadForward(LARGE_VIDEO_LIMIT, FILE_TYPE_NONE, nullptr);
 }
 
 uint64_t CFileTypeJudge::GetTSFileBytesSize(const unsigned char*, int) {
     std::optional<uint64_t> brokenPacket;
     const uint64_t u64Reached =
-        ReadForward(LARGE_VIDEO_LIMIT, false,
+        ReadForward(LARGE_VIDEO_LIMIT, FILE_TYPE_NONE,
                     [&brokenPacket](const unsigned char* pBlock, size_t nBlock,
                                     uint64_t u64Before) -> std::optional<uint64_t> {
                         if (brokenPacket)
@@ -437,7 +439,7 @@ uint64_t CFileTypeJudge::GetTSFileBytesSize(const unsigned char*, int) {
 uint64_t CFileTypeJudge::GetMP3FileBytesSize(const unsigned char*, int) {
     std::optional<uint64_t> tagEnd;
     const uint64_t u64Reached =
-        ReadForward(MP3_LIMIT, false,
+        ReadForward(MP3_LIMIT, FILE_TYPE_NONE,
                     [&tagEnd](const unsigned char* pBlock, size_t nBlock,
                               uint64_t u64Before) -> std::optional<uint64_t> {
                         if (auto hit = FindText(CByteView(pBlock, nBlock), szMp3Tag))
@@ -456,7 +458,7 @@ uint64_t CFileTypeJudge::GetMIDFileBytesSize(const unsigned char* pBuf, int nLen
     if (walk.IsComplete() && walk.u64RunningEnd <= uint64_t(nLength))
         return walk.u64RunningEnd;
     const uint64_t u64Reached =
-        ReadForward(MID_LIMIT, false,
+        ReadForward(MID_LIMIT, FILE_TYPE_NONE,
                     [&walk](const unsigned char* pBlock, size_t nBlock,
                             uint64_t u64Before) -> std::optional<uint64_t> {
                         walk.Walk(pBlock, nBlock, u64Before);
@@ -469,7 +471,7 @@ uint64_t CFileTypeJudge::GetMIDFileBytesSize(const unsigned char* pBuf, int nLen
 
 uint64_t CFileTypeJudge::GetAPEFileBytesSize(const unsigned char*, int) {
     return ReadForward(
-        APE_LIMIT, false,
+        APE_LIMIT, FILE_TYPE_NONE,
         [](const unsigned char* pBlock, size_t nBlock,
            uint64_t u64Before) -> std::optional<uint64_t> {
             CByteView view(pBlock, nBlock);
@@ -485,8 +487,9 @@ uint64_t CFileTypeJudge::GetWAVFileBytesSize(const unsigned char* pBuf, int nLen
     return GetAVIFileBytesSize(pBuf, nLength);
 }
 
-uint64_t CFileTypeJudge::GetDefaultAudioFileBytesSize(const unsigned char*, int) {
-    return ReadForward(AUDIO_LIMIT, false, nullptr);
+// MP2 frames that happen to start on a sector boundary are the same stream, not new files.
+uint64_t CFileTypeJudge::GetDefaultAudioFileBytesSize(const unsigned char* pBuf, int nLength) {
+    return ReadForward(AUDIO_LIMIT, IsMp2Type(pBuf, nLength), nullptr);
 }
 
 uint64_t CFileTypeJudge::GetFLAFileBytesSize(const unsigned char* pBuf, int nLength) {
@@ -498,7 +501,7 @@ uint64_t CFileTypeJudge::GetGIFFileBytesSize(const unsigned char* pBuf, int nLen
     if (auto after = FindTailMarker(pBuf, size_t(nLength), szGifTail, sizeof(szGifTail),
                                     nSectorBytes, false))
         return *after;
-    return ReadForward(PICTURE_LIMIT, false,
+    return ReadForward(PICTURE_LIMIT, FILE_TYPE_NONE,
                        TailRuleSearch(szGifTail, sizeof(szGifTail), nSectorBytes));
 }
 
@@ -507,7 +510,7 @@ uint64_t CFileTypeJudge::GetPNGFileBytesSize(const unsigned char* pBuf, int nLen
     if (auto after = FindTailMarker(pBuf, size_t(nLength), szPngTail, sizeof(szPngTail),
                                     nSectorBytes, false))
         return *after;
-    return ReadForward(PICTURE_LIMIT, false,
+    return ReadForward(PICTURE_LIMIT, FILE_TYPE_NONE,
                        TailRuleSearch(szPngTail, sizeof(szPngTail), nSectorBytes));
 }
 
@@ -524,7 +527,7 @@ uint64_t CFileTypeJudge::GetJPGFileBytesSize(const unsigned char* pBuf, int nLen
         return *after;
     std::optional<uint64_t> candidate;
     const uint64_t u64Reached =
-        ReadForward(PICTURE_LIMIT, false,
+        ReadForward(PICTURE_LIMIT, FILE_TYPE_NONE,
                     [&candidate, nSectorBytes](const unsigned char* pBlock, size_t nBlock,
                                                uint64_t u64Before) -> std::optional<uint64_t> {
                         if (auto after = FindTailMarker(pBlock, nBlock, szJpgTail,
@@ -536,7 +539,7 @@ uint64_t CFileTypeJudge::GetJPGFileBytesSize(const unsigned char* pBuf, int nLen
 }
 
 uint64_t CFileTypeJudge::GetDefaultPictureFileBytesSize(const unsigned char*, int) {
-    return ReadForward(PICTURE_LIMIT, false, nullptr);
+    return ReadForward(PICTURE_LIMIT, FILE_TYPE_NONE, nullptr);
 }
 
 uint64_t CFileTypeJudge::GetICOFileBytesSize(const unsigned char* pBuf, int nLength) {
@@ -614,7 +617,7 @@ uint64_t CFileTypeJudge::GetOFFICE2003FileBytesSize(const unsigned char* pBuf, i
     if (uint64_t u64Size = GetOFFICE2003FileBytesSizeByFileHead(pBuf, nLength))
         return u64Size;
     const uint64_t u64SectorBytes = static_cast<uint64_t>(m_nBytesPerSector);
-    return ReadForward(OFFICE_LIMIT, false,
+    return ReadForward(OFFICE_LIMIT, FILE_TYPE_NONE,
                        [u64SectorBytes](const unsigned char* pBlock, size_t nBlock,
                                         uint64_t u64Before) -> std::optional<uint64_t> {
                            CByteView view(pBlock, nBlock);
@@ -628,23 +631,23 @@ uint64_t CFileTypeJudge::GetOFFICE2003FileBytesSize(const unsigned char* pBuf, i
 }
 
 uint64_t CFileTypeJudge::GetOFFICE2007FileBytesSize(const unsigned char*, int) {
-    return ReadForward(OFFICE_LIMIT, false,
+    return ReadForward(OFFICE_LIMIT, FILE_TYPE_NONE,
                        LastMarkerSearch(szZipEndHead, sizeof(szZipEndHead), ZIP_END_RECORD_BYTES));
 }
 
 uint64_t CFileTypeJudge::GetZIPFileBytesSize(const unsigned char*, int) {
-    return ReadForward(ARCHIVE_LIMIT, false,
+    return ReadForward(ARCHIVE_LIMIT, FILE_TYPE_NONE,
                        LastMarkerSearch(szZipEndHead, sizeof(szZipEndHead), ZIP_END_RECORD_BYTES));
 }
 
 uint64_t CFileTypeJudge::Get7ZFileBytesSize(const unsigned char*, int) {
-    return ReadForward(ARCHIVE_LIMIT, false,
+    return ReadForward(ARCHIVE_LIMIT, FILE_TYPE_NONE,
                        LastMarkerSearch(sz7ZTail, sizeof(sz7ZTail), SEVEN_ZIP_TAIL_SPAN));
 }
 
 uint64_t CFileTypeJudge::GetRARFileBytesSize(const unsigned char*, int) {
     return ReadForward(
-        ARCHIVE_LIMIT, false,
+        ARCHIVE_LIMIT, FILE_TYPE_NONE,
         TailRuleSearch(sm_ucWinrarTail, sizeof(sm_ucWinrarTail), size_t(m_nBytesPerSector)));
 }
 
@@ -655,7 +658,7 @@ uint64_t CFileTypeJudge::GetCABFileBytesSize(const unsigned char* pBuf, int nLen
 }
 
 uint64_t CFileTypeJudge::GetPDFFileBytesSize(const unsigned char*, int) {
-    return ReadForward(PDF_LIMIT, false,
+    return ReadForward(PDF_LIMIT, FILE_TYPE_NONE,
                        [](const unsigned char* pBlock, size_t nBlock,
                           uint64_t u64Before) -> std::optional<uint64_t> {
                            CByteView view(pBlock, nBlock);
@@ -669,11 +672,11 @@ uint64_t CFileTypeJudge::GetPDFFileBytesSize(const unsigned char*, int) {
 }
 
 uint64_t CFileTypeJudge::GetDBFileBytesSize(const unsigned char*, int) {
-    return ReadForward(DB_LIMIT, false, nullptr);
+    return ReadForward(DB_LIMIT, FILE_TYPE_NONE, nullptr);
 }
 
 uint64_t CFileTypeJudge::GetMailFileBytesSize(const unsigned char*, int) {
-    return ReadForward(MAIL_LIMIT, false, nullptr);
+    return ReadForward(MAIL_LIMIT, FILE_TYPE_NONE, nullptr);
 }
 
 uint64_t CFileTypeJudge::GetTTFFileBytesSize(const unsigned char* pBuf, int nLength) {

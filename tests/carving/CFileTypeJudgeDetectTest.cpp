@@ -135,7 +135,9 @@ TEST(CFileTypeJudgeDetect, TableHasOneRowPerExtensionInOrder) {
     const auto* pTable = CFileTypeJudge::GetExtendNameTable();
     ASSERT_EQ(CFileTypeJudge::GetExtendNameTableSize(), 88);
     EXPECT_STREQ(pTable[0].szExtendName, "mpeg");
-    EXPECT_STREQ(pTable[37].szExtendName, "doc");
+    EXPECT_STREQ(pTable[36].szExtendName, "doc");
+    EXPECT_STREQ(pTable[50].szExtendName, "ole");
+    EXPECT_STREQ(pTable[51].szExtendName, "fla"); // after the Office rows: OLE is never fla
     EXPECT_STREQ(pTable[74].szExtendName, "zip");
     EXPECT_EQ(pTable[87].nType, FILE_TYPE_NONE);
     EXPECT_EQ(pTable[87].szExtendName, nullptr);

@@ -1,5 +1,5 @@
 // Category of an extension and the recovery folder of a name.
-#include "engine/FileCategory.h"
+#include "util/FileCategory.h"
 
 #include <gtest/gtest.h>
 

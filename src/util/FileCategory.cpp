@@ -1,5 +1,5 @@
 // The category lists shared by the desktop application and the command-line tool.
-#include "engine/FileCategory.h"
+#include "util/FileCategory.h"
 
 #include "util/TextUtil.h"
 
