@@ -79,8 +79,8 @@ std::string GetExtension(const char* pName) {
 // A store opened under an existing name keeps its nodes; a scan of the same volume in the same
 // minute must start from an empty one.
 void RemoveStoreFiles(const std::u16string& strName) {
-    std::string strPath = CLogFileManager::GetInstance()->GetLogFileDirPath() +
-                          Unicode2Ansi(strName.c_str());
+    std::string strPath =
+        CLogFileManager::GetInstance()->GetLogFileDirPath() + Unicode2Ansi(strName.c_str());
     unlink(strPath.c_str());
     unlink((strPath + RELATION_FILE_SUFFIX).c_str());
     unlink((strPath + DIR_INFO_FILE_SUFFIX).c_str());
@@ -668,20 +668,24 @@ int CFastFatRecovery::WriteFileNode(FILE_NODE& node, const char16_t* pPath) {
     if (nResult == 0) {
         const uint64_t u64Size = node.u64FileSize;
         uint64_t u64Written = 0;
+        int nLastPercent = -1;
         nResult = ReadNodeData(node, u64Size, [&](const uint8_t* pData, uint32_t nBytes) {
             int nStatus = file.Write(pData, nBytes);
             if (nStatus == 0)
                 u64Written += nBytes;
             int nStop = 0;
+            nLastPercent = PercentOf(u64Written, u64Size);
             if (m_pRecoveryCallback != nullptr)
-                nStop = m_pRecoveryCallback(m_pParam, PercentOf(u64Written, u64Size),
-                                            RECOVERY_WEIGHT, nStatus, pPath);
+                nStop =
+                    m_pRecoveryCallback(m_pParam, nLastPercent, RECOVERY_WEIGHT, nStatus, pPath);
             // A file that could not be written whole is never reported as recovered.
             return nStop != 0 ? nStop : nStatus;
         });
         if (int rc = file.Close(); nResult == 0)
             nResult = rc;
-        if (u64Size == 0 && nResult == 0 && m_pRecoveryCallback != nullptr)
+        // Every file ends with a report of 100, also an empty one and one whose chain ended
+        // before its size: that report is what lists the file as done.
+        if (nResult == 0 && nLastPercent != 100 && m_pRecoveryCallback != nullptr)
             m_pRecoveryCallback(m_pParam, 100, RECOVERY_WEIGHT, 0, pPath);
     }
     if (nResult > 0 && m_pRecoveryCallback != nullptr)
