@@ -18,12 +18,13 @@ constexpr unsigned int READ_CHUNK_BYTES = 65536;
 
 constexpr off_t AT_FILE_POSITION = -1;
 
-// Reads nBytes to pBuffer at llOffset (or the file position); returns the bytes that arrived
-// and whether the last read failed. Positioned reads leave no shared file offset behind.
+// Reads nBytes to pBuffer at llOffset (or the file position); returns the bytes that arrived.
+// nStatus: 0, ERROR_READ_SHORT when the device ended first, or the errno of a failed read.
+// Positioned reads leave no shared file offset behind.
 unsigned int ReadChunked(int nFd, unsigned char* pBuffer, unsigned int nBytes, off_t llOffset,
-                         bool& bFailed) {
+                         int& nStatus) {
     unsigned int nDone = 0;
-    bFailed = false;
+    nStatus = 0;
     while (nDone < nBytes) {
         unsigned int nChunk = std::min(READ_CHUNK_BYTES, nBytes - nDone);
         ssize_t n = llOffset == AT_FILE_POSITION
@@ -32,7 +33,7 @@ unsigned int ReadChunked(int nFd, unsigned char* pBuffer, unsigned int nBytes, o
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            bFailed = true;
+            nStatus = n < 0 ? errno : ERROR_READ_SHORT;
             break;
         }
         nDone += static_cast<unsigned int>(n);
@@ -85,17 +86,15 @@ int CDiskReader::ReadData(unsigned char* pBuffer, int nSectors, long long llStar
     unsigned long long u64Bytes = static_cast<unsigned long long>(nSectors) * nBytesPerSector;
     if (u64Bytes > 0xFFFFFFFFull)
         return ERROR_INVALID_PARAMETER;
-    bool bFailed = false;
+    int nStatus = 0;
     unsigned int nDone =
-        ReadChunked(m_nFd, pBuffer, static_cast<unsigned int>(u64Bytes), llOffset, bFailed);
+        ReadChunked(m_nFd, pBuffer, static_cast<unsigned int>(u64Bytes), llOffset, nStatus);
     if (pSectorsRead != nullptr)
         *pSectorsRead = nDone / nBytesPerSector;
-    if (bFailed) {
-        DebugLog("read %lld at sector %llu (0x%llx)\n", static_cast<long long>(errno),
-                 u64Start + nDone / nBytesPerSector, u64Start + nDone / nBytesPerSector);
-        return ERROR_READ_SHORT;
-    }
-    return 0;
+    if (nStatus != 0)
+        DebugLog("read %d at sector %llu (0x%llx)\n", nStatus, u64Start + nDone / nBytesPerSector,
+                 u64Start + nDone / nBytesPerSector);
+    return nStatus;
 }
 
 void CDiskReader::Prefetch(long long llStartSector, int nSectors, int nBytesPerSector) const {
@@ -108,10 +107,10 @@ void CDiskReader::Prefetch(long long llStartSector, int nSectors, int nBytesPerS
 int ReadData(int nFd, unsigned char* pBuffer, int nBytes, unsigned int* pBytesRead) {
     if (nBytes < 0 || pBuffer == nullptr)
         return ERROR_INVALID_PARAMETER;
-    bool bFailed = false;
+    int nStatus = 0;
     unsigned int nDone =
-        ReadChunked(nFd, pBuffer, static_cast<unsigned int>(nBytes), AT_FILE_POSITION, bFailed);
+        ReadChunked(nFd, pBuffer, static_cast<unsigned int>(nBytes), AT_FILE_POSITION, nStatus);
     if (pBytesRead != nullptr)
         *pBytesRead = nDone;
-    return bFailed ? ERROR_READ_SHORT : 0;
+    return nStatus;
 }

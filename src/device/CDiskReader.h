@@ -14,8 +14,9 @@ public:
     int Init(int nDiskNo, unsigned long long u64Limit);
     // The same for a device or image path (UTF-16).
     int Init(const char16_t* pPath, unsigned long long u64Limit);
-    // Reads nSectors whole sectors from nStartSector: 0, 87 past the limit, errno on a failed
-    // seek, 30 on a short read with the whole sectors that arrived in *pSectorsRead.
+    // Reads nSectors whole sectors from nStartSector: 0, 87 past the limit, 30 when the device
+    // ends first, the errno of a failed read (EIO: an unreadable sector); the whole sectors that
+    // arrived are in *pSectorsRead.
     int ReadData(unsigned char* pBuffer, int nSectors, long long llStartSector, int nBytesPerSector,
                  unsigned int* pSectorsRead);
 
@@ -32,5 +33,6 @@ private:
     unsigned long long m_u64Limit = 0;
 };
 
-// Reads nBytes from the descriptor's current position in 64 KiB system reads; 0 or 30.
+// Reads nBytes from the descriptor's current position in 64 KiB system reads; 0, 30 when the
+// file ends first, or the errno of a failed read.
 int ReadData(int nFd, unsigned char* pBuffer, int nBytes, unsigned int* pBytesRead);
