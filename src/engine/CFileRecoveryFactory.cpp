@@ -10,6 +10,7 @@
 #include "util/DebugLog.h"
 #include "util/TextUtil.h"
 
+#include <cerrno>
 #include <unistd.h>
 #include <vector>
 
@@ -47,10 +48,43 @@ IFileRecoveryParse* MakeEngine(VolumeKind kind, RECOVERY_TYPE nRecoveryType) {
     return nullptr;
 }
 
-// Reads the probe at the byte offset; false when fewer bytes arrive.
-bool ReadProbe(int nFd, off_t llOffset, std::vector<uint8_t>& vecHead) {
+enum class ProbeResult { Read, VolumeTooShort, Unreadable };
+
+// Reads the probe at the byte offset. A damaged head is told apart from a volume that ends
+// before the probe does: a deep scan still has the rest of the disk to read.
+ProbeResult ReadProbe(int nFd, off_t llOffset, std::vector<uint8_t>& vecHead) {
     vecHead.assign(PROBE_BYTES, 0);
-    return pread(nFd, vecHead.data(), PROBE_BYTES, llOffset) == static_cast<ssize_t>(PROBE_BYTES);
+    size_t nDone = 0;
+    while (nDone < PROBE_BYTES) {
+        ssize_t n = pread(nFd, vecHead.data() + nDone, PROBE_BYTES - nDone,
+                          llOffset + static_cast<off_t>(nDone));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            DebugLog("volume head unreadable at sector %lld: %d\n",
+                     static_cast<long long>((llOffset + static_cast<off_t>(nDone)) / SECTOR_BYTES),
+                     errno);
+            return ProbeResult::Unreadable;
+        }
+        if (n == 0)
+            return ProbeResult::VolumeTooShort;
+        nDone += static_cast<size_t>(n);
+    }
+    return ProbeResult::Read;
+}
+
+// The engine for what the probe found: a head that cannot be read still gets a deep scan.
+IFileRecoveryParse* MakeEngineFromProbe(ProbeResult nProbe, const std::vector<uint8_t>& vecHead,
+                                        RECOVERY_TYPE nRecoveryType) {
+    switch (nProbe) {
+    case ProbeResult::Read:
+        return MakeEngine(Recognise(vecHead.data()), nRecoveryType);
+    case ProbeResult::Unreadable:
+        return MakeEngine(VolumeKind::Unknown, nRecoveryType);
+    case ProbeResult::VolumeTooShort:
+        return nullptr;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -71,15 +105,15 @@ IFileRecoveryParse* CFileRecoveryFactory::CreateFileRecoveryInstance(int nDiskNo
         return nullptr;
     }
     std::vector<uint8_t> vecHead;
-    bool bRead = llStartSector >= 0 && ReadProbe(nFd, llStartSector * SECTOR_BYTES, vecHead);
+    ProbeResult nProbe = llStartSector >= 0 ? ReadProbe(nFd, llStartSector * SECTOR_BYTES, vecHead)
+                                            : ProbeResult::VolumeTooShort;
     close(nFd);
-    if (!bRead) {
+    IFileRecoveryParse* pEngine = MakeEngineFromProbe(nProbe, vecHead, nRecoveryType);
+    if (pEngine == nullptr) {
         DebugLog("read Failed\n");
         return nullptr;
     }
-    IFileRecoveryParse* pEngine = MakeEngine(Recognise(vecHead.data()), nRecoveryType);
-    if (pEngine != nullptr)
-        pEngine->Init(nDiskNo, llStartSector, llSectorCount, wcDriveLetter);
+    pEngine->Init(nDiskNo, llStartSector, llSectorCount, wcDriveLetter);
     return pEngine;
 }
 
@@ -92,11 +126,9 @@ IFileRecoveryParse* CFileRecoveryFactory::CreateFileRecoveryInstance(const char1
     if (nFd < 0)
         return nullptr;
     std::vector<uint8_t> vecHead;
-    bool bRead = ReadProbe(nFd, 0, vecHead);
+    ProbeResult nProbe = ReadProbe(nFd, 0, vecHead);
     close(nFd);
-    if (!bRead)
-        return nullptr;
-    IFileRecoveryParse* pEngine = MakeEngine(Recognise(vecHead.data()), nRecoveryType);
+    IFileRecoveryParse* pEngine = MakeEngineFromProbe(nProbe, vecHead, nRecoveryType);
     if (pEngine != nullptr)
         pEngine->Init(pPath, wcDriveLetter);
     return pEngine;
