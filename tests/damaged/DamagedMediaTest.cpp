@@ -1,0 +1,312 @@
+// Damaged media end to end, through orvanne-cli and the engine API: unreadable sectors (an
+// LD_PRELOAD seam fails reads of the image with EIO), truncated and random images, FAT chains
+// that loop, an NTFS volume whose $MFT record 0 is garbage. Every scan ends normally with what
+// can be found, and unreadable sectors show in the debug log.
+#include "device/CDiskRegistry.h"
+#include "engine/CFileRecoveryFactory.h"
+#include "engine/CProfessionalRecovery.h"
+#include "fixtures/FatImageBuilder.h"
+#include "fixtures/FixtureUtil.h"
+#include "fixtures/NtfsImageBuilder.h"
+#include "util/CSha256.h"
+#include "util/DebugLog.h"
+#include "util/FileCategory.h"
+#include "util/TextUtil.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr uint64_t SECTOR = 512;
+constexpr const char* CHILD_ENV = "ORVANNE_DAMAGED_CHILD";
+
+std::string Digest(const std::vector<uint8_t>& vecBytes) {
+    CSha256 sha;
+    sha.Update(vecBytes.data(), vecBytes.size());
+    return sha.FinalHex();
+}
+
+// Digests of every file under a folder.
+std::multiset<std::string> DigestsUnder(const std::string& strDir) {
+    std::multiset<std::string> setDigests;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(strDir, ec))
+        if (entry.is_regular_file())
+            setDigests.insert(CSha256::OfFile(entry.path().string()));
+    return setDigests;
+}
+
+std::string ReadText(const std::string& strPath) {
+    std::vector<uint8_t> vecBytes = ReadFileBytes(strPath);
+    return std::string(vecBytes.begin(), vecBytes.end());
+}
+
+// The environment that makes reads of the image fail on the listed sectors ("7,100-131").
+std::string FailingReadEnv(const std::string& strImage, const std::string& strSectors) {
+    return std::string("LD_PRELOAD=") + ORVANNE_FAILING_READ_SHIM +
+           " ORVANNE_FAIL_FILE=" + ShellQuote(strImage) + " ORVANNE_FAIL_SECTORS=" + strSectors +
+           " ASAN_OPTIONS=\"${ASAN_OPTIONS}:verify_asan_link_order=0\" ";
+}
+
+struct CCliRun {
+    int nStatus = -1;
+    std::string strLog; // the debug log (stderr)
+};
+
+// A FAT32 volume (one sector per cluster) holding a PNG, a JPEG and a patterned file, all
+// deleted, with a kept file beside them.
+struct CDeletedFatVolume {
+    std::vector<uint8_t> vecPng = ReadFileBytes(TestDataPath("samples/sample.png"));
+    std::vector<uint8_t> vecJpg = ReadFileBytes(TestDataPath("samples/sample_big.jpg"));
+    std::vector<uint8_t> vecLost = PatternBytes(40000, 17);
+    std::vector<uint32_t> vecLostClusters;
+    uint64_t u64FirstFatSector = 32;
+};
+
+class DamagedMediaTest : public ::testing::Test {
+protected:
+    CCliRun Cli(const std::string& strEnv, const std::string& strArgs) {
+        CCliRun run;
+        std::string strLogFile = m_dir.File("cli-log.txt");
+        run.nStatus = std::system(("ORVANNE_SCANLOG_DIR=" + ShellQuote(m_logs.Path()) + " " +
+                                   strEnv + ORVANNE_CLI_PATH + " --verbose " + strArgs +
+                                   " >/dev/null 2>" + ShellQuote(strLogFile))
+                                      .c_str());
+        run.nStatus = WIFEXITED(run.nStatus) ? WEXITSTATUS(run.nStatus) : -1;
+        run.strLog = ReadText(strLogFile);
+        return run;
+    }
+    bool MakeDeletedFatVolume(const std::string& strImage, CDeletedFatVolume& volume) {
+        CFatImageBuilder image(strImage);
+        if (!image.Format({32, 32 * 1024, 1}) ||
+            !image.AddFile("/keep.txt", PatternBytes(3000, 1)) ||
+            !image.AddFile("/sample.png", volume.vecPng) ||
+            !image.AddFile("/photo.jpg", volume.vecJpg) ||
+            !image.AddFile("/lost.bin", volume.vecLost))
+            return false;
+        volume.vecLostClusters = image.GetClusters("/lost.bin");
+        return !volume.vecLostClusters.empty() &&
+               image.Delete({"/sample.png", "/photo.jpg", "/lost.bin"});
+    }
+    uint64_t ClusterSector(const std::string& strImage, uint32_t nCluster) {
+        return CFatImageBuilder(strImage).ClusterOffset(nCluster) / SECTOR;
+    }
+
+    CScanLogDirScope m_logs;
+    CTempDir m_dir;
+};
+
+class CLogCapture {
+public:
+    CLogCapture() { SetDebugLogSink(Collect); }
+    ~CLogCapture() { SetDebugLogSink(nullptr); }
+    static std::string Text() {
+        std::lock_guard<std::mutex> lock(Mutex());
+        return Lines();
+    }
+
+private:
+    static std::mutex& Mutex() {
+        static std::mutex mutex;
+        return mutex;
+    }
+    static std::string& Lines() {
+        static std::string strLines;
+        return strLines;
+    }
+    static void Collect(const char* pLine) {
+        std::lock_guard<std::mutex> lock(Mutex());
+        Lines() += pLine;
+    }
+};
+
+TEST_F(DamagedMediaTest, UnreadableSectorsAreLoggedAndTheRestIsRecovered) {
+    if (!CFatImageBuilder::HaveTools())
+        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+    std::string strImage = m_dir.File("bad.img");
+    CDeletedFatVolume volume;
+    ASSERT_TRUE(MakeDeletedFatVolume(strImage, volume));
+    // Four sectors in the middle of the deleted patterned file cannot be read.
+    uint64_t u64Bad = ClusterSector(strImage, volume.vecLostClusters[40]);
+    std::string strBad = std::to_string(u64Bad) + "-" + std::to_string(u64Bad + 3);
+
+    std::string strOut = m_dir.File("out");
+    CCliRun run = Cli(FailingReadEnv(strImage, strBad), "recover " + strImage + " --to " + strOut);
+    EXPECT_LE(run.nStatus, 1) << run.strLog;
+    for (uint64_t s = u64Bad; s < u64Bad + 4; ++s)
+        EXPECT_NE(run.strLog.find("unreadable sector " + std::to_string(s) + " "),
+                  std::string::npos)
+            << s << "\n"
+            << run.strLog;
+    std::multiset<std::string> setRecovered = DigestsUnder(strOut);
+    EXPECT_EQ(setRecovered.count(Digest(volume.vecPng)), 1u);
+    EXPECT_EQ(setRecovered.count(Digest(volume.vecJpg)), 1u);
+    // The damaged file never comes back as if whole.
+    EXPECT_EQ(setRecovered.count(Digest(volume.vecLost)), 0u);
+}
+
+TEST_F(DamagedMediaTest, UnreadableBootAndFatStillLetTheScansEnd) {
+    if (!CFatImageBuilder::HaveTools())
+        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+    std::string strImage = m_dir.File("head.img");
+    CDeletedFatVolume volume;
+    ASSERT_TRUE(MakeDeletedFatVolume(strImage, volume));
+
+    // No boot sector: the deep scan still carves the pictures from the rest of the disk.
+    std::string strOut = m_dir.File("carved");
+    CCliRun run = Cli(FailingReadEnv(strImage, "0-1"), "recover " + strImage + " --to " + strOut);
+    EXPECT_EQ(run.nStatus, 0) << run.strLog;
+    EXPECT_NE(run.strLog.find("unreadable sector 0 "), std::string::npos) << run.strLog;
+    std::multiset<std::string> setRecovered = DigestsUnder(strOut);
+    EXPECT_EQ(setRecovered.count(Digest(volume.vecPng)), 1u) << run.strLog;
+    EXPECT_EQ(setRecovered.count(Digest(volume.vecJpg)), 1u) << run.strLog;
+
+    // The first FAT sectors unreadable: the fast scan walks the folders anyway and says where.
+    std::string strFat = std::to_string(volume.u64FirstFatSector) + "-" +
+                         std::to_string(volume.u64FirstFatSector + 1);
+    run = Cli(FailingReadEnv(strImage, strFat),
+              "scan " + strImage + " --fast --json " + m_dir.File("fast.json"));
+    EXPECT_EQ(run.nStatus, 0) << run.strLog;
+    EXPECT_NE(run.strLog.find("at sector " + std::to_string(volume.u64FirstFatSector) + " "),
+              std::string::npos)
+        << run.strLog;
+    EXPECT_NE(ReadText(m_dir.File("fast.json")).find("keep.txt"), std::string::npos);
+}
+
+// The engine API in a child of this test program that runs with the failing-read seam loaded.
+TEST_F(DamagedMediaTest, EngineApiScansThroughUnreadableSectors) {
+    if (!CFatImageBuilder::HaveTools())
+        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+    if (const char* pImage = std::getenv(CHILD_ENV)) {
+        CLogCapture capture;
+        int nDisk = CDiskRegistry::GetInstance().AddImage(pImage);
+        ASSERT_GE(nDisk, 0);
+        long long llSectors = 32 * 1024 * 1024 / SECTOR;
+        for (RECOVERY_TYPE nType : {RECOVERY_TYPE_FAST, RECOVERY_TYPE_DEEP}) {
+            std::unique_ptr<IFileRecoveryParse> pEngine(
+                CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(nDisk, 0, llSectors,
+                                                                                u'C', nType));
+            ASSERT_NE(pEngine, nullptr);
+            if (auto* pDeep = dynamic_cast<CProfessionalRecovery*>(pEngine.get()))
+                pDeep->SetNotLoadLogFile();
+            EXPECT_EQ(pEngine->ScanDevice(nullptr), 0);
+            std::vector<SEARCH_FILE_INFO> vecHits;
+            std::u16string strKey = Ansi2Unicode((std::string(PHOTO_PATTERN) + "|").c_str());
+            EXPECT_EQ(pEngine->SearchFileNode(strKey.c_str(), vecHits), 0);
+            EXPECT_FALSE(vecHits.empty());
+        }
+        EXPECT_NE(CLogCapture::Text().find("unreadable sector"), std::string::npos)
+            << CLogCapture::Text();
+        return;
+    }
+    std::string strImage = m_dir.File("api.img");
+    CDeletedFatVolume volume;
+    ASSERT_TRUE(MakeDeletedFatVolume(strImage, volume));
+    uint64_t u64Bad = ClusterSector(strImage, volume.vecLostClusters[10]);
+    std::string strBad = "33," + std::to_string(u64Bad) + "-" + std::to_string(u64Bad + 7);
+    std::string strSelf = std::filesystem::read_symlink("/proc/self/exe").string();
+    std::string strCommand =
+        "ORVANNE_SCANLOG_DIR=" + ShellQuote(m_logs.Path()) + " " + CHILD_ENV + "=" +
+        ShellQuote(strImage) + " " + FailingReadEnv(strImage, strBad) + ShellQuote(strSelf) +
+        " --gtest_filter=DamagedMediaTest.EngineApiScansThroughUnreadableSectors";
+    EXPECT_TRUE(RunShell(strCommand));
+}
+
+TEST_F(DamagedMediaTest, TruncatedAndRandomImagesEndNormally) {
+    if (!CFatImageBuilder::HaveTools())
+        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+    std::string strImage = m_dir.File("cut.img");
+    CDeletedFatVolume volume;
+    ASSERT_TRUE(MakeDeletedFatVolume(strImage, volume));
+    ASSERT_EQ(truncate(strImage.c_str(), 12 * 1024 * 1024), 0);
+    CCliRun run = Cli("", "scan " + strImage + " --fast");
+    EXPECT_EQ(run.nStatus, 0) << run.strLog;
+    std::string strOut = m_dir.File("cut-out");
+    run = Cli("", "recover " + strImage + " --to " + strOut);
+    EXPECT_LE(run.nStatus, 1) << run.strLog;
+    EXPECT_EQ(DigestsUnder(strOut).count(Digest(volume.vecPng)), 1u) << run.strLog;
+
+    std::string strRandom = m_dir.File("random.img");
+    ASSERT_TRUE(WriteFileBytes(strRandom, PatternBytes(3 * 1024 * 1024, 4242)));
+    run = Cli("", "scan " + strRandom);
+    EXPECT_EQ(run.nStatus, 0) << run.strLog;
+    run = Cli("", "scan " + strRandom + " --fast");
+    EXPECT_EQ(run.nStatus, 2) << run.strLog;
+}
+
+TEST_F(DamagedMediaTest, LoopingFatChainsEnd) {
+    if (!CFatImageBuilder::HaveTools())
+        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+    std::string strImage = m_dir.File("loop.img");
+    CFatImageBuilder image(strImage);
+    ASSERT_TRUE(image.Format({32, 32 * 1024, 1}));
+    ASSERT_TRUE(image.MakeDir("/Folder"));
+    std::vector<uint8_t> vecKept = PatternBytes(9000, 3);
+    std::vector<uint8_t> vecLooped = PatternBytes(30000, 4);
+    ASSERT_TRUE(image.AddFile("/Folder/kept.bin", vecKept));
+    ASSERT_TRUE(image.AddFile("/looped.bin", vecLooped));
+    std::vector<uint32_t> vecFile = image.GetClusters("/looped.bin");
+    std::vector<uint32_t> vecFolder = image.GetClusters("/Folder");
+    ASSERT_GE(vecFile.size(), 10u);
+    ASSERT_FALSE(vecFolder.empty());
+    // FAT32 entries are 4 bytes from the first FAT (32 reserved sectors): the file's tenth
+    // cluster leads back to its second, the folder's last cluster to itself.
+    auto LinkCluster = [&](uint32_t nFrom, uint32_t nTo) {
+        std::vector<uint8_t> vecEntry = {uint8_t(nTo), uint8_t(nTo >> 8), uint8_t(nTo >> 16),
+                                         uint8_t(nTo >> 24)};
+        return PatchFileBytes(strImage, 32 * SECTOR + uint64_t(nFrom) * 4, vecEntry);
+    };
+    ASSERT_TRUE(LinkCluster(vecFile[9], vecFile[1]));
+    ASSERT_TRUE(LinkCluster(vecFolder.back(), vecFolder.back()));
+
+    std::string strFast = m_dir.File("fast");
+    CCliRun run = Cli("", "recover " + strImage + " --fast --layout tree --to " + strFast);
+    EXPECT_LE(run.nStatus, 1) << run.strLog;
+    EXPECT_EQ(ReadFileBytes(strFast + "/Folder/kept.bin"), vecKept) << run.strLog;
+    // The looped copy stops at the size its entry gives.
+    EXPECT_LE(ReadFileBytes(strFast + "/looped.bin").size(), vecLooped.size());
+    std::string strDeep = m_dir.File("deep");
+    run = Cli("", "recover " + strImage + " --to " + strDeep);
+    EXPECT_LE(run.nStatus, 1) << run.strLog;
+    EXPECT_GE(DigestsUnder(strDeep).count(Digest(vecKept)), 1u) << run.strLog;
+}
+
+TEST_F(DamagedMediaTest, NtfsWithCorruptMftRecordZeroEndsAndTheDeepScanFindsTheFiles) {
+    if (!HaveTool("mkntfs") || !HaveTool("ntfscp") || !HaveTool("ntfsinfo"))
+        GTEST_SKIP() << "ntfs-3g tools missing";
+    std::string strImage = m_dir.File("ntfs.img");
+    CNtfsImageBuilder image(strImage);
+    ASSERT_TRUE(image.Format(16 * 1024 * 1024, 4096));
+    std::vector<uint8_t> vecGone = PatternBytes(50000, 8);
+    std::vector<uint8_t> vecPng = ReadFileBytes(TestDataPath("samples/sample.png"));
+    ASSERT_TRUE(image.PutFile("/gone.bin", vecGone));
+    ASSERT_TRUE(image.PutFile("/picture.png", vecPng));
+    ASSERT_TRUE(image.DeleteInPlace("/gone.bin"));
+    // $MFT record 0 (at the boot sector's MFT cluster, u64 at 0x30) becomes noise.
+    std::vector<uint8_t> vecBoot = ReadFileBytes(strImage);
+    ASSERT_GE(vecBoot.size(), 0x38u);
+    uint64_t u64MftCluster = 0;
+    for (int i = 7; i >= 0; --i)
+        u64MftCluster = u64MftCluster << 8 | vecBoot[0x30 + i];
+    ASSERT_TRUE(
+        PatchFileBytes(strImage, u64MftCluster * image.GetClusterBytes(), PatternBytes(1024, 77)));
+
+    CCliRun run = Cli("", "scan " + strImage + " --fast");
+    EXPECT_LE(run.nStatus, 2) << run.strLog;
+    std::string strOut = m_dir.File("ntfs-out");
+    run = Cli("", "recover " + strImage + " --to " + strOut);
+    EXPECT_LE(run.nStatus, 1) << run.strLog;
+    std::multiset<std::string> setRecovered = DigestsUnder(strOut);
+    EXPECT_GE(setRecovered.count(Digest(vecGone)), 1u) << run.strLog;
+    EXPECT_GE(setRecovered.count(Digest(vecPng)), 1u) << run.strLog;
+}
+
+} // namespace
