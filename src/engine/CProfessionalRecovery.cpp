@@ -539,24 +539,28 @@ void CProfessionalRecovery::DropDuplicateDeepHits(std::vector<SEARCH_FILE_INFO>&
 }
 
 // Carved files that a file-system engine already found at the same first sector are dropped.
+// The carved hits are searched straight onto the end of the list: a million of them must not
+// be held twice.
 void CProfessionalRecovery::AppendCarvedHits(const char16_t* pKey,
                                              std::vector<SEARCH_FILE_INFO>& vecOut) {
     std::map<uint64_t, std::string> mapSectors;
     for (SEARCH_FILE_INFO& hit : vecOut)
         GetFileDataStartSectorMap(&hit, mapSectors);
-    std::vector<SEARCH_FILE_INFO> vecCarved;
-    m_fileTypeRecovery.SearchFileNode(pKey, vecCarved);
-    for (const SEARCH_FILE_INFO& hit : vecCarved) {
-        auto it = mapSectors.find(hit.u64LocationSector);
-        if (it != mapSectors.end()) {
-            std::string strCarved = ExtensionOf(hit.szFileName);
-            if (strcasecmp(it->second.c_str(), strCarved.c_str()) == 0 ||
-                (strcasecmp(it->second.c_str(), "thm") == 0 &&
-                 strcasecmp(strCarved.c_str(), "jpg") == 0))
-                continue;
-        }
-        vecOut.push_back(hit);
-    }
+    const size_t nFirstCarved = vecOut.size();
+    m_fileTypeRecovery.SearchFileNode(pKey, vecOut);
+    if (mapSectors.empty())
+        return;
+    auto itEnd = std::remove_if(vecOut.begin() + static_cast<std::ptrdiff_t>(nFirstCarved),
+                                vecOut.end(), [&](const SEARCH_FILE_INFO& hit) {
+                                    auto it = mapSectors.find(hit.u64LocationSector);
+                                    if (it == mapSectors.end())
+                                        return false;
+                                    std::string strCarved = ExtensionOf(hit.szFileName);
+                                    return strcasecmp(it->second.c_str(), strCarved.c_str()) == 0 ||
+                                           (strcasecmp(it->second.c_str(), "thm") == 0 &&
+                                            strcasecmp(strCarved.c_str(), "jpg") == 0);
+                                });
+    vecOut.erase(itEnd, vecOut.end());
 }
 
 int CProfessionalRecovery::SearchFileNode(const char16_t* pKey,
@@ -570,7 +574,10 @@ int CProfessionalRecovery::SearchFileNode(const char16_t* pKey,
     m_ntfsRecovery.SearchFileNode(pKey, vecHits);
     DropDuplicateDeepHits(vecHits, nFastHits);
     AppendCarvedHits(pKey, vecHits);
-    vecOut.insert(vecOut.end(), vecHits.begin(), vecHits.end());
+    if (vecOut.empty())
+        vecOut.swap(vecHits);
+    else
+        vecOut.insert(vecOut.end(), vecHits.begin(), vecHits.end());
     CScanResultFileManager::SortFileNodes(vecOut, nFirst);
     return 0;
 }
