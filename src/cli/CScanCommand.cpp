@@ -155,17 +155,14 @@ int CScanCommand::ScanAndSearch() {
 
 // Small files and names the user did not ask for are left out before anything is written.
 void CScanCommand::KeepWantedHits() {
-    std::vector<SEARCH_FILE_INFO> vecKept;
-    for (const SEARCH_FILE_INFO& hit : m_vecHits) {
+    std::erase_if(m_vecHits, [this](const SEARCH_FILE_INFO& hit) {
         if (hit.u64FileSize < m_options.m_u64MinSize)
-            continue;
+            return true;
         bool bNameWanted = m_options.m_vecNameGlobs.empty();
         for (const std::string& strGlob : m_options.m_vecNameGlobs)
             bNameWanted |= fnmatch(strGlob.c_str(), hit.szFileName, FNM_CASEFOLD) == 0;
-        if (bNameWanted)
-            vecKept.push_back(hit);
-    }
-    m_vecHits.swap(vecKept);
+        return !bNameWanted;
+    });
 }
 
 void CScanCommand::PrintTree() const {
@@ -304,6 +301,9 @@ int CScanCommand::RunScan() {
     if (!m_options.m_strJsonPath.empty())
         if (int nResult = WriteJson(); nResult != 0)
             return nResult;
+    if (m_options.m_strReportPath.empty())
+        return 0;
+    // Built only when asked for: a million hits would hold a million report entries.
     CDfxmlReport report(m_strDevicePath);
     for (SEARCH_FILE_INFO& hit : m_vecHits)
         report.AddFile(hit, ParentPathOf(hit) + hit.szFileName, std::string());
