@@ -317,44 +317,29 @@ int CFastNtfsRecovery::ParseRecordInfo(uint8_t* pRecord, size_t nSize, PARSE_MOD
     }
     if (!bRecord)
         return NTFS_ERROR_NOT_FILE_RECORD;
-    if (nRecord < NTFS_FIRST_USER_RECORD)
+    // An extension record belongs to the file of its base record.
+    if (nRecord < NTFS_FIRST_USER_RECORD || IsNtfsExtensionRecord(pRecord, nSize))
         return 0;
 
-    FILE_NODE node;
-    bool bHaveNode = false;
-    uint32_t nParent = NTFS_ROOT_RECORD;
-    CNtfsAttributeWalk walk(pRecord, nSize, GetNtfsRecordBytesInUse(pRecord, nSize));
-    while (auto attr = walk.Next()) {
-        if (attr->nType == ATTR_TYPE_DATA && attr->nNameLength == 0 && bHaveNode) {
-            if (auto size = GetNtfsAttributeDataSize(pRecord, nSize, *attr))
-                node.u64FileSize = *size;
-            continue;
-        }
-        if (attr->nType != ATTR_TYPE_FILE_NAME)
-            continue;
-        auto name = DecodeNtfsFileName(pRecord, nSize, *attr);
-        if (!name)
-            continue;
-        if (!bHaveNode) {
-            FillNodeBase(node);
-            node.bIsDir = nMode == PARSE_DIRECTORY ? 1 : 0;
-            node.nClusterNo = nRecord;
-            node.nClusterBytes = static_cast<uint32_t>(m_nBytesPerSector * m_nSectorPerCluster);
-            node.u64CreateTime = name->u64CreateTime;
-            node.u64ModifyTime = name->u64ModifyTime;
-            node.u64AccessTime = name->u64AccessTime;
-            node.u64FileSize = name->u64RealSize;
-            node.u64PartitionStartSector = m_u64PartitionStart;
-            GetRecordSector(nRecord, node.u64LocationSector);
-            CopyNodeName(node, name->strName);
-            nParent = name->nParentRecord == 0 ? NTFS_ROOT_RECORD : name->nParentRecord;
-            bHaveNode = true;
-        } else if (name->nNameSpace == FN_NAME_SPACE_WIN32) {
-            CopyNodeName(node, name->strName);
-        }
-    }
-    if (!bHaveNode)
+    NTFS_RECORD_SUMMARY summary = SummarizeNtfsRecord(pRecord, nSize);
+    if (!summary.bHasName && summary.attributeList)
+        AddListedFileNames(pRecord, nSize, *summary.attributeList, summary);
+    if (!summary.bHasName)
         return 0;
+    const NTFS_FILE_NAME& name = summary.firstName;
+    FILE_NODE node;
+    FillNodeBase(node);
+    node.bIsDir = nMode == PARSE_DIRECTORY ? 1 : 0;
+    node.nClusterNo = nRecord;
+    node.nClusterBytes = static_cast<uint32_t>(m_nBytesPerSector * m_nSectorPerCluster);
+    node.u64CreateTime = name.u64CreateTime;
+    node.u64ModifyTime = name.u64ModifyTime;
+    node.u64AccessTime = name.u64AccessTime;
+    node.u64FileSize = summary.bHasDataSize ? summary.u64DataSize : name.u64RealSize;
+    node.u64PartitionStartSector = m_u64PartitionStart;
+    GetRecordSector(nRecord, node.u64LocationSector);
+    CopyNodeName(node, summary.strDisplayName);
+    uint32_t nParent = name.nParentRecord == 0 ? NTFS_ROOT_RECORD : name.nParentRecord;
     uint32_t nGroup = GetRootParentDirIndex(nParent);
     if (nMode == PARSE_FILE)
         node.nDataHealth = IsFileDataHealth(node);
@@ -474,55 +459,78 @@ int CFastNtfsRecovery::GetRunListInfo(uint64_t u64RecordSector, uint32_t nType,
     CNtfsAttributeWalk walk(pRecord, vecRecord.size(),
                             GetNtfsRecordBytesInUse(pRecord, vecRecord.size()));
     std::optional<NTFS_ATTRIBUTE> list;
+    uint32_t nOwnRecord = GetNtfsRecordNumber(pRecord, vecRecord.size());
     while (auto attr = walk.Next()) {
         if (attr->nType == ATTR_TYPE_ATTRIBUTE_LIST)
             list = attr;
         if (attr->nType != nType || (nType == ATTR_TYPE_DATA && attr->nNameLength != 0))
             continue;
-        if (attr->bNonResident)
-            m_ntfsParse.GetRunList(pRecord + attr->nOffset, attr->nLength, vecRuns);
+        if (!attr->bNonResident)
+            return 0;
+        m_ntfsParse.GetRunList(pRecord + attr->nOffset, attr->nLength, vecRuns);
+        // The list comes first in a record; it names the extents held by other records.
+        if (list)
+            Get0X20RunList(pRecord, vecRecord.size(), *list, nType, nOwnRecord, vecRuns);
         return 0;
     }
     if (!list)
         return NTFS_ERROR_ATTRIBUTE_NOT_FOUND;
-    Get0X20RunList(pRecord, vecRecord.size(), *list, nType, vecRuns);
+    Get0X20RunList(pRecord, vecRecord.size(), *list, nType, nOwnRecord, vecRuns);
     return 0;
 }
 
-// Follows every entry of the list that names an extent of the stream, in list order; each
-// extent's runs are re-based so the whole stream reads as one list.
+// Follows every entry of the list that names an extent of the stream in another record, in
+// list order; each extent's runs are re-based so the whole stream reads as one list.
 int CFastNtfsRecovery::Get0X20RunList(const uint8_t* pRecord, size_t nSize,
                                       const NTFS_ATTRIBUTE& list, uint32_t nType,
-                                      std::vector<RUNLIST>& vecRuns) {
+                                      uint32_t nOwnRecord, std::vector<RUNLIST>& vecRuns) {
     std::vector<uint8_t> vecList;
     if (int rc = ReadAttributeListBytes(pRecord, nSize, list, vecList); rc != 0)
         return rc;
-    std::unordered_set<uint32_t> setRead;
-    std::vector<uint8_t> vecExtentRecord;
-    for (size_t nPos = 0; InBounds(vecList.size(), nPos, AL_MIN_LENGTH);) {
-        const uint8_t* pEntry = vecList.data() + nPos;
-        uint32_t nEntryType = LoadU32LE(pEntry + AL_TYPE);
-        uint16_t nEntryLength = LoadU16LE(pEntry + AL_LENGTH);
-        if (nEntryType == 0 || nEntryType == ATTR_TYPE_END || nEntryLength < AL_MIN_LENGTH)
-            break;
-        nPos += nEntryLength;
-        uint32_t nRecord =
-            static_cast<uint32_t>(LoadU64LE(pEntry + AL_REFERENCE) & NTFS_REFERENCE_RECORD_MASK);
-        if (nEntryType != nType || !setRead.insert(nRecord).second ||
-            GetFileRecordBuf(nRecord, vecExtentRecord) != 0 ||
-            !HasNtfsFileSignature(vecExtentRecord.data(), vecExtentRecord.size()) ||
-            m_ntfsParse.FileRecordFixUp(vecExtentRecord.data(), vecExtentRecord.size()) != 0)
+    std::vector<uint8_t> vecExtent;
+    for (uint32_t nRecord : GetNtfsListedRecords(vecList.data(), vecList.size(), nType)) {
+        if (nRecord == nOwnRecord || ReadFixedUpRecord(nRecord, vecExtent) != 0)
             continue;
-        const uint8_t* pExtent = vecExtentRecord.data();
         auto attr =
-            FindNtfsAttribute(pExtent, vecExtentRecord.size(),
-                              GetNtfsRecordBytesInUse(pExtent, vecExtentRecord.size()), nType);
+            FindNtfsAttribute(vecExtent.data(), vecExtent.size(),
+                              GetNtfsRecordBytesInUse(vecExtent.data(), vecExtent.size()), nType);
         if (!attr || !attr->bNonResident)
             continue;
-        std::vector<RUNLIST> vecExtent;
-        m_ntfsParse.GetRunList(pExtent + attr->nOffset, attr->nLength, vecExtent);
-        AppendNtfsRunExtent(vecRuns, vecExtent);
+        std::vector<RUNLIST> vecExtentRuns;
+        m_ntfsParse.GetRunList(vecExtent.data() + attr->nOffset, attr->nLength, vecExtentRuns);
+        AppendNtfsRunExtent(vecRuns, vecExtentRuns);
     }
+    return 0;
+}
+
+// The names of a file whose base record lost them to extension records.
+void CFastNtfsRecovery::AddListedFileNames(const uint8_t* pRecord, size_t nSize,
+                                           const NTFS_ATTRIBUTE& list,
+                                           NTFS_RECORD_SUMMARY& summary) {
+    std::vector<uint8_t> vecList;
+    if (ReadAttributeListBytes(pRecord, nSize, list, vecList) != 0)
+        return;
+    std::vector<uint8_t> vecExtent;
+    uint32_t nOwnRecord = GetNtfsRecordNumber(pRecord, nSize);
+    for (uint32_t nRecord :
+         GetNtfsListedRecords(vecList.data(), vecList.size(), ATTR_TYPE_FILE_NAME)) {
+        if (nRecord == nOwnRecord || ReadFixedUpRecord(nRecord, vecExtent) != 0)
+            continue;
+        CNtfsAttributeWalk walk(vecExtent.data(), vecExtent.size(),
+                                GetNtfsRecordBytesInUse(vecExtent.data(), vecExtent.size()));
+        while (auto attr = walk.Next())
+            if (attr->nType == ATTR_TYPE_FILE_NAME)
+                if (auto name = DecodeNtfsFileName(vecExtent.data(), vecExtent.size(), *attr))
+                    AddNtfsFileName(summary, std::move(*name));
+    }
+}
+
+int CFastNtfsRecovery::ReadFixedUpRecord(uint32_t nRecord, std::vector<uint8_t>& vecRecord) {
+    if (int rc = GetFileRecordBuf(nRecord, vecRecord); rc != 0)
+        return rc;
+    if (!HasNtfsFileSignature(vecRecord.data(), vecRecord.size()) ||
+        m_ntfsParse.FileRecordFixUp(vecRecord.data(), vecRecord.size()) != 0)
+        return NTFS_ERROR_NOT_FILE_RECORD;
     return 0;
 }
 

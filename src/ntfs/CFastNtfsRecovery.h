@@ -76,7 +76,10 @@ private:
     uint32_t GetRootParentDirIndex(uint32_t nDirRecord);
     uint32_t IsFileDataHealth(const FILE_NODE& node);
     int Get0X20RunList(const uint8_t* pRecord, size_t nSize, const NTFS_ATTRIBUTE& list,
-                       uint32_t nType, std::vector<RUNLIST>& vecRuns);
+                       uint32_t nType, uint32_t nOwnRecord, std::vector<RUNLIST>& vecRuns);
+    void AddListedFileNames(const uint8_t* pRecord, size_t nSize, const NTFS_ATTRIBUTE& list,
+                            NTFS_RECORD_SUMMARY& summary);
+    int ReadFixedUpRecord(uint32_t nRecord, std::vector<uint8_t>& vecRecord);
     int ReadAttributeListBytes(const uint8_t* pRecord, size_t nSize, const NTFS_ATTRIBUTE& list,
                                std::vector<uint8_t>& vecList);
     int ReadClusters(const std::vector<RUNLIST>& vecRuns, uint64_t u64MaxBytes,

@@ -25,9 +25,9 @@ std::vector<uint8_t> MakeRunAttribute(const std::vector<uint8_t>& vecRuns, uint3
     return attr;
 }
 
-std::vector<RUNLIST> Decode(const std::vector<uint8_t>& attr, uint32_t nBytesPerSector = 512) {
+std::vector<RUNLIST> Decode(const std::vector<uint8_t>& attr) {
     std::vector<RUNLIST> vecRuns;
-    DecodeNtfsRunList(attr.data(), attr.size(), nBytesPerSector, vecRuns);
+    DecodeNtfsRunList(attr.data(), attr.size(), vecRuns);
     return vecRuns;
 }
 
@@ -107,9 +107,16 @@ TEST(NtfsRunList, LengthKeepsItsLowFourBytes) {
     EXPECT_EQ(vecRuns[0].i64Offset, 9);
 }
 
-TEST(NtfsRunList, AttributeAsLongAsASectorYieldsNoRuns) {
-    EXPECT_TRUE(Decode(MakeRunAttribute({0x11, 0x01, 0x01}, 512)).empty());
-    EXPECT_EQ(Decode(MakeRunAttribute({0x11, 0x01, 0x01}, 512), 4096).size(), 1u);
+TEST(NtfsRunList, AttributeLongerThanASectorIsDecodedWhole) {
+    // 150 runs: a fragmented file whose run list alone passes 512 bytes.
+    std::vector<uint8_t> vecRunBytes;
+    for (int i = 0; i < 150; ++i)
+        vecRunBytes.insert(vecRunBytes.end(), {0x21, 0x01, 0x02, 0x00});
+    auto attr = MakeRunAttribute(vecRunBytes);
+    ASSERT_GT(attr.size(), 512u);
+    auto vecRuns = Decode(attr);
+    ASSERT_EQ(vecRuns.size(), 150u);
+    EXPECT_EQ(vecRuns.back().i64Offset, 2);
 }
 
 TEST(NtfsRunList, RunCrossingTheAttributeEndIsDropped) {
@@ -122,7 +129,7 @@ TEST(NtfsRunList, RunCrossingTheAttributeEndIsDropped) {
     // A runs offset far past the buffer decodes nothing.
     Put16(attr, ATTR_RUNS_OFFSET, 0xFFF0);
     Put32(attr, ATTR_LENGTH, 0xFFFF);
-    EXPECT_TRUE(Decode(attr, 65535).empty());
+    EXPECT_TRUE(Decode(attr).empty());
 }
 
 TEST(NtfsRunList, FurtherExtentIsRebasedOnTheRunningPosition) {
@@ -214,4 +221,31 @@ TEST(NtfsAttributeWalk, CorruptLengthsEndTheWalkInsideTheBound) {
     auto attr = FindNtfsAttribute(longName.data(), 1024, 1024, ATTR_TYPE_FILE_NAME);
     ASSERT_TRUE(attr);
     EXPECT_FALSE(DecodeNtfsFileName(longName.data(), 1024, *attr));
+}
+
+TEST(NtfsAttributeList, NamesEachRecordOfTheTypeOnceInListOrder) {
+    // Entries: data in 64, file name in 66, data in 68, named data in 70, data in 68 again.
+    std::vector<uint8_t> vecList;
+    auto addEntry = [&](uint32_t nType, uint32_t nRecord, uint8_t nNameLength) {
+        std::vector<uint8_t> entry(0x20, 0);
+        Put32(entry, AL_TYPE, nType);
+        Put16(entry, AL_LENGTH, 0x20);
+        entry[AL_NAME_LENGTH] = nNameLength;
+        Put32(entry, AL_REFERENCE, nRecord);
+        entry[AL_REFERENCE + 6] = 0x05; // sequence number, not part of the record number
+        vecList.insert(vecList.end(), entry.begin(), entry.end());
+    };
+    addEntry(ATTR_TYPE_DATA, 64, 0);
+    addEntry(ATTR_TYPE_FILE_NAME, 66, 0);
+    addEntry(ATTR_TYPE_DATA, 68, 0);
+    addEntry(ATTR_TYPE_DATA, 70, 4);
+    addEntry(ATTR_TYPE_DATA, 68, 0);
+    EXPECT_EQ(GetNtfsListedRecords(vecList.data(), vecList.size(), ATTR_TYPE_DATA),
+              (std::vector<uint32_t>{64, 68}));
+    EXPECT_EQ(GetNtfsListedRecords(vecList.data(), vecList.size(), ATTR_TYPE_FILE_NAME),
+              std::vector<uint32_t>{66});
+    // A zero-length entry ends the list instead of looping on it.
+    Put16(vecList, 0x20 + AL_LENGTH, 0);
+    EXPECT_EQ(GetNtfsListedRecords(vecList.data(), vecList.size(), ATTR_TYPE_DATA),
+              std::vector<uint32_t>{64});
 }
