@@ -344,14 +344,20 @@ int CFastFatRecovery::InitDirInfo(uint32_t nCluster) {
                 continue;
             }
             const bool bIsDir = (u8Attr & FAT_ATTR_DIRECTORY) != 0;
+            const bool bIsFile = !bIsDir && (u8Attr & FAT_ATTR_ARCHIVE) != 0;
+            // Live files of live folders are never stored: no need to decode their names.
+            if (!bIsDir && (!bIsFile || (!IsDeletedEntry(pEntry) && !bFolderDeleted))) {
+                longName.Reset();
+                continue;
+            }
             std::string strName = bNameFollows && !longName.IsEmpty()
                                       ? longName.GetName()
                                       : GetFatShortName(pEntry, bIsDir);
             longName.Reset();
             if (bIsDir)
                 HandleFolderEntry(pEntry, strName, u64EntrySector, bFolderDeleted, nParent);
-            else if ((u8Attr & FAT_ATTR_ARCHIVE) != 0)
-                HandleFileEntry(pEntry, strName, u64EntrySector, bFolderDeleted, nParent);
+            else
+                HandleFileEntry(pEntry, strName, u64EntrySector, nParent);
         }
         if (bEnd || bIsRootArea)
             return 0;
@@ -419,9 +425,7 @@ void CFastFatRecovery::HandleFolderEntry(const uint8_t* pEntry, const std::strin
 }
 
 void CFastFatRecovery::HandleFileEntry(const uint8_t* pEntry, const std::string& strName,
-                                       uint64_t u64Sector, bool bFolderDeleted, uint32_t nParent) {
-    if (!IsDeletedEntry(pEntry) && !bFolderDeleted)
-        return;
+                                       uint64_t u64Sector, uint32_t nParent) {
     const uint32_t nCluster = GetEntryCluster(pEntry, strName.c_str(), false);
     FILE_NODE* pNode = m_pStore->CreateFileNode(sizeof(FILE_NODE));
     if (pNode == nullptr)
