@@ -1,5 +1,6 @@
 // Fuzzes NTFS record decoding: plausibility, fix-up, the attribute walk, file names, resident
-// content, data runs and extent re-basing, on 1024- and 4096-byte records of arbitrary bytes.
+// content, data runs, attribute lists and extent re-basing, on 1024- and 4096-byte records of
+// arbitrary bytes.
 #include "ntfs/CNtfsParse.h"
 #include "ntfs/NtfsRecord.h"
 
@@ -40,6 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     DecodeRecord(pData, nSize, 4096);
     // Run decoding straight over the input, as an attribute that fills the whole buffer.
     std::vector<RUNLIST> vecRuns;
-    DecodeNtfsRunList(pData, nSize, 65535, vecRuns);
+    DecodeNtfsRunList(pData, nSize, vecRuns);
+    GetNtfsListedRecords(pData, nSize, ATTR_TYPE_DATA);
     return 0;
 }

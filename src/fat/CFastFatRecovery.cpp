@@ -16,7 +16,6 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -65,8 +64,14 @@ bool BeginsLikeSubdirectory(const uint8_t* pData) {
            pData[DOT_DOT_ENTRY] == '.' && pData[DOT_DOT_ENTRY + 1] == '.';
 }
 
+// A long name can exceed the node's field; it is cut at a character boundary.
 void CopyName(FILE_NODE& node, const std::string& strName) {
-    std::snprintf(node.szFileName, sizeof(node.szFileName), "%s", strName.c_str());
+    size_t nBytes = std::min(strName.size(), sizeof(node.szFileName) - 1);
+    if (nBytes < strName.size())
+        while (nBytes > 0 && (uint8_t(strName[nBytes]) & 0xC0) == 0x80)
+            --nBytes;
+    std::memcpy(node.szFileName, strName.data(), nBytes);
+    node.szFileName[nBytes] = '\0';
 }
 
 std::string GetExtension(const char* pName) {
@@ -121,11 +126,12 @@ int CFastFatRecovery::Init(const char16_t* pDevicePath, char16_t wcDriveLetter) 
         return ERROR_INVALID_PARAMETER;
     if (int rc = m_diskReader.Init(pDevicePath, 0); rc != 0)
         return rc;
-    // An image scanned by path is set up from its boot sector like a partition of a disk.
-    struct stat st;
-    if (fstat(m_diskReader.GetFd(), &st) != 0)
+    // An image scanned by path is set up from its boot sector like a partition of a disk. The
+    // end offset, unlike st_size, is also the size of a block device.
+    off_t llBytes = lseek(m_diskReader.GetFd(), 0, SEEK_END);
+    if (llBytes < 0)
         return errno;
-    long long llSectors = static_cast<long long>(st.st_size / FAT_SECTOR_BYTES);
+    long long llSectors = static_cast<long long>(llBytes / FAT_SECTOR_BYTES);
     if (int rc = m_diskReader.Init(pDevicePath, static_cast<unsigned long long>(llSectors));
         rc != 0)
         return rc;
@@ -398,8 +404,9 @@ void CFastFatRecovery::HandleFolderEntry(const uint8_t* pEntry, const std::strin
     if (strName.starts_with(".."))
         return;
     const uint32_t nCluster = GetEntryCluster(pEntry, strName.c_str(), true);
+    // The root is never inside a folder; an entry pointing at it would put the tree inside itself.
     if (nCluster < FAT_FIRST_DATA_CLUSTER || nCluster == nParent ||
-        nCluster >= m_geometry.nClusterLimit)
+        nCluster == m_geometry.nRootCluster || nCluster >= m_geometry.nClusterLimit)
         return;
     FILE_NODE node{};
     FillEntryNode(node, pEntry, strName, nCluster);

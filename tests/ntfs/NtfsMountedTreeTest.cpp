@@ -16,6 +16,7 @@ namespace {
 
 constexpr uint64_t IMAGE_BYTES = 32 << 20;
 constexpr int CLUSTER_BYTES = 4096;
+constexpr uint32_t HUGE_FRAGMENTS = 400;
 const std::string FAILED = "fixture failed: ";
 
 bool AppendFileBytes(const std::string& strPath, const std::vector<uint8_t>& vecBytes) {
@@ -80,6 +81,16 @@ protected:
             bOk = AppendFileBytes(m + "/frag.bin", vecA) && AppendFileBytes(m + "/other.bin", vecB);
         }
         (*s_pFiles)["frag.bin"] = vecFrag;
+        // Hundreds of fragments: its name and part of its data move to extension records
+        // behind an attribute list, and the run list left in its base record passes 512 bytes.
+        std::vector<uint8_t> vecHuge;
+        for (uint32_t i = 0; bOk && i < HUGE_FRAGMENTS; ++i) {
+            std::vector<uint8_t> vecA = PatternBytes(CLUSTER_BYTES, 1000 + i);
+            vecHuge.insert(vecHuge.end(), vecA.begin(), vecA.end());
+            bOk = AppendFileBytes(m + "/huge.bin", vecA) &&
+                  AppendFileBytes(m + "/huge-other.bin", vecA);
+        }
+        (*s_pFiles)["huge.bin"] = vecHuge;
         // 64 KiB of data, a 256 KiB hole, 64 KiB of data.
         std::vector<uint8_t> vecSparse = PatternBytes(65536, 19);
         vecSparse.resize(65536 + 262144, 0);
@@ -94,6 +105,9 @@ protected:
             return FAILED + "could not fill the mounted image";
         if (s_pBuilder->GetDataRuns(s_pBuilder->GetRecordNumber("/frag.bin")).size() < 2)
             return FAILED + "frag.bin did not fragment";
+        if (ShellOutput("ntfsinfo -F /huge.bin " + ShellQuote(s_pBuilder->Image()))
+                .find("$ATTRIBUTE_LIST") == std::string::npos)
+            return FAILED + "huge.bin has no attribute list";
         s_llReusedRecord = s_pBuilder->GetRecordNumber("/R");
 
         pMount = CNtfsImageMount::Mount(s_pBuilder->Image(), strMount, strWhy);
@@ -110,6 +124,10 @@ protected:
             return FAILED + "could not reuse a record";
         if (s_pBuilder->GetRecordNumber("/reuse.txt") != s_llReusedRecord)
             return FAILED + "ntfs-3g did not reuse the folder's record";
+        // ntfs-3g strips the names out of extension records when it deletes; marking the
+        // base record alone deleted keeps them, as a deletion by Windows does.
+        if (!s_pBuilder->DeleteInPlace("/huge.bin"))
+            return FAILED + "could not delete huge.bin in place";
         return "";
     }
 
@@ -143,8 +161,8 @@ TEST_F(CNtfsMountedTree, BuildsTheFolderTreeWithDepthGroups) {
     std::vector<FILE_NODE> vecTop = ListChildren(*m_pEngine, nullptr, 0);
     std::string strLost = "LostFolder" + std::to_string(s_llReusedRecord);
     EXPECT_EQ(NodeNames(vecTop),
-              (std::vector<std::string>{"frag.bin", "Long File Name.txt", "sparse.bin", "top.txt",
-                                        "A", "C", strLost}));
+              (std::vector<std::string>{"frag.bin", "huge.bin", "Long File Name.txt", "sparse.bin",
+                                        "top.txt", "A", "C", strLost}));
     const FILE_NODE* pA = FindNode(vecTop, "A");
     ASSERT_NE(pA, nullptr);
     EXPECT_EQ(pA->bIsDir, 1u);
@@ -182,7 +200,8 @@ TEST_F(CNtfsMountedTree, ReusedParentRecordBecomesALostFolderHoldingTheFile) {
 
 TEST_F(CNtfsMountedTree, RecoversFragmentedSparseAndLongNamedFiles) {
     std::vector<FILE_NODE> vecTop = ListChildren(*m_pEngine, nullptr, 0);
-    for (const char* pName : {"frag.bin", "sparse.bin", "top.txt", "Long File Name.txt"}) {
+    for (const char* pName :
+         {"frag.bin", "huge.bin", "sparse.bin", "top.txt", "Long File Name.txt"}) {
         const FILE_NODE* pNode = FindNode(vecTop, pName);
         ASSERT_NE(pNode, nullptr) << pName;
         ExpectRecovered(*pNode, pName);
