@@ -14,7 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
+#include <new>
 #include <unistd.h>
 
 namespace {
@@ -60,8 +60,14 @@ bool BeginsLikeSubdirectory(const uint8_t* pData) {
            pData[DOT_DOT_ENTRY] == '.' && pData[DOT_DOT_ENTRY + 1] == '.';
 }
 
+// A long name can exceed the node's field; it is cut at a character boundary.
 void CopyName(FILE_NODE& node, const std::string& strName) {
-    std::snprintf(node.szFileName, sizeof(node.szFileName), "%s", strName.c_str());
+    size_t nBytes = std::min(strName.size(), sizeof(node.szFileName) - 1);
+    if (nBytes < strName.size())
+        while (nBytes > 0 && (uint8_t(strName[nBytes]) & 0xC0) == 0x80)
+            --nBytes;
+    std::memcpy(node.szFileName, strName.data(), nBytes);
+    node.szFileName[nBytes] = '\0';
 }
 
 std::string GetExtension(const char* pName) {
@@ -114,11 +120,12 @@ int CFastFatRecovery::Init(const char16_t* pDevicePath, char16_t wcDriveLetter) 
         return ERROR_INVALID_PARAMETER;
     if (int rc = m_diskReader.Init(pDevicePath, 0); rc != 0)
         return rc;
-    // An image scanned by path is set up from its boot sector like a partition of a disk.
-    struct stat st;
-    if (fstat(m_diskReader.GetFd(), &st) != 0)
+    // An image scanned by path is set up from its boot sector like a partition of a disk. The
+    // end offset, unlike st_size, is also the size of a block device.
+    off_t llBytes = lseek(m_diskReader.GetFd(), 0, SEEK_END);
+    if (llBytes < 0)
         return errno;
-    long long llSectors = static_cast<long long>(st.st_size / FAT_SECTOR_BYTES);
+    long long llSectors = static_cast<long long>(llBytes / FAT_SECTOR_BYTES);
     if (int rc = m_diskReader.Init(pDevicePath, static_cast<unsigned long long>(llSectors));
         rc != 0)
         return rc;
@@ -331,14 +338,20 @@ int CFastFatRecovery::InitDirInfo(uint32_t nCluster) {
                 continue;
             }
             const bool bIsDir = (u8Attr & FAT_ATTR_DIRECTORY) != 0;
+            const bool bIsFile = !bIsDir && (u8Attr & FAT_ATTR_ARCHIVE) != 0;
+            // Live files of live folders are never stored: no need to decode their names.
+            if (!bIsDir && (!bIsFile || (!IsDeletedEntry(pEntry) && !bFolderDeleted))) {
+                longName.Reset();
+                continue;
+            }
             std::string strName = bNameFollows && !longName.IsEmpty()
                                       ? longName.GetName()
                                       : GetFatShortName(pEntry, bIsDir);
             longName.Reset();
             if (bIsDir)
                 HandleFolderEntry(pEntry, strName, u64EntrySector, bFolderDeleted, nParent);
-            else if ((u8Attr & FAT_ATTR_ARCHIVE) != 0)
-                HandleFileEntry(pEntry, strName, u64EntrySector, bFolderDeleted, nParent);
+            else
+                HandleFileEntry(pEntry, strName, u64EntrySector, nParent);
         }
         if (bEnd || bIsRootArea)
             return 0;
@@ -391,8 +404,9 @@ void CFastFatRecovery::HandleFolderEntry(const uint8_t* pEntry, const std::strin
     if (strName.starts_with(".."))
         return;
     const uint32_t nCluster = GetEntryCluster(pEntry, strName.c_str(), true);
+    // The root is never inside a folder; an entry pointing at it would put the tree inside itself.
     if (nCluster < FAT_FIRST_DATA_CLUSTER || nCluster == nParent ||
-        nCluster >= m_geometry.nClusterLimit)
+        nCluster == m_geometry.nRootCluster || nCluster >= m_geometry.nClusterLimit)
         return;
     FILE_NODE node{};
     FillEntryNode(node, pEntry, strName, nCluster);
@@ -405,9 +419,7 @@ void CFastFatRecovery::HandleFolderEntry(const uint8_t* pEntry, const std::strin
 }
 
 void CFastFatRecovery::HandleFileEntry(const uint8_t* pEntry, const std::string& strName,
-                                       uint64_t u64Sector, bool bFolderDeleted, uint32_t nParent) {
-    if (!IsDeletedEntry(pEntry) && !bFolderDeleted)
-        return;
+                                       uint64_t u64Sector, uint32_t nParent) {
     const uint32_t nCluster = GetEntryCluster(pEntry, strName.c_str(), false);
     FILE_NODE* pNode = m_pStore->CreateFileNode(sizeof(FILE_NODE));
     if (pNode == nullptr)

@@ -12,9 +12,9 @@
 #include "util/TimeUtil.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
@@ -175,6 +175,7 @@ int CFastNtfsRecovery::InitCallBack(ScanProgressCallback pScanCallback,
 int CFastNtfsRecovery::ScanDevice(const char16_t* pResultName) {
     m_vecPendingDirs.clear();
     m_setPendingDirs.clear();
+    m_mapDirParent.clear();
     m_pStore = std::make_unique<CScanResultFileManager>();
     if (m_pSearchCallback != nullptr)
         m_pStore->InitSearchCallBack(m_pSearchCallback, m_pSearchParam);
@@ -260,9 +261,10 @@ int CFastNtfsRecovery::FastScanDevice() {
     std::vector<uint8_t> vecRecord;
     for (size_t i = 0; i < m_vecPendingDirs.size(); ++i) {
         uint32_t nRecord = m_vecPendingDirs[i];
-        if (GetFileRecordBuf(nRecord, vecRecord) != 0)
+        uint64_t u64Sector = 0;
+        if (!GetRecordSector(nRecord, u64Sector) || ReadRecordAt(u64Sector, vecRecord) != 0)
             vecRecord.assign(m_nRecordSize, 0);
-        ParseRecordInfo(vecRecord.data(), vecRecord.size(), PARSE_DIRECTORY, nRecord);
+        ParseRecordInfo(vecRecord.data(), vecRecord.size(), PARSE_DIRECTORY, nRecord, u64Sector);
     }
     return ReportScan(100, nSecondsLeft, u64Total, u64Total);
 }
@@ -276,7 +278,8 @@ int CFastNtfsRecovery::ReadFileAndParseRecordInfo(uint64_t u64Sector, uint32_t n
     for (uint32_t i = 0; i < nRecords; ++i) {
         uint8_t* pRecord = m_vecChunk.data() + static_cast<size_t>(i) * m_nRecordSize;
         ParseRecordInfo(pRecord, m_nRecordSize, PARSE_FILE,
-                        GetNtfsRecordNumber(pRecord, m_nRecordSize));
+                        GetNtfsRecordNumber(pRecord, m_nRecordSize),
+                        u64Sector + uint64_t(i) * m_nSectorsPerRecord);
     }
     return 0;
 }
@@ -304,7 +307,7 @@ void CFastNtfsRecovery::CreateLostFolderNode(uint32_t nRecord, uint32_t nHealth)
 // File mode takes records that are neither in use nor folders; directory mode makes the node of
 // a folder met on the way up, or a "LostFolder" when its record no longer is a folder.
 int CFastNtfsRecovery::ParseRecordInfo(uint8_t* pRecord, size_t nSize, PARSE_MODE nMode,
-                                       uint32_t nRecord) {
+                                       uint32_t nRecord, uint64_t u64Sector) {
     uint16_t nFlags = GetNtfsRecordFlags(pRecord, nSize);
     if (nMode == PARSE_FILE && nFlags != 0)
         return 0;
@@ -337,12 +340,12 @@ int CFastNtfsRecovery::ParseRecordInfo(uint8_t* pRecord, size_t nSize, PARSE_MOD
     node.u64AccessTime = name.u64AccessTime;
     node.u64FileSize = summary.bHasDataSize ? summary.u64DataSize : name.u64RealSize;
     node.u64PartitionStartSector = m_u64PartitionStart;
-    GetRecordSector(nRecord, node.u64LocationSector);
+    node.u64LocationSector = u64Sector;
     CopyNodeName(node, summary.strDisplayName);
     uint32_t nParent = name.nParentRecord == 0 ? NTFS_ROOT_RECORD : name.nParentRecord;
     uint32_t nGroup = GetRootParentDirIndex(nParent);
     if (nMode == PARSE_FILE)
-        node.nDataHealth = IsFileDataHealth(node);
+        node.nDataHealth = IsFileDataHealth(node, pRecord, nSize);
     FILE_NODE* pNode = m_pStore->CreateFileNode();
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
@@ -358,48 +361,71 @@ int CFastNtfsRecovery::ParseRecordInfo(uint8_t* pRecord, size_t nSize, PARSE_MOD
 uint32_t CFastNtfsRecovery::GetRootParentDirIndex(uint32_t nDirRecord) {
     uint32_t nGroup = 0;
     std::unordered_set<uint32_t> setVisited;
-    std::vector<uint8_t> vecRecord;
     while (nDirRecord != NTFS_ROOT_RECORD) {
         setVisited.insert(nDirRecord);
         if (m_setPendingDirs.insert(nDirRecord).second)
             m_vecPendingDirs.push_back(nDirRecord);
         ++nGroup;
-        if (GetFileRecordBuf(nDirRecord, vecRecord) != 0 ||
-            !HasNtfsFileSignature(vecRecord.data(), vecRecord.size()) ||
-            m_ntfsParse.FileRecordFixUp(vecRecord.data(), vecRecord.size()) != 0 ||
-            (GetNtfsRecordFlags(vecRecord.data(), vecRecord.size()) & FR_FLAG_DIRECTORY) == 0)
+        uint32_t nParent = GetDirParent(nDirRecord);
+        if (nParent == NO_PARENT || setVisited.count(nParent) != 0)
             break;
-        auto attr = FindNtfsAttribute(vecRecord.data(), vecRecord.size(),
-                                      GetNtfsRecordBytesInUse(vecRecord.data(), vecRecord.size()),
-                                      ATTR_TYPE_FILE_NAME);
-        auto name =
-            attr ? DecodeNtfsFileName(vecRecord.data(), vecRecord.size(), *attr) : std::nullopt;
-        if (!name || setVisited.count(name->nParentRecord) != 0)
-            break;
-        nDirRecord = name->nParentRecord == 0 ? NTFS_ROOT_RECORD : name->nParentRecord;
+        nDirRecord = nParent;
     }
     return nGroup;
 }
 
+// The parent of a folder record, or NO_PARENT when the record ends a climb (unreadable, not a
+// folder, nameless). Each folder is read once per scan, however many files it holds.
+uint32_t CFastNtfsRecovery::GetDirParent(uint32_t nDirRecord) {
+    auto it = m_mapDirParent.find(nDirRecord);
+    if (it != m_mapDirParent.end())
+        return it->second;
+    uint32_t nParent = NO_PARENT;
+    std::vector<uint8_t> vecRecord;
+    if (ReadFixedUpRecord(nDirRecord, vecRecord) == 0 &&
+        (GetNtfsRecordFlags(vecRecord.data(), vecRecord.size()) & FR_FLAG_DIRECTORY) != 0) {
+        auto attr = FindNtfsAttribute(vecRecord.data(), vecRecord.size(),
+                                      GetNtfsRecordBytesInUse(vecRecord.data(), vecRecord.size()),
+                                      ATTR_TYPE_FILE_NAME);
+        if (auto name =
+                attr ? DecodeNtfsFileName(vecRecord.data(), vecRecord.size(), *attr) : std::nullopt)
+            nParent = name->nParentRecord == 0 ? NTFS_ROOT_RECORD : name->nParentRecord;
+    }
+    m_mapDirParent.emplace(nDirRecord, nParent);
+    return nParent;
+}
+
 // 0 when the first bytes of the file contradict the type its extension names (or a resident
-// stream is empty); 1 when they match or nothing can be judged.
-uint32_t CFastNtfsRecovery::IsFileDataHealth(const FILE_NODE& node) {
+// stream is empty); 1 when they match or nothing can be judged. The record is the node's own,
+// already read; only a stream kept in other records is looked up again.
+uint32_t CFastNtfsRecovery::IsFileDataHealth(const FILE_NODE& node, const uint8_t* pRecord,
+                                             size_t nSize) {
     char szExt[EXTENSION_BYTES] = {};
     bool bHasExt = GetExtendName(node.szFileName, szExt, sizeof(szExt)) == 0;
-    std::vector<uint8_t> vecData;
-    int rc = GetResidentData(node, vecData);
-    if (rc == 0) {
-        if (vecData.empty())
+    auto attr =
+        FindNtfsAttribute(pRecord, nSize, GetNtfsRecordBytesInUse(pRecord, nSize), ATTR_TYPE_DATA);
+    if (attr && !attr->bNonResident) {
+        auto content = GetNtfsResidentContent(pRecord, nSize, *attr);
+        if (!content)
+            return 1;
+        if (content->empty())
             return 0;
         if (!bHasExt)
             return 1;
-        return CFileTypeJudge::IsFileTypeMatching(vecData.data(), static_cast<int>(vecData.size()),
-                                                  szExt, &m_diskReader, m_nBytesPerSector, 0)
+        return CFileTypeJudge::IsFileTypeMatching(content->data(),
+                                                  static_cast<int>(content->size()), szExt,
+                                                  &m_diskReader, m_nBytesPerSector, 0)
                    ? 1
                    : 0;
     }
+    if (!bHasExt)
+        return 1;
     std::vector<RUNLIST> vecRuns;
-    if (!bHasExt || GetDataRuns(node, vecRuns) != 0 || vecRuns.empty() || vecRuns[0].i64Offset <= 0)
+    if (attr)
+        m_ntfsParse.GetRunList(pRecord + attr->nOffset, attr->nLength, vecRuns);
+    else if (GetDataRuns(node, vecRuns) != 0)
+        return 1;
+    if (vecRuns.empty() || vecRuns[0].i64Offset <= 0)
         return 1;
     uint64_t u64Sector = node.u64PartitionStartSector +
                          uint64_t(node.nClusterBytes) *

@@ -200,6 +200,23 @@ TEST(CFastNtfsRecovery, CallbackStopEndsTheScanAndStoredResultReopensWithoutRead
     EXPECT_EQ(stopped.ScanDevice(nullptr), 7);
     EXPECT_EQ(s_vecPercents.size(), 1u);
 
+    // A full scan ends with one report of 100 % at the weight it was given.
+    static std::vector<std::pair<int, int>> s_vecReports;
+    CFastNtfsRecovery full;
+    ASSERT_EQ(full.Init(Ansi2Unicode(builder.Image().c_str()).c_str(), u'C'), 0);
+    full.InitCallBack(
+        [](void*, int nPercent, int nWeight, int, uint64_t, uint64_t, uint64_t, const char16_t*) {
+            s_vecReports.emplace_back(nPercent, nWeight);
+            return 0;
+        },
+        nullptr, nullptr, 9);
+    EXPECT_EQ(full.ScanDevice(nullptr), 0);
+    ASSERT_FALSE(s_vecReports.empty());
+    EXPECT_EQ(s_vecReports.back(), std::make_pair(100, 9));
+    std::vector<FILE_NODE> vecUnchanged(1);
+    EXPECT_EQ(full.GetChildrenFileNode(nullptr, 3, vecUnchanged), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(vecUnchanged.size(), 1u);
+
     auto pEngine = ScanNtfsImage(builder.Image());
     ASSERT_TRUE(pEngine);
     std::string strStore;
