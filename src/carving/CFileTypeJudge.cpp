@@ -7,6 +7,7 @@
 #include "util/ByteView.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstring>
 #include <strings.h>
@@ -231,102 +232,130 @@ uint32_t CFileTypeJudge::m_uMtsPreIndex = 0;
 namespace {
 
 using J = CFileTypeJudge;
+constexpr int ANY_LEAD_BYTE = CFileTypeJudge::ANY_LEAD_BYTE;
 
 // Rows in this order decide overlaps: the first detector that answers wins.
 const CFileTypeJudge::EXTEND_NAME_AND_TYPE szExtendNameAndType[] = {
-    {"mpeg", FILE_TYPE_MPEG, J::IsMpgType, J::GetMPGFileBytesSize},
-    {"mpg", FILE_TYPE_MPEG, J::IsMpgType, J::GetMPGFileBytesSize},
-    {"vob", FILE_TYPE_MPEG, J::IsMpgType, J::GetMPGFileBytesSize},
-    {"mp4", FILE_TYPE_MP4, J::IsMp4Type, J::GetMP4FileBytesSize},
-    {"rmvb", FILE_TYPE_RMVB, J::IsRmvbType, J::GetRMVBFileBytesSize},
-    {"rm", FILE_TYPE_RMVB, J::IsRmvbType, J::GetRMVBFileBytesSize},
-    {"wmv", FILE_TYPE_WMV, J::IsAsfType, J::GetASFFileBytesSize},
-    {"asf", FILE_TYPE_WMV, J::IsAsfType, J::GetASFFileBytesSize},
-    {"wma", FILE_TYPE_WMV, J::IsAsfType, J::GetASFFileBytesSize},
-    {"swf", FILE_TYPE_SWF, J::IsSwfType, J::GetSWFFileBytesSize},
-    {"avi", FILE_TYPE_AVI, J::IsAviType, J::GetAVIFileBytesSize},
-    {"flv", FILE_TYPE_FLV, J::IsFlvType, J::GetDefaultVedioFileBytesSize},
-    {"3gp", FILE_TYPE_3GP, J::Is3pgType, J::GetDefaultVedioFileBytesSize},
-    {"mkv", FILE_TYPE_MKV, J::IsMkvType, J::GetMKVFileBytes},
-    {"ts", FILE_TYPE_TS, J::IsTsType, J::GetTSFileBytesSize},
-    {"mts", FILE_TYPE_MTS, J::IsMtsType, J::GetDefaultVedioFileBytesSize},
-    {"mxf", FILE_TYPE_MXF, J::IsMxfType, J::GetDefaultVedioFileBytesSize},
-    {"mp3", FILE_TYPE_MP3, J::IsMp3Type, J::GetMP3FileBytesSize},
-    {"mid", FILE_TYPE_MID, J::IsMidType, J::GetMIDFileBytesSize},
-    {"ape", FILE_TYPE_APE, J::IsApeType, J::GetAPEFileBytesSize},
-    {"wav", FILE_TYPE_WAV, J::IsWavType, J::GetWAVFileBytesSize},
-    {"mov", FILE_TYPE_MOV, J::IsMovType, J::GetDefaultVedioFileBytesSize},
-    {"mp2", FILE_TYPE_MP2, J::IsMp2Type, J::GetDefaultAudioFileBytesSize},
-    {"mmf", FILE_TYPE_MMF, J::IsMmfType, J::GetDefaultAudioFileBytesSize},
-    {"gif", FILE_TYPE_GIF, J::IsGifType, J::GetGIFFileBytesSize},
-    {"bmp", FILE_TYPE_BMP, J::IsBmpType, J::GetBMPFileBytesSize},
-    {"dib", FILE_TYPE_BMP, J::IsBmpType, J::GetBMPFileBytesSize},
-    {"jpg", FILE_TYPE_JPG, J::IsJpgType, J::GetJPGFileBytesSize},
-    {"jpeg", FILE_TYPE_JPG, J::IsJpgType, J::GetJPGFileBytesSize},
-    {"jpe", FILE_TYPE_JPG, J::IsJpgType, J::GetJPGFileBytesSize},
-    {"jfif", FILE_TYPE_JPG, J::IsJpgType, J::GetJPGFileBytesSize},
-    {"png", FILE_TYPE_PNG, J::IsPngType, J::GetPNGFileBytesSize},
-    {"psd", FILE_TYPE_PSD, J::IsPsdType, J::GetDefaultPictureFileBytesSize},
-    {"tif", FILE_TYPE_TIF, J::IsTifType, J::GetDefaultPictureFileBytesSize},
-    {"tiff", FILE_TYPE_TIF, J::IsTifType, J::GetDefaultPictureFileBytesSize},
-    {"ico", FILE_TYPE_ICO, J::IsIcoType, J::GetICOFileBytesSize},
-    {"doc", FILE_TYPE_DOC, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize},
-    {"dot", FILE_TYPE_DOC, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize},
-    {"wps", FILE_TYPE_DOC, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize},
-    {"wpt", FILE_TYPE_DOC, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize},
-    {"xls", FILE_TYPE_XLS, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize},
-    {"xlt", FILE_TYPE_XLS, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize},
-    {"xla", FILE_TYPE_XLS, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize},
-    {"et", FILE_TYPE_XLS, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize},
-    {"ett", FILE_TYPE_XLS, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize},
-    {"ppt", FILE_TYPE_PPT, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize},
-    {"pot", FILE_TYPE_PPT, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize},
-    {"pps", FILE_TYPE_PPT, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize},
-    {"dps", FILE_TYPE_PPT, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize},
-    {"dpt", FILE_TYPE_PPT, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize},
-    {"ole", FILE_TYPE_OLE, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize},
+    {"mpeg", FILE_TYPE_MPEG, J::IsMpgType, J::GetMPGFileBytesSize, {0x00}},
+    {"mpg", FILE_TYPE_MPEG, J::IsMpgType, J::GetMPGFileBytesSize, {0x00}},
+    {"vob", FILE_TYPE_MPEG, J::IsMpgType, J::GetMPGFileBytesSize, {0x00}},
+    {"mp4", FILE_TYPE_MP4, J::IsMp4Type, J::GetMP4FileBytesSize, {ANY_LEAD_BYTE}},
+    {"rmvb", FILE_TYPE_RMVB, J::IsRmvbType, J::GetRMVBFileBytesSize, {'.'}},
+    {"rm", FILE_TYPE_RMVB, J::IsRmvbType, J::GetRMVBFileBytesSize, {'.'}},
+    {"wmv", FILE_TYPE_WMV, J::IsAsfType, J::GetASFFileBytesSize, {0x30}},
+    {"asf", FILE_TYPE_WMV, J::IsAsfType, J::GetASFFileBytesSize, {0x30}},
+    {"wma", FILE_TYPE_WMV, J::IsAsfType, J::GetASFFileBytesSize, {0x30}},
+    {"swf", FILE_TYPE_SWF, J::IsSwfType, J::GetSWFFileBytesSize, {'C', 'F'}},
+    {"avi", FILE_TYPE_AVI, J::IsAviType, J::GetAVIFileBytesSize, {'R'}},
+    {"flv", FILE_TYPE_FLV, J::IsFlvType, J::GetDefaultVedioFileBytesSize, {'F'}},
+    {"3gp", FILE_TYPE_3GP, J::Is3pgType, J::GetDefaultVedioFileBytesSize, {ANY_LEAD_BYTE}},
+    {"mkv", FILE_TYPE_MKV, J::IsMkvType, J::GetMKVFileBytes, {0x1A}},
+    {"ts", FILE_TYPE_TS, J::IsTsType, J::GetTSFileBytesSize, {0x47}},
+    {"mts", FILE_TYPE_MTS, J::IsMtsType, J::GetDefaultVedioFileBytesSize, {ANY_LEAD_BYTE}},
+    {"mxf", FILE_TYPE_MXF, J::IsMxfType, J::GetDefaultVedioFileBytesSize, {0x06}},
+    {"mp3", FILE_TYPE_MP3, J::IsMp3Type, J::GetMP3FileBytesSize, {'I'}},
+    {"mid", FILE_TYPE_MID, J::IsMidType, J::GetMIDFileBytesSize, {'M'}},
+    {"ape", FILE_TYPE_APE, J::IsApeType, J::GetAPEFileBytesSize, {'M'}},
+    {"wav", FILE_TYPE_WAV, J::IsWavType, J::GetWAVFileBytesSize, {'R'}},
+    {"mov", FILE_TYPE_MOV, J::IsMovType, J::GetDefaultVedioFileBytesSize, {ANY_LEAD_BYTE}},
+    {"mp2", FILE_TYPE_MP2, J::IsMp2Type, J::GetDefaultAudioFileBytesSize, {0xFF}},
+    {"mmf", FILE_TYPE_MMF, J::IsMmfType, J::GetDefaultAudioFileBytesSize, {'M'}},
+    {"gif", FILE_TYPE_GIF, J::IsGifType, J::GetGIFFileBytesSize, {'G'}},
+    {"bmp", FILE_TYPE_BMP, J::IsBmpType, J::GetBMPFileBytesSize, {'B'}},
+    {"dib", FILE_TYPE_BMP, J::IsBmpType, J::GetBMPFileBytesSize, {'B'}},
+    {"jpg", FILE_TYPE_JPG, J::IsJpgType, J::GetJPGFileBytesSize, {0xFF}},
+    {"jpeg", FILE_TYPE_JPG, J::IsJpgType, J::GetJPGFileBytesSize, {0xFF}},
+    {"jpe", FILE_TYPE_JPG, J::IsJpgType, J::GetJPGFileBytesSize, {0xFF}},
+    {"jfif", FILE_TYPE_JPG, J::IsJpgType, J::GetJPGFileBytesSize, {0xFF}},
+    {"png", FILE_TYPE_PNG, J::IsPngType, J::GetPNGFileBytesSize, {0x89}},
+    {"psd", FILE_TYPE_PSD, J::IsPsdType, J::GetDefaultPictureFileBytesSize, {'8'}},
+    {"tif", FILE_TYPE_TIF, J::IsTifType, J::GetDefaultPictureFileBytesSize, {'I', 'M'}},
+    {"tiff", FILE_TYPE_TIF, J::IsTifType, J::GetDefaultPictureFileBytesSize, {'I', 'M'}},
+    {"ico", FILE_TYPE_ICO, J::IsIcoType, J::GetICOFileBytesSize, {0x00}},
+    {"doc", FILE_TYPE_DOC, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize, {0xD0}},
+    {"dot", FILE_TYPE_DOC, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize, {0xD0}},
+    {"wps", FILE_TYPE_DOC, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize, {0xD0}},
+    {"wpt", FILE_TYPE_DOC, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize, {0xD0}},
+    {"xls", FILE_TYPE_XLS, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize, {0xD0}},
+    {"xlt", FILE_TYPE_XLS, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize, {0xD0}},
+    {"xla", FILE_TYPE_XLS, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize, {0xD0}},
+    {"et", FILE_TYPE_XLS, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize, {0xD0}},
+    {"ett", FILE_TYPE_XLS, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize, {0xD0}},
+    {"ppt", FILE_TYPE_PPT, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize, {0xD0}},
+    {"pot", FILE_TYPE_PPT, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize, {0xD0}},
+    {"pps", FILE_TYPE_PPT, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize, {0xD0}},
+    {"dps", FILE_TYPE_PPT, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize, {0xD0}},
+    {"dpt", FILE_TYPE_PPT, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize, {0xD0}},
+    {"ole", FILE_TYPE_OLE, J::IsOffice2003Type, J::GetOFFICE2003FileBytesSize, {0xD0}},
     // Every compound document starts with the fla signature: the Office rows answer first.
-    {"fla", FILE_TYPE_FLA, J::IsFlaType, J::GetFLAFileBytesSize},
-    {"docx", FILE_TYPE_DOCX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize},
-    {"docm", FILE_TYPE_DOCX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize},
-    {"dotm", FILE_TYPE_DOCX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize},
-    {"dotx", FILE_TYPE_DOCX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize},
-    {"xlsx", FILE_TYPE_XLSX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize},
-    {"xlsb", FILE_TYPE_XLSX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize},
-    {"xlsm", FILE_TYPE_XLSX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize},
-    {"xlsx", FILE_TYPE_XLSX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize},
-    {"xlam", FILE_TYPE_XLSX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize},
-    {"xltx", FILE_TYPE_XLSX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize},
-    {"xltm", FILE_TYPE_XLSX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize},
-    {"pptx", FILE_TYPE_PPTX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize},
-    {"pptm", FILE_TYPE_PPTX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize},
-    {"potx", FILE_TYPE_PPTX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize},
-    {"potm", FILE_TYPE_PPTX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize},
-    {"ppsx", FILE_TYPE_PPTX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize},
-    {"ppsm", FILE_TYPE_PPTX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize},
-    {"mso07", FILE_TYPE_MSO07, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize},
-    {"pdf", FILE_TYPE_PDF, J::IsPdfType, J::GetPDFFileBytesSize},
-    {"gz", FILE_TYPE_GZ, J::IsGzipType, J::GetDefaultVedioFileBytesSize},
-    {"gzip", FILE_TYPE_GZ, J::IsGzipType, J::GetDefaultVedioFileBytesSize},
-    {"7z", FILE_TYPE_7Z, J::Is7zType, J::Get7ZFileBytesSize},
-    {"zip", FILE_TYPE_ZIP, J::IsZipType, J::GetZIPFileBytesSize},
-    {"rar", FILE_TYPE_RAR, J::IsRarType, J::GetRARFileBytesSize},
-    {"cab", FILE_TYPE_CAB, J::IsCabType, J::GetCABFileBytesSize},
-    {"exe", FILE_TYPE_EXE, J::IsPeType, nullptr},
-    {"dll", FILE_TYPE_DLL, J::IsPeType, nullptr},
-    {"sys", FILE_TYPE_SYS, J::IsPeType, nullptr},
-    {"gho", FILE_TYPE_GHO, J::IsGhoType, nullptr},
-    {"db", FILE_TYPE_DB, J::IsSqlType, J::GetDBFileBytesSize},
-    {"dbx", FILE_TYPE_DBX, J::IsDbxEmailType, J::GetMailFileBytesSize},
-    {"pst", FILE_TYPE_PST, J::IsPstEmailType, J::GetMailFileBytesSize},
-    {"fla", FILE_TYPE_FLA, J::IsFlaType, J::GetFLAFileBytesSize},
-    {"ttf", FILE_TYPE_TTF, J::IsTtfType, J::GetTTFFileBytesSize},
-    {"ico", FILE_TYPE_ICO, J::IsIcoType, J::GetICOFileBytesSize},
-    {nullptr, FILE_TYPE_NONE, nullptr, nullptr},
+    {"fla", FILE_TYPE_FLA, J::IsFlaType, J::GetFLAFileBytesSize, {0xD0}},
+    {"docx", FILE_TYPE_DOCX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize, {ANY_LEAD_BYTE}},
+    {"docm", FILE_TYPE_DOCX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize, {ANY_LEAD_BYTE}},
+    {"dotm", FILE_TYPE_DOCX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize, {ANY_LEAD_BYTE}},
+    {"dotx", FILE_TYPE_DOCX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize, {ANY_LEAD_BYTE}},
+    {"xlsx", FILE_TYPE_XLSX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize, {ANY_LEAD_BYTE}},
+    {"xlsb", FILE_TYPE_XLSX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize, {ANY_LEAD_BYTE}},
+    {"xlsm", FILE_TYPE_XLSX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize, {ANY_LEAD_BYTE}},
+    {"xlsx", FILE_TYPE_XLSX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize, {ANY_LEAD_BYTE}},
+    {"xlam", FILE_TYPE_XLSX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize, {ANY_LEAD_BYTE}},
+    {"xltx", FILE_TYPE_XLSX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize, {ANY_LEAD_BYTE}},
+    {"xltm", FILE_TYPE_XLSX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize, {ANY_LEAD_BYTE}},
+    {"pptx", FILE_TYPE_PPTX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize, {ANY_LEAD_BYTE}},
+    {"pptm", FILE_TYPE_PPTX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize, {ANY_LEAD_BYTE}},
+    {"potx", FILE_TYPE_PPTX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize, {ANY_LEAD_BYTE}},
+    {"potm", FILE_TYPE_PPTX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize, {ANY_LEAD_BYTE}},
+    {"ppsx", FILE_TYPE_PPTX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize, {ANY_LEAD_BYTE}},
+    {"ppsm", FILE_TYPE_PPTX, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize, {ANY_LEAD_BYTE}},
+    {"mso07", FILE_TYPE_MSO07, J::IsOffice2007Type, J::GetOFFICE2007FileBytesSize, {ANY_LEAD_BYTE}},
+    {"pdf", FILE_TYPE_PDF, J::IsPdfType, J::GetPDFFileBytesSize, {'%'}},
+    {"gz", FILE_TYPE_GZ, J::IsGzipType, J::GetDefaultVedioFileBytesSize, {0x1F}},
+    {"gzip", FILE_TYPE_GZ, J::IsGzipType, J::GetDefaultVedioFileBytesSize, {0x1F}},
+    {"7z", FILE_TYPE_7Z, J::Is7zType, J::Get7ZFileBytesSize, {'7'}},
+    {"zip", FILE_TYPE_ZIP, J::IsZipType, J::GetZIPFileBytesSize, {'P'}},
+    {"rar", FILE_TYPE_RAR, J::IsRarType, J::GetRARFileBytesSize, {'R'}},
+    {"cab", FILE_TYPE_CAB, J::IsCabType, J::GetCABFileBytesSize, {'M'}},
+    {"exe", FILE_TYPE_EXE, J::IsPeType, nullptr, {'M'}},
+    {"dll", FILE_TYPE_DLL, J::IsPeType, nullptr, {'M'}},
+    {"sys", FILE_TYPE_SYS, J::IsPeType, nullptr, {'M'}},
+    {"gho", FILE_TYPE_GHO, J::IsGhoType, nullptr, {0xFE}},
+    {"db", FILE_TYPE_DB, J::IsSqlType, J::GetDBFileBytesSize, {'S'}},
+    {"dbx", FILE_TYPE_DBX, J::IsDbxEmailType, J::GetMailFileBytesSize, {0xCF}},
+    {"pst", FILE_TYPE_PST, J::IsPstEmailType, J::GetMailFileBytesSize, {'!'}},
+    {"fla", FILE_TYPE_FLA, J::IsFlaType, J::GetFLAFileBytesSize, {0xD0}},
+    {"ttf", FILE_TYPE_TTF, J::IsTtfType, J::GetTTFFileBytesSize, {0x00}},
+    {"ico", FILE_TYPE_ICO, J::IsIcoType, J::GetICOFileBytesSize, {0x00}},
+    {nullptr, FILE_TYPE_NONE, nullptr, nullptr, {}},
 };
 
 constexpr int EXTEND_TABLE_ROWS = sizeof(szExtendNameAndType) / sizeof(szExtendNameAndType[0]);
 static_assert(EXTEND_TABLE_ROWS == 88);
+
+// For each value of a sector's first byte, the rows worth trying, in table order. A row whose
+// detector an earlier row already has is left out: the same detector gives the same answer.
+using ROW_LIST = std::vector<uint8_t>;
+
+std::array<ROW_LIST, 256> BuildRowsByLeadByte() {
+    std::array<ROW_LIST, 256> rows;
+    for (int i = 0; i < EXTEND_TABLE_ROWS - 1; ++i) {
+        const auto& row = szExtendNameAndType[i];
+        bool bRepeated = false;
+        for (int j = 0; j < i && !bRepeated; ++j)
+            bRepeated = szExtendNameAndType[j].pfnDetect == row.pfnDetect;
+        if (bRepeated)
+            continue;
+        for (int nByte = 0; nByte < 256; ++nByte) {
+            if (row.leadBytes.nFirst == ANY_LEAD_BYTE || row.leadBytes.nFirst == nByte ||
+                row.leadBytes.nSecond == nByte)
+                rows[size_t(nByte)].push_back(uint8_t(i));
+        }
+    }
+    return rows;
+}
+
+const ROW_LIST& RowsForLeadByte(uint8_t u8Lead) {
+    static const std::array<ROW_LIST, 256> rows = BuildRowsByLeadByte();
+    return rows[u8Lead];
+}
 
 } // namespace
 
@@ -351,12 +380,14 @@ int CFileTypeJudge::GetExtendNameTableSize() {
 }
 
 int CFileTypeJudge::IdentifyRow(const unsigned char* pBuf, int nLength, EXTEND_NAME_TYPE& nType) {
-    for (int i = 0; i < EXTEND_TABLE_ROWS - 1; ++i) {
-        nType = szExtendNameAndType[i].pfnDetect(pBuf, nLength);
-        if (nType != NONE)
-            return i;
-    }
     nType = NONE;
+    if (pBuf == nullptr || nLength <= 0)
+        return -1;
+    for (uint8_t u8Row : RowsForLeadByte(pBuf[0])) {
+        nType = szExtendNameAndType[u8Row].pfnDetect(pBuf, nLength);
+        if (nType != NONE)
+            return u8Row;
+    }
     return -1;
 }
 
@@ -402,7 +433,9 @@ int CFileTypeJudge::IsFileTypeMatching(const unsigned char* pBuf, int nLength,
     m_u64CurrentSector = u64Sector;
     m_pDiskReader = pDiskReader;
     m_bIsNeedCheckTsFileRange = 0;
-    return pRow->pfnDetect(pBuf, nLength) == pRow->nType ? 1 : 0;
+    const int nMatching = pRow->pfnDetect(pBuf, nLength) == pRow->nType ? 1 : 0;
+    m_pDiskReader = nullptr; // the caller's reader may not outlive this call
+    return nMatching;
 }
 
 int CFileTypeJudge::IsFileSystemSector(const unsigned char* pBuf, int nLength) {

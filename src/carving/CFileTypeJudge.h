@@ -81,13 +81,24 @@ public:
     using TailSearch = std::function<std::optional<uint64_t>(const unsigned char* pBlock,
                                                              size_t nBlock, uint64_t u64Before)>;
 
+    // The first bytes a row's detector can accept (at most two), or ANY_LEAD_BYTE when it looks
+    // past byte 0: identification never calls a detector that cannot match.
+    static constexpr int ANY_LEAD_BYTE = -1;
+    static constexpr int NO_LEAD_BYTE = -2;
+    struct LEAD_BYTES {
+        int nFirst = NO_LEAD_BYTE;
+        int nSecond = NO_LEAD_BYTE;
+    };
+
     // One row of the format table: the extension carved files of the type are named with
-    // (first row of a type), the detector, and the size finder (none for executables and gho).
+    // (first row of a type), the detector, the size finder (none for executables and gho), and
+    // the detector's possible first bytes.
     struct EXTEND_NAME_AND_TYPE {
         const char* szExtendName;
         EXTEND_NAME_TYPE nType;
         Detector pfnDetect;
         SizeFinder pfnGetSize;
+        LEAD_BYTES leadBytes;
     };
 
     static constexpr int READ_BUF_BYTES = 65536;
@@ -224,7 +235,8 @@ private:
     // time, on one thread; ParseFileBuf and IsFileTypeMatching set the sector state first.
     //
     // Sector state: sector size, the file's header sector, the sector an end check has reached
-    // (detectors that read on start there), and the reader.
+    // (detectors that read on start there), and the reader, which is the caller's and is held
+    // only for the duration of ParseFileBuf or IsFileTypeMatching (null otherwise).
     static int m_nBytesPerSector;
     static uint64_t m_u64StartSector;
     static uint64_t m_u64CurrentSector;
@@ -261,6 +273,11 @@ private:
     // The block loop shared by every finder that reads on past the header sector.
     static uint64_t ReadForward(uint64_t u64LimitBytes, EXTEND_NAME_TYPE nContinuing,
                                 const TailSearch& tailSearch);
+    // Reads one block of u64Count sectors, running the end check on each piece as it arrives and
+    // stopping at the end it finds: the end's sector index, or -1. u64Filled is the sectors read
+    // (0 when a read failed).
+    static int ReadBlockUntilEnd(uint64_t u64Sector, uint64_t u64Count,
+                                 EXTEND_NAME_TYPE nContinuing, uint64_t& u64Filled);
     // Reports sizing progress; false when the callback asked to stop.
     static bool ReportSizingProgress(uint64_t u64SectorsRead);
     static bool ReadSectors(unsigned char* pBuffer, int nSectors, uint64_t u64Sector);

@@ -29,6 +29,10 @@ constexpr uint64_t PDF_LIMIT = 1 * GIB;
 constexpr uint64_t DB_LIMIT = 6 * GIB;
 constexpr uint64_t MAIL_LIMIT = 2 * GIB;
 
+// A block is read piece by piece, growing, so that a file followed closely by the next one
+// does not cost a whole 64 KiB read.
+constexpr uint64_t FIRST_PIECE_SECTORS = 8;
+
 // Caps on sizes read from headers.
 constexpr uint64_t ASF_SIZE_CAP = 0x10000000;
 constexpr uint64_t SWF_SIZE_CAP = 0x10000000;
@@ -229,8 +233,10 @@ int CFileTypeJudge::ParseFileBuf(const unsigned char* pBuf, int nLength,
 
     EXTEND_NAME_TYPE nFound = FILE_TYPE_NONE;
     const int nRow = IdentifyRow(pBuf, nLength, nFound);
-    if (nRow < 0 || GetExtendNameTable()[nRow].pfnGetSize == nullptr)
+    if (nRow < 0 || GetExtendNameTable()[nRow].pfnGetSize == nullptr) {
+        m_pDiskReader = nullptr;
         return ERROR_INVALID_PARAMETER;
+    }
 
     const EXTEND_NAME_AND_TYPE* pNamed = GetExtendNameTable();
     while (pNamed->nType != nFound)
@@ -245,6 +251,7 @@ int CFileTypeJudge::ParseFileBuf(const unsigned char* pBuf, int nLength,
     nType = nFound;
     m_ErrorCode = 0;
     u64Size = pNamed->pfnGetSize(pBuf, nLength);
+    m_pDiskReader = nullptr;
     return m_ErrorCode == ERROR_CANCELLED_BY_USER ? ERROR_CANCELLED_BY_USER : 0;
 }
 
@@ -297,16 +304,16 @@ uint64_t CFileTypeJudge::ReadForward(uint64_t u64LimitBytes, EXTEND_NAME_TYPE nC
             break;
         const uint64_t u64Count =
             std::min({u64BlockSectors, u64LimitSectors - u64Read, u64VolumeLimit - u64Sector});
-        if (!ReadSectors(m_pReadBuf, static_cast<int>(u64Count), u64Sector))
+        uint64_t u64Filled = 0;
+        const int nEnd = ReadBlockUntilEnd(u64Sector, u64Count, nContinuing, u64Filled);
+        if (u64Filled == 0)
             break;
-        u64Read += u64Count;
+        u64Read += u64Filled;
         if (!ReportSizingProgress(u64Read))
             break;
-        size_t nBlock = static_cast<size_t>(u64Count * u64SectorBytes);
-        const int nEnd = FindEndSector(m_pReadBuf, nBlock, nContinuing);
         // What lies behind another file's first sector is not searched for this file's tail.
-        if (nEnd >= 0)
-            nBlock = size_t(nEnd) * size_t(u64SectorBytes);
+        const size_t nBlock =
+            static_cast<size_t>((nEnd >= 0 ? uint64_t(nEnd) : u64Count) * u64SectorBytes);
         if (tailSearch) {
             if (auto settled = tailSearch(m_pReadBuf, nBlock, u64Size))
                 return *settled;
@@ -316,6 +323,28 @@ uint64_t CFileTypeJudge::ReadForward(uint64_t u64LimitBytes, EXTEND_NAME_TYPE nC
             return u64Size;
     }
     return u64Size;
+}
+
+int CFileTypeJudge::ReadBlockUntilEnd(uint64_t u64Sector, uint64_t u64Count,
+                                      EXTEND_NAME_TYPE nContinuing, uint64_t& u64Filled) {
+    const size_t nSectorBytes = static_cast<size_t>(m_nBytesPerSector);
+    uint64_t u64Piece = FIRST_PIECE_SECTORS;
+    u64Filled = 0;
+    while (u64Filled < u64Count) {
+        const uint64_t u64Want = std::min(u64Piece, u64Count - u64Filled);
+        unsigned char* pPiece = m_pReadBuf + u64Filled * nSectorBytes;
+        if (!ReadSectors(pPiece, static_cast<int>(u64Want), u64Sector + u64Filled)) {
+            u64Filled = 0; // a failed read fails the whole block
+            return -1;
+        }
+        const int nEnd = FindEndSector(pPiece, size_t(u64Want) * nSectorBytes, nContinuing);
+        const uint64_t u64PieceStart = u64Filled;
+        u64Filled += u64Want;
+        if (nEnd >= 0)
+            return static_cast<int>(u64PieceStart) + nEnd;
+        u64Piece *= 2;
+    }
+    return -1;
 }
 
 const unsigned char* CFileTypeJudge::ReadFileHead(const unsigned char* pBuf, int nLength,

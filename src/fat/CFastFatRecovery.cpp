@@ -16,7 +16,6 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -65,8 +64,14 @@ bool BeginsLikeSubdirectory(const uint8_t* pData) {
            pData[DOT_DOT_ENTRY] == '.' && pData[DOT_DOT_ENTRY + 1] == '.';
 }
 
+// A long name can exceed the node's field; it is cut at a character boundary.
 void CopyName(FILE_NODE& node, const std::string& strName) {
-    std::snprintf(node.szFileName, sizeof(node.szFileName), "%s", strName.c_str());
+    size_t nBytes = std::min(strName.size(), sizeof(node.szFileName) - 1);
+    if (nBytes < strName.size())
+        while (nBytes > 0 && (uint8_t(strName[nBytes]) & 0xC0) == 0x80)
+            --nBytes;
+    std::memcpy(node.szFileName, strName.data(), nBytes);
+    node.szFileName[nBytes] = '\0';
 }
 
 std::string GetExtension(const char* pName) {
@@ -79,8 +84,8 @@ std::string GetExtension(const char* pName) {
 // A store opened under an existing name keeps its nodes; a scan of the same volume in the same
 // minute must start from an empty one.
 void RemoveStoreFiles(const std::u16string& strName) {
-    std::string strPath = CLogFileManager::GetInstance()->GetLogFileDirPath() +
-                          Unicode2Ansi(strName.c_str());
+    std::string strPath =
+        CLogFileManager::GetInstance()->GetLogFileDirPath() + Unicode2Ansi(strName.c_str());
     unlink(strPath.c_str());
     unlink((strPath + RELATION_FILE_SUFFIX).c_str());
     unlink((strPath + DIR_INFO_FILE_SUFFIX).c_str());
@@ -121,11 +126,12 @@ int CFastFatRecovery::Init(const char16_t* pDevicePath, char16_t wcDriveLetter) 
         return ERROR_INVALID_PARAMETER;
     if (int rc = m_diskReader.Init(pDevicePath, 0); rc != 0)
         return rc;
-    // An image scanned by path is set up from its boot sector like a partition of a disk.
-    struct stat st;
-    if (fstat(m_diskReader.GetFd(), &st) != 0)
+    // An image scanned by path is set up from its boot sector like a partition of a disk. The
+    // end offset, unlike st_size, is also the size of a block device.
+    off_t llBytes = lseek(m_diskReader.GetFd(), 0, SEEK_END);
+    if (llBytes < 0)
         return errno;
-    long long llSectors = static_cast<long long>(st.st_size / FAT_SECTOR_BYTES);
+    long long llSectors = static_cast<long long>(llBytes / FAT_SECTOR_BYTES);
     if (int rc = m_diskReader.Init(pDevicePath, static_cast<unsigned long long>(llSectors));
         rc != 0)
         return rc;
@@ -338,14 +344,20 @@ int CFastFatRecovery::InitDirInfo(uint32_t nCluster) {
                 continue;
             }
             const bool bIsDir = (u8Attr & FAT_ATTR_DIRECTORY) != 0;
+            const bool bIsFile = !bIsDir && (u8Attr & FAT_ATTR_ARCHIVE) != 0;
+            // Live files of live folders are never stored: no need to decode their names.
+            if (!bIsDir && (!bIsFile || (!IsDeletedEntry(pEntry) && !bFolderDeleted))) {
+                longName.Reset();
+                continue;
+            }
             std::string strName = bNameFollows && !longName.IsEmpty()
                                       ? longName.GetName()
                                       : GetFatShortName(pEntry, bIsDir);
             longName.Reset();
             if (bIsDir)
                 HandleFolderEntry(pEntry, strName, u64EntrySector, bFolderDeleted, nParent);
-            else if ((u8Attr & FAT_ATTR_ARCHIVE) != 0)
-                HandleFileEntry(pEntry, strName, u64EntrySector, bFolderDeleted, nParent);
+            else
+                HandleFileEntry(pEntry, strName, u64EntrySector, nParent);
         }
         if (bEnd || bIsRootArea)
             return 0;
@@ -398,8 +410,9 @@ void CFastFatRecovery::HandleFolderEntry(const uint8_t* pEntry, const std::strin
     if (strName.starts_with(".."))
         return;
     const uint32_t nCluster = GetEntryCluster(pEntry, strName.c_str(), true);
+    // The root is never inside a folder; an entry pointing at it would put the tree inside itself.
     if (nCluster < FAT_FIRST_DATA_CLUSTER || nCluster == nParent ||
-        nCluster >= m_geometry.nClusterLimit)
+        nCluster == m_geometry.nRootCluster || nCluster >= m_geometry.nClusterLimit)
         return;
     FILE_NODE node{};
     FillEntryNode(node, pEntry, strName, nCluster);
@@ -412,9 +425,7 @@ void CFastFatRecovery::HandleFolderEntry(const uint8_t* pEntry, const std::strin
 }
 
 void CFastFatRecovery::HandleFileEntry(const uint8_t* pEntry, const std::string& strName,
-                                       uint64_t u64Sector, bool bFolderDeleted, uint32_t nParent) {
-    if (!IsDeletedEntry(pEntry) && !bFolderDeleted)
-        return;
+                                       uint64_t u64Sector, uint32_t nParent) {
     const uint32_t nCluster = GetEntryCluster(pEntry, strName.c_str(), false);
     FILE_NODE* pNode = m_pStore->CreateFileNode(sizeof(FILE_NODE));
     if (pNode == nullptr)
@@ -668,20 +679,24 @@ int CFastFatRecovery::WriteFileNode(FILE_NODE& node, const char16_t* pPath) {
     if (nResult == 0) {
         const uint64_t u64Size = node.u64FileSize;
         uint64_t u64Written = 0;
+        int nLastPercent = -1;
         nResult = ReadNodeData(node, u64Size, [&](const uint8_t* pData, uint32_t nBytes) {
             int nStatus = file.Write(pData, nBytes);
             if (nStatus == 0)
                 u64Written += nBytes;
             int nStop = 0;
+            nLastPercent = PercentOf(u64Written, u64Size);
             if (m_pRecoveryCallback != nullptr)
-                nStop = m_pRecoveryCallback(m_pParam, PercentOf(u64Written, u64Size),
-                                            RECOVERY_WEIGHT, nStatus, pPath);
+                nStop =
+                    m_pRecoveryCallback(m_pParam, nLastPercent, RECOVERY_WEIGHT, nStatus, pPath);
             // A file that could not be written whole is never reported as recovered.
             return nStop != 0 ? nStop : nStatus;
         });
         if (int rc = file.Close(); nResult == 0)
             nResult = rc;
-        if (u64Size == 0 && nResult == 0 && m_pRecoveryCallback != nullptr)
+        // Every file ends with a report of 100, also an empty one and one whose chain ended
+        // before its size: that report is what lists the file as done.
+        if (nResult == 0 && nLastPercent != 100 && m_pRecoveryCallback != nullptr)
             m_pRecoveryCallback(m_pParam, 100, RECOVERY_WEIGHT, 0, pPath);
     }
     if (nResult > 0 && m_pRecoveryCallback != nullptr)

@@ -72,8 +72,9 @@ private:
     int InitDirInfo(uint32_t nCluster);
     void HandleFolderEntry(const uint8_t* pEntry, const std::string& strName, uint64_t u64Sector,
                            bool bFolderDeleted, uint32_t& nParent);
+    // Stores a node for a deleted file or a file inside a deleted folder.
     void HandleFileEntry(const uint8_t* pEntry, const std::string& strName, uint64_t u64Sector,
-                         bool bFolderDeleted, uint32_t nParent);
+                         uint32_t nParent);
     void FillEntryNode(FILE_NODE& node, const uint8_t* pEntry, const std::string& strName,
                        uint32_t nCluster);
     uint32_t GetEntryCluster(const uint8_t* pEntry, const char* pName, bool bIsDir);

@@ -12,9 +12,9 @@
 #include "util/TimeUtil.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
@@ -175,6 +175,7 @@ int CFastNtfsRecovery::InitCallBack(ScanProgressCallback pScanCallback,
 int CFastNtfsRecovery::ScanDevice(const char16_t* pResultName) {
     m_vecPendingDirs.clear();
     m_setPendingDirs.clear();
+    m_mapDirParent.clear();
     m_pStore = std::make_unique<CScanResultFileManager>();
     if (m_pSearchCallback != nullptr)
         m_pStore->InitSearchCallBack(m_pSearchCallback, m_pSearchParam);
@@ -260,9 +261,10 @@ int CFastNtfsRecovery::FastScanDevice() {
     std::vector<uint8_t> vecRecord;
     for (size_t i = 0; i < m_vecPendingDirs.size(); ++i) {
         uint32_t nRecord = m_vecPendingDirs[i];
-        if (GetFileRecordBuf(nRecord, vecRecord) != 0)
+        uint64_t u64Sector = 0;
+        if (!GetRecordSector(nRecord, u64Sector) || ReadRecordAt(u64Sector, vecRecord) != 0)
             vecRecord.assign(m_nRecordSize, 0);
-        ParseRecordInfo(vecRecord.data(), vecRecord.size(), PARSE_DIRECTORY, nRecord);
+        ParseRecordInfo(vecRecord.data(), vecRecord.size(), PARSE_DIRECTORY, nRecord, u64Sector);
     }
     return ReportScan(100, nSecondsLeft, u64Total, u64Total);
 }
@@ -276,7 +278,8 @@ int CFastNtfsRecovery::ReadFileAndParseRecordInfo(uint64_t u64Sector, uint32_t n
     for (uint32_t i = 0; i < nRecords; ++i) {
         uint8_t* pRecord = m_vecChunk.data() + static_cast<size_t>(i) * m_nRecordSize;
         ParseRecordInfo(pRecord, m_nRecordSize, PARSE_FILE,
-                        GetNtfsRecordNumber(pRecord, m_nRecordSize));
+                        GetNtfsRecordNumber(pRecord, m_nRecordSize),
+                        u64Sector + uint64_t(i) * m_nSectorsPerRecord);
     }
     return 0;
 }
@@ -304,7 +307,7 @@ void CFastNtfsRecovery::CreateLostFolderNode(uint32_t nRecord, uint32_t nHealth)
 // File mode takes records that are neither in use nor folders; directory mode makes the node of
 // a folder met on the way up, or a "LostFolder" when its record no longer is a folder.
 int CFastNtfsRecovery::ParseRecordInfo(uint8_t* pRecord, size_t nSize, PARSE_MODE nMode,
-                                       uint32_t nRecord) {
+                                       uint32_t nRecord, uint64_t u64Sector) {
     uint16_t nFlags = GetNtfsRecordFlags(pRecord, nSize);
     if (nMode == PARSE_FILE && nFlags != 0)
         return 0;
@@ -317,47 +320,32 @@ int CFastNtfsRecovery::ParseRecordInfo(uint8_t* pRecord, size_t nSize, PARSE_MOD
     }
     if (!bRecord)
         return NTFS_ERROR_NOT_FILE_RECORD;
-    if (nRecord < NTFS_FIRST_USER_RECORD)
+    // An extension record belongs to the file of its base record.
+    if (nRecord < NTFS_FIRST_USER_RECORD || IsNtfsExtensionRecord(pRecord, nSize))
         return 0;
 
-    FILE_NODE node;
-    bool bHaveNode = false;
-    uint32_t nParent = NTFS_ROOT_RECORD;
-    CNtfsAttributeWalk walk(pRecord, nSize, GetNtfsRecordBytesInUse(pRecord, nSize));
-    while (auto attr = walk.Next()) {
-        if (attr->nType == ATTR_TYPE_DATA && attr->nNameLength == 0 && bHaveNode) {
-            if (auto size = GetNtfsAttributeDataSize(pRecord, nSize, *attr))
-                node.u64FileSize = *size;
-            continue;
-        }
-        if (attr->nType != ATTR_TYPE_FILE_NAME)
-            continue;
-        auto name = DecodeNtfsFileName(pRecord, nSize, *attr);
-        if (!name)
-            continue;
-        if (!bHaveNode) {
-            FillNodeBase(node);
-            node.bIsDir = nMode == PARSE_DIRECTORY ? 1 : 0;
-            node.nClusterNo = nRecord;
-            node.nClusterBytes = static_cast<uint32_t>(m_nBytesPerSector * m_nSectorPerCluster);
-            node.u64CreateTime = name->u64CreateTime;
-            node.u64ModifyTime = name->u64ModifyTime;
-            node.u64AccessTime = name->u64AccessTime;
-            node.u64FileSize = name->u64RealSize;
-            node.u64PartitionStartSector = m_u64PartitionStart;
-            GetRecordSector(nRecord, node.u64LocationSector);
-            CopyNodeName(node, name->strName);
-            nParent = name->nParentRecord == 0 ? NTFS_ROOT_RECORD : name->nParentRecord;
-            bHaveNode = true;
-        } else if (name->nNameSpace == FN_NAME_SPACE_WIN32) {
-            CopyNodeName(node, name->strName);
-        }
-    }
-    if (!bHaveNode)
+    NTFS_RECORD_SUMMARY summary = SummarizeNtfsRecord(pRecord, nSize);
+    if (!summary.bHasName && summary.attributeList)
+        AddListedFileNames(pRecord, nSize, *summary.attributeList, summary);
+    if (!summary.bHasName)
         return 0;
+    const NTFS_FILE_NAME& name = summary.firstName;
+    FILE_NODE node;
+    FillNodeBase(node);
+    node.bIsDir = nMode == PARSE_DIRECTORY ? 1 : 0;
+    node.nClusterNo = nRecord;
+    node.nClusterBytes = static_cast<uint32_t>(m_nBytesPerSector * m_nSectorPerCluster);
+    node.u64CreateTime = name.u64CreateTime;
+    node.u64ModifyTime = name.u64ModifyTime;
+    node.u64AccessTime = name.u64AccessTime;
+    node.u64FileSize = summary.bHasDataSize ? summary.u64DataSize : name.u64RealSize;
+    node.u64PartitionStartSector = m_u64PartitionStart;
+    node.u64LocationSector = u64Sector;
+    CopyNodeName(node, summary.strDisplayName);
+    uint32_t nParent = name.nParentRecord == 0 ? NTFS_ROOT_RECORD : name.nParentRecord;
     uint32_t nGroup = GetRootParentDirIndex(nParent);
-    if (nMode == PARSE_FILE)
-        node.nDataHealth = IsFileDataHealth(node);
+    // A folder has no data to judge; a damaged mark would hide a folder named like a picture.
+    node.nDataHealth = nMode == PARSE_FILE ? IsFileDataHealth(node, pRecord, nSize) : 1;
     FILE_NODE* pNode = m_pStore->CreateFileNode();
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
@@ -373,48 +361,71 @@ int CFastNtfsRecovery::ParseRecordInfo(uint8_t* pRecord, size_t nSize, PARSE_MOD
 uint32_t CFastNtfsRecovery::GetRootParentDirIndex(uint32_t nDirRecord) {
     uint32_t nGroup = 0;
     std::unordered_set<uint32_t> setVisited;
-    std::vector<uint8_t> vecRecord;
     while (nDirRecord != NTFS_ROOT_RECORD) {
         setVisited.insert(nDirRecord);
         if (m_setPendingDirs.insert(nDirRecord).second)
             m_vecPendingDirs.push_back(nDirRecord);
         ++nGroup;
-        if (GetFileRecordBuf(nDirRecord, vecRecord) != 0 ||
-            !HasNtfsFileSignature(vecRecord.data(), vecRecord.size()) ||
-            m_ntfsParse.FileRecordFixUp(vecRecord.data(), vecRecord.size()) != 0 ||
-            (GetNtfsRecordFlags(vecRecord.data(), vecRecord.size()) & FR_FLAG_DIRECTORY) == 0)
+        uint32_t nParent = GetDirParent(nDirRecord);
+        if (nParent == NO_PARENT || setVisited.count(nParent) != 0)
             break;
-        auto attr = FindNtfsAttribute(vecRecord.data(), vecRecord.size(),
-                                      GetNtfsRecordBytesInUse(vecRecord.data(), vecRecord.size()),
-                                      ATTR_TYPE_FILE_NAME);
-        auto name =
-            attr ? DecodeNtfsFileName(vecRecord.data(), vecRecord.size(), *attr) : std::nullopt;
-        if (!name || setVisited.count(name->nParentRecord) != 0)
-            break;
-        nDirRecord = name->nParentRecord == 0 ? NTFS_ROOT_RECORD : name->nParentRecord;
+        nDirRecord = nParent;
     }
     return nGroup;
 }
 
+// The parent of a folder record, or NO_PARENT when the record ends a climb (unreadable, not a
+// folder, nameless). Each folder is read once per scan, however many files it holds.
+uint32_t CFastNtfsRecovery::GetDirParent(uint32_t nDirRecord) {
+    auto it = m_mapDirParent.find(nDirRecord);
+    if (it != m_mapDirParent.end())
+        return it->second;
+    uint32_t nParent = NO_PARENT;
+    std::vector<uint8_t> vecRecord;
+    if (ReadFixedUpRecord(nDirRecord, vecRecord) == 0 &&
+        (GetNtfsRecordFlags(vecRecord.data(), vecRecord.size()) & FR_FLAG_DIRECTORY) != 0) {
+        auto attr = FindNtfsAttribute(vecRecord.data(), vecRecord.size(),
+                                      GetNtfsRecordBytesInUse(vecRecord.data(), vecRecord.size()),
+                                      ATTR_TYPE_FILE_NAME);
+        if (auto name =
+                attr ? DecodeNtfsFileName(vecRecord.data(), vecRecord.size(), *attr) : std::nullopt)
+            nParent = name->nParentRecord == 0 ? NTFS_ROOT_RECORD : name->nParentRecord;
+    }
+    m_mapDirParent.emplace(nDirRecord, nParent);
+    return nParent;
+}
+
 // 0 when the first bytes of the file contradict the type its extension names (or a resident
-// stream is empty); 1 when they match or nothing can be judged.
-uint32_t CFastNtfsRecovery::IsFileDataHealth(const FILE_NODE& node) {
+// stream is empty); 1 when they match or nothing can be judged. The record is the node's own,
+// already read; only a stream kept in other records is looked up again.
+uint32_t CFastNtfsRecovery::IsFileDataHealth(const FILE_NODE& node, const uint8_t* pRecord,
+                                             size_t nSize) {
     char szExt[EXTENSION_BYTES] = {};
     bool bHasExt = GetExtendName(node.szFileName, szExt, sizeof(szExt)) == 0;
-    std::vector<uint8_t> vecData;
-    int rc = GetResidentData(node, vecData);
-    if (rc == 0) {
-        if (vecData.empty())
+    auto attr =
+        FindNtfsAttribute(pRecord, nSize, GetNtfsRecordBytesInUse(pRecord, nSize), ATTR_TYPE_DATA);
+    if (attr && !attr->bNonResident) {
+        auto content = GetNtfsResidentContent(pRecord, nSize, *attr);
+        if (!content)
+            return 1;
+        if (content->empty())
             return 0;
         if (!bHasExt)
             return 1;
-        return CFileTypeJudge::IsFileTypeMatching(vecData.data(), static_cast<int>(vecData.size()),
-                                                  szExt, &m_diskReader, m_nBytesPerSector, 0)
+        return CFileTypeJudge::IsFileTypeMatching(content->data(),
+                                                  static_cast<int>(content->size()), szExt,
+                                                  &m_diskReader, m_nBytesPerSector, 0)
                    ? 1
                    : 0;
     }
+    if (!bHasExt)
+        return 1;
     std::vector<RUNLIST> vecRuns;
-    if (!bHasExt || GetDataRuns(node, vecRuns) != 0 || vecRuns.empty() || vecRuns[0].i64Offset <= 0)
+    if (attr)
+        m_ntfsParse.GetRunList(pRecord + attr->nOffset, attr->nLength, vecRuns);
+    else if (GetDataRuns(node, vecRuns) != 0)
+        return 1;
+    if (vecRuns.empty() || vecRuns[0].i64Offset <= 0)
         return 1;
     uint64_t u64Sector = node.u64PartitionStartSector +
                          uint64_t(node.nClusterBytes) *
@@ -474,55 +485,78 @@ int CFastNtfsRecovery::GetRunListInfo(uint64_t u64RecordSector, uint32_t nType,
     CNtfsAttributeWalk walk(pRecord, vecRecord.size(),
                             GetNtfsRecordBytesInUse(pRecord, vecRecord.size()));
     std::optional<NTFS_ATTRIBUTE> list;
+    uint32_t nOwnRecord = GetNtfsRecordNumber(pRecord, vecRecord.size());
     while (auto attr = walk.Next()) {
         if (attr->nType == ATTR_TYPE_ATTRIBUTE_LIST)
             list = attr;
         if (attr->nType != nType || (nType == ATTR_TYPE_DATA && attr->nNameLength != 0))
             continue;
-        if (attr->bNonResident)
-            m_ntfsParse.GetRunList(pRecord + attr->nOffset, attr->nLength, vecRuns);
+        if (!attr->bNonResident)
+            return 0;
+        m_ntfsParse.GetRunList(pRecord + attr->nOffset, attr->nLength, vecRuns);
+        // The list comes first in a record; it names the extents held by other records.
+        if (list)
+            Get0X20RunList(pRecord, vecRecord.size(), *list, nType, nOwnRecord, vecRuns);
         return 0;
     }
     if (!list)
         return NTFS_ERROR_ATTRIBUTE_NOT_FOUND;
-    Get0X20RunList(pRecord, vecRecord.size(), *list, nType, vecRuns);
+    Get0X20RunList(pRecord, vecRecord.size(), *list, nType, nOwnRecord, vecRuns);
     return 0;
 }
 
-// Follows every entry of the list that names an extent of the stream, in list order; each
-// extent's runs are re-based so the whole stream reads as one list.
+// Follows every entry of the list that names an extent of the stream in another record, in
+// list order; each extent's runs are re-based so the whole stream reads as one list.
 int CFastNtfsRecovery::Get0X20RunList(const uint8_t* pRecord, size_t nSize,
                                       const NTFS_ATTRIBUTE& list, uint32_t nType,
-                                      std::vector<RUNLIST>& vecRuns) {
+                                      uint32_t nOwnRecord, std::vector<RUNLIST>& vecRuns) {
     std::vector<uint8_t> vecList;
     if (int rc = ReadAttributeListBytes(pRecord, nSize, list, vecList); rc != 0)
         return rc;
-    std::unordered_set<uint32_t> setRead;
-    std::vector<uint8_t> vecExtentRecord;
-    for (size_t nPos = 0; InBounds(vecList.size(), nPos, AL_MIN_LENGTH);) {
-        const uint8_t* pEntry = vecList.data() + nPos;
-        uint32_t nEntryType = LoadU32LE(pEntry + AL_TYPE);
-        uint16_t nEntryLength = LoadU16LE(pEntry + AL_LENGTH);
-        if (nEntryType == 0 || nEntryType == ATTR_TYPE_END || nEntryLength < AL_MIN_LENGTH)
-            break;
-        nPos += nEntryLength;
-        uint32_t nRecord =
-            static_cast<uint32_t>(LoadU64LE(pEntry + AL_REFERENCE) & NTFS_REFERENCE_RECORD_MASK);
-        if (nEntryType != nType || !setRead.insert(nRecord).second ||
-            GetFileRecordBuf(nRecord, vecExtentRecord) != 0 ||
-            !HasNtfsFileSignature(vecExtentRecord.data(), vecExtentRecord.size()) ||
-            m_ntfsParse.FileRecordFixUp(vecExtentRecord.data(), vecExtentRecord.size()) != 0)
+    std::vector<uint8_t> vecExtent;
+    for (uint32_t nRecord : GetNtfsListedRecords(vecList.data(), vecList.size(), nType)) {
+        if (nRecord == nOwnRecord || ReadFixedUpRecord(nRecord, vecExtent) != 0)
             continue;
-        const uint8_t* pExtent = vecExtentRecord.data();
         auto attr =
-            FindNtfsAttribute(pExtent, vecExtentRecord.size(),
-                              GetNtfsRecordBytesInUse(pExtent, vecExtentRecord.size()), nType);
+            FindNtfsAttribute(vecExtent.data(), vecExtent.size(),
+                              GetNtfsRecordBytesInUse(vecExtent.data(), vecExtent.size()), nType);
         if (!attr || !attr->bNonResident)
             continue;
-        std::vector<RUNLIST> vecExtent;
-        m_ntfsParse.GetRunList(pExtent + attr->nOffset, attr->nLength, vecExtent);
-        AppendNtfsRunExtent(vecRuns, vecExtent);
+        std::vector<RUNLIST> vecExtentRuns;
+        m_ntfsParse.GetRunList(vecExtent.data() + attr->nOffset, attr->nLength, vecExtentRuns);
+        AppendNtfsRunExtent(vecRuns, vecExtentRuns);
     }
+    return 0;
+}
+
+// The names of a file whose base record lost them to extension records.
+void CFastNtfsRecovery::AddListedFileNames(const uint8_t* pRecord, size_t nSize,
+                                           const NTFS_ATTRIBUTE& list,
+                                           NTFS_RECORD_SUMMARY& summary) {
+    std::vector<uint8_t> vecList;
+    if (ReadAttributeListBytes(pRecord, nSize, list, vecList) != 0)
+        return;
+    std::vector<uint8_t> vecExtent;
+    uint32_t nOwnRecord = GetNtfsRecordNumber(pRecord, nSize);
+    for (uint32_t nRecord :
+         GetNtfsListedRecords(vecList.data(), vecList.size(), ATTR_TYPE_FILE_NAME)) {
+        if (nRecord == nOwnRecord || ReadFixedUpRecord(nRecord, vecExtent) != 0)
+            continue;
+        CNtfsAttributeWalk walk(vecExtent.data(), vecExtent.size(),
+                                GetNtfsRecordBytesInUse(vecExtent.data(), vecExtent.size()));
+        while (auto attr = walk.Next())
+            if (attr->nType == ATTR_TYPE_FILE_NAME)
+                if (auto name = DecodeNtfsFileName(vecExtent.data(), vecExtent.size(), *attr))
+                    AddNtfsFileName(summary, std::move(*name));
+    }
+}
+
+int CFastNtfsRecovery::ReadFixedUpRecord(uint32_t nRecord, std::vector<uint8_t>& vecRecord) {
+    if (int rc = GetFileRecordBuf(nRecord, vecRecord); rc != 0)
+        return rc;
+    if (!HasNtfsFileSignature(vecRecord.data(), vecRecord.size()) ||
+        m_ntfsParse.FileRecordFixUp(vecRecord.data(), vecRecord.size()) != 0)
+        return NTFS_ERROR_NOT_FILE_RECORD;
     return 0;
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -18,6 +19,7 @@ class CFastNtfsRecovery : public IFileRecoveryParse, private INtfsNodeDataSource
 public:
     static constexpr int RECORDS_PER_CHUNK = 1024;
     static constexpr int BOOT_SECTOR_BYTES = 4096;
+    static constexpr uint32_t NO_PARENT = 0xFFFFFFFF;
 
     enum PARSE_MODE : int {
         PARSE_FILE = 0,
@@ -71,12 +73,18 @@ private:
     int FastScanDevice();
     int ReportScan(int nPercent, int nSecondsLeft, uint64_t u64Done, uint64_t u64Total);
     int ReadFileAndParseRecordInfo(uint64_t u64Sector, uint32_t nSectors);
-    int ParseRecordInfo(uint8_t* pRecord, size_t nSize, PARSE_MODE nMode, uint32_t nRecord);
+    // Parses one record read at the absolute sector; nRecord is its number in the $MFT.
+    int ParseRecordInfo(uint8_t* pRecord, size_t nSize, PARSE_MODE nMode, uint32_t nRecord,
+                        uint64_t u64Sector);
     void CreateLostFolderNode(uint32_t nRecord, uint32_t nHealth);
     uint32_t GetRootParentDirIndex(uint32_t nDirRecord);
-    uint32_t IsFileDataHealth(const FILE_NODE& node);
+    uint32_t GetDirParent(uint32_t nDirRecord);
+    uint32_t IsFileDataHealth(const FILE_NODE& node, const uint8_t* pRecord, size_t nSize);
     int Get0X20RunList(const uint8_t* pRecord, size_t nSize, const NTFS_ATTRIBUTE& list,
-                       uint32_t nType, std::vector<RUNLIST>& vecRuns);
+                       uint32_t nType, uint32_t nOwnRecord, std::vector<RUNLIST>& vecRuns);
+    void AddListedFileNames(const uint8_t* pRecord, size_t nSize, const NTFS_ATTRIBUTE& list,
+                            NTFS_RECORD_SUMMARY& summary);
+    int ReadFixedUpRecord(uint32_t nRecord, std::vector<uint8_t>& vecRecord);
     int ReadAttributeListBytes(const uint8_t* pRecord, size_t nSize, const NTFS_ATTRIBUTE& list,
                                std::vector<uint8_t>& vecList);
     int ReadClusters(const std::vector<RUNLIST>& vecRuns, uint64_t u64MaxBytes,
@@ -100,6 +108,7 @@ private:
     std::vector<RUNLIST> m_vecMftRuns;
     std::vector<uint32_t> m_vecPendingDirs;
     std::unordered_set<uint32_t> m_setPendingDirs;
+    std::unordered_map<uint32_t, uint32_t> m_mapDirParent;
     CDiskReader m_diskReader;
     CNtfsParse m_ntfsParse;
     std::unique_ptr<CScanResultFileManager> m_pStore;

@@ -1,6 +1,8 @@
 // Reads a node's data from its resident attribute or its runs and writes it out.
 #include "ntfs/CNtfsDataExtractor.h"
 
+#include "carving/CFileTypeJudge.h"
+
 #include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
 #include "util/CSafeOutputFile.h"
@@ -189,4 +191,35 @@ int CNtfsDataExtractor::PreViewToTempFile(const FILE_NODE& node, const std::stri
     if (pCallback != nullptr)
         pCallback(pParam, 100, rc);
     return rc;
+}
+
+uint32_t CNtfsDataExtractor::IsNodeDataHealth(const FILE_NODE& node) {
+    char szExt[EXTENSION_BYTES] = {};
+    bool bHasExt = GetExtendName(node.szFileName, szExt, sizeof(szExt)) == 0;
+    std::vector<uint8_t> vecData;
+    if (m_source.GetResidentData(node, vecData) == 0) {
+        if (vecData.empty())
+            return 0;
+        if (!bHasExt)
+            return 1;
+        return CFileTypeJudge::IsFileTypeMatching(vecData.data(), static_cast<int>(vecData.size()),
+                                                  szExt, &m_reader, m_nBytesPerSector, 0)
+                   ? 1
+                   : 0;
+    }
+    std::vector<RUNLIST> vecRuns;
+    if (!bHasExt || m_nBytesPerSector <= 0 || m_source.GetDataRuns(node, vecRuns) != 0 ||
+        vecRuns.empty() || vecRuns[0].i64Offset <= 0)
+        return 1;
+    uint64_t u64Sector = node.u64PartitionStartSector +
+                         uint64_t(node.nClusterBytes) *
+                             static_cast<uint64_t>(vecRuns[0].i64Offset) / m_nBytesPerSector;
+    std::vector<uint8_t> vecSector(m_nBytesPerSector);
+    if (m_reader.ReadData(vecSector.data(), 1, static_cast<long long>(u64Sector), m_nBytesPerSector,
+                          nullptr) != 0)
+        return 1;
+    return CFileTypeJudge::IsFileTypeMatching(vecSector.data(), m_nBytesPerSector, szExt, &m_reader,
+                                              m_nBytesPerSector, u64Sector)
+               ? 1
+               : 0;
 }

@@ -32,6 +32,10 @@ public:
     // files fill at most nLength bytes of the buffer (length set to the bytes copied).
     int PreView(const FILE_NODE& node, char16_t* pTempPathOut, uint8_t* pBuffer, int& nLength,
                 PreviewProgressCallback pCallback, void* pParam);
+    // 1 when the node's first data bytes fit the type its extension names, or cannot be judged
+    // (no extension, unreadable, no runs); 0 when they contradict it or the resident stream
+    // is empty.
+    uint32_t IsNodeDataHealth(const FILE_NODE& node);
     // The first u64Bytes of the clusters of a run list, placed by the node's partition start
     // and cluster size; codes as ReadNodeData.
     int ReadRuns(const FILE_NODE& node, const std::vector<RUNLIST>& vecRuns, uint64_t u64Bytes,

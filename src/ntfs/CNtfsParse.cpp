@@ -15,6 +15,5 @@ int CNtfsParse::FileRecordFixUp(uint8_t* pRecord, size_t nSize) const {
 
 void CNtfsParse::GetRunList(const uint8_t* pAttribute, size_t nSize,
                             std::vector<RUNLIST>& vecRuns) const {
-    if (m_nBytesPerSector > 0)
-        DecodeNtfsRunList(pAttribute, nSize, static_cast<uint32_t>(m_nBytesPerSector), vecRuns);
+    DecodeNtfsRunList(pAttribute, nSize, vecRuns);
 }

@@ -96,14 +96,10 @@ int FixUpNtfsRecord(uint8_t* pRecord, size_t nSize, size_t nRecordSize) {
     return 0;
 }
 
-void DecodeNtfsRunList(const uint8_t* pAttribute, size_t nSize, uint32_t nBytesPerSector,
-                       std::vector<RUNLIST>& vecRuns) {
+void DecodeNtfsRunList(const uint8_t* pAttribute, size_t nSize, std::vector<RUNLIST>& vecRuns) {
     if (pAttribute == nullptr || !InBounds(nSize, ATTR_RUNS_OFFSET, 2))
         return;
-    uint32_t nLength = LoadU32LE(pAttribute + ATTR_LENGTH);
-    if (nBytesPerSector <= nLength)
-        return;
-    size_t nEnd = std::min<size_t>(nLength, nSize);
+    size_t nEnd = std::min<size_t>(LoadU32LE(pAttribute + ATTR_LENGTH), nSize);
     size_t nPos = LoadU16LE(pAttribute + ATTR_RUNS_OFFSET);
     while (nPos < nEnd) {
         uint8_t nHeader = pAttribute[nPos];
@@ -178,6 +174,64 @@ std::optional<NTFS_FILE_NAME> DecodeNtfsFileName(const uint8_t* pRecord, size_t 
     name.nNameSpace = p[FN_NAME_SPACE];
     name.strName = Utf16LEToUtf8(p + FN_NAME, nNameUnits);
     return name;
+}
+
+NTFS_RECORD_SUMMARY SummarizeNtfsRecord(const uint8_t* pRecord, size_t nSize) {
+    NTFS_RECORD_SUMMARY summary;
+    CNtfsAttributeWalk walk(pRecord, nSize, GetNtfsRecordBytesInUse(pRecord, nSize));
+    while (auto attr = walk.Next()) {
+        if (attr->nType == ATTR_TYPE_ATTRIBUTE_LIST && !summary.attributeList) {
+            summary.attributeList = attr;
+        } else if (attr->nType == ATTR_TYPE_DATA && attr->nNameLength == 0 &&
+                   !summary.bHasDataSize) {
+            // Only the first extent of a stream carries its size.
+            const uint8_t* pAttr = pRecord + attr->nOffset;
+            bool bFirstExtent = !attr->bNonResident || LoadU64LE(pAttr + ATTR_LOWEST_VCN) == 0;
+            auto size = GetNtfsAttributeDataSize(pRecord, nSize, *attr);
+            if (bFirstExtent && size) {
+                summary.u64DataSize = *size;
+                summary.bHasDataSize = true;
+            }
+        } else if (attr->nType == ATTR_TYPE_FILE_NAME) {
+            if (auto name = DecodeNtfsFileName(pRecord, nSize, *attr))
+                AddNtfsFileName(summary, std::move(*name));
+        }
+    }
+    return summary;
+}
+
+void AddNtfsFileName(NTFS_RECORD_SUMMARY& summary, NTFS_FILE_NAME name) {
+    if (!summary.bHasName) {
+        summary.strDisplayName = name.strName;
+        summary.firstName = std::move(name);
+        summary.bHasName = true;
+    } else if (name.nNameSpace == FN_NAME_SPACE_WIN32) {
+        summary.strDisplayName = name.strName;
+    }
+}
+
+bool IsNtfsExtensionRecord(const uint8_t* pRecord, size_t nSize) {
+    return InBounds(nSize, FR_BASE_RECORD, 8) &&
+           (LoadU64LE(pRecord + FR_BASE_RECORD) & NTFS_REFERENCE_RECORD_MASK) != 0;
+}
+
+std::vector<uint32_t> GetNtfsListedRecords(const uint8_t* pList, size_t nSize, uint32_t nType) {
+    std::vector<uint32_t> vecRecords;
+    for (size_t nPos = 0; pList != nullptr && InBounds(nSize, nPos, AL_MIN_LENGTH);) {
+        const uint8_t* pEntry = pList + nPos;
+        uint32_t nEntryType = LoadU32LE(pEntry + AL_TYPE);
+        uint16_t nEntryLength = LoadU16LE(pEntry + AL_LENGTH);
+        if (nEntryType == 0 || nEntryType == ATTR_TYPE_END || nEntryLength < AL_MIN_LENGTH)
+            break;
+        nPos += nEntryLength;
+        if (nEntryType != nType || (nType == ATTR_TYPE_DATA && pEntry[AL_NAME_LENGTH] != 0))
+            continue;
+        uint32_t nRecord =
+            static_cast<uint32_t>(LoadU64LE(pEntry + AL_REFERENCE) & NTFS_REFERENCE_RECORD_MASK);
+        if (std::find(vecRecords.begin(), vecRecords.end(), nRecord) == vecRecords.end())
+            vecRecords.push_back(nRecord);
+    }
+    return vecRecords;
 }
 
 bool IsNtfsFileRecord(const uint8_t* pData, size_t nSize, int nRecordSize) {

@@ -25,6 +25,7 @@ constexpr size_t FR_FIRST_ATTRIBUTE = 0x14;
 constexpr size_t FR_FLAGS = 0x16;
 constexpr size_t FR_BYTES_IN_USE = 0x18;
 constexpr size_t FR_BYTES_ALLOCATED = 0x1C;
+constexpr size_t FR_BASE_RECORD = 0x20;
 constexpr size_t FR_RECORD_NUMBER = 0x2C;
 constexpr size_t FR_UPDATE_SEQUENCE = 0x30;
 constexpr size_t FR_UPDATE_SEQUENCE_ARRAY = 0x32;
@@ -40,6 +41,7 @@ constexpr size_t ATTR_LENGTH = 0x04;
 constexpr size_t ATTR_NON_RESIDENT = 0x08;
 constexpr size_t ATTR_NAME_LENGTH = 0x09;
 constexpr size_t ATTR_CONTENT_LENGTH = 0x10;
+constexpr size_t ATTR_LOWEST_VCN = 0x10;
 constexpr size_t ATTR_CONTENT_OFFSET = 0x14;
 constexpr size_t ATTR_RUNS_OFFSET = 0x20;
 constexpr size_t ATTR_ALLOCATED_SIZE = 0x28;
@@ -66,6 +68,7 @@ constexpr uint8_t FN_NAME_SPACE_WIN32 = 1;
 // Attribute list entry.
 constexpr size_t AL_TYPE = 0x00;
 constexpr size_t AL_LENGTH = 0x04;
+constexpr size_t AL_NAME_LENGTH = 0x06;
 constexpr size_t AL_REFERENCE = 0x10;
 constexpr size_t AL_MIN_LENGTH = 0x18;
 
@@ -92,6 +95,18 @@ struct NTFS_FILE_NAME {
     uint64_t u64RealSize;
     uint8_t nNameSpace;
     std::string strName;
+};
+
+// What a record parser needs from one fixed-up file record: its first file name (parent, times,
+// size), the name to show (a later long name replaces the first one), the size of its unnamed
+// data stream, and its attribute list (where names and data of a large file may live).
+struct NTFS_RECORD_SUMMARY {
+    bool bHasName = false;
+    NTFS_FILE_NAME firstName{};
+    std::string strDisplayName;
+    bool bHasDataSize = false;
+    uint64_t u64DataSize = 0;
+    std::optional<NTFS_ATTRIBUTE> attributeList;
 };
 
 // Walks the attributes of a record from its first-attribute offset. Every attribute handed
@@ -123,11 +138,10 @@ uint32_t GetNtfsRecordNumber(const uint8_t* pRecord, size_t nSize);
 // array. 0, or -1 when the buffer is absent, looks empty or cannot hold the array.
 int FixUpNtfsRecord(uint8_t* pRecord, size_t nSize, size_t nRecordSize);
 
-// Appends the runs of one non-resident attribute (given with the bytes that follow it in
-// its buffer). Decoding stops at the first malformed run header, at a run that would leave
-// the attribute, and whenever the attribute is not shorter than the sector.
-void DecodeNtfsRunList(const uint8_t* pAttribute, size_t nSize, uint32_t nBytesPerSector,
-                       std::vector<RUNLIST>& vecRuns);
+// Appends the runs of one non-resident attribute (given with the bytes that follow it in its
+// buffer). Decoding stops at the first malformed run header and at a run that would leave the
+// attribute or the buffer.
+void DecodeNtfsRunList(const uint8_t* pAttribute, size_t nSize, std::vector<RUNLIST>& vecRuns);
 
 // Appends the runs of a further extent of the same stream. An extent's runs start again from
 // cluster 0, so its first located run is re-based on the position the list has reached.
@@ -141,6 +155,15 @@ std::optional<uint64_t> GetNtfsAttributeDataSize(const uint8_t* pRecord, size_t 
                                                  const NTFS_ATTRIBUTE& attr);
 std::optional<NTFS_FILE_NAME> DecodeNtfsFileName(const uint8_t* pRecord, size_t nSize,
                                                  const NTFS_ATTRIBUTE& attr);
+// Summarises a fixed-up record, walking its attributes within its bytes in use.
+NTFS_RECORD_SUMMARY SummarizeNtfsRecord(const uint8_t* pRecord, size_t nSize);
+// Adds one more file name of the same file: the first one met stays the node's identity.
+void AddNtfsFileName(NTFS_RECORD_SUMMARY& summary, NTFS_FILE_NAME name);
+// True for an extension record: one that holds attributes of another (base) record.
+bool IsNtfsExtensionRecord(const uint8_t* pRecord, size_t nSize);
+// Record numbers that an attribute list's content names for the type (for data only the
+// unnamed stream), in list order, each once.
+std::vector<uint32_t> GetNtfsListedRecords(const uint8_t* pList, size_t nSize, uint32_t nType);
 
 // True when the buffer holds a plausible file record of the given size (before any fix-up).
 bool IsNtfsFileRecord(const uint8_t* pData, size_t nSize, int nRecordSize);

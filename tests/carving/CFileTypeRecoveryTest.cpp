@@ -121,9 +121,9 @@ TEST_F(CCarvingEngineTest, OverstatedBmpHidesNoFollowingFile) {
 
 TEST_F(CCarvingEngineTest, WholeSampleImageIsCarvedOncePerFileAndSearchable) {
     CCarvingImageBuilder builder;
-    for (const std::string& strName : {"sample_exif.jpg", "sample.png", "sample.zip", "sample.pdf",
-                                       "sample.doc", "sample.mp3", "sample.ts"}) {
-        builder.Add(strName, Sample(strName));
+    for (const char* pName : {"sample_exif.jpg", "sample.png", "sample.zip", "sample.pdf",
+                              "sample.doc", "sample.mp3", "sample.ts"}) {
+        builder.Add(pName, Sample(pName));
         builder.AddRandomGap(2, 21);
     }
     CCarvingDisk disk(builder);

@@ -5,6 +5,7 @@
 #include "fat/CFastFatRecovery.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
+#include "store/CLogFileManager.h"
 #include "util/TextUtil.h"
 #include "util/TimeUtil.h"
 
@@ -35,7 +36,8 @@ void CollectTree(CFastFatRecovery& engine, FILE_NODE* pParent, unsigned int nDep
 }
 
 struct SCAN_LOG {
-    std::vector<std::pair<int, int>> vecReports; // percent, weight
+    std::vector<std::pair<int, int>> vecReports;  // percent, weight
+    std::vector<std::pair<int, int>> vecRecovery; // percent, status
     int nStopAtReport = -1;
     int nStopValue = 0;
     int nFirstReportDelayMs = 0;
@@ -48,6 +50,11 @@ int RecordScan(void* pParam, int nPercent, int nWeight, int, uint64_t, uint64_t,
     if (pLog->vecReports.size() == 1 && pLog->nFirstReportDelayMs > 0)
         SleepMs(pLog->nFirstReportDelayMs);
     return int(pLog->vecReports.size()) - 1 == pLog->nStopAtReport ? pLog->nStopValue : 0;
+}
+
+int RecordRecovery(void* pParam, int nPercent, int, int nStatus, const char16_t*) {
+    static_cast<SCAN_LOG*>(pParam)->vecRecovery.emplace_back(nPercent, nStatus);
+    return 0;
 }
 
 class FastFatCasesTest : public ::testing::Test {
@@ -63,7 +70,7 @@ protected:
         uint64_t u64Sectors = std::filesystem::file_size(strImage) / 512;
         if (int rc = m_engine.Init(nDisk, 0, static_cast<long long>(u64Sectors), u'C'); rc != 0)
             return rc;
-        m_engine.InitCallBack(RecordScan, nullptr, &m_scanLog, nWeight);
+        m_engine.InitCallBack(RecordScan, RecordRecovery, &m_scanLog, nWeight);
         int rc = m_engine.ScanDevice(nullptr);
         if (rc == 0)
             CollectTree(m_engine, nullptr, 0, "", m_mapFound);
@@ -163,6 +170,9 @@ TEST_F(FastFatCasesTest, FragmentedDeletedFileIsReadContiguouslyUntilAUsedCluste
     ASSERT_EQ(1u, m_mapFound.count("!cc.bin"));
     EXPECT_EQ(2560u, m_mapFound["!cc.bin"].u64FileSize);
     EXPECT_EQ(std::vector<uint8_t>(c.begin(), c.begin() + 1536), CopyOut("!cc.bin"));
+    // Three clusters of five were written, and the file is still reported as done.
+    std::vector<std::pair<int, int>> expected = {{20, 0}, {40, 0}, {60, 0}, {100, 0}};
+    EXPECT_EQ(expected, m_scanLog.vecRecovery);
 }
 
 TEST_F(FastFatCasesTest, LostHighWordIsFoundByProbingAndStopsAtTheVolumeEnd) {
@@ -224,6 +234,54 @@ TEST_F(FastFatCasesTest, StopAtTheFirstPeriodicReportSkipsTheEndAndTheFolders) {
     EXPECT_EQ(expected, m_scanLog.vecReports);
     // Only the root's own deleted file was stored; no folder nodes were added.
     EXPECT_EQ(1u, m_engine.GetLostFileCount());
+}
+
+TEST_F(FastFatCasesTest, Fat16FreeSpaceUsesTheSixteenBitSectorCount) {
+    CFatImageBuilder image(m_dir.File("fat16.img"));
+    ASSERT_TRUE(BuildFat16(image));
+    std::vector<uint32_t> keep = image.GetClusters("/keep.txt");
+    ASSERT_EQ(0, Scan(image.Path()));
+    ASSERT_EQ(0, m_engine.BuildBitMapInfo());
+    const FAT_GEOMETRY& geo = m_engine.GetGeometry();
+    // Start inside keep.txt's clusters: the run begins after them, and reaches the volume end.
+    unsigned long long u64Start = geo.nDataStart + (keep[0] - 2) * geo.nSectorsPerCluster;
+    unsigned long long u64Count = 0;
+    ASSERT_EQ(1, m_engine.GetUnUsedSectorCount(u64Start, u64Count));
+    EXPECT_GT(u64Start, geo.nDataStart + (keep.back() - 2ull) * geo.nSectorsPerCluster);
+    EXPECT_EQ(32768u, u64Start + u64Count);
+}
+
+TEST_F(FastFatCasesTest, AllocatedEverywhereLeavesNoFreeRun) {
+    CFatImageBuilder image(m_dir.File("full.img"));
+    ASSERT_TRUE(BuildFat16(image));
+    ASSERT_EQ(0, Scan(image.Path()));
+    const FAT_GEOMETRY& geo = m_engine.GetGeometry();
+    // Every entry of the first FAT set to 0xFFFF (end of chain).
+    ASSERT_TRUE(PatchFileBytes(image.Path(), geo.u64FirstFatSector * 512,
+                               std::vector<uint8_t>(geo.u64FatSectors * 512, 0xFF)));
+    CFastFatRecovery full;
+    ASSERT_EQ(0, full.Init(Ansi2Unicode(image.Path().c_str()).c_str(), u'C'));
+    ASSERT_EQ(0, full.BuildBitMapInfo());
+    unsigned long long u64Start = 0, u64Count = 1;
+    ASSERT_EQ(1, full.GetUnUsedSectorCount(u64Start, u64Count));
+    EXPECT_EQ(0u, u64Count);
+}
+
+TEST_F(FastFatCasesTest, StoredResultReopensByName) {
+    CFatImageBuilder image(m_dir.File("fat16.img"));
+    ASSERT_TRUE(BuildFat16(image));
+    ASSERT_EQ(0, Scan(image.Path()));
+    std::string strName;
+    CLogFileManager* pLog = CLogFileManager::GetInstance();
+    ASSERT_EQ(
+        0, pLog->GetLogFileNameByFileType(pLog->GetLogFileDirPath(), STORE_PREFIX_FAST, strName));
+    CFastFatRecovery reopened;
+    ASSERT_EQ(0, reopened.Init(Ansi2Unicode(image.Path().c_str()).c_str(), u'C'));
+    ASSERT_EQ(0, reopened.ScanDevice(Ansi2Unicode(strName.c_str()).c_str()));
+    std::map<std::string, FILE_NODE> mapReopened;
+    CollectTree(reopened, nullptr, 0, "", mapReopened);
+    EXPECT_EQ(m_mapFound.size(), mapReopened.size());
+    EXPECT_EQ(1u, mapReopened.count("Old/!.txt"));
 }
 
 } // namespace

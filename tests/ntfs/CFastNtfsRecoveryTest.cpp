@@ -200,6 +200,23 @@ TEST(CFastNtfsRecovery, CallbackStopEndsTheScanAndStoredResultReopensWithoutRead
     EXPECT_EQ(stopped.ScanDevice(nullptr), 7);
     EXPECT_EQ(s_vecPercents.size(), 1u);
 
+    // A full scan ends with one report of 100 % at the weight it was given.
+    static std::vector<std::pair<int, int>> s_vecReports;
+    CFastNtfsRecovery full;
+    ASSERT_EQ(full.Init(Ansi2Unicode(builder.Image().c_str()).c_str(), u'C'), 0);
+    full.InitCallBack(
+        [](void*, int nPercent, int nWeight, int, uint64_t, uint64_t, uint64_t, const char16_t*) {
+            s_vecReports.emplace_back(nPercent, nWeight);
+            return 0;
+        },
+        nullptr, nullptr, 9);
+    EXPECT_EQ(full.ScanDevice(nullptr), 0);
+    ASSERT_FALSE(s_vecReports.empty());
+    EXPECT_EQ(s_vecReports.back(), std::make_pair(100, 9));
+    std::vector<FILE_NODE> vecUnchanged(1);
+    EXPECT_EQ(full.GetChildrenFileNode(nullptr, 3, vecUnchanged), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(vecUnchanged.size(), 1u);
+
     auto pEngine = ScanNtfsImage(builder.Image());
     ASSERT_TRUE(pEngine);
     std::string strStore;
@@ -214,4 +231,65 @@ TEST(CFastNtfsRecovery, CallbackStopEndsTheScanAndStoredResultReopensWithoutRead
     CFastNtfsRecovery reopened;
     EXPECT_EQ(reopened.ScanDevice(Ansi2Unicode(strStore.c_str()).c_str()), 0);
     EXPECT_EQ(NodeNames(ListChildren(reopened, nullptr, 0)), std::vector<std::string>{"gone.txt"});
+}
+
+TEST(CFastNtfsRecovery, HealthComesFromTheFirstBytesAgainstTheExtension) {
+    if (!HaveTool("mkntfs") || !HaveTool("ntfscp"))
+        GTEST_SKIP() << "mkntfs/ntfscp (ntfs-3g tools) not installed";
+    CScanLogDirScope scanLog;
+    CTempDir dir;
+    CNtfsImageBuilder builder(dir.File("vol.img"));
+    ASSERT_TRUE(builder.Format(IMAGE_BYTES, 4096));
+    std::vector<uint8_t> vecJpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00};
+    std::vector<uint8_t> vecTail = PatternBytes(9000, 10);
+    vecJpeg.insert(vecJpeg.end(), vecTail.begin(), vecTail.end());
+    ASSERT_TRUE(builder.PutFile("/photo.jpg", vecJpeg));
+    ASSERT_TRUE(builder.PutFile("/zeros.jpg", std::vector<uint8_t>(9000, 0)));
+    ASSERT_TRUE(builder.PutFile("/empty.txt", {}));
+    ASSERT_TRUE(builder.PutFile("/notes.xyz", PatternBytes(50, 11)));
+    for (const char* pName : {"/photo.jpg", "/zeros.jpg", "/empty.txt", "/notes.xyz"})
+        ASSERT_TRUE(builder.DeleteInPlace(pName));
+    auto pEngine = ScanNtfsImage(builder.Image());
+    ASSERT_TRUE(pEngine);
+    // A damaged picture is left out of the list but still counted.
+    std::vector<FILE_NODE> vecTop = ListChildren(*pEngine, nullptr, 0);
+    ASSERT_EQ(NodeNames(vecTop), (std::vector<std::string>{"empty.txt", "notes.xyz", "photo.jpg"}));
+    EXPECT_EQ(vecTop[0].nDataHealth, 0u);
+    EXPECT_EQ(vecTop[1].nDataHealth, 1u);
+    EXPECT_EQ(vecTop[2].nDataHealth, 1u);
+    unsigned int nCount = 0;
+    EXPECT_EQ(pEngine->GetChildrenFileCount(nullptr, 0, nCount), 0);
+    EXPECT_EQ(nCount, 4u);
+    // The picture previews through its temporary file.
+    FILE_NODE photo = vecTop[2];
+    char16_t szTemp[PREVIEW_PATH_CAPACITY] = {};
+    int nLength = 0;
+    EXPECT_EQ(pEngine->PreView(&photo, szTemp, nullptr, nLength, nullptr, nullptr), 0);
+    EXPECT_EQ(ReadFileBytes(Unicode2Ansi(szTemp)), vecJpeg);
+    EXPECT_NE(Unicode2Ansi(szTemp).find("tmp.jpg"), std::string::npos);
+}
+
+TEST(CFastNtfsRecovery, FourKilobyteSectorRecordsAreRepairedInEveryBlock) {
+    if (!HaveTool("mkntfs") || !HaveTool("ntfscp"))
+        GTEST_SKIP() << "mkntfs/ntfscp (ntfs-3g tools) not installed";
+    CScanLogDirScope scanLog;
+    CTempDir dir;
+    CNtfsImageBuilder builder(dir.File("vol4k.img"));
+    ASSERT_TRUE(builder.Format(IMAGE_BYTES, 4096, 4096));
+    // A name of 150 units runs across the protected tail at byte 510 of the record.
+    std::string strLong(146, 'n');
+    strLong += ".bin";
+    std::vector<uint8_t> vecData = PatternBytes(30000, 12);
+    ASSERT_TRUE(builder.PutFile("/" + strLong, vecData));
+    ASSERT_TRUE(builder.DeleteInPlace("/" + strLong));
+    auto pEngine = ScanNtfsImage(builder.Image());
+    ASSERT_TRUE(pEngine);
+    std::vector<FILE_NODE> vecTop = ListChildren(*pEngine, nullptr, 0);
+    ASSERT_EQ(NodeNames(vecTop), std::vector<std::string>{strLong});
+    EXPECT_EQ(vecTop[0].u64FileSize, vecData.size());
+    CTempDir out;
+    int rc = -1;
+    std::vector<uint8_t> vecOut = RecoverNode(*pEngine, vecTop[0], out.Path(), rc);
+    EXPECT_EQ(rc, 0);
+    EXPECT_TRUE(vecOut == vecData);
 }

@@ -16,6 +16,7 @@ namespace {
 
 constexpr uint64_t IMAGE_BYTES = 32 << 20;
 constexpr int CLUSTER_BYTES = 4096;
+constexpr uint32_t HUGE_FRAGMENTS = 400;
 const std::string FAILED = "fixture failed: ";
 
 bool AppendFileBytes(const std::string& strPath, const std::vector<uint8_t>& vecBytes) {
@@ -64,11 +65,12 @@ protected:
             return "ntfs-3g mount tests skipped: " + strWhy;
         const std::string& m = strMount;
         bool bOk = RunShell("mkdir -p " + ShellQuote(m + "/R") + " " + ShellQuote(m + "/A/B") +
-                            " " + ShellQuote(m + "/C")) &&
-                   Put(m, "R/lost.txt", 300, 11) && Put(m, "A/a1.txt", 1000, 12) &&
-                   Put(m, "A/a2.txt", 20000, 13) && Put(m, "A/B/deep.txt", 50000, 14) &&
-                   Put(m, "C/c.txt", 3000, 15) && Put(m, "C/stay.bin", 20000, 16) &&
-                   Put(m, "top.txt", 4000, 17) && Put(m, "Long File Name.txt", 500, 18);
+                            " " + ShellQuote(m + "/C") + " " + ShellQuote(m + "/album.jpg")) &&
+                   Put(m, "album.jpg/pic.txt", 700, 22) && Put(m, "R/lost.txt", 300, 11) &&
+                   Put(m, "A/a1.txt", 1000, 12) && Put(m, "A/a2.txt", 20000, 13) &&
+                   Put(m, "A/B/deep.txt", 50000, 14) && Put(m, "C/c.txt", 3000, 15) &&
+                   Put(m, "C/stay.bin", 20000, 16) && Put(m, "top.txt", 4000, 17) &&
+                   Put(m, "Long File Name.txt", 500, 18);
         bOk = bOk && setxattr((m + "/Long File Name.txt").c_str(), "system.ntfs_dos_name",
                               "LONGFI~1.TXT", 12, 0) == 0;
         // Appending to two files in turn interleaves their clusters.
@@ -80,6 +82,16 @@ protected:
             bOk = AppendFileBytes(m + "/frag.bin", vecA) && AppendFileBytes(m + "/other.bin", vecB);
         }
         (*s_pFiles)["frag.bin"] = vecFrag;
+        // Hundreds of fragments: its name and part of its data move to extension records
+        // behind an attribute list, and the run list left in its base record passes 512 bytes.
+        std::vector<uint8_t> vecHuge;
+        for (uint32_t i = 0; bOk && i < HUGE_FRAGMENTS; ++i) {
+            std::vector<uint8_t> vecA = PatternBytes(CLUSTER_BYTES, 1000 + i);
+            vecHuge.insert(vecHuge.end(), vecA.begin(), vecA.end());
+            bOk = AppendFileBytes(m + "/huge.bin", vecA) &&
+                  AppendFileBytes(m + "/huge-other.bin", vecA);
+        }
+        (*s_pFiles)["huge.bin"] = vecHuge;
         // 64 KiB of data, a 256 KiB hole, 64 KiB of data.
         std::vector<uint8_t> vecSparse = PatternBytes(65536, 19);
         vecSparse.resize(65536 + 262144, 0);
@@ -94,13 +106,16 @@ protected:
             return FAILED + "could not fill the mounted image";
         if (s_pBuilder->GetDataRuns(s_pBuilder->GetRecordNumber("/frag.bin")).size() < 2)
             return FAILED + "frag.bin did not fragment";
+        if (ShellOutput("ntfsinfo -F /huge.bin " + ShellQuote(s_pBuilder->Image()))
+                .find("$ATTRIBUTE_LIST") == std::string::npos)
+            return FAILED + "huge.bin has no attribute list";
         s_llReusedRecord = s_pBuilder->GetRecordNumber("/R");
 
         pMount = CNtfsImageMount::Mount(s_pBuilder->Image(), strMount, strWhy);
         if (!pMount ||
             !RunShell("cd " + ShellQuote(m) +
                       " && rm -rf A R && rm C/c.txt top.txt 'Long File Name.txt' frag.bin "
-                      "sparse.bin") ||
+                      "sparse.bin album.jpg/pic.txt") ||
             !pMount->Unmount())
             return FAILED + "could not delete in the mounted image";
         // A new mount hands out the lowest free record first: the one R had.
@@ -110,6 +125,10 @@ protected:
             return FAILED + "could not reuse a record";
         if (s_pBuilder->GetRecordNumber("/reuse.txt") != s_llReusedRecord)
             return FAILED + "ntfs-3g did not reuse the folder's record";
+        // ntfs-3g strips the names out of extension records when it deletes; marking the
+        // base record alone deleted keeps them, as a deletion by Windows does.
+        if (!s_pBuilder->DeleteInPlace("/huge.bin"))
+            return FAILED + "could not delete huge.bin in place";
         return "";
     }
 
@@ -143,8 +162,8 @@ TEST_F(CNtfsMountedTree, BuildsTheFolderTreeWithDepthGroups) {
     std::vector<FILE_NODE> vecTop = ListChildren(*m_pEngine, nullptr, 0);
     std::string strLost = "LostFolder" + std::to_string(s_llReusedRecord);
     EXPECT_EQ(NodeNames(vecTop),
-              (std::vector<std::string>{"frag.bin", "Long File Name.txt", "sparse.bin", "top.txt",
-                                        "A", "C", strLost}));
+              (std::vector<std::string>{"frag.bin", "huge.bin", "Long File Name.txt", "sparse.bin",
+                                        "top.txt", "A", "album.jpg", "C", strLost}));
     const FILE_NODE* pA = FindNode(vecTop, "A");
     ASSERT_NE(pA, nullptr);
     EXPECT_EQ(pA->bIsDir, 1u);
@@ -159,6 +178,10 @@ TEST_F(CNtfsMountedTree, BuildsTheFolderTreeWithDepthGroups) {
     EXPECT_EQ(vecB[0].u64FileSize, 50000u);
     EXPECT_TRUE(ListChildren(*m_pEngine, &b, 1).empty());
 
+    // A folder is never judged as a picture, whatever its name says.
+    ASSERT_NE(FindNode(vecTop, "album.jpg"), nullptr);
+    FILE_NODE album = *FindNode(vecTop, "album.jpg");
+    EXPECT_EQ(NodeNames(ListChildren(*m_pEngine, &album, 1)), std::vector<std::string>{"pic.txt"});
     FILE_NODE c = *FindNode(vecTop, "C");
     EXPECT_EQ(NodeNames(ListChildren(*m_pEngine, &c, 1)), std::vector<std::string>{"c.txt"});
     unsigned int nCount = 0;
@@ -182,7 +205,8 @@ TEST_F(CNtfsMountedTree, ReusedParentRecordBecomesALostFolderHoldingTheFile) {
 
 TEST_F(CNtfsMountedTree, RecoversFragmentedSparseAndLongNamedFiles) {
     std::vector<FILE_NODE> vecTop = ListChildren(*m_pEngine, nullptr, 0);
-    for (const char* pName : {"frag.bin", "sparse.bin", "top.txt", "Long File Name.txt"}) {
+    for (const char* pName :
+         {"frag.bin", "huge.bin", "sparse.bin", "top.txt", "Long File Name.txt"}) {
         const FILE_NODE* pNode = FindNode(vecTop, pName);
         ASSERT_NE(pNode, nullptr) << pName;
         ExpectRecovered(*pNode, pName);
@@ -216,6 +240,10 @@ TEST_F(CNtfsMountedTree, FreeRunsAgreeWithTheClustersInUse) {
         u64Start += u64Count;
     }
     EXPECT_EQ(u64FreeSectors / u64PerCluster, s_pBuilder->GetFreeClusters());
+    u64Start = u64Sectors + 100;
+    EXPECT_EQ(m_pEngine->GetUnUsedSectorCount(u64Start, u64Count), 1);
+    EXPECT_EQ(u64Start, u64Sectors);
+    EXPECT_EQ(u64Count, 0u);
     for (const NTFS_IMAGE_RUN& run :
          s_pBuilder->GetDataRuns(s_pBuilder->GetRecordNumber("/C/stay.bin")))
         for (uint64_t c = run.u64Lcn; c < run.u64Lcn + run.u64Length; ++c)

@@ -25,9 +25,9 @@ std::vector<uint8_t> MakeRunAttribute(const std::vector<uint8_t>& vecRuns, uint3
     return attr;
 }
 
-std::vector<RUNLIST> Decode(const std::vector<uint8_t>& attr, uint32_t nBytesPerSector = 512) {
+std::vector<RUNLIST> Decode(const std::vector<uint8_t>& attr) {
     std::vector<RUNLIST> vecRuns;
-    DecodeNtfsRunList(attr.data(), attr.size(), nBytesPerSector, vecRuns);
+    DecodeNtfsRunList(attr.data(), attr.size(), vecRuns);
     return vecRuns;
 }
 
@@ -40,8 +40,15 @@ void Put32(std::vector<uint8_t>& buf, size_t off, uint32_t v) {
         buf[off + i] = uint8_t(v >> (8 * i));
 }
 
-// A minimal valid record: header, one resident file name "ab", the end marker, tails protected.
-std::vector<uint8_t> MakeRecord(size_t nRecordSize) {
+struct NAME_ATTR {
+    std::string strName; // ASCII
+    uint8_t nNameSpace;
+};
+
+// A minimal valid record: header, resident file names in the given order, the end marker, and
+// its block tails protected by the update sequence.
+std::vector<uint8_t> MakeRecord(size_t nRecordSize,
+                                const std::vector<NAME_ATTR>& vecNames = {{"ab", 1}}) {
     std::vector<uint8_t> rec(nRecordSize, 0);
     Put32(rec, FR_SIGNATURE, NTFS_FILE_SIGNATURE);
     Put16(rec, FR_FIRST_ATTRIBUTE, FIRST_ATTR_AT);
@@ -49,21 +56,25 @@ std::vector<uint8_t> MakeRecord(size_t nRecordSize) {
     Put32(rec, FR_BYTES_ALLOCATED, static_cast<uint32_t>(nRecordSize));
     Put32(rec, FR_RECORD_NUMBER, 40);
     Put16(rec, FR_UPDATE_SEQUENCE, 0x0007);
-    size_t nAttr = FIRST_ATTR_AT, nContent = 0x18, nNameUnits = 2;
-    uint32_t nAttrLength = static_cast<uint32_t>((nContent + FN_NAME + nNameUnits * 2 + 7) & ~7u);
-    Put32(rec, nAttr + ATTR_TYPE, ATTR_TYPE_FILE_NAME);
-    Put32(rec, nAttr + ATTR_LENGTH, nAttrLength);
-    Put32(rec, nAttr + ATTR_CONTENT_LENGTH, static_cast<uint32_t>(FN_NAME + nNameUnits * 2));
-    Put16(rec, nAttr + ATTR_CONTENT_OFFSET, static_cast<uint16_t>(nContent));
-    size_t c = nAttr + nContent;
-    Put32(rec, c + FN_PARENT_REFERENCE, 5);
-    rec[c + FN_NAME_LENGTH] = uint8_t(nNameUnits);
-    rec[c + FN_NAME_SPACE] = FN_NAME_SPACE_WIN32;
-    rec[c + FN_NAME] = 'a';
-    rec[c + FN_NAME + 2] = 'b';
-    size_t nEnd = nAttr + nAttrLength;
-    Put32(rec, nEnd, ATTR_TYPE_END);
-    Put32(rec, FR_BYTES_IN_USE, static_cast<uint32_t>(nEnd + 8));
+    size_t nAttr = FIRST_ATTR_AT;
+    const size_t nContent = 0x18;
+    for (const NAME_ATTR& name : vecNames) {
+        size_t nUnits = name.strName.size();
+        uint32_t nAttrLength = static_cast<uint32_t>((nContent + FN_NAME + nUnits * 2 + 7) & ~7u);
+        Put32(rec, nAttr + ATTR_TYPE, ATTR_TYPE_FILE_NAME);
+        Put32(rec, nAttr + ATTR_LENGTH, nAttrLength);
+        Put32(rec, nAttr + ATTR_CONTENT_LENGTH, static_cast<uint32_t>(FN_NAME + nUnits * 2));
+        Put16(rec, nAttr + ATTR_CONTENT_OFFSET, static_cast<uint16_t>(nContent));
+        size_t c = nAttr + nContent;
+        Put32(rec, c + FN_PARENT_REFERENCE, 5);
+        rec[c + FN_NAME_LENGTH] = uint8_t(nUnits);
+        rec[c + FN_NAME_SPACE] = name.nNameSpace;
+        for (size_t i = 0; i < nUnits; ++i)
+            rec[c + FN_NAME + 2 * i] = static_cast<uint8_t>(name.strName[i]);
+        nAttr += nAttrLength;
+    }
+    Put32(rec, nAttr, ATTR_TYPE_END);
+    Put32(rec, FR_BYTES_IN_USE, static_cast<uint32_t>(nAttr + 8));
     for (size_t i = 0; i < nRecordSize / 512; ++i) {
         size_t nTail = (i + 1) * 512 - 2;
         rec[FR_UPDATE_SEQUENCE_ARRAY + 2 * i] = rec[nTail];
@@ -71,6 +82,12 @@ std::vector<uint8_t> MakeRecord(size_t nRecordSize) {
         Put16(rec, nTail, 0x0007);
     }
     return rec;
+}
+
+std::string DisplayName(const std::vector<NAME_ATTR>& vecNames) {
+    auto rec = MakeRecord(1024, vecNames);
+    FixUpNtfsRecord(rec.data(), rec.size(), rec.size());
+    return SummarizeNtfsRecord(rec.data(), rec.size()).strDisplayName;
 }
 
 } // namespace
@@ -107,9 +124,16 @@ TEST(NtfsRunList, LengthKeepsItsLowFourBytes) {
     EXPECT_EQ(vecRuns[0].i64Offset, 9);
 }
 
-TEST(NtfsRunList, AttributeAsLongAsASectorYieldsNoRuns) {
-    EXPECT_TRUE(Decode(MakeRunAttribute({0x11, 0x01, 0x01}, 512)).empty());
-    EXPECT_EQ(Decode(MakeRunAttribute({0x11, 0x01, 0x01}, 512), 4096).size(), 1u);
+TEST(NtfsRunList, AttributeLongerThanASectorIsDecodedWhole) {
+    // 150 runs: a fragmented file whose run list alone passes 512 bytes.
+    std::vector<uint8_t> vecRunBytes;
+    for (int i = 0; i < 150; ++i)
+        vecRunBytes.insert(vecRunBytes.end(), {0x21, 0x01, 0x02, 0x00});
+    auto attr = MakeRunAttribute(vecRunBytes);
+    ASSERT_GT(attr.size(), 512u);
+    auto vecRuns = Decode(attr);
+    ASSERT_EQ(vecRuns.size(), 150u);
+    EXPECT_EQ(vecRuns.back().i64Offset, 2);
 }
 
 TEST(NtfsRunList, RunCrossingTheAttributeEndIsDropped) {
@@ -122,7 +146,7 @@ TEST(NtfsRunList, RunCrossingTheAttributeEndIsDropped) {
     // A runs offset far past the buffer decodes nothing.
     Put16(attr, ATTR_RUNS_OFFSET, 0xFFF0);
     Put32(attr, ATTR_LENGTH, 0xFFFF);
-    EXPECT_TRUE(Decode(attr, 65535).empty());
+    EXPECT_TRUE(Decode(attr).empty());
 }
 
 TEST(NtfsRunList, FurtherExtentIsRebasedOnTheRunningPosition) {
@@ -214,4 +238,41 @@ TEST(NtfsAttributeWalk, CorruptLengthsEndTheWalkInsideTheBound) {
     auto attr = FindNtfsAttribute(longName.data(), 1024, 1024, ATTR_TYPE_FILE_NAME);
     ASSERT_TRUE(attr);
     EXPECT_FALSE(DecodeNtfsFileName(longName.data(), 1024, *attr));
+}
+
+TEST(NtfsAttributeList, NamesEachRecordOfTheTypeOnceInListOrder) {
+    // Entries: data in 64, file name in 66, data in 68, named data in 70, data in 68 again.
+    std::vector<uint8_t> vecList;
+    auto addEntry = [&](uint32_t nType, uint32_t nRecord, uint8_t nNameLength) {
+        std::vector<uint8_t> entry(0x20, 0);
+        Put32(entry, AL_TYPE, nType);
+        Put16(entry, AL_LENGTH, 0x20);
+        entry[AL_NAME_LENGTH] = nNameLength;
+        Put32(entry, AL_REFERENCE, nRecord);
+        entry[AL_REFERENCE + 6] = 0x05; // sequence number, not part of the record number
+        vecList.insert(vecList.end(), entry.begin(), entry.end());
+    };
+    addEntry(ATTR_TYPE_DATA, 64, 0);
+    addEntry(ATTR_TYPE_FILE_NAME, 66, 0);
+    addEntry(ATTR_TYPE_DATA, 68, 0);
+    addEntry(ATTR_TYPE_DATA, 70, 4);
+    addEntry(ATTR_TYPE_DATA, 68, 0);
+    EXPECT_EQ(GetNtfsListedRecords(vecList.data(), vecList.size(), ATTR_TYPE_DATA),
+              (std::vector<uint32_t>{64, 68}));
+    EXPECT_EQ(GetNtfsListedRecords(vecList.data(), vecList.size(), ATTR_TYPE_FILE_NAME),
+              std::vector<uint32_t>{66});
+    // A zero-length entry ends the list instead of looping on it.
+    Put16(vecList, 0x20 + AL_LENGTH, 0);
+    EXPECT_EQ(GetNtfsListedRecords(vecList.data(), vecList.size(), ATTR_TYPE_DATA),
+              std::vector<uint32_t>{64});
+}
+
+TEST(NtfsRecordSummary, LongNameWinsOverShortAndPosixNamesStay) {
+    constexpr uint8_t POSIX = 0, DOS = 2, BOTH = 3;
+    EXPECT_EQ(DisplayName({{"LONGFI~1.TXT", DOS}, {"Long file.txt", FN_NAME_SPACE_WIN32}}),
+              "Long file.txt");
+    EXPECT_EQ(DisplayName({{"Long file.txt", FN_NAME_SPACE_WIN32}, {"LONGFI~1.TXT", DOS}}),
+              "Long file.txt");
+    EXPECT_EQ(DisplayName({{"posix name", POSIX}}), "posix name");
+    EXPECT_EQ(DisplayName({{"first", POSIX}, {"SHORT.TXT", BOTH}}), "first");
 }
