@@ -210,6 +210,7 @@ TEST_F(NtfsDeepTest, ReportsInUseAndDeletedFilesInTheirFolders) {
     int nDisk = CDiskRegistry::GetInstance().AddImage(strImage);
     ASSERT_EQ(engine.Init(nDisk, 0, static_cast<long long>(24 << 20) / SECTOR, u'C'), 0);
     EXPECT_EQ(engine.GetMftMap().size(), 1u) << "the boot sector names the $MFT";
+    EXPECT_EQ(engine.GetSectorPerCluster(), 8u) << "from the boot sector, not the size table";
     CProfessionalNtfsRecovery scanned;
     Scan(scanned, strImage);
 
