@@ -344,8 +344,8 @@ int CFastNtfsRecovery::ParseRecordInfo(uint8_t* pRecord, size_t nSize, PARSE_MOD
     CopyNodeName(node, summary.strDisplayName);
     uint32_t nParent = name.nParentRecord == 0 ? NTFS_ROOT_RECORD : name.nParentRecord;
     uint32_t nGroup = GetRootParentDirIndex(nParent);
-    if (nMode == PARSE_FILE)
-        node.nDataHealth = IsFileDataHealth(node, pRecord, nSize);
+    // A folder has no data to judge; a damaged mark would hide a folder named like a picture.
+    node.nDataHealth = nMode == PARSE_FILE ? IsFileDataHealth(node, pRecord, nSize) : 1;
     FILE_NODE* pNode = m_pStore->CreateFileNode();
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
