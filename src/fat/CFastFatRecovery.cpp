@@ -7,7 +7,6 @@
 #include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
 #include "util/ByteView.h"
-#include "util/CSafeOutputFile.h"
 #include "util/DebugLog.h"
 #include "util/TextUtil.h"
 #include "util/TimeUtil.h"
@@ -16,7 +15,6 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -33,12 +31,9 @@ constexpr int PERIODIC_START_SECONDS = 99;
 constexpr int INNER_START_PERCENT = 21;
 constexpr int WEIGHT_ALONE = 100;
 constexpr int WEIGHT_INSIDE_DEEP_SCAN = 9;
-constexpr int RECOVERY_WEIGHT = 100;
 
 // A FAT32 cluster number's high word is searched among 0..256.
 constexpr uint32_t MAX_HIGH_WORD = 256;
-constexpr size_t PREVIEW_TEMP_PATH_LIMIT = 256;
-constexpr const char* PREVIEW_TEMP_PREFIX = "tmp.";
 
 constexpr size_t DOT_DOT_ENTRY = FAT_ENTRY_BYTES;
 constexpr size_t EXT_BYTES_MAX = 64;
@@ -65,8 +60,14 @@ bool BeginsLikeSubdirectory(const uint8_t* pData) {
            pData[DOT_DOT_ENTRY] == '.' && pData[DOT_DOT_ENTRY + 1] == '.';
 }
 
+// A long name can exceed the node's field; it is cut at a character boundary.
 void CopyName(FILE_NODE& node, const std::string& strName) {
-    std::snprintf(node.szFileName, sizeof(node.szFileName), "%s", strName.c_str());
+    size_t nBytes = std::min(strName.size(), sizeof(node.szFileName) - 1);
+    if (nBytes < strName.size())
+        while (nBytes > 0 && (uint8_t(strName[nBytes]) & 0xC0) == 0x80)
+            --nBytes;
+    std::memcpy(node.szFileName, strName.data(), nBytes);
+    node.szFileName[nBytes] = '\0';
 }
 
 std::string GetExtension(const char* pName) {
@@ -86,17 +87,15 @@ void RemoveStoreFiles(const std::u16string& strName) {
     unlink((strPath + DIR_INFO_FILE_SUFFIX).c_str());
 }
 
-int PercentOf(uint64_t u64Done, uint64_t u64Total) {
-    return u64Total == 0 ? 100 : static_cast<int>(u64Done * 100 / u64Total);
-}
-
 } // namespace
 
 CFastFatRecovery::CFastFatRecovery()
     : m_folderRecovery(
           *this,
           [this](FILE_NODE* pNode, const char16_t* pPath) {
-              return pNode->bIsDir ? 0 : WriteFileNode(*pNode, pPath);
+              return pNode->bIsDir
+                         ? 0
+                         : GetNodeData().SaveToFile(*pNode, pPath, m_pRecoveryCallback, m_pParam);
           },
           [this](const FILE_NODE& folder) { return GetFolderGroup(folder); }) {}
 
@@ -121,11 +120,12 @@ int CFastFatRecovery::Init(const char16_t* pDevicePath, char16_t wcDriveLetter) 
         return ERROR_INVALID_PARAMETER;
     if (int rc = m_diskReader.Init(pDevicePath, 0); rc != 0)
         return rc;
-    // An image scanned by path is set up from its boot sector like a partition of a disk.
-    struct stat st;
-    if (fstat(m_diskReader.GetFd(), &st) != 0)
+    // An image scanned by path is set up from its boot sector like a partition of a disk. The
+    // end offset, unlike st_size, is also the size of a block device.
+    off_t llBytes = lseek(m_diskReader.GetFd(), 0, SEEK_END);
+    if (llBytes < 0)
         return errno;
-    long long llSectors = static_cast<long long>(st.st_size / FAT_SECTOR_BYTES);
+    long long llSectors = static_cast<long long>(llBytes / FAT_SECTOR_BYTES);
     if (int rc = m_diskReader.Init(pDevicePath, static_cast<unsigned long long>(llSectors));
         rc != 0)
         return rc;
@@ -338,14 +338,20 @@ int CFastFatRecovery::InitDirInfo(uint32_t nCluster) {
                 continue;
             }
             const bool bIsDir = (u8Attr & FAT_ATTR_DIRECTORY) != 0;
+            const bool bIsFile = !bIsDir && (u8Attr & FAT_ATTR_ARCHIVE) != 0;
+            // Live files of live folders are never stored: no need to decode their names.
+            if (!bIsDir && (!bIsFile || (!IsDeletedEntry(pEntry) && !bFolderDeleted))) {
+                longName.Reset();
+                continue;
+            }
             std::string strName = bNameFollows && !longName.IsEmpty()
                                       ? longName.GetName()
                                       : GetFatShortName(pEntry, bIsDir);
             longName.Reset();
             if (bIsDir)
                 HandleFolderEntry(pEntry, strName, u64EntrySector, bFolderDeleted, nParent);
-            else if ((u8Attr & FAT_ATTR_ARCHIVE) != 0)
-                HandleFileEntry(pEntry, strName, u64EntrySector, bFolderDeleted, nParent);
+            else
+                HandleFileEntry(pEntry, strName, u64EntrySector, nParent);
         }
         if (bEnd || bIsRootArea)
             return 0;
@@ -398,8 +404,9 @@ void CFastFatRecovery::HandleFolderEntry(const uint8_t* pEntry, const std::strin
     if (strName.starts_with(".."))
         return;
     const uint32_t nCluster = GetEntryCluster(pEntry, strName.c_str(), true);
+    // The root is never inside a folder; an entry pointing at it would put the tree inside itself.
     if (nCluster < FAT_FIRST_DATA_CLUSTER || nCluster == nParent ||
-        nCluster >= m_geometry.nClusterLimit)
+        nCluster == m_geometry.nRootCluster || nCluster >= m_geometry.nClusterLimit)
         return;
     FILE_NODE node{};
     FillEntryNode(node, pEntry, strName, nCluster);
@@ -412,9 +419,7 @@ void CFastFatRecovery::HandleFolderEntry(const uint8_t* pEntry, const std::strin
 }
 
 void CFastFatRecovery::HandleFileEntry(const uint8_t* pEntry, const std::string& strName,
-                                       uint64_t u64Sector, bool bFolderDeleted, uint32_t nParent) {
-    if (!IsDeletedEntry(pEntry) && !bFolderDeleted)
-        return;
+                                       uint64_t u64Sector, uint32_t nParent) {
     const uint32_t nCluster = GetEntryCluster(pEntry, strName.c_str(), false);
     FILE_NODE* pNode = m_pStore->CreateFileNode(sizeof(FILE_NODE));
     if (pNode == nullptr)
@@ -619,78 +624,11 @@ unsigned int CFastFatRecovery::GetFolderGroup(const FILE_NODE& folder) {
 
 // ---- data: copy-out and preview ----
 
-int CFastFatRecovery::ReadNodeData(const FILE_NODE& node, uint64_t u64Wanted,
-                                   const DataSink& sink) {
-    const uint32_t nClusterBytes = node.nClusterBytes;
-    if (nClusterBytes > MAX_CLUSTER_BYTES)
-        return ERROR_CLUSTER_TOO_LARGE;
-    if (nClusterBytes == 0 || nClusterBytes % FAT_SECTOR_BYTES != 0)
-        return ERROR_INVALID_PARAMETER;
-    const uint32_t nSectorsPerCluster = nClusterBytes / FAT_SECTOR_BYTES;
-    std::unique_ptr<uint8_t[]> pCluster(new (std::nothrow) uint8_t[nClusterBytes]);
-    if (!pCluster)
-        return ENOMEM;
-    const uint64_t u64DataSector = node.u64DataAreaSector + node.u64PartitionStartSector;
-    uint32_t nCluster = node.nClusterNo;
-    for (uint32_t nSteps = 0; u64Wanted > 0; ++nSteps) {
-        if (nCluster < FAT_FIRST_DATA_CLUSTER && nCluster != FAT16_ROOT_CLUSTER)
-            return ERROR_INVALID_PARAMETER;
-        const uint64_t u64Sector =
-            nCluster == FAT16_ROOT_CLUSTER
-                ? u64DataSector - m_geometry.nRootSectors
-                : u64DataSector + uint64_t(nCluster - FAT_FIRST_DATA_CLUSTER) * nSectorsPerCluster;
-        unsigned int nRead = 0;
-        int rc = m_diskReader.ReadData(pCluster.get(), static_cast<int>(nSectorsPerCluster),
-                                       static_cast<long long>(u64Sector), FAT_SECTOR_BYTES, &nRead);
-        if (nRead == 0)
-            return rc != 0 ? rc : ERROR_READ_SHORT;
-        const uint32_t nUsable = static_cast<uint32_t>(
-            std::min<uint64_t>(uint64_t(nRead) * FAT_SECTOR_BYTES, u64Wanted));
-        if (int nStop = sink(pCluster.get(), nUsable); nStop != 0)
-            return nStop;
-        u64Wanted -= nUsable;
-        if (rc != 0)
-            return rc;
-        uint32_t nNext = 0;
-        // A chain that ends early leaves a shorter copy: what the disk still holds.
-        if (u64Wanted == 0 || nSteps >= m_geometry.nClusterLimit ||
-            !m_fatTable.GetChainNextCluster(nCluster, nNext))
-            return 0;
-        nCluster = nNext;
-    }
-    return 0;
-}
-
-int CFastFatRecovery::WriteFileNode(FILE_NODE& node, const char16_t* pPath) {
-    const std::string strPath = Unicode2Ansi(pPath);
-    CSafeOutputFile file;
-    int nResult = file.Create(strPath);
-    if (nResult == 0) {
-        const uint64_t u64Size = node.u64FileSize;
-        uint64_t u64Written = 0;
-        int nLastPercent = -1;
-        nResult = ReadNodeData(node, u64Size, [&](const uint8_t* pData, uint32_t nBytes) {
-            int nStatus = file.Write(pData, nBytes);
-            if (nStatus == 0)
-                u64Written += nBytes;
-            int nStop = 0;
-            nLastPercent = PercentOf(u64Written, u64Size);
-            if (m_pRecoveryCallback != nullptr)
-                nStop =
-                    m_pRecoveryCallback(m_pParam, nLastPercent, RECOVERY_WEIGHT, nStatus, pPath);
-            // A file that could not be written whole is never reported as recovered.
-            return nStop != 0 ? nStop : nStatus;
-        });
-        if (int rc = file.Close(); nResult == 0)
-            nResult = rc;
-        // Every file ends with a report of 100, also an empty one and one whose chain ended
-        // before its size: that report is what lists the file as done.
-        if (nResult == 0 && nLastPercent != 100 && m_pRecoveryCallback != nullptr)
-            m_pRecoveryCallback(m_pParam, 100, RECOVERY_WEIGHT, 0, pPath);
-    }
-    if (nResult > 0 && m_pRecoveryCallback != nullptr)
-        m_pRecoveryCallback(m_pParam, 100, RECOVERY_WEIGHT, nResult, pPath);
-    return nResult;
+CFatNodeData CFastFatRecovery::GetNodeData() {
+    return CFatNodeData(m_diskReader, m_geometry.nRootSectors, m_geometry.nClusterLimit,
+                        [this](uint32_t nCluster, uint32_t& nNext) {
+                            return m_fatTable.GetChainNextCluster(nCluster, nNext);
+                        });
 }
 
 int CFastFatRecovery::SaveDataToTargetFile(FILE_NODE* pNode, const char16_t* pPath) {
@@ -698,7 +636,7 @@ int CFastFatRecovery::SaveDataToTargetFile(FILE_NODE* pNode, const char16_t* pPa
         return ERROR_INVALID_PARAMETER;
     if (pNode->bIsDir != 0)
         return m_folderRecovery.SaveFolder(*pNode, pPath);
-    return WriteFileNode(*pNode, pPath);
+    return GetNodeData().SaveToFile(*pNode, pPath, m_pRecoveryCallback, m_pParam);
 }
 
 int CFastFatRecovery::SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int) {
@@ -710,74 +648,7 @@ int CFastFatRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned
                               int& nLength, PreviewProgressCallback pCallback, void* pParam) {
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
-    std::string strExt = GetExtension(pNode->szFileName);
-    GetCharLowerA(strExt.data());
-    if (!strExt.empty() && CScanResultFileManager::IsPictureFileName(pNode->szFileName)) {
-        std::string strRoot = CLogFileManager::GetScanLogRoot();
-        std::string strTemp = strRoot + PREVIEW_TEMP_PREFIX + strExt;
-        if (strTemp.size() < PREVIEW_TEMP_PATH_LIMIT && pTempPathOut != nullptr) {
-            if (int rc = CLogFileManager::MakeLogDir(strRoot); rc != 0)
-                return rc;
-            Ansi2Unicode(strTemp.c_str(), pTempPathOut, PREVIEW_PATH_CAPACITY);
-            nLength = 0;
-            return PreviewToFile(*pNode, strTemp, pCallback, pParam);
-        }
-    }
-    if (pBuffer == nullptr || nLength < 0)
-        return ERROR_INVALID_PARAMETER;
-    return PreviewToBuffer(*pNode, pBuffer, nLength, pCallback, pParam);
-}
-
-int CFastFatRecovery::PreviewToFile(const FILE_NODE& node, const std::string& strTempPath,
-                                    PreviewProgressCallback pCallback, void* pParam) {
-    unlink(strTempPath.c_str());
-    CSafeOutputFile file;
-    if (int rc = file.Create(strTempPath); rc != 0)
-        return rc;
-    const uint64_t u64Size = node.u64FileSize;
-    int nResult = 0;
-    if (u64Size == 0) {
-        if (pCallback != nullptr)
-            pCallback(pParam, 100, 0);
-        return 0;
-    }
-    uint64_t u64Written = 0;
-    nResult = ReadNodeData(node, u64Size, [&](const uint8_t* pData, uint32_t nBytes) {
-        int nStatus = file.Write(pData, nBytes);
-        if (nStatus == 0)
-            u64Written += nBytes;
-        int nStop =
-            pCallback != nullptr ? pCallback(pParam, PercentOf(u64Written, u64Size), nStatus) : 0;
-        return nStop != 0 ? nStop : nStatus;
-    });
-    if (int rc = file.Close(); nResult == 0)
-        nResult = rc;
-    if (pCallback != nullptr)
-        pCallback(pParam, 100, nResult);
-    if (nResult != 0)
-        unlink(strTempPath.c_str());
-    return nResult;
-}
-
-int CFastFatRecovery::PreviewToBuffer(const FILE_NODE& node, unsigned char* pBuffer, int& nLength,
-                                      PreviewProgressCallback pCallback, void* pParam) {
-    const uint64_t u64Wanted = std::min<uint64_t>(node.u64FileSize, uint64_t(nLength));
-    nLength = 0;
-    if (u64Wanted == 0) {
-        if (pCallback != nullptr)
-            pCallback(pParam, 100, 0);
-        return 0;
-    }
-    uint64_t u64Copied = 0;
-    int nResult = ReadNodeData(node, u64Wanted, [&](const uint8_t* pData, uint32_t nBytes) {
-        std::memcpy(pBuffer + u64Copied, pData, nBytes);
-        u64Copied += nBytes;
-        return pCallback != nullptr ? pCallback(pParam, PercentOf(u64Copied, u64Wanted), 0) : 0;
-    });
-    nLength = static_cast<int>(u64Copied);
-    if (pCallback != nullptr)
-        pCallback(pParam, 100, nResult);
-    return nResult;
+    return GetNodeData().PreView(*pNode, pTempPathOut, pBuffer, nLength, pCallback, pParam);
 }
 
 // ---- free space ----

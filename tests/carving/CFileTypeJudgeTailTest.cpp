@@ -104,6 +104,93 @@ TEST_F(CFileTypeJudgeTail, SectorInsideACarvedTsStreamIsNoNewFile) {
     EXPECT_EQ(disk.Carve(placed.u64Sector + 47).nResult, ERROR_INVALID_PARAMETER);
 }
 
+TEST_F(CFileTypeJudgeTail, TsStreamThatBeganASectorEarlierIsNotReported) {
+    CCarvingImageBuilder builder;
+    const CARVING_PLACEMENT placed = builder.Add("stream.ts", TsPackets(200));
+    CCarvingDisk disk(builder);
+    // Sector 47 of the stream starts with packet 128; packet 127 sits at 324 of sector 46.
+    EXPECT_EQ(disk.Carve(placed.u64Sector + 47).nResult, ERROR_INVALID_PARAMETER);
+    std::vector<uint8_t> sector = disk.ReadSector(placed.u64Sector + 47);
+    EXPECT_EQ(CFileTypeJudge::IsFileTypeMatching(sector.data(), SECTOR, "ts", &disk.Reader(),
+                                                 SECTOR, placed.u64Sector + 47),
+              1)
+        << "the extension check does not look back";
+}
+
+TEST_F(CFileTypeJudgeTail, CarvedTsRangeHoldsAfterAnotherFileWasCarved) {
+    CCarvingImageBuilder builder;
+    const CARVING_PLACEMENT ts = builder.Add("stream.ts", TsPackets(200));
+    builder.AddZeroGap(4);
+    const CARVING_PLACEMENT jpg = builder.Add("photo.jpg", Sample("sample_jfif.jpg"));
+    CCarvingDisk disk(builder);
+    ASSERT_EQ(disk.Carve(ts.u64Sector).nType, FILE_TYPE_TS);
+    ASSERT_EQ(disk.Carve(jpg.u64Sector).nType, FILE_TYPE_JPG);
+    EXPECT_EQ(disk.Carve(ts.u64Sector + 47).nResult, ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(CFileTypeJudgeTail, MtsHeadsWithTimeCodesContinueTheMtsFile) {
+    // 192-byte packets, each a PAT behind a 4-byte arrival time; every third sector starts one.
+    std::vector<uint8_t> stream;
+    for (uint32_t i = 0; i < 48; ++i) {
+        std::vector<uint8_t> packet(192, 0xFF);
+        const uint8_t head[] = {uint8_t(i >> 8),
+                                uint8_t(i),
+                                0x10,
+                                0x00,
+                                0x47,
+                                0x40,
+                                0x00,
+                                uint8_t(0x10 | (i & 0x0F)),
+                                0x00,
+                                0x00,
+                                0xB0,
+                                0x11,
+                                0x00,
+                                0x00,
+                                0xC1,
+                                0x00};
+        Put(packet, 0, head, sizeof(head));
+        stream.insert(stream.end(), packet.begin(), packet.end());
+    }
+    CCarvingImageBuilder builder;
+    const CARVING_PLACEMENT mts = builder.Add("clip.mts", stream);
+    builder.AddZeroGap(2);
+    const CARVING_PLACEMENT next = builder.Add("next.png", Sample("sample.png"));
+    CCarvingDisk disk(builder);
+    SIZED_FILE sized = disk.Carve(mts.u64Sector);
+    EXPECT_EQ(sized.nType, FILE_TYPE_MTS);
+    EXPECT_EQ(sized.u64Size, (next.u64Sector - mts.u64Sector) * SECTOR);
+}
+
+TEST_F(CFileTypeJudgeTail, CompoundDocumentSizeFollowsTheDifatChain) {
+    // Header: 110 FAT sectors, one DIFAT sector (file sector 2) whose first entry names the last
+    // FAT sector (file sector 3), which ends in 100 free entries.
+    std::vector<uint8_t> doc = Sample("sample.ole");
+    doc.resize(5 * 512, 0);
+    const uint32_t u32FatSectors = 110, u32DifatStart = 2, u32DifatSectors = 1;
+    Put(doc, 44, &u32FatSectors, 4);
+    Put(doc, 68, &u32DifatStart, 4);
+    Put(doc, 72, &u32DifatSectors, 4);
+    const uint32_t u32LastFat = 3;
+    Put(doc, 512 * (1 + u32DifatStart), &u32LastFat, 4);
+    std::fill(doc.begin() + 512 * (1 + u32LastFat), doc.end(), 0);
+    std::fill(doc.begin() + 512 * (1 + u32LastFat) + 28 * 4, doc.end(), 0xFF);
+    CCarvingImageBuilder builder;
+    const CARVING_PLACEMENT placed = builder.Add("big.ole", doc);
+    CCarvingDisk disk(builder);
+    EXPECT_EQ(disk.Carve(placed.u64Sector).u64Size, (110u * 128 + 1 - 100) * 512);
+}
+
+TEST_F(CFileTypeJudgeTail, NoReaderIsHeldAfterACall) {
+    CCarvingImageBuilder builder;
+    const CARVING_PLACEMENT docx = builder.Add("a.docx", Sample("sample.docx"));
+    CCarvingDisk disk(builder);
+    ASSERT_EQ(disk.Carve(docx.u64Sector).nType, FILE_TYPE_DOCX);
+    // Without a reader in hand the package's parts cannot be looked at: a plain ZIP.
+    std::vector<uint8_t> sector = disk.ReadSector(docx.u64Sector);
+    EXPECT_EQ(CFileTypeJudge::GetDataBufType(sector.data(), SECTOR), FILE_TYPE_ZIP);
+}
+
 TEST_F(CFileTypeJudgeTail, HeaderSizesAreCapped) {
     std::vector<uint8_t> bmp = Sample("sample.bmp");
     const uint32_t u32Claimed = 500 * 1000 * 1000;

@@ -82,7 +82,7 @@ protected:
         orig["Docs/old.bin"] = PatternBytes(5000, 4);
         orig["Docs/A Long File Name.txt"] = TextBytes(1500, 'l');
         orig["Docs/big.txt"] = PatternBytes(10000, 5);
-        orig["Docs/Sub/deep.txt"] = TextBytes(600, 'd');
+        orig["Docs/Sub/deep.txt"] = TextBytes(400, 'd'); // one cluster
         orig["Docs/Sub/live.txt"] = TextBytes(60, 'v');
         orig["Trash/inner.txt"] = PatternBytes(1100, 6);
         orig["Trash/Nested/x.txt"] = PatternBytes(1300, 7);

@@ -219,7 +219,7 @@ TEST(FatName, ShortNamesAsText) {
     // GBK: 你好 and 丄, whose trail byte 0x41 ('A') must not be lower-cased.
     EXPECT_EQ("你好.txt",
               GetFatShortName(ShortEntry("\xC4\xE3\xBA\xC3    TXT", 0x20).data(), false));
-    EXPECT_EQ("丄x", GetFatShortName(ShortEntry("\x81\x41X     ", 0x10).data(), true));
+    EXPECT_EQ("丄x", GetFatShortName(ShortEntry("\x81\x41X        ", 0x10).data(), true));
 }
 
 TEST(FatName, LongNamePartsLineUpAndStopAfterNineteen) {
