@@ -290,14 +290,15 @@ TEST_F(DamagedMediaTest, NtfsWithCorruptMftRecordZeroEndsAndTheDeepScanFindsTheF
     ASSERT_TRUE(image.PutFile("/gone.bin", vecGone));
     ASSERT_TRUE(image.PutFile("/picture.png", vecPng));
     ASSERT_TRUE(image.DeleteInPlace("/gone.bin"));
-    // $MFT record 0 (at the boot sector's MFT cluster, u64 at 0x30) becomes noise.
+    // $MFT record 0 becomes noise. Boot sector: bytes per sector at 0x0B, sectors per cluster
+    // at 0x0D, the MFT's first cluster at 0x30.
     std::vector<uint8_t> vecBoot = ReadFileBytes(strImage);
     ASSERT_GE(vecBoot.size(), 0x38u);
+    uint64_t u64ClusterBytes = uint64_t(vecBoot[0x0B] | vecBoot[0x0C] << 8) * vecBoot[0x0D];
     uint64_t u64MftCluster = 0;
     for (int i = 7; i >= 0; --i)
         u64MftCluster = u64MftCluster << 8 | vecBoot[0x30 + i];
-    ASSERT_TRUE(
-        PatchFileBytes(strImage, u64MftCluster * image.GetClusterBytes(), PatternBytes(1024, 77)));
+    ASSERT_TRUE(PatchFileBytes(strImage, u64MftCluster * u64ClusterBytes, PatternBytes(1024, 77)));
 
     CCliRun run = Cli("", "scan " + strImage + " --fast");
     EXPECT_LE(run.nStatus, 2) << run.strLog;
