@@ -10,6 +10,7 @@
 #include "util/DebugLog.h"
 #include "util/TextUtil.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <unistd.h>
 #include <vector>
@@ -50,27 +51,28 @@ IFileRecoveryParse* MakeEngine(VolumeKind kind, RECOVERY_TYPE nRecoveryType) {
 
 enum class ProbeResult { Read, VolumeTooShort, Unreadable };
 
-// Reads the probe at the byte offset. A damaged head is told apart from a volume that ends
-// before the probe does: a deep scan still has the rest of the disk to read.
+// Reads the probe at the byte offset. Where the disk fails to read it, sector by sector: the
+// unreadable sectors stay zero and only an unreadable first sector leaves the head unknown. A
+// damaged head is told apart from a volume that ends before the probe does.
 ProbeResult ReadProbe(int nFd, off_t llOffset, std::vector<uint8_t>& vecHead) {
     vecHead.assign(PROBE_BYTES, 0);
-    size_t nDone = 0;
-    while (nDone < PROBE_BYTES) {
-        ssize_t n = pread(nFd, vecHead.data() + nDone, PROBE_BYTES - nDone,
-                          llOffset + static_cast<off_t>(nDone));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            DebugLog("volume head unreadable at sector %lld: %d\n",
-                     static_cast<long long>((llOffset + static_cast<off_t>(nDone)) / SECTOR_BYTES),
-                     errno);
-            return ProbeResult::Unreadable;
-        }
-        if (n == 0)
+    ssize_t n = pread(nFd, vecHead.data(), PROBE_BYTES, llOffset);
+    if (n == static_cast<ssize_t>(PROBE_BYTES))
+        return ProbeResult::Read;
+    bool bFirstRead = true;
+    for (size_t nOff = 0; nOff < PROBE_BYTES; nOff += SECTOR_BYTES) {
+        n = pread(nFd, vecHead.data() + nOff, SECTOR_BYTES, llOffset + static_cast<off_t>(nOff));
+        if (n == 0 || (n > 0 && n < SECTOR_BYTES))
             return ProbeResult::VolumeTooShort;
-        nDone += static_cast<size_t>(n);
+        if (n < 0) {
+            DebugLog("unreadable sector %lld of the volume head: %d\n",
+                     static_cast<long long>((llOffset + static_cast<off_t>(nOff)) / SECTOR_BYTES),
+                     errno);
+            std::fill_n(vecHead.data() + nOff, SECTOR_BYTES, 0);
+            bFirstRead &= nOff != 0;
+        }
     }
-    return ProbeResult::Read;
+    return bFirstRead ? ProbeResult::Read : ProbeResult::Unreadable;
 }
 
 // The engine for what the probe found: a head that cannot be read still gets a deep scan.
