@@ -140,6 +140,8 @@ TEST_F(CFileTypeJudgeSize, ShiftedByAnOddNumberOfSectorsKeepsSizes) {
     std::vector<SIZED_FILE> vecFirst;
     for (const CARVING_PLACEMENT& placed : first.Placements())
         vecFirst.push_back(firstDisk.Carve(placed.u64Sector));
+    // A new scan forgets the transport streams the last one found, as ScanDevice does.
+    CFileTypeJudge::ClearTsFileRanges();
     CCarvingDisk shiftedDisk(shifted);
     for (size_t i = 0; i < shifted.Placements().size(); ++i) {
         const CARVING_PLACEMENT& placed = shifted.Placements()[i];

@@ -52,10 +52,10 @@ TEST_F(PartitionManagerTest, MbrPrimariesThenLogicalDrivesInChainOrder) {
     const uint64_t expected[4][2] = {
         {2048, 43007}, {43008, 51199}, {52224, 56319}, {57344, 131071}};
     for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(vecItems[i].u64StartSector, expected[i][0]) << i;
-        EXPECT_EQ(vecItems[i].u64EndSector, expected[i][1]) << i;
+        EXPECT_EQ(uint64_t{vecItems[i].u64StartSector}, expected[i][0]) << i;
+        EXPECT_EQ(uint64_t{vecItems[i].u64EndSector}, expected[i][1]) << i;
         EXPECT_EQ(NameOf(vecItems[i]), "Partition " + std::to_string(i + 1));
-        EXPECT_EQ(vecItems[i].nDiskNo, 7u);
+        EXPECT_EQ(uint32_t{vecItems[i].nDiskNo}, 7u);
         EXPECT_STREQ(vecItems[i].szDiskName, "/dev/disk7");
     }
     // The count runs on across the disks of one discovery.
@@ -70,8 +70,8 @@ TEST_F(PartitionManagerTest, GptWinsOverItsProtectiveMbrAndKeepsNames) {
                          ShellQuote(strImage) + " >/dev/null"));
     std::vector<PARTITION_ITEM> vecItems = Discover(strImage);
     ASSERT_EQ(vecItems.size(), 2u);
-    EXPECT_EQ(vecItems[0].u64StartSector, 2048u);
-    EXPECT_EQ(vecItems[0].u64EndSector, 2048u + 20480 - 1);
+    EXPECT_EQ(uint64_t{vecItems[0].u64StartSector}, 2048u);
+    EXPECT_EQ(uint64_t{vecItems[0].u64EndSector}, 2048u + 20480 - 1);
     EXPECT_EQ(NameOf(vecItems[0]), "System");
     EXPECT_EQ(NameOf(vecItems[1]), "Données");
 }
@@ -103,7 +103,7 @@ TEST_F(PartitionManagerTest, ExtendedChainPointingBackToItselfEnds) {
     ASSERT_TRUE(PatchFileBytes(strImage, 8192ull * 512 + 446 + 16, link));
     std::vector<PARTITION_ITEM> vecItems = Discover(strImage);
     ASSERT_EQ(vecItems.size(), 2u);
-    EXPECT_EQ(vecItems[1].u64StartSector, 9216u);
+    EXPECT_EQ(uint64_t{vecItems[1].u64StartSector}, 9216u);
 }
 
 TEST_F(PartitionManagerTest, TruncatedImageStillListsTheTableAsWritten) {
@@ -113,8 +113,8 @@ TEST_F(PartitionManagerTest, TruncatedImageStillListsTheTableAsWritten) {
     std::vector<PARTITION_ITEM> vecItems = Discover(strImage);
     // The logical drive's record lies past the end: only the primary survives, unwrapped.
     ASSERT_EQ(vecItems.size(), 1u);
-    EXPECT_EQ(vecItems[0].u64StartSector, 2048u);
-    EXPECT_EQ(vecItems[0].u64EndSector, 6143u);
+    EXPECT_EQ(uint64_t{vecItems[0].u64StartSector}, 2048u);
+    EXPECT_EQ(uint64_t{vecItems[0].u64EndSector}, 6143u);
 }
 
 TEST_F(PartitionManagerTest, BareFileSystemIsOneWholeDiskVolume) {
@@ -124,8 +124,8 @@ TEST_F(PartitionManagerTest, BareFileSystemIsOneWholeDiskVolume) {
     ASSERT_TRUE(RunShell("mkfs.vfat -F 32 " + ShellQuote(strImage) + " >/dev/null"));
     std::vector<PARTITION_ITEM> vecItems = Discover(strImage);
     ASSERT_EQ(vecItems.size(), 1u);
-    EXPECT_EQ(vecItems[0].u64StartSector, 0u);
-    EXPECT_EQ(vecItems[0].u64EndSector, 32 * MiB / 512 - 1);
+    EXPECT_EQ(uint64_t{vecItems[0].u64StartSector}, 0u);
+    EXPECT_EQ(uint64_t{vecItems[0].u64EndSector}, 32 * MiB / 512 - 1);
 }
 
 TEST_F(PartitionManagerTest, RegistryImagesAreDiscoveredAndKeepTheirNumber) {
@@ -139,7 +139,7 @@ TEST_F(PartitionManagerTest, RegistryImagesAreDiscoveredAndKeepTheirNumber) {
     std::map<int, std::vector<PARTITION_ITEM>> mapItems;
     EXPECT_EQ(m_manager.GetPartitionItems(mapItems), 1);
     ASSERT_EQ(mapItems.count(nDisk), 1u);
-    EXPECT_EQ(mapItems[nDisk][0].u64StartSector, 2048u);
+    EXPECT_EQ(uint64_t{mapItems[nDisk][0].u64StartSector}, 2048u);
     EXPECT_EQ(registry.AddImage(m_dir.File("missing.img")), -1);
 }
 
