@@ -103,6 +103,8 @@ CCarvingImageBuilder BuildSampleImage(uint64_t u64FirstSector) {
 
 class CFileTypeJudgeSize : public ::testing::Test {
 protected:
+    // Transport streams found are remembered process-wide until a scan starts.
+    void SetUp() override { CFileTypeJudge::ClearTsFileRanges(); }
     CFileTypeJudge m_judge;
 };
 
