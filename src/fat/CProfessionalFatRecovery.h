@@ -75,6 +75,10 @@ public:
     uint32_t GetRootCluster() const { return m_nRootCluster; }
     const CUnplacedSectorMap& GetUnplacedSectors() const { return m_unplaced; }
 
+    // The geometry to place a sector with when none places it exactly: the only one; else the
+    // closest whose cluster 2 is not after the sector (a real boot sector's is left out), or
+    // the first one; none without any geometry.
+    std::optional<VIRTUAL_DBR_INFO> GetNearestDbrInfo(uint64_t u64Sector) const;
     // Two folder starts fix a geometry when the sectors between them are a whole number of
     // clusters; appends it and returns 1, else 0. Needs c1 > c2 and s1 > s2.
     int CalcVirtualDbr(uint32_t nCluster1, uint64_t u64Sector1, uint32_t nCluster2,
@@ -134,7 +138,6 @@ private:
                            std::set<uint32_t>& setQueued, std::vector<uint32_t>& vecWork);
     std::optional<VIRTUAL_DBR_INFO> FindGeometryHoldingSector(uint32_t nCluster,
                                                               uint64_t u64Sector) const;
-    std::optional<VIRTUAL_DBR_INFO> GetNearestDbrInfo(uint64_t u64Sector) const;
     void FileFolderNode(FILE_NODE& node, uint32_t nParent, const VIRTUAL_DBR_INFO& dbr,
                         const char* pName);
 
