@@ -90,6 +90,11 @@ private:
         uint32_t nClusterNo;
         uint64_t u64Sector;
     };
+    // A cut-off long name and the sector its buffer ended with.
+    struct PENDING_LONG_NAME {
+        LONG_FILE_INFO info;
+        uint64_t u64CutSector;
+    };
     struct FOLDER_START_CHECK {
         VIRTUAL_DBR_INFO dbrInfo;
         uint32_t nClusterNo;
@@ -110,10 +115,11 @@ private:
     bool GetParentDirCluster(const uint8_t* pSector, uint64_t u64Sector);
     void DoParseFileOrAddUndelFileMap(const uint8_t* pSector, uint64_t u64Sector);
     void ParseFatFDTRecord(const uint8_t* pBuf, size_t nLen, uint64_t u64Sector, uint32_t nCluster,
-                           Geometry dbr);
+                           Geometry dbr, uint64_t u64LastSector);
     void ParseWithContinuation(const uint8_t* pBuf, size_t nLen, uint64_t u64Sector,
-                               uint32_t nCluster, Geometry dbr);
-    bool ContinuePendingFromUnplaced(LONG_FILE_INFO& pending, std::vector<uint8_t>& vecJoined);
+                               uint32_t nCluster, Geometry dbr, uint64_t u64LastSector);
+    bool ContinuePendingFromUnplaced(const PENDING_LONG_NAME& pending,
+                                     std::vector<uint8_t>& vecJoined, uint64_t& u64LastSector);
     void DealProfessionalFatFileEntry(const uint8_t* pBuf, size_t nLen, uint64_t u64Sector,
                                       uint32_t nCluster, LONG_FILE_INFO& pending, Geometry dbr);
     void GetParentClusterNO(const uint8_t* pBuf, size_t nLen, uint32_t nCluster,
@@ -175,7 +181,7 @@ private:
     uint32_t m_bRealDbr = 0;
     uint32_t m_nRootCluster = 0;
     std::vector<FAT_SECTOR_OFFSET> m_vecFolderStart;
-    std::vector<LONG_FILE_INFO> m_vecLongFile;
+    std::vector<PENDING_LONG_NAME> m_vecLongFile;
     CUnplacedSectorMap m_unplaced;
     std::map<uint32_t, PRO_DIR_INFO> m_mapDirSeen;
     std::map<uint32_t, PRO_NEED_ADD_DIR_INFO> m_mapDirNeeded;
