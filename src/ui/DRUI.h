@@ -1,0 +1,139 @@
+// The main window: file-kind page, device page and result page, and the scan that joins them.
+#pragma once
+
+#include "device/CPartitionManager.h"
+#include "engine/IFileRecoveryParse.h"
+#include "ui/CWindowDragger.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QStackedLayout;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+class DRUI : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr int WINDOW_WIDTH = 1000;
+    static constexpr int WINDOW_HEIGHT = 660;
+
+    explicit DRUI(QWidget* pParent = nullptr, Qt::WindowFlags flags = {});
+    ~DRUI() override;
+
+    // Creates the scan-log directory and builds pages 1 and 2 with the device tree.
+    void Init();
+
+    // Worker entries: the parameter is the window.
+    static void _ScanProcess(void* pParam, int& nResult);
+    static void _SearchProcess(void* pParam, int& nResult);
+
+    // Engine callbacks: re-emitted as signals unless the operation's stop flag is set.
+    static int ScanCallBack(void* pParam, int nPercent, int nWeight, int nSecondsLeft,
+                            uint64_t u64CurrentSector, uint64_t u64TotalSectors,
+                            uint64_t u64FilesFound, const char16_t* pText);
+    static int RecoveryCallBack(void* pParam, int nPercent, int nWeight, int nStatus,
+                                const char16_t* pPath);
+    static int SearchCallBack(void* pParam, int nPercent, const char16_t* pText);
+    static int PreViewCallBack(void* pParam, int nPercent, int nStatus);
+
+    // The scan of m_partitionItem, run on the worker; the path is not used.
+    void Scan(const char16_t* pPath, int& nResult);
+    // The search key of the ticked kinds.
+    std::u16string BuildSearchPattern() const;
+    // Registers a disk image and lists it with its partitions; false when it cannot be opened.
+    bool AddImageDisk(const QString& strPath);
+
+    const std::vector<SEARCH_FILE_INFO>& GetSearchResults() const { return m_vecSearchResults; }
+    const QString& GetPreviewFileName() const { return m_strPreviewFileName; }
+
+    // Stop flags are set by the progress dialog, finished flags by the worker.
+    std::atomic<bool> m_bScanStop{false};
+    std::atomic<bool> m_bScanEnd{false};
+    std::atomic<bool> m_bSearchStop{false};
+    std::atomic<bool> m_bSearchEnd{false};
+    std::atomic<bool> m_bRecoveryStop{false};
+    std::atomic<bool> m_bRecoveryEnd{false};
+    std::atomic<bool> m_bPreviewStop{false};
+    std::atomic<bool> m_bPreviewEnd{false};
+
+signals:
+    void ScanProcessCallBack(int nPercent, int nWeight, int nSecondsLeft, QString strCurrent,
+                             QString strTotal, QString strFound, QString strText);
+    void RecoveryCallBack(int nPercent, int nWeight, int nStatus, QString strPath);
+    void SearchCallBack(int nPercent, QString strText);
+    void PreViewCallBackForSlot(int nPercent, int nStatus);
+
+public slots:
+    void btnSlot();
+    void btnSlotBack();
+    void btnSlotScan();
+    void btnCloseSlot();
+    void btnMinSlot();
+    void btnHelpSlot();
+    void btnSupportSlot();
+    void btnAboutSlot();
+    void btnAddImageSlot();
+    void CheckBoxStatChange(int nState);
+    void CheckBoxAllStatChange(int nState);
+    void diskItemClick(QTreeWidgetItem* pItem, int nColumn);
+    void diskItemDoubleClick(QTreeWidgetItem* pItem, int nColumn);
+
+protected:
+    // The engine for the chosen volume; tests put their own engine here.
+    virtual IFileRecoveryParse* CreateEngine(int nDiskNo, long long llStartSector,
+                                             long long llSectorCount, char16_t wcDriveLetter,
+                                             RECOVERY_TYPE nRecoveryType);
+
+    void mousePressEvent(QMouseEvent* pEvent) override;
+    void mouseMoveEvent(QMouseEvent* pEvent) override;
+    void keyPressEvent(QKeyEvent* pEvent) override;
+
+private:
+    QWidget* InitLayout1Widget();
+    QWidget* InitLayout2Widget();
+    void InitLayout3Widget();
+    QWidget* CreateHeaderStrip(QWidget* pParent);
+    QWidget* CreatePageTitle(const QString& strText, const QString& strIcon, QWidget* pParent);
+    QWidget* CreateKindTile(QCheckBox* pCheckBox, const QString& strIcon, const QString& strColour,
+                            QWidget* pParent);
+    QTreeWidget* CreateDiskTree(QWidget* pParent);
+    void AddDiskItem(int nDiskNo, const std::vector<PARTITION_ITEM>& vecPartitions);
+    void SetActionButton(QPushButton* pButton, bool bEnabled);
+    void btnOpenUrl(const QString& strPage);
+    void RunScanOperation();
+    void RunSearchOperation();
+    void DeleteEngine();
+
+    IFileRecoveryParse* m_pEngine = nullptr;
+    PARTITION_ITEM m_partitionItem{};
+    std::vector<SEARCH_FILE_INFO> m_vecSearchResults;
+    std::u16string m_strSearchPattern;
+    QString m_strPreviewFileName;
+
+    QStackedLayout* m_pStackedLayout = nullptr;
+    QWidget* m_pPage1 = nullptr;
+    QWidget* m_pPage2 = nullptr;
+    QWidget* m_pPage3 = nullptr;
+
+    QCheckBox* m_pCheckPhoto = nullptr;
+    QCheckBox* m_pCheckMusic = nullptr;
+    QCheckBox* m_pCheckVideo = nullptr;
+    QCheckBox* m_pCheckAll = nullptr;
+    QPushButton* m_pBtnStart = nullptr;
+    bool m_bPartial = false;
+
+    // One manager for the whole tree, so partition numbers run on across disks and added images.
+    CPartitionManager m_partitionManager;
+    QTreeWidget* m_pDiskTree = nullptr;
+    QPushButton* m_pBtnScan = nullptr;
+
+    CWindowDragger m_dragger;
+};

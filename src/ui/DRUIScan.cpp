@@ -1,0 +1,236 @@
+// Main window, scan side: the worker entries, the engine callbacks turned into signals, the scan
+// and search sequence, and the result page they lead to.
+#include "app/CMyThread.h"
+#include "engine/CFileRecoveryFactory.h"
+#include "ui/DRUI.h"
+#include "ui/FileKindPatterns.h"
+#include "ui/SCANUI.h"
+#include "ui/UiMetaTypes.h"
+#include "ui/UiStyle.h"
+#include "util/DebugLog.h"
+#include "util/TextUtil.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QStackedLayout>
+#include <QTableWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+constexpr char16_t SCAN_DRIVE_LETTER = u'C';
+constexpr int SCAN_WEIGHT = 100;
+constexpr int SCAN_STOP_VALUE = 1;
+constexpr int SEARCH_STOP_VALUE = 1;
+constexpr int PREVIEW_STOP_VALUE = 1;
+
+QString FromWide(const char16_t* pText) {
+    return pText == nullptr ? QString() : QString::fromUtf16(pText);
+}
+} // namespace
+
+IFileRecoveryParse* DRUI::CreateEngine(int nDiskNo, long long llStartSector,
+                                       long long llSectorCount, char16_t wcDriveLetter,
+                                       RECOVERY_TYPE nRecoveryType) {
+    return CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
+        nDiskNo, llStartSector, llSectorCount, wcDriveLetter, nRecoveryType);
+}
+
+void DRUI::DeleteEngine() {
+    delete m_pEngine;
+    m_pEngine = nullptr;
+}
+
+void DRUI::_ScanProcess(void* pParam, int& nResult) {
+    static_cast<DRUI*>(pParam)->Scan(nullptr, nResult);
+}
+
+void DRUI::Scan(const char16_t*, int&) {
+    m_bScanStop = false;
+    m_bScanEnd = false;
+    DeleteEngine();
+    DebugLog("m_partitionItem.u64StartSector = %lld\n",
+             static_cast<long long>(m_partitionItem.u64StartSector));
+    const long long llSectorCount =
+        static_cast<long long>(m_partitionItem.u64EndSector + 1 - m_partitionItem.u64StartSector);
+    m_pEngine = CreateEngine(static_cast<int>(m_partitionItem.nDiskNo),
+                             static_cast<long long>(m_partitionItem.u64StartSector), llSectorCount,
+                             SCAN_DRIVE_LETTER, RECOVERY_TYPE_DEEP);
+    if (m_pEngine != nullptr) {
+        m_pEngine->InitCallBack(static_cast<ScanProgressCallback>(&DRUI::ScanCallBack),
+                                static_cast<RecoveryProgressCallback>(&DRUI::RecoveryCallBack),
+                                this, SCAN_WEIGHT);
+        m_pEngine->ScanDevice(nullptr);
+    }
+    m_bScanEnd = true;
+}
+
+void DRUI::_SearchProcess(void* pParam, int&) {
+    auto* pThis = static_cast<DRUI*>(pParam);
+    pThis->m_bSearchStop = false;
+    pThis->m_bSearchEnd = false;
+    pThis->m_vecSearchResults.clear();
+    if (pThis->m_pEngine != nullptr) {
+        pThis->m_pEngine->InitSearchCallBack(
+            static_cast<SearchProgressCallback>(&DRUI::SearchCallBack), pThis);
+        pThis->m_pEngine->SearchFileNode(pThis->m_strSearchPattern.c_str(),
+                                         pThis->m_vecSearchResults);
+    }
+    pThis->m_bSearchEnd = true;
+    SearchCallBack(pThis, 100, u"");
+}
+
+int DRUI::ScanCallBack(void* pParam, int nPercent, int nWeight, int nSecondsLeft,
+                       uint64_t u64CurrentSector, uint64_t u64TotalSectors, uint64_t u64FilesFound,
+                       const char16_t* pText) {
+    auto* pThis = static_cast<DRUI*>(pParam);
+    if (pThis->m_bScanStop)
+        return SCAN_STOP_VALUE;
+    emit pThis->ScanProcessCallBack(
+        nPercent, nWeight, nSecondsLeft, QString::number(u64CurrentSector),
+        QString::number(u64TotalSectors), QString::number(u64FilesFound), FromWide(pText));
+    return 0;
+}
+
+int DRUI::RecoveryCallBack(void* pParam, int nPercent, int nWeight, int nStatus,
+                           const char16_t* pPath) {
+    auto* pThis = static_cast<DRUI*>(pParam);
+    if (pThis->m_bRecoveryStop)
+        return ERROR_CANCELLED_BY_USER;
+    emit pThis->RecoveryCallBack(nPercent, nWeight, nStatus, FromWide(pPath));
+    return 0;
+}
+
+int DRUI::SearchCallBack(void* pParam, int nPercent, const char16_t*) {
+    auto* pThis = static_cast<DRUI*>(pParam);
+    if (pThis->m_bSearchStop)
+        return SEARCH_STOP_VALUE;
+    emit pThis->SearchCallBack(nPercent, QString());
+    return 0;
+}
+
+int DRUI::PreViewCallBack(void* pParam, int nPercent, int nStatus) {
+    auto* pThis = static_cast<DRUI*>(pParam);
+    if (pThis->m_bPreviewStop)
+        return PREVIEW_STOP_VALUE;
+    emit pThis->PreViewCallBackForSlot(nPercent, nStatus);
+    return 0;
+}
+
+// Photo and Video end with a bar, Music does not: a bar is put between two kinds wherever one is
+// missing, or the last Music and the first Video extension would merge into one.
+std::u16string DRUI::BuildSearchPattern() const {
+    std::u16string strPattern;
+    const std::pair<const QCheckBox*, const char16_t*> kinds[] = {{m_pCheckPhoto, PHOTO_PATTERN},
+                                                                  {m_pCheckMusic, MUSIC_PATTERN},
+                                                                  {m_pCheckVideo, VIDEO_PATTERN}};
+    for (const auto& [pBox, pPattern] : kinds) {
+        if (!pBox->isChecked())
+            continue;
+        if (!strPattern.empty() && strPattern.back() != u'|')
+            strPattern += u'|';
+        strPattern += pPattern;
+    }
+    return strPattern;
+}
+
+void DRUI::btnSlotScan() {
+    QTreeWidgetItem* pItem = m_pDiskTree->currentItem();
+    if (pItem == nullptr)
+        return;
+    m_partitionItem = pItem->data(0, Qt::UserRole).value<PARTITION_ITEM>();
+    RunScanOperation();
+    RunSearchOperation();
+    InitLayout3Widget();
+}
+
+// The dialog is connected before the worker starts, so a scan that ends at once still closes it.
+void DRUI::RunScanOperation() {
+    SCANUI dialog;
+    dialog.InitSlot(this, OPR_TYPE_SCAN);
+    dialog.setGeometry(x() + width() / 4, y() + height() / 4, SCANUI::DIALOG_WIDTH,
+                       SCANUI::DIALOG_HEIGHT);
+    CMyThread thread;
+    thread.SetFunc(&DRUI::_ScanProcess, this);
+    thread.start();
+    dialog.exec();
+    thread.exit(0);
+    thread.wait();
+    DebugLog("_ScanProcess end\n");
+}
+
+void DRUI::RunSearchOperation() {
+    m_strSearchPattern = BuildSearchPattern();
+    SCANUI dialog;
+    dialog.InitSlot(this, OPR_TYPE_SEARCH);
+    dialog.setGeometry(x() + width() / 4, y() + height() / 4, SCANUI::DIALOG_WIDTH,
+                       SCANUI::DIALOG_HEIGHT);
+    DebugLog("_SearchProcess Start\n");
+    CMyThread thread;
+    thread.SetFunc(&DRUI::_SearchProcess, this);
+    thread.start();
+    dialog.exec();
+    thread.exit(0);
+    thread.wait();
+    DebugLog("_SearchProcess end\n");
+}
+
+void DRUI::InitLayout3Widget() {
+    auto* pPage = new QWidget;
+    auto* pLayout = new QVBoxLayout(pPage);
+    pLayout->setSpacing(0);
+    pLayout->setContentsMargins(0, 0, 0, 0);
+    pLayout->addWidget(CreateHeaderStrip(pPage));
+    const QString strTitle =
+        QString("Select Desired Files to Recover\nFound %1 recoverable files after the scan. "
+                "Please preview and choose the files you want to recover.")
+            .arg(m_vecSearchResults.size());
+    pLayout->addWidget(CreatePageTitle(strTitle, ":/image/recover_file.png", pPage));
+
+    auto* pTable = new QTableWidget(static_cast<int>(m_vecSearchResults.size()), 2, pPage);
+    pTable->setObjectName("resultTable");
+    pTable->setHorizontalHeaderLabels({"Name", "Size"});
+    pTable->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    pTable->horizontalHeader()->setStretchLastSection(true);
+    pTable->setColumnWidth(0, 600);
+    pTable->verticalHeader()->setVisible(false);
+    pTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    pTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    for (int nRow = 0; nRow < pTable->rowCount(); ++nRow) {
+        const SEARCH_FILE_INFO& info = m_vecSearchResults[nRow];
+        pTable->setItem(nRow, 0, new QTableWidgetItem(QString::fromUtf8(info.szFileName)));
+        pTable->setItem(nRow, 1,
+                        new QTableWidgetItem(QString::fromStdString(
+                            GetFileSizeString(static_cast<long long>(info.u64FileSize)))));
+    }
+    auto* pTableRow = new QHBoxLayout;
+    pTableRow->setContentsMargins(24, 12, 24, 8);
+    pTableRow->addWidget(pTable);
+    pLayout->addLayout(pTableRow, 1);
+
+    auto* pBar = new QWidget(pPage);
+    auto* pBarLayout = new QHBoxLayout(pBar);
+    pBarLayout->setContentsMargins(24, 0, 24, 8);
+    auto* pVersion = new QLabel(Version_label, pBar);
+    pVersion->setFont(UiFont(10));
+    auto* pBtnBack = new QPushButton("Back", pBar);
+    pBtnBack->setFixedSize(130, 38);
+    pBtnBack->setFont(UiFont(13, QFont::Bold));
+    pBtnBack->setStyleSheet(main_button_style_);
+    pBarLayout->addWidget(pVersion);
+    pBarLayout->addStretch(1);
+    pBarLayout->addWidget(pBtnBack);
+    pLayout->addWidget(pBar);
+    connect(pBtnBack, &QPushButton::clicked, this, &DRUI::btnSlotBack);
+
+    if (m_pPage3 != nullptr) {
+        m_pStackedLayout->removeWidget(m_pPage3);
+        delete m_pPage3;
+    }
+    m_pPage3 = pPage;
+    m_pStackedLayout->addWidget(m_pPage3);
+    m_pStackedLayout->setCurrentWidget(m_pPage3);
+}
