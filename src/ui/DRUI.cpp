@@ -33,8 +33,6 @@ namespace {
 constexpr int HEADER_HEIGHT = 80;
 constexpr int PAGE_TITLE_HEIGHT = 64;
 constexpr int BOTTOM_BAR_HEIGHT = 64;
-constexpr int ACTION_BUTTON_WIDTH = 130;
-constexpr int ACTION_BUTTON_HEIGHT = 38;
 constexpr int HEADER_BUTTON_SIZE = 30;
 constexpr int TILE_WIDTH = 250;
 constexpr int TILE_HEIGHT = 290;
@@ -74,22 +72,6 @@ QPushButton* MakeIconButton(const QString& strIcon, const QString& strTip, QWidg
     pButton->setStyleSheet("QPushButton{border: none; border-radius: 6px;}"
                            "QPushButton:hover{background-color: rgba(255, 255, 255, 40);}");
     return pButton;
-}
-
-QPushButton* MakeActionButton(const QString& strText, QWidget* pParent) {
-    auto* pButton = new QPushButton(strText, pParent);
-    pButton->setFixedSize(ACTION_BUTTON_WIDTH, ACTION_BUTTON_HEIGHT);
-    pButton->setFont(UiFont(13, QFont::Bold));
-    pButton->setCursor(Qt::PointingHandCursor);
-    pButton->setStyleSheet(main_button_style_);
-    return pButton;
-}
-
-QLabel* MakeVersionLabel(QWidget* pParent) {
-    auto* pLabel = new QLabel(Version_label, pParent);
-    pLabel->setFont(UiFont(10));
-    pLabel->setStyleSheet("color: rgb(120, 130, 145);");
-    return pLabel;
 }
 
 // The product line beside the logo; its tabs are short so the text sits next to the mark.

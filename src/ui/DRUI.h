@@ -4,18 +4,23 @@
 #include "device/CPartitionManager.h"
 #include "engine/IFileRecoveryParse.h"
 #include "ui/CWindowDragger.h"
+#include "ui/FileCategory.h"
 
 #include <QMainWindow>
 #include <QString>
 
 #include <atomic>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QCheckBox;
 class QLabel;
 class QPushButton;
 class QStackedLayout;
+class QTableWidget;
+class QTableWidgetItem;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -34,6 +39,8 @@ public:
     // Worker entries: the parameter is the window.
     static void _ScanProcess(void* pParam, int& nResult);
     static void _SearchProcess(void* pParam, int& nResult);
+    static void _RecoveryProcess(void* pParam, int& nResult);
+    static void _PreviewProcess(void* pParam, int& nResult);
 
     // Engine callbacks: re-emitted as signals unless the operation's stop flag is set.
     static int ScanCallBack(void* pParam, int nPercent, int nWeight, int nSecondsLeft,
@@ -48,6 +55,19 @@ public:
     void Scan(const char16_t* pPath, int& nResult);
     // The search key of the ticked kinds.
     std::u16string BuildSearchPattern() const;
+    void RecoveryProcess();
+    void PreviewProcess();
+    // Saves the selection into category folders under the folder (Recover after its dialog).
+    void RecoverSelectionTo(const QString& strDir);
+    // The text form of preview bytes: zero bytes as '.', every 256 bytes a line ending in "\r\n".
+    static QString WinHexText(const unsigned char* pBuffer, int nLength);
+    void WinHexBufData(const FILE_NODE* pNode, const unsigned char* pBuffer, int nLength);
+
+    // Selection keys keep the engine apart: nodes of different engines may share both numbers.
+    using SELECTION_KEY = std::pair<uint32_t, uint64_t>;
+    static SELECTION_KEY GetSelectionKey(const FILE_NODE& node);
+    const std::map<SELECTION_KEY, FILE_NODE>& GetSelection() const { return m_mapSelection; }
+
     // Registers a disk image and lists it with its partitions; false when it cannot be opened.
     bool AddImageDisk(const QString& strPath);
 
@@ -85,6 +105,12 @@ public slots:
     void CheckBoxAllStatChange(int nState);
     void diskItemClick(QTreeWidgetItem* pItem, int nColumn);
     void diskItemDoubleClick(QTreeWidgetItem* pItem, int nColumn);
+    void treeItemClick(QTreeWidgetItem* pItem, int nColumn);
+    void treeItemSelectChanged();
+    void tableItemPress(int nRow, int nColumn);
+    void tableItemSelectChanged();
+    void tableItemClick(QTableWidgetItem* pItem);
+    void btnRecovery();
 
 protected:
     // The engine for the chosen volume; tests put their own engine here.
@@ -108,6 +134,17 @@ private:
     void AddDiskItem(int nDiskNo, const std::vector<PARTITION_ITEM>& vecPartitions);
     void SetActionButton(QPushButton* pButton, bool bEnabled);
     void btnOpenUrl(const QString& strPage);
+    QTreeWidget* CreateTree(QWidget* pParent);
+    QTableWidget* CreateTable(QWidget* pParent);
+    void UpdateTreeInfo(QTreeWidgetItem* pItem, int nColumn);
+    void FillTable(const QString& strKey);
+    void ApplyNodeCheckState(QTreeWidgetItem* pItem);
+    std::vector<const SEARCH_FILE_INFO*> RecordsOfTreeItem(QTreeWidgetItem* pItem) const;
+    void SetTreeChildCheckState(QTreeWidgetItem* pItem, int nState);
+    void SetTreeParentCheckState(QTreeWidgetItem* pItem);
+    void UpdateSelectionSummary();
+    void ShowPreview();
+    bool ConfirmRecoveryDestination(const QString& strDir);
     void RunScanOperation();
     void RunSearchOperation();
     void DeleteEngine();
@@ -134,6 +171,25 @@ private:
     CPartitionManager m_partitionManager;
     QTreeWidget* m_pDiskTree = nullptr;
     QPushButton* m_pBtnScan = nullptr;
+
+    std::map<QString, std::vector<SEARCH_FILE_INFO>> m_mapCategory[CATEGORY_COUNT];
+    std::map<SELECTION_KEY, FILE_NODE> m_mapSelection;
+    QTreeWidget* m_pResultTree = nullptr;
+    QTableWidget* m_pResultTable = nullptr;
+    QTreeWidgetItem* m_pShownTreeItem = nullptr;
+    QLabel* m_pPreviewLabel = nullptr;
+    QLabel* m_pSummaryLabel = nullptr;
+    QPushButton* m_pBtnRecover = nullptr;
+
+    FILE_NODE m_previewNode{};
+    std::u16string m_strPreviewPath;
+    std::vector<unsigned char> m_vecPreviewBuf;
+    int m_nPreviewLength = 0;
+
+    QString m_strRecoveryDir;
+    bool m_bRecoveryDirIsFat = false;
+    // Set by the recovery callback when the engine reported the end of the current file.
+    std::atomic<bool> m_bFileReported{false};
 
     CWindowDragger m_dragger;
 };

@@ -5,20 +5,10 @@
 #include "ui/DRUI.h"
 #include "ui/FileKindPatterns.h"
 #include "ui/SCANUI.h"
-#include "ui/UiMetaTypes.h"
-#include "ui/UiStyle.h"
 #include "util/DebugLog.h"
-#include "util/TextUtil.h"
 
 #include <QCheckBox>
-#include <QHBoxLayout>
-#include <QHeaderView>
-#include <QLabel>
-#include <QPushButton>
-#include <QStackedLayout>
-#include <QTableWidget>
 #include <QTreeWidget>
-#include <QVBoxLayout>
 
 namespace {
 constexpr char16_t SCAN_DRIVE_LETTER = u'C';
@@ -26,6 +16,7 @@ constexpr int SCAN_WEIGHT = 100;
 constexpr int SCAN_STOP_VALUE = 1;
 constexpr int SEARCH_STOP_VALUE = 1;
 constexpr int PREVIEW_STOP_VALUE = 1;
+constexpr int RECOVERY_DONE_WEIGHT = 1000;
 
 QString FromWide(const char16_t* pText) {
     return pText == nullptr ? QString() : QString::fromUtf16(pText);
@@ -100,6 +91,8 @@ int DRUI::RecoveryCallBack(void* pParam, int nPercent, int nWeight, int nStatus,
     auto* pThis = static_cast<DRUI*>(pParam);
     if (pThis->m_bRecoveryStop)
         return ERROR_CANCELLED_BY_USER;
+    if (nPercent == 100 && nWeight != RECOVERY_DONE_WEIGHT)
+        pThis->m_bFileReported = true;
     emit pThis->RecoveryCallBack(nPercent, nWeight, nStatus, FromWide(pPath));
     return 0;
 }
@@ -176,61 +169,4 @@ void DRUI::RunSearchOperation() {
     thread.exit(0);
     thread.wait();
     DebugLog("_SearchProcess end\n");
-}
-
-void DRUI::InitLayout3Widget() {
-    auto* pPage = new QWidget;
-    auto* pLayout = new QVBoxLayout(pPage);
-    pLayout->setSpacing(0);
-    pLayout->setContentsMargins(0, 0, 0, 0);
-    pLayout->addWidget(CreateHeaderStrip(pPage));
-    const QString strTitle =
-        QString("Select Desired Files to Recover\nFound %1 recoverable files after the scan. "
-                "Please preview and choose the files you want to recover.")
-            .arg(m_vecSearchResults.size());
-    pLayout->addWidget(CreatePageTitle(strTitle, ":/image/recover_file.png", pPage));
-
-    auto* pTable = new QTableWidget(static_cast<int>(m_vecSearchResults.size()), 2, pPage);
-    pTable->setObjectName("resultTable");
-    pTable->setHorizontalHeaderLabels({"Name", "Size"});
-    pTable->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    pTable->horizontalHeader()->setStretchLastSection(true);
-    pTable->setColumnWidth(0, 600);
-    pTable->verticalHeader()->setVisible(false);
-    pTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    pTable->setSelectionBehavior(QAbstractItemView::SelectRows);
-    for (int nRow = 0; nRow < pTable->rowCount(); ++nRow) {
-        const SEARCH_FILE_INFO& info = m_vecSearchResults[nRow];
-        pTable->setItem(nRow, 0, new QTableWidgetItem(QString::fromUtf8(info.szFileName)));
-        pTable->setItem(nRow, 1,
-                        new QTableWidgetItem(QString::fromStdString(
-                            GetFileSizeString(static_cast<long long>(info.u64FileSize)))));
-    }
-    auto* pTableRow = new QHBoxLayout;
-    pTableRow->setContentsMargins(24, 12, 24, 8);
-    pTableRow->addWidget(pTable);
-    pLayout->addLayout(pTableRow, 1);
-
-    auto* pBar = new QWidget(pPage);
-    auto* pBarLayout = new QHBoxLayout(pBar);
-    pBarLayout->setContentsMargins(24, 0, 24, 8);
-    auto* pVersion = new QLabel(Version_label, pBar);
-    pVersion->setFont(UiFont(10));
-    auto* pBtnBack = new QPushButton("Back", pBar);
-    pBtnBack->setFixedSize(130, 38);
-    pBtnBack->setFont(UiFont(13, QFont::Bold));
-    pBtnBack->setStyleSheet(main_button_style_);
-    pBarLayout->addWidget(pVersion);
-    pBarLayout->addStretch(1);
-    pBarLayout->addWidget(pBtnBack);
-    pLayout->addWidget(pBar);
-    connect(pBtnBack, &QPushButton::clicked, this, &DRUI::btnSlotBack);
-
-    if (m_pPage3 != nullptr) {
-        m_pStackedLayout->removeWidget(m_pPage3);
-        delete m_pPage3;
-    }
-    m_pPage3 = pPage;
-    m_pStackedLayout->addWidget(m_pPage3);
-    m_pStackedLayout->setCurrentWidget(m_pPage3);
 }

@@ -12,11 +12,16 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 int SCANUI::m_nOprType = 0;
 bool SCANUI::m_bIsFinished = false;
@@ -161,8 +166,11 @@ QWidget* SCANUI::CreateButtonBar() {
         return pButton;
     };
     if (m_nOprType == OPR_TYPE_RECOVERY) {
+        QPushButton* pDetail = makeButton("Detail");
         QPushButton* pOpen = makeButton("Open Folder");
+        connect(pDetail, &QPushButton::clicked, this, &SCANUI::btnDetail);
         connect(pOpen, &QPushButton::clicked, this, &SCANUI::btnOpenFolder);
+        pLayout->addWidget(pDetail);
         pLayout->addWidget(pOpen);
     }
     m_pBtnCancel = makeButton("Cancel");
@@ -215,7 +223,7 @@ void SCANUI::ScanProcessCallBackSlot(int nPercent, int nWeight, int nSecondsLeft
         Finish();
 }
 
-void SCANUI::RecoveryCallBackSlot(int nPercent, int nWeight, int, QString strPath) {
+void SCANUI::RecoveryCallBackSlot(int nPercent, int nWeight, int nStatus, QString strPath) {
     const int nShown = nPercent * nWeight / 100;
     m_progressBar->setValue(nShown);
     if (nWeight == RECOVERY_DONE_WEIGHT) {
@@ -223,6 +231,8 @@ void SCANUI::RecoveryCallBackSlot(int nPercent, int nWeight, int, QString strPat
         m_pBtnCancel->setText("Finished");
         return;
     }
+    if (nPercent == 100)
+        m_detail.AddTableItem(strPath, nStatus);
     m_pStatusLabel->setText(QString("  Process: %1%\n  Destination: %2").arg(nShown).arg(strPath));
 }
 
@@ -252,7 +262,22 @@ void SCANUI::btnSlot() {
     close();
 }
 
+void SCANUI::btnDetail() {
+    m_detail.setGeometry(x(), y(), CDetail::DETAIL_WIDTH, CDetail::DETAIL_HEIGHT);
+    m_detail.exec();
+}
+
+// Run as root, the folder opens for the user who owns it, as that user's desktop shows it.
 void SCANUI::btnOpenFolder() {
+    struct stat dirStat {};
+    const QByteArray dirPath = m_strSaveDir.toUtf8();
+    if (geteuid() == 0 && stat(dirPath.constData(), &dirStat) == 0 && dirStat.st_uid != 0) {
+        if (const passwd* pUser = getpwuid(dirStat.st_uid)) {
+            QProcess::startDetached("runuser", {"-u", QString::fromLocal8Bit(pUser->pw_name), "--",
+                                                "xdg-open", m_strSaveDir});
+            return;
+        }
+    }
     QDesktopServices::openUrl(QUrl::fromLocalFile(m_strSaveDir));
 }
 

@@ -1,6 +1,7 @@
 // The modal progress dialog of one engine operation: title, status text, bar and Cancel.
 #pragma once
 
+#include "ui/CDetail.h"
 #include "ui/CWindowDragger.h"
 
 #include <QDialog>
@@ -34,6 +35,7 @@ public:
 
     QString GetStatusText() const;
     QString GetTitleText() const;
+    CDetail& GetDetail() { return m_detail; }
 
     // One dialog exists at a time; these belong to it.
     static int m_nOprType;
@@ -47,6 +49,7 @@ public slots:
     void SearchCallBackSlot(int nPercent, QString strText);
     void PreViewCallBackSlot(int nPercent, int nStatus);
     void btnSlot();
+    void btnDetail();
     void btnOpenFolder();
 
 protected:
@@ -71,5 +74,6 @@ private:
     QLabel* m_pStatusLabel = nullptr;
     QPushButton* m_pBtnCancel = nullptr;
     QString m_strSaveDir;
+    CDetail m_detail;
     CWindowDragger m_dragger;
 };

@@ -1,6 +1,14 @@
 // The shared style-sheet texts, made once at start-up.
 #include "ui/UiStyle.h"
 
+#include <QLabel>
+#include <QPushButton>
+
+namespace {
+constexpr int ACTION_BUTTON_WIDTH = 130;
+constexpr int ACTION_BUTTON_HEIGHT = 38;
+} // namespace
+
 const QString button_style =
     "QPushButton{background-color:rgb(30, 144, 255);color: white; border-radius: 10px; border: "
     "2px groove white; border-style: outset;}QPushButton:hover{background-color:rgb(220, 220, "
@@ -27,4 +35,20 @@ QFont UiFont(int nPointSize, int nWeight) {
     QFont font(UI_FONT_FAMILY, nPointSize);
     font.setWeight(static_cast<QFont::Weight>(nWeight));
     return font;
+}
+
+QPushButton* MakeActionButton(const QString& strText, QWidget* pParent) {
+    auto* pButton = new QPushButton(strText, pParent);
+    pButton->setFixedSize(ACTION_BUTTON_WIDTH, ACTION_BUTTON_HEIGHT);
+    pButton->setFont(UiFont(13, QFont::Bold));
+    pButton->setCursor(Qt::PointingHandCursor);
+    pButton->setStyleSheet(main_button_style_);
+    return pButton;
+}
+
+QLabel* MakeVersionLabel(QWidget* pParent) {
+    auto* pLabel = new QLabel(Version_label, pParent);
+    pLabel->setFont(UiFont(10));
+    pLabel->setStyleSheet("color: rgb(120, 130, 145);");
+    return pLabel;
 }

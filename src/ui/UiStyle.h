@@ -4,6 +4,10 @@
 #include <QFont>
 #include <QString>
 
+class QLabel;
+class QPushButton;
+class QWidget;
+
 extern const QString button_style;
 extern const QString main_button_style_;        // enabled action button
 extern const QString main_button_style_no_file; // disabled action button
@@ -16,3 +20,7 @@ constexpr const char* UI_FONT_FAMILY = "Arial";
 
 // The interface font at a point size and weight.
 QFont UiFont(int nPointSize, int nWeight = QFont::Normal);
+// A page's action button (Start, Scan, Back, Recover) in the enabled look.
+QPushButton* MakeActionButton(const QString& strText, QWidget* pParent);
+// The version text shown at the bottom of every page.
+QLabel* MakeVersionLabel(QWidget* pParent);

@@ -30,13 +30,21 @@ QTreeWidgetItem* FindDiskItem(QTreeWidget* pTree, int nDiskNo) {
     return nullptr;
 }
 
+// The file names the visible result page lists, extension node by extension node.
 QStringList ResultNames(QWidget& window) {
-    QStringList listNames;
+    auto* pTree = window.findChild<QTreeWidget*>("resultTree");
     auto* pTable = window.findChild<QTableWidget*>("resultTable");
-    if (pTable == nullptr || !pTable->isVisible())
+    if (pTree == nullptr || pTable == nullptr || !pTree->isVisible())
         return {"<no visible result page>"};
-    for (int nRow = 0; nRow < pTable->rowCount(); ++nRow)
-        listNames << pTable->item(nRow, 0)->text();
+    QStringList listNames;
+    for (int i = 0; i < pTree->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* pCategory = pTree->topLevelItem(i);
+        for (int j = 0; j < pCategory->childCount(); ++j) {
+            pTree->setCurrentItem(pCategory->child(j));
+            for (int nRow = 0; nRow < pTable->rowCount(); ++nRow)
+                listNames << pTable->item(nRow, 0)->text();
+        }
+    }
     return listNames;
 }
 } // namespace
@@ -160,6 +168,7 @@ private slots:
         QCOMPARE(QString::fromStdU16String(window.m_log.strSearchKey),
                  QString::fromStdU16String(window.BuildSearchPattern()));
         QCOMPARE(ResultNames(window), QStringList({"a.jpg", "b.mp3", "c"}));
+        QCOMPARE(window.m_log.nPreviews, 3);
         QCOMPARE(window.GetSearchResults().size(), size_t(3));
 
         window.btnSlotBack();

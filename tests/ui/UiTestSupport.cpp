@@ -2,11 +2,14 @@
 #include "UiTestSupport.h"
 
 #include "fixtures/FixtureUtil.h"
+#include "util/CSafeOutputFile.h"
+#include "util/TextUtil.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QThread>
 
+#include <cerrno>
 #include <cstring>
 
 CFakeEngine::CFakeEngine(FAKE_ENGINE_LOG& log, EFakeScan nMode,
@@ -19,9 +22,10 @@ CFakeEngine::~CFakeEngine() {
     ++m_log.nDeleted;
 }
 
-int CFakeEngine::InitCallBack(ScanProgressCallback pScan, RecoveryProgressCallback, void* pParam,
-                              int nWeight) {
+int CFakeEngine::InitCallBack(ScanProgressCallback pScan, RecoveryProgressCallback pRecovery,
+                              void* pParam, int nWeight) {
     m_pScan = pScan;
+    m_pRecovery = pRecovery;
     m_pParam = pParam;
     m_nWeight = nWeight;
     m_log.nWeight = nWeight;
@@ -103,4 +107,38 @@ std::string MakePartitionedImage(const std::string& strPath, int nMiB,
                      RunShell("printf 'label: dos\\n" + strSfdiskLines +
                               "' | sfdisk -q --no-reread " + ShellQuote(strPath));
     return bOk ? strPath : std::string();
+}
+
+int CFakeEngine::SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int nBaseDepth) {
+    m_log.vecSavedPaths.push_back(pTargetPath);
+    m_log.vecBaseDepths.push_back(nBaseDepth);
+    int nStatus = 0;
+    if (std::strncmp(pNode->szFileName, "bad", 3) == 0) {
+        nStatus = EIO;
+    } else {
+        CSafeOutputFile file;
+        nStatus = file.Create(Unicode2Ansi(pTargetPath));
+        if (nStatus == 0)
+            nStatus = file.Write(pNode->szFileName, std::strlen(pNode->szFileName));
+        if (nStatus == 0)
+            nStatus = file.Close();
+    }
+    const int nStop = m_pRecovery(m_pParam, 100, 100, nStatus, pTargetPath);
+    return nStop != 0 ? nStop : nStatus;
+}
+
+int CFakeEngine::PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer,
+                         int& nLength, PreviewProgressCallback pCallback, void* pParam) {
+    ++m_log.nPreviews;
+    const std::string strName = pNode->szFileName;
+    if (strName.size() > 4 && strName.compare(strName.size() - 4, 4, ".png") == 0) {
+        std::copy(m_log.strPicturePath.begin(), m_log.strPicturePath.end(), pTempPathOut);
+        pTempPathOut[m_log.strPicturePath.size()] = 0;
+        nLength = 0;
+    } else {
+        nLength = std::min<int>(nLength, static_cast<int>(strName.size()));
+        std::memcpy(pBuffer, strName.data(), nLength);
+    }
+    pCallback(pParam, 100, 0);
+    return 0;
 }

@@ -23,6 +23,10 @@ struct FAKE_ENGINE_LOG {
     int nWeight = 0;
     int nScanResult = -100;
     std::u16string strSearchKey;
+    std::vector<std::u16string> vecSavedPaths;
+    std::vector<int> vecBaseDepths;
+    int nPreviews = 0;
+    std::u16string strPicturePath; // what a ".png" preview hands out
     int nCreated = 0;
     int nDeleted = 0;
 };
@@ -48,21 +52,22 @@ public:
     int GetChildrenFileCount(FILE_NODE*, unsigned int, unsigned int&) override { return 0; }
     unsigned int GetLostFileCount() override { return 0; }
     int GetFileNodeParentDirPath(FILE_NODE*, char16_t*, int) override { return 0; }
-    int SaveFileData(FILE_NODE*, const char16_t*, int) override { return 0; }
+    // Writes the node's name as the file's bytes; names starting with "bad" fail with EIO.
+    int SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int nBaseDepth) override;
     int GetUnUsedSectorCount(unsigned long long&, unsigned long long&) override { return 0; }
     int InitSearchCallBack(SearchProgressCallback pSearch, void* pParam) override;
     int SearchFileNode(const char16_t* pKey, std::vector<SEARCH_FILE_INFO>& vecOut) override;
     int BuildBitMapInfo() override { return 0; }
-    int PreView(FILE_NODE*, char16_t*, unsigned char*, int&, PreviewProgressCallback,
-                void*) override {
-        return 0;
-    }
+    // Fills the buffer with the node's name, or names a picture file for ".png" nodes.
+    int PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer, int& nLength,
+                PreviewProgressCallback pCallback, void* pParam) override;
 
 private:
     FAKE_ENGINE_LOG& m_log;
     EFakeScan m_nMode;
     std::vector<std::string> m_vecHitNames;
     ScanProgressCallback m_pScan = nullptr;
+    RecoveryProgressCallback m_pRecovery = nullptr;
     SearchProgressCallback m_pSearch = nullptr;
     void* m_pParam = nullptr;
     void* m_pSearchParam = nullptr;
