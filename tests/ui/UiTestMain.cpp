@@ -12,8 +12,8 @@ int main(int argc, char** argv) {
     CScanLogDirScope scanLogDir;
     inner_initUnicodeMap("UTF-8");
     int nFailed = 0;
-    for (auto pRun :
-         {RunCMessageBoxTest, RunScanUiTest, RunDruiPagesTest, RunDruiScanTest, RunAppStartupTest})
+    for (auto pRun : {RunCMessageBoxTest, RunScanUiTest, RunDruiPagesTest, RunDruiScanTest,
+                      RunResultPageTest, RunAppStartupTest})
         nFailed += pRun(argc, argv);
     return nFailed == 0 ? 0 : 1;
 }

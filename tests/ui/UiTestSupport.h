@@ -116,3 +116,4 @@ int RunScanUiTest(int argc, char** argv);
 int RunDruiPagesTest(int argc, char** argv);
 int RunDruiScanTest(int argc, char** argv);
 int RunAppStartupTest(int argc, char** argv);
+int RunResultPageTest(int argc, char** argv);
