@@ -83,6 +83,8 @@ public:
     std::atomic<bool> m_bRecoveryEnd{false};
     std::atomic<bool> m_bPreviewStop{false};
     std::atomic<bool> m_bPreviewEnd{false};
+    // Set by the scan when no engine could be made for the chosen device.
+    std::atomic<bool> m_bScanFailed{false};
 
 signals:
     void ScanProcessCallBack(int nPercent, int nWeight, int nSecondsLeft, QString strCurrent,

@@ -2,6 +2,7 @@
 // and search sequence, and the result page they lead to.
 #include "app/CMyThread.h"
 #include "engine/CFileRecoveryFactory.h"
+#include "ui/CMessageBox.h"
 #include "ui/DRUI.h"
 #include "ui/FileKindPatterns.h"
 #include "ui/SCANUI.h"
@@ -17,6 +18,7 @@ constexpr int SCAN_STOP_VALUE = 1;
 constexpr int SEARCH_STOP_VALUE = 1;
 constexpr int PREVIEW_STOP_VALUE = 1;
 constexpr int RECOVERY_DONE_WEIGHT = 1000;
+const char* const DEVICE_UNREADABLE_TEXT = "The selected device cannot be read.";
 
 QString FromWide(const char16_t* pText) {
     return pText == nullptr ? QString() : QString::fromUtf16(pText);
@@ -50,6 +52,7 @@ void DRUI::Scan(const char16_t*, int&) {
     m_pEngine = CreateEngine(static_cast<int>(m_partitionItem.nDiskNo),
                              static_cast<long long>(m_partitionItem.u64StartSector), llSectorCount,
                              SCAN_DRIVE_LETTER, RECOVERY_TYPE_DEEP);
+    m_bScanFailed = m_pEngine == nullptr;
     if (m_pEngine != nullptr) {
         m_pEngine->InitCallBack(static_cast<ScanProgressCallback>(&DRUI::ScanCallBack),
                                 static_cast<RecoveryProgressCallback>(&DRUI::RecoveryCallBack),
@@ -57,6 +60,9 @@ void DRUI::Scan(const char16_t*, int&) {
         m_pEngine->ScanDevice(nullptr);
     }
     m_bScanEnd = true;
+    // Without an engine no report would ever close the dialog; the window says why instead.
+    if (m_bScanFailed)
+        ScanCallBack(this, 100, SCAN_WEIGHT, 0, 0, 0, 0, nullptr);
 }
 
 void DRUI::_SearchProcess(void* pParam, int&) {
@@ -136,6 +142,15 @@ void DRUI::btnSlotScan() {
         return;
     m_partitionItem = pItem->data(0, Qt::UserRole).value<PARTITION_ITEM>();
     RunScanOperation();
+    if (m_bScanFailed) {
+        CMessageBox message(this);
+        message.setGeometry(x() + (width() - CMessageBox::MESSAGE_BOX_WIDTH) / 2,
+                            y() + (height() - CMessageBox::MESSAGE_BOX_HEIGHT) / 2,
+                            CMessageBox::MESSAGE_BOX_WIDTH, CMessageBox::MESSAGE_BOX_HEIGHT);
+        message.InitQuestionDialog(DEVICE_UNREADABLE_TEXT, true);
+        message.exec();
+        return;
+    }
     RunSearchOperation();
     InitLayout3Widget();
 }

@@ -206,6 +206,19 @@ private slots:
         QCOMPARE(ResultNames(window), QStringList({"kept.png"}));
     }
 
+    void UnreadableDeviceSaysSoAndStaysOnTheDevicePage() {
+        CFakeEngineWindow window(EFakeScan::NoEngine, {});
+        window.Init();
+        window.btnSlot();
+        window.show();
+        CModalAnswer message("CMessageBox", "OK");
+        window.btnSlotScan();
+        QVERIFY(message.Answered());
+        QVERIFY(window.m_bScanFailed);
+        QVERIFY(window.findChild<QTreeWidget*>()->isVisible());
+        QCOMPARE(window.findChild<QTreeWidget*>("resultTree"), nullptr);
+    }
+
     void NewScanReplacesEngineAndResultPage() {
         CFakeEngineWindow window(EFakeScan::FinishAtOnce, {"one.jpg"});
         window.Init();

@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     inner_initUnicodeMap("UTF-8");
     int nFailed = 0;
     for (auto pRun : {RunCMessageBoxTest, RunScanUiTest, RunDruiPagesTest, RunDruiScanTest,
-                      RunResultPageTest, RunAppStartupTest})
+                      RunResultPageTest, RunDemoScanTest, RunAppStartupTest})
         nFailed += pRun(argc, argv);
     return nFailed == 0 ? 0 : 1;
 }

@@ -74,6 +74,8 @@ IFileRecoveryParse* CFakeEngineWindow::CreateEngine(int nDiskNo, long long llSta
     m_log.llSectorCount = llSectorCount;
     m_log.wcDriveLetter = wcDriveLetter;
     m_log.nRecoveryType = nRecoveryType;
+    if (m_nMode == EFakeScan::NoEngine)
+        return nullptr;
     return new CFakeEngine(m_log, m_nMode, m_vecHitNames);
 }
 

@@ -32,8 +32,9 @@ struct FAKE_ENGINE_LOG {
 };
 
 enum class EFakeScan {
-    FinishAtOnce,   // one closing report of 100 %
-    RunUntilStopped // reports every few milliseconds until the callback says stop
+    FinishAtOnce,    // one closing report of 100 %
+    RunUntilStopped, // reports every few milliseconds until the callback says stop
+    NoEngine         // the device cannot be read: no engine at all
 };
 
 class CFakeEngine : public IFileRecoveryParse {
@@ -117,3 +118,4 @@ int RunDruiPagesTest(int argc, char** argv);
 int RunDruiScanTest(int argc, char** argv);
 int RunAppStartupTest(int argc, char** argv);
 int RunResultPageTest(int argc, char** argv);
+int RunDemoScanTest(int argc, char** argv);
