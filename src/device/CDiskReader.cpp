@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 
@@ -95,6 +96,13 @@ int CDiskReader::ReadData(unsigned char* pBuffer, int nSectors, long long llStar
         return ERROR_READ_SHORT;
     }
     return 0;
+}
+
+void CDiskReader::Prefetch(long long llStartSector, int nSectors, int nBytesPerSector) const {
+    if (m_nFd < 0 || llStartSector < 0 || nSectors <= 0 || nBytesPerSector <= 0)
+        return;
+    posix_fadvise(m_nFd, static_cast<off_t>(llStartSector) * nBytesPerSector,
+                  static_cast<off_t>(nSectors) * nBytesPerSector, POSIX_FADV_WILLNEED);
 }
 
 int ReadData(int nFd, unsigned char* pBuffer, int nBytes, unsigned int* pBytesRead) {

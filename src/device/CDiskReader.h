@@ -19,6 +19,9 @@ public:
     int ReadData(unsigned char* pBuffer, int nSectors, long long llStartSector, int nBytesPerSector,
                  unsigned int* pSectorsRead);
 
+    // Asks the kernel to start reading these sectors now, so a later ReadData finds them cached.
+    void Prefetch(long long llStartSector, int nSectors, int nBytesPerSector) const;
+
     int GetFd() const { return m_nFd; }
     unsigned long long GetLimit() const { return m_u64Limit; }
 

@@ -10,8 +10,7 @@ public:
     // The engine for the volume on a registered disk (owned by the caller), or null when the
     // volume cannot be read or, for a fast scan, holds no NTFS, FAT or ext file system.
     IFileRecoveryParse* CreateFileRecoveryInstance(int nDiskNo, long long llStartSector,
-                                                   long long llSectorCount,
-                                                   char16_t wcDriveLetter,
+                                                   long long llSectorCount, char16_t wcDriveLetter,
                                                    RECOVERY_TYPE nRecoveryType);
     // The same for a device or image file given by path.
     IFileRecoveryParse* CreateFileRecoveryInstance(const char16_t* pPath, char16_t wcDriveLetter,

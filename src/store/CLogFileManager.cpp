@@ -255,7 +255,8 @@ int CLogFileManager::LoadRecoveryLogInfo(const char* pDevicePath, int nDiskNo,
     const LOG_FILE_INFO* pInfo = FindRecord(nDiskNo, u64StartSector, u64SectorCount);
     if (pInfo == nullptr)
         return 0;
-    if (pInfo->u64FreeSpaceStamp != u64Stamp) {
+    // A stale scan, or a damaged record naming a folder outside the root: start afresh.
+    if (pInfo->u64FreeSpaceStamp != u64Stamp || !IsInsideRoot(pInfo->szLogDirPath)) {
         std::string strStaleDir = pInfo->szLogDirPath;
         DeleteLogFileDir(strStaleDir.c_str());
         return 0;

@@ -92,7 +92,8 @@ public:
                                  std::string& strOut) const;
 
     // 1 and a copy of the record when a usable stored scan of that volume exists, else 0; a
-    // stored scan whose free-space stamp changed is deleted with its directory.
+    // stored scan whose free-space stamp changed is deleted with its directory, and a record
+    // naming a directory outside the root is dropped.
     int LoadRecoveryLogInfo(const char* pDevicePath, int nDiskNo, uint64_t u64StartSector,
                             uint64_t u64SectorCount, LOG_FILE_INFO* pOut);
     // Records (or updates) a scan in the index and saves it; 0 or the error of the save.

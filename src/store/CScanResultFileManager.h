@@ -98,6 +98,9 @@ public:
 
     // True when the file name's extension is in the picture list (what PreView writes out).
     static bool IsPictureFileName(const char* pFileName);
+    // Sorts the nodes from nFrom on in node order: files before folders, then names without
+    // regard to case.
+    static void SortFileNodes(std::vector<FILE_NODE>& vecNodes, size_t nFrom = 0);
     // "*.bmp|*.gif|*.jpg|..." : the picture category list.
     static const char* GetPictureExtensionList();
     // The five category lists joined by "|" (pictures, music, documents, video, archives).

@@ -191,4 +191,52 @@ TEST_F(StoreTest, ParentPathsThroughFoldersLostFolderAndCycles) {
     EXPECT_EQ(ParentPath(loop, node), "B/A/");
 }
 
+TEST_F(StoreTest, SharedFolderKeysCountOncePerFolderWithoutRewalking) {
+    CScanResultFileManager store;
+    ASSERT_EQ(store.Init(u"shared"), 0);
+    // Every level holds two folders with the same key: 2^30 paths lead to the last file.
+    constexpr uint32_t LEVELS = 30;
+    for (uint32_t nDepth = 0; nDepth < LEVELS; ++nDepth) {
+        uint32_t nParent = nDepth == 0 ? ROOT_KEY : 100 + nDepth - 1;
+        AddNode(store, "twin", true, nParent, nDepth, 100 + nDepth);
+        AddNode(store, "twin", true, nParent, nDepth, 100 + nDepth);
+    }
+    AddNode(store, "leaf.txt", false, 100 + LEVELS - 1, LEVELS);
+    unsigned int nCount = 0;
+    ASSERT_EQ(store.GetChildrenFileCount(ROOT_KEY, nCount), 0);
+    EXPECT_EQ(nCount, 1u << LEVELS);
+}
+
+TEST_F(StoreTest, NodesPastFourGibibytesAreReadAtTheirOwnOffset) {
+    // Node 12,485,372 is the first whose offset does not fit in 32 bits.
+    constexpr uint32_t FAR_INDEX = 12485372;
+    constexpr uint64_t FAR_OFFSET = uint64_t(FAR_INDEX - 1) * sizeof(FILE_NODE);
+    static_assert(FAR_OFFSET > UINT32_MAX);
+    std::string strDir = CLogFileManager::GetInstance()->GetLogFileDirPath();
+    ASSERT_EQ(CLogFileManager::MakeLogDir(strDir), 0);
+    FILE_NODE far{};
+    far.nFileIndex = FAR_INDEX;
+    far.nDataHealth = 1;
+    std::snprintf(far.szFileName, sizeof(far.szFileName), "far.txt");
+    std::vector<uint8_t> vecFar(sizeof(far));
+    std::memcpy(vecFar.data(), &far, sizeof(far));
+    ASSERT_TRUE(WriteFileBytes(strDir + "big", {}));
+    ASSERT_TRUE(PatchFileBytes(strDir + "big", FAR_OFFSET, vecFar)); // sparse below
+
+    CScanResultFileManager store;
+    ASSERT_EQ(store.Init(u"big"), 0);
+    ASSERT_EQ(store.GetFileIndex(), FAR_INDEX);
+    uint32_t nNext = AddNode(store, "next.txt", false, ROOT_KEY, 0);
+    EXPECT_EQ(nNext, FAR_INDEX + 1);
+    store.AddChildren(ROOT_KEY, 0, FAR_INDEX, 0, nullptr);
+    ASSERT_EQ(store.FlushBufToFile(), 0);
+
+    std::vector<FILE_NODE> vecTop;
+    ASSERT_EQ(store.GetChildrenFileNode(ROOT_KEY, vecTop), 0);
+    EXPECT_EQ(Names(vecTop), (std::vector<std::string>{"far.txt", "next.txt"}));
+    struct stat st;
+    ASSERT_EQ(stat(store.GetNodeFilePath().c_str(), &st), 0);
+    EXPECT_EQ(uint64_t(st.st_size), FAR_OFFSET + 2 * sizeof(FILE_NODE));
+}
+
 } // namespace

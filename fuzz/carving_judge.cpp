@@ -1,0 +1,62 @@
+// Arbitrary sectors through identification, the file-system sector test and carving with
+// sizing, over an in-memory disk made of the input.
+#include "carving/CFileTypeJudge.h"
+#include "device/CDiskReader.h"
+
+#include <string>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr size_t SECTOR_BYTES = 512;
+constexpr size_t MAX_SECTORS = 256;
+
+// The sector size comes from the first input byte, so 1024..4096-byte sectors are tried too.
+int PickSectorBytes(uint8_t u8Choice) {
+    static const int SIZES[] = {512, 512, 1024, 2048, 4096};
+    return SIZES[u8Choice % 5];
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
+    if (nSize == 0)
+        return 0;
+    const int nSectorBytes = PickSectorBytes(pData[0]);
+    std::vector<uint8_t> image(pData + 1, pData + nSize);
+    image.resize((image.size() / SECTOR_BYTES + 1) * SECTOR_BYTES, 0);
+    if (image.size() > MAX_SECTORS * SECTOR_BYTES)
+        image.resize(MAX_SECTORS * SECTOR_BYTES);
+    image.resize((image.size() + nSectorBytes - 1) / nSectorBytes * nSectorBytes, 0);
+
+    for (size_t off = 0; off < image.size(); off += SECTOR_BYTES) {
+        CFileTypeJudge::GetDataBufType(image.data() + off, int(SECTOR_BYTES));
+        CFileTypeJudge::IsFileSystemSector(image.data() + off, int(SECTOR_BYTES));
+    }
+
+    int nFd = memfd_create("fuzz-carving-disk", 0);
+    if (nFd < 0)
+        return 0;
+    if (write(nFd, image.data(), image.size()) == static_cast<ssize_t>(image.size())) {
+        const std::string strPath = "/proc/self/fd/" + std::to_string(nFd);
+        const std::u16string strPath16(strPath.begin(), strPath.end());
+        const unsigned long long u64Sectors = image.size() / nSectorBytes;
+        CDiskReader reader;
+        CFileTypeJudge judge;
+        CFileTypeJudge::ClearTsFileRanges();
+        if (reader.Init(strPath16.c_str(), u64Sectors) == 0) {
+            for (unsigned long long s = 0; s < u64Sectors; ++s) {
+                char szName[FILE_NODE_NAME_BYTES];
+                EXTEND_NAME_TYPE nType;
+                unsigned long long u64Size = 0;
+                CFileTypeJudge::ParseFileBuf(image.data() + s * nSectorBytes, nSectorBytes, s, s,
+                                             u64Sectors, 0, 0, &reader, nSectorBytes, szName, nType,
+                                             u64Size);
+            }
+        }
+    }
+    close(nFd);
+    return 0;
+}

@@ -1,0 +1,359 @@
+// Carved files as result nodes: storing them, listing and searching, copy-out and preview.
+#include "carving/CFileTypeRecovery.h"
+
+#include "store/CLogFileManager.h"
+#include "util/CSafeOutputFile.h"
+#include "util/DebugLog.h"
+#include "util/TextUtil.h"
+#include "util/TimeUtil.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+constexpr int COPY_CHUNK_BYTES = 65536;
+constexpr size_t TEMP_PATH_MAX = 256;
+constexpr const char* TEMP_FILE_PREFIX = "tmp.";
+
+// Types whose size comes from a header field: a wrong field must hide nothing, so the scan
+// goes on with the very next sector.
+bool IsSizedFromHeader(EXTEND_NAME_TYPE nType) {
+    switch (nType) {
+    case FILE_TYPE_DOC:
+    case FILE_TYPE_OLE:
+    case FILE_TYPE_XLS:
+    case FILE_TYPE_PPT:
+    case FILE_TYPE_WAV:
+    case FILE_TYPE_AVI:
+    case FILE_TYPE_WMV:
+    case FILE_TYPE_SWF:
+    case FILE_TYPE_BMP:
+    case FILE_TYPE_CAB:
+    case FILE_TYPE_TTF:
+    case FILE_TYPE_ICO:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string LowerExtension(const char* pName) {
+    char szExt[FILE_NODE_NAME_BYTES] = {};
+    if (GetExtendName(pName, szExt, sizeof(szExt)) != 0)
+        return "";
+    GetCharLowerA(szExt);
+    return szExt;
+}
+
+int Percent(uint64_t u64Done, uint64_t u64Total) {
+    return u64Total == 0 ? 100 : static_cast<int>(u64Done * 100 / u64Total);
+}
+
+} // namespace
+
+int CFileTypeRecovery::InitResultStore(const char16_t* pResultName) {
+    m_pResultStore = std::make_unique<CScanResultFileManager>();
+    int nResult = m_pResultStore->Init(pResultName);
+    if (nResult != 0)
+        DebugLog("carving result store init failed: %d\n", nResult);
+    return nResult;
+}
+
+int CFileTypeRecovery::Init(int nDiskNo, long long llStartSector, long long llSectorCount,
+                            char16_t wcDriveLetter) {
+    m_pResultStore.reset();
+    m_wcDriveLetter = wcDriveLetter;
+    m_u64StartSector = static_cast<unsigned long long>(llStartSector);
+    m_u64SectorCount = static_cast<unsigned long long>(llSectorCount);
+    int nResult = m_diskReader.Init(nDiskNo, m_u64StartSector + m_u64SectorCount);
+    SYSTEMTIME now = {};
+    GetLocalSystemTime(&now);
+    std::u16string strName =
+        CLogFileManager::MakeStoreName(STORE_PREFIX_FILE_TYPE, llStartSector, now);
+    int nStore = InitResultStore(strName.c_str());
+    return nResult != 0 ? nResult : nStore;
+}
+
+int CFileTypeRecovery::Init(const char16_t* pDevicePath, char16_t wcDriveLetter) {
+    m_pResultStore.reset();
+    m_wcDriveLetter = wcDriveLetter;
+    m_u64StartSector = 0;
+    // The path form knows no sector count; the device's own length bounds the reads.
+    int nResult = m_diskReader.Init(pDevicePath, 0);
+    if (nResult == 0) {
+        const off_t llEnd = lseek(m_diskReader.GetFd(), 0, SEEK_END);
+        m_u64SectorCount = llEnd > 0 ? static_cast<unsigned long long>(llEnd) / 512 : 0;
+        nResult = m_diskReader.Init(pDevicePath, m_u64SectorCount);
+    }
+    SYSTEMTIME now = {};
+    GetLocalSystemTime(&now);
+    std::u16string strName = CLogFileManager::MakeStoreName(STORE_PREFIX_FILE_TYPE, 0, now);
+    int nStore = InitResultStore(strName.c_str());
+    return nResult != 0 ? nResult : nStore;
+}
+
+int CFileTypeRecovery::InitLogFile(const char16_t* pResultName, char16_t wcDriveLetter,
+                                   const char16_t* pDevicePath, int nBytesPerSector,
+                                   unsigned long long u64SectorCount) {
+    m_wcDriveLetter = wcDriveLetter;
+    m_nBytesPerSector = nBytesPerSector;
+    m_u64SectorCount = u64SectorCount;
+    int nResult = m_diskReader.Init(pDevicePath, u64SectorCount);
+    int nStore = InitResultStore(pResultName);
+    return nResult != 0 ? nResult : nStore;
+}
+
+int CFileTypeRecovery::InitLogFile(const char16_t* pResultName, char16_t wcDriveLetter, int nDiskNo,
+                                   int nBytesPerSector, unsigned long long u64SectorCount) {
+    m_wcDriveLetter = wcDriveLetter;
+    m_nBytesPerSector = nBytesPerSector;
+    m_u64SectorCount = u64SectorCount;
+    int nResult = m_diskReader.Init(nDiskNo, u64SectorCount);
+    int nStore = InitResultStore(pResultName);
+    return nResult != 0 ? nResult : nStore;
+}
+
+int CFileTypeRecovery::InitCallBack(ScanProgressCallback pScanCallback,
+                                    RecoveryProgressCallback pRecoveryCallback, void* pParam,
+                                    int nWeight) {
+    m_pScanCallback = pScanCallback;
+    m_pRecoveryCallback = pRecoveryCallback;
+    m_pParam = pParam;
+    m_nWeight = nWeight;
+    return CFileTypeJudge::InitCallBack(pScanCallback, pRecoveryCallback, pParam, nWeight);
+}
+
+int CFileTypeRecovery::ScanDevice(const char16_t*) {
+    return 0;
+}
+
+int CFileTypeRecovery::ParseFileBuf(const unsigned char* pBuf, int nLength,
+                                    unsigned long long u64Sector,
+                                    unsigned long long u64ScanSectorCount,
+                                    unsigned long long u64SectorTotalCount, int nRemaidSecond,
+                                    CDiskReader* pDiskReader, int nBytesPerSector,
+                                    unsigned long long& u64SkipSectors,
+                                    unsigned long long& u64FileCount) {
+    m_nBytesPerSector = nBytesPerSector;
+    char szName[FILE_NODE_NAME_BYTES] = {};
+    EXTEND_NAME_TYPE nType = FILE_TYPE_NONE;
+    unsigned long long u64Size = 0;
+    int nResult = CFileTypeJudge::ParseFileBuf(
+        pBuf, nLength, u64Sector, u64ScanSectorCount, u64SectorTotalCount, nRemaidSecond,
+        u64FileCount, pDiskReader, nBytesPerSector, szName, nType, u64Size);
+    if (nResult != 0)
+        return nResult;
+    if (!m_pResultStore)
+        return ERROR_INVALID_PARAMETER;
+    StoreCarvedFile(szName, u64Size, u64Sector);
+    // A skip of 0 would offer the same sector again for ever.
+    const unsigned long long u64Sectors =
+        (u64Size + unsigned(nBytesPerSector) - 1) / unsigned(nBytesPerSector);
+    u64SkipSectors = IsSizedFromHeader(nType) ? 1 : std::max(1ull, u64Sectors);
+    ++u64FileCount;
+    return 0;
+}
+
+void CFileTypeRecovery::StoreCarvedFile(const char* pName, uint64_t u64Size, uint64_t u64Sector) {
+    FILE_NODE* pNode = m_pResultStore->CreateFileNode(sizeof(FILE_NODE));
+    if (pNode == nullptr)
+        return;
+    std::memset(pNode, 0, sizeof(FILE_NODE));
+    pNode->wcDriveLetter = m_wcDriveLetter;
+    pNode->nEngineType = ENGINE_FILE_TYPE;
+    pNode->nDataHealth = 1;
+    pNode->nFileIndex = m_pResultStore->GetFileIndex();
+    pNode->nClusterBytes = CLUSTER_BYTES_NONE;
+    pNode->u64FileSize = u64Size;
+    pNode->u64LocationSector = u64Sector;
+    std::snprintf(pNode->szFileName, sizeof(pNode->szFileName), "%s", pName);
+    m_pResultStore->AddChildren(0, 0, pNode->nFileIndex, 0, nullptr);
+}
+
+int CFileTypeRecovery::GetChildrenFileNode(FILE_NODE* pParent, unsigned int nDepth,
+                                           std::vector<FILE_NODE>& vecChildren) {
+    if (!m_pResultStore)
+        return 0;
+    m_pResultStore->FlushBufToFile();
+    if (pParent != nullptr || nDepth != 0)
+        return 0;
+    return m_pResultStore->GetChildrenFileNode(0, vecChildren);
+}
+
+int CFileTypeRecovery::GetChildrenFileCount(FILE_NODE* pParent, unsigned int nDepth,
+                                            unsigned int& nCount) {
+    nCount = 0;
+    if (!m_pResultStore)
+        return 0;
+    m_pResultStore->FlushBufToFile();
+    if (pParent != nullptr || nDepth != 0)
+        return 0;
+    return m_pResultStore->GetChildrenFileCount(0, nCount);
+}
+
+unsigned int CFileTypeRecovery::GetLostFileCount() {
+    return m_pResultStore ? m_pResultStore->GetFileIndex() : 0;
+}
+
+int CFileTypeRecovery::GetFileNodeParentDirPath(FILE_NODE*, char16_t*, int) {
+    return 0;
+}
+
+int CFileTypeRecovery::GetUnUsedSectorCount(unsigned long long&, unsigned long long&) {
+    return 0;
+}
+
+int CFileTypeRecovery::BuildBitMapInfo() {
+    return 0;
+}
+
+int CFileTypeRecovery::InitSearchCallBack(SearchProgressCallback pSearchCallback, void* pParam) {
+    m_pSearchCallback = pSearchCallback;
+    m_pSearchParam = pParam;
+    if (!m_pResultStore)
+        return ERROR_INVALID_PARAMETER;
+    return m_pResultStore->InitSearchCallBack(pSearchCallback, pParam);
+}
+
+int CFileTypeRecovery::SearchFileNode(const char16_t* pKey, std::vector<SEARCH_FILE_INFO>& vecOut) {
+    if (!m_pResultStore)
+        return 0;
+    return m_pResultStore->SearchFileNodeInfo(pKey, vecOut);
+}
+
+int CFileTypeRecovery::SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int) {
+    char16_t szTarget[TARGET_PATH_CAPACITY + 1] = {};
+    if (pTargetPath != nullptr) {
+        const size_t nUnits = std::min<size_t>(StrLen16(pTargetPath), TARGET_PATH_CAPACITY);
+        std::copy(pTargetPath, pTargetPath + nUnits, szTarget);
+    }
+    return SaveDataToTargetFile(pNode, szTarget);
+}
+
+template <typename Sink>
+int CFileTypeRecovery::ReadNodeData(const FILE_NODE& node, uint64_t u64Bytes, Sink sink) {
+    if (m_nBytesPerSector <= 0 || COPY_CHUNK_BYTES % m_nBytesPerSector != 0)
+        return ERROR_INVALID_PARAMETER;
+    const uint64_t u64SectorBytes = static_cast<uint64_t>(m_nBytesPerSector);
+    std::vector<unsigned char> chunk(COPY_CHUNK_BYTES);
+    uint64_t u64Done = 0;
+    uint64_t u64Sector = node.u64LocationSector;
+    while (u64Done < u64Bytes) {
+        const uint64_t u64Want = std::min<uint64_t>(COPY_CHUNK_BYTES, u64Bytes - u64Done);
+        const int nSectors = static_cast<int>((u64Want + u64SectorBytes - 1) / u64SectorBytes);
+        unsigned int nRead = 0;
+        int nResult = m_diskReader.ReadData(
+            chunk.data(), nSectors, static_cast<long long>(u64Sector), m_nBytesPerSector, &nRead);
+        if (nRead == 0)
+            return nResult != 0 ? nResult : ERROR_READ_SHORT;
+        const uint64_t u64Got = std::min<uint64_t>(u64Want, nRead * u64SectorBytes);
+        u64Done += u64Got;
+        u64Sector += nRead;
+        if (int nStop = sink(chunk.data(), static_cast<size_t>(u64Got), u64Done))
+            return nStop;
+        if (nResult != 0)
+            return nResult;
+    }
+    return 0;
+}
+
+int CFileTypeRecovery::SaveDataToTargetFile(const FILE_NODE* pNode, const char16_t* pTargetPath) {
+    auto report = [this, pTargetPath](int nCode) {
+        if (nCode > 0 && m_pRecoveryCallback != nullptr)
+            m_pRecoveryCallback(m_pParam, 100, 100, nCode, pTargetPath);
+        return nCode;
+    };
+    if (pNode == nullptr || pTargetPath == nullptr)
+        return report(ERROR_INVALID_PARAMETER);
+    CSafeOutputFile file;
+    int nResult = file.Create(Unicode2Ansi(pTargetPath));
+    if (nResult != 0) {
+        DebugLog("open Recovery File  erro = %d\n", nResult);
+        return report(nResult);
+    }
+    const uint64_t u64Size = pNode->u64FileSize;
+    nResult = ReadNodeData(
+        *pNode, u64Size, [&](const unsigned char* pData, size_t nBytes, uint64_t u64Done) {
+            if (int nWrite = file.Write(pData, nBytes))
+                return nWrite;
+            if (m_pRecoveryCallback == nullptr)
+                return 0;
+            return m_pRecoveryCallback(m_pParam, Percent(u64Done, u64Size), 100, 0, pTargetPath);
+        });
+    int nClose = file.Close();
+    if (nResult == 0)
+        nResult = nClose;
+    return report(nResult);
+}
+
+int CFileTypeRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer,
+                               int& nLength, PreviewProgressCallback pCallback, void* pParam) {
+    if (pNode == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    const std::string strExt = LowerExtension(pNode->szFileName);
+    int nResult = 0;
+    if (!strExt.empty() && CScanResultFileManager::IsPictureFileName(pNode->szFileName)) {
+        nResult = PreviewToTempFile(*pNode, strExt, pTempPathOut, pCallback, pParam);
+        nLength = 0;
+    } else {
+        nResult = PreviewToBuffer(*pNode, pBuffer, nLength, pCallback, pParam);
+    }
+    if (pCallback != nullptr)
+        pCallback(pParam, 100, nResult);
+    return nResult;
+}
+
+int CFileTypeRecovery::PreviewToTempFile(const FILE_NODE& node, const std::string& strExt,
+                                         char16_t* pTempPathOut, PreviewProgressCallback pCallback,
+                                         void* pParam) {
+    const std::string strRoot = CLogFileManager::GetScanLogRoot();
+    if (int nDir = CLogFileManager::MakeLogDir(strRoot))
+        return nDir;
+    const std::string strTemp = strRoot + TEMP_FILE_PREFIX + strExt;
+    if (strTemp.size() >= TEMP_PATH_MAX)
+        return ERROR_INVALID_PARAMETER;
+    if (pTempPathOut != nullptr)
+        Ansi2Unicode(strTemp.c_str(), pTempPathOut, PREVIEW_PATH_CAPACITY);
+    // The previous preview's scratch copy is ours to replace; the copy itself is a new file.
+    unlink(strTemp.c_str());
+    CSafeOutputFile file;
+    int nResult = file.Create(strTemp);
+    if (nResult != 0) {
+        DebugLog("open Recovery File  erro = %d\n", nResult);
+        return nResult;
+    }
+    const uint64_t u64Size = node.u64FileSize;
+    nResult = ReadNodeData(
+        node, u64Size, [&](const unsigned char* pData, size_t nBytes, uint64_t u64Done) {
+            if (int nWrite = file.Write(pData, nBytes))
+                return nWrite;
+            return pCallback == nullptr ? 0 : pCallback(pParam, Percent(u64Done, u64Size), 0);
+        });
+    int nClose = file.Close();
+    if (nResult == 0)
+        nResult = nClose;
+    if (nResult != 0)
+        unlink(strTemp.c_str());
+    return nResult;
+}
+
+int CFileTypeRecovery::PreviewToBuffer(const FILE_NODE& node, unsigned char* pBuffer, int& nLength,
+                                       PreviewProgressCallback pCallback, void* pParam) {
+    if (pBuffer == nullptr || nLength < 0) {
+        nLength = 0;
+        return ERROR_INVALID_PARAMETER;
+    }
+    const uint64_t u64Bytes = std::min<uint64_t>(node.u64FileSize, uint64_t(nLength));
+    size_t nPlaced = 0;
+    int nResult = ReadNodeData(
+        node, u64Bytes, [&](const unsigned char* pData, size_t nBytes, uint64_t u64Done) {
+            std::memcpy(pBuffer + nPlaced, pData, nBytes);
+            nPlaced += nBytes;
+            return pCallback == nullptr ? 0 : pCallback(pParam, Percent(u64Done, u64Bytes), 0);
+        });
+    nLength = static_cast<int>(nPlaced);
+    return nResult;
+}

@@ -1,0 +1,85 @@
+// The carving engine: files recognised by their content become flat FILE_NODE results that can
+// be listed, searched, previewed and copied out. The deep scan drives it sector by sector.
+#pragma once
+
+#include "carving/CFileTypeJudge.h"
+#include "device/CDiskReader.h"
+#include "engine/IFileRecoveryParse.h"
+#include "store/CScanResultFileManager.h"
+
+#include <memory>
+#include <string>
+
+class CFileTypeRecovery : public IFileRecoveryParse {
+public:
+    // Capacity, in UTF-16 units, of a copy-out target path.
+    static constexpr int TARGET_PATH_CAPACITY = 512;
+
+    CFileTypeRecovery() = default;
+    ~CFileTypeRecovery() override = default;
+    CFileTypeRecovery(const CFileTypeRecovery&) = delete;
+    CFileTypeRecovery& operator=(const CFileTypeRecovery&) = delete;
+
+    int Init(int nDiskNo, long long llStartSector, long long llSectorCount,
+             char16_t wcDriveLetter) override;
+    int Init(const char16_t* pDevicePath, char16_t wcDriveLetter) override;
+    int InitCallBack(ScanProgressCallback pScanCallback, RecoveryProgressCallback pRecoveryCallback,
+                     void* pParam, int nWeight) override;
+    // Carving is driven from outside through ParseFileBuf.
+    int ScanDevice(const char16_t* pResultName) override;
+    int GetChildrenFileNode(FILE_NODE* pParent, unsigned int nDepth,
+                            std::vector<FILE_NODE>& vecChildren) override;
+    int GetChildrenFileCount(FILE_NODE* pParent, unsigned int nDepth,
+                             unsigned int& nCount) override;
+    unsigned int GetLostFileCount() override;
+    int GetFileNodeParentDirPath(FILE_NODE* pNode, char16_t* pOut, int nCapacity) override;
+    int SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int nBaseDepth) override;
+    int GetUnUsedSectorCount(unsigned long long& u64Start, unsigned long long& u64Count) override;
+    int InitSearchCallBack(SearchProgressCallback pSearchCallback, void* pParam) override;
+    int SearchFileNode(const char16_t* pKey, std::vector<SEARCH_FILE_INFO>& vecOut) override;
+    int BuildBitMapInfo() override;
+    int PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer, int& nLength,
+                PreviewProgressCallback pCallback, void* pParam) override;
+
+    // Reopen or continue a stored carving result under a name the caller chose.
+    int InitLogFile(const char16_t* pResultName, char16_t wcDriveLetter,
+                    const char16_t* pDevicePath, int nBytesPerSector,
+                    unsigned long long u64SectorCount);
+    int InitLogFile(const char16_t* pResultName, char16_t wcDriveLetter, int nDiskNo,
+                    int nBytesPerSector, unsigned long long u64SectorCount);
+
+    // Offers one sector to carving: 0 with a new node and the sectors the scan may skip, 87 when
+    // no file starts there, ERROR_CANCELLED_BY_USER when the user cancelled during sizing.
+    int ParseFileBuf(const unsigned char* pBuf, int nLength, unsigned long long u64Sector,
+                     unsigned long long u64ScanSectorCount, unsigned long long u64SectorTotalCount,
+                     int nRemaidSecond, CDiskReader* pDiskReader, int nBytesPerSector,
+                     unsigned long long& u64SkipSectors, unsigned long long& u64FileCount);
+
+    // Copies the node's bytes into a new file at the UTF-16 target path.
+    int SaveDataToTargetFile(const FILE_NODE* pNode, const char16_t* pTargetPath);
+
+private:
+    int InitResultStore(const char16_t* pResultName);
+    void StoreCarvedFile(const char* pName, uint64_t u64Size, uint64_t u64Sector);
+    // Reads u64Bytes of the node's data chunk by chunk; the sink takes each chunk (bytes, count,
+    // bytes done) and answers 0 to go on. 0, 30, the reader's or the sink's code.
+    template <typename Sink> int ReadNodeData(const FILE_NODE& node, uint64_t u64Bytes, Sink sink);
+    int PreviewToTempFile(const FILE_NODE& node, const std::string& strExt, char16_t* pTempPathOut,
+                          PreviewProgressCallback pCallback, void* pParam);
+    int PreviewToBuffer(const FILE_NODE& node, unsigned char* pBuffer, int& nLength,
+                        PreviewProgressCallback pCallback, void* pParam);
+
+    char16_t m_wcDriveLetter = 0;
+    unsigned long long m_u64StartSector = 0;
+    unsigned long long m_u64SectorCount = 0;
+    int m_nBytesPerSector = 512;
+    CDiskReader m_diskReader;
+    CFileTypeJudge m_fileTypeJudge;
+    std::unique_ptr<CScanResultFileManager> m_pResultStore;
+    int m_nWeight = 0;
+    ScanProgressCallback m_pScanCallback = nullptr;
+    RecoveryProgressCallback m_pRecoveryCallback = nullptr;
+    SearchProgressCallback m_pSearchCallback = nullptr;
+    void* m_pSearchParam = nullptr;
+    void* m_pParam = nullptr;
+};

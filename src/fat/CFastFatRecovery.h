@@ -1,0 +1,128 @@
+// The fast FAT16/FAT32 engine: walks the volume's own directory tree and FAT chains, stores
+// deleted files (and files inside deleted folders) with the folders above them, and reads their
+// data back along released chains.
+#pragma once
+
+#include "device/CDiskReader.h"
+#include "engine/CFolderRecoveryQueue.h"
+#include "engine/IFileRecoveryParse.h"
+#include "fat/CFatFreeSpaceMap.h"
+#include "fat/CFatTable.h"
+#include "fat/FatGeometry.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+class CScanResultFileManager;
+
+// Windows numbering: a cluster larger than any reading buffer the engine will allocate.
+constexpr int ERROR_CLUSTER_TOO_LARGE = 29;
+constexpr uint32_t MAX_CLUSTER_BYTES = 100 * 1024 * 1024;
+
+class CFastFatRecovery : public IFileRecoveryParse {
+public:
+    CFastFatRecovery();
+    ~CFastFatRecovery() override;
+    CFastFatRecovery(const CFastFatRecovery&) = delete;
+    CFastFatRecovery& operator=(const CFastFatRecovery&) = delete;
+
+    int Init(int nDiskNo, long long llStartSector, long long llSectorCount,
+             char16_t wcDriveLetter) override;
+    int Init(const char16_t* pDevicePath, char16_t wcDriveLetter) override;
+    int InitCallBack(ScanProgressCallback pScanCallback, RecoveryProgressCallback pRecoveryCallback,
+                     void* pParam, int nWeight) override;
+    int ScanDevice(const char16_t* pResultName) override;
+    int GetChildrenFileNode(FILE_NODE* pParent, unsigned int nDepth,
+                            std::vector<FILE_NODE>& vecChildren) override;
+    int GetChildrenFileCount(FILE_NODE* pParent, unsigned int nDepth,
+                             unsigned int& nCount) override;
+    unsigned int GetLostFileCount() override;
+    int GetFileNodeParentDirPath(FILE_NODE* pNode, char16_t* pOut, int nCapacity) override;
+    int SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int nBaseDepth) override;
+    int GetUnUsedSectorCount(unsigned long long& u64Start, unsigned long long& u64Count) override;
+    int InitSearchCallBack(SearchProgressCallback pSearchCallback, void* pParam) override;
+    int SearchFileNode(const char16_t* pKey, std::vector<SEARCH_FILE_INFO>& vecOut) override;
+    int BuildBitMapInfo() override;
+    int PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer, int& nLength,
+                PreviewProgressCallback pCallback, void* pParam) override;
+
+    // Writes one file node to a new file at the path (a folder node: the whole folder).
+    int SaveDataToTargetFile(FILE_NODE* pNode, const char16_t* pPath);
+    // The FAT entry of the cluster as stored.
+    int GetNextClusterNO(unsigned int nCluster, unsigned int& nNext);
+
+    const FAT_GEOMETRY& GetGeometry() const { return m_geometry; }
+
+private:
+    using DataSink = std::function<int(const uint8_t* pData, uint32_t nBytes)>;
+
+    int InitVolume(long long llStartSector, long long llSectorCount, char16_t wcDriveLetter);
+    void ResetScanState();
+    int ReportScan(int nPercent, int nSecondsLeft);
+    int ReportPeriodic(int& nPercent, int& nSecondsLeft, int& nInnerPercent);
+    int WalkDirectoryQueue();
+    void StoreLostFolders();
+
+    int InitDirInfo(uint32_t nCluster);
+    void HandleFolderEntry(const uint8_t* pEntry, const std::string& strName, uint64_t u64Sector,
+                           bool bFolderDeleted, uint32_t& nParent);
+    // Stores a node for a deleted file or a file inside a deleted folder.
+    void HandleFileEntry(const uint8_t* pEntry, const std::string& strName, uint64_t u64Sector,
+                         uint32_t nParent);
+    void FillEntryNode(FILE_NODE& node, const uint8_t* pEntry, const std::string& strName,
+                       uint32_t nCluster);
+    uint32_t GetEntryCluster(const uint8_t* pEntry, const char* pName, bool bIsDir);
+    void AddLostFolderChain(uint32_t nParent);
+
+    int GetDirRealHighClusterNO(unsigned short u16Low, unsigned short& u16High);
+    int GetFileRealHighClusterNO(unsigned short u16Low, unsigned short& u16High, const char* pName);
+    int GetRootParentDirIndex(unsigned int nCluster, int& nDepth,
+                              std::map<uint32_t, uint32_t>& mapVisited);
+    int _GetRootParentDirIndex(unsigned int nCluster, int& nDepth);
+    int IsFileDataHealth(FILE_NODE* pNode, unsigned int nSectorsPerCluster);
+    unsigned int GetFolderGroup(const FILE_NODE& folder);
+    uint64_t GetChildrenKey(const FILE_NODE* pParent, unsigned int nDepth) const;
+
+    int ReadSector(uint64_t u64Sector, uint8_t* pBuffer);
+    int ReadNodeData(const FILE_NODE& node, uint64_t u64Wanted, const DataSink& sink);
+    int WriteFileNode(FILE_NODE& node, const char16_t* pPath);
+    int PreviewToFile(const FILE_NODE& node, const std::string& strTempPath,
+                      PreviewProgressCallback pCallback, void* pParam);
+    int PreviewToBuffer(const FILE_NODE& node, unsigned char* pBuffer, int& nLength,
+                        PreviewProgressCallback pCallback, void* pParam);
+
+    CDiskReader m_diskReader;
+    bool m_bIsOpen = false;
+    bool m_bHasGeometry = false;
+    uint64_t m_u64StartSector = 0;
+    uint64_t m_u64SectorCount = 0;
+    char16_t m_wcDriveLetter = 0;
+    uint32_t m_nEngineType = ENGINE_FAST_FAT;
+    FAT_GEOMETRY m_geometry{};
+    CFatTable m_fatTable;
+    CFatFreeSpaceMap m_freeSpaceMap;
+
+    ScanProgressCallback m_pScanCallback = nullptr;
+    RecoveryProgressCallback m_pRecoveryCallback = nullptr;
+    void* m_pParam = nullptr;
+    int m_nPercent = 0;
+    SearchProgressCallback m_pSearchCallback = nullptr;
+    void* m_pSearchParam = nullptr;
+
+    std::unique_ptr<CScanResultFileManager> m_pStore;
+    std::deque<uint32_t> m_dequeDir;
+    std::set<uint32_t> m_setWalkedDir;
+    std::map<uint32_t, FILE_NODE> m_mapFolder; // folder cluster -> node; nFileIndex = parent
+    std::vector<uint32_t> m_vecLostFolder;
+    std::set<uint32_t> m_setLostFolder;
+    std::map<uint32_t, int> m_mapDepth; // depth of a folder cluster, counted once per scan
+    long long m_llLastReportMs = 0;
+
+    CFolderRecoveryQueue m_folderRecovery;
+};

@@ -1,0 +1,1080 @@
+// Deep FAT engine: virtual boot sectors, directory-sector parsing, tree rebuild and extraction.
+#include "fat/CProfessionalFatRecovery.h"
+
+#include "carving/CFileTypeJudge.h"
+#include "device/CDiskRegistry.h"
+#include "device/FileSystemRecognisers.h"
+#include "fat/FatEntryValidator.h"
+#include "fat/FatGeometry.h"
+#include "fat/FatName.h"
+#include "fat/FatNodeData.h"
+#include "store/CLogFileManager.h"
+#include "store/CScanResultFileManager.h"
+#include "util/ByteView.h"
+#include "util/DebugLog.h"
+#include "util/TextUtil.h"
+#include "util/TimeUtil.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+constexpr uint32_t FIRST_DATA_CLUSTER = 2;
+constexpr uint32_t BOOT_PROBE_BYTES = 4096;
+constexpr uint32_t HIGH_WORD_PROBES = 256;
+constexpr size_t DOT_DOT_ENTRY_OFFSET = 32;
+constexpr size_t FOLDER_START_PROBE_BYTES = 2 * FAT_ENTRY_BYTES;
+constexpr size_t FAT_EXT_NAME_BYTES = 64;
+constexpr const char* LOST_FOLDER_FORMAT = "LostFolder%u";
+// Cut-off long names that no later sector continued are dropped, oldest first, beyond this.
+constexpr size_t MAX_PENDING_LONG_NAMES = 4096;
+
+uint32_t GetDirEntryCluster(const uint8_t* pEntry) {
+    return uint32_t(LoadU16LE(pEntry + offsetof(FAT32_Entry, DIR_FstClusHI))) << 16 |
+           LoadU16LE(pEntry + offsetof(FAT32_Entry, DIR_FstClusLO));
+}
+
+bool IsVolumeLabelEntry(const uint8_t* pEntry) {
+    return pEntry[offsetof(FAT32_Entry, DIR_Attr)] == FAT_ATTR_VOLUME_ID;
+}
+
+bool IsLongNameEntry(const uint8_t* pEntry) {
+    return pEntry[offsetof(FAT32_Entry, DIR_Attr)] == FAT_ATTR_LONG_NAME;
+}
+
+// A folder's first bytes: the "." entry and, at offset 32, the ".." entry.
+bool IsDotDotStart(const uint8_t* pData, size_t nSize) {
+    return nSize >= FOLDER_START_PROBE_BYTES && pData[0] == '.' &&
+           pData[DOT_DOT_ENTRY_OFFSET] == '.' && pData[DOT_DOT_ENTRY_OFFSET + 1] == '.';
+}
+
+bool IsLiveShortEntry(const uint8_t* pEntry) {
+    return pEntry[0] != FAT_ENTRY_END && pEntry[0] != FAT_ENTRY_DELETED && !IsLongNameEntry(pEntry);
+}
+
+// A long-name entry that is not the last part of its name: its name began in an earlier sector.
+bool IsNameContinuation(const uint8_t* pEntry) {
+    return IsLongNameEntry(pEntry) && pEntry[0] != FAT_ENTRY_DELETED &&
+           (pEntry[0] & LDIR_LAST_PART) == 0;
+}
+
+// The entry is the next part of the cut-off name: same checksum, the ordinal one lower.
+bool ContinuesLongNameRun(const LONG_FILE_INFO& pending, const uint8_t* pEntry) {
+    if (pending.nLength < FAT_ENTRY_BYTES || !IsNameContinuation(pEntry) ||
+        pEntry[LDIR_CHKSUM_OFFSET] != pending.u8CheckSum)
+        return false;
+    const uint8_t* pLast = pending.data + pending.nLength - FAT_ENTRY_BYTES;
+    const uint8_t u8LastOrdinal = pLast[0] & ~LDIR_LAST_PART;
+    return IsLongNameEntry(pLast) && pLast[0] != FAT_ENTRY_DELETED &&
+           pEntry[0] + 1 == u8LastOrdinal;
+}
+
+VIRTUAL_DBR_INFO PendingDbrInfo(const LONG_FILE_INFO& pending, uint64_t u64StartSector) {
+    return VIRTUAL_DBR_INFO{pending.nSectorsPerCluster, pending.nDataStart, u64StartSector};
+}
+
+VIRTUAL_DBR_INFO NodeDbrInfo(const FILE_NODE& node) {
+    return VIRTUAL_DBR_INFO{node.nClusterBytes / PRO_FAT_SECTOR_BYTES,
+                            static_cast<uint32_t>(node.u64DataAreaSector),
+                            node.u64PartitionStartSector};
+}
+
+bool SameDbrInfo(const VIRTUAL_DBR_INFO& a, const VIRTUAL_DBR_INFO& b) {
+    return a.nSectorsPerCluster == b.nSectorsPerCluster && a.nDataStart == b.nDataStart &&
+           a.u64StartSector == b.u64StartSector;
+}
+
+void CopyName(FILE_NODE& node, const std::string& strName) {
+    std::snprintf(node.szFileName, sizeof(node.szFileName), "%s", strName.c_str());
+}
+
+bool NextConsecutiveCluster(uint32_t nCluster, uint32_t& nNext) {
+    nNext = nCluster + 1;
+    return true;
+}
+
+} // namespace
+
+CProfessionalFatRecovery::CProfessionalFatRecovery()
+    : m_folderRecovery(
+          *this,
+          [this](FILE_NODE* pNode, const char16_t* pPath) {
+              return SaveFatNodeToFile(m_diskReader, *pNode, pPath, NextConsecutiveCluster,
+                                       m_pRecoveryCallback, m_pParam);
+          },
+          [this](const FILE_NODE& folder) { return GetFolderGroup(folder); }) {}
+
+CProfessionalFatRecovery::~CProfessionalFatRecovery() = default;
+
+int CProfessionalFatRecovery::Init(int nDiskNo, long long llStartSector, long long llSectorCount,
+                                   char16_t wcDriveLetter) {
+    if (m_bIsOpen)
+        return 0;
+    if (llStartSector < 0 || llSectorCount < 0)
+        return ERROR_INVALID_PARAMETER;
+    int rc = m_diskReader.Init(nDiskNo, uint64_t(llStartSector) + uint64_t(llSectorCount));
+    if (rc != 0)
+        return rc;
+    m_nDiskNo = nDiskNo;
+    return OpenVolume(llStartSector, llSectorCount, wcDriveLetter);
+}
+
+int CProfessionalFatRecovery::Init(const char16_t* pDevicePath, char16_t wcDriveLetter) {
+    if (m_bIsOpen)
+        return 0;
+    if (pDevicePath == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    int nFd = OpenDeviceReadOnly(Unicode2Ansi(pDevicePath).c_str());
+    if (nFd < 0)
+        return errno;
+    const uint64_t u64Sectors = GetDeviceBytes(nFd) / PRO_FAT_SECTOR_BYTES;
+    close(nFd);
+    if (int rc = m_diskReader.Init(pDevicePath, u64Sectors); rc != 0)
+        return rc;
+    return OpenVolume(0, static_cast<long long>(u64Sectors), wcDriveLetter);
+}
+
+int CProfessionalFatRecovery::OpenVolume(long long llStartSector, long long llSectorCount,
+                                         char16_t wcDriveLetter) {
+    m_u64StartSector = static_cast<uint64_t>(llStartSector);
+    m_u64SectorCount = static_cast<uint64_t>(llSectorCount);
+    m_wcDriveLetter = wcDriveLetter;
+    m_bRealDbr = 0;
+    m_clusterStart.reset();
+    m_bIsOpen = true;
+    return 0;
+}
+
+int CProfessionalFatRecovery::InitCallBack(ScanProgressCallback pScanCallback,
+                                           RecoveryProgressCallback pRecoveryCallback, void* pParam,
+                                           int nWeight) {
+    m_pScanCallback = pScanCallback;
+    m_pRecoveryCallback = pRecoveryCallback;
+    m_pParam = pParam;
+    m_nPercent = nWeight;
+    return 0;
+}
+
+int CProfessionalFatRecovery::ScanDevice(const char16_t*) {
+    return 0;
+}
+
+void CProfessionalFatRecovery::ResetScanState() {
+    m_vecDbrInfo.clear();
+    m_bRealDbr = 0;
+    m_nRootCluster = 0;
+    m_vecFolderStart.clear();
+    m_vecLongFile.clear();
+    m_unplaced.Clear();
+    m_mapDirSeen.clear();
+    m_mapDirNeeded.clear();
+    m_vecNoDbrFile.clear();
+    m_nNoDbrCheckedDbr = 0;
+    m_clusterStart.reset();
+    m_mapDepth.clear();
+    m_setClimbed.clear();
+    m_folderStartCheck.reset();
+}
+
+int CProfessionalFatRecovery::ClearProfessionalVec(const char16_t* pName) {
+    ResetScanState();
+    m_pStore = std::make_unique<CScanResultFileManager>();
+    m_unplaced.SetSpillDir(CLogFileManager::GetInstance()->GetLogFileDirPath());
+    int rc = 0;
+    if (pName == nullptr || pName[0] == 0) {
+        SYSTEMTIME now{};
+        GetLocalSystemTime(&now);
+        std::u16string strName = CLogFileManager::MakeStoreName(
+            STORE_PREFIX_PRO_FAT, static_cast<long long>(m_u64StartSector), now);
+        rc = m_pStore->Init(strName.c_str());
+    } else {
+        rc = m_pStore->Init(pName);
+    }
+    if (rc != 0)
+        DebugLog("deep FAT: result store not opened: %d\n", rc);
+    if (m_pSearchCallback != nullptr)
+        m_pStore->InitSearchCallBack(m_pSearchCallback, m_pSearchParam);
+    return rc;
+}
+
+int CProfessionalFatRecovery::InitVirtualDbrInfo() {
+    if (!m_bIsOpen)
+        return ERROR_INVALID_PARAMETER;
+    uint8_t buf[BOOT_PROBE_BYTES] = {};
+    unsigned int nRead = 0;
+    int rc = m_diskReader.ReadData(buf, BOOT_PROBE_BYTES / PRO_FAT_SECTOR_BYTES,
+                                   static_cast<long long>(m_u64StartSector), PRO_FAT_SECTOR_BYTES,
+                                   &nRead);
+    if (nRead == 0)
+        return rc != 0 ? rc : ERROR_READ_SHORT;
+    const size_t nBytes = size_t(nRead) * PRO_FAT_SECTOR_BYTES;
+    FAT_GEOMETRY geometry{};
+    if (m_bRealDbr != 0 || !IsFat(buf, nBytes) ||
+        ParseFatBootSector(buf, nBytes, m_u64StartSector, geometry) != 0)
+        return 0;
+    m_vecDbrInfo.insert(
+        m_vecDbrInfo.begin(),
+        VIRTUAL_DBR_INFO{geometry.nSectorsPerCluster, geometry.nDataStart, m_u64StartSector});
+    m_nRootCluster = geometry.bIsFat32 ? geometry.nRootCluster : 0;
+    m_bRealDbr = 1;
+    m_nNoDbrCheckedDbr = 0;
+    return 0;
+}
+
+int CProfessionalFatRecovery::CalcVirtualDbr(uint32_t nCluster1, uint64_t u64Sector1,
+                                             uint32_t nCluster2, uint64_t u64Sector2) {
+    if (nCluster1 <= nCluster2 || u64Sector1 <= u64Sector2 || nCluster2 < FIRST_DATA_CLUSTER)
+        return 0;
+    const uint64_t u64Sectors = u64Sector1 - u64Sector2;
+    const uint64_t u64Clusters = nCluster1 - nCluster2;
+    if (u64Sectors % u64Clusters != 0)
+        return 0;
+    const uint64_t u64SectorsPerCluster = u64Sectors / u64Clusters;
+    if (u64SectorsPerCluster > PRO_FAT_MAX_SECTORS_PER_CLUSTER ||
+        !IsValidVirtualSectorsPerCluster(static_cast<uint32_t>(u64SectorsPerCluster)))
+        return 0;
+    const uint64_t u64Into = uint64_t(nCluster2 - FIRST_DATA_CLUSTER) * u64SectorsPerCluster;
+    // Cluster 2 may not lie before the volume, nor further into it than a 32-bit count reaches.
+    if (u64Sector2 < u64Into || u64Sector2 - u64Into < m_u64StartSector ||
+        u64Sector2 - u64Into - m_u64StartSector > UINT32_MAX)
+        return 0;
+    const uint64_t u64Base = u64Sector2 - u64Into;
+    m_vecDbrInfo.push_back(VIRTUAL_DBR_INFO{static_cast<uint32_t>(u64SectorsPerCluster),
+                                            static_cast<uint32_t>(u64Base - m_u64StartSector),
+                                            m_u64StartSector});
+    DebugLog("deep FAT: geometry %u sectors per cluster, cluster 2 at sector %llu\n",
+             static_cast<uint32_t>(u64SectorsPerCluster), static_cast<unsigned long long>(u64Base));
+    return 1;
+}
+
+std::optional<VIRTUAL_DBR_INFO>
+CProfessionalFatRecovery::FindFolderStartGeometry(uint32_t nCluster, uint64_t u64Sector) const {
+    if (nCluster == 0 && m_nRootCluster != 0)
+        return std::nullopt;
+    for (const VIRTUAL_DBR_INFO& dbr : m_vecDbrInfo)
+        if (GetVirtualClusterSector(dbr, nCluster) == u64Sector)
+            return dbr;
+    return std::nullopt;
+}
+
+void CProfessionalFatRecovery::InferGeometryFromFolderStart(uint32_t nCluster, uint64_t u64Sector) {
+    const bool bFirst = m_vecDbrInfo.empty();
+    for (const FAT_SECTOR_OFFSET& start : m_vecFolderStart) {
+        const bool bLater = nCluster > start.nClusterNo;
+        const int nFound =
+            bLater ? CalcVirtualDbr(nCluster, u64Sector, start.nClusterNo, start.u64Sector)
+                   : CalcVirtualDbr(start.nClusterNo, start.u64Sector, nCluster, u64Sector);
+        if (nFound != 0)
+            break;
+    }
+    m_vecFolderStart.push_back(FAT_SECTOR_OFFSET{nCluster, 0, u64Sector});
+    if (bFirst && !m_vecDbrInfo.empty() && m_bRealDbr == 0)
+        InferRootCluster(m_vecDbrInfo.front());
+}
+
+// Without a boot sector the FAT32 root cluster is unknown; its first sector is a directory
+// sector without "." and "..", where a FAT16 volume keeps an ordinary cluster.
+void CProfessionalFatRecovery::InferRootCluster(const VIRTUAL_DBR_INFO& dbr) {
+    std::vector<uint8_t> vecSector;
+    if (ReadFolderStart(dbr, FIRST_DATA_CLUSTER, vecSector) &&
+        IsFatFDTRecord(vecSector.data(), vecSector.size()) &&
+        !IsFatFileRecord(vecSector.data(), vecSector.size()))
+        m_nRootCluster = FIRST_DATA_CLUSTER;
+}
+
+int CProfessionalFatRecovery::ParseFatFileRecord(const unsigned char* pSector,
+                                                 unsigned long long u64Sector) {
+    if (pSector == nullptr)
+        return 0;
+    const uint32_t nCluster = GetDirEntryCluster(pSector);
+    // A "." entry never names cluster 0 or 1; such a sector is not a folder start.
+    if (nCluster < FIRST_DATA_CLUSTER)
+        return 0;
+    std::optional<VIRTUAL_DBR_INFO> dbr = FindFolderStartGeometry(nCluster, u64Sector);
+    if (!dbr) {
+        InferGeometryFromFolderStart(nCluster, u64Sector);
+        dbr = FindFolderStartGeometry(nCluster, u64Sector);
+    }
+    if (dbr) {
+        UpdateNoDbrFileVec();
+        // The folder's other sectors in this cluster follow; they belong to this folder.
+        m_clusterStart = CLUSTER_START{*dbr, nCluster, u64Sector};
+    }
+    ParseWithContinuation(pSector, PRO_FAT_SECTOR_BYTES, u64Sector, nCluster, dbr);
+    return 0;
+}
+
+int CProfessionalFatRecovery::ParseFDTFileRecord(const unsigned char* pSector,
+                                                 unsigned long long u64Sector) {
+    if (pSector == nullptr)
+        return 0;
+    if (GetParentDirCluster(pSector, u64Sector))
+        return 0;
+    if (m_clusterStart && u64Sector > m_clusterStart->u64Sector &&
+        u64Sector - m_clusterStart->u64Sector <
+            GetVirtualUnitSectors(m_clusterStart->dbrInfo, m_clusterStart->nClusterNo)) {
+        const CLUSTER_START start = *m_clusterStart;
+        ParseFatFDTRecord(pSector, PRO_FAT_SECTOR_BYTES, start.u64Sector, start.nClusterNo,
+                          start.dbrInfo);
+        return 0;
+    }
+    DoParseFileOrAddUndelFileMap(pSector, u64Sector);
+    return 0;
+}
+
+bool CProfessionalFatRecovery::GetParentDirCluster(const uint8_t* pSector, uint64_t u64Sector) {
+    const uint8_t* pEntry = pSector;
+    for (auto it = m_vecLongFile.begin(); it != m_vecLongFile.end(); ++it) {
+        const LONG_FILE_INFO& rec = *it;
+        if (u64Sector <= rec.u64Sector)
+            continue;
+        const bool bLongName =
+            IsLongNameEntry(pEntry) && pEntry[LDIR_CHKSUM_OFFSET] == rec.u8CheckSum;
+        const bool bLiveShort =
+            IsLiveShortEntry(pEntry) && GetShortNameCheckSum(pEntry) == rec.u8CheckSum;
+        const bool bDeletedNear = pEntry[0] == FAT_ENTRY_DELETED && !IsLongNameEntry(pEntry) &&
+                                  u64Sector - rec.u64Sector < rec.nSectorsPerCluster;
+        if (!bLongName && !bLiveShort && !bDeletedNear)
+            continue;
+        std::vector<uint8_t> vecJoined(rec.data, rec.data + rec.nLength);
+        vecJoined.insert(vecJoined.end(), pSector, pSector + PRO_FAT_SECTOR_BYTES);
+        const uint64_t u64RecordSector = rec.u64Sector;
+        const uint32_t nFolder = rec.nFolderCluster;
+        m_vecLongFile.erase(it);
+        ParseFatFDTRecord(vecJoined.data(), vecJoined.size(), u64RecordSector, nFolder,
+                          std::nullopt);
+        return true;
+    }
+    return false;
+}
+
+void CProfessionalFatRecovery::DoParseFileOrAddUndelFileMap(const uint8_t* pSector,
+                                                            uint64_t u64Sector) {
+    // The rest of a name whose start has not been met yet (a folder's later cluster before its
+    // earlier one): kept, so the sector that starts the name can still be joined with it.
+    if (IsNameContinuation(pSector)) {
+        m_unplaced.Add(u64Sector, pSector, PRO_FAT_SECTOR_BYTES);
+        return;
+    }
+    for (const VIRTUAL_DBR_INFO& dbr : m_vecDbrInfo) {
+        std::optional<uint32_t> nCluster = GetVirtualSectorCluster(dbr, u64Sector);
+        if (!nCluster || (*nCluster == 0 && m_nRootCluster != 0) ||
+            GetVirtualClusterSector(dbr, *nCluster) != u64Sector)
+            continue;
+        const VIRTUAL_DBR_INFO found = dbr;
+        m_clusterStart = CLUSTER_START{found, *nCluster, u64Sector};
+        ParseFatFDTRecord(pSector, PRO_FAT_SECTOR_BYTES, u64Sector, *nCluster, found);
+        return;
+    }
+    m_unplaced.Add(u64Sector, pSector, PRO_FAT_SECTOR_BYTES);
+}
+
+void CProfessionalFatRecovery::ParseFatFDTRecord(const uint8_t* pBuf, size_t nLen,
+                                                 uint64_t u64Sector, uint32_t nCluster,
+                                                 Geometry dbr) {
+    if (!dbr)
+        dbr = FindFolderStartGeometry(nCluster, u64Sector);
+    ParseWithContinuation(pBuf, nLen, u64Sector, nCluster, dbr);
+}
+
+// Parses the buffer; while it ends in a cut-off long name that a kept sector continues, the two
+// are joined and parsed again, else the cut-off name waits for a later sector.
+void CProfessionalFatRecovery::ParseWithContinuation(const uint8_t* pBuf, size_t nLen,
+                                                     uint64_t u64Sector, uint32_t nCluster,
+                                                     Geometry dbr) {
+    std::vector<uint8_t> vecBuf(pBuf, pBuf + nLen);
+    for (;;) {
+        LONG_FILE_INFO pending{};
+        DealProfessionalFatFileEntry(vecBuf.data(), vecBuf.size(), u64Sector, nCluster, pending,
+                                     dbr);
+        if (pending.nLength == 0)
+            return;
+        std::vector<uint8_t> vecJoined;
+        if (!ContinuePendingFromUnplaced(pending, vecJoined)) {
+            if (m_vecLongFile.size() >= MAX_PENDING_LONG_NAMES)
+                m_vecLongFile.erase(m_vecLongFile.begin());
+            m_vecLongFile.push_back(pending);
+            return;
+        }
+        vecBuf.swap(vecJoined);
+        u64Sector = pending.u64Sector;
+        nCluster = pending.nFolderCluster;
+    }
+}
+
+bool CProfessionalFatRecovery::ContinuePendingFromUnplaced(LONG_FILE_INFO& pending,
+                                                           std::vector<uint8_t>& vecJoined) {
+    const VIRTUAL_DBR_INFO dbr = PendingDbrInfo(pending, m_u64StartSector);
+    std::optional<uint64_t> u64Found =
+        m_unplaced.FindFirst([&](uint64_t u64Sector, const uint8_t* pEntry) {
+            if (u64Sector <= pending.u64Sector)
+                return false;
+            if (ContinuesLongNameRun(pending, pEntry))
+                return true;
+            if (IsLongNameEntry(pEntry) && pEntry[LDIR_CHKSUM_OFFSET] == pending.u8CheckSum)
+                return dbr.nSectorsPerCluster == 0 ||
+                       GetVirtualSectorCluster(dbr, u64Sector) == pending.nFolderCluster;
+            return IsLiveShortEntry(pEntry) && GetShortNameCheckSum(pEntry) == pending.u8CheckSum;
+        });
+    std::vector<uint8_t> vecSector;
+    if (!u64Found || !m_unplaced.Take(*u64Found, vecSector))
+        return false;
+    vecJoined.assign(pending.data, pending.data + pending.nLength);
+    vecJoined.insert(vecJoined.end(), vecSector.begin(), vecSector.end());
+    return true;
+}
+
+void CProfessionalFatRecovery::DealProfessionalFatFileEntry(const uint8_t* pBuf, size_t nLen,
+                                                            uint64_t u64Sector, uint32_t nCluster,
+                                                            LONG_FILE_INFO& pending, Geometry dbr) {
+    uint32_t nParent = nCluster;
+    uint64_t u64RecordSector = u64Sector;
+    GetParentClusterNO(pBuf, nLen, nCluster, dbr, nParent, u64RecordSector);
+
+    CFatLongName longName;
+    size_t nRunStart = 0;
+    uint8_t u8RunCheckSum = 0;
+    std::set<uint32_t> setClimbed;
+    auto keepPending = [&](size_t nFrom) {
+        if (nLen - nFrom > LONG_FILE_KEPT_BYTES) {
+            DebugLog("deep FAT: long name at sector %llu too long to keep\n",
+                     static_cast<unsigned long long>(u64RecordSector));
+            return;
+        }
+        pending.u8CheckSum = u8RunCheckSum;
+        if (dbr) {
+            pending.nSectorsPerCluster = dbr->nSectorsPerCluster;
+            pending.nStartSectorLow = static_cast<uint32_t>(dbr->u64StartSector);
+            pending.nDataStart = dbr->nDataStart;
+        }
+        pending.nFolderCluster = nParent;
+        pending.nLength = static_cast<uint32_t>(nLen - nFrom);
+        pending.u64Sector = u64RecordSector;
+        std::memcpy(pending.data, pBuf + nFrom, nLen - nFrom);
+    };
+
+    for (size_t nOff = 0; InBounds(nLen, nOff, FAT_ENTRY_BYTES); nOff += FAT_ENTRY_BYTES) {
+        const uint8_t* pEntry = pBuf + nOff;
+        if (pEntry[0] == FAT_ENTRY_END)
+            return;
+        if (!IsFatEntyValid(pEntry, nLen - nOff)) {
+            longName.Reset();
+            continue;
+        }
+        if (IsLongNameEntry(pEntry)) {
+            if (longName.IsEmpty()) {
+                nRunStart = nOff;
+                u8RunCheckSum = pEntry[LDIR_CHKSUM_OFFSET];
+            }
+            if (!longName.AddPart(pEntry)) {
+                keepPending(nRunStart);
+                return;
+            }
+            continue;
+        }
+        const uint8_t u8Attr = pEntry[offsetof(FAT32_Entry, DIR_Attr)];
+        const bool bIsDir = (u8Attr & FAT_ATTR_DIRECTORY) != 0;
+        std::string strName =
+            longName.IsEmpty() ? GetFatShortName(pEntry, bIsDir) : longName.GetName();
+        longName.Reset();
+        if (bIsDir) {
+            if (strName == ".")
+                nParent = GetDirEntryCluster(pEntry);
+            else if (strName.rfind("..", 0) != 0)
+                RecordFolderEntry(pEntry, strName, nParent, u64RecordSector, dbr);
+        } else if ((u8Attr & FAT_ATTR_ARCHIVE) != 0 && !strName.empty()) {
+            RecordFileEntry(pEntry, strName, nParent, u64RecordSector, dbr);
+            if (setClimbed.insert(nParent).second)
+                AddNeededFolders(nParent, dbr, u64RecordSector);
+        }
+    }
+    if (!longName.IsEmpty())
+        keepPending(nRunStart);
+}
+
+void CProfessionalFatRecovery::GetParentClusterNO(const uint8_t* pBuf, size_t nLen,
+                                                  uint32_t nCluster, const Geometry& dbr,
+                                                  uint32_t& nParent, uint64_t& u64RecordSector) {
+    if (nLen < FOLDER_START_PROBE_BYTES)
+        return;
+    if (IsVolumeLabelEntry(pBuf)) {
+        nParent = m_nRootCluster;
+        if (dbr)
+            u64RecordSector =
+                GetVirtualClusterSector(*dbr, m_nRootCluster).value_or(u64RecordSector);
+        return;
+    }
+    if (IsDotDotStart(pBuf, nLen)) {
+        nParent = GetDirEntryCluster(pBuf);
+        return;
+    }
+    if (!dbr || nCluster == m_nRootCluster || IsFolderStartAt(*dbr, nCluster))
+        return;
+    // A folder's later cluster: a subfolder listed here names, in its "..", the folder that
+    // holds this sector.
+    for (size_t nOff = 0; InBounds(nLen, nOff, FAT_ENTRY_BYTES); nOff += FAT_ENTRY_BYTES) {
+        const uint8_t* pEntry = pBuf + nOff;
+        if (pEntry[0] == FAT_ENTRY_END)
+            return;
+        const uint8_t u8Attr = pEntry[offsetof(FAT32_Entry, DIR_Attr)];
+        if (pEntry[0] == '.' || IsLongNameEntry(pEntry) || (u8Attr & FAT_ATTR_DIRECTORY) == 0 ||
+            !IsFatEntyValid(pEntry, nLen - nOff))
+            continue;
+        const uint32_t nSub = GetEntryCluster(pEntry, true, nullptr, dbr);
+        std::vector<uint8_t> vecStart;
+        if (nSub < FIRST_DATA_CLUSTER || !ReadFolderStart(*dbr, nSub, vecStart) ||
+            !IsDotDotStart(vecStart.data(), vecStart.size()) ||
+            GetDirEntryCluster(vecStart.data()) != nSub)
+            continue;
+        const uint32_t nDotDot = GetDirEntryCluster(vecStart.data() + DOT_DOT_ENTRY_OFFSET);
+        nParent = nDotDot != 0 ? nDotDot : m_nRootCluster;
+        u64RecordSector = GetVirtualClusterSector(*dbr, nParent).value_or(u64RecordSector);
+        return;
+    }
+}
+
+bool CProfessionalFatRecovery::IsFolderStartAt(const VIRTUAL_DBR_INFO& dbr, uint32_t nCluster) {
+    if (m_folderStartCheck && m_folderStartCheck->nClusterNo == nCluster &&
+        SameDbrInfo(m_folderStartCheck->dbrInfo, dbr))
+        return m_folderStartCheck->bIsFolderStart;
+    std::vector<uint8_t> vecStart;
+    const bool bStart =
+        ReadFolderStart(dbr, nCluster, vecStart) && IsDotDotStart(vecStart.data(), vecStart.size());
+    m_folderStartCheck = FOLDER_START_CHECK{dbr, nCluster, bStart};
+    return bStart;
+}
+
+void CProfessionalFatRecovery::FillEntryNode(FILE_NODE& node, const uint8_t* pEntry,
+                                             const std::string& strName, uint32_t nParent,
+                                             uint64_t u64RecordSector, bool bIsDir) {
+    const FAT32_Entry entry = ReadFatEntry(pEntry);
+    node.wcDriveLetter = m_wcDriveLetter;
+    node.nEngineType = m_nEngineType;
+    node.bIsDir = bIsDir ? 1 : 0;
+    node.nFileIndex = nParent;
+    Fat32GetFileCreateTime(&entry, &node.u64CreateTime);
+    Fat32GetFileLastAccessTime(&entry, &node.u64AccessTime);
+    Fat32GetFileLastChangeTime(&entry, &node.u64ModifyTime);
+    node.u64FileSize = bIsDir ? 0 : entry.DIR_FileSize;
+    node.u64LocationSector = u64RecordSector;
+    CopyName(node, strName);
+}
+
+uint32_t CProfessionalFatRecovery::GetEntryCluster(const uint8_t* pEntry, bool bIsDir,
+                                                   const char* pName, const Geometry& dbr) {
+    const uint32_t nCluster = GetDirEntryCluster(pEntry);
+    const uint16_t u16Low = static_cast<uint16_t>(nCluster);
+    if (!dbr || pEntry[0] != FAT_ENTRY_DELETED || (nCluster >> 16) != 0 || u16Low == 0)
+        return nCluster;
+    unsigned short u16High = 0;
+    if (bIsDir)
+        GetDirRealHighClusterNO(*dbr, u16Low, u16High);
+    else
+        GetFileRealHighClusterNO(*dbr, u16Low, u16High, pName);
+    return uint32_t(u16High) << 16 | u16Low;
+}
+
+void CProfessionalFatRecovery::RecordFolderEntry(const uint8_t* pEntry, const std::string& strName,
+                                                 uint32_t nParent, uint64_t u64RecordSector,
+                                                 const Geometry& dbr) {
+    const uint32_t nCluster = GetEntryCluster(pEntry, true, nullptr, dbr);
+    if (nCluster == 0 || nCluster == nParent)
+        return;
+    PRO_DIR_INFO info{};
+    FillEntryNode(info.fileNode, pEntry, strName, nParent, u64RecordSector, true);
+    info.fileNode.nClusterNo = nCluster;
+    if (dbr)
+        info.dbrInfo = *dbr;
+    m_mapDirSeen[nCluster] = info;
+}
+
+void CProfessionalFatRecovery::RecordFileEntry(const uint8_t* pEntry, const std::string& strName,
+                                               uint32_t nParent, uint64_t u64RecordSector,
+                                               const Geometry& dbr) {
+    FILE_NODE node{};
+    FillEntryNode(node, pEntry, strName, nParent, u64RecordSector, false);
+    if (!dbr) {
+        node.nClusterNo = GetDirEntryCluster(pEntry);
+        NO_DBR_FILE_NODE noDbr{};
+        noDbr.fileNode = node;
+        m_vecNoDbrFile.push_back(noDbr);
+        return;
+    }
+    node.nClusterNo = GetEntryCluster(pEntry, false, node.szFileName, dbr);
+    StoreFileNode(node, nParent, *dbr);
+}
+
+void CProfessionalFatRecovery::StoreFileNode(const FILE_NODE& source, uint32_t nParent,
+                                             const VIRTUAL_DBR_INFO& dbr) {
+    if (!m_pStore)
+        return;
+    const int nDepth = CountDepth(dbr, nParent);
+    FILE_NODE* pNode = m_pStore->CreateFileNode();
+    if (pNode == nullptr)
+        return;
+    std::memcpy(pNode, &source, sizeof(FILE_NODE));
+    pNode->nFileIndex = m_pStore->GetFileIndex();
+    pNode->nClusterBytes = PRO_FAT_SECTOR_BYTES * dbr.nSectorsPerCluster;
+    pNode->u64DataAreaSector = dbr.nDataStart;
+    pNode->u64PartitionStartSector = dbr.u64StartSector;
+    pNode->nDataHealth = static_cast<uint32_t>(IsFileDataHealth(pNode, dbr.nSectorsPerCluster));
+    m_pStore->AddChildren(nParent, static_cast<unsigned int>(nDepth), pNode->nFileIndex,
+                          pNode->nClusterNo, nullptr);
+}
+
+// Records the folders above a stored item so the rebuild gives each of them a node.
+void CProfessionalFatRecovery::AddNeededFolders(uint32_t nParent, const Geometry& dbr,
+                                                uint64_t u64RecordSector) {
+    VIRTUAL_DBR_INFO h = dbr.value_or(VIRTUAL_DBR_INFO{});
+    uint64_t u64Sector = u64RecordSector;
+    uint32_t nCurrent = nParent;
+    std::set<uint32_t> setMet;
+    while (nCurrent > m_nRootCluster && setMet.insert(nCurrent).second) {
+        m_mapDirNeeded.try_emplace(nCurrent, PRO_NEED_ADD_DIR_INFO{h, u64Sector});
+        // Above a folder already climbed from under a geometry, everything is recorded.
+        if (m_setClimbed.count(nCurrent) != 0)
+            return;
+        if (h.nSectorsPerCluster != 0)
+            m_setClimbed.insert(nCurrent);
+        if (auto it = m_mapDirSeen.find(nCurrent); it != m_mapDirSeen.end()) {
+            const uint32_t nUp = it->second.fileNode.nFileIndex;
+            if (nUp == nCurrent)
+                return;
+            u64Sector = it->second.fileNode.u64LocationSector;
+            h = it->second.dbrInfo;
+            nCurrent = nUp;
+            continue;
+        }
+        unsigned int nUp = nCurrent;
+        if (GetParentClusterNO(h, nCurrent, nUp) != 0 || nUp == nCurrent)
+            return;
+        u64Sector = GetVirtualClusterSector(h, nUp).value_or(u64Sector);
+        nCurrent = nUp;
+    }
+}
+
+int CProfessionalFatRecovery::DealProfessionalRecordVec() {
+    ParseUnDealFileMap();
+    StoreNeededFolders();
+    m_mapDirNeeded.clear();
+    m_mapDirSeen.clear();
+    m_setClimbed.clear();
+    UpdateNoDbrFileVec();
+    for (NO_DBR_FILE_NODE& file : m_vecNoDbrFile) {
+        if (file.bIsStored != 0)
+            continue;
+        std::optional<VIRTUAL_DBR_INFO> dbr = GetNearestDbrInfo(file.fileNode.u64LocationSector);
+        if (!dbr)
+            continue;
+        StoreFileNode(file.fileNode, file.fileNode.nFileIndex, *dbr);
+        file.bIsStored = 1;
+    }
+    m_vecNoDbrFile.clear();
+    m_nNoDbrCheckedDbr = 0;
+    if (m_pStore)
+        m_pStore->FlushBufToFile();
+    return 0;
+}
+
+void CProfessionalFatRecovery::ParseUnDealFileMap() {
+    std::optional<CLUSTER_START> last;
+    uint64_t u64Next = 0;
+    while (std::optional<uint64_t> u64Sector = m_unplaced.FindNext(u64Next)) {
+        u64Next = *u64Sector + 1;
+        std::vector<uint8_t> vecSector;
+        if (!m_unplaced.Take(*u64Sector, vecSector) || vecSector.size() < PRO_FAT_SECTOR_BYTES)
+            continue;
+        if (GetParentDirCluster(vecSector.data(), *u64Sector))
+            continue;
+        bool bPlaced = false;
+        for (const VIRTUAL_DBR_INFO& dbr : m_vecDbrInfo) {
+            std::optional<uint32_t> nCluster = GetVirtualSectorCluster(dbr, *u64Sector);
+            if (!nCluster || (*nCluster == 0 && m_nRootCluster != 0) ||
+                GetVirtualClusterSector(dbr, *nCluster) != *u64Sector)
+                continue;
+            last = CLUSTER_START{dbr, *nCluster, *u64Sector};
+            bPlaced = true;
+            break;
+        }
+        if (bPlaced) {
+            ParseFatFDTRecord(vecSector.data(), vecSector.size(), last->u64Sector, last->nClusterNo,
+                              last->dbrInfo);
+            continue;
+        }
+        // Only a sector inside the last cluster start's own unit continues it.
+        if (last &&
+            *u64Sector - last->u64Sector < GetVirtualUnitSectors(last->dbrInfo, last->nClusterNo)) {
+            ParseFatFDTRecord(vecSector.data(), vecSector.size(), last->u64Sector, last->nClusterNo,
+                              last->dbrInfo);
+            continue;
+        }
+        std::optional<VIRTUAL_DBR_INFO> dbr = GetNearestDbrInfo(*u64Sector);
+        if (!dbr)
+            continue;
+        std::optional<uint32_t> nCluster = GetVirtualSectorCluster(*dbr, *u64Sector);
+        if (!nCluster || (*nCluster == 0 && m_nRootCluster != 0))
+            continue;
+        std::optional<uint64_t> u64First = GetVirtualClusterSector(*dbr, *nCluster);
+        if (!u64First)
+            continue;
+        ParseFatFDTRecord(vecSector.data(), vecSector.size(), *u64First, *nCluster, dbr);
+    }
+    m_unplaced.Clear();
+}
+
+void CProfessionalFatRecovery::UpdateNoDbrFileVec() {
+    if (m_vecDbrInfo.empty() || m_vecNoDbrFile.empty())
+        return;
+    // A file fits a geometry or not once and for all, so each geometry is tried on it only once.
+    for (size_t i = m_nNoDbrCheckedDbr; i < m_vecDbrInfo.size(); ++i) {
+        const VIRTUAL_DBR_INFO dbr = m_vecDbrInfo[i];
+        for (NO_DBR_FILE_NODE& file : m_vecNoDbrFile) {
+            if (file.bIsStored != 0 || GetVirtualClusterSector(dbr, file.fileNode.nFileIndex) !=
+                                           file.fileNode.u64LocationSector)
+                continue;
+            StoreFileNode(file.fileNode, file.fileNode.nFileIndex, dbr);
+            file.bIsStored = 1;
+        }
+    }
+    m_nNoDbrCheckedDbr = m_vecDbrInfo.size();
+}
+
+void CProfessionalFatRecovery::StoreNeededFolders() {
+    if (!m_pStore)
+        return;
+    std::vector<uint32_t> vecWork;
+    std::set<uint32_t> setQueued;
+    for (const auto& [nFolder, need] : m_mapDirNeeded) {
+        vecWork.push_back(nFolder);
+        setQueued.insert(nFolder);
+    }
+    // Parents met while filing are stored too, so every folder hangs on a reachable chain.
+    for (size_t i = 0; i < vecWork.size(); ++i) {
+        const PRO_NEED_ADD_DIR_INFO need = m_mapDirNeeded[vecWork[i]];
+        StoreNeededFolder(vecWork[i], need, setQueued, vecWork);
+    }
+}
+
+void CProfessionalFatRecovery::StoreNeededFolder(uint32_t nFolder,
+                                                 const PRO_NEED_ADD_DIR_INFO& need,
+                                                 std::set<uint32_t>& setQueued,
+                                                 std::vector<uint32_t>& vecWork) {
+    FILE_NODE node{};
+    uint32_t nParent = m_nRootCluster;
+    std::optional<VIRTUAL_DBR_INFO> dbr;
+    std::string strName;
+    if (auto it = m_mapDirSeen.find(nFolder); it != m_mapDirSeen.end()) {
+        node = it->second.fileNode;
+        nParent = node.nFileIndex;
+        if (it->second.dbrInfo.nSectorsPerCluster != 0)
+            dbr = it->second.dbrInfo;
+        else
+            dbr = FindGeometryHoldingSector(nParent, node.u64LocationSector);
+        if (!dbr)
+            dbr = GetNearestDbrInfo(node.u64LocationSector);
+        if (!dbr)
+            return;
+        strName = node.szFileName;
+    } else {
+        if (need.dbrInfo.nSectorsPerCluster != 0)
+            dbr = need.dbrInfo;
+        else
+            dbr = FindGeometryHoldingSector(nFolder, need.u64Sector);
+        if (!dbr)
+            dbr = GetNearestDbrInfo(need.u64Sector);
+        if (!dbr)
+            return;
+        unsigned int nUp = m_nRootCluster;
+        if (GetParentClusterNO(*dbr, nFolder, nUp) == 0)
+            nParent = nUp;
+        char szName[FILE_NODE_NAME_BYTES];
+        std::snprintf(szName, sizeof(szName), LOST_FOLDER_FORMAT, nFolder);
+        strName = szName;
+        node.nClusterNo = nFolder;
+        node.u64LocationSector = GetVirtualClusterSector(*dbr, nFolder).value_or(0);
+        CopyName(node, strName);
+    }
+    // A folder filed under itself could never be reached.
+    if (nParent == nFolder)
+        nParent = m_nRootCluster;
+    FileFolderNode(node, nParent, *dbr, strName.c_str());
+    if (nParent > m_nRootCluster && setQueued.insert(nParent).second) {
+        m_mapDirNeeded[nParent] =
+            PRO_NEED_ADD_DIR_INFO{*dbr, GetVirtualClusterSector(*dbr, nParent).value_or(0)};
+        vecWork.push_back(nParent);
+    }
+}
+
+void CProfessionalFatRecovery::FileFolderNode(FILE_NODE& node, uint32_t nParent,
+                                              const VIRTUAL_DBR_INFO& dbr, const char* pName) {
+    const int nDepth = CountDepth(dbr, nParent);
+    FILE_NODE* pNode = m_pStore->CreateFileNode();
+    if (pNode == nullptr)
+        return;
+    std::memcpy(pNode, &node, sizeof(FILE_NODE));
+    pNode->wcDriveLetter = m_wcDriveLetter;
+    pNode->nEngineType = m_nEngineType;
+    pNode->bIsDir = 1;
+    pNode->nDataHealth = 1;
+    pNode->nFileIndex = m_pStore->GetFileIndex();
+    pNode->nClusterBytes = PRO_FAT_SECTOR_BYTES * dbr.nSectorsPerCluster;
+    pNode->u64DataAreaSector = dbr.nDataStart;
+    pNode->u64PartitionStartSector = dbr.u64StartSector;
+    m_pStore->AddChildren(nParent, static_cast<unsigned int>(nDepth), pNode->nFileIndex,
+                          pNode->nClusterNo, pName);
+}
+
+std::optional<VIRTUAL_DBR_INFO>
+CProfessionalFatRecovery::FindGeometryHoldingSector(uint32_t nCluster, uint64_t u64Sector) const {
+    for (const VIRTUAL_DBR_INFO& dbr : m_vecDbrInfo) {
+        std::optional<uint64_t> u64First = GetVirtualClusterSector(dbr, nCluster);
+        if (u64First && u64Sector >= *u64First &&
+            u64Sector - *u64First < GetVirtualUnitSectors(dbr, nCluster))
+            return dbr;
+    }
+    return std::nullopt;
+}
+
+std::optional<VIRTUAL_DBR_INFO>
+CProfessionalFatRecovery::GetNearestDbrInfo(uint64_t u64Sector) const {
+    if (m_vecDbrInfo.empty())
+        return std::nullopt;
+    if (m_vecDbrInfo.size() == 1)
+        return m_vecDbrInfo.front();
+    std::optional<VIRTUAL_DBR_INFO> nearest;
+    uint64_t u64BestDistance = 0;
+    for (size_t i = m_bRealDbr != 0 ? 1 : 0; i < m_vecDbrInfo.size(); ++i) {
+        const VIRTUAL_DBR_INFO& dbr = m_vecDbrInfo[i];
+        const uint64_t u64Base = dbr.u64StartSector + dbr.nDataStart;
+        if (u64Base > u64Sector)
+            continue;
+        if (!nearest || u64Sector - u64Base < u64BestDistance) {
+            nearest = dbr;
+            u64BestDistance = u64Sector - u64Base;
+        }
+    }
+    return nearest ? nearest : m_vecDbrInfo.front();
+}
+
+int CProfessionalFatRecovery::ReadSectors(uint64_t u64Sector, uint32_t nSectors, uint8_t* pBuffer) {
+    unsigned int nRead = 0;
+    int rc = m_diskReader.ReadData(pBuffer, static_cast<int>(nSectors),
+                                   static_cast<long long>(u64Sector), PRO_FAT_SECTOR_BYTES, &nRead);
+    if (nRead == nSectors)
+        return 0;
+    return rc != 0 ? rc : ERROR_READ_SHORT;
+}
+
+bool CProfessionalFatRecovery::ReadFolderStart(const VIRTUAL_DBR_INFO& dbr, uint32_t nCluster,
+                                               std::vector<uint8_t>& vecOut) {
+    std::optional<uint64_t> u64Sector = GetVirtualClusterSector(dbr, nCluster);
+    if (!u64Sector || *u64Sector >= m_u64StartSector + m_u64SectorCount)
+        return false;
+    vecOut.assign(PRO_FAT_SECTOR_BYTES, 0);
+    return ReadSectors(*u64Sector, 1, vecOut.data()) == 0;
+}
+
+int CProfessionalFatRecovery::GetParentClusterNO(const VIRTUAL_DBR_INFO& dbr, unsigned int nCluster,
+                                                 unsigned int& nParent) {
+    if (dbr.nSectorsPerCluster == 0 || nCluster == 0)
+        return ERROR_INVALID_PARAMETER;
+    std::optional<uint64_t> u64Sector = GetVirtualClusterSector(dbr, nCluster);
+    if (!u64Sector || *u64Sector >= m_u64StartSector + m_u64SectorCount)
+        return ERROR_INVALID_PARAMETER;
+    uint8_t buf[PRO_FAT_SECTOR_BYTES];
+    if (int rc = ReadSectors(*u64Sector, 1, buf); rc != 0)
+        return rc;
+    nParent = m_nRootCluster;
+    if (!IsVolumeLabelEntry(buf) && IsDotDotStart(buf, sizeof(buf))) {
+        const uint32_t nDotDot = GetDirEntryCluster(buf + DOT_DOT_ENTRY_OFFSET);
+        if (nDotDot != 0)
+            nParent = nDotDot;
+    }
+    return 0;
+}
+
+int CProfessionalFatRecovery::GetRootParentDirIndex(const VIRTUAL_DBR_INFO& dbr,
+                                                    unsigned int nCluster, int& nDepth,
+                                                    std::map<uint32_t, uint32_t>& mapVisited) {
+    while (dbr.nSectorsPerCluster != 0 && nCluster != 0) {
+        mapVisited[nCluster] = nCluster;
+        std::optional<uint64_t> u64Sector = GetVirtualClusterSector(dbr, nCluster);
+        if (!u64Sector)
+            return 0;
+        uint8_t buf[PRO_FAT_SECTOR_BYTES];
+        if (int rc = ReadSectors(*u64Sector, 1, buf); rc != 0)
+            return rc;
+        if (IsVolumeLabelEntry(buf) || nCluster == m_nRootCluster)
+            return 0;
+        ++nDepth;
+        if (!IsDotDotStart(buf, sizeof(buf)))
+            return 0;
+        const uint32_t nDotDot = GetDirEntryCluster(buf + DOT_DOT_ENTRY_OFFSET);
+        if (nDotDot == 0 || mapVisited.count(nDotDot) != 0)
+            return 0;
+        nCluster = nDotDot;
+    }
+    return 0;
+}
+
+int CProfessionalFatRecovery::CountDepth(const VIRTUAL_DBR_INFO& dbr, uint32_t nCluster) {
+    const auto key = std::make_tuple(dbr.nSectorsPerCluster, dbr.nDataStart, nCluster);
+    if (auto it = m_mapDepth.find(key); it != m_mapDepth.end())
+        return it->second;
+    int nDepth = 0;
+    std::map<uint32_t, uint32_t> mapVisited;
+    GetRootParentDirIndex(dbr, nCluster, nDepth, mapVisited);
+    m_mapDepth[key] = nDepth;
+    return nDepth;
+}
+
+int CProfessionalFatRecovery::GetDirRealHighClusterNO(const VIRTUAL_DBR_INFO& dbr,
+                                                      unsigned short u16Low,
+                                                      unsigned short& u16High) {
+    for (uint32_t nHigh = 0; nHigh <= HIGH_WORD_PROBES; ++nHigh) {
+        const uint32_t nCandidate = nHigh << 16 | u16Low;
+        std::optional<uint64_t> u64Sector = GetVirtualClusterSector(dbr, nCandidate);
+        if (!u64Sector || *u64Sector >= m_u64StartSector + m_u64SectorCount)
+            return 0;
+        uint8_t buf[PRO_FAT_SECTOR_BYTES];
+        if (int rc = ReadSectors(*u64Sector, 1, buf); rc != 0)
+            return rc;
+        if (IsDotDotStart(buf, sizeof(buf)) && GetDirEntryCluster(buf) == nCandidate) {
+            u16High = static_cast<unsigned short>(nHigh);
+            return 0;
+        }
+    }
+    return 0;
+}
+
+int CProfessionalFatRecovery::GetFileRealHighClusterNO(const VIRTUAL_DBR_INFO& dbr,
+                                                       unsigned short u16Low,
+                                                       unsigned short& u16High, const char* pName) {
+    char szExt[FAT_EXT_NAME_BYTES] = {};
+    if (pName == nullptr || GetExtendName(pName, szExt, sizeof(szExt)) != 0)
+        return 0;
+    for (uint32_t nHigh = 0; nHigh <= HIGH_WORD_PROBES; ++nHigh) {
+        const uint32_t nCandidate = nHigh << 16 | u16Low;
+        std::optional<uint64_t> u64Sector = GetVirtualClusterSector(dbr, nCandidate);
+        if (!u64Sector || *u64Sector >= m_u64StartSector + m_u64SectorCount)
+            return 0;
+        uint8_t buf[PRO_FAT_SECTOR_BYTES];
+        if (int rc = ReadSectors(*u64Sector, 1, buf); rc != 0)
+            return rc;
+        if (CFileTypeJudge::IsFileTypeMatching(buf, sizeof(buf), szExt, &m_diskReader,
+                                               PRO_FAT_SECTOR_BYTES, *u64Sector) != 0) {
+            u16High = static_cast<unsigned short>(nHigh);
+            return 0;
+        }
+    }
+    return 0;
+}
+
+int CProfessionalFatRecovery::IsFileDataHealth(FILE_NODE* pNode, unsigned int) {
+    char szExt[FAT_EXT_NAME_BYTES] = {};
+    // An empty file has no data to judge, so it is not hidden as damaged.
+    if (pNode->u64FileSize == 0 || GetExtendName(pNode->szFileName, szExt, sizeof(szExt)) != 0)
+        return 1;
+    const uint64_t u64Sector = GetFatNodeClusterSector(*pNode, pNode->nClusterNo);
+    uint8_t buf[PRO_FAT_SECTOR_BYTES];
+    if (ReadSectors(u64Sector, 1, buf) != 0)
+        return 1;
+    return CFileTypeJudge::IsFileTypeMatching(buf, sizeof(buf), szExt, &m_diskReader,
+                                              PRO_FAT_SECTOR_BYTES, u64Sector) != 0
+               ? 1
+               : 0;
+}
+
+uint64_t CProfessionalFatRecovery::GetChildrenKey(const FILE_NODE* pParent,
+                                                  unsigned int nDepth) const {
+    return MakeRelationKey(nDepth, pParent != nullptr ? pParent->nClusterNo : 0);
+}
+
+unsigned int CProfessionalFatRecovery::GetFolderGroup(const FILE_NODE& folder) {
+    return static_cast<unsigned int>(CountDepth(NodeDbrInfo(folder), folder.nClusterNo));
+}
+
+int CProfessionalFatRecovery::GetChildrenFileNode(FILE_NODE* pParent, unsigned int nDepth,
+                                                  std::vector<FILE_NODE>& vecChildren) {
+    if (pParent == nullptr && nDepth != 0)
+        return ERROR_INVALID_PARAMETER;
+    if (!m_pStore)
+        return 0;
+    m_pStore->FlushFileNodeToFile();
+    return m_pStore->GetChildrenFileNode(GetChildrenKey(pParent, nDepth), vecChildren);
+}
+
+int CProfessionalFatRecovery::GetChildrenFileCount(FILE_NODE* pParent, unsigned int nDepth,
+                                                   unsigned int& nCount) {
+    if (pParent == nullptr && nDepth != 0)
+        return ERROR_INVALID_PARAMETER;
+    if (!m_pStore)
+        return 0;
+    m_pStore->FlushFileNodeToFile();
+    return m_pStore->GetChildrenFileCount(GetChildrenKey(pParent, nDepth), nCount);
+}
+
+unsigned int CProfessionalFatRecovery::GetLostFileCount() {
+    return m_pStore ? m_pStore->GetFileIndex() : 0;
+}
+
+int CProfessionalFatRecovery::GetFileNodeParentDirPath(FILE_NODE* pNode, char16_t* pOut,
+                                                       int nCapacity) {
+    if (pNode == nullptr || !m_pStore)
+        return ERROR_INVALID_PARAMETER;
+    return m_pStore->GetParentDirPath(pNode, pOut, nCapacity);
+}
+
+int CProfessionalFatRecovery::InitSearchCallBack(SearchProgressCallback pSearchCallback,
+                                                 void* pParam) {
+    m_pSearchCallback = pSearchCallback;
+    m_pSearchParam = pParam;
+    if (!m_pStore)
+        return ERROR_INVALID_PARAMETER;
+    return m_pStore->InitSearchCallBack(pSearchCallback, pParam);
+}
+
+int CProfessionalFatRecovery::SearchFileNode(const char16_t* pKey,
+                                             std::vector<SEARCH_FILE_INFO>& vecOut) {
+    if (!m_pStore)
+        return ERROR_INVALID_PARAMETER;
+    return m_pStore->SearchFileNodeInfo(pKey, vecOut);
+}
+
+int CProfessionalFatRecovery::GetUnUsedSectorCount(unsigned long long&, unsigned long long&) {
+    return 0;
+}
+
+int CProfessionalFatRecovery::BuildBitMapInfo() {
+    return 0;
+}
+
+int CProfessionalFatRecovery::SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int) {
+    if (pNode == nullptr || pTargetPath == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    if (pNode->bIsDir != 0)
+        return m_folderRecovery.SaveFolder(*pNode, pTargetPath);
+    return SaveDataToTargetFile(pNode, pTargetPath);
+}
+
+int CProfessionalFatRecovery::SaveDataToTargetFile(FILE_NODE* pNode, const char16_t* pPath) {
+    if (pNode == nullptr || pPath == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    if (pNode->bIsDir != 0)
+        return m_folderRecovery.SaveFolder(*pNode, pPath);
+    std::u16string strPath = Ansi2Unicode(GetRealFileName(Unicode2Ansi(pPath)).c_str());
+    return SaveFatNodeToFile(m_diskReader, *pNode, strPath.c_str(), NextConsecutiveCluster,
+                             m_pRecoveryCallback, m_pParam);
+}
+
+int CProfessionalFatRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut,
+                                      unsigned char* pBuffer, int& nLength,
+                                      PreviewProgressCallback pCallback, void* pParam) {
+    if (pNode == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    return PreviewFatNode(m_diskReader, *pNode, pTempPathOut, pBuffer, nLength,
+                          NextConsecutiveCluster, pCallback, pParam);
+}

@@ -1,0 +1,71 @@
+// The category lists shared by the desktop application and the command-line tool.
+#include "util/FileCategory.h"
+
+#include "util/TextUtil.h"
+
+#include <cstring>
+
+const char* const PHOTO_PATTERN =
+    "*.bmp|*.gif|*.jpg|*.jpeg|*.png|*.psd|*.tif|*.tiff|*.pcx|*.scr|*.ico|*.nef|*.nrw|*.crw|*.cr2|"
+    "*.sr2|*.arw|*.srf|*.divu|*.pgm|*.k25|*.kdc|*.dcr|*.raf|*.iff|*.pbm|*.mef|*.jp2|*.mos|*.x3f|"
+    "*.orf|*.erf|*.indd|*.pef|*.psp|*.mrw|*.dng|*.raw|*.pct|*.tga|*.thm|*.icns|";
+const char* const MUSIC_PATTERN =
+    "*.mp3|*.wav|*.ape|*.aiff|*.rps|*.mid|*.midi|*.m4a|*.m4p|*.au|*.ogg|*.wma|*.rm|*.ra|*.acd|"
+    "*.amr|*.at3|*.caf|*.dss|*.m4r|*.nra|*.snd";
+const char* const VIDEO_PATTERN =
+    "*.rmvb|*.rm|*.mpeg|*.mov|*.avi|*.wmv|*.asf|*.mp4|*.flv|*.fla|*.swf|*.m4v|*.3gp|*.dv|*.3g2|"
+    "*.m4b|*.mkv|*.mts|*.divx|*.ogm|*.moi|*.vob|*.ajp|*.f4v|*.mqv|*.svi|*.vid|*.tod|*.hdmov|"
+    "*.mod|*.mxf|*.lrv|";
+const char* const OFFICE_PATTERN =
+    "*.doc|*.xls|*.ppt|*.odt|*.ods|*.pdf|*.docx|*.xlsx|*.pptx|*.ole|*.txt|*.xml|*.chm|*.htm|"
+    "*.html|*.pst|*.dbx|*.wps|*.dps|*.et|*.one|*.mpp|*.mdb|*.accdb";
+const char* const ARCHIVE_PATTERN = "*.zip|*.rar|*.gzip|*.tar|*.7z|*.cab|*.arj|*.lzh|*.ace|*.gz|"
+                                    "*.uue|*.bz2|*.jar|*.iso|*.exe|*.dmg|";
+const char* const MIXED_PATTERN =
+    "*.pdf|*.doc|*.dot|*.docx|*.dotx|*.docm|*.dotm|*.rtf|*.odt|*.ppt|*.pptx|*.pptm|*.pps|*.ppsx|"
+    "*.ppsm|*.odp|*.xls|*.xlsx|*.xlsm|*.csv|*.odc|*.vsd|*.vsdm|*.vsdx|*.pub|*.mpp|*.ics|*.vcf|"
+    "*.msg|*.zip|*.rar|*.gzip|*.tar|*.7z|*.cab|*.arj|*.lzh|*.ace|*.gz|*.uue|*.bz2|*.jar|*.iso";
+
+namespace {
+
+constexpr size_t MIN_DOTTED_EXTENSION = 3;
+
+struct CCategoryList {
+    const char* const* ppPattern;
+    FileCategory category;
+};
+
+// Searched in this order; the mixed list counts as archives.
+constexpr CCategoryList CATEGORY_LISTS[] = {
+    {&PHOTO_PATTERN, FileCategory::Photo},     {&MUSIC_PATTERN, FileCategory::Music},
+    {&OFFICE_PATTERN, FileCategory::Office},   {&VIDEO_PATTERN, FileCategory::Video},
+    {&ARCHIVE_PATTERN, FileCategory::Archive}, {&MIXED_PATTERN, FileCategory::Archive},
+};
+
+} // namespace
+
+FileCategory GetFileCategory(const std::string& strExtension) {
+    std::string strDotted = "." + strExtension;
+    GetCharLowerA(strDotted.data());
+    if (strDotted.size() < MIN_DOTTED_EXTENSION)
+        return FileCategory::Other;
+    for (const CCategoryList& list : CATEGORY_LISTS)
+        if (std::strstr(*list.ppPattern, strDotted.c_str()) != nullptr)
+            return list.category;
+    return FileCategory::Other;
+}
+
+const char* GetCategoryName(FileCategory category) {
+    static const char* const NAMES[FILE_CATEGORY_COUNT] = {"Photo", "Music",   "Office",
+                                                           "Video", "Archive", "Other"};
+    return NAMES[static_cast<int>(category)];
+}
+
+std::string GetDirTypeByFileName(const char* pFileName) {
+    static const char* const FOLDERS[FILE_CATEGORY_COUNT] = {"photo", "audio",   "document",
+                                                             "video", "archive", "others"};
+    char szExt[256];
+    if (GetExtendName(pFileName, szExt, sizeof(szExt)) != 0)
+        return FOLDERS[static_cast<int>(FileCategory::Other)];
+    return FOLDERS[static_cast<int>(GetFileCategory(szExt))];
+}

@@ -1,0 +1,23 @@
+// File kinds: the search patterns of each kind and the category of an extension.
+#pragma once
+
+#include <string>
+
+// Search patterns, "*.ext" items joined with "|".
+extern const char* const PHOTO_PATTERN;
+extern const char* const MUSIC_PATTERN;
+extern const char* const VIDEO_PATTERN;
+extern const char* const OFFICE_PATTERN;
+extern const char* const ARCHIVE_PATTERN;
+extern const char* const MIXED_PATTERN;
+
+enum class FileCategory { Photo, Music, Office, Video, Archive, Other };
+constexpr int FILE_CATEGORY_COUNT = 6;
+
+// The category of an extension (no dot); searched as ".ext" substring of the lists, so ".jp"
+// is a photo; fewer than 3 characters with the dot is Other.
+FileCategory GetFileCategory(const std::string& strExtension);
+// "Photo", "Music", "Office", "Video", "Archive", "Other".
+const char* GetCategoryName(FileCategory category);
+// The recovery folder of a file name: "photo", "audio", "document", "video", "archive", "others".
+std::string GetDirTypeByFileName(const char* pFileName);

@@ -1,0 +1,68 @@
+// An image file with a reader over it, offered to the file type judge as a carving pass does.
+#pragma once
+
+#include "carving/CFileTypeJudge.h"
+#include "device/CDiskReader.h"
+#include "device/CDiskRegistry.h"
+#include "fixtures/CarvingImageBuilder.h"
+#include "fixtures/FixtureUtil.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+constexpr uint64_t SECTOR = CCarvingImageBuilder::SECTOR_BYTES;
+
+struct SIZED_FILE {
+    int nResult = -1;
+    EXTEND_NAME_TYPE nType = FILE_TYPE_NONE;
+    uint64_t u64Size = 0;
+    std::string strName;
+};
+
+// An image on disk with a reader over it, as a carving pass sees it.
+class CCarvingDisk {
+public:
+    explicit CCarvingDisk(CCarvingImageBuilder& builder) {
+        m_strPath = m_dir.File("carve.img");
+        EXPECT_TRUE(builder.Write(m_strPath));
+        m_u64Sectors = builder.SectorCount();
+        m_nDisk = CDiskRegistry::GetInstance().AddImage(m_strPath);
+        EXPECT_GE(m_nDisk, 0);
+        EXPECT_EQ(m_reader.Init(m_nDisk, m_u64Sectors), 0);
+    }
+
+    std::vector<uint8_t> ReadSector(uint64_t u64Sector) {
+        std::vector<uint8_t> sector(SECTOR);
+        unsigned int nRead = 0;
+        EXPECT_EQ(m_reader.ReadData(sector.data(), 1, (long long)u64Sector, SECTOR, &nRead), 0);
+        return sector;
+    }
+
+    SIZED_FILE Carve(uint64_t u64Sector, ScanProgressCallback pCallback = nullptr,
+                     void* pParam = nullptr) {
+        CFileTypeJudge::InitCallBack(pCallback, nullptr, pParam, 90);
+        std::vector<uint8_t> sector = ReadSector(u64Sector);
+        SIZED_FILE sized;
+        char szName[FILE_NODE_NAME_BYTES] = {};
+        unsigned long long u64Size = 0;
+        sized.nResult =
+            CFileTypeJudge::ParseFileBuf(sector.data(), SECTOR, u64Sector, 0, m_u64Sectors, 0, 0,
+                                         &m_reader, SECTOR, szName, sized.nType, u64Size);
+        sized.u64Size = u64Size;
+        sized.strName = szName;
+        return sized;
+    }
+
+    CDiskReader& Reader() { return m_reader; }
+    int DiskNo() const { return m_nDisk; }
+    uint64_t SectorCount() const { return m_u64Sectors; }
+    const std::string& Path() const { return m_strPath; }
+
+private:
+    CTempDir m_dir;
+    std::string m_strPath;
+    uint64_t m_u64Sectors = 0;
+    int m_nDisk = -1;
+    CDiskReader m_reader;
+};
