@@ -140,7 +140,7 @@ DRUI::~DRUI() {
 }
 
 void DRUI::Init() {
-    CLogFileManager::MakeLogDir(CLogFileManager::GetScanLogRoot());
+    CLogFileManager::GetInstance()->Init();
     m_pPage1 = InitLayout1Widget();
     m_pPage2 = InitLayout2Widget();
     m_pStackedLayout = new QStackedLayout;

@@ -4,7 +4,7 @@
 #include "device/CPartitionManager.h"
 #include "engine/IFileRecoveryParse.h"
 #include "ui/CWindowDragger.h"
-#include "ui/FileCategory.h"
+#include "util/FileCategory.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -174,7 +174,7 @@ private:
     QTreeWidget* m_pDiskTree = nullptr;
     QPushButton* m_pBtnScan = nullptr;
 
-    std::map<QString, std::vector<SEARCH_FILE_INFO>> m_mapCategory[CATEGORY_COUNT];
+    std::map<QString, std::vector<SEARCH_FILE_INFO>> m_mapCategory[FILE_CATEGORY_COUNT];
     std::map<SELECTION_KEY, FILE_NODE> m_mapSelection;
     QTreeWidget* m_pResultTree = nullptr;
     QTableWidget* m_pResultTable = nullptr;

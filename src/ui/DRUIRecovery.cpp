@@ -8,6 +8,7 @@
 #include "ui/SCANUI.h"
 #include "util/CSafeOutputFile.h"
 #include "util/DebugLog.h"
+#include "util/FileCategory.h"
 #include "util/TextUtil.h"
 
 #include <QFileDialog>
@@ -17,7 +18,6 @@
 namespace {
 constexpr int RECOVERY_FILE_WEIGHT = 100;
 constexpr int RECOVERY_DONE_WEIGHT = 1000;
-constexpr int CATEGORY_FOLDER_BYTES = 32;
 
 const char* const SCANNED_VOLUME_QUESTION =
     "The destination folder is on the drive being recovered. Writing there may overwrite the "
@@ -98,9 +98,7 @@ void DRUI::RecoveryProcess() {
     int nBaseDepth = 0;
     GetPathDirIndex(strDir16.c_str(), nBaseDepth);
     for (auto& [key, node] : m_mapSelection) {
-        char szFolder[CATEGORY_FOLDER_BYTES];
-        GetDirTypeByFileName(node.szFileName, szFolder, sizeof(szFolder));
-        const std::string strFolder = strDir + "/" + szFolder + "/";
+        const std::string strFolder = strDir + "/" + GetDirTypeByFileName(node.szFileName) + "/";
         MakeRecoveryDir(strFolder);
         const std::string strPath = GetRealFileName(strFolder + node.szFileName);
         const std::u16string strPath16 = Ansi2Unicode(strPath.c_str());

@@ -1,9 +1,10 @@
 // Main window, result page: hits grouped by category and extension, the file table, ticks that
 // travel between tree and table, and the selection that Recover saves.
 #include "ui/DRUI.h"
-#include "ui/FileCategory.h"
+#include "ui/FileTypeIcon.h"
 #include "ui/UiMetaTypes.h"
 #include "ui/UiStyle.h"
+#include "util/FileCategory.h"
 #include "util/TextUtil.h"
 
 #include <QHBoxLayout>
@@ -55,17 +56,17 @@ QString ExtensionKeyOf(const QTreeWidgetItem* pItem) {
     return pItem->text(0).section(' ', 0, 0);
 }
 
-FILE_CATEGORY CategoryOfNode(const QTreeWidgetItem* pItem) {
-    for (int n = 0; n < CATEGORY_COUNT; ++n) {
-        const auto nCategory = static_cast<FILE_CATEGORY>(n);
-        if (pItem->text(0).startsWith(GetCategoryName(nCategory)))
-            return nCategory;
-    }
-    return CATEGORY_OTHER;
+int CategoryOfNode(const QTreeWidgetItem* pItem) {
+    for (int n = 0; n < FILE_CATEGORY_COUNT; ++n)
+        if (pItem->text(0).startsWith(GetCategoryName(static_cast<FileCategory>(n))))
+            return n;
+    return static_cast<int>(FileCategory::Other);
 }
 
-FILE_CATEGORY CategoryOfKey(const QString& strKey) {
-    return strKey == NO_EXTENSION_KEY ? CATEGORY_OTHER : GetFileCategory(strKey);
+int CategoryOfKey(const QString& strKey) {
+    const FileCategory category =
+        strKey == NO_EXTENSION_KEY ? FileCategory::Other : GetFileCategory(strKey.toStdString());
+    return static_cast<int>(category);
 }
 } // namespace
 
@@ -152,19 +153,18 @@ QTreeWidget* DRUI::CreateTree(QWidget* pParent) {
 
     for (auto& mapCategory : m_mapCategory)
         mapCategory.clear();
-    int nCounts[CATEGORY_COUNT] = {};
+    int nCounts[FILE_CATEGORY_COUNT] = {};
     for (const SEARCH_FILE_INFO& info : m_vecSearchResults) {
         const QString strKey = GetExtensionKey(info.szFileName);
-        const FILE_CATEGORY nCategory = CategoryOfKey(strKey);
+        const int nCategory = CategoryOfKey(strKey);
         m_mapCategory[nCategory][strKey].push_back(info);
         ++nCounts[nCategory];
     }
-    for (int n = 0; n < CATEGORY_COUNT; ++n) {
+    for (int n = 0; n < FILE_CATEGORY_COUNT; ++n) {
         if (nCounts[n] == 0)
             continue;
-        const auto nCategory = static_cast<FILE_CATEGORY>(n);
-        QTreeWidgetItem* pCategory =
-            MakeCheckItem(QString("%1(%2)").arg(GetCategoryName(nCategory)).arg(nCounts[n]));
+        const char* pName = GetCategoryName(static_cast<FileCategory>(n));
+        QTreeWidgetItem* pCategory = MakeCheckItem(QString("%1(%2)").arg(pName).arg(nCounts[n]));
         pTree->addTopLevelItem(pCategory);
         for (const auto& [strKey, vecInfo] : m_mapCategory[n]) {
             QTreeWidgetItem* pExtension =

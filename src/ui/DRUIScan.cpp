@@ -4,9 +4,9 @@
 #include "engine/CFileRecoveryFactory.h"
 #include "ui/CMessageBox.h"
 #include "ui/DRUI.h"
-#include "ui/FileKindPatterns.h"
 #include "ui/SCANUI.h"
 #include "util/DebugLog.h"
+#include "util/FileCategory.h"
 
 #include <QCheckBox>
 #include <QTreeWidget>
@@ -122,18 +122,18 @@ int DRUI::PreViewCallBack(void* pParam, int nPercent, int nStatus) {
 // Photo and Video end with a bar, Music does not: a bar is put between two kinds wherever one is
 // missing, or the last Music and the first Video extension would merge into one.
 std::u16string DRUI::BuildSearchPattern() const {
-    std::u16string strPattern;
-    const std::pair<const QCheckBox*, const char16_t*> kinds[] = {{m_pCheckPhoto, PHOTO_PATTERN},
-                                                                  {m_pCheckMusic, MUSIC_PATTERN},
-                                                                  {m_pCheckVideo, VIDEO_PATTERN}};
+    std::string strPattern;
+    const std::pair<const QCheckBox*, const char*> kinds[] = {{m_pCheckPhoto, PHOTO_PATTERN},
+                                                              {m_pCheckMusic, MUSIC_PATTERN},
+                                                              {m_pCheckVideo, VIDEO_PATTERN}};
     for (const auto& [pBox, pPattern] : kinds) {
         if (!pBox->isChecked())
             continue;
-        if (!strPattern.empty() && strPattern.back() != u'|')
-            strPattern += u'|';
+        if (!strPattern.empty() && strPattern.back() != '|')
+            strPattern += '|';
         strPattern += pPattern;
     }
-    return strPattern;
+    return QString::fromUtf8(strPattern).toStdU16String();
 }
 
 void DRUI::btnSlotScan() {

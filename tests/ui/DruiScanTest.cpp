@@ -4,7 +4,7 @@
 #include "app/CMyThread.h"
 #include "device/CDiskRegistry.h"
 #include "fixtures/FixtureUtil.h"
-#include "ui/FileKindPatterns.h"
+#include "util/FileCategory.h"
 
 #include <QCheckBox>
 #include <QSignalSpy>
@@ -125,9 +125,9 @@ private slots:
     void SearchKeyOfEveryCombinationOfKinds() {
         DRUI window;
         window.Init();
-        const std::u16string strPhoto = PHOTO_PATTERN;
-        const std::u16string strMusic = MUSIC_PATTERN;
-        const std::u16string strVideo = VIDEO_PATTERN;
+        const std::u16string strPhoto = QString(PHOTO_PATTERN).toStdU16String();
+        const std::u16string strMusic = QString(MUSIC_PATTERN).toStdU16String();
+        const std::u16string strVideo = QString(VIDEO_PATTERN).toStdU16String();
         for (int nMask = 0; nMask < 8; ++nMask) {
             FindCheckBox(window, "Photo")->setChecked(nMask & 1);
             FindCheckBox(window, "Music")->setChecked(nMask & 2);

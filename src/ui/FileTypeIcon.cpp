@@ -1,10 +1,8 @@
-// Category, icon and folder rules for the found files.
-#include "ui/FileCategory.h"
+// Icons of found files: a default per category list, and a table of known extensions.
+#include "ui/FileTypeIcon.h"
 
-#include "ui/FileKindPatterns.h"
+#include "util/FileCategory.h"
 #include "util/TextUtil.h"
-
-#include <cstdio>
 
 namespace {
 struct FILE_TYPE_ICON {
@@ -85,37 +83,16 @@ constexpr const char* OTHER_ICON = ":/image/FileIcon/other.png";
 // A dotted extension shorter than this matches no list (".m" would match too much).
 constexpr int MIN_DOTTED_LENGTH = 3;
 
-bool InList(const QString& strDotted, const QString& strList) {
-    return strList.contains(strDotted);
+constexpr size_t FILE_NAME_EXT_BYTES = 256;
+
+bool InList(const QString& strDotted, const char* pList) {
+    return QString::fromUtf8(pList).contains(strDotted);
 }
 
 QString Dotted(const QString& strExtension) {
     return strExtension.startsWith('.') ? strExtension : "." + strExtension;
 }
 } // namespace
-
-FILE_CATEGORY GetFileCategory(const QString& strExtension) {
-    const QString strDotted = "." + strExtension.toLower();
-    if (strDotted.size() < MIN_DOTTED_LENGTH)
-        return CATEGORY_OTHER;
-    if (InList(strDotted, QString::fromUtf16(PHOTO_PATTERN)))
-        return CATEGORY_PHOTO;
-    if (InList(strDotted, QString::fromUtf16(MUSIC_PATTERN)))
-        return CATEGORY_MUSIC;
-    if (InList(strDotted, OFFICE_PATTERN))
-        return CATEGORY_OFFICE;
-    if (InList(strDotted, QString::fromUtf16(VIDEO_PATTERN)))
-        return CATEGORY_VIDEO;
-    if (InList(strDotted, ARCHIVE_PATTERN) || InList(strDotted, MIXED_PATTERN))
-        return CATEGORY_ARCHIVE;
-    return CATEGORY_OTHER;
-}
-
-QString GetCategoryName(FILE_CATEGORY nCategory) {
-    static const char* const names[CATEGORY_COUNT] = {"Photo", "Music",   "Office",
-                                                      "Video", "Archive", "Other"};
-    return names[nCategory];
-}
 
 QString GetExtensionKey(const char* pFileName) {
     char szExt[FILE_NAME_EXT_BYTES] = {};
@@ -129,13 +106,13 @@ QString GetExtendNameIcon(const QString& strExtension) {
     if (strDotted.size() < MIN_DOTTED_LENGTH)
         return OTHER_ICON;
     QString strIcon = OTHER_ICON;
-    if (InList(strDotted, QString::fromUtf16(PHOTO_PATTERN)))
+    if (InList(strDotted, PHOTO_PATTERN))
         strIcon = ":/image/FileIcon/image.png";
-    else if (InList(strDotted, QString::fromUtf16(MUSIC_PATTERN)))
+    else if (InList(strDotted, MUSIC_PATTERN))
         strIcon = ":/image/FileIcon/audio_default.png";
     else if (InList(strDotted, OFFICE_PATTERN))
         strIcon = ":/image/FileIcon/office_default.png";
-    else if (InList(strDotted, QString::fromUtf16(VIDEO_PATTERN)))
+    else if (InList(strDotted, VIDEO_PATTERN))
         strIcon = ":/image/FileIcon/video_default.png";
     else if (InList(strDotted, ARCHIVE_PATTERN))
         strIcon = ":/image/FileIcon/zip.png";
@@ -146,14 +123,4 @@ QString GetExtendNameIcon(const QString& strExtension) {
             return row.pIcon;
     }
     return strIcon;
-}
-
-void GetDirTypeByFileName(const char* pFileName, char* pDirOut, size_t nCapacity) {
-    static const char* const folders[CATEGORY_COUNT] = {"photo", "audio",   "document",
-                                                        "video", "archive", "others"};
-    char szExt[FILE_NAME_EXT_BYTES] = {};
-    const FILE_CATEGORY nCategory = GetExtendName(pFileName, szExt, sizeof(szExt)) == 0
-                                        ? GetFileCategory(QString::fromUtf8(szExt))
-                                        : CATEGORY_OTHER;
-    std::snprintf(pDirOut, nCapacity, "%s", folders[nCategory]);
 }
