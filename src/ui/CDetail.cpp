@@ -14,7 +14,6 @@
 
 namespace {
 constexpr int NAME_WIDTH = 400;
-constexpr int STATUS_WIDTH = 300;
 constexpr int ROW_HEIGHT = 22;
 const QColor FAILED_COLOUR(255, 0, 0);
 } // namespace
@@ -36,8 +35,8 @@ CDetail::CDetail(QWidget* pParent) : QDialog(pParent, Qt::Dialog | Qt::Frameless
     m_pTable->setHorizontalHeaderLabels({"Name", "Status"});
     m_pTable->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_pTable->horizontalHeader()->setStretchLastSection(true);
+    // The status column takes the rest of the row, so the list needs no sideways scrolling.
     m_pTable->setColumnWidth(0, NAME_WIDTH);
-    m_pTable->setColumnWidth(1, STATUS_WIDTH);
     m_pTable->verticalHeader()->setVisible(false);
     m_pTable->verticalHeader()->setDefaultSectionSize(ROW_HEIGHT);
     m_pTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
