@@ -7,7 +7,6 @@
 #include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
 #include "util/ByteView.h"
-#include "util/CSafeOutputFile.h"
 #include "util/DebugLog.h"
 #include "util/TextUtil.h"
 #include "util/TimeUtil.h"
@@ -32,12 +31,9 @@ constexpr int PERIODIC_START_SECONDS = 99;
 constexpr int INNER_START_PERCENT = 21;
 constexpr int WEIGHT_ALONE = 100;
 constexpr int WEIGHT_INSIDE_DEEP_SCAN = 9;
-constexpr int RECOVERY_WEIGHT = 100;
 
 // A FAT32 cluster number's high word is searched among 0..256.
 constexpr uint32_t MAX_HIGH_WORD = 256;
-constexpr size_t PREVIEW_TEMP_PATH_LIMIT = 256;
-constexpr const char* PREVIEW_TEMP_PREFIX = "tmp.";
 
 constexpr size_t DOT_DOT_ENTRY = FAT_ENTRY_BYTES;
 constexpr size_t EXT_BYTES_MAX = 64;
@@ -91,17 +87,15 @@ void RemoveStoreFiles(const std::u16string& strName) {
     unlink((strPath + DIR_INFO_FILE_SUFFIX).c_str());
 }
 
-int PercentOf(uint64_t u64Done, uint64_t u64Total) {
-    return u64Total == 0 ? 100 : static_cast<int>(u64Done * 100 / u64Total);
-}
-
 } // namespace
 
 CFastFatRecovery::CFastFatRecovery()
     : m_folderRecovery(
           *this,
           [this](FILE_NODE* pNode, const char16_t* pPath) {
-              return pNode->bIsDir ? 0 : WriteFileNode(*pNode, pPath);
+              return pNode->bIsDir
+                         ? 0
+                         : GetNodeData().SaveToFile(*pNode, pPath, m_pRecoveryCallback, m_pParam);
           },
           [this](const FILE_NODE& folder) { return GetFolderGroup(folder); }) {}
 
@@ -630,78 +624,11 @@ unsigned int CFastFatRecovery::GetFolderGroup(const FILE_NODE& folder) {
 
 // ---- data: copy-out and preview ----
 
-int CFastFatRecovery::ReadNodeData(const FILE_NODE& node, uint64_t u64Wanted,
-                                   const DataSink& sink) {
-    const uint32_t nClusterBytes = node.nClusterBytes;
-    if (nClusterBytes > MAX_CLUSTER_BYTES)
-        return ERROR_CLUSTER_TOO_LARGE;
-    if (nClusterBytes == 0 || nClusterBytes % FAT_SECTOR_BYTES != 0)
-        return ERROR_INVALID_PARAMETER;
-    const uint32_t nSectorsPerCluster = nClusterBytes / FAT_SECTOR_BYTES;
-    std::unique_ptr<uint8_t[]> pCluster(new (std::nothrow) uint8_t[nClusterBytes]);
-    if (!pCluster)
-        return ENOMEM;
-    const uint64_t u64DataSector = node.u64DataAreaSector + node.u64PartitionStartSector;
-    uint32_t nCluster = node.nClusterNo;
-    for (uint32_t nSteps = 0; u64Wanted > 0; ++nSteps) {
-        if (nCluster < FAT_FIRST_DATA_CLUSTER && nCluster != FAT16_ROOT_CLUSTER)
-            return ERROR_INVALID_PARAMETER;
-        const uint64_t u64Sector =
-            nCluster == FAT16_ROOT_CLUSTER
-                ? u64DataSector - m_geometry.nRootSectors
-                : u64DataSector + uint64_t(nCluster - FAT_FIRST_DATA_CLUSTER) * nSectorsPerCluster;
-        unsigned int nRead = 0;
-        int rc = m_diskReader.ReadData(pCluster.get(), static_cast<int>(nSectorsPerCluster),
-                                       static_cast<long long>(u64Sector), FAT_SECTOR_BYTES, &nRead);
-        if (nRead == 0)
-            return rc != 0 ? rc : ERROR_READ_SHORT;
-        const uint32_t nUsable = static_cast<uint32_t>(
-            std::min<uint64_t>(uint64_t(nRead) * FAT_SECTOR_BYTES, u64Wanted));
-        if (int nStop = sink(pCluster.get(), nUsable); nStop != 0)
-            return nStop;
-        u64Wanted -= nUsable;
-        if (rc != 0)
-            return rc;
-        uint32_t nNext = 0;
-        // A chain that ends early leaves a shorter copy: what the disk still holds.
-        if (u64Wanted == 0 || nSteps >= m_geometry.nClusterLimit ||
-            !m_fatTable.GetChainNextCluster(nCluster, nNext))
-            return 0;
-        nCluster = nNext;
-    }
-    return 0;
-}
-
-int CFastFatRecovery::WriteFileNode(FILE_NODE& node, const char16_t* pPath) {
-    const std::string strPath = Unicode2Ansi(pPath);
-    CSafeOutputFile file;
-    int nResult = file.Create(strPath);
-    if (nResult == 0) {
-        const uint64_t u64Size = node.u64FileSize;
-        uint64_t u64Written = 0;
-        int nLastPercent = -1;
-        nResult = ReadNodeData(node, u64Size, [&](const uint8_t* pData, uint32_t nBytes) {
-            int nStatus = file.Write(pData, nBytes);
-            if (nStatus == 0)
-                u64Written += nBytes;
-            int nStop = 0;
-            nLastPercent = PercentOf(u64Written, u64Size);
-            if (m_pRecoveryCallback != nullptr)
-                nStop =
-                    m_pRecoveryCallback(m_pParam, nLastPercent, RECOVERY_WEIGHT, nStatus, pPath);
-            // A file that could not be written whole is never reported as recovered.
-            return nStop != 0 ? nStop : nStatus;
-        });
-        if (int rc = file.Close(); nResult == 0)
-            nResult = rc;
-        // Every file ends with a report of 100, also an empty one and one whose chain ended
-        // before its size: that report is what lists the file as done.
-        if (nResult == 0 && nLastPercent != 100 && m_pRecoveryCallback != nullptr)
-            m_pRecoveryCallback(m_pParam, 100, RECOVERY_WEIGHT, 0, pPath);
-    }
-    if (nResult > 0 && m_pRecoveryCallback != nullptr)
-        m_pRecoveryCallback(m_pParam, 100, RECOVERY_WEIGHT, nResult, pPath);
-    return nResult;
+CFatNodeData CFastFatRecovery::GetNodeData() {
+    return CFatNodeData(m_diskReader, m_geometry.nRootSectors, m_geometry.nClusterLimit,
+                        [this](uint32_t nCluster, uint32_t& nNext) {
+                            return m_fatTable.GetChainNextCluster(nCluster, nNext);
+                        });
 }
 
 int CFastFatRecovery::SaveDataToTargetFile(FILE_NODE* pNode, const char16_t* pPath) {
@@ -709,7 +636,7 @@ int CFastFatRecovery::SaveDataToTargetFile(FILE_NODE* pNode, const char16_t* pPa
         return ERROR_INVALID_PARAMETER;
     if (pNode->bIsDir != 0)
         return m_folderRecovery.SaveFolder(*pNode, pPath);
-    return WriteFileNode(*pNode, pPath);
+    return GetNodeData().SaveToFile(*pNode, pPath, m_pRecoveryCallback, m_pParam);
 }
 
 int CFastFatRecovery::SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int) {
@@ -721,74 +648,7 @@ int CFastFatRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned
                               int& nLength, PreviewProgressCallback pCallback, void* pParam) {
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
-    std::string strExt = GetExtension(pNode->szFileName);
-    GetCharLowerA(strExt.data());
-    if (!strExt.empty() && CScanResultFileManager::IsPictureFileName(pNode->szFileName)) {
-        std::string strRoot = CLogFileManager::GetScanLogRoot();
-        std::string strTemp = strRoot + PREVIEW_TEMP_PREFIX + strExt;
-        if (strTemp.size() < PREVIEW_TEMP_PATH_LIMIT && pTempPathOut != nullptr) {
-            if (int rc = CLogFileManager::MakeLogDir(strRoot); rc != 0)
-                return rc;
-            Ansi2Unicode(strTemp.c_str(), pTempPathOut, PREVIEW_PATH_CAPACITY);
-            nLength = 0;
-            return PreviewToFile(*pNode, strTemp, pCallback, pParam);
-        }
-    }
-    if (pBuffer == nullptr || nLength < 0)
-        return ERROR_INVALID_PARAMETER;
-    return PreviewToBuffer(*pNode, pBuffer, nLength, pCallback, pParam);
-}
-
-int CFastFatRecovery::PreviewToFile(const FILE_NODE& node, const std::string& strTempPath,
-                                    PreviewProgressCallback pCallback, void* pParam) {
-    unlink(strTempPath.c_str());
-    CSafeOutputFile file;
-    if (int rc = file.Create(strTempPath); rc != 0)
-        return rc;
-    const uint64_t u64Size = node.u64FileSize;
-    int nResult = 0;
-    if (u64Size == 0) {
-        if (pCallback != nullptr)
-            pCallback(pParam, 100, 0);
-        return 0;
-    }
-    uint64_t u64Written = 0;
-    nResult = ReadNodeData(node, u64Size, [&](const uint8_t* pData, uint32_t nBytes) {
-        int nStatus = file.Write(pData, nBytes);
-        if (nStatus == 0)
-            u64Written += nBytes;
-        int nStop =
-            pCallback != nullptr ? pCallback(pParam, PercentOf(u64Written, u64Size), nStatus) : 0;
-        return nStop != 0 ? nStop : nStatus;
-    });
-    if (int rc = file.Close(); nResult == 0)
-        nResult = rc;
-    if (pCallback != nullptr)
-        pCallback(pParam, 100, nResult);
-    if (nResult != 0)
-        unlink(strTempPath.c_str());
-    return nResult;
-}
-
-int CFastFatRecovery::PreviewToBuffer(const FILE_NODE& node, unsigned char* pBuffer, int& nLength,
-                                      PreviewProgressCallback pCallback, void* pParam) {
-    const uint64_t u64Wanted = std::min<uint64_t>(node.u64FileSize, uint64_t(nLength));
-    nLength = 0;
-    if (u64Wanted == 0) {
-        if (pCallback != nullptr)
-            pCallback(pParam, 100, 0);
-        return 0;
-    }
-    uint64_t u64Copied = 0;
-    int nResult = ReadNodeData(node, u64Wanted, [&](const uint8_t* pData, uint32_t nBytes) {
-        std::memcpy(pBuffer + u64Copied, pData, nBytes);
-        u64Copied += nBytes;
-        return pCallback != nullptr ? pCallback(pParam, PercentOf(u64Copied, u64Wanted), 0) : 0;
-    });
-    nLength = static_cast<int>(u64Copied);
-    if (pCallback != nullptr)
-        pCallback(pParam, 100, nResult);
-    return nResult;
+    return GetNodeData().PreView(*pNode, pTempPathOut, pBuffer, nLength, pCallback, pParam);
 }
 
 // ---- free space ----

@@ -7,6 +7,7 @@
 #include "engine/CFolderRecoveryQueue.h"
 #include "engine/IFileRecoveryParse.h"
 #include "fat/CFatFreeSpaceMap.h"
+#include "fat/CFatNodeData.h"
 #include "fat/CFatTable.h"
 #include "fat/FatGeometry.h"
 
@@ -20,10 +21,6 @@
 #include <vector>
 
 class CScanResultFileManager;
-
-// Windows numbering: a cluster larger than any reading buffer the engine will allocate.
-constexpr int ERROR_CLUSTER_TOO_LARGE = 29;
-constexpr uint32_t MAX_CLUSTER_BYTES = 100 * 1024 * 1024;
 
 class CFastFatRecovery : public IFileRecoveryParse {
 public:
@@ -60,8 +57,6 @@ public:
     const FAT_GEOMETRY& GetGeometry() const { return m_geometry; }
 
 private:
-    using DataSink = std::function<int(const uint8_t* pData, uint32_t nBytes)>;
-
     int InitVolume(long long llStartSector, long long llSectorCount, char16_t wcDriveLetter);
     void ResetScanState();
     int ReportScan(int nPercent, int nSecondsLeft);
@@ -90,12 +85,8 @@ private:
     uint64_t GetChildrenKey(const FILE_NODE* pParent, unsigned int nDepth) const;
 
     int ReadSector(uint64_t u64Sector, uint8_t* pBuffer);
-    int ReadNodeData(const FILE_NODE& node, uint64_t u64Wanted, const DataSink& sink);
-    int WriteFileNode(FILE_NODE& node, const char16_t* pPath);
-    int PreviewToFile(const FILE_NODE& node, const std::string& strTempPath,
-                      PreviewProgressCallback pCallback, void* pParam);
-    int PreviewToBuffer(const FILE_NODE& node, unsigned char* pBuffer, int& nLength,
-                        PreviewProgressCallback pCallback, void* pParam);
+    // A node's data follows its FAT chain (a released chain: the free clusters after it).
+    CFatNodeData GetNodeData();
 
     CDiskReader m_diskReader;
     bool m_bIsOpen = false;

@@ -7,7 +7,6 @@
 #include "fat/FatEntryValidator.h"
 #include "fat/FatGeometry.h"
 #include "fat/FatName.h"
-#include "fat/FatNodeData.h"
 #include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
 #include "util/ByteView.h"
@@ -91,6 +90,16 @@ void CopyName(FILE_NODE& node, const std::string& strName) {
     std::snprintf(node.szFileName, sizeof(node.szFileName), "%s", strName.c_str());
 }
 
+// A store opened under an existing name keeps its nodes; a fresh scan in the same minute must
+// not add to them.
+void RemoveStoreFiles(const std::u16string& strName) {
+    const std::string strPath =
+        CLogFileManager::GetInstance()->GetLogFileDirPath() + Unicode2Ansi(strName.c_str());
+    unlink(strPath.c_str());
+    unlink((strPath + RELATION_FILE_SUFFIX).c_str());
+    unlink((strPath + DIR_INFO_FILE_SUFFIX).c_str());
+}
+
 bool NextConsecutiveCluster(uint32_t nCluster, uint32_t& nNext) {
     nNext = nCluster + 1;
     return true;
@@ -99,11 +108,11 @@ bool NextConsecutiveCluster(uint32_t nCluster, uint32_t& nNext) {
 } // namespace
 
 CProfessionalFatRecovery::CProfessionalFatRecovery()
-    : m_folderRecovery(
+    : m_nodeData(m_diskReader, PRO_FAT_ROOT_AREA_SECTORS, 0, NextConsecutiveCluster),
+      m_folderRecovery(
           *this,
           [this](FILE_NODE* pNode, const char16_t* pPath) {
-              return SaveFatNodeToFile(m_diskReader, *pNode, pPath, NextConsecutiveCluster,
-                                       m_pRecoveryCallback, m_pParam);
+              return m_nodeData.SaveToFile(*pNode, pPath, m_pRecoveryCallback, m_pParam);
           },
           [this](const FILE_NODE& folder) { return GetFolderGroup(folder); }) {}
 
@@ -189,6 +198,7 @@ int CProfessionalFatRecovery::ClearProfessionalVec(const char16_t* pName) {
         GetLocalSystemTime(&now);
         std::u16string strName = CLogFileManager::MakeStoreName(
             STORE_PREFIX_PRO_FAT, static_cast<long long>(m_u64StartSector), now);
+        RemoveStoreFiles(strName);
         rc = m_pStore->Init(strName.c_str());
     } else {
         rc = m_pStore->Init(pName);
@@ -978,7 +988,7 @@ int CProfessionalFatRecovery::IsFileDataHealth(FILE_NODE* pNode, unsigned int) {
     // An empty file has no data to judge, so it is not hidden as damaged.
     if (pNode->u64FileSize == 0 || GetExtendName(pNode->szFileName, szExt, sizeof(szExt)) != 0)
         return 1;
-    const uint64_t u64Sector = GetFatNodeClusterSector(*pNode, pNode->nClusterNo);
+    const uint64_t u64Sector = m_nodeData.GetClusterSector(*pNode, pNode->nClusterNo);
     uint8_t buf[PRO_FAT_SECTOR_BYTES];
     if (ReadSectors(u64Sector, 1, buf) != 0)
         return 1;
@@ -1066,8 +1076,7 @@ int CProfessionalFatRecovery::SaveDataToTargetFile(FILE_NODE* pNode, const char1
     if (pNode->bIsDir != 0)
         return m_folderRecovery.SaveFolder(*pNode, pPath);
     std::u16string strPath = Ansi2Unicode(GetRealFileName(Unicode2Ansi(pPath)).c_str());
-    return SaveFatNodeToFile(m_diskReader, *pNode, strPath.c_str(), NextConsecutiveCluster,
-                             m_pRecoveryCallback, m_pParam);
+    return m_nodeData.SaveToFile(*pNode, strPath.c_str(), m_pRecoveryCallback, m_pParam);
 }
 
 int CProfessionalFatRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut,
@@ -1075,6 +1084,5 @@ int CProfessionalFatRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut,
                                       PreviewProgressCallback pCallback, void* pParam) {
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
-    return PreviewFatNode(m_diskReader, *pNode, pTempPathOut, pBuffer, nLength,
-                          NextConsecutiveCluster, pCallback, pParam);
+    return m_nodeData.PreView(*pNode, pTempPathOut, pBuffer, nLength, pCallback, pParam);
 }

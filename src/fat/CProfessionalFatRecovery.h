@@ -6,6 +6,7 @@
 #include "device/CDiskReader.h"
 #include "engine/CFolderRecoveryQueue.h"
 #include "engine/IFileRecoveryParse.h"
+#include "fat/CFatNodeData.h"
 #include "fat/CUnplacedSectorMap.h"
 #include "fat/ProFatRecords.h"
 
@@ -157,6 +158,8 @@ private:
     unsigned int GetFolderGroup(const FILE_NODE& folder);
 
     CDiskReader m_diskReader;
+    // The deep engine has no FAT: a node's data is read from the clusters that follow on disk.
+    CFatNodeData m_nodeData;
     bool m_bIsOpen = false;
     int m_nDiskNo = -1;
     uint64_t m_u64StartSector = 0;

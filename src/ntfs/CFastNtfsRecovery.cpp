@@ -25,6 +25,8 @@ namespace {
 constexpr size_t BOOT_BYTES_PER_SECTOR = 0x0B;
 constexpr size_t BOOT_SECTORS_PER_CLUSTER = 0x0D;
 constexpr size_t BOOT_MFT_CLUSTER = 0x30;
+constexpr unsigned int MAX_PLAIN_SECTORS_PER_CLUSTER = 0x80;
+constexpr unsigned int MAX_CLUSTER_SHIFT = 12;
 
 constexpr int ESTIMATE_INTERVAL_MS = 5000;
 constexpr size_t EXTENSION_BYTES = 64;
@@ -133,6 +135,10 @@ int CFastNtfsRecovery::SetUpVolume(const uint8_t* pBoot, uint64_t u64StartByte, 
     if (nBytesPerSector == 0)
         nBytesPerSector = CNtfsParse::DEFAULT_BYTES_PER_SECTOR;
     unsigned int nSectorPerCluster = pBoot[BOOT_SECTORS_PER_CLUSTER];
+    // Clusters of more than 128 sectors are stored as a negative power of two.
+    if (nSectorPerCluster > MAX_PLAIN_SECTORS_PER_CLUSTER &&
+        256 - nSectorPerCluster <= MAX_CLUSTER_SHIFT)
+        nSectorPerCluster = 1u << (256 - nSectorPerCluster);
     if (!IsSupportedSectorSize(nBytesPerSector) || !IsPowerOfTwo(nSectorPerCluster)) {
         DebugLog("ntfs: boot sector refused: %d bytes per sector, %u sectors per cluster\n",
                  nBytesPerSector, nSectorPerCluster);
@@ -344,8 +350,8 @@ int CFastNtfsRecovery::ParseRecordInfo(uint8_t* pRecord, size_t nSize, PARSE_MOD
     CopyNodeName(node, summary.strDisplayName);
     uint32_t nParent = name.nParentRecord == 0 ? NTFS_ROOT_RECORD : name.nParentRecord;
     uint32_t nGroup = GetRootParentDirIndex(nParent);
-    if (nMode == PARSE_FILE)
-        node.nDataHealth = IsFileDataHealth(node, pRecord, nSize);
+    // A folder has no data to judge; a damaged mark would hide a folder named like a picture.
+    node.nDataHealth = nMode == PARSE_FILE ? IsFileDataHealth(node, pRecord, nSize) : 1;
     FILE_NODE* pNode = m_pStore->CreateFileNode();
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;

@@ -147,6 +147,9 @@ void CProfessionalNtfsRecovery::LearnBootSectorMft(const uint8_t* pBoot, size_t 
         u64MftCluster >
             (std::numeric_limits<uint64_t>::max() - m_u64PartitionStart) / u64PerCluster)
         return;
+    // The volume's own cluster size beats the guess from its size.
+    if (IsPowerOfTwo(u64PerCluster) && u64PerCluster <= MAX_SECTORS_PER_CLUSTER)
+        m_nSectorPerCluster = static_cast<uint32_t>(u64PerCluster);
     uint64_t u64MftSector = u64MftCluster * u64PerCluster + m_u64PartitionStart;
     std::vector<RUNLIST> vecRuns;
     if (GetRunListInfo(u64MftSector, ATTR_TYPE_DATA, vecRuns) == 0 && !vecRuns.empty())

@@ -44,8 +44,8 @@ public:
     CProfessionalNtfsRecovery(const CProfessionalNtfsRecovery&) = delete;
     CProfessionalNtfsRecovery& operator=(const CProfessionalNtfsRecovery&) = delete;
 
-    // Opens the disk for the area to sweep and learns the $MFT of an NTFS boot sector found
-    // at its start; 0, or the read error of the boot sector.
+    // Opens the disk for the area to sweep; an NTFS boot sector at its start gives the $MFT
+    // and the cluster size. 0, or the read error of the boot sector.
     int Init(int nDiskNo, long long llStartSector, long long llSectorCount,
              char16_t wcDriveLetter) override;
     int Init(const char16_t* pDevicePath, char16_t wcDriveLetter) override;

@@ -6,7 +6,9 @@
 #include "util/ByteView.h"
 
 #include <array>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <gtest/gtest.h>
 
 namespace {
@@ -167,6 +169,53 @@ TEST(FatEntryValidator, DateConversionRollsOverLikeTheCalendar) {
     EXPECT_EQ(FatDateToTimeValue(FatDate(2021, 3, 0)), FatDateToTimeValue(FatDate(2021, 2, 28)));
     EXPECT_EQ(FatDateToTimeValue(FatDate(2021, 13, 5)), FatDateToTimeValue(FatDate(2020, 12, 31)));
     EXPECT_EQ(FatDateToTimeValue(FatDate(2021, 2, 30)), FatDateToTimeValue(FatDate(2021, 3, 2)));
+}
+
+// Sets the local time zone for one test.
+class CTimeZoneScope {
+public:
+    explicit CTimeZoneScope(const char* pZone) {
+        if (const char* pOld = std::getenv("TZ"))
+            m_strOld = pOld, m_bHadOld = true;
+        setenv("TZ", pZone, 1);
+        tzset();
+    }
+    ~CTimeZoneScope() {
+        if (m_bHadOld)
+            setenv("TZ", m_strOld.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+
+private:
+    std::string m_strOld;
+    bool m_bHadOld = false;
+};
+
+bool IsLiveFileDatedValid(uint16_t u16Date) {
+    Entry e = MakeFileEntry();
+    for (size_t off : {offsetof(FAT32_Entry, DIR_CrtDate), offsetof(FAT32_Entry, DIR_LstAccDate),
+                       offsetof(FAT32_Entry, DIR_WrtDate)})
+        PutU16(e, off, u16Date);
+    return IsFatEntyValid(e.data(), e.size()) == 1;
+}
+
+TEST(FatEntryValidator, DateBoundsAreJudgedOnLocalMidnight) {
+    {
+        CTimeZoneScope zone("UTC0");
+        EXPECT_EQ(FatDateToTimeValue(FatDate(1991, 5, 4)), 673315200);
+        EXPECT_FALSE(IsLiveFileDatedValid(FatDate(1991, 5, 3))); // 00:00 is before 00:38:05
+        EXPECT_TRUE(IsLiveFileDatedValid(FatDate(1991, 5, 4)));
+        EXPECT_TRUE(IsLiveFileDatedValid(FatDate(2080, 1, 23)));
+        EXPECT_FALSE(IsLiveFileDatedValid(FatDate(2080, 1, 24)));
+    }
+    {
+        // Fourteen hours ahead of UTC, local midnight of 24 January 2080 is still in range.
+        CTimeZoneScope zone("XXX-14");
+        EXPECT_TRUE(IsLiveFileDatedValid(FatDate(2080, 1, 24)));
+        EXPECT_FALSE(IsLiveFileDatedValid(FatDate(2080, 1, 25)));
+    }
 }
 
 TEST(FatEntryValidator, RootDirectoryWrittenByMtoolsIsADirectorySector) {

@@ -304,7 +304,7 @@ TEST_F(ProFatScanTest, FolderWithOverwrittenEntryBecomesLostFolderUnderItsParent
 TEST_F(ProFatScanTest, WithoutAnyGeometryNothingIsStored) {
     std::vector<HOST_FILE> vecFiles = {{"Only/a.txt", PatternBytes(100, 1)},
                                        {"Only/b.txt", PatternBytes(100, 2)}};
-    ASSERT_TRUE(BuildImage({32, 40 * 1024, 1}, vecFiles));
+    ASSERT_TRUE(BuildImage({32, 64 * 1024, 1}, vecFiles));
     ASSERT_TRUE(ZeroImageRange(m_strImage, 0, 1024 * 1024));
     Scan();
     // One folder start gives no geometry, and the root's sectors fit none either.
@@ -337,6 +337,71 @@ TEST_F(ProFatScanTest, FolderRecoveryWritesTheWholeSubtree) {
         ++nCompared;
     }
     EXPECT_EQ(nCompared, 7);
+}
+
+} // namespace
+
+namespace {
+
+struct PREVIEW_REPORTS {
+    int nCount = 0;
+    int nLastPercent = -1;
+    int nLastStatus = -1;
+};
+
+int RecordPreviewReport(void* pParam, int nPercent, int nStatus) {
+    auto* pReports = static_cast<PREVIEW_REPORTS*>(pParam);
+    ++pReports->nCount;
+    pReports->nLastPercent = nPercent;
+    pReports->nLastStatus = nStatus;
+    return 0;
+}
+
+TEST_F(ProFatScanTest, PreviewFillsTheBufferOrWritesPicturesToTheTemporaryFile) {
+    std::vector<uint8_t> vecPng = ReadFileBytes(TestDataPath("samples/sample.png"));
+    ASSERT_FALSE(vecPng.empty());
+    std::vector<HOST_FILE> vecFiles = {{"Pics/photo.png", vecPng},
+                                       {"Text/notes.txt", PatternBytes(10000, 3)}};
+    ASSERT_TRUE(BuildImage({32, 64 * 1024, 1}, vecFiles));
+    ASSERT_TRUE(ZeroImageRange(m_strImage, 0, 1024 * 1024));
+    Scan();
+    ASSERT_EQ(m_mapTree.count("Text/notes.txt"), 1u);
+    ASSERT_EQ(m_mapTree.count("Pics/photo.png"), 1u);
+
+    std::vector<uint8_t> vecBuffer(4096);
+    int nLength = static_cast<int>(vecBuffer.size());
+    PREVIEW_REPORTS reports;
+    char16_t wszTemp[PREVIEW_PATH_CAPACITY] = {};
+    ASSERT_EQ(m_engine.PreView(&m_mapTree["Text/notes.txt"], wszTemp, vecBuffer.data(), nLength,
+                               RecordPreviewReport, &reports),
+              0);
+    EXPECT_EQ(nLength, 4096);
+    EXPECT_TRUE(std::equal(vecBuffer.begin(), vecBuffer.end(), vecFiles[1].vecBytes.begin()));
+    EXPECT_GE(reports.nCount, 2);
+    EXPECT_EQ(reports.nLastPercent, 100);
+    EXPECT_EQ(reports.nLastStatus, 0);
+
+    nLength = static_cast<int>(vecBuffer.size());
+    ASSERT_EQ(m_engine.PreView(&m_mapTree["Pics/photo.png"], wszTemp, vecBuffer.data(), nLength,
+                               nullptr, nullptr),
+              0);
+    EXPECT_EQ(nLength, 0);
+    const std::string strTemp = Unicode2Ansi(wszTemp);
+    EXPECT_EQ(strTemp, m_scope.Path() + "/tmp.png");
+    EXPECT_EQ(ReadFileBytes(strTemp), vecPng);
+}
+
+TEST_F(ProFatScanTest, TreeQueriesRefuseADepthWithoutParent) {
+    std::vector<HOST_FILE> vecFiles = MakeHostTree(6);
+    ASSERT_TRUE(BuildImage({16, 32 * 1024, 4}, vecFiles));
+    Scan();
+    std::vector<FILE_NODE> vecChildren;
+    EXPECT_EQ(m_engine.GetChildrenFileNode(nullptr, 3, vecChildren), 87);
+    EXPECT_TRUE(vecChildren.empty());
+    unsigned int nCount = 0;
+    ASSERT_EQ(m_engine.GetChildrenFileCount(nullptr, 0, nCount), 0);
+    EXPECT_EQ(nCount, vecFiles.size());
+    EXPECT_EQ(m_engine.GetLostFileCount(), vecFiles.size() + 8u); // files and 8 folders
 }
 
 } // namespace

@@ -146,7 +146,8 @@ TEST_P(CNtfsInPlaceImage, RunsLeavingTheVolumeAreRefusedNotRead) {
     EXPECT_TRUE(vecOut.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(ClusterSizes, CNtfsInPlaceImage, ::testing::Values(512, 4096));
+// 128 KiB clusters keep their sectors per cluster as a negative power of two.
+INSTANTIATE_TEST_SUITE_P(ClusterSizes, CNtfsInPlaceImage, ::testing::Values(512, 4096, 131072));
 
 TEST(CFastNtfsRecovery, DamagedRecordIsSkippedAndTheScanGoesOn) {
     if (!HaveTool("mkntfs") || !HaveTool("ntfscp"))

@@ -65,11 +65,12 @@ protected:
             return "ntfs-3g mount tests skipped: " + strWhy;
         const std::string& m = strMount;
         bool bOk = RunShell("mkdir -p " + ShellQuote(m + "/R") + " " + ShellQuote(m + "/A/B") +
-                            " " + ShellQuote(m + "/C")) &&
-                   Put(m, "R/lost.txt", 300, 11) && Put(m, "A/a1.txt", 1000, 12) &&
-                   Put(m, "A/a2.txt", 20000, 13) && Put(m, "A/B/deep.txt", 50000, 14) &&
-                   Put(m, "C/c.txt", 3000, 15) && Put(m, "C/stay.bin", 20000, 16) &&
-                   Put(m, "top.txt", 4000, 17) && Put(m, "Long File Name.txt", 500, 18);
+                            " " + ShellQuote(m + "/C") + " " + ShellQuote(m + "/album.jpg")) &&
+                   Put(m, "album.jpg/pic.txt", 700, 22) && Put(m, "R/lost.txt", 300, 11) &&
+                   Put(m, "A/a1.txt", 1000, 12) && Put(m, "A/a2.txt", 20000, 13) &&
+                   Put(m, "A/B/deep.txt", 50000, 14) && Put(m, "C/c.txt", 3000, 15) &&
+                   Put(m, "C/stay.bin", 20000, 16) && Put(m, "top.txt", 4000, 17) &&
+                   Put(m, "Long File Name.txt", 500, 18);
         bOk = bOk && setxattr((m + "/Long File Name.txt").c_str(), "system.ntfs_dos_name",
                               "LONGFI~1.TXT", 12, 0) == 0;
         // Appending to two files in turn interleaves their clusters.
@@ -114,7 +115,7 @@ protected:
         if (!pMount ||
             !RunShell("cd " + ShellQuote(m) +
                       " && rm -rf A R && rm C/c.txt top.txt 'Long File Name.txt' frag.bin "
-                      "sparse.bin") ||
+                      "sparse.bin album.jpg/pic.txt") ||
             !pMount->Unmount())
             return FAILED + "could not delete in the mounted image";
         // A new mount hands out the lowest free record first: the one R had.
@@ -162,7 +163,7 @@ TEST_F(CNtfsMountedTree, BuildsTheFolderTreeWithDepthGroups) {
     std::string strLost = "LostFolder" + std::to_string(s_llReusedRecord);
     EXPECT_EQ(NodeNames(vecTop),
               (std::vector<std::string>{"frag.bin", "huge.bin", "Long File Name.txt", "sparse.bin",
-                                        "top.txt", "A", "C", strLost}));
+                                        "top.txt", "A", "album.jpg", "C", strLost}));
     const FILE_NODE* pA = FindNode(vecTop, "A");
     ASSERT_NE(pA, nullptr);
     EXPECT_EQ(pA->bIsDir, 1u);
@@ -177,6 +178,10 @@ TEST_F(CNtfsMountedTree, BuildsTheFolderTreeWithDepthGroups) {
     EXPECT_EQ(vecB[0].u64FileSize, 50000u);
     EXPECT_TRUE(ListChildren(*m_pEngine, &b, 1).empty());
 
+    // A folder is never judged as a picture, whatever its name says.
+    ASSERT_NE(FindNode(vecTop, "album.jpg"), nullptr);
+    FILE_NODE album = *FindNode(vecTop, "album.jpg");
+    EXPECT_EQ(NodeNames(ListChildren(*m_pEngine, &album, 1)), std::vector<std::string>{"pic.txt"});
     FILE_NODE c = *FindNode(vecTop, "C");
     EXPECT_EQ(NodeNames(ListChildren(*m_pEngine, &c, 1)), std::vector<std::string>{"c.txt"});
     unsigned int nCount = 0;
@@ -235,6 +240,10 @@ TEST_F(CNtfsMountedTree, FreeRunsAgreeWithTheClustersInUse) {
         u64Start += u64Count;
     }
     EXPECT_EQ(u64FreeSectors / u64PerCluster, s_pBuilder->GetFreeClusters());
+    u64Start = u64Sectors + 100;
+    EXPECT_EQ(m_pEngine->GetUnUsedSectorCount(u64Start, u64Count), 1);
+    EXPECT_EQ(u64Start, u64Sectors);
+    EXPECT_EQ(u64Count, 0u);
     for (const NTFS_IMAGE_RUN& run :
          s_pBuilder->GetDataRuns(s_pBuilder->GetRecordNumber("/C/stay.bin")))
         for (uint64_t c = run.u64Lcn; c < run.u64Lcn + run.u64Length; ++c)

@@ -210,6 +210,7 @@ TEST_F(NtfsDeepTest, ReportsInUseAndDeletedFilesInTheirFolders) {
     int nDisk = CDiskRegistry::GetInstance().AddImage(strImage);
     ASSERT_EQ(engine.Init(nDisk, 0, static_cast<long long>(24 << 20) / SECTOR, u'C'), 0);
     EXPECT_EQ(engine.GetMftMap().size(), 1u) << "the boot sector names the $MFT";
+    EXPECT_EQ(engine.GetSectorPerCluster(), 8u) << "from the boot sector, not the size table";
     CProfessionalNtfsRecovery scanned;
     Scan(scanned, strImage);
 
@@ -325,6 +326,67 @@ TEST_F(NtfsDeepTest, RecordsBeforeAnyMftRecordUseTheContiguousTable) {
     for (const EXPECTED_FILE& file : s_pTree->vecFiles) {
         ASSERT_EQ(mapTree.count(file.strPath), 1u) << file.strPath;
         EXPECT_EQ(mapTree[file.strPath].u64PartitionStartSector, 0u);
+    }
+}
+
+TEST_F(NtfsDeepTest, ContiguousTableAtAnOddDiskSectorStillPlacesFolders) {
+    // The volume starts 4097 sectors into the disk, which is no whole number of clusters, and
+    // no record 0 is offered: the climbs must still read the exact folder records.
+    constexpr uint64_t u64VolumeStart = 4097;
+    std::string strDisk = m_work.File("odd.img");
+    std::vector<uint8_t> vecDisk(u64VolumeStart * SECTOR, 0);
+    std::vector<uint8_t> vecVolume = ReadFileBytes(s_pTree->strImage);
+    vecDisk.insert(vecDisk.end(), vecVolume.begin(), vecVolume.end());
+    ASSERT_TRUE(WriteFileBytes(strDisk, vecDisk));
+    std::vector<uint64_t> vecSkip;
+    for (uint64_t off = 0; off + RECORD <= vecDisk.size(); off += SECTOR)
+        if (IsNtfsFileRecord(vecDisk.data() + off, RECORD, RECORD) && vecDisk[off + 0x2C] == 0 &&
+            vecDisk[off + 0x2D] == 0)
+            vecSkip.push_back(off / SECTOR);
+    CProfessionalNtfsRecovery engine;
+    Scan(engine, strDisk, vecSkip);
+    ASSERT_TRUE(engine.GetMftMap().empty());
+
+    std::map<std::string, FILE_NODE> mapTree;
+    CollectTree(engine, nullptr, 0, "", mapTree);
+    // Where the data lies is unknown without the $MFT's own runs, so a picture cannot be
+    // told from a damaged one and stays out of the listing; every other file is in place.
+    for (const EXPECTED_FILE& file : s_pTree->vecFiles) {
+        if (!file.strPath.ends_with(".jpg")) {
+            EXPECT_EQ(mapTree.count(file.strPath), 1u) << file.strPath;
+        }
+    }
+}
+
+TEST_F(NtfsDeepTest, UnreadableFolderRecordDoesNotStopTheOtherFolders) {
+    // readme.txt names a parent whose record would lie past the end of the disk; it is the
+    // first folder met in the sweep, so it is the first one resolved.
+    std::string strImage = CopyImage("dangling.img");
+    CNtfsImageBuilder image(strImage);
+    CNtfsFolderTreeBuilder tree(image);
+    ASSERT_TRUE(tree.SetParent(s_pTree->mapRecords["readme.txt"], 40000));
+    ASSERT_TRUE(PatchFileBytes(strImage, 0, std::vector<uint8_t>(SECTOR, 0)));
+    std::vector<uint8_t> vecImage = ReadFileBytes(strImage);
+    std::vector<uint64_t> vecSkip;
+    for (uint64_t off = 0; off + RECORD <= vecImage.size(); off += SECTOR)
+        if (IsNtfsFileRecord(vecImage.data() + off, RECORD, RECORD) && vecImage[off + 0x2C] == 0 &&
+            vecImage[off + 0x2D] == 0)
+            vecSkip.push_back(off / SECTOR);
+
+    CProfessionalNtfsRecovery engine;
+    int nDisk = CDiskRegistry::GetInstance().AddImage(strImage);
+    ASSERT_EQ(engine.Init(nDisk, 0, static_cast<long long>(vecImage.size() / SECTOR), u'C'), 0);
+    ASSERT_EQ(engine.InitProfessionalScan(nullptr), 0);
+    FeedImage(engine, vecImage, 0, UINT64_MAX, vecSkip);
+    EXPECT_EQ(engine.ParseProfessionalRecordVec(), ERROR_INVALID_PARAMETER)
+        << "the read past the disk is reported";
+
+    std::map<std::string, FILE_NODE> mapTree;
+    CollectTree(engine, nullptr, 0, "", mapTree);
+    for (const EXPECTED_FILE& file : s_pTree->vecFiles) {
+        if (file.strPath != "readme.txt") {
+            EXPECT_EQ(mapTree.count(file.strPath), 1u) << file.strPath;
+        }
     }
 }
 

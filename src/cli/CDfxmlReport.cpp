@@ -1,0 +1,85 @@
+// Writes the forensic community's XML form of a file report.
+#include "cli/CDfxmlReport.h"
+
+#include "util/CSafeOutputFile.h"
+
+#include <cerrno>
+#include <cstdio>
+
+namespace {
+
+constexpr uint64_t SECTOR_BYTES = 512;
+constexpr uint32_t FIRST_DATA_CLUSTER = 2;
+
+std::string EscapeXml(const std::string& strText) {
+    std::string strOut;
+    for (unsigned char c : strText) {
+        switch (c) {
+        case '&':
+            strOut += "&amp;";
+            break;
+        case '<':
+            strOut += "&lt;";
+            break;
+        case '>':
+            strOut += "&gt;";
+            break;
+        case '"':
+            strOut += "&quot;";
+            break;
+        default:
+            if (c < 0x20)
+                strOut += "&#" + std::to_string(c) + ";";
+            else
+                strOut += static_cast<char>(c);
+        }
+    }
+    return strOut;
+}
+
+} // namespace
+
+uint64_t GetFirstDataSector(const SEARCH_FILE_INFO& hit) {
+    if (hit.nEngineType == ENGINE_FILE_TYPE)
+        return hit.u64LocationSector;
+    bool bFat = hit.nEngineType == ENGINE_DEEP_FAT || hit.nEngineType == ENGINE_FAST_FAT;
+    if (!bFat || hit.nClusterNo < FIRST_DATA_CLUSTER || hit.nClusterBytes == CLUSTER_BYTES_NONE)
+        return 0;
+    return hit.u64DataAreaSector + hit.u64PartitionStartSector +
+           uint64_t(hit.nClusterNo - FIRST_DATA_CLUSTER) * (hit.nClusterBytes / SECTOR_BYTES);
+}
+
+void CDfxmlReport::AddFile(const SEARCH_FILE_INFO& hit, const std::string& strName,
+                           const std::string& strSha256) {
+    std::string strObject = "  <fileobject>\n    <filename>" + EscapeXml(strName) +
+                            "</filename>\n    <filesize>" + std::to_string(hit.u64FileSize) +
+                            "</filesize>\n";
+    // One run is known only where the engine reads the data as one: carved and deep FAT files.
+    bool bOneRun = hit.nEngineType == ENGINE_FILE_TYPE || hit.nEngineType == ENGINE_DEEP_FAT;
+    uint64_t u64Sector = GetFirstDataSector(hit);
+    if (bOneRun && u64Sector != 0)
+        strObject += "    <byte_runs>\n      <byte_run file_offset=\"0\" img_offset=\"" +
+                     std::to_string(u64Sector * SECTOR_BYTES) + "\" len=\"" +
+                     std::to_string(hit.u64FileSize) + "\"/>\n    </byte_runs>\n";
+    if (!strSha256.empty())
+        strObject += "    <hashdigest type=\"sha256\">" + strSha256 + "</hashdigest>\n";
+    m_vecObjects.push_back(strObject + "  </fileobject>\n");
+}
+
+int CDfxmlReport::Write(const std::string& strPath) const {
+    std::string strXml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                         "<dfxml version=\"1.0\">\n"
+                         "  <creator>\n    <program>orvanne-cli</program>\n"
+                         "    <version>8.8.8.9</version>\n  </creator>\n"
+                         "  <source>\n    <image_filename>" +
+                         EscapeXml(m_strImagePath) + "</image_filename>\n  </source>\n";
+    for (const std::string& strObject : m_vecObjects)
+        strXml += strObject;
+    strXml += "</dfxml>\n";
+    CSafeOutputFile file;
+    int nResult = file.Create(strPath);
+    if (nResult == 0)
+        nResult = file.Write(strXml.data(), strXml.size());
+    int nClose = file.Close();
+    return nResult != 0 ? nResult : nClose;
+}

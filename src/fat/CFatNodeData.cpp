@@ -1,0 +1,190 @@
+// Cluster-by-cluster reading of FAT node data, shared by both FAT engines for copy-out and preview.
+#include "fat/CFatNodeData.h"
+
+#include "device/CDiskReader.h"
+#include "store/CLogFileManager.h"
+#include "store/CScanResultFileManager.h"
+#include "util/CSafeOutputFile.h"
+#include "util/TextUtil.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr uint32_t NODE_SECTOR_BYTES = 512;
+constexpr uint32_t NODE_FIRST_DATA_CLUSTER = 2;
+constexpr uint32_t NODE_ROOT_CLUSTER = 0;
+constexpr int RECOVERY_WEIGHT = 100;
+constexpr size_t PREVIEW_TEMP_PATH_LIMIT = 256;
+constexpr const char* PREVIEW_TEMP_PREFIX = "tmp.";
+constexpr size_t EXT_BYTES_MAX = 64;
+
+int PercentOf(uint64_t u64Done, uint64_t u64Total) {
+    return u64Total == 0 ? 100 : static_cast<int>(u64Done * 100 / u64Total);
+}
+
+std::string GetLowerExtension(const char* pName) {
+    char szExt[EXT_BYTES_MAX] = {};
+    if (GetExtendName(pName, szExt, sizeof(szExt)) != 0)
+        return std::string();
+    GetCharLowerA(szExt);
+    return szExt;
+}
+
+} // namespace
+
+CFatNodeData::CFatNodeData(CDiskReader& reader, uint32_t nRootAreaSectors, uint32_t nMaxClusters,
+                           NextClusterFunc nextCluster)
+    : m_reader(reader), m_nRootAreaSectors(nRootAreaSectors), m_nMaxClusters(nMaxClusters),
+      m_nextCluster(std::move(nextCluster)) {}
+
+uint64_t CFatNodeData::GetClusterSector(const FILE_NODE& node, uint32_t nCluster) const {
+    const uint64_t u64DataSector = node.u64DataAreaSector + node.u64PartitionStartSector;
+    if (nCluster == NODE_ROOT_CLUSTER)
+        return u64DataSector - std::min<uint64_t>(u64DataSector, m_nRootAreaSectors);
+    const uint64_t u64SectorsPerCluster = node.nClusterBytes / NODE_SECTOR_BYTES;
+    return u64DataSector + uint64_t(nCluster - NODE_FIRST_DATA_CLUSTER) * u64SectorsPerCluster;
+}
+
+int CFatNodeData::Read(const FILE_NODE& node, uint64_t u64Wanted, const DataSink& sink) const {
+    const uint32_t nClusterBytes = node.nClusterBytes;
+    if (nClusterBytes > MAX_CLUSTER_BYTES)
+        return ERROR_CLUSTER_TOO_LARGE;
+    if (nClusterBytes == 0 || nClusterBytes % NODE_SECTOR_BYTES != 0)
+        return ERROR_INVALID_PARAMETER;
+    const int nSectorsPerCluster = static_cast<int>(nClusterBytes / NODE_SECTOR_BYTES);
+    std::unique_ptr<uint8_t[]> pCluster(new (std::nothrow) uint8_t[nClusterBytes]);
+    if (!pCluster)
+        return ENOMEM;
+    uint32_t nCluster = node.nClusterNo;
+    for (uint32_t nSteps = 1; u64Wanted > 0; ++nSteps) {
+        if (nCluster < NODE_FIRST_DATA_CLUSTER && nCluster != NODE_ROOT_CLUSTER)
+            return ERROR_INVALID_PARAMETER;
+        unsigned int nRead = 0;
+        int rc = m_reader.ReadData(pCluster.get(), nSectorsPerCluster,
+                                   static_cast<long long>(GetClusterSector(node, nCluster)),
+                                   NODE_SECTOR_BYTES, &nRead);
+        if (nRead == 0)
+            return rc != 0 ? rc : ERROR_READ_SHORT;
+        const uint32_t nUsable = static_cast<uint32_t>(
+            std::min<uint64_t>(uint64_t(nRead) * NODE_SECTOR_BYTES, u64Wanted));
+        if (int nStop = sink(pCluster.get(), nUsable); nStop != 0)
+            return nStop;
+        u64Wanted -= nUsable;
+        if (rc != 0)
+            return rc;
+        uint32_t nNext = 0;
+        if (u64Wanted == 0 || (m_nMaxClusters != 0 && nSteps >= m_nMaxClusters) ||
+            !m_nextCluster(nCluster, nNext))
+            return 0;
+        nCluster = nNext;
+    }
+    return 0;
+}
+
+int CFatNodeData::SaveToFile(const FILE_NODE& node, const char16_t* pPath,
+                             RecoveryProgressCallback pCallback, void* pParam) const {
+    CSafeOutputFile file;
+    int nResult = file.Create(Unicode2Ansi(pPath));
+    if (nResult == 0) {
+        const uint64_t u64Size = node.u64FileSize;
+        uint64_t u64Written = 0;
+        int nLastPercent = -1;
+        nResult = Read(node, u64Size, [&](const uint8_t* pData, uint32_t nBytes) {
+            int nStatus = file.Write(pData, nBytes);
+            if (nStatus == 0)
+                u64Written += nBytes;
+            int nStop = 0;
+            nLastPercent = PercentOf(u64Written, u64Size);
+            if (pCallback != nullptr)
+                nStop = pCallback(pParam, nLastPercent, RECOVERY_WEIGHT, nStatus, pPath);
+            // A file that could not be written whole is never reported as recovered.
+            return nStop != 0 ? nStop : nStatus;
+        });
+        if (int rc = file.Close(); nResult == 0)
+            nResult = rc;
+        // Every file ends with a report of 100, also an empty one and one whose clusters ended
+        // before its size: that report is what lists the file as done.
+        if (nResult == 0 && nLastPercent != 100 && pCallback != nullptr)
+            pCallback(pParam, 100, RECOVERY_WEIGHT, 0, pPath);
+    }
+    if (nResult > 0 && pCallback != nullptr)
+        pCallback(pParam, 100, RECOVERY_WEIGHT, nResult, pPath);
+    return nResult;
+}
+
+int CFatNodeData::PreView(const FILE_NODE& node, char16_t* pTempPathOut, unsigned char* pBuffer,
+                          int& nLength, PreviewProgressCallback pCallback, void* pParam) const {
+    const std::string strExt = GetLowerExtension(node.szFileName);
+    if (!strExt.empty() && CScanResultFileManager::IsPictureFileName(node.szFileName)) {
+        const std::string strRoot = CLogFileManager::GetScanLogRoot();
+        const std::string strTemp = strRoot + PREVIEW_TEMP_PREFIX + strExt;
+        if (strTemp.size() < PREVIEW_TEMP_PATH_LIMIT && pTempPathOut != nullptr) {
+            if (int rc = CLogFileManager::MakeLogDir(strRoot); rc != 0)
+                return rc;
+            Ansi2Unicode(strTemp.c_str(), pTempPathOut, PREVIEW_PATH_CAPACITY);
+            nLength = 0;
+            return PreviewToFile(node, strTemp, pCallback, pParam);
+        }
+    }
+    if (pBuffer == nullptr || nLength < 0)
+        return ERROR_INVALID_PARAMETER;
+    return PreviewToBuffer(node, pBuffer, nLength, pCallback, pParam);
+}
+
+int CFatNodeData::PreviewToFile(const FILE_NODE& node, const std::string& strTempPath,
+                                PreviewProgressCallback pCallback, void* pParam) const {
+    unlink(strTempPath.c_str());
+    CSafeOutputFile file;
+    if (int rc = file.Create(strTempPath); rc != 0)
+        return rc;
+    const uint64_t u64Size = node.u64FileSize;
+    if (u64Size == 0) {
+        if (pCallback != nullptr)
+            pCallback(pParam, 100, 0);
+        return 0;
+    }
+    uint64_t u64Written = 0;
+    int nResult = Read(node, u64Size, [&](const uint8_t* pData, uint32_t nBytes) {
+        int nStatus = file.Write(pData, nBytes);
+        if (nStatus == 0)
+            u64Written += nBytes;
+        int nStop =
+            pCallback != nullptr ? pCallback(pParam, PercentOf(u64Written, u64Size), nStatus) : 0;
+        return nStop != 0 ? nStop : nStatus;
+    });
+    if (int rc = file.Close(); nResult == 0)
+        nResult = rc;
+    if (pCallback != nullptr)
+        pCallback(pParam, 100, nResult);
+    if (nResult != 0)
+        unlink(strTempPath.c_str());
+    return nResult;
+}
+
+int CFatNodeData::PreviewToBuffer(const FILE_NODE& node, unsigned char* pBuffer, int& nLength,
+                                  PreviewProgressCallback pCallback, void* pParam) const {
+    const uint64_t u64Wanted = std::min<uint64_t>(node.u64FileSize, uint64_t(nLength));
+    nLength = 0;
+    if (u64Wanted == 0) {
+        if (pCallback != nullptr)
+            pCallback(pParam, 100, 0);
+        return 0;
+    }
+    uint64_t u64Copied = 0;
+    int nResult = Read(node, u64Wanted, [&](const uint8_t* pData, uint32_t nBytes) {
+        std::memcpy(pBuffer + u64Copied, pData, nBytes);
+        u64Copied += nBytes;
+        return pCallback != nullptr ? pCallback(pParam, PercentOf(u64Copied, u64Wanted), 0) : 0;
+    });
+    nLength = static_cast<int>(u64Copied);
+    if (pCallback != nullptr)
+        pCallback(pParam, 100, nResult);
+    return nResult;
+}

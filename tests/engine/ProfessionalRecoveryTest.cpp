@@ -1,0 +1,244 @@
+// The deep scan end to end on real images: fast pre-pass, shared sector pass, merged search,
+// duplicates, stop and resume, and images that hold no file system or are damaged.
+#include "device/CDiskRegistry.h"
+#include "engine/CFileRecoveryFactory.h"
+#include "engine/CProfessionalRecovery.h"
+#include "fixtures/FatImageBuilder.h"
+#include "fixtures/FixtureUtil.h"
+#include "store/CLogFileManager.h"
+#include "util/CSha256.h"
+#include "util/FileCategory.h"
+#include "util/TextUtil.h"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <memory>
+#include <set>
+
+namespace {
+
+constexpr uint64_t MiB = 1024 * 1024;
+
+std::string AllKindsKey() {
+    return std::string(PHOTO_PATTERN) + MUSIC_PATTERN + "|" + VIDEO_PATTERN + OFFICE_PATTERN + "|" +
+           ARCHIVE_PATTERN + ".other";
+}
+
+struct CScanRecord {
+    std::vector<std::pair<int, int>> vecReports; // percent, weight
+    int nStopAtPassReport = -1;                  // answer 1 at this pass report
+    int nPassReports = 0;
+
+    static int OnScan(void* pParam, int nPercent, int nWeight, int, uint64_t, uint64_t, uint64_t,
+                      const char16_t*) {
+        auto* pRecord = static_cast<CScanRecord*>(pParam);
+        pRecord->vecReports.push_back({nPercent, nWeight});
+        // Once stopped, every later report answers stop too, as a cancelled front end does.
+        if (nWeight == CProfessionalRecovery::SCAN_WEIGHT && pRecord->nStopAtPassReport >= 0 &&
+            pRecord->nPassReports++ >= pRecord->nStopAtPassReport)
+            return 1;
+        return 0;
+    }
+    static int OnRecovery(void*, int, int, int, const char16_t*) { return 0; }
+    bool SawFinalReport() const {
+        return !vecReports.empty() && vecReports.back() == std::make_pair(100, 100);
+    }
+};
+
+class ProfessionalRecoveryTest : public ::testing::Test {
+protected:
+    std::unique_ptr<IFileRecoveryParse> MakeDeepEngine(const std::string& strImage) {
+        int nDisk = CDiskRegistry::GetInstance().AddImage(strImage);
+        EXPECT_GE(nDisk, 0);
+        long long llSectors = static_cast<long long>(ReadFileSize(strImage) / 512);
+        return std::unique_ptr<IFileRecoveryParse>(
+            CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
+                nDisk, 0, llSectors, u'C', RECOVERY_TYPE_DEEP));
+    }
+    static uint64_t ReadFileSize(const std::string& strPath) {
+        return ReadFileBytes(strPath).size();
+    }
+    int Scan(IFileRecoveryParse& engine, CScanRecord& record, bool bFresh = true) {
+        if (bFresh)
+            static_cast<CProfessionalRecovery&>(engine).SetNotLoadLogFile();
+        engine.InitCallBack(CScanRecord::OnScan, CScanRecord::OnRecovery, &record, 100);
+        return engine.ScanDevice(nullptr);
+    }
+    std::vector<SEARCH_FILE_INFO> Search(IFileRecoveryParse& engine) {
+        std::vector<SEARCH_FILE_INFO> vecHits;
+        std::u16string strKey = Ansi2Unicode(AllKindsKey().c_str());
+        EXPECT_EQ(engine.SearchFileNode(strKey.c_str(), vecHits), 0);
+        return vecHits;
+    }
+    // Recovers every hit into its own file; the SHA-256 of each recovered file, by hit index.
+    std::vector<std::string> RecoverAll(IFileRecoveryParse& engine,
+                                        std::vector<SEARCH_FILE_INFO>& vecHits) {
+        std::vector<std::string> vecDigests;
+        for (size_t i = 0; i < vecHits.size(); ++i) {
+            std::string strPath = m_out.File(std::to_string(i) + "_" + vecHits[i].szFileName);
+            std::u16string strTarget = Ansi2Unicode(strPath.c_str());
+            int nResult = engine.SaveFileData(&vecHits[i], strTarget.c_str(), 0);
+            vecDigests.push_back(nResult == 0 ? CSha256::OfFile(strPath) : std::string());
+        }
+        return vecDigests;
+    }
+    static std::string Digest(const std::vector<uint8_t>& vecBytes) {
+        CSha256 sha;
+        sha.Update(vecBytes.data(), vecBytes.size());
+        return sha.FinalHex();
+    }
+
+    CScanLogDirScope m_logs;
+    CTempDir m_dir;
+    CTempDir m_out;
+};
+
+// Deleted files of a FAT32 volume (some in a deleted folder) come back once each, byte-exact;
+// samples that the carver also recognises are not listed a second time.
+TEST_F(ProfessionalRecoveryTest, FatDeletedFilesComeBackOnceEach) {
+    if (!CFatImageBuilder::HaveTools())
+        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+    CFatImageBuilder image(m_dir.File("fat32.img"));
+    ASSERT_TRUE(image.Format({32, 64 * 1024, 1}));
+    std::map<std::string, std::vector<uint8_t>> mapDeleted;
+    ASSERT_TRUE(image.MakeDir("/Keep"));
+    ASSERT_TRUE(image.MakeDir("/Gone"));
+    for (int i = 0; i < 6; ++i) {
+        std::vector<uint8_t> vecBytes = PatternBytes(1000 + 3000 * i, 100 + i);
+        std::string strName = "/Keep/data" + std::to_string(i) + ".bin";
+        ASSERT_TRUE(image.AddFile(strName, vecBytes));
+        if (i % 2 == 0)
+            mapDeleted[strName] = vecBytes;
+    }
+    std::vector<uint8_t> vecPng = ReadFileBytes(TestDataPath("samples/sample.png"));
+    std::vector<uint8_t> vecJpg = ReadFileBytes(TestDataPath("samples/sample_big.jpg"));
+    ASSERT_TRUE(image.AddFile("/Gone/picture.png", vecPng));
+    ASSERT_TRUE(image.AddFile("/Gone/photo.jpg", vecJpg));
+    ASSERT_TRUE(image.AddFile("/Gone/notes.bin", PatternBytes(7000, 7)));
+    mapDeleted["/Gone/picture.png"] = vecPng;
+    mapDeleted["/Gone/photo.jpg"] = vecJpg;
+    mapDeleted["/Gone/notes.bin"] = PatternBytes(7000, 7);
+    ASSERT_TRUE(image.Delete({"/Keep/data0.bin", "/Keep/data2.bin", "/Keep/data4.bin"}));
+    ASSERT_TRUE(image.DeleteTree("/Gone"));
+
+    std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(image.Path());
+    ASSERT_NE(pEngine, nullptr);
+    CScanRecord record;
+    ASSERT_EQ(Scan(*pEngine, record), 0);
+    EXPECT_TRUE(record.SawFinalReport());
+    std::vector<SEARCH_FILE_INFO> vecHits = Search(*pEngine);
+    std::vector<std::string> vecDigests = RecoverAll(*pEngine, vecHits);
+    std::multiset<std::string> setRecovered(vecDigests.begin(), vecDigests.end());
+    for (const auto& [strName, vecBytes] : mapDeleted)
+        EXPECT_EQ(setRecovered.count(Digest(vecBytes)), 1u) << strName;
+}
+
+TEST_F(ProfessionalRecoveryTest, StoppedScanRecordsItsPlaceAndResumes) {
+    if (!CFatImageBuilder::HaveTools())
+        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+    CFatImageBuilder image(m_dir.File("resume.img"));
+    ASSERT_TRUE(image.Format({32, 64 * 1024, 1}));
+    std::vector<uint8_t> vecPng = ReadFileBytes(TestDataPath("samples/sample.png"));
+    for (int i = 0; i < 40; ++i)
+        ASSERT_TRUE(image.AddFile("/p" + std::to_string(i) + ".png", vecPng));
+    std::vector<std::string> vecGone;
+    for (int i = 0; i < 40; ++i)
+        vecGone.push_back("/p" + std::to_string(i) + ".png");
+    ASSERT_TRUE(image.Delete(vecGone));
+
+    std::unique_ptr<IFileRecoveryParse> pFirst = MakeDeepEngine(image.Path());
+    ASSERT_NE(pFirst, nullptr);
+    CScanRecord stopped;
+    stopped.nStopAtPassReport = 3;
+    EXPECT_EQ(Scan(*pFirst, stopped), 1);
+    EXPECT_FALSE(stopped.SawFinalReport());
+    pFirst.reset();
+    const std::vector<LOG_FILE_INFO>& vecRecords = CLogFileManager::GetInstance()->GetRecords();
+    ASSERT_EQ(vecRecords.size(), 1u);
+    EXPECT_GT(vecRecords[0].u64SectorsDone, 0u);
+    EXPECT_GT(vecRecords[0].u64RunLength, 0u);
+
+    std::unique_ptr<IFileRecoveryParse> pSecond = MakeDeepEngine(image.Path());
+    ASSERT_NE(pSecond, nullptr);
+    auto& deep = static_cast<CProfessionalRecovery&>(*pSecond);
+    ASSERT_EQ(deep.IsFindLogFile(), 1);
+    CScanRecord resumed;
+    EXPECT_EQ(Scan(*pSecond, resumed, false), 0);
+    EXPECT_TRUE(resumed.SawFinalReport());
+    std::vector<SEARCH_FILE_INFO> vecHits = Search(*pSecond);
+    size_t nPng = 0;
+    for (const SEARCH_FILE_INFO& hit : vecHits)
+        nPng += std::string(hit.szFileName).find(".png") != std::string::npos ||
+                std::string(hit.szFileName).find(".PNG") != std::string::npos;
+    EXPECT_GE(nPng, 40u);
+}
+
+// No file system: the whole image is one run for the carver.
+TEST_F(ProfessionalRecoveryTest, RawSamplesAreCarvedAtTheirSectors) {
+    std::vector<uint8_t> vecImage(8 * MiB, 0);
+    const char* samples[] = {"samples/sample.png", "samples/sample.gif", "samples/sample.bmp",
+                             "samples/sample_big.jpg"};
+    std::vector<std::pair<uint64_t, std::vector<uint8_t>>> vecPlaced;
+    uint64_t u64Sector = 101;
+    for (const char* pSample : samples) {
+        std::vector<uint8_t> vecBytes = ReadFileBytes(TestDataPath(pSample));
+        ASSERT_FALSE(vecBytes.empty()) << pSample;
+        std::copy(vecBytes.begin(), vecBytes.end(), vecImage.begin() + u64Sector * 512);
+        vecPlaced.push_back({u64Sector, vecBytes});
+        u64Sector += vecBytes.size() / 512 + 37;
+    }
+    ASSERT_TRUE(WriteFileBytes(m_dir.File("raw.img"), vecImage));
+    std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(m_dir.File("raw.img"));
+    ASSERT_NE(pEngine, nullptr);
+    CScanRecord record;
+    ASSERT_EQ(Scan(*pEngine, record), 0);
+    std::vector<SEARCH_FILE_INFO> vecHits = Search(*pEngine);
+    std::vector<std::string> vecDigests = RecoverAll(*pEngine, vecHits);
+    for (const auto& [u64At, vecBytes] : vecPlaced) {
+        bool bFound = false;
+        for (size_t i = 0; i < vecHits.size(); ++i)
+            bFound |= vecHits[i].u64LocationSector == u64At && vecDigests[i] == Digest(vecBytes);
+        EXPECT_TRUE(bFound) << "sample at sector " << u64At;
+    }
+}
+
+TEST_F(ProfessionalRecoveryTest, RandomAndTruncatedImagesEndNormally) {
+    ASSERT_TRUE(WriteFileBytes(m_dir.File("random.img"), PatternBytes(4 * MiB, 99)));
+    std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(m_dir.File("random.img"));
+    ASSERT_NE(pEngine, nullptr);
+    CScanRecord record;
+    EXPECT_EQ(Scan(*pEngine, record), 0);
+    EXPECT_TRUE(record.SawFinalReport());
+    Search(*pEngine);
+
+    // A volume that claims more sectors than the image holds: reads past the end fail softly.
+    std::string strShort = m_dir.File("short.img");
+    ASSERT_TRUE(WriteFileBytes(strShort, PatternBytes(MiB, 5)));
+    int nDisk = CDiskRegistry::GetInstance().AddImage(strShort);
+    std::unique_ptr<IFileRecoveryParse> pShort(
+        CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(nDisk, 0, 8192, u'C',
+                                                                        RECOVERY_TYPE_DEEP));
+    ASSERT_NE(pShort, nullptr);
+    CScanRecord shortRecord;
+    EXPECT_EQ(Scan(*pShort, shortRecord), 0);
+    EXPECT_TRUE(shortRecord.SawFinalReport());
+}
+
+TEST_F(ProfessionalRecoveryTest, FactoryPicksEnginesByVolumeAndType) {
+    ASSERT_TRUE(WriteFileBytes(m_dir.File("blank.img"), std::vector<uint8_t>(MiB, 0)));
+    int nDisk = CDiskRegistry::GetInstance().AddImage(m_dir.File("blank.img"));
+    CFileRecoveryFactory* pFactory = CFileRecoveryFactory::GetInstance();
+    EXPECT_EQ(pFactory->CreateFileRecoveryInstance(nDisk, 0, 2048, u'C', RECOVERY_TYPE_FAST),
+              nullptr);
+    std::unique_ptr<IFileRecoveryParse> pDeep(
+        pFactory->CreateFileRecoveryInstance(nDisk, 0, 2048, u'C', RECOVERY_TYPE_DEEP));
+    EXPECT_NE(dynamic_cast<CProfessionalRecovery*>(pDeep.get()), nullptr);
+    // Fewer than 16 KiB left at the end of the disk: no engine.
+    EXPECT_EQ(pFactory->CreateFileRecoveryInstance(nDisk, 2040, 8, u'C', RECOVERY_TYPE_DEEP),
+              nullptr);
+    std::vector<FILE_NODE> vecTop;
+    EXPECT_EQ(pDeep->GetChildrenFileNode(nullptr, 3, vecTop), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(pDeep->SaveFileData(nullptr, u"/tmp/x", 0), ERROR_INVALID_PARAMETER);
+}
+
+} // namespace
