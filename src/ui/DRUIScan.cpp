@@ -2,6 +2,7 @@
 // and search sequence, and the result page they lead to.
 #include "app/CMyThread.h"
 #include "engine/CFileRecoveryFactory.h"
+#include "engine/CProfessionalRecovery.h"
 #include "ui/CMessageBox.h"
 #include "ui/DRUI.h"
 #include "ui/SCANUI.h"
@@ -53,6 +54,9 @@ void DRUI::Scan(const char16_t*, int&) {
                              static_cast<long long>(m_partitionItem.u64StartSector), llSectorCount,
                              SCAN_DRIVE_LETTER, RECOVERY_TYPE_DEEP);
     m_bScanFailed = m_pEngine == nullptr;
+    // The window always scans afresh rather than taking up a stored scan of the volume.
+    if (auto* pDeep = dynamic_cast<CProfessionalRecovery*>(m_pEngine))
+        pDeep->SetNotLoadLogFile();
     if (m_pEngine != nullptr) {
         m_pEngine->InitCallBack(static_cast<ScanProgressCallback>(&DRUI::ScanCallBack),
                                 static_cast<RecoveryProgressCallback>(&DRUI::RecoveryCallBack),
