@@ -101,8 +101,10 @@ CCarvingImageBuilder BuildSampleImage(uint64_t u64FirstSector) {
     return builder;
 }
 
+// Each image is a scan of its own: carved TS ranges of another scan do not apply.
 class CFileTypeJudgeSize : public ::testing::Test {
 protected:
+    void SetUp() override { CFileTypeJudge::ClearTsFileRanges(); }
     CFileTypeJudge m_judge;
 };
 
@@ -141,6 +143,7 @@ TEST_F(CFileTypeJudgeSize, ShiftedByAnOddNumberOfSectorsKeepsSizes) {
     for (const CARVING_PLACEMENT& placed : first.Placements())
         vecFirst.push_back(firstDisk.Carve(placed.u64Sector));
     CCarvingDisk shiftedDisk(shifted);
+    CFileTypeJudge::ClearTsFileRanges();
     for (size_t i = 0; i < shifted.Placements().size(); ++i) {
         const CARVING_PLACEMENT& placed = shifted.Placements()[i];
         SCOPED_TRACE(placed.strName);
