@@ -2,6 +2,8 @@
 // and the file-system sector test.
 #include "carving/CFileTypeJudge.h"
 
+#include "carving/CarvingSignatures.h"
+
 #include "device/CDiskReader.h"
 #include "fat/FatEntryValidator.h"
 #include "util/ByteView.h"
@@ -17,7 +19,6 @@ namespace {
 constexpr EXTEND_NAME_TYPE NONE = FILE_TYPE_NONE;
 
 // Magic numbers that name a format.
-constexpr uint8_t szMpgSequenceHead[] = {0x00, 0x00, 0x01, 0xB3};
 constexpr uint8_t szMpgGopHead[] = {0x00, 0x00, 0x01, 0xB8};
 constexpr uint8_t szMpgPackHead[] = {0x00, 0x00, 0x01, 0xBA};
 constexpr uint8_t szMpgSystemHead[] = {0x00, 0x00, 0x01, 0xBB};
@@ -43,7 +44,6 @@ constexpr uint8_t szIcoHead[] = {0x00, 0x00, 0x01, 0x00};
 constexpr uint8_t szOleHead[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 constexpr uint8_t szZipLocalHead[] = {0x50, 0x4B, 0x03, 0x04};
 constexpr uint8_t szZipCentralHead[] = {0x50, 0x4B, 0x01, 0x02};
-constexpr uint8_t szZipEndHead[] = {0x50, 0x4B, 0x05, 0x06};
 constexpr char szContentTypes[] = "[Content_Types].xml";
 constexpr size_t CONTENT_TYPES_OFFSET = 31;
 constexpr uint8_t szGzipHead[] = {0x1F, 0x8B, 0x08};
@@ -61,9 +61,7 @@ constexpr uint8_t szStaName[] = {'$', 0, 'S', 0, 'T', 0, 'A', 0};
 constexpr const char* szBootOemNames[] = {"MSDOS5.0", "MSWIN4.0", "MSWIN4.1", "EXFAT   ",
                                           "NTFS    "};
 
-// MPEG transport streams: 188-byte packets that begin with 47.
-constexpr int TS_PACKET_BYTES = 188;
-constexpr uint8_t TS_SYNC_BYTE = 0x47;
+// MPEG transport streams: how much of the stream must show packets before it counts.
 constexpr int TS_PROBE_BYTES = 4096;
 constexpr int TS_PROBE_PACKETS = 22;
 

@@ -2,6 +2,8 @@
 // or the block loop that reads on until another file or file-system metadata begins.
 #include "carving/CFileTypeJudge.h"
 
+#include "carving/CarvingSignatures.h"
+
 #include "device/CDiskReader.h"
 #include "util/ByteView.h"
 
@@ -41,7 +43,6 @@ constexpr uint64_t CAB_SIZE_CAP = 0x40000000;
 constexpr uint64_t OLE_SIZE_CAP = 0x7FFFFFF;
 
 // End markers.
-constexpr uint8_t szMpgSequenceHead[] = {0x00, 0x00, 0x01, 0xB3};
 constexpr uint8_t szMpgSequenceEnd[] = {0x00, 0x00, 0x01, 0xB7};
 constexpr uint8_t szMpgProgramEnd[] = {0x00, 0x00, 0x01, 0xB9};
 constexpr char szMp4Tail[] = "freeIsoMedia File Produced";
@@ -67,7 +68,6 @@ constexpr uint8_t ucDocTailHead[] = {0x01, 0x00, 0xFE, 0xFF, 0x03, 0x0A};
 constexpr uint8_t ucDocTail[] = {'M', 'i', 'c', 'r', 'o',  's',  'o',  'f', 't',
                                  ' ', 'O', 'f', 'f', 'i',  'c',  'e',  ' ', 'W',
                                  'o', 'r', 'd', ' ', 0xCE, 0xC4, 0xB5, 0xB5};
-constexpr uint8_t szZipEndHead[] = {0x50, 0x4B, 0x05, 0x06};
 constexpr uint64_t ZIP_END_RECORD_BYTES = 22;
 constexpr uint8_t sz7ZTail[] = {0x00, 0x07, 0x0B, 0x01, 0x00, 0x01,
                                 0x23, 0x03, 0x01, 0x01, 0x05, 0x5D};
@@ -101,10 +101,6 @@ constexpr uint32_t OLE_DIFAT_ENTRIES_PER_SECTOR = 127;
 constexpr uint32_t OLE_ENTRIES_PER_FAT_SECTOR = 128;
 constexpr uint32_t OLE_LAST_REGULAR_SECTOR = 0xFFFFFFFC;
 constexpr uint32_t OLE_FREE_SECTOR = 0xFFFFFFFF;
-
-// TS packets.
-constexpr uint64_t TS_PACKET_BYTES = 188;
-constexpr uint8_t TS_SYNC_BYTE = 0x47;
 
 template <size_t N> std::optional<size_t> FindFirst(CByteView view, const uint8_t (&pattern)[N]) {
     return view.Find(pattern, N);

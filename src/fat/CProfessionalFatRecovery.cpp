@@ -60,19 +60,25 @@ bool IsNameContinuation(const uint8_t* pEntry) {
            (pEntry[0] & LDIR_LAST_PART) == 0;
 }
 
-// The entry is the next part of the cut-off name: same checksum, the ordinal one lower.
-bool ContinuesLongNameRun(const LONG_FILE_INFO& pending, const uint8_t* pEntry) {
-    if (pending.nLength < FAT_ENTRY_BYTES || !IsNameContinuation(pEntry) ||
-        pEntry[LDIR_CHKSUM_OFFSET] != pending.u8CheckSum)
+// The sector's first entry goes on with the cut-off name: the next lower part of a live name
+// (same checksum), or its short entry (checksum of the 11 name bytes). A deleted name has lost
+// its ordinals and its short entry's checksum, so only nearness vouches for a deleted short entry.
+bool ContinuesPending(const LONG_FILE_INFO& pending, const uint8_t* pEntry, uint64_t u64Sector,
+                      bool bAdjacent) {
+    if (pending.nLength < FAT_ENTRY_BYTES || pEntry[0] == FAT_ENTRY_END)
         return false;
     const uint8_t* pLast = pending.data + pending.nLength - FAT_ENTRY_BYTES;
-    const uint8_t u8LastOrdinal = pLast[0] & ~LDIR_LAST_PART;
-    return IsLongNameEntry(pLast) && pLast[0] != FAT_ENTRY_DELETED &&
-           pEntry[0] + 1 == u8LastOrdinal;
-}
-
-VIRTUAL_DBR_INFO PendingDbrInfo(const LONG_FILE_INFO& pending, uint64_t u64StartSector) {
-    return VIRTUAL_DBR_INFO{pending.nSectorsPerCluster, pending.nDataStart, u64StartSector};
+    if (IsLongNameEntry(pLast) && pLast[0] != FAT_ENTRY_DELETED) {
+        const uint8_t u8Ordinal = pLast[0] & ~LDIR_LAST_PART;
+        if (u8Ordinal <= 1)
+            return IsLiveShortEntry(pEntry) && GetShortNameCheckSum(pEntry) == pending.u8CheckSum;
+        return IsNameContinuation(pEntry) && pEntry[LDIR_CHKSUM_OFFSET] == pending.u8CheckSum &&
+               pEntry[0] + 1 == u8Ordinal;
+    }
+    if (IsLongNameEntry(pEntry))
+        return pEntry[0] == FAT_ENTRY_DELETED && pEntry[LDIR_CHKSUM_OFFSET] == pending.u8CheckSum;
+    return pEntry[0] == FAT_ENTRY_DELETED &&
+           (bAdjacent || u64Sector - pending.u64Sector < pending.nSectorsPerCluster);
 }
 
 VIRTUAL_DBR_INFO NodeDbrInfo(const FILE_NODE& node) {
@@ -313,7 +319,7 @@ int CProfessionalFatRecovery::ParseFatFileRecord(const unsigned char* pSector,
         // The folder's other sectors in this cluster follow; they belong to this folder.
         m_clusterStart = CLUSTER_START{*dbr, nCluster, u64Sector};
     }
-    ParseWithContinuation(pSector, PRO_FAT_SECTOR_BYTES, u64Sector, nCluster, dbr);
+    ParseWithContinuation(pSector, PRO_FAT_SECTOR_BYTES, u64Sector, nCluster, dbr, u64Sector);
     return 0;
 }
 
@@ -328,37 +334,43 @@ int CProfessionalFatRecovery::ParseFDTFileRecord(const unsigned char* pSector,
             GetVirtualUnitSectors(m_clusterStart->dbrInfo, m_clusterStart->nClusterNo)) {
         const CLUSTER_START start = *m_clusterStart;
         ParseFatFDTRecord(pSector, PRO_FAT_SECTOR_BYTES, start.u64Sector, start.nClusterNo,
-                          start.dbrInfo);
+                          start.dbrInfo, u64Sector);
         return 0;
     }
     DoParseFileOrAddUndelFileMap(pSector, u64Sector);
     return 0;
 }
 
+// The pending name this sector continues: the one cut off in the sector just before, else the
+// only one that fits. Names of one alias in several folders fit alike; such a sector is parsed
+// on its own rather than joined to another folder's name.
 bool CProfessionalFatRecovery::GetParentDirCluster(const uint8_t* pSector, uint64_t u64Sector) {
-    const uint8_t* pEntry = pSector;
-    for (auto it = m_vecLongFile.begin(); it != m_vecLongFile.end(); ++it) {
-        const LONG_FILE_INFO& rec = *it;
-        if (u64Sector <= rec.u64Sector)
+    size_t nMatch = 0;
+    int nCount = 0;
+    for (size_t i = 0; i < m_vecLongFile.size(); ++i) {
+        const PENDING_LONG_NAME& pending = m_vecLongFile[i];
+        if (u64Sector <= pending.u64CutSector)
             continue;
-        const bool bLongName =
-            IsLongNameEntry(pEntry) && pEntry[LDIR_CHKSUM_OFFSET] == rec.u8CheckSum;
-        const bool bLiveShort =
-            IsLiveShortEntry(pEntry) && GetShortNameCheckSum(pEntry) == rec.u8CheckSum;
-        const bool bDeletedNear = pEntry[0] == FAT_ENTRY_DELETED && !IsLongNameEntry(pEntry) &&
-                                  u64Sector - rec.u64Sector < rec.nSectorsPerCluster;
-        if (!bLongName && !bLiveShort && !bDeletedNear)
+        const bool bAdjacent = u64Sector == pending.u64CutSector + 1;
+        if (!ContinuesPending(pending.info, pSector, u64Sector, bAdjacent))
             continue;
-        std::vector<uint8_t> vecJoined(rec.data, rec.data + rec.nLength);
-        vecJoined.insert(vecJoined.end(), pSector, pSector + PRO_FAT_SECTOR_BYTES);
-        const uint64_t u64RecordSector = rec.u64Sector;
-        const uint32_t nFolder = rec.nFolderCluster;
-        m_vecLongFile.erase(it);
-        ParseFatFDTRecord(vecJoined.data(), vecJoined.size(), u64RecordSector, nFolder,
-                          std::nullopt);
-        return true;
+        if (bAdjacent) {
+            nMatch = i;
+            nCount = 1;
+            break;
+        }
+        if (nCount++ == 0)
+            nMatch = i;
     }
-    return false;
+    if (nCount != 1)
+        return false;
+    const LONG_FILE_INFO rec = m_vecLongFile[nMatch].info;
+    m_vecLongFile.erase(m_vecLongFile.begin() + static_cast<std::ptrdiff_t>(nMatch));
+    std::vector<uint8_t> vecJoined(rec.data, rec.data + rec.nLength);
+    vecJoined.insert(vecJoined.end(), pSector, pSector + PRO_FAT_SECTOR_BYTES);
+    ParseFatFDTRecord(vecJoined.data(), vecJoined.size(), rec.u64Sector, rec.nFolderCluster,
+                      std::nullopt, u64Sector);
+    return true;
 }
 
 void CProfessionalFatRecovery::DoParseFileOrAddUndelFileMap(const uint8_t* pSector,
@@ -376,7 +388,7 @@ void CProfessionalFatRecovery::DoParseFileOrAddUndelFileMap(const uint8_t* pSect
             continue;
         const VIRTUAL_DBR_INFO found = dbr;
         m_clusterStart = CLUSTER_START{found, *nCluster, u64Sector};
-        ParseFatFDTRecord(pSector, PRO_FAT_SECTOR_BYTES, u64Sector, *nCluster, found);
+        ParseFatFDTRecord(pSector, PRO_FAT_SECTOR_BYTES, u64Sector, *nCluster, found, u64Sector);
         return;
     }
     m_unplaced.Add(u64Sector, pSector, PRO_FAT_SECTOR_BYTES);
@@ -384,56 +396,64 @@ void CProfessionalFatRecovery::DoParseFileOrAddUndelFileMap(const uint8_t* pSect
 
 void CProfessionalFatRecovery::ParseFatFDTRecord(const uint8_t* pBuf, size_t nLen,
                                                  uint64_t u64Sector, uint32_t nCluster,
-                                                 Geometry dbr) {
+                                                 Geometry dbr, uint64_t u64LastSector) {
     if (!dbr)
         dbr = FindFolderStartGeometry(nCluster, u64Sector);
-    ParseWithContinuation(pBuf, nLen, u64Sector, nCluster, dbr);
+    ParseWithContinuation(pBuf, nLen, u64Sector, nCluster, dbr, u64LastSector);
 }
 
 // Parses the buffer; while it ends in a cut-off long name that a kept sector continues, the two
 // are joined and parsed again, else the cut-off name waits for a later sector.
 void CProfessionalFatRecovery::ParseWithContinuation(const uint8_t* pBuf, size_t nLen,
                                                      uint64_t u64Sector, uint32_t nCluster,
-                                                     Geometry dbr) {
+                                                     Geometry dbr, uint64_t u64LastSector) {
     std::vector<uint8_t> vecBuf(pBuf, pBuf + nLen);
     for (;;) {
-        LONG_FILE_INFO pending{};
-        DealProfessionalFatFileEntry(vecBuf.data(), vecBuf.size(), u64Sector, nCluster, pending,
-                                     dbr);
-        if (pending.nLength == 0)
+        PENDING_LONG_NAME pending{};
+        pending.u64CutSector = u64LastSector;
+        DealProfessionalFatFileEntry(vecBuf.data(), vecBuf.size(), u64Sector, nCluster,
+                                     pending.info, dbr);
+        if (pending.info.nLength == 0)
             return;
         std::vector<uint8_t> vecJoined;
-        if (!ContinuePendingFromUnplaced(pending, vecJoined)) {
+        if (!ContinuePendingFromUnplaced(pending, vecJoined, u64LastSector)) {
             if (m_vecLongFile.size() >= MAX_PENDING_LONG_NAMES)
                 m_vecLongFile.erase(m_vecLongFile.begin());
             m_vecLongFile.push_back(pending);
             return;
         }
         vecBuf.swap(vecJoined);
-        u64Sector = pending.u64Sector;
-        nCluster = pending.nFolderCluster;
+        u64Sector = pending.info.u64Sector;
+        nCluster = pending.info.nFolderCluster;
     }
 }
 
-bool CProfessionalFatRecovery::ContinuePendingFromUnplaced(LONG_FILE_INFO& pending,
-                                                           std::vector<uint8_t>& vecJoined) {
-    const VIRTUAL_DBR_INFO dbr = PendingDbrInfo(pending, m_u64StartSector);
-    std::optional<uint64_t> u64Found =
-        m_unplaced.FindFirst([&](uint64_t u64Sector, const uint8_t* pEntry) {
-            if (u64Sector <= pending.u64Sector)
-                return false;
-            if (ContinuesLongNameRun(pending, pEntry))
-                return true;
-            if (IsLongNameEntry(pEntry) && pEntry[LDIR_CHKSUM_OFFSET] == pending.u8CheckSum)
-                return dbr.nSectorsPerCluster == 0 ||
-                       GetVirtualSectorCluster(dbr, u64Sector) == pending.nFolderCluster;
-            return IsLiveShortEntry(pEntry) && GetShortNameCheckSum(pEntry) == pending.u8CheckSum;
+// A kept sector that continues the cut-off name: the next sector, else the only one that fits.
+bool CProfessionalFatRecovery::ContinuePendingFromUnplaced(const PENDING_LONG_NAME& pending,
+                                                           std::vector<uint8_t>& vecJoined,
+                                                           uint64_t& u64LastSector) {
+    const uint64_t u64Next = pending.u64CutSector + 1;
+    std::optional<uint64_t> u64Found;
+    if (const uint8_t* pEntry = m_unplaced.GetFirstEntry(u64Next);
+        pEntry != nullptr && ContinuesPending(pending.info, pEntry, u64Next, true)) {
+        u64Found = u64Next;
+    } else {
+        int nCount = 0;
+        m_unplaced.FindFirst([&](uint64_t u64Sector, const uint8_t* pFirst) {
+            if (u64Sector > u64Next && ContinuesPending(pending.info, pFirst, u64Sector, false) &&
+                nCount++ == 0)
+                u64Found = u64Sector;
+            return false;
         });
+        if (nCount != 1)
+            u64Found.reset();
+    }
     std::vector<uint8_t> vecSector;
     if (!u64Found || !m_unplaced.Take(*u64Found, vecSector))
         return false;
-    vecJoined.assign(pending.data, pending.data + pending.nLength);
+    vecJoined.assign(pending.info.data, pending.info.data + pending.info.nLength);
     vecJoined.insert(vecJoined.end(), vecSector.begin(), vecSector.end());
+    u64LastSector = *u64Found;
     return true;
 }
 
@@ -711,14 +731,14 @@ void CProfessionalFatRecovery::ParseUnDealFileMap() {
         }
         if (bPlaced) {
             ParseFatFDTRecord(vecSector.data(), vecSector.size(), last->u64Sector, last->nClusterNo,
-                              last->dbrInfo);
+                              last->dbrInfo, *u64Sector);
             continue;
         }
         // Only a sector inside the last cluster start's own unit continues it.
         if (last &&
             *u64Sector - last->u64Sector < GetVirtualUnitSectors(last->dbrInfo, last->nClusterNo)) {
             ParseFatFDTRecord(vecSector.data(), vecSector.size(), last->u64Sector, last->nClusterNo,
-                              last->dbrInfo);
+                              last->dbrInfo, *u64Sector);
             continue;
         }
         std::optional<VIRTUAL_DBR_INFO> dbr = GetNearestDbrInfo(*u64Sector);
@@ -730,7 +750,8 @@ void CProfessionalFatRecovery::ParseUnDealFileMap() {
         std::optional<uint64_t> u64First = GetVirtualClusterSector(*dbr, *nCluster);
         if (!u64First)
             continue;
-        ParseFatFDTRecord(vecSector.data(), vecSector.size(), *u64First, *nCluster, dbr);
+        ParseFatFDTRecord(vecSector.data(), vecSector.size(), *u64First, *nCluster, dbr,
+                          *u64Sector);
     }
     m_unplaced.Clear();
 }

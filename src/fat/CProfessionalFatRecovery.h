@@ -75,6 +75,10 @@ public:
     uint32_t GetRootCluster() const { return m_nRootCluster; }
     const CUnplacedSectorMap& GetUnplacedSectors() const { return m_unplaced; }
 
+    // The geometry to place a sector with when none places it exactly: the only one; else the
+    // closest whose cluster 2 is not after the sector (a real boot sector's is left out), or
+    // the first one; none without any geometry.
+    std::optional<VIRTUAL_DBR_INFO> GetNearestDbrInfo(uint64_t u64Sector) const;
     // Two folder starts fix a geometry when the sectors between them are a whole number of
     // clusters; appends it and returns 1, else 0. Needs c1 > c2 and s1 > s2.
     int CalcVirtualDbr(uint32_t nCluster1, uint64_t u64Sector1, uint32_t nCluster2,
@@ -85,6 +89,11 @@ private:
         VIRTUAL_DBR_INFO dbrInfo;
         uint32_t nClusterNo;
         uint64_t u64Sector;
+    };
+    // A cut-off long name and the sector its buffer ended with.
+    struct PENDING_LONG_NAME {
+        LONG_FILE_INFO info;
+        uint64_t u64CutSector;
     };
     struct FOLDER_START_CHECK {
         VIRTUAL_DBR_INFO dbrInfo;
@@ -106,10 +115,11 @@ private:
     bool GetParentDirCluster(const uint8_t* pSector, uint64_t u64Sector);
     void DoParseFileOrAddUndelFileMap(const uint8_t* pSector, uint64_t u64Sector);
     void ParseFatFDTRecord(const uint8_t* pBuf, size_t nLen, uint64_t u64Sector, uint32_t nCluster,
-                           Geometry dbr);
+                           Geometry dbr, uint64_t u64LastSector);
     void ParseWithContinuation(const uint8_t* pBuf, size_t nLen, uint64_t u64Sector,
-                               uint32_t nCluster, Geometry dbr);
-    bool ContinuePendingFromUnplaced(LONG_FILE_INFO& pending, std::vector<uint8_t>& vecJoined);
+                               uint32_t nCluster, Geometry dbr, uint64_t u64LastSector);
+    bool ContinuePendingFromUnplaced(const PENDING_LONG_NAME& pending,
+                                     std::vector<uint8_t>& vecJoined, uint64_t& u64LastSector);
     void DealProfessionalFatFileEntry(const uint8_t* pBuf, size_t nLen, uint64_t u64Sector,
                                       uint32_t nCluster, LONG_FILE_INFO& pending, Geometry dbr);
     void GetParentClusterNO(const uint8_t* pBuf, size_t nLen, uint32_t nCluster,
@@ -134,7 +144,6 @@ private:
                            std::set<uint32_t>& setQueued, std::vector<uint32_t>& vecWork);
     std::optional<VIRTUAL_DBR_INFO> FindGeometryHoldingSector(uint32_t nCluster,
                                                               uint64_t u64Sector) const;
-    std::optional<VIRTUAL_DBR_INFO> GetNearestDbrInfo(uint64_t u64Sector) const;
     void FileFolderNode(FILE_NODE& node, uint32_t nParent, const VIRTUAL_DBR_INFO& dbr,
                         const char* pName);
 
@@ -172,7 +181,7 @@ private:
     uint32_t m_bRealDbr = 0;
     uint32_t m_nRootCluster = 0;
     std::vector<FAT_SECTOR_OFFSET> m_vecFolderStart;
-    std::vector<LONG_FILE_INFO> m_vecLongFile;
+    std::vector<PENDING_LONG_NAME> m_vecLongFile;
     CUnplacedSectorMap m_unplaced;
     std::map<uint32_t, PRO_DIR_INFO> m_mapDirSeen;
     std::map<uint32_t, PRO_NEED_ADD_DIR_INFO> m_mapDirNeeded;

@@ -107,6 +107,11 @@ std::optional<uint64_t> CUnplacedSectorMap::FindFirst(
     return std::nullopt;
 }
 
+const uint8_t* CUnplacedSectorMap::GetFirstEntry(uint64_t u64Sector) const {
+    auto it = m_mapSectors.find(u64Sector);
+    return it != m_mapSectors.end() ? it->second.firstEntry : nullptr;
+}
+
 std::optional<uint64_t> CUnplacedSectorMap::FindNext(uint64_t u64From) const {
     auto it = m_mapSectors.lower_bound(u64From);
     if (it == m_mapSectors.end())

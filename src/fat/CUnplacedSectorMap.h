@@ -31,6 +31,8 @@ public:
     // The first kept sector, in increasing order, whose first 32 bytes satisfy the test.
     std::optional<uint64_t> FindFirst(
         const std::function<bool(uint64_t u64Sector, const uint8_t* pFirstEntry)>& test) const;
+    // The first 32 bytes of a kept sector, or null.
+    const uint8_t* GetFirstEntry(uint64_t u64Sector) const;
     // The first kept sector at or after the given one.
     std::optional<uint64_t> FindNext(uint64_t u64From) const;
     // Moves the sector's bytes out and forgets the sector; false when it is not kept or its copy

@@ -259,8 +259,10 @@ int CProfessionalNtfsRecovery::CreateRecordNode(const RECORD_INFO& info, uint64_
         GetSpecialFileRecordPartitionStartSector(u64Sector, info.nRecordNo, vecRuns);
     uint32_t nGroup = 0;
     uint32_t nParent = info.firstName.nParentRecord;
-    GetProfessionalRootParentDirIndex(nParent, u64PartitionStart, m_nSectorPerCluster, vecRuns,
-                                      nGroup);
+    // Files below $Extend ($Quota, $ObjId, $UsnJrnl...) are the volume's own, not lost files.
+    if (GetProfessionalRootParentDirIndex(nParent, u64PartitionStart, m_nSectorPerCluster, vecRuns,
+                                          nGroup))
+        return 0;
 
     FILE_NODE* pNode = m_pStore->CreateFileNode();
     if (pNode == nullptr)
@@ -421,30 +423,33 @@ void CProfessionalNtfsRecovery::AddSpecialDir(uint32_t nRecordNo, uint32_t nSect
         m_vecSpecialDirs.push_back({nRecordNo, nSectorPerCluster, u64PartitionStart, vecRuns});
 }
 
-void CProfessionalNtfsRecovery::GetProfessionalRootParentDirIndex(
+bool CProfessionalNtfsRecovery::GetProfessionalRootParentDirIndex(
     uint32_t nDirRecord, uint64_t u64PartitionStart, uint32_t nSectorPerCluster,
     const std::vector<RUNLIST>& vecRuns, uint32_t& nGroup) {
     // Parent links come from disk data and may loop: each record is climbed once.
     std::unordered_set<uint32_t> setVisited;
     std::vector<uint8_t> vecRecord;
     while (nDirRecord != NTFS_ROOT_RECORD && setVisited.insert(nDirRecord).second) {
+        if (nDirRecord != MFT_RECORD && nDirRecord <= LAST_SYSTEM_RECORD)
+            return true;
         AddSpecialDir(nDirRecord, nSectorPerCluster, u64PartitionStart, vecRuns);
         ++nGroup;
         auto u64Relative = MapMftRecordSector(vecRuns, nDirRecord, nSectorPerCluster);
         if (!u64Relative || ReadFixedRecord(u64PartitionStart + *u64Relative, vecRecord) != 0)
-            return;
+            return false;
         const uint8_t* pRecord = vecRecord.data();
         size_t nSize = vecRecord.size();
         if ((GetNtfsRecordFlags(pRecord, nSize) & FR_FLAG_DIRECTORY) == 0 ||
             GetNtfsRecordNumber(pRecord, nSize) != nDirRecord)
-            return;
+            return false;
         auto attr = FindNtfsAttribute(pRecord, nSize, GetNtfsRecordBytesInUse(pRecord, nSize),
                                       ATTR_TYPE_FILE_NAME);
         auto name = attr ? DecodeNtfsFileName(pRecord, nSize, *attr) : std::nullopt;
         if (!name)
-            return;
+            return false;
         nDirRecord = name->nParentRecord;
     }
+    return false;
 }
 
 int CProfessionalNtfsRecovery::ParseProfessionalRecordVec() {

@@ -134,7 +134,9 @@ private:
     int CreateRecordNode(const RECORD_INFO& info, uint64_t u64Sector, PARSE_MODE nMode);
     int CreateLostFolderNode(uint32_t nRecordNo);
     void LearnMftRecord(const uint8_t* pRecord, size_t nSize, uint64_t u64Sector);
-    void GetProfessionalRootParentDirIndex(uint32_t nDirRecord, uint64_t u64PartitionStart,
+    // Queues the folders from nDirRecord up to the root, counting them in nGroup; true when
+    // the climb meets one of the volume's system folders.
+    bool GetProfessionalRootParentDirIndex(uint32_t nDirRecord, uint64_t u64PartitionStart,
                                            uint32_t nSectorPerCluster,
                                            const std::vector<RUNLIST>& vecRuns, uint32_t& nGroup);
     void AddSpecialDir(uint32_t nRecordNo, uint32_t nSectorPerCluster, uint64_t u64PartitionStart,

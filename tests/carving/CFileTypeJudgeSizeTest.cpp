@@ -101,9 +101,9 @@ CCarvingImageBuilder BuildSampleImage(uint64_t u64FirstSector) {
     return builder;
 }
 
+// Each image is a scan of its own: carved TS ranges of another scan do not apply.
 class CFileTypeJudgeSize : public ::testing::Test {
 protected:
-    // Transport streams found are remembered process-wide until a scan starts.
     void SetUp() override { CFileTypeJudge::ClearTsFileRanges(); }
     CFileTypeJudge m_judge;
 };
@@ -142,9 +142,8 @@ TEST_F(CFileTypeJudgeSize, ShiftedByAnOddNumberOfSectorsKeepsSizes) {
     std::vector<SIZED_FILE> vecFirst;
     for (const CARVING_PLACEMENT& placed : first.Placements())
         vecFirst.push_back(firstDisk.Carve(placed.u64Sector));
-    // A new scan forgets the transport streams the last one found, as ScanDevice does.
-    CFileTypeJudge::ClearTsFileRanges();
     CCarvingDisk shiftedDisk(shifted);
+    CFileTypeJudge::ClearTsFileRanges();
     for (size_t i = 0; i < shifted.Placements().size(); ++i) {
         const CARVING_PLACEMENT& placed = shifted.Placements()[i];
         SCOPED_TRACE(placed.strName);

@@ -181,6 +181,28 @@ TEST_F(CFileTypeJudgeTail, CompoundDocumentSizeFollowsTheDifatChain) {
     EXPECT_EQ(disk.Carve(placed.u64Sector).u64Size, (110u * 128 + 1 - 100) * 512);
 }
 
+TEST_F(CFileTypeJudgeTail, PackagePartHeaderSplitByAReadWindowIsStillSeen) {
+    // A local header for "[Content_Types].xml" at 0, then one for "word/document.xml" whose
+    // signature straddles the end of the first 4-sector window (bytes 2046..2049).
+    std::vector<uint8_t> zip(6000, 0x20);
+    const uint8_t local[] = {0x50, 0x4B, 0x03, 0x04};
+    const std::string strTypes = "[Content_Types].xml";
+    const std::string strPart = "word/document.xml";
+    Put(zip, 0, local, 4);
+    zip[26] = uint8_t(strTypes.size()); // file name length
+    Put(zip, 30, strTypes.data(), strTypes.size());
+    Put(zip, 2046, local, 4);
+    zip[2046 + 26] = uint8_t(strPart.size());
+    Put(zip, 2046 + 30, strPart.data(), strPart.size());
+    CCarvingImageBuilder builder;
+    const CARVING_PLACEMENT placed = builder.Add("split.docx", zip);
+    CCarvingDisk disk(builder);
+    std::vector<uint8_t> sector = disk.ReadSector(placed.u64Sector);
+    EXPECT_EQ(CFileTypeJudge::IsFileTypeMatching(sector.data(), SECTOR, "docx", &disk.Reader(),
+                                                 SECTOR, placed.u64Sector),
+              1);
+}
+
 TEST_F(CFileTypeJudgeTail, NoReaderIsHeldAfterACall) {
     CCarvingImageBuilder builder;
     const CARVING_PLACEMENT docx = builder.Add("a.docx", Sample("sample.docx"));

@@ -41,6 +41,7 @@ protected:
     void Open(CCarvingDisk& disk) {
         ASSERT_EQ(m_engine.Init(disk.DiskNo(), 0, (long long)disk.SectorCount(), u'E'), 0);
         m_engine.InitCallBack(nullptr, nullptr, nullptr, 90);
+        CFileTypeJudge::ClearTsFileRanges(); // as the deep scan does before its pass
     }
 
     // Offers every sector that is not skipped; the sectors carved, in order.

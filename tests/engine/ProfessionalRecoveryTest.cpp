@@ -5,6 +5,7 @@
 #include "engine/CProfessionalRecovery.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
+#include "fixtures/NtfsImageBuilder.h"
 #include "store/CLogFileManager.h"
 #include "util/CSha256.h"
 #include "util/FileCategory.h"
@@ -131,6 +132,68 @@ TEST_F(ProfessionalRecoveryTest, FatDeletedFilesComeBackOnceEach) {
     std::multiset<std::string> setRecovered(vecDigests.begin(), vecDigests.end());
     for (const auto& [strName, vecBytes] : mapDeleted)
         EXPECT_EQ(setRecovered.count(Digest(vecBytes)), 1u) << strName;
+}
+
+// A quick format leaves the old directory sectors and file data: the deep FAT engine and the
+// carver bring the files back.
+TEST_F(ProfessionalRecoveryTest, QuickFormattedFatVolumeGivesItsFilesBack) {
+    if (!CFatImageBuilder::HaveTools())
+        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+    CFatImageBuilder image(m_dir.File("reformatted.img"));
+    ASSERT_TRUE(image.Format({32, 64 * 1024, 1}));
+    ASSERT_TRUE(image.MakeDir("/Album"));
+    std::vector<uint8_t> vecPng = ReadFileBytes(TestDataPath("samples/sample.png"));
+    std::vector<uint8_t> vecJpg = ReadFileBytes(TestDataPath("samples/sample_big.jpg"));
+    std::vector<uint8_t> vecData = PatternBytes(9000, 11);
+    ASSERT_TRUE(image.AddFile("/Album/picture.png", vecPng));
+    ASSERT_TRUE(image.AddFile("/Album/photo.jpg", vecJpg));
+    ASSERT_TRUE(image.AddFile("/Album/numbers.bin", vecData));
+    ASSERT_TRUE(RunShell("mkfs.vfat -F 32 -s 1 " + ShellQuote(image.Path()) + " >/dev/null"));
+
+    std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(image.Path());
+    ASSERT_NE(pEngine, nullptr);
+    CScanRecord record;
+    ASSERT_EQ(Scan(*pEngine, record), 0);
+    std::vector<SEARCH_FILE_INFO> vecHits = Search(*pEngine);
+    std::vector<std::string> vecDigests = RecoverAll(*pEngine, vecHits);
+    std::multiset<std::string> setRecovered(vecDigests.begin(), vecDigests.end());
+    for (const std::vector<uint8_t>* pBytes : {&vecPng, &vecJpg, &vecData})
+        EXPECT_GE(setRecovered.count(Digest(*pBytes)), 1u);
+    bool bNamed = false;
+    for (const SEARCH_FILE_INFO& hit : vecHits)
+        bNamed |= std::string(hit.szFileName) == "numbers.bin";
+    EXPECT_TRUE(bNamed);
+}
+
+TEST_F(ProfessionalRecoveryTest, NtfsDeletedFilesComeBackOnceEach) {
+    if (!HaveTool("mkntfs") || !HaveTool("ntfscp"))
+        GTEST_SKIP() << "ntfs-3g tools missing";
+    CNtfsImageBuilder image(m_dir.File("ntfs.img"));
+    ASSERT_TRUE(image.Format(64 * MiB, 4096));
+    std::map<std::string, std::vector<uint8_t>> mapFiles = {
+        {"/small.txt", PatternBytes(300, 1)},
+        {"/medium.bin", PatternBytes(20000, 2)},
+        {"/picture.png", ReadFileBytes(TestDataPath("samples/sample.png"))},
+        {"/kept.bin", PatternBytes(5000, 3)},
+    };
+    for (const auto& [strPath, vecBytes] : mapFiles)
+        ASSERT_TRUE(image.PutFile(strPath, vecBytes));
+    for (const char* pGone : {"/small.txt", "/medium.bin", "/picture.png"})
+        ASSERT_TRUE(image.DeleteInPlace(pGone));
+
+    std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(image.Image());
+    ASSERT_NE(pEngine, nullptr);
+    CScanRecord record;
+    ASSERT_EQ(Scan(*pEngine, record), 0);
+    std::vector<SEARCH_FILE_INFO> vecHits = Search(*pEngine);
+    std::vector<std::string> vecDigests = RecoverAll(*pEngine, vecHits);
+    for (const char* pGone : {"/small.txt", "/medium.bin", "/picture.png"}) {
+        size_t nCopies = 0;
+        for (size_t i = 0; i < vecHits.size(); ++i)
+            nCopies += vecDigests[i] == Digest(mapFiles[pGone]) &&
+                       std::string("/") + vecHits[i].szFileName == pGone;
+        EXPECT_EQ(nCopies, 1u) << pGone;
+    }
 }
 
 TEST_F(ProfessionalRecoveryTest, StoppedScanRecordsItsPlaceAndResumes) {

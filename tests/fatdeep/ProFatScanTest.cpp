@@ -405,3 +405,22 @@ TEST_F(ProFatScanTest, TreeQueriesRefuseADepthWithoutParent) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ProFatScanTest, NearestGeometryLooksPastTheBootSectorsOwnAndFallsBackToIt) {
+    ASSERT_TRUE(BuildImage({16, 32 * 1024, 4}, {{"a.txt", PatternBytes(10, 1)}}));
+    const int nDisk = CDiskRegistry::GetInstance().AddImage(m_strImage);
+    ASSERT_EQ(m_engine.Init(nDisk, 0, 65536, u'C'), 0);
+    ASSERT_EQ(m_engine.ClearProfessionalVec(nullptr), 0);
+    EXPECT_FALSE(m_engine.GetNearestDbrInfo(100).has_value());
+    ASSERT_EQ(m_engine.InitVirtualDbrInfo(), 0);
+    ASSERT_EQ(m_engine.GetVirtualDbrInfo().size(), 1u);
+    const VIRTUAL_DBR_INFO real = m_engine.GetVirtualDbrInfo().front();
+    EXPECT_EQ(m_engine.GetNearestDbrInfo(40000)->nDataStart, real.nDataStart);
+    ASSERT_EQ(m_engine.CalcVirtualDbr(30, 10160, 10, 10000), 1); // cluster 2 at 9936
+    EXPECT_EQ(m_engine.GetNearestDbrInfo(40000)->nDataStart, 9936u);
+    EXPECT_EQ(m_engine.GetNearestDbrInfo(9935)->nDataStart, real.nDataStart);
+}
+
+} // namespace

@@ -1,0 +1,42 @@
+// The per-file result list of a recovery run: failures on top, successes below in order.
+#pragma once
+
+#include "ui/CWindowDragger.h"
+
+#include <QDialog>
+
+class QLabel;
+class QTableWidget;
+
+class CDetail : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int DETAIL_WIDTH = 600;
+    static constexpr int DETAIL_HEIGHT = 400;
+
+    explicit CDetail(QWidget* pParent = nullptr);
+
+    // Status 0 appends a "Success" row; any other status inserts a red "Failed" row at the top.
+    void AddTableItem(const QString& strName, int nStatus);
+
+    int GetSuccessCount() const { return m_nSuccess; }
+    int GetFailedCount() const { return m_nFailed; }
+    QString GetHeaderText() const;
+    QTableWidget* GetTable() const { return m_pTable; }
+
+public slots:
+    void btnSlot();
+
+protected:
+    void mousePressEvent(QMouseEvent* pEvent) override;
+    void mouseMoveEvent(QMouseEvent* pEvent) override;
+
+private:
+    void UpdateHeader();
+
+    int m_nSuccess = 0;
+    int m_nFailed = 0;
+    QLabel* m_pHeader = nullptr;
+    QTableWidget* m_pTable = nullptr;
+    CWindowDragger m_dragger;
+};

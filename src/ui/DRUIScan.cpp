@@ -1,0 +1,191 @@
+// Main window, scan side: the worker entries, the engine callbacks turned into signals, the scan
+// and search sequence, and the result page they lead to.
+#include "app/CMyThread.h"
+#include "engine/CFileRecoveryFactory.h"
+#include "engine/CProfessionalRecovery.h"
+#include "ui/CMessageBox.h"
+#include "ui/DRUI.h"
+#include "ui/SCANUI.h"
+#include "util/DebugLog.h"
+#include "util/FileCategory.h"
+
+#include <QCheckBox>
+#include <QTreeWidget>
+
+namespace {
+constexpr char16_t SCAN_DRIVE_LETTER = u'C';
+constexpr int SCAN_WEIGHT = 100;
+constexpr int SCAN_STOP_VALUE = 1;
+constexpr int SEARCH_STOP_VALUE = 1;
+constexpr int PREVIEW_STOP_VALUE = 1;
+constexpr int RECOVERY_DONE_WEIGHT = 1000;
+const char* const DEVICE_UNREADABLE_TEXT = "The selected device cannot be read.";
+
+QString FromWide(const char16_t* pText) {
+    return pText == nullptr ? QString() : QString::fromUtf16(pText);
+}
+} // namespace
+
+IFileRecoveryParse* DRUI::CreateEngine(int nDiskNo, long long llStartSector,
+                                       long long llSectorCount, char16_t wcDriveLetter,
+                                       RECOVERY_TYPE nRecoveryType) {
+    return CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
+        nDiskNo, llStartSector, llSectorCount, wcDriveLetter, nRecoveryType);
+}
+
+void DRUI::DeleteEngine() {
+    delete m_pEngine;
+    m_pEngine = nullptr;
+}
+
+void DRUI::_ScanProcess(void* pParam, int& nResult) {
+    static_cast<DRUI*>(pParam)->Scan(nullptr, nResult);
+}
+
+void DRUI::Scan(const char16_t*, int&) {
+    m_bScanStop = false;
+    m_bScanEnd = false;
+    DeleteEngine();
+    DebugLog("m_partitionItem.u64StartSector = %lld\n",
+             static_cast<long long>(m_partitionItem.u64StartSector));
+    const long long llSectorCount =
+        static_cast<long long>(m_partitionItem.u64EndSector + 1 - m_partitionItem.u64StartSector);
+    m_pEngine = CreateEngine(static_cast<int>(m_partitionItem.nDiskNo),
+                             static_cast<long long>(m_partitionItem.u64StartSector), llSectorCount,
+                             SCAN_DRIVE_LETTER, RECOVERY_TYPE_DEEP);
+    m_bScanFailed = m_pEngine == nullptr;
+    // The window always scans afresh rather than taking up a stored scan of the volume.
+    if (auto* pDeep = dynamic_cast<CProfessionalRecovery*>(m_pEngine))
+        pDeep->SetNotLoadLogFile();
+    if (m_pEngine != nullptr) {
+        m_pEngine->InitCallBack(static_cast<ScanProgressCallback>(&DRUI::ScanCallBack),
+                                static_cast<RecoveryProgressCallback>(&DRUI::RecoveryCallBack),
+                                this, SCAN_WEIGHT);
+        m_pEngine->ScanDevice(nullptr);
+    }
+    m_bScanEnd = true;
+    // Without an engine no report would ever close the dialog; the window says why instead.
+    if (m_bScanFailed)
+        ScanCallBack(this, 100, SCAN_WEIGHT, 0, 0, 0, 0, nullptr);
+}
+
+void DRUI::_SearchProcess(void* pParam, int&) {
+    auto* pThis = static_cast<DRUI*>(pParam);
+    pThis->m_bSearchStop = false;
+    pThis->m_bSearchEnd = false;
+    pThis->m_vecSearchResults.clear();
+    if (pThis->m_pEngine != nullptr) {
+        pThis->m_pEngine->InitSearchCallBack(
+            static_cast<SearchProgressCallback>(&DRUI::SearchCallBack), pThis);
+        pThis->m_pEngine->SearchFileNode(pThis->m_strSearchPattern.c_str(),
+                                         pThis->m_vecSearchResults);
+    }
+    pThis->m_bSearchEnd = true;
+    SearchCallBack(pThis, 100, u"");
+}
+
+int DRUI::ScanCallBack(void* pParam, int nPercent, int nWeight, int nSecondsLeft,
+                       uint64_t u64CurrentSector, uint64_t u64TotalSectors, uint64_t u64FilesFound,
+                       const char16_t* pText) {
+    auto* pThis = static_cast<DRUI*>(pParam);
+    if (pThis->m_bScanStop)
+        return SCAN_STOP_VALUE;
+    emit pThis->ScanProcessCallBack(
+        nPercent, nWeight, nSecondsLeft, QString::number(u64CurrentSector),
+        QString::number(u64TotalSectors), QString::number(u64FilesFound), FromWide(pText));
+    return 0;
+}
+
+int DRUI::RecoveryCallBack(void* pParam, int nPercent, int nWeight, int nStatus,
+                           const char16_t* pPath) {
+    auto* pThis = static_cast<DRUI*>(pParam);
+    if (pThis->m_bRecoveryStop)
+        return ERROR_CANCELLED_BY_USER;
+    if (nPercent == 100 && nWeight != RECOVERY_DONE_WEIGHT)
+        pThis->m_bFileReported = true;
+    emit pThis->RecoveryCallBack(nPercent, nWeight, nStatus, FromWide(pPath));
+    return 0;
+}
+
+int DRUI::SearchCallBack(void* pParam, int nPercent, const char16_t*) {
+    auto* pThis = static_cast<DRUI*>(pParam);
+    if (pThis->m_bSearchStop)
+        return SEARCH_STOP_VALUE;
+    emit pThis->SearchCallBack(nPercent, QString());
+    return 0;
+}
+
+int DRUI::PreViewCallBack(void* pParam, int nPercent, int nStatus) {
+    auto* pThis = static_cast<DRUI*>(pParam);
+    if (pThis->m_bPreviewStop)
+        return PREVIEW_STOP_VALUE;
+    emit pThis->PreViewCallBackForSlot(nPercent, nStatus);
+    return 0;
+}
+
+// Photo and Video end with a bar, Music does not: a bar is put between two kinds wherever one is
+// missing, or the last Music and the first Video extension would merge into one.
+std::u16string DRUI::BuildSearchPattern() const {
+    std::string strPattern;
+    const std::pair<const QCheckBox*, const char*> kinds[] = {{m_pCheckPhoto, PHOTO_PATTERN},
+                                                              {m_pCheckMusic, MUSIC_PATTERN},
+                                                              {m_pCheckVideo, VIDEO_PATTERN}};
+    for (const auto& [pBox, pPattern] : kinds) {
+        if (!pBox->isChecked())
+            continue;
+        if (!strPattern.empty() && strPattern.back() != '|')
+            strPattern += '|';
+        strPattern += pPattern;
+    }
+    return QString::fromUtf8(strPattern).toStdU16String();
+}
+
+void DRUI::btnSlotScan() {
+    QTreeWidgetItem* pItem = m_pDiskTree->currentItem();
+    if (pItem == nullptr)
+        return;
+    m_partitionItem = pItem->data(0, Qt::UserRole).value<PARTITION_ITEM>();
+    RunScanOperation();
+    if (m_bScanFailed) {
+        CMessageBox message(this);
+        message.setGeometry(x() + (width() - CMessageBox::MESSAGE_BOX_WIDTH) / 2,
+                            y() + (height() - CMessageBox::MESSAGE_BOX_HEIGHT) / 2,
+                            CMessageBox::MESSAGE_BOX_WIDTH, CMessageBox::MESSAGE_BOX_HEIGHT);
+        message.InitQuestionDialog(DEVICE_UNREADABLE_TEXT, true);
+        message.exec();
+        return;
+    }
+    RunSearchOperation();
+    InitLayout3Widget();
+}
+
+// The dialog is connected before the worker starts, so a scan that ends at once still closes it.
+void DRUI::RunScanOperation() {
+    SCANUI dialog;
+    dialog.InitSlot(this, OPR_TYPE_SCAN);
+    dialog.setGeometry(x() + width() / 4, y() + height() / 4, SCANUI::DIALOG_WIDTH,
+                       SCANUI::DIALOG_HEIGHT);
+    CMyThread thread;
+    thread.SetFunc(&DRUI::_ScanProcess, this);
+    thread.start();
+    dialog.exec();
+    thread.exit(0);
+    thread.wait();
+    DebugLog("_ScanProcess end\n");
+}
+
+void DRUI::RunSearchOperation() {
+    m_strSearchPattern = BuildSearchPattern();
+    SCANUI dialog;
+    dialog.InitSlot(this, OPR_TYPE_SEARCH);
+    dialog.setGeometry(x() + width() / 4, y() + height() / 4, SCANUI::DIALOG_WIDTH,
+                       SCANUI::DIALOG_HEIGHT);
+    DebugLog("_SearchProcess Start\n");
+    CMyThread thread;
+    thread.SetFunc(&DRUI::_SearchProcess, this);
+    thread.start();
+    dialog.exec();
+    thread.exit(0);
+    thread.wait();
+    DebugLog("_SearchProcess end\n");
+}

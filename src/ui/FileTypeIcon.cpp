@@ -1,0 +1,126 @@
+// Icons of found files: a default per category list, and a table of known extensions.
+#include "ui/FileTypeIcon.h"
+
+#include "util/FileCategory.h"
+#include "util/TextUtil.h"
+
+namespace {
+struct FILE_TYPE_ICON {
+    const char* pExtension;
+    const char* pIcon;
+};
+
+const FILE_TYPE_ICON szFileTypeStr[] = {
+    {"7z", ":/image/FileIcon/7z.png"},
+    {"accdb", ":/image/FileIcon/accdb.png"},
+    {"ace", ":/image/FileIcon/ace.png"},
+    {"acid", ":/image/FileIcon/acid.png"},
+    {"aiff", ":/image/FileIcon/aiff.png"},
+    {"asf", ":/image/FileIcon/asf.png"},
+    {"at3", ":/image/FileIcon/at3.png"},
+    {"au", ":/image/FileIcon/au.png"},
+    {"avi", ":/image/FileIcon/avi.png"},
+    {"bmp", ":/image/FileIcon/bmp.png"},
+    {"cab", ":/image/FileIcon/cab.png"},
+    {"chm", ":/image/FileIcon/chm.png"},
+    {"divx", ":/image/FileIcon/divx.png"},
+    {"doc", ":/image/FileIcon/doc.png"},
+    {"dss", ":/image/FileIcon/dss.png"},
+    {"dv", ":/image/FileIcon/dv.png"},
+    {"epson", ":/image/FileIcon/epson.png"},
+    {"exe", ":/image/FileIcon/exe.png"},
+    {"gif", ":/image/FileIcon/gif.png"},
+    {"gzip", ":/image/FileIcon/gzip.png"},
+    {"html", ":/image/FileIcon/html.png"},
+    {"ico", ":/image/FileIcon/ico.png"},
+    {"indd", ":/image/FileIcon/indd.png"},
+    {"jar", ":/image/FileIcon/jar.png"},
+    {"jpg", ":/image/FileIcon/jpg.png"},
+    {"jpeg", ":/image/FileIcon/jpg.png"},
+    {"mamiya", ":/image/FileIcon/mamiya.png"},
+    {"mid", ":/image/FileIcon/mid.png"},
+    {"minolta", ":/image/FileIcon/minolta.png"},
+    {"mov", ":/image/FileIcon/mov.png"},
+    {"mp3", ":/image/FileIcon/mp3.png"},
+    {"mp4", ":/image/FileIcon/mp4.png"},
+    {"mpeg", ":/image/FileIcon/mpeg.png"},
+    {"music", ":/image/FileIcon/music.png"},
+    {"ods", ":/image/FileIcon/ods.png"},
+    {"ogg", ":/image/FileIcon/ogg.png"},
+    {"one", ":/image/FileIcon/one.png"},
+    {"other", ":/image/FileIcon/other.png"},
+    {"pdf", ":/image/FileIcon/pdf.png"},
+    {"png", ":/image/FileIcon/png.png"},
+    {"ppt", ":/image/FileIcon/ppt.png"},
+    {"psd", ":/image/FileIcon/psd.png"},
+    {"psp", ":/image/FileIcon/psp.png"},
+    {"rar", ":/image/FileIcon/rar.png"},
+    {"real", ":/image/FileIcon/real.png"},
+    {"rmvb", ":/image/FileIcon/rmvb.png"},
+    {"rps", ":/image/FileIcon/rps.png"},
+    {"thm", ":/image/FileIcon/thm.png"},
+    {"tif", ":/image/FileIcon/tif.png"},
+    {"tiff", ":/image/FileIcon/tif.png"},
+    {"tod", ":/image/FileIcon/tod.png"},
+    {"txt", ":/image/FileIcon/txt.png"},
+    {"vob", ":/image/FileIcon/vob.png"},
+    {"wma", ":/image/FileIcon/wma.png"},
+    {"wmv", ":/image/FileIcon/wmv.png"},
+    {"wps", ":/image/FileIcon/wps.png"},
+    {"xls", ":/image/FileIcon/xls.png"},
+    {"xml", ":/image/FileIcon/xml.png"},
+    {"zip", ":/image/FileIcon/zip.png"},
+    {"audio_default", ":/image/FileIcon/audio_default.png"},
+    {"default", ":/image/FileIcon/default.png"},
+    {"image", ":/image/FileIcon/image.png"},
+    {"office_default", ":/image/FileIcon/office_default.png"},
+    {"photo_default", ":/image/FileIcon/photo_default.png"},
+    {"video_default", ":/image/FileIcon/video_default.png"},
+};
+static_assert(sizeof(szFileTypeStr) / sizeof(szFileTypeStr[0]) == 65);
+
+constexpr const char* OTHER_ICON = ":/image/FileIcon/other.png";
+// A dotted extension shorter than this matches no list (".m" would match too much).
+constexpr int MIN_DOTTED_LENGTH = 3;
+
+constexpr size_t FILE_NAME_EXT_BYTES = 256;
+
+bool InList(const QString& strDotted, const char* pList) {
+    return QString::fromUtf8(pList).contains(strDotted);
+}
+
+QString Dotted(const QString& strExtension) {
+    return strExtension.startsWith('.') ? strExtension : "." + strExtension;
+}
+} // namespace
+
+QString GetExtensionKey(const char* pFileName) {
+    char szExt[FILE_NAME_EXT_BYTES] = {};
+    if (GetExtendName(pFileName, szExt, sizeof(szExt)) != 0)
+        return NO_EXTENSION_KEY;
+    return QString::fromUtf8(szExt).toLower();
+}
+
+QString GetExtendNameIcon(const QString& strExtension) {
+    const QString strDotted = Dotted(strExtension);
+    if (strDotted.size() < MIN_DOTTED_LENGTH)
+        return OTHER_ICON;
+    QString strIcon = OTHER_ICON;
+    if (InList(strDotted, PHOTO_PATTERN))
+        strIcon = ":/image/FileIcon/image.png";
+    else if (InList(strDotted, MUSIC_PATTERN))
+        strIcon = ":/image/FileIcon/audio_default.png";
+    else if (InList(strDotted, OFFICE_PATTERN))
+        strIcon = ":/image/FileIcon/office_default.png";
+    else if (InList(strDotted, VIDEO_PATTERN))
+        strIcon = ":/image/FileIcon/video_default.png";
+    else if (InList(strDotted, ARCHIVE_PATTERN))
+        strIcon = ":/image/FileIcon/zip.png";
+    else if (InList(strDotted, MIXED_PATTERN))
+        strIcon = ":/image/FileIcon/office_default.png";
+    for (const FILE_TYPE_ICON& row : szFileTypeStr) {
+        if (strExtension.compare(row.pExtension, Qt::CaseInsensitive) == 0)
+            return row.pIcon;
+    }
+    return strIcon;
+}

@@ -1,0 +1,87 @@
+// The whole road on the demo disk with the real engines: scan and search through btnSlotScan,
+// the result page, and recovery of the deleted photos byte for byte.
+#include "UiTestSupport.h"
+#include "device/CDiskRegistry.h"
+#include "fixtures/FixtureUtil.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace {
+QTreeWidgetItem* FindStartingWith(QTreeWidgetItem* pParent, const QString& strPrefix) {
+    for (int i = 0; i < pParent->childCount(); ++i)
+        if (pParent->child(i)->text(0).startsWith(strPrefix))
+            return pParent->child(i);
+    return nullptr;
+}
+
+QByteArray ReadAll(const QString& strPath) {
+    QFile file(strPath);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+} // namespace
+
+class DemoScanTest : public QObject {
+    Q_OBJECT
+private slots:
+    void ScanOfTheDemoImageFindsAndRecoversItsDeletedFiles() {
+        CTempDir dir;
+        const std::string strScript = TestDataPath("../../scripts/make-demo-image");
+        const std::string strImage = dir.File("demo.img");
+        QVERIFY(RunShell(ShellQuote(strScript) + " " + ShellQuote(strImage) + " >/dev/null"));
+        const int nDiskNo = CDiskRegistry::GetInstance().AddImage(strImage);
+        QVERIFY(nDiskNo >= 0);
+
+        DRUI window;
+        window.Init();
+        window.btnSlot();
+        window.show();
+        auto* pDisks = window.findChild<QTreeWidget*>();
+        QTreeWidgetItem* pDisk = FindStartingWith(pDisks->invisibleRootItem(),
+                                                  QString("Physical Driver %1").arg(nDiskNo));
+        QVERIFY(pDisk && pDisk->childCount() == 1);
+        pDisks->setCurrentItem(pDisk->child(0));
+        window.btnSlotScan();
+
+        QStringList listNames;
+        for (const SEARCH_FILE_INFO& info : window.GetSearchResults())
+            listNames << QString::fromUtf8(info.szFileName);
+        for (const char* pDeleted : {"Sunset.jpg", "Scan.tif", "Ringtone.mp3", "Garden.avi"})
+            QVERIFY2(listNames.filter(pDeleted, Qt::CaseInsensitive).size() >= 1, pDeleted);
+
+        auto* pTree = window.findChild<QTreeWidget*>("resultTree");
+        QVERIFY(pTree && pTree->isVisible());
+        QTreeWidgetItem* pPhoto = FindStartingWith(pTree->invisibleRootItem(), "Photo(");
+        QVERIFY(pPhoto);
+        pTree->setCurrentItem(pPhoto);
+        pPhoto->setCheckState(0, Qt::Checked);
+        window.treeItemClick(pPhoto, 0);
+        QVERIFY(!window.GetSelection().empty());
+
+        CTempDir out;
+        CModalAnswer confirm("CMessageBox", "Yes");
+        CModalAnswer finished("SCANUI", "Finished");
+        window.RecoverSelectionTo(QString::fromStdString(out.Path()));
+        QVERIFY(finished.Answered());
+        const QByteArray original =
+            ReadAll(QString::fromStdString(TestDataPath("samples/sample_jfif.jpg")));
+        QVERIFY(!original.isEmpty());
+        QStringList listRecovered =
+            QDir(QString::fromStdString(out.File("photo"))).entryList(QDir::Files);
+        const QStringList listSunset = listRecovered.filter("Sunset", Qt::CaseInsensitive);
+        QVERIFY2(!listSunset.isEmpty(), qPrintable(listRecovered.join(", ")));
+        QCOMPARE(
+            ReadAll(QString::fromStdString(out.File("photo/" + listSunset.front().toStdString()))),
+            original);
+    }
+};
+
+int RunDemoScanTest(int argc, char** argv) {
+    DemoScanTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "DemoScanTest.moc"
