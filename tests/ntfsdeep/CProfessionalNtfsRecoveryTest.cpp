@@ -59,31 +59,31 @@ bool BuildTreeImage(const std::string& strImage, uint64_t u64Bytes, int nCluster
         mapFolders[strPath] = llRecord;
         out.mapRecords[strPath] = llRecord;
     }
-    struct SPEC {
+    struct FILE_PLAN {
         std::string strFolder;
         std::string strName;
         size_t nBytes;
         bool bDeleted;
     };
-    std::vector<SPEC> vecSpecs = {
+    std::vector<FILE_PLAN> vecPlans = {
         {"", "readme.txt", 300, false},          {"", "big.bin", 70000, true},
         {"docs", "report.doc", 5000, true},      {"docs", "notes.txt", 1200, false},
         {"docs", "empty.txt", 0, true},          {"docs/old", "draft1.txt", 800, true},
         {"docs/old", "draft2.txt", 90000, true}, {"music", "song.mp3", 150000, true},
     };
     for (int i = 0; i < 22; ++i)
-        vecSpecs.push_back(
+        vecPlans.push_back(
             {"photos", "scan" + std::to_string(i) + ".dat", size_t(100 + i * 4999), i % 2 == 0});
-    vecSpecs.push_back({"photos", "real.jpg", 40000, true});
+    vecPlans.push_back({"photos", "real.jpg", 40000, true});
     uint32_t nFileSeed = nSeed;
-    for (const SPEC& spec : vecSpecs) {
-        EXPECTED_FILE file{spec.strFolder.empty() ? spec.strName
-                                                  : spec.strFolder + "/" + spec.strName,
-                           PatternBytes(spec.nBytes, ++nFileSeed), spec.bDeleted};
-        if (spec.strName.ends_with(".jpg"))
+    for (const FILE_PLAN& plan : vecPlans) {
+        EXPECTED_FILE file{plan.strFolder.empty() ? plan.strName
+                                                  : plan.strFolder + "/" + plan.strName,
+                           PatternBytes(plan.nBytes, ++nFileSeed), plan.bDeleted};
+        if (plan.strName.ends_with(".jpg"))
             std::copy(JFIF_HEAD.begin(), JFIF_HEAD.end(), file.data.begin());
         int64_t llRecord = tree.AddFile(
-            spec.strName, static_cast<uint32_t>(mapFolders[spec.strFolder]), file.data);
+            plan.strName, static_cast<uint32_t>(mapFolders[plan.strFolder]), file.data);
         if (llRecord < 0)
             return false;
         out.mapRecords[file.strPath] = llRecord;
@@ -96,8 +96,8 @@ bool BuildTreeImage(const std::string& strImage, uint64_t u64Bytes, int nCluster
         return false;
     out.mapRecords["photos/broken.jpg"] = llBroken;
     // Deleted last, so that no later copy reuses the clusters they free.
-    for (const SPEC& spec : vecSpecs)
-        if (spec.bDeleted && !image.DeleteInPlace("/" + spec.strName))
+    for (const FILE_PLAN& plan : vecPlans)
+        if (plan.bDeleted && !image.DeleteInPlace("/" + plan.strName))
             return false;
     return true;
 }
