@@ -3,13 +3,17 @@
 #include "UiTestSupport.h"
 #include "device/CDiskRegistry.h"
 #include "fixtures/FixtureUtil.h"
+#include "ui/CHelpDialog.h"
 #include "ui/UiMetaTypes.h"
 #include "ui/UiStyle.h"
 #include "util/TextUtil.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QPushButton>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTreeWidget>
 
 #include <map>
@@ -27,6 +31,23 @@ QPushButton* FindButton(QWidget& window, const QString& strText) {
         if (pButton->text() == strText)
             return pButton;
     return nullptr;
+}
+
+// Opens a help page through its button and returns the text the viewer showed.
+QString ShownHelpText(DRUI& window, void (DRUI::*pSlot)()) {
+    QString strShown;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        auto* pDialog = qobject_cast<CHelpDialog*>(QApplication::activeModalWidget());
+        if (pDialog == nullptr)
+            return;
+        strShown = pDialog->findChild<QTextBrowser*>()->toPlainText();
+        timer.stop();
+        pDialog->accept();
+    });
+    timer.start(20);
+    (window.*pSlot)();
+    return strShown;
 }
 
 QTreeWidgetItem* FindDiskItem(QTreeWidget* pTree, int nDiskNo) {
@@ -173,6 +194,20 @@ private slots:
         QTest::mouseClick(FindButton(window, "Back"), Qt::LeftButton);
         QVERIFY(!pTree->isVisible());
         QVERIFY(FindCheckBox(window, "Photo")->isVisible());
+    }
+
+    void HelpSupportAndAboutAreLocalPages() {
+        DRUI window;
+        window.Init();
+        window.show();
+        QVERIFY(ShownHelpText(window, &DRUI::btnHelpSlot).contains("Using Orvanne"));
+        QVERIFY(ShownHelpText(window, &DRUI::btnSupportSlot).contains("Log.txt"));
+        QVERIFY(ShownHelpText(window, &DRUI::btnAboutSlot).contains("Version 8.8.8.9"));
+        for (const char* pPage : {":/help/help.html", ":/help/support.html", ":/help/about.html"}) {
+            QFile page(pPage);
+            QVERIFY(page.open(QIODevice::ReadOnly));
+            QVERIFY2(!page.readAll().contains("http"), pPage);
+        }
     }
 
     void EscapeIsIgnoredAndARightClickCloses() {

@@ -304,20 +304,22 @@ private slots:
     }
 
     void FailedFileIsListedFirstAndTheRunGoesOn() {
-        CFakeEngineWindow window(EFakeScan::FinishAtOnce, {"a.jpg", "bad.jpg", "c.jpg"});
+        CFakeEngineWindow window(EFakeScan::FinishAtOnce,
+                                 {"a.jpg", "bad.jpg", "c.jpg", "silent.jpg"});
         ScanTo(window);
         auto* pTree = window.findChild<QTreeWidget*>("resultTree");
-        TickNode(pTree, FindTopItem(pTree, "Photo(3)"), Qt::Checked, window);
+        TickNode(pTree, FindTopItem(pTree, "Photo(4)"), Qt::Checked, window);
         CTempDir out;
         CModalAnswer confirm("CMessageBox", "Yes");
         CRecoveryWatcher watcher;
         window.RecoverSelectionTo(QString::fromStdString(out.Path()));
         QVERIFY(watcher.m_bSeen);
-        QCOMPARE(watcher.m_view.strHeader, QString("  Recovery Detail\n  Sucess:2 Failed:1\n"));
-        QCOMPARE(watcher.m_view.listRows.size(), 3);
+        QCOMPARE(watcher.m_view.strHeader, QString("  Recovery Detail\n  Sucess:2 Failed:2\n"));
+        QCOMPARE(watcher.m_view.listRows.size(), 4);
         QVERIFY(watcher.m_view.listRows[0].startsWith("Failed "));
-        QVERIFY(watcher.m_view.listRows[0].endsWith("/photo/bad.jpg"));
-        QVERIFY(watcher.m_view.listRows[1].startsWith("Success "));
+        QVERIFY(watcher.m_view.listRows[0].endsWith("/photo/silent.jpg"));
+        QVERIFY(watcher.m_view.listRows[1].endsWith("/photo/bad.jpg"));
+        QVERIFY(watcher.m_view.listRows[2].startsWith("Success "));
         QVERIFY(QFile::exists(QString::fromStdString(out.File("photo/c.jpg"))));
     }
 

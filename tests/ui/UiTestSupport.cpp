@@ -115,6 +115,8 @@ int CFakeEngine::SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int
     m_log.vecSavedPaths.push_back(pTargetPath);
     m_log.vecBaseDepths.push_back(nBaseDepth);
     int nStatus = 0;
+    if (std::strncmp(pNode->szFileName, "silent", 6) == 0)
+        return EIO;
     if (std::strncmp(pNode->szFileName, "bad", 3) == 0) {
         nStatus = EIO;
     } else {

@@ -53,7 +53,8 @@ public:
     int GetChildrenFileCount(FILE_NODE*, unsigned int, unsigned int&) override { return 0; }
     unsigned int GetLostFileCount() override { return 0; }
     int GetFileNodeParentDirPath(FILE_NODE*, char16_t*, int) override { return 0; }
-    // Writes the node's name as the file's bytes; names starting with "bad" fail with EIO.
+    // Writes the node's name as the file's bytes; names starting with "bad" fail with EIO, and
+    // "silent" ones fail without any report.
     int SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int nBaseDepth) override;
     int GetUnUsedSectorCount(unsigned long long&, unsigned long long&) override { return 0; }
     int InitSearchCallBack(SearchProgressCallback pSearch, void* pParam) override;

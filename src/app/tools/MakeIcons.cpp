@@ -7,6 +7,9 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <QtMath>
+
+#include <cmath>
 #include <cstdio>
 #include <functional>
 
@@ -140,23 +143,33 @@ void DrawClose(QPainter& p) {
     p.drawLine(QPointF(94, 34), QPointF(34, 94));
 }
 
-// The product mark: a ring with a returning arrow, for the header strip.
+// The product mark: a circular "bring back" arrow around a dot, for the header strip.
 void DrawLogo(QPainter& p) {
     p.setPen(Qt::NoPen);
     p.setBrush(WHITE);
-    p.drawEllipse(QPointF(64, 64), 58, 58);
-    p.setPen(Stroke(BLUE, 14));
+    p.drawEllipse(QPointF(64, 64), 60, 60);
+    constexpr double RADIUS = 32;
+    constexpr double START_DEGREES = 100;
+    constexpr double SPAN_DEGREES = 290;
+    p.setPen(Stroke(BLUE, 13));
     p.setBrush(Qt::NoBrush);
-    p.drawArc(QRectF(30, 30, 68, 68), 60 * 16, 290 * 16);
+    const QRectF rcArc(64 - RADIUS, 64 - RADIUS, 2 * RADIUS, 2 * RADIUS);
+    p.drawArc(rcArc, int(START_DEGREES * 16), int(SPAN_DEGREES * 16));
+    // The head sits where the arc ends and points along its course.
+    const double dEnd = qDegreesToRadians(START_DEGREES + SPAN_DEGREES);
+    const QPointF ptEnd(64 + RADIUS * std::cos(dEnd), 64 - RADIUS * std::sin(dEnd));
+    const QPointF ptAlong(-std::sin(dEnd), -std::cos(dEnd));
+    const QPointF ptAcross(std::cos(dEnd), -std::sin(dEnd));
+    QPainterPath head;
+    head.moveTo(ptEnd + ptAlong * 18);
+    head.lineTo(ptEnd + ptAcross * 16 - ptAlong * 4);
+    head.lineTo(ptEnd - ptAcross * 16 - ptAlong * 4);
+    head.closeSubpath();
     p.setPen(Qt::NoPen);
     p.setBrush(BLUE);
-    QPainterPath head;
-    head.moveTo(70, 18);
-    head.lineTo(96, 34);
-    head.lineTo(70, 52);
-    head.closeSubpath();
     p.drawPath(head);
-    p.drawEllipse(QPointF(64, 64), 10, 10);
+    p.setBrush(NAVY);
+    p.drawEllipse(QPointF(64, 64), 11, 11);
 }
 
 // Page and dialog icons: blue on light backgrounds.
