@@ -2,7 +2,6 @@
 // then copy-out, preview and the free-cluster map of the volume.
 #include "ntfs/CFastNtfsRecovery.h"
 
-#include "carving/CFileTypeJudge.h"
 #include "ntfs/CNtfsDataExtractor.h"
 #include "store/CLogFileManager.h"
 #include "util/ByteView.h"
@@ -29,7 +28,6 @@ constexpr unsigned int MAX_PLAIN_SECTORS_PER_CLUSTER = 0x80;
 constexpr unsigned int MAX_CLUSTER_SHIFT = 12;
 
 constexpr int ESTIMATE_INTERVAL_MS = 5000;
-constexpr size_t EXTENSION_BYTES = 64;
 // An attribute list longer than this is not a real one.
 constexpr uint64_t MAX_ATTRIBUTE_LIST_BYTES = 256 * 1024;
 constexpr const char* LOST_FOLDER_FORMAT = "LostFolder%u";
@@ -401,49 +399,23 @@ uint32_t CFastNtfsRecovery::GetDirParent(uint32_t nDirRecord) {
     return nParent;
 }
 
-// 0 when the first bytes of the file contradict the type its extension names (or a resident
-// stream is empty); 1 when they match or nothing can be judged. The record is the node's own,
-// already read; only a stream kept in other records is looked up again.
+// The record is the node's own, already read: only a stream kept in other records is looked
+// up again before the shared judgement.
 uint32_t CFastNtfsRecovery::IsFileDataHealth(const FILE_NODE& node, const uint8_t* pRecord,
                                              size_t nSize) {
-    char szExt[EXTENSION_BYTES] = {};
-    bool bHasExt = GetExtendName(node.szFileName, szExt, sizeof(szExt)) == 0;
+    CNtfsDataExtractor extractor(m_diskReader, *this, m_nBytesPerSector);
     auto attr =
         FindNtfsAttribute(pRecord, nSize, GetNtfsRecordBytesInUse(pRecord, nSize), ATTR_TYPE_DATA);
+    std::vector<RUNLIST> vecRuns;
     if (attr && !attr->bNonResident) {
         auto content = GetNtfsResidentContent(pRecord, nSize, *attr);
-        if (!content)
-            return 1;
-        if (content->empty())
-            return 0;
-        if (!bHasExt)
-            return 1;
-        return CFileTypeJudge::IsFileTypeMatching(content->data(),
-                                                  static_cast<int>(content->size()), szExt,
-                                                  &m_diskReader, m_nBytesPerSector, 0)
-                   ? 1
-                   : 0;
+        return content ? extractor.JudgeDataHealth(node, &*content, vecRuns) : 1;
     }
-    if (!bHasExt)
-        return 1;
-    std::vector<RUNLIST> vecRuns;
     if (attr)
         m_ntfsParse.GetRunList(pRecord + attr->nOffset, attr->nLength, vecRuns);
     else if (GetDataRuns(node, vecRuns) != 0)
         return 1;
-    if (vecRuns.empty() || vecRuns[0].i64Offset <= 0)
-        return 1;
-    uint64_t u64Sector = node.u64PartitionStartSector +
-                         uint64_t(node.nClusterBytes) *
-                             static_cast<uint64_t>(vecRuns[0].i64Offset) / m_nBytesPerSector;
-    std::vector<uint8_t> vecSector(m_nBytesPerSector);
-    if (m_diskReader.ReadData(vecSector.data(), 1, static_cast<long long>(u64Sector),
-                              m_nBytesPerSector, nullptr) != 0)
-        return 1;
-    return CFileTypeJudge::IsFileTypeMatching(vecSector.data(), m_nBytesPerSector, szExt,
-                                              &m_diskReader, m_nBytesPerSector, u64Sector)
-               ? 1
-               : 0;
+    return extractor.JudgeDataHealth(node, nullptr, vecRuns);
 }
 
 bool CFastNtfsRecovery::GetRecordSector(uint32_t nRecord, uint64_t& u64Sector) const {

@@ -194,22 +194,32 @@ int CNtfsDataExtractor::PreViewToTempFile(const FILE_NODE& node, const std::stri
 }
 
 uint32_t CNtfsDataExtractor::IsNodeDataHealth(const FILE_NODE& node) {
+    std::vector<uint8_t> vecData;
+    std::vector<RUNLIST> vecRuns;
+    if (m_source.GetResidentData(node, vecData) == 0)
+        return JudgeDataHealth(node, &vecData, vecRuns);
+    if (m_source.GetDataRuns(node, vecRuns) != 0)
+        return 1;
+    return JudgeDataHealth(node, nullptr, vecRuns);
+}
+
+uint32_t CNtfsDataExtractor::JudgeDataHealth(const FILE_NODE& node,
+                                             const std::vector<uint8_t>* pResident,
+                                             const std::vector<RUNLIST>& vecRuns) {
     char szExt[EXTENSION_BYTES] = {};
     bool bHasExt = GetExtendName(node.szFileName, szExt, sizeof(szExt)) == 0;
-    std::vector<uint8_t> vecData;
-    if (m_source.GetResidentData(node, vecData) == 0) {
-        if (vecData.empty())
+    if (pResident != nullptr) {
+        if (pResident->empty())
             return 0;
         if (!bHasExt)
             return 1;
-        return CFileTypeJudge::IsFileTypeMatching(vecData.data(), static_cast<int>(vecData.size()),
-                                                  szExt, &m_reader, m_nBytesPerSector, 0)
+        return CFileTypeJudge::IsFileTypeMatching(pResident->data(),
+                                                  static_cast<int>(pResident->size()), szExt,
+                                                  &m_reader, m_nBytesPerSector, 0)
                    ? 1
                    : 0;
     }
-    std::vector<RUNLIST> vecRuns;
-    if (!bHasExt || m_nBytesPerSector <= 0 || m_source.GetDataRuns(node, vecRuns) != 0 ||
-        vecRuns.empty() || vecRuns[0].i64Offset <= 0)
+    if (!bHasExt || m_nBytesPerSector <= 0 || vecRuns.empty() || vecRuns[0].i64Offset <= 0)
         return 1;
     uint64_t u64Sector = node.u64PartitionStartSector +
                          uint64_t(node.nClusterBytes) *

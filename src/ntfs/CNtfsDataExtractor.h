@@ -36,6 +36,10 @@ public:
     // (no extension, unreadable, no runs); 0 when they contradict it or the resident stream
     // is empty.
     uint32_t IsNodeDataHealth(const FILE_NODE& node);
+    // The same judgement from a stream already decoded: its resident content (null when the
+    // stream lives in runs) or its runs.
+    uint32_t JudgeDataHealth(const FILE_NODE& node, const std::vector<uint8_t>* pResident,
+                             const std::vector<RUNLIST>& vecRuns);
     // The first u64Bytes of the clusters of a run list, placed by the node's partition start
     // and cluster size; codes as ReadNodeData.
     int ReadRuns(const FILE_NODE& node, const std::vector<RUNLIST>& vecRuns, uint64_t u64Bytes,
