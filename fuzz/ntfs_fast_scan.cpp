@@ -1,7 +1,7 @@
 // Fuzzes the fast NTFS engine end to end: the input becomes records 6 to 31 of a small volume
 // whose $MFT record is valid, which is then scanned, listed, previewed and mapped for free space.
 #include "ntfs/CFastNtfsRecovery.h"
-#include "ntfs/NtfsRecord.h"
+#include "formats/ntfs/NtfsRecord.h"
 #include "util/TextUtil.h"
 
 #include <cstdlib>

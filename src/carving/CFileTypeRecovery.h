@@ -2,7 +2,7 @@
 // be listed, searched, previewed and copied out. The deep scan drives it sector by sector.
 #pragma once
 
-#include "carving/CFileTypeJudge.h"
+#include "formats/carving/CFileTypeJudge.h"
 #include "device/CDiskReader.h"
 #include "engine/IFileRecoveryParse.h"
 #include "store/CScanResultFileManager.h"

@@ -1,9 +1,9 @@
 // Fast FAT scan (breadth-first directory walk), tree queries, copy-out, preview and free space.
 #include "fat/CFastFatRecovery.h"
 
-#include "carving/CFileTypeJudge.h"
-#include "fat/FatEntryValidator.h"
-#include "fat/FatName.h"
+#include "formats/carving/CFileTypeJudge.h"
+#include "formats/fat/FatEntryValidator.h"
+#include "formats/fat/FatName.h"
 #include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
 #include "util/ByteView.h"

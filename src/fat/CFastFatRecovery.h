@@ -9,7 +9,7 @@
 #include "fat/CFatFreeSpaceMap.h"
 #include "fat/CFatNodeData.h"
 #include "fat/CFatTable.h"
-#include "fat/FatGeometry.h"
+#include "formats/fat/FatGeometry.h"
 
 #include <cstdint>
 #include <deque>

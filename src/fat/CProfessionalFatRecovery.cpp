@@ -1,12 +1,12 @@
 // Deep FAT engine: virtual boot sectors, directory-sector parsing, tree rebuild and extraction.
 #include "fat/CProfessionalFatRecovery.h"
 
-#include "carving/CFileTypeJudge.h"
+#include "formats/carving/CFileTypeJudge.h"
 #include "device/CDiskRegistry.h"
 #include "device/FileSystemRecognisers.h"
-#include "fat/FatEntryValidator.h"
-#include "fat/FatGeometry.h"
-#include "fat/FatName.h"
+#include "formats/fat/FatEntryValidator.h"
+#include "formats/fat/FatGeometry.h"
+#include "formats/fat/FatName.h"
 #include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
 #include "util/ByteView.h"

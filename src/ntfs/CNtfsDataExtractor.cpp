@@ -1,7 +1,7 @@
 // Reads a node's data from its resident attribute or its runs and writes it out.
 #include "ntfs/CNtfsDataExtractor.h"
 
-#include "carving/CFileTypeJudge.h"
+#include "formats/carving/CFileTypeJudge.h"
 
 #include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"

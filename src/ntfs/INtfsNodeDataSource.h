@@ -3,7 +3,7 @@
 #pragma once
 
 #include "engine/FileRecoveryTypes.h"
-#include "ntfs/NtfsRecord.h"
+#include "formats/ntfs/NtfsRecord.h"
 
 #include <cstdint>
 #include <vector>

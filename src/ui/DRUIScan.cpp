@@ -1,8 +1,8 @@
 // Main window, scan side: the worker entries, the engine callbacks turned into signals, the scan
 // and search sequence, and the result page they lead to.
-#include "app/CMyThread.h"
-#include "engine/CFileRecoveryFactory.h"
-#include "engine/CProfessionalRecovery.h"
+#include "ui/CMyThread.h"
+#include "deepscan/CFileRecoveryFactory.h"
+#include "deepscan/CProfessionalRecovery.h"
 #include "ui/CMessageBox.h"
 #include "ui/DRUI.h"
 #include "ui/SCANUI.h"

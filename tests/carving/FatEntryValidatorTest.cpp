@@ -1,6 +1,6 @@
 // FAT directory-entry and directory-sector validators, on hand-built entries and on a root
 // directory written by mkfs.vfat and mtools.
-#include "fat/FatEntryValidator.h"
+#include "formats/fat/FatEntryValidator.h"
 
 #include "fixtures/FixtureUtil.h"
 #include "util/ByteView.h"

@@ -3,8 +3,8 @@
 // that loop, an NTFS volume whose $MFT record 0 is garbage. Every scan ends normally with what
 // can be found, and unreadable sectors show in the debug log.
 #include "device/CDiskRegistry.h"
-#include "engine/CFileRecoveryFactory.h"
-#include "engine/CProfessionalRecovery.h"
+#include "deepscan/CFileRecoveryFactory.h"
+#include "deepscan/CProfessionalRecovery.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
 #include "fixtures/NtfsImageBuilder.h"

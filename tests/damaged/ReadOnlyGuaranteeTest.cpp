@@ -1,8 +1,8 @@
 // Nothing writes to the disk being scanned: scans and recoveries of an image made read-only,
 // watched by inotify and compared by SHA-256 and timestamps before and after.
 #include "device/CDiskRegistry.h"
-#include "engine/CFileRecoveryFactory.h"
-#include "engine/CProfessionalRecovery.h"
+#include "deepscan/CFileRecoveryFactory.h"
+#include "deepscan/CProfessionalRecovery.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
 #include "util/CSha256.h"

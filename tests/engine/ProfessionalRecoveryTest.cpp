@@ -1,8 +1,8 @@
 // The deep scan end to end on real images: fast pre-pass, shared sector pass, merged search,
 // duplicates, stop and resume, and images that hold no file system or are damaged.
 #include "device/CDiskRegistry.h"
-#include "engine/CFileRecoveryFactory.h"
-#include "engine/CProfessionalRecovery.h"
+#include "deepscan/CFileRecoveryFactory.h"
+#include "deepscan/CProfessionalRecovery.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
 #include "fixtures/NtfsImageBuilder.h"

@@ -2,7 +2,7 @@
 // mtools image offered in order, then the rebuild; intact and wiped volumes.
 #include "device/CDiskRegistry.h"
 #include "fat/CProfessionalFatRecovery.h"
-#include "fat/FatEntryValidator.h"
+#include "formats/fat/FatEntryValidator.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
 #include "store/CLogFileManager.h"

@@ -1,5 +1,5 @@
 // Keeps the ext volume open so the engine behaves like the others; it never reports a file.
-#include "engine/CFastExtRecovery.h"
+#include "deepscan/CFastExtRecovery.h"
 
 #include "device/CDiskRegistry.h"
 

@@ -1,10 +1,10 @@
 // Reads a volume's first 16 KiB and makes the engine its file system calls for.
-#include "engine/CFileRecoveryFactory.h"
+#include "deepscan/CFileRecoveryFactory.h"
 
 #include "device/CDiskRegistry.h"
 #include "device/FileSystemRecognisers.h"
-#include "engine/CFastExtRecovery.h"
-#include "engine/CProfessionalRecovery.h"
+#include "deepscan/CFastExtRecovery.h"
+#include "deepscan/CProfessionalRecovery.h"
 #include "fat/CFastFatRecovery.h"
 #include "ntfs/CFastNtfsRecovery.h"
 #include "util/DebugLog.h"

@@ -1,7 +1,7 @@
 // Short and long FAT names turned into the UTF-8 text that nodes carry.
-#include "fat/FatName.h"
+#include "formats/fat/FatName.h"
 
-#include "fat/FatEntryValidator.h"
+#include "formats/fat/FatEntryValidator.h"
 #include "util/ByteView.h"
 #include "util/TextUtil.h"
 

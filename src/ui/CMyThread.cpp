@@ -1,5 +1,5 @@
 // Worker thread: calls the work function it was given once, on its own thread.
-#include "app/CMyThread.h"
+#include "ui/CMyThread.h"
 
 CMyThread::CMyThread(QObject* pParent) : QThread(pParent) {}
 

@@ -1,5 +1,5 @@
 // Pure decoders of NTFS file records: attribute walk, fix-up, data runs, names, plausibility.
-#include "ntfs/NtfsRecord.h"
+#include "formats/ntfs/NtfsRecord.h"
 
 #include "util/ByteView.h"
 #include "util/TextUtil.h"

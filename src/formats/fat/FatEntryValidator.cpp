@@ -1,5 +1,5 @@
 // Validators of FAT directory entries and directory sectors, and FAT date conversion.
-#include "fat/FatEntryValidator.h"
+#include "formats/fat/FatEntryValidator.h"
 
 #include "util/ByteView.h"
 

@@ -1,5 +1,5 @@
 // Boot-sector decode into the geometry both FAT engines address clusters with.
-#include "fat/FatGeometry.h"
+#include "formats/fat/FatGeometry.h"
 
 #include "util/ByteView.h"
 

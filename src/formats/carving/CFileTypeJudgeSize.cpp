@@ -1,8 +1,8 @@
 // How many bytes a recognised file has: header size fields, end markers under the tail rule,
 // or the block loop that reads on until another file or file-system metadata begins.
-#include "carving/CFileTypeJudge.h"
+#include "formats/carving/CFileTypeJudge.h"
 
-#include "carving/CarvingSignatures.h"
+#include "formats/carving/CarvingSignatures.h"
 
 #include "device/CDiskReader.h"
 #include "util/ByteView.h"

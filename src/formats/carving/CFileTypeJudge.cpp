@@ -1,11 +1,11 @@
 // The format table, the detectors tried in its order, the Office sub-types, the extension check
 // and the file-system sector test.
-#include "carving/CFileTypeJudge.h"
+#include "formats/carving/CFileTypeJudge.h"
 
-#include "carving/CarvingSignatures.h"
+#include "formats/carving/CarvingSignatures.h"
 
 #include "device/CDiskReader.h"
-#include "fat/FatEntryValidator.h"
+#include "formats/fat/FatEntryValidator.h"
 #include "util/ByteView.h"
 
 #include <algorithm>

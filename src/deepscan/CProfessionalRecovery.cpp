@@ -1,12 +1,12 @@
 // Drives the fast pre-pass, the shared sector pass and the merged queries of the deep scan.
-#include "engine/CProfessionalRecovery.h"
+#include "deepscan/CProfessionalRecovery.h"
 
-#include "carving/CFileTypeJudge.h"
+#include "formats/carving/CFileTypeJudge.h"
 #include "device/CDiskRegistry.h"
-#include "engine/CFastExtRecovery.h"
-#include "engine/CFileRecoveryFactory.h"
-#include "fat/FatEntryValidator.h"
-#include "ntfs/NtfsRecord.h"
+#include "deepscan/CFastExtRecovery.h"
+#include "deepscan/CFileRecoveryFactory.h"
+#include "formats/fat/FatEntryValidator.h"
+#include "formats/ntfs/NtfsRecord.h"
 #include "store/CScanResultFileManager.h"
 #include "util/DebugLog.h"
 #include "util/TextUtil.h"
