@@ -40,14 +40,6 @@ bool IsSizedFromHeader(EXTEND_NAME_TYPE nType) {
     }
 }
 
-std::string LowerExtension(const char* pName) {
-    char szExt[FILE_NODE_NAME_BYTES] = {};
-    if (GetExtendName(pName, szExt, sizeof(szExt)) != 0)
-        return "";
-    GetCharLowerA(szExt);
-    return szExt;
-}
-
 int Percent(uint64_t u64Done, uint64_t u64Total) {
     return u64Total == 0 ? 100 : static_cast<int>(u64Done * 100 / u64Total);
 }
@@ -293,7 +285,7 @@ int CFileTypeRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigne
                                int& nLength, PreviewProgressCallback pCallback, void* pParam) {
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
-    const std::string strExt = LowerExtension(pNode->szFileName);
+    const std::string strExt = GetLowerExtension(pNode->szFileName);
     int nResult = 0;
     if (!strExt.empty() && CScanResultFileManager::IsPictureFileName(pNode->szFileName)) {
         nResult = PreviewToTempFile(*pNode, strExt, pTempPathOut, pCallback, pParam);

@@ -1,10 +1,10 @@
 // Reads a volume's first 16 KiB and makes the engine its file system calls for.
 #include "deepscan/CFileRecoveryFactory.h"
 
-#include "device/CDiskRegistry.h"
-#include "device/FileSystemRecognisers.h"
 #include "deepscan/CFastExtRecovery.h"
 #include "deepscan/CProfessionalRecovery.h"
+#include "device/CDiskRegistry.h"
+#include "device/FileSystemRecognisers.h"
 #include "fat/CFastFatRecovery.h"
 #include "ntfs/CFastNtfsRecovery.h"
 #include "util/DebugLog.h"
@@ -134,4 +134,8 @@ IFileRecoveryParse* CFileRecoveryFactory::CreateFileRecoveryInstance(const char1
     if (pEngine != nullptr)
         pEngine->Init(pPath, wcDriveLetter);
     return pEngine;
+}
+
+IDeepScanControl* CFileRecoveryFactory::GetDeepScanControl(IFileRecoveryParse* pEngine) {
+    return dynamic_cast<CProfessionalRecovery*>(pEngine);
 }

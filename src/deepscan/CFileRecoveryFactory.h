@@ -1,6 +1,7 @@
 // Picks and creates the engine for a volume from what its first 16 KiB hold.
 #pragma once
 
+#include "deepscan/IDeepScanControl.h"
 #include "engine/IFileRecoveryParse.h"
 
 class CFileRecoveryFactory {
@@ -15,6 +16,9 @@ public:
     // The same for a device or image file given by path.
     IFileRecoveryParse* CreateFileRecoveryInstance(const char16_t* pPath, char16_t wcDriveLetter,
                                                    RECOVERY_TYPE nRecoveryType);
+
+    // The deep-scan controls of an engine this factory made, or null for a fast engine.
+    static IDeepScanControl* GetDeepScanControl(IFileRecoveryParse* pEngine);
 
 private:
     CFileRecoveryFactory() = default;

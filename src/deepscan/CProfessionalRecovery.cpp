@@ -1,11 +1,12 @@
 // Drives the fast pre-pass, the shared sector pass and the merged queries of the deep scan.
 #include "deepscan/CProfessionalRecovery.h"
 
-#include "formats/carving/CFileTypeJudge.h"
-#include "device/CDiskRegistry.h"
 #include "deepscan/CFastExtRecovery.h"
 #include "deepscan/CFileRecoveryFactory.h"
+#include "device/CDiskRegistry.h"
+#include "formats/carving/CFileTypeJudge.h"
 #include "formats/fat/FatEntryValidator.h"
+#include "formats/fat/FatGeometry.h"
 #include "formats/ntfs/NtfsRecord.h"
 #include "store/CScanResultFileManager.h"
 #include "util/DebugLog.h"
@@ -27,8 +28,7 @@ constexpr int PASS_PERCENT_BASE = 10;
 constexpr int FINAL_PERCENT = 100;
 constexpr int FINAL_WEIGHT = 100;
 constexpr uint32_t NTFS_DATA_ATTRIBUTE = 0x80;
-constexpr uint32_t FIRST_DATA_CLUSTER = 2;
-constexpr int64_t NO_CLUSTER_SECTOR_OFFSET = -32;
+constexpr uint64_t NO_CLUSTER_ROOT_AREA_SECTORS = 32;
 constexpr int RECORD_READ_BYTES = 8192;
 // Read this far ahead of the parsers so the disk works while they do.
 constexpr int PREFETCH_CHUNKS = 16;
@@ -499,12 +499,11 @@ uint64_t CProfessionalRecovery::GetFileDataStartSector(FILE_NODE& node, bool& bK
     }
     if (node.nEngineType == ENGINE_FAST_FAT || node.nEngineType == ENGINE_DEEP_FAT) {
         bKnown = true;
-        int64_t i64Offset =
-            node.nClusterNo == 0
-                ? NO_CLUSTER_SECTOR_OFFSET
-                : int64_t(node.nClusterNo - FIRST_DATA_CLUSTER) *
-                      int64_t(node.nClusterBytes / static_cast<uint32_t>(m_nBytesPerSector));
-        return node.u64DataAreaSector + node.u64PartitionStartSector + uint64_t(i64Offset);
+        // Files without a cluster are keyed where the search rule has always placed them: the
+        // 32 sectors of a default FAT16 root area before cluster 2.
+        return GetFatNodeClusterSector(node, node.nClusterNo)
+            .value_or(node.u64DataAreaSector + node.u64PartitionStartSector -
+                      NO_CLUSTER_ROOT_AREA_SECTORS);
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "carving/CFileTypeRecovery.h"
+#include "deepscan/IDeepScanControl.h"
 #include "device/CDiskReader.h"
 #include "engine/IFileRecoveryParse.h"
 #include "fat/CProfessionalFatRecovery.h"
@@ -15,7 +16,7 @@
 #include <string>
 #include <vector>
 
-class CProfessionalRecovery : public IFileRecoveryParse {
+class CProfessionalRecovery : public IFileRecoveryParse, public IDeepScanControl {
 public:
     static constexpr int IMAGE_DISK_NO = 128;
     static constexpr int SCAN_WEIGHT = 90;
@@ -47,10 +48,8 @@ public:
     int PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer, int& nLength,
                 PreviewProgressCallback pCallback, void* pParam) override;
 
-    // 1 when a stored, resumable scan of this volume was found at Init.
-    int IsFindLogFile() const { return m_bLoaded ? 1 : 0; }
-    // Forgets (and deletes) the stored scan, so the next ScanDevice starts afresh.
-    void SetNotLoadLogFile();
+    int IsFindLogFile() const override { return m_bLoaded ? 1 : 0; }
+    void SetNotLoadLogFile() override;
     // Offers every sector of the buffer, which starts at the absolute sector, to the NTFS
     // record parser, the FAT directory parsers or the carver; u64Overrun receives the sectors
     // past the buffer that a carved file already covers. The last parser result.

@@ -36,7 +36,6 @@ constexpr int WEIGHT_INSIDE_DEEP_SCAN = 9;
 constexpr uint32_t MAX_HIGH_WORD = 256;
 
 constexpr size_t DOT_DOT_ENTRY = FAT_ENTRY_BYTES;
-constexpr size_t EXT_BYTES_MAX = 64;
 
 bool IsDeletedEntry(const uint8_t* pEntry) {
     return pEntry[0] == FAT_ENTRY_DELETED;
@@ -68,13 +67,6 @@ void CopyName(FILE_NODE& node, const std::string& strName) {
             --nBytes;
     std::memcpy(node.szFileName, strName.data(), nBytes);
     node.szFileName[nBytes] = '\0';
-}
-
-std::string GetExtension(const char* pName) {
-    char szExt[EXT_BYTES_MAX] = {};
-    if (GetExtendName(pName, szExt, sizeof(szExt)) != 0)
-        return std::string();
-    return szExt;
 }
 
 // A store opened under an existing name keeps its nodes; a scan of the same volume in the same
@@ -477,7 +469,7 @@ int CFastFatRecovery::GetDirRealHighClusterNO(unsigned short u16Low, unsigned sh
 
 int CFastFatRecovery::GetFileRealHighClusterNO(unsigned short u16Low, unsigned short& u16High,
                                                const char* pName) {
-    const std::string strExt = GetExtension(pName);
+    const std::string strExt = GetLowerExtension(pName);
     if (strExt.empty())
         return 0;
     uint8_t sector[FAT_SECTOR_BYTES];
@@ -534,18 +526,16 @@ int CFastFatRecovery::_GetRootParentDirIndex(unsigned int nCluster, int& nDepth)
     return rc;
 }
 
-int CFastFatRecovery::IsFileDataHealth(FILE_NODE* pNode, unsigned int nSectorsPerCluster) {
-    const std::string strExt = GetExtension(pNode->szFileName);
-    if (strExt.empty() || pNode->nClusterNo < FAT_FIRST_DATA_CLUSTER)
+int CFastFatRecovery::IsFileDataHealth(FILE_NODE* pNode, unsigned int) {
+    const std::string strExt = GetLowerExtension(pNode->szFileName);
+    const std::optional<uint64_t> u64Sector = GetFatNodeClusterSector(*pNode, pNode->nClusterNo);
+    if (strExt.empty() || !u64Sector)
         return 1;
-    const uint64_t u64Sector =
-        pNode->u64DataAreaSector + pNode->u64PartitionStartSector +
-        uint64_t(pNode->nClusterNo - FAT_FIRST_DATA_CLUSTER) * nSectorsPerCluster;
     uint8_t sector[FAT_SECTOR_BYTES];
-    if (ReadSector(u64Sector, sector) != 0)
+    if (ReadSector(*u64Sector, sector) != 0)
         return 1;
     return CFileTypeJudge::IsFileTypeMatching(sector, sizeof(sector), strExt.c_str(), &m_diskReader,
-                                              FAT_SECTOR_BYTES, u64Sector)
+                                              FAT_SECTOR_BYTES, *u64Sector)
                ? 1
                : 0;
 }

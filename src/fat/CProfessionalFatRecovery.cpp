@@ -1,9 +1,9 @@
 // Deep FAT engine: virtual boot sectors, directory-sector parsing, tree rebuild and extraction.
 #include "fat/CProfessionalFatRecovery.h"
 
-#include "formats/carving/CFileTypeJudge.h"
 #include "device/CDiskRegistry.h"
 #include "device/FileSystemRecognisers.h"
+#include "formats/carving/CFileTypeJudge.h"
 #include "formats/fat/FatEntryValidator.h"
 #include "formats/fat/FatGeometry.h"
 #include "formats/fat/FatName.h"
@@ -26,7 +26,6 @@ constexpr uint32_t BOOT_PROBE_BYTES = 4096;
 constexpr uint32_t HIGH_WORD_PROBES = 256;
 constexpr size_t DOT_DOT_ENTRY_OFFSET = 32;
 constexpr size_t FOLDER_START_PROBE_BYTES = 2 * FAT_ENTRY_BYTES;
-constexpr size_t FAT_EXT_NAME_BYTES = 64;
 constexpr const char* LOST_FOLDER_FORMAT = "LostFolder%u";
 // Cut-off long names that no later sector continued are dropped, oldest first, beyond this.
 constexpr size_t MAX_PENDING_LONG_NAMES = 4096;
@@ -984,8 +983,8 @@ int CProfessionalFatRecovery::GetDirRealHighClusterNO(const VIRTUAL_DBR_INFO& db
 int CProfessionalFatRecovery::GetFileRealHighClusterNO(const VIRTUAL_DBR_INFO& dbr,
                                                        unsigned short u16Low,
                                                        unsigned short& u16High, const char* pName) {
-    char szExt[FAT_EXT_NAME_BYTES] = {};
-    if (pName == nullptr || GetExtendName(pName, szExt, sizeof(szExt)) != 0)
+    const std::string strExt = GetLowerExtension(pName);
+    if (strExt.empty())
         return 0;
     for (uint32_t nHigh = 0; nHigh <= HIGH_WORD_PROBES; ++nHigh) {
         const uint32_t nCandidate = nHigh << 16 | u16Low;
@@ -995,7 +994,7 @@ int CProfessionalFatRecovery::GetFileRealHighClusterNO(const VIRTUAL_DBR_INFO& d
         uint8_t buf[PRO_FAT_SECTOR_BYTES];
         if (int rc = ReadSectors(*u64Sector, 1, buf); rc != 0)
             return rc;
-        if (CFileTypeJudge::IsFileTypeMatching(buf, sizeof(buf), szExt, &m_diskReader,
+        if (CFileTypeJudge::IsFileTypeMatching(buf, sizeof(buf), strExt.c_str(), &m_diskReader,
                                                PRO_FAT_SECTOR_BYTES, *u64Sector) != 0) {
             u16High = static_cast<unsigned short>(nHigh);
             return 0;
@@ -1005,15 +1004,15 @@ int CProfessionalFatRecovery::GetFileRealHighClusterNO(const VIRTUAL_DBR_INFO& d
 }
 
 int CProfessionalFatRecovery::IsFileDataHealth(FILE_NODE* pNode, unsigned int) {
-    char szExt[FAT_EXT_NAME_BYTES] = {};
+    const std::string strExt = GetLowerExtension(pNode->szFileName);
     // An empty file has no data to judge, so it is not hidden as damaged.
-    if (pNode->u64FileSize == 0 || GetExtendName(pNode->szFileName, szExt, sizeof(szExt)) != 0)
+    if (pNode->u64FileSize == 0 || strExt.empty())
         return 1;
     const uint64_t u64Sector = m_nodeData.GetClusterSector(*pNode, pNode->nClusterNo);
     uint8_t buf[PRO_FAT_SECTOR_BYTES];
     if (ReadSectors(u64Sector, 1, buf) != 0)
         return 1;
-    return CFileTypeJudge::IsFileTypeMatching(buf, sizeof(buf), szExt, &m_diskReader,
+    return CFileTypeJudge::IsFileTypeMatching(buf, sizeof(buf), strExt.c_str(), &m_diskReader,
                                               PRO_FAT_SECTOR_BYTES, u64Sector) != 0
                ? 1
                : 0;

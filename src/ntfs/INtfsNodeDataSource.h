@@ -8,11 +8,6 @@
 #include <cstdint>
 #include <vector>
 
-// Codes of the record readers (errno values and 87 pass through as well).
-constexpr int NTFS_ERROR_NOT_FILE_RECORD = -1;
-constexpr int NTFS_ERROR_ATTRIBUTE_NOT_FOUND = -100;
-constexpr int NTFS_ERROR_NOT_RESIDENT = -101;
-
 class INtfsNodeDataSource {
 public:
     // 0 with the content of the node's resident unnamed data stream; NTFS_ERROR_NOT_RESIDENT

@@ -46,6 +46,14 @@ uint64_t FAT_GEOMETRY::DataClusterCount() const {
     return u64Count;
 }
 
+std::optional<uint64_t> GetFatNodeClusterSector(const FILE_NODE& node, uint32_t nCluster) {
+    if (nCluster < FAT_FIRST_DATA_CLUSTER || node.nClusterBytes == CLUSTER_BYTES_NONE ||
+        node.nClusterBytes < FAT_SECTOR_BYTES)
+        return std::nullopt;
+    return node.u64DataAreaSector + node.u64PartitionStartSector +
+           uint64_t(nCluster - FAT_FIRST_DATA_CLUSTER) * (node.nClusterBytes / FAT_SECTOR_BYTES);
+}
+
 int ParseFatBootSector(const uint8_t* pData, size_t nSize, uint64_t u64PartitionStart,
                        FAT_GEOMETRY& geometry) {
     if (pData == nullptr || nSize < FAT_BOOT_SECTOR_BYTES)

@@ -1,8 +1,12 @@
 // The FAT boot-sector fields the engines read and the volume geometry derived from them.
 #pragma once
 
+#include "engine/FileRecoveryTypes.h"
+#include "util/StatusCodes.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 // Boot-sector field offsets (from the first byte of the volume).
 constexpr size_t BPB_BYTS_PER_SEC = 11;
@@ -26,9 +30,6 @@ constexpr uint32_t FAT_FIRST_DATA_CLUSTER = 2;
 // The FAT16 root directory is addressed as cluster 0.
 constexpr uint32_t FAT16_ROOT_CLUSTER = 0;
 
-// Windows numbering: the boot sector does not describe a usable FAT16/FAT32 volume.
-constexpr int ERROR_UNRECOGNIZED_VOLUME = 1005;
-
 struct FAT_GEOMETRY {
     uint64_t u64PartitionStart;  // absolute sector of the boot sector
     uint64_t u64TotalSectors;    // sectors of the volume (boot sector's count, 16-bit if 32 is 0)
@@ -49,6 +50,12 @@ struct FAT_GEOMETRY {
     // Number of data clusters as the free-space map counts them.
     uint64_t DataClusterCount() const;
 };
+
+// Absolute first sector of one of a FAT node's data clusters, from the node's own fields (data
+// area, partition start, cluster size in 512-byte sectors). Cluster 0, the FAT16 root area, lies a
+// number of sectors before cluster 2 that a node does not carry, and clusters 1 and unknown sizes
+// have no place at all: nullopt for those, each caller says what it assumes.
+std::optional<uint64_t> GetFatNodeClusterSector(const FILE_NODE& node, uint32_t nCluster);
 
 // Reads the geometry from the boot sector of a volume starting at u64PartitionStart: 0, or
 // ERROR_UNRECOGNIZED_VOLUME when a field is outside what FAT16/FAT32 allow.
