@@ -67,7 +67,7 @@ int CDfxmlReport::Write(const std::string& strPath) const {
     std::string strXml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                          "<dfxml version=\"1.0\">\n"
                          "  <creator>\n    <program>orvanne-cli</program>\n"
-                         "    <version>8.8.8.9</version>\n  </creator>\n"
+                         "    <version>" ORVANNE_VERSION "</version>\n  </creator>\n"
                          "  <source>\n    <image_filename>" +
                          EscapeXml(m_strImagePath) + "</image_filename>\n  </source>\n";
     for (const std::string& strObject : m_vecObjects)

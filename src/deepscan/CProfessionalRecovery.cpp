@@ -99,10 +99,7 @@ int CProfessionalRecovery::Init(const char16_t* pDevicePath, char16_t wcDriveLet
 int CProfessionalRecovery::InitCallBack(ScanProgressCallback pScanCallback,
                                         RecoveryProgressCallback pRecoveryCallback, void* pParam,
                                         int) {
-    m_pScanCallback = pScanCallback;
-    m_pRecoveryCallback = pRecoveryCallback;
-    m_pParam = pParam;
-    m_nPercent = SCAN_WEIGHT;
+    m_callbacks.Init(pScanCallback, pRecoveryCallback, pParam, SCAN_WEIGHT);
     if (m_pFastEngine)
         m_pFastEngine->InitCallBack(pScanCallback, pRecoveryCallback, pParam, FAST_ENGINE_WEIGHT);
     m_fatRecovery.InitCallBack(pScanCallback, pRecoveryCallback, pParam, SCAN_WEIGHT);
@@ -113,8 +110,7 @@ int CProfessionalRecovery::InitCallBack(ScanProgressCallback pScanCallback,
 
 int CProfessionalRecovery::InitSearchCallBack(SearchProgressCallback pSearchCallback,
                                               void* pParam) {
-    m_pSearchCallback = pSearchCallback;
-    m_pSearchParam = pParam;
+    m_callbacks.InitSearch(pSearchCallback, pParam);
     if (m_pFastEngine)
         m_pFastEngine->InitSearchCallBack(pSearchCallback, pParam);
     m_fatRecovery.InitSearchCallBack(pSearchCallback, pParam);
@@ -142,7 +138,8 @@ int CProfessionalRecovery::RunFastEngine(bool bResumed, bool& bUseMap) {
     bUseMap = false;
     if (!m_pFastEngine)
         return 0;
-    m_pFastEngine->InitCallBack(m_pScanCallback, m_pRecoveryCallback, m_pParam, FAST_ENGINE_WEIGHT);
+    m_pFastEngine->InitCallBack(m_callbacks.ScanCallback(), m_callbacks.RecoveryCallback(),
+                                m_callbacks.Param(), FAST_ENGINE_WEIGHT);
     // The ext placeholder reports a map but never a run: such a volume is scanned whole.
     bool bHasMap = dynamic_cast<CFastExtRecovery*>(m_pFastEngine.get()) == nullptr;
     bUseMap = m_pFastEngine->BuildBitMapInfo() == 0 && bHasMap;
@@ -213,8 +210,8 @@ int CProfessionalRecovery::ScanDevice(const char16_t*) {
     nResult = RunSectorPass(bUseMap, bResumed, CountSectorsToScan(bUseMap));
     m_fatRecovery.DealProfessionalRecordVec();
     m_ntfsRecovery.ParseProfessionalRecordVec();
-    if (nResult == 0 && m_pScanCallback != nullptr)
-        m_pScanCallback(m_pParam, FINAL_PERCENT, FINAL_WEIGHT, 0, 0, 0, 0, nullptr);
+    if (nResult == 0)
+        m_callbacks.ReportScan(FINAL_PERCENT, FINAL_WEIGHT, 0);
     RecordScan(false, bResumed);
     m_strImagePath.clear();
     return nResult;
@@ -305,7 +302,7 @@ int CProfessionalRecovery::ScanRun(const SCAN_RUN& run, uint64_t u64TotalSectors
 
 void CProfessionalRecovery::UpdateEstimate(uint64_t u64SectorsDone, uint64_t u64TotalSectors) {
     long long llNow = GetTickCountMs();
-    if (llNow - m_llLastEstimateMs < ESTIMATE_INTERVAL_MS || m_nPercent != SCAN_WEIGHT)
+    if (llNow - m_llLastEstimateMs < ESTIMATE_INTERVAL_MS)
         return;
     m_llLastEstimateMs = llNow;
     long long llSeconds = std::max(1LL, (llNow - m_llPassStartMs) / 1000);
@@ -315,14 +312,14 @@ void CProfessionalRecovery::UpdateEstimate(uint64_t u64SectorsDone, uint64_t u64
 }
 
 int CProfessionalRecovery::ReportPassProgress(uint64_t u64SectorsDone, uint64_t u64TotalSectors) {
-    if (m_pScanCallback == nullptr)
+    if (!m_callbacks.HasScan())
         return 0;
     uint64_t u64Files = GetLostFileCount() + m_u64FilesFoundBase;
     int nPercent = u64TotalSectors == 0 ? PASS_PERCENT_BASE
                                         : static_cast<int>(u64SectorsDone * 100 / u64TotalSectors) +
                                               PASS_PERCENT_BASE;
-    return m_pScanCallback(m_pParam, nPercent, SCAN_WEIGHT, m_nSecondsLeft, u64SectorsDone,
-                           u64TotalSectors, u64Files, nullptr);
+    return m_callbacks.ReportScan(nPercent, SCAN_WEIGHT, m_nSecondsLeft, u64SectorsDone,
+                                  u64TotalSectors, u64Files, nullptr);
 }
 
 void CProfessionalRecovery::RecordScan(bool bEndedInFastEngine, bool bResumed) {

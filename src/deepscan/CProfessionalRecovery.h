@@ -5,6 +5,7 @@
 #include "carving/CFileTypeRecovery.h"
 #include "deepscan/IDeepScanControl.h"
 #include "device/CDiskReader.h"
+#include "engine/CEngineCallbacks.h"
 #include "engine/IFileRecoveryParse.h"
 #include "fat/CProfessionalFatRecovery.h"
 #include "ntfs/CProfessionalNtfsRecovery.h"
@@ -96,12 +97,6 @@ private:
     CProfessionalNtfsRecovery m_ntfsRecovery;
     CFileTypeRecovery m_fileTypeRecovery;
     std::unique_ptr<IFileRecoveryParse> m_pFastEngine;
-    int m_nPercent = SCAN_WEIGHT;
-    ScanProgressCallback m_pScanCallback = nullptr;
-    RecoveryProgressCallback m_pRecoveryCallback = nullptr;
-    SearchProgressCallback m_pSearchCallback = nullptr;
-    void* m_pSearchParam = nullptr;
-    void* m_pParam = nullptr;
     bool m_bLoaded = false;
     LOG_FILE_INFO m_storedScan = {};
     std::string m_strImagePath;
@@ -116,4 +111,5 @@ private:
     long long m_llLastEstimateMs = 0;
     std::vector<uint8_t> m_vecReadBuf;
     std::vector<uint8_t> m_vecRecordBuf;
+    CEngineCallbacks m_callbacks;
 };

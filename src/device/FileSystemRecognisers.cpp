@@ -1,27 +1,12 @@
 // Boot-sector and superblock field tests; each reads fixed offsets inside the given buffer.
 #include "device/FileSystemRecognisers.h"
 
+#include "device/BootSectorLayout.h"
 #include "util/ByteView.h"
 
 #include <cstring>
 
 namespace {
-
-// BIOS parameter block offsets.
-constexpr size_t BPB_OEM_NAME = 3;
-constexpr size_t BPB_BYTES_PER_SECTOR = 11;
-constexpr size_t BPB_SECTORS_PER_CLUSTER = 13;
-constexpr size_t BPB_RESERVED_SECTORS = 14;
-constexpr size_t BPB_NUMBER_OF_FATS = 16;
-constexpr size_t BPB_ROOT_ENTRIES = 17;
-constexpr size_t BPB_TOTAL_SECTORS_16 = 19;
-constexpr size_t BPB_SECTORS_PER_FAT_16 = 22;
-constexpr size_t BPB_TOTAL_SECTORS_32 = 32;
-constexpr size_t BPB_SECTORS_PER_FAT_32 = 36;
-constexpr size_t BPB_NTFS_TOTAL_SECTORS = 40;
-constexpr size_t BPB_FAT32_TYPE_LABEL = 82;
-constexpr size_t BPB_ENCRYPTED_PATTERN = 480;
-constexpr size_t BOOT_SIGNATURE = 510;
 
 constexpr char NTFS_OEM_NAME[] = "NTFS    ";
 constexpr char BITLOCKER_OEM_NAME[] = "-FVE-FS-";
@@ -69,12 +54,11 @@ bool IsValidSectorsPerCluster(uint8_t n) {
 bool IsNtfs(const uint8_t* p, size_t nSize) {
     if (!IsBootSector(p, nSize) || std::memcmp(p + BPB_OEM_NAME, NTFS_OEM_NAME, 8) != 0)
         return false;
-    if ((LoadU16LE(p + BPB_BYTES_PER_SECTOR) & 0x1FF) != 0)
+    if ((LoadU16LE(p + BPB_BYTS_PER_SEC) & 0x1FF) != 0)
         return false;
-    if (LoadU16LE(p + BPB_RESERVED_SECTORS) != 0 ||
-        !IsValidSectorsPerCluster(p[BPB_SECTORS_PER_CLUSTER]))
+    if (LoadU16LE(p + BPB_RSVD_SEC_CNT) != 0 || !IsValidSectorsPerCluster(p[BPB_SEC_PER_CLUS]))
         return false;
-    if (LoadU64LE(p + BPB_NTFS_TOTAL_SECTORS) == 0)
+    if (LoadU64LE(p + NTFS_TOTAL_SECTORS) == 0)
         return false;
     for (size_t nOffset : NTFS_ZERO_BYTES)
         if (p[nOffset] != 0)
@@ -91,40 +75,37 @@ bool IsBitlockerDBR(const uint8_t* p, size_t nSize) {
 bool IsFullValidFAT16DBR(const uint8_t* p, size_t nSize) {
     if (!IsBootSector(p, nSize))
         return false;
-    bool bHasTotal =
-        LoadU16LE(p + BPB_TOTAL_SECTORS_16) != 0 || LoadU32LE(p + BPB_TOTAL_SECTORS_32) != 0;
-    return p[BPB_NUMBER_OF_FATS] != 0 && bHasTotal &&
-           IsValidSectorsPerCluster(p[BPB_SECTORS_PER_CLUSTER]) &&
-           LoadU16LE(p + BPB_SECTORS_PER_FAT_16) != 0 && HasBootSignature(p);
+    bool bHasTotal = LoadU16LE(p + BPB_TOT_SEC16) != 0 || LoadU32LE(p + BPB_TOT_SEC32) != 0;
+    return p[BPB_NUM_FATS] != 0 && bHasTotal && IsValidSectorsPerCluster(p[BPB_SEC_PER_CLUS]) &&
+           LoadU16LE(p + BPB_FAT_SZ16) != 0 && HasBootSignature(p);
 }
 
 bool IsFullValidFAT32DBR(const uint8_t* p, size_t nSize) {
     if (!IsBootSector(p, nSize))
         return false;
-    return std::memcmp(p + BPB_FAT32_TYPE_LABEL, FAT32_TYPE_LABEL, 8) == 0 &&
-           p[BPB_NUMBER_OF_FATS] != 0 && LoadU32LE(p + BPB_TOTAL_SECTORS_32) != 0 &&
-           IsValidSectorsPerCluster(p[BPB_SECTORS_PER_CLUSTER]) &&
-           LoadU32LE(p + BPB_SECTORS_PER_FAT_32) != 0 && HasBootSignature(p);
+    return std::memcmp(p + BS_FIL_SYS_TYPE, FAT32_TYPE_LABEL, 8) == 0 && p[BPB_NUM_FATS] != 0 &&
+           LoadU32LE(p + BPB_TOT_SEC32) != 0 && IsValidSectorsPerCluster(p[BPB_SEC_PER_CLUS]) &&
+           LoadU32LE(p + BPB_FAT_SZ32) != 0 && HasBootSignature(p);
 }
 
 bool IsFat(const uint8_t* p, size_t nSize) {
     if (!IsBootSector(p, nSize) || IsBitlockerDBR(p, nSize))
         return false;
-    uint32_t nBytesPerSector = LoadU16LE(p + BPB_BYTES_PER_SECTOR);
-    uint32_t nSectorsPerCluster = p[BPB_SECTORS_PER_CLUSTER];
+    uint32_t nBytesPerSector = LoadU16LE(p + BPB_BYTS_PER_SEC);
+    uint32_t nSectorsPerCluster = p[BPB_SEC_PER_CLUS];
     if (nBytesPerSector == 0 || nBytesPerSector % 512 != 0 || nSectorsPerCluster == 0)
         return false;
-    uint32_t nFatSize = LoadU16LE(p + BPB_SECTORS_PER_FAT_16);
+    uint32_t nFatSize = LoadU16LE(p + BPB_FAT_SZ16);
     if (nFatSize == 0)
-        nFatSize = LoadU32LE(p + BPB_SECTORS_PER_FAT_32);
-    uint32_t nTotal = LoadU32LE(p + BPB_TOTAL_SECTORS_32);
+        nFatSize = LoadU32LE(p + BPB_FAT_SZ32);
+    uint32_t nTotal = LoadU32LE(p + BPB_TOT_SEC32);
     if (nTotal == 0)
-        nTotal = LoadU16LE(p + BPB_TOTAL_SECTORS_16);
-    uint32_t nRootSectors = LoadU16LE(p + BPB_ROOT_ENTRIES) * 32u / nBytesPerSector;
+        nTotal = LoadU16LE(p + BPB_TOT_SEC16);
+    uint32_t nRootSectors = LoadU16LE(p + BPB_ROOT_ENT_CNT) * 32u / nBytesPerSector;
     // Unsigned arithmetic on purpose: an impossible layout wraps to a huge cluster count.
-    uint32_t nClusters = (nTotal - LoadU16LE(p + BPB_RESERVED_SECTORS) -
-                          nFatSize * p[BPB_NUMBER_OF_FATS] - nRootSectors) /
-                         nSectorsPerCluster;
+    uint32_t nClusters =
+        (nTotal - LoadU16LE(p + BPB_RSVD_SEC_CNT) - nFatSize * p[BPB_NUM_FATS] - nRootSectors) /
+        nSectorsPerCluster;
     if (nClusters >= MAX_FAT_CLUSTERS)
         return false;
     return IsFullValidFAT16DBR(p, nSize) || IsFullValidFAT32DBR(p, nSize);

@@ -87,7 +87,8 @@ CFastFatRecovery::CFastFatRecovery()
           [this](FILE_NODE* pNode, const char16_t* pPath) {
               return pNode->bIsDir
                          ? 0
-                         : GetNodeData().SaveToFile(*pNode, pPath, m_pRecoveryCallback, m_pParam);
+                         : GetNodeData().SaveToFile(*pNode, pPath, m_callbacks.RecoveryCallback(),
+                                                    m_callbacks.Param());
           },
           [this](const FILE_NODE& folder) { return GetFolderGroup(folder); }) {}
 
@@ -130,7 +131,7 @@ int CFastFatRecovery::InitVolume(long long llStartSector, long long llSectorCoun
     m_u64StartSector = static_cast<uint64_t>(llStartSector);
     m_u64SectorCount = static_cast<uint64_t>(llSectorCount);
     m_wcDriveLetter = wcDriveLetter;
-    uint8_t bootSector[FAT_BOOT_SECTOR_BYTES];
+    uint8_t bootSector[BOOT_SECTOR_BYTES];
     if (int rc = ReadSector(m_u64StartSector, bootSector); rc != 0)
         return rc;
     if (int rc = ParseFatBootSector(bootSector, sizeof(bootSector), m_u64StartSector, m_geometry);
@@ -150,10 +151,7 @@ int CFastFatRecovery::InitVolume(long long llStartSector, long long llSectorCoun
 int CFastFatRecovery::InitCallBack(ScanProgressCallback pScanCallback,
                                    RecoveryProgressCallback pRecoveryCallback, void* pParam,
                                    int nWeight) {
-    m_pScanCallback = pScanCallback;
-    m_pRecoveryCallback = pRecoveryCallback;
-    m_pParam = pParam;
-    m_nPercent = nWeight;
+    m_callbacks.Init(pScanCallback, pRecoveryCallback, pParam, nWeight);
     return 0;
 }
 
@@ -184,22 +182,20 @@ void CFastFatRecovery::ResetScanState() {
     m_setLostFolder.clear();
     m_mapDepth.clear();
     m_pStore = std::make_unique<CScanResultFileManager>();
-    m_pStore->InitSearchCallBack(m_pSearchCallback, m_pSearchParam);
+    m_pStore->InitSearchCallBack(m_callbacks.SearchCallback(), m_callbacks.SearchParam());
 }
 
 int CFastFatRecovery::ReportScan(int nPercent, int nSecondsLeft) {
-    if (m_pScanCallback == nullptr)
-        return 0;
-    return m_pScanCallback(m_pParam, nPercent, m_nPercent, nSecondsLeft, 0, 0, 0, nullptr);
+    return m_callbacks.ReportScan(nPercent, m_callbacks.Weight(), nSecondsLeft);
 }
 
 int CFastFatRecovery::ReportPeriodic(int& nPercent, int& nSecondsLeft, int& nInnerPercent) {
     int rc = 0;
-    if (m_pScanCallback != nullptr && m_nPercent == WEIGHT_ALONE) {
+    if (m_callbacks.HasScan() && m_callbacks.Weight() == WEIGHT_ALONE) {
         rc = ReportScan(nPercent, nSecondsLeft);
         nPercent = std::min(nPercent + 1, MAX_PERIODIC_PERCENT);
         nSecondsLeft = std::max(nSecondsLeft - 1, 0);
-    } else if (m_pScanCallback != nullptr && m_nPercent == WEIGHT_INSIDE_DEEP_SCAN) {
+    } else if (m_callbacks.HasScan() && m_callbacks.Weight() == WEIGHT_INSIDE_DEEP_SCAN) {
         rc = ReportScan(nInnerPercent, -1);
         nInnerPercent = std::min(nInnerPercent + 1, MAX_PERIODIC_PERCENT);
     }
@@ -590,8 +586,7 @@ int CFastFatRecovery::GetFileNodeParentDirPath(FILE_NODE* pNode, char16_t* pOut,
 }
 
 int CFastFatRecovery::InitSearchCallBack(SearchProgressCallback pSearchCallback, void* pParam) {
-    m_pSearchCallback = pSearchCallback;
-    m_pSearchParam = pParam;
+    m_callbacks.InitSearch(pSearchCallback, pParam);
     if (m_pStore)
         m_pStore->InitSearchCallBack(pSearchCallback, pParam);
     return 0;
@@ -626,7 +621,8 @@ int CFastFatRecovery::SaveDataToTargetFile(FILE_NODE* pNode, const char16_t* pPa
         return ERROR_INVALID_PARAMETER;
     if (pNode->bIsDir != 0)
         return m_folderRecovery.SaveFolder(*pNode, pPath);
-    return GetNodeData().SaveToFile(*pNode, pPath, m_pRecoveryCallback, m_pParam);
+    return GetNodeData().SaveToFile(*pNode, pPath, m_callbacks.RecoveryCallback(),
+                                    m_callbacks.Param());
 }
 
 int CFastFatRecovery::SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int) {

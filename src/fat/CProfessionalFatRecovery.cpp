@@ -117,7 +117,8 @@ CProfessionalFatRecovery::CProfessionalFatRecovery()
       m_folderRecovery(
           *this,
           [this](FILE_NODE* pNode, const char16_t* pPath) {
-              return m_nodeData.SaveToFile(*pNode, pPath, m_pRecoveryCallback, m_pParam);
+              return m_nodeData.SaveToFile(*pNode, pPath, m_callbacks.RecoveryCallback(),
+                                           m_callbacks.Param());
           },
           [this](const FILE_NODE& folder) { return GetFolderGroup(folder); }) {}
 
@@ -165,10 +166,7 @@ int CProfessionalFatRecovery::OpenVolume(long long llStartSector, long long llSe
 int CProfessionalFatRecovery::InitCallBack(ScanProgressCallback pScanCallback,
                                            RecoveryProgressCallback pRecoveryCallback, void* pParam,
                                            int nWeight) {
-    m_pScanCallback = pScanCallback;
-    m_pRecoveryCallback = pRecoveryCallback;
-    m_pParam = pParam;
-    m_nPercent = nWeight;
+    m_callbacks.Init(pScanCallback, pRecoveryCallback, pParam, nWeight);
     return 0;
 }
 
@@ -210,8 +208,8 @@ int CProfessionalFatRecovery::ClearProfessionalVec(const char16_t* pName) {
     }
     if (rc != 0)
         DebugLog("deep FAT: result store not opened: %d\n", rc);
-    if (m_pSearchCallback != nullptr)
-        m_pStore->InitSearchCallBack(m_pSearchCallback, m_pSearchParam);
+    if (m_callbacks.SearchCallback() != nullptr)
+        m_pStore->InitSearchCallBack(m_callbacks.SearchCallback(), m_callbacks.SearchParam());
     return rc;
 }
 
@@ -1060,8 +1058,7 @@ int CProfessionalFatRecovery::GetFileNodeParentDirPath(FILE_NODE* pNode, char16_
 
 int CProfessionalFatRecovery::InitSearchCallBack(SearchProgressCallback pSearchCallback,
                                                  void* pParam) {
-    m_pSearchCallback = pSearchCallback;
-    m_pSearchParam = pParam;
+    m_callbacks.InitSearch(pSearchCallback, pParam);
     if (!m_pStore)
         return ERROR_INVALID_PARAMETER;
     return m_pStore->InitSearchCallBack(pSearchCallback, pParam);
@@ -1096,7 +1093,8 @@ int CProfessionalFatRecovery::SaveDataToTargetFile(FILE_NODE* pNode, const char1
     if (pNode->bIsDir != 0)
         return m_folderRecovery.SaveFolder(*pNode, pPath);
     std::u16string strPath = Ansi2Unicode(GetRealFileName(Unicode2Ansi(pPath)).c_str());
-    return m_nodeData.SaveToFile(*pNode, strPath.c_str(), m_pRecoveryCallback, m_pParam);
+    return m_nodeData.SaveToFile(*pNode, strPath.c_str(), m_callbacks.RecoveryCallback(),
+                                 m_callbacks.Param());
 }
 
 int CProfessionalFatRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut,

@@ -2,12 +2,14 @@
 // LD_PRELOAD seam fails reads of the image with EIO), truncated and random images, FAT chains
 // that loop, an NTFS volume whose $MFT record 0 is garbage. Every scan ends normally with what
 // can be found, and unreadable sectors show in the debug log.
-#include "device/CDiskRegistry.h"
 #include "deepscan/CFileRecoveryFactory.h"
 #include "deepscan/CProfessionalRecovery.h"
+#include "device/BootSectorLayout.h"
+#include "device/CDiskRegistry.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
 #include "fixtures/NtfsImageBuilder.h"
+#include "util/ByteView.h"
 #include "util/CSha256.h"
 #include "util/DebugLog.h"
 #include "util/FileCategory.h"
@@ -73,10 +75,10 @@ struct CDeletedFatVolume {
 
 constexpr long long FAT_VOLUME_SECTORS = 16 * 1024 * 1024 / 512;
 
-// The reserved sector count (boot sector offset 14): where the first FAT starts.
+// The reserved sector count: where the first FAT starts.
 uint64_t FirstFatSector(const std::string& strImage) {
     std::vector<uint8_t> vecBoot = ReadFileBytes(strImage);
-    return vecBoot.size() < 16 ? 0 : uint64_t(vecBoot[14] | vecBoot[15] << 8);
+    return vecBoot.size() < BOOT_SECTOR_BYTES ? 0 : LoadU16LE(&vecBoot[BPB_RSVD_SEC_CNT]);
 }
 
 class DamagedMediaTest : public ::testing::Test {
@@ -299,14 +301,12 @@ TEST_F(DamagedMediaTest, NtfsWithCorruptMftRecordZeroEndsAndTheDeepScanFindsTheF
     ASSERT_TRUE(image.PutFile("/gone.bin", vecGone));
     ASSERT_TRUE(image.PutFile("/picture.png", vecPng));
     ASSERT_TRUE(image.DeleteInPlace("/gone.bin"));
-    // $MFT record 0 becomes noise. Boot sector: bytes per sector at 0x0B, sectors per cluster
-    // at 0x0D, the MFT's first cluster at 0x30.
+    // $MFT record 0 becomes noise.
     std::vector<uint8_t> vecBoot = ReadFileBytes(strImage);
-    ASSERT_GE(vecBoot.size(), 0x38u);
-    uint64_t u64ClusterBytes = uint64_t(vecBoot[0x0B] | vecBoot[0x0C] << 8) * vecBoot[0x0D];
-    uint64_t u64MftCluster = 0;
-    for (int i = 7; i >= 0; --i)
-        u64MftCluster = u64MftCluster << 8 | vecBoot[0x30 + i];
+    ASSERT_GE(vecBoot.size(), BOOT_SECTOR_BYTES);
+    uint64_t u64ClusterBytes =
+        uint64_t(LoadU16LE(&vecBoot[BPB_BYTS_PER_SEC])) * vecBoot[BPB_SEC_PER_CLUS];
+    uint64_t u64MftCluster = LoadU64LE(&vecBoot[NTFS_MFT_CLUSTER]);
     ASSERT_TRUE(PatchFileBytes(strImage, u64MftCluster * u64ClusterBytes, PatternBytes(1024, 77)));
 
     CCliRun run = Cli("", "scan " + strImage + " --fast");

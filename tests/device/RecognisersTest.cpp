@@ -1,4 +1,5 @@
 // Boot sectors made by the real mkfs tools, and byte edits of single fields.
+#include "device/BootSectorLayout.h"
 #include "device/FileSystemRecognisers.h"
 #include "fixtures/FixtureUtil.h"
 
@@ -39,14 +40,14 @@ TEST_F(RecognisersTest, Fat16AndFat32FromMkfs) {
     EXPECT_FALSE(IsExt(fat32.data(), fat32.size()));
 
     std::vector<uint8_t> edited = fat32;
-    edited[13] = 128; // sectors per cluster
+    edited[BPB_SEC_PER_CLUS] = 128;
     EXPECT_FALSE(IsFat(edited.data(), edited.size()));
     edited = fat32;
     std::memcpy(edited.data() + 3, "-FVE-FS-", 8); // BitLocker OEM name
     EXPECT_TRUE(IsBitlockerDBR(edited.data(), edited.size()));
     EXPECT_FALSE(IsFat(edited.data(), edited.size()));
     edited = fat32;
-    edited[16] = 0; // number of FATs
+    edited[BPB_NUM_FATS] = 0;
     EXPECT_FALSE(IsFat(edited.data(), edited.size()));
     EXPECT_FALSE(IsFat(fat32.data(), 511)); // a short buffer is never read past
 }
@@ -77,12 +78,12 @@ TEST_F(RecognisersTest, NtfsFromMkntfsAndItsFatOnlyFields) {
         EXPECT_FALSE(IsNtfs(edited.data(), edited.size())) << nOffset;
     }
     std::vector<uint8_t> edited = ntfs;
-    edited[21] = 0x12; // the media byte is not checked
+    edited[BPB_MEDIA] = 0x12; // not checked
     EXPECT_TRUE(IsNtfs(edited.data(), edited.size()));
-    edited[13] = 128; // sectors per cluster
+    edited[BPB_SEC_PER_CLUS] = 128;
     EXPECT_FALSE(IsNtfs(edited.data(), edited.size()));
     edited = ntfs;
-    edited[14] = 1; // reserved sectors
+    edited[BPB_RSVD_SEC_CNT] = 1;
     EXPECT_FALSE(IsNtfs(edited.data(), edited.size()));
 }
 

@@ -56,7 +56,7 @@ std::optional<uint64_t> GetFatNodeClusterSector(const FILE_NODE& node, uint32_t 
 
 int ParseFatBootSector(const uint8_t* pData, size_t nSize, uint64_t u64PartitionStart,
                        FAT_GEOMETRY& geometry) {
-    if (pData == nullptr || nSize < FAT_BOOT_SECTOR_BYTES)
+    if (pData == nullptr || nSize < BOOT_SECTOR_BYTES)
         return ERROR_UNRECOGNIZED_VOLUME;
     const uint32_t nBytesPerSector = LoadU16LE(pData + BPB_BYTS_PER_SEC);
     const uint32_t nSecPerClus = pData[BPB_SEC_PER_CLUS];

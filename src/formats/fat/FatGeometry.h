@@ -1,6 +1,7 @@
 // The FAT boot-sector fields the engines read and the volume geometry derived from them.
 #pragma once
 
+#include "device/BootSectorLayout.h"
 #include "engine/FileRecoveryTypes.h"
 #include "util/StatusCodes.h"
 
@@ -8,19 +9,6 @@
 #include <cstdint>
 #include <optional>
 
-// Boot-sector field offsets (from the first byte of the volume).
-constexpr size_t BPB_BYTS_PER_SEC = 11;
-constexpr size_t BPB_SEC_PER_CLUS = 13;
-constexpr size_t BPB_RSVD_SEC_CNT = 14;
-constexpr size_t BPB_NUM_FATS = 16;
-constexpr size_t BPB_ROOT_ENT_CNT = 17;
-constexpr size_t BPB_TOT_SEC16 = 19;
-constexpr size_t BPB_FAT_SZ16 = 22;
-constexpr size_t BPB_TOT_SEC32 = 32;
-constexpr size_t BPB_FAT_SZ32 = 36;
-constexpr size_t BPB_ROOT_CLUS = 44;
-constexpr size_t BS_FIL_SYS_TYPE = 82;
-constexpr size_t FAT_BOOT_SECTOR_BYTES = 512;
 constexpr char FAT32_TYPE_TEXT[] = "FAT32   ";
 
 // The engines count every sector in 512-byte units, whatever the boot sector's sector size, so
