@@ -141,7 +141,7 @@ private:
 
 TEST_F(DamagedMediaTest, UnreadableSectorsAreLoggedAndTheRestIsRecovered) {
     if (!CFatImageBuilder::HaveTools())
-        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+        SKIP_WITHOUT("mkfs.vfat and mtools");
     std::string strImage = m_dir.File("bad.img");
     CDeletedFatVolume volume;
     ASSERT_TRUE(MakeDeletedFatVolume(strImage, volume));
@@ -166,7 +166,7 @@ TEST_F(DamagedMediaTest, UnreadableSectorsAreLoggedAndTheRestIsRecovered) {
 
 TEST_F(DamagedMediaTest, UnreadableBootAndFatStillLetTheScansEnd) {
     if (!CFatImageBuilder::HaveTools())
-        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+        SKIP_WITHOUT("mkfs.vfat and mtools");
     std::string strImage = m_dir.File("head.img");
     CDeletedFatVolume volume;
     ASSERT_TRUE(MakeDeletedFatVolume(strImage, volume));
@@ -195,7 +195,7 @@ TEST_F(DamagedMediaTest, UnreadableBootAndFatStillLetTheScansEnd) {
 // The engine API in a child of this test program that runs with the failing-read seam loaded.
 TEST_F(DamagedMediaTest, EngineApiScansThroughUnreadableSectors) {
     if (!CFatImageBuilder::HaveTools())
-        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+        SKIP_WITHOUT("mkfs.vfat and mtools");
     if (const char* pImage = std::getenv(CHILD_ENV)) {
         CLogCapture capture;
         int nDisk = CDiskRegistry::GetInstance().AddImage(pImage);
@@ -234,7 +234,7 @@ TEST_F(DamagedMediaTest, EngineApiScansThroughUnreadableSectors) {
 
 TEST_F(DamagedMediaTest, TruncatedAndRandomImagesEndNormally) {
     if (!CFatImageBuilder::HaveTools())
-        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+        SKIP_WITHOUT("mkfs.vfat and mtools");
     std::string strImage = m_dir.File("cut.img");
     CDeletedFatVolume volume;
     ASSERT_TRUE(MakeDeletedFatVolume(strImage, volume));
@@ -256,7 +256,7 @@ TEST_F(DamagedMediaTest, TruncatedAndRandomImagesEndNormally) {
 
 TEST_F(DamagedMediaTest, LoopingFatChainsEnd) {
     if (!CFatImageBuilder::HaveTools())
-        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+        SKIP_WITHOUT("mkfs.vfat and mtools");
     std::string strImage = m_dir.File("loop.img");
     CFatImageBuilder image(strImage);
     ASSERT_TRUE(image.Format({16, 16 * 1024, 1}));
@@ -292,7 +292,7 @@ TEST_F(DamagedMediaTest, LoopingFatChainsEnd) {
 
 TEST_F(DamagedMediaTest, NtfsWithCorruptMftRecordZeroEndsAndTheDeepScanFindsTheFiles) {
     if (!HaveTool("mkntfs") || !HaveTool("ntfscp") || !HaveTool("ntfsinfo"))
-        GTEST_SKIP() << "ntfs-3g tools missing";
+        SKIP_WITHOUT("the ntfs-3g tools");
     std::string strImage = m_dir.File("ntfs.img");
     CNtfsImageBuilder image(strImage);
     ASSERT_TRUE(image.Format(16 * 1024 * 1024, 4096));

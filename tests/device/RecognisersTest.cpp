@@ -31,7 +31,7 @@ TEST_F(RecognisersTest, Fat16AndFat32FromMkfs) {
     std::vector<uint8_t> fat16 = Format("mkfs.vfat", "mkfs.vfat -F 16", "32M");
     std::vector<uint8_t> fat32 = Format("mkfs.vfat", "mkfs.vfat -F 32", "64M");
     if (fat16.empty() || fat32.empty())
-        GTEST_SKIP() << "mkfs.vfat not available";
+        SKIP_WITHOUT("mkfs.vfat");
     EXPECT_TRUE(IsFat(fat16.data(), fat16.size()));
     EXPECT_TRUE(IsFullValidFAT16DBR(fat16.data(), fat16.size()));
     EXPECT_FALSE(IsNtfs(fat16.data(), fat16.size()));
@@ -55,7 +55,7 @@ TEST_F(RecognisersTest, Fat16AndFat32FromMkfs) {
 TEST_F(RecognisersTest, EncryptedVolumePatternIsNeverFat) {
     std::vector<uint8_t> fat16 = Format("mkfs.vfat", "mkfs.vfat -F 16", "32M");
     if (fat16.empty())
-        GTEST_SKIP() << "mkfs.vfat not available";
+        SKIP_WITHOUT("mkfs.vfat");
     std::memset(fat16.data() + 480, 'x', 8);
     std::memset(fat16.data() + 488, 0xFF, 19);
     fat16[507] = 0x00;
@@ -68,7 +68,7 @@ TEST_F(RecognisersTest, EncryptedVolumePatternIsNeverFat) {
 TEST_F(RecognisersTest, NtfsFromMkntfsAndItsFatOnlyFields) {
     std::vector<uint8_t> ntfs = Format("mkntfs", "mkntfs -F -Q -q", "16M");
     if (ntfs.empty())
-        GTEST_SKIP() << "mkntfs not available";
+        SKIP_WITHOUT("mkntfs");
     EXPECT_TRUE(IsNtfs(ntfs.data(), ntfs.size()));
     EXPECT_FALSE(IsFat(ntfs.data(), ntfs.size()));
     EXPECT_FALSE(IsNtfs(nullptr, 0));
@@ -91,7 +91,7 @@ TEST_F(RecognisersTest, ExtSuperblockAndFirstDataBlockRule) {
     std::vector<uint8_t> ext1k = Format("mke2fs", "mke2fs -F -q -b 1024", "8M");
     std::vector<uint8_t> ext4k = Format("mke2fs", "mke2fs -F -q -t ext4 -b 4096", "32M");
     if (ext1k.empty() || ext4k.empty())
-        GTEST_SKIP() << "mke2fs not available";
+        SKIP_WITHOUT("mke2fs");
     EXPECT_TRUE(IsExt(ext1k.data(), ext1k.size()));
     EXPECT_TRUE(IsExt(ext4k.data(), ext4k.size()));
     EXPECT_FALSE(IsFat(ext4k.data(), ext4k.size()));

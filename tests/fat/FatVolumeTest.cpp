@@ -35,7 +35,7 @@ class FatVolumeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!CFatImageBuilder::HaveTools())
-            GTEST_SKIP() << "mkfs.vfat or mtools missing";
+            SKIP_WITHOUT("mkfs.vfat and mtools");
     }
 
     // Geometry of a fresh image, and a FAT table over it.

@@ -134,7 +134,7 @@ class ProFatScanTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!CFatImageBuilder::HaveTools())
-            GTEST_SKIP() << "mkfs.vfat / mtools not installed";
+            SKIP_WITHOUT("mkfs.vfat and mtools");
         CLogFileManager::GetInstance()->AddDirIndex();
     }
 
