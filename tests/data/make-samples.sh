@@ -147,7 +147,7 @@ lame() { command lame --quiet --noreplaygain "$@"; }
 lame -b 64 --add-id3v2 --pad-id3v2-size 64 --tt Orvanne tone44.wav "$new/sample_mpeg1.mp3"
 lame -b 32 --id3v1-only --tt Orvanne tone22.wav "$new/sample_mpeg2.mp3"
 lame -b 16 --id3v2-only --tt Orvanne tone11.wav "$new/sample_mpeg25.mp3"
-lame -V 4 -t --add-id3v2 --tt Orvanne tone44.wav "$new/sample_vbr.mp3"
+lame -V 4 --add-id3v2 --tt Orvanne tone44.wav "$new/sample_vbr.mp3"
 lame -b 64 -t tone44.wav "$new/sample_bare.mp3"
 lame -b 64 -t tone44.wav "$new/sample_ape.mp3"
 mp3gain -q -r -k "$new/sample_ape.mp3" >/dev/null
@@ -215,8 +215,13 @@ cat > slides.fodp <<'XML'
 <?xml version="1.0" encoding="UTF-8"?>
 <office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.presentation"><office:body><office:presentation><draw:page draw:name="one"><draw:frame svg:x="2cm" svg:y="2cm" svg:width="10cm" svg:height="2cm"><draw:text-box><text:p>Orvanne</text:p></draw:text-box></draw:frame></draw:page></office:presentation></office:body></office:document>
 XML
-sed -e 's/presentation/drawing/g' slides.fodp > drawing.fodg
-lo() { soffice --headless -env:UserInstallation="file://$work/lo-profile" --convert-to "$1" --outdir lo "$2" >/dev/null 2>&1; }
+sed -e 's/office:presentation/office:drawing/g; s/opendocument.presentation/opendocument.graphics/' \
+    slides.fodp > drawing.fodg
+lo() { # soffice exits 0 even when it wrote nothing
+    soffice --headless -env:UserInstallation="file://$work/lo-profile" --convert-to "$1" \
+        --outdir lo "$2" >/dev/null 2>&1
+    [ -s "lo/${2%.*}.$1" ] || { echo "LibreOffice made no $1 from $2" >&2; exit 1; }
+}
 lo odt doc.fodt && lo docx doc.fodt && lo doc doc.fodt && lo rtf doc.fodt
 lo ods sheet.csv && lo xlsx sheet.csv && lo xls sheet.csv
 lo odp slides.fodp && lo pptx slides.fodp # its PPT export is 450 KB
