@@ -1,7 +1,8 @@
 #!/bin/sh
-# Makes the small carving samples: real tools where a tool writes the format, tests/data/handbuilt.py
-# for the rest. samples/ holds the set the carving tests walk; pending/ holds the variants and
-# formats the carver does not size yet (a file moves into samples/ when its size finder lands).
+# Makes the small carving samples: real tools where a tool writes the format,
+# tests/data/handbuilt.py for the rest. samples/ holds the set the carving tests walk; pending/
+# holds the variants and formats the carver does not size yet (a file moves into samples/ when
+# its size finder lands).
 # The outputs are committed. A file that exists already is kept, since a rerun can change bytes
 # (time stamps, random payloads) that tests pin; "--replace" writes every file anew.
 # SAMPLES.md says how each one was made and how its end is defined.
@@ -78,7 +79,9 @@ ooxml "$out/sample.pptx" ppt presentation.xml
 # ---- pending/: header variants and newer formats. Inputs get fixed time stamps and seeded
 # payloads so that reruns give the same bytes wherever the tool allows it.
 bx="-fflags +bitexact -flags:v +bitexact -flags:a +bitexact" # output side of ffmpeg too
-noise() { python3 -c "import random,sys; sys.stdout.buffer.write(random.Random($2).randbytes($1))"; }
+noise() { # $1 bytes from seed $2
+    python3 -c "import random,sys; sys.stdout.buffer.write(random.Random($2).randbytes($1))"
+}
 stamp() { touch -d @1700000000 "$@"; }
 fixed() { faketime -f "2023-11-14 22:13:20" "$@"; } # for tools that write the clock or seed by it
 text=/usr/share/common-licenses/GPL-3
@@ -101,7 +104,8 @@ convert -size 32x24 gradient:red-blue -alpha set -channel A -evaluate set 50% +c
 convert -size 64x48 gradient:red-blue -quality 80 base.jpg
 exif() { exiftool -q -overwrite_original "$@"; }
 cp base.jpg "$new/sample_exiftool.jpg"
-exif -all= -Make=Orvanne -Model=Sample -DateTimeOriginal="2023:11:14 22:13:20" "$new/sample_exiftool.jpg"
+exif -all= -Make=Orvanne -Model=Sample -DateTimeOriginal="2023:11:14 22:13:20" \
+    "$new/sample_exiftool.jpg"
 convert -seed 3 -size 160x120 plasma:fractal -quality 80 photo.jpg
 convert photo.jpg -resize 40x30 -quality 70 thumb.jpg
 cp photo.jpg "$new/sample_exifthumb.jpg"
@@ -111,8 +115,10 @@ exif -all= "$new/sample_bare.jpg"
 cp "$new/sample_bare.jpg" "$new/sample_comfirst.jpg"
 exif -Comment="Orvanne carving sample" "$new/sample_comfirst.jpg"
 convert -size 64x48 gradient:red-blue -colorspace CMYK -quality 80 "$new/sample_adobe.jpg"
-convert -seed 5 -size 96x64 plasma:fractal -interlace Plane -quality 80 "$new/sample_progressive.jpg"
-convert -size 64x48 gradient:red-blue ppm:- | cjpeg -restart 1 -quality 80 > "$new/sample_restart.jpg"
+convert -seed 5 -size 96x64 plasma:fractal -interlace Plane -quality 80 \
+    "$new/sample_progressive.jpg"
+convert -size 64x48 gradient:red-blue ppm:- |
+    cjpeg -restart 1 -quality 80 > "$new/sample_restart.jpg"
 
 # GIF with three frames; TIFF big-endian, BigTIFF, tiled, LZW with two pages; PSD with layers.
 convert -delay 10 -size 40x30 gradient:red-blue gradient:blue-green gradient:green-red \
@@ -174,10 +180,10 @@ small="-f lavfi -i testsrc=size=64x48:rate=10:duration=0.5"
 ff $src -c:v mpeg4 $bx "$new/sample_moovend.mp4"
 ff $src -c:v mpeg4 -movflags frag_keyframe+empty_moov $bx "$new/sample_fragmented.mp4"
 ff $small -c:v libx264 -preset ultrafast -threads 1 $bx "$new/sample_h264.mp4"
-ff $small -c:v libx265 -preset ultrafast -tag:v hvc1 -x265-params log-level=none:pools=1:frame-threads=1 \
-    $bx "$new/sample_hevc.mp4"
-ff $small -c:v libx265 -preset ultrafast -tag:v hvc1 -x265-params log-level=none:pools=1:frame-threads=1 \
-    $bx "$new/sample_hevc.mov"
+x265="-c:v libx265 -preset ultrafast -tag:v hvc1"
+x265="$x265 -x265-params log-level=none:pools=1:frame-threads=1"
+ff $small $x265 $bx "$new/sample_hevc.mp4"
+ff $small $x265 $bx "$new/sample_hevc.mov"
 ff $small -c:v libaom-av1 -cpu-used 8 -threads 1 -crf 50 $bx "$new/sample_av1.mp4"
 ff $small -c:v libx264 -preset ultrafast -threads 1 -f mp4 -brand "M4V " $bx "$new/sample.m4v"
 ff -f lavfi -i testsrc=size=176x144:rate=10:duration=0.5 -c:v h263 -f 3g2 $bx "$new/sample.3g2"
@@ -186,10 +192,12 @@ ff $small -c:v libx264 -preset ultrafast -threads 1 -f matroska $bx - | cat > "$
 ff $small -c:v libvpx -b:v 100k -live 1 -f webm $bx - | cat > "$new/sample_live.webm"
 ff $small -c:v libx264 -preset ultrafast -threads 1 $bx h264.mp4
 mkvmerge -q --engage no_variable_data -o "$new/sample_mkvmerge.mkv" h264.mp4
-ff $small $tone -c:v libx264 -preset ultrafast -threads 1 -c:a aac -shortest $bx "$new/sample_h264.flv"
+ff $small $tone -c:v libx264 -preset ultrafast -threads 1 -c:a aac -shortest $bx \
+    "$new/sample_h264.flv"
 ff $src -c:v mpeg2video -f vob $bx "$new/sample_mpeg2.vob"
 ff $small -c:v libx264 -preset ultrafast -threads 1 -f mpegts $bx "$new/sample_h264.ts"
-ff $small -c:v libx264 -preset ultrafast -threads 1 -f mpegts -mpegts_m2ts_mode 1 $bx "$new/sample.m2ts"
+ff $small -c:v libx264 -preset ultrafast -threads 1 -f mpegts -mpegts_m2ts_mode 1 $bx \
+    "$new/sample.m2ts"
 ff $small $tone -c:v libx264 -preset ultrafast -threads 1 -c:a ac3 -shortest -f mpegts \
     -mpegts_m2ts_mode 1 $bx "$new/sample_avchd.mts"
 ff $small -c:v libtheora -q:v 3 $bx "$new/sample_theora.ogv"
@@ -244,7 +252,8 @@ rm -f "$new"/*.zip "$new"/*.7z "$new"/*.cab
 (rel && zip -q -X -fz "$new/sample_zip64.zip" note.txt licence.txt)
 (rel && cat licence.txt | fixed zip -q -X - - | cat > "$new/sample_stream.zip")
 (rel && 7z a -bd -mx=0 "$new/sample_copy.7z" note.txt licence.txt >/dev/null)
-(rel && gzip -n -9 -c note.txt > "$new/sample_multi.gz" && gzip -n -9 -c licence.txt >> "$new/sample_multi.gz")
+(rel && gzip -n -9 -c note.txt > "$new/sample_multi.gz" &&
+    gzip -n -9 -c licence.txt >> "$new/sample_multi.gz")
 xz -9 --block-size=4096 -c in/licence.txt > "$new/sample.xz"
 bzip2 -9 -c in/licence.txt > "$new/sample.bz2"
 bzip2 -9 -c in/note.txt >> "$new/sample.bz2"
