@@ -27,6 +27,20 @@ constexpr size_t EXT_MAGIC = 1080;
 constexpr size_t EXT_FIRST_INODE = 1108;
 constexpr uint16_t EXT_SUPER_MAGIC = 0xEF53;
 
+// exFAT main boot sector fields.
+constexpr size_t EXFAT_MUST_BE_ZERO_FROM = 11;
+constexpr size_t EXFAT_MUST_BE_ZERO_TO = 64;
+constexpr size_t EXFAT_FAT_OFFSET_FIELD = 80;
+constexpr size_t EXFAT_HEAP_OFFSET_FIELD = 88;
+constexpr size_t EXFAT_SECTOR_SHIFT_FIELD = 108;
+constexpr size_t EXFAT_CLUSTER_SHIFT_FIELD = 109;
+constexpr size_t EXFAT_FAT_COUNT_FIELD = 110;
+constexpr uint32_t EXFAT_CHECKSUM_SECTOR = 11;
+constexpr uint32_t EXFAT_MIN_SECTOR_SHIFT = 9;
+constexpr uint32_t EXFAT_MAX_SECTOR_SHIFT = 12;
+constexpr uint32_t EXFAT_MAX_CLUSTER_SHIFT = 25; // 32 MiB clusters, both shifts together
+constexpr char EXFAT_OEM_NAME[] = "EXFAT   ";
+
 bool HasBootSignature(const uint8_t* p) {
     return p[BOOT_SIGNATURE] == 0x55 && p[BOOT_SIGNATURE + 1] == 0xAA;
 }
@@ -109,6 +123,31 @@ bool IsFat(const uint8_t* p, size_t nSize) {
     if (nClusters >= MAX_FAT_CLUSTERS)
         return false;
     return IsFullValidFAT16DBR(p, nSize) || IsFullValidFAT32DBR(p, nSize);
+}
+
+bool IsExFat(const uint8_t* p, size_t nSize) {
+    if (!IsBootSector(p, nSize) || std::memcmp(p + BPB_OEM_NAME, EXFAT_OEM_NAME, 8) != 0 ||
+        !HasBootSignature(p))
+        return false;
+    for (size_t i = EXFAT_MUST_BE_ZERO_FROM; i < EXFAT_MUST_BE_ZERO_TO; ++i)
+        if (p[i] != 0)
+            return false;
+    const uint32_t nSectorShift = p[EXFAT_SECTOR_SHIFT_FIELD];
+    const uint32_t nFats = p[EXFAT_FAT_COUNT_FIELD];
+    if (nSectorShift < EXFAT_MIN_SECTOR_SHIFT || nSectorShift > EXFAT_MAX_SECTOR_SHIFT ||
+        p[EXFAT_CLUSTER_SHIFT_FIELD] > EXFAT_MAX_CLUSTER_SHIFT - nSectorShift ||
+        (nFats != 1 && nFats != 2) ||
+        LoadU32LE(p + EXFAT_FAT_OFFSET_FIELD) >= LoadU32LE(p + EXFAT_HEAP_OFFSET_FIELD))
+        return false;
+    const size_t nSectorBytes = size_t(1) << nSectorShift;
+    const size_t nChecksumAt = EXFAT_CHECKSUM_SECTOR * nSectorBytes;
+    if (!InBounds(nSize, nChecksumAt, nSectorBytes))
+        return true;
+    const uint32_t nSum = LoadU32LE(p + nChecksumAt);
+    for (size_t i = 4; i < nSectorBytes; i += 4)
+        if (LoadU32LE(p + nChecksumAt + i) != nSum)
+            return false;
+    return true;
 }
 
 bool IsExt(const uint8_t* p, size_t nSize) {
