@@ -71,6 +71,22 @@ TEST_F(CFileTypeJudgeSize, FilesInsideFilesDoNotEndThem) {
     EXPECT_EQ(SizeInMemory(Concat(pdf, Sample("sample.pdf"))).u64Size, pdf.size());
 }
 
+TEST_F(CFileTypeJudgeSize, TagsBehindTheAudioBelongToIt) {
+    // An APEv2 tag written without its header: its items lead to the footer.
+    std::vector<uint8_t> mp3 = Sample("sample_ape.mp3");
+    auto header = CByteView(mp3.data(), mp3.size()).Find("APETAGEX", 8);
+    ASSERT_TRUE(header.has_value());
+    mp3.erase(mp3.begin() + long(*header), mp3.begin() + long(*header) + 32);
+    EXPECT_EQ(SizeInMemory(Concat(mp3, PatternBytes(1024, 6))).u64Size, mp3.size());
+    // FLAC behind an ID3v2 tag, as some taggers write it.
+    const std::vector<uint8_t> id3 = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 10,
+                                      0,   0,   0,   0, 0, 0, 0, 0, 0, 0};
+    const std::vector<uint8_t> flac = Concat(id3, Sample("sample.flac"));
+    const CARVED_SIZE tagged = SizeInMemory(Concat(flac, PatternBytes(1024, 7)));
+    EXPECT_EQ(tagged.u64Size, flac.size());
+    EXPECT_EQ(tagged.nType, FILE_TYPE_FLAC);
+}
+
 TEST_F(CFileTypeJudgeSize, MultiPictureJpegKeepsTheImagesBehindItsFirstEnd) {
     // An MPF segment (APP2) after SOI whose second entry points at a JPEG behind the first EOI.
     const std::vector<uint8_t> first = Sample("sample_jfif.jpg");

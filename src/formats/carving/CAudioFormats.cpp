@@ -6,6 +6,7 @@
 #include "formats/carving/CarvingSignatures.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -20,6 +21,8 @@ constexpr uint8_t ID3V2_FOOTER_FLAG = 0x10;
 constexpr char szApeTagId[] = "APETAGEX";
 constexpr uint64_t APE_TAG_BYTES = 32;
 constexpr uint32_t APE_TAG_IS_HEADER = 0x20000000;
+constexpr int APE_MAX_ITEMS = 1024;
+constexpr size_t APE_MAX_KEY = 255;
 constexpr uint64_t ID3V1_BYTES = 128;
 constexpr uint64_t AUDIO_LIMIT = 4 * GIB;
 // Zero bytes some taggers leave between an ID3v2 tag and the first frame.
@@ -41,14 +44,40 @@ std::optional<uint64_t> Id3v2Bytes(CByteView header) {
     return ID3V2_HEADER_BYTES + u64Size + ((p[5] & ID3V2_FOOTER_FLAG) ? ID3V2_HEADER_BYTES : 0);
 }
 
-// The end of an APEv2 tag (with its header) and an ID3v1 tag at u64Pos, if any.
-uint64_t SkipTrailingTags(CCarvedFile& file, uint64_t u64Pos) {
+// Past the APEv2 tag at u64Pos: behind its header, or (written without one) behind the
+// footer its items lead to; u64Pos when there is none.
+uint64_t SkipApeTag(CCarvedFile& file, uint64_t u64Pos) {
     if (file.MatchesText(u64Pos, szApeTagId)) {
         auto size = file.U32LE(u64Pos + 12);
         auto flags = file.U32LE(u64Pos + 20);
-        if (size && flags && (*flags & APE_TAG_IS_HEADER) && *size >= APE_TAG_BYTES)
-            u64Pos += APE_TAG_BYTES + *size;
+        return size && flags && (*flags & APE_TAG_IS_HEADER) && *size >= APE_TAG_BYTES
+                   ? u64Pos + APE_TAG_BYTES + *size
+                   : u64Pos;
     }
+    // Items: value size, flags, a printable key ending in NUL, the value.
+    uint64_t pos = u64Pos;
+    for (int nItems = 0; nItems < APE_MAX_ITEMS; ++nItems) {
+        if (file.MatchesText(pos, szApeTagId)) {
+            auto size = file.U32LE(pos + 12);
+            return nItems > 0 && size == pos + APE_TAG_BYTES - u64Pos ? pos + APE_TAG_BYTES
+                                                                      : u64Pos;
+        }
+        auto value = file.U32LE(pos);
+        CByteView key = file.View(pos + 8, APE_MAX_KEY + 1);
+        if (key.Size() == 0)
+            return u64Pos;
+        const auto* pEnd = static_cast<const uint8_t*>(std::memchr(key.Data(), 0, key.Size()));
+        if (!value || pEnd == nullptr || pEnd - key.Data() < 2 ||
+            !std::all_of(key.Data(), pEnd, [](uint8_t c) { return c >= 0x20 && c <= 0x7E; }))
+            return u64Pos;
+        pos += 8 + uint64_t(pEnd - key.Data()) + 1 + *value;
+    }
+    return u64Pos;
+}
+
+// The end of the tags that may follow the audio at u64Pos: APEv2, then ID3v1.
+uint64_t SkipTrailingTags(CCarvedFile& file, uint64_t u64Pos) {
+    u64Pos = SkipApeTag(file, u64Pos);
     if (file.MatchesText(u64Pos, "TAG"))
         u64Pos += ID3V1_BYTES;
     return u64Pos;
@@ -446,27 +475,18 @@ private:
     }
 
     // The frame that follows the one at u64Frame: a synced header with a valid CRC-8 and the
-    // next number, behind which the CRC-16 of the frame at u64Frame comes out zero.
+    // next frame or sample number, which no chance bytes in the audio data carry.
     std::optional<std::pair<uint64_t, FLAC_FRAME>> NextFrame(uint64_t u64Frame,
                                                              const FLAC_FRAME& frame) {
         const uint64_t u64Expected =
             frame.bVariable ? frame.u64Number + frame.u32BlockSize : frame.u64Number + 1;
-        uint64_t u64Crc = u64Frame;
-        uint16_t u16Crc = 0;
         uint64_t pos = u64Frame + frame.u32HeaderBytes + 2;
         const uint64_t u64End = u64Frame + Window();
         const uint8_t sync[] = {0xFF, uint8_t(0xF8 | (frame.bVariable ? 1 : 0))};
         while (auto hit = m_file.Find(sync, sizeof(sync), pos, u64End)) {
             auto next = ParseFlacFrame(m_file.View(*hit, 16), m_info);
-            if (next && next->bVariable == frame.bVariable && next->u64Number == u64Expected) {
-                auto crc = Crc16Over(m_file, u16Crc, u64Crc, *hit);
-                if (!crc)
-                    return std::nullopt;
-                u16Crc = *crc;
-                u64Crc = *hit;
-                if (u16Crc == 0)
-                    return std::make_pair(*hit, *next);
-            }
+            if (next && next->bVariable == frame.bVariable && next->u64Number == u64Expected)
+                return std::make_pair(*hit, *next);
             pos = *hit + 1;
         }
         return std::nullopt;
@@ -545,12 +565,13 @@ constexpr uint64_t OGG_LIMIT = 16 * GIB;
 struct OGG_PAGE {
     uint8_t u8Flags;
     uint32_t u32Serial;
+    uint32_t u32Sequence;
     uint64_t u64Bytes;
     uint64_t u64Data; // offset of the first packet in the page
 };
 
-// The page at u64Pos when its header and CRC are right.
-std::optional<OGG_PAGE> ReadOggPage(CCarvedFile& file, uint64_t u64Pos) {
+// The page at u64Pos when its header (and, where asked, its CRC) is right.
+std::optional<OGG_PAGE> ReadOggPage(CCarvedFile& file, uint64_t u64Pos, bool bCheckCrc) {
     CByteView header = file.View(u64Pos, OGG_PAGE_HEADER + 255);
     if (!header.Has(0, OGG_PAGE_HEADER) || !header.Matches(0, szOggMagic, 4) ||
         header.Data()[4] != 0 || (header.Data()[5] & ~7) != 0)
@@ -562,7 +583,10 @@ std::optional<OGG_PAGE> ReadOggPage(CCarvedFile& file, uint64_t u64Pos) {
     for (size_t i = 0; i < nSegments; ++i)
         u64Body += header.Data()[OGG_PAGE_HEADER + i];
     const OGG_PAGE page = {header.Data()[5], LoadU32LE(header.Data() + 14),
-                           OGG_PAGE_HEADER + nSegments + u64Body, OGG_PAGE_HEADER + nSegments};
+                           LoadU32LE(header.Data() + 18), OGG_PAGE_HEADER + nSegments + u64Body,
+                           OGG_PAGE_HEADER + nSegments};
+    if (!bCheckCrc)
+        return page;
     const uint32_t u32Stored = LoadU32LE(header.Data() + OGG_CRC);
     const uint8_t zeros[4] = {};
     uint32_t u32Crc = OggCrcUpdate(0, header.Data(), OGG_CRC);
@@ -708,41 +732,47 @@ EXTEND_NAME_TYPE CAudioFormats::IsOggType(const unsigned char* pBuf, int nLength
 }
 
 CARVED_SIZE CAudioFormats::GetOGGFileBytesSize(CCarvedFile& file) {
+    // Pages that begin or end a stream are checked by their CRC; the pages between by their
+    // stream's sequence numbers, which chance bytes do not continue.
     uint64_t pos = 0;
-    std::vector<uint32_t> open;
+    std::vector<std::pair<uint32_t, uint32_t>> open; // serial, last sequence number
     bool bHeaders = true; // still in the beginning-of-stream pages of a chain link
     EXTEND_NAME_TYPE nType = NONE;
     int nPages = 0;
     while (pos < OGG_LIMIT) {
-        auto page = ReadOggPage(file, pos);
+        auto page = ReadOggPage(file, pos, false);
         if (!page)
             break;
+        auto stream = std::find_if(open.begin(), open.end(),
+                                   [&page](const auto& s) { return s.first == page->u32Serial; });
         const bool bBegins = (page->u8Flags & OGG_BOS) != 0;
-        auto known = std::find(open.begin(), open.end(), page->u32Serial);
+        const bool bEnds = (page->u8Flags & OGG_EOS) != 0;
+        if ((bBegins || bEnds) && !ReadOggPage(file, pos, true))
+            break;
         if (bBegins) {
             // A new stream joins only among the first pages of a link, or starts the next link.
-            if (!bHeaders && !open.empty())
+            if ((!bHeaders && !open.empty()) || stream != open.end())
                 break;
-            if (open.empty())
-                bHeaders = true;
-            open.push_back(page->u32Serial);
+            bHeaders = true;
+            open.emplace_back(page->u32Serial, page->u32Sequence);
             const EXTEND_NAME_TYPE nStream = OggStreamType(file, pos + page->u64Data);
             if (nType == NONE || nStream == FILE_TYPE_OGV)
                 nType = nStream;
         } else {
-            if (known == open.end())
+            if (stream == open.end() || page->u32Sequence != stream->second + 1)
                 break;
+            stream->second = page->u32Sequence;
             bHeaders = false;
         }
-        if (page->u8Flags & OGG_EOS)
-            open.erase(std::find(open.begin(), open.end(), page->u32Serial));
+        if (bEnds)
+            open.erase(std::find_if(open.begin(), open.end(),
+                                    [&page](const auto& s) { return s.first == page->u32Serial; }));
         pos += page->u64Bytes;
         ++nPages;
         if (open.empty()) {
-            auto next = ReadOggPage(file, pos);
+            auto next = ReadOggPage(file, pos, true);
             if (!next || !(next->u8Flags & OGG_BOS))
                 return WalkedSize(pos, nType);
-            bHeaders = true;
         }
     }
     // Streams that break off before their last page are kept up to the break.

@@ -17,8 +17,8 @@ public:
     static CARVED_SIZE GetAACFileBytesSize(CCarvedFile& file);
 
     static EXTEND_NAME_TYPE IsFlacType(const unsigned char* pBuf, int nLength);
-    // Metadata blocks, frames found by their synced, CRC-8-checked headers and CRC-16, the last
-    // frame decoded to its end.
+    // Metadata blocks, frames found by their synced, CRC-8-checked, consecutively numbered
+    // headers, and the last frame decoded to its end and checked by its CRC-16.
     static CARVED_SIZE GetFLACFileBytesSize(CCarvedFile& file);
 
     // Ogg (Vorbis, Opus, Speex, Theora, FLAC): the first page of a stream.
