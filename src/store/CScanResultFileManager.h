@@ -8,12 +8,8 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
-
-// Init: the write buffer could not be allocated.
-constexpr int ERROR_NOT_ENOUGH_MEMORY = 8;
-// Init: a relation or folder-info file is garbled (what parsed before the damage is loaded).
-constexpr int ERROR_FILE_CORRUPT = 1392;
 
 constexpr const char* RELATION_FILE_SUFFIX = "_Relation";
 constexpr const char* DIR_INFO_FILE_SUFFIX = "_DirInfo";
@@ -112,11 +108,17 @@ public:
 
 private:
     void Close();
+    int NoteFailure(int nError);
     int WriteBufferedNodes();
     int ReadNodeRange(uint64_t u64First, uint32_t nCount, uint8_t* pOut);
     const std::vector<uint32_t>* SelectChildren(uint64_t u64Key) const;
-    bool FindParentKey(uint32_t nFileIndex, uint64_t& u64Key) const;
-    const DIR_FILE_INFO* FindDirInfo(uint32_t nClusterNo) const;
+    void RefreshIndexes();
+    bool FindParentKey(uint32_t nFileIndex, uint64_t& u64Key);
+    const DIR_FILE_INFO* FindDirInfo(uint32_t nClusterNo);
+    int FindFolderIndex(uint32_t nClusterNo, uint32_t& nFileIndex);
+    int ResolveFolder(uint64_t u64Key, FILE_NODE& folder, bool& bLost);
+    bool IsTopKey(uint64_t u64Key) const;
+    int GetFolderPath(uint64_t u64Key, std::string& strPath);
     int LoadRelationFile();
     int LoadDirInfoFile();
 
@@ -135,4 +137,12 @@ private:
     std::string m_strDirInfoPath;
     std::map<uint64_t, std::vector<uint32_t>> m_mapRelation;
     std::vector<DIR_FILE_INFO> m_vecDirInfo;
+
+    // Lookups of the parent walk, rebuilt after the store changes.
+    bool m_bIndexesStale = true;
+    std::unordered_map<uint32_t, uint64_t> m_mapParentKey; // file index -> its first key
+    std::unordered_map<uint32_t, size_t> m_mapDirInfoIndex;
+    bool m_bFolderIndexBuilt = false;
+    std::unordered_map<uint32_t, uint32_t> m_mapFolderIndex; // cluster -> first folder node
+    std::unordered_map<uint64_t, std::string> m_mapPathMemo; // key -> "a/b/"
 };
