@@ -12,9 +12,6 @@
 
 class CFileTypeRecovery : public IFileRecoveryParse {
 public:
-    // Capacity, in UTF-16 units, of a copy-out target path.
-    static constexpr int TARGET_PATH_CAPACITY = 512;
-
     CFileTypeRecovery() = default;
     ~CFileTypeRecovery() override = default;
     CFileTypeRecovery(const CFileTypeRecovery&) = delete;
@@ -82,4 +79,5 @@ private:
     SearchProgressCallback m_pSearchCallback = nullptr;
     void* m_pSearchParam = nullptr;
     void* m_pParam = nullptr;
+    uint64_t m_u64Unreadable = 0; // sectors of the current copy read as zeros
 };
