@@ -2,6 +2,7 @@
 #include "cli/CDfxmlReport.h"
 
 #include "util/CSafeOutputFile.h"
+#include "util/TextUtil.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,9 +12,13 @@ namespace {
 constexpr uint64_t SECTOR_BYTES = 512;
 constexpr uint32_t FIRST_DATA_CLUSTER = 2;
 
+constexpr const char* REPLACEMENT_UTF8 = "\xEF\xBF\xBD";
+
+// XML 1.0 allows no control character but tab, line feed and carriage return, not even as a
+// reference: the others become U+FFFD, as bytes that are not UTF-8 do.
 std::string EscapeXml(const std::string& strText) {
     std::string strOut;
-    for (unsigned char c : strText) {
+    for (unsigned char c : MakeValidUtf8(strText)) {
         switch (c) {
         case '&':
             strOut += "&amp;";
@@ -28,8 +33,8 @@ std::string EscapeXml(const std::string& strText) {
             strOut += "&quot;";
             break;
         default:
-            if (c < 0x20)
-                strOut += "&#" + std::to_string(c) + ";";
+            if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
+                strOut += REPLACEMENT_UTF8;
             else
                 strOut += static_cast<char>(c);
         }
@@ -70,7 +75,7 @@ int CDfxmlReport::Write(const std::string& strPath) const {
     std::string strXml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                          "<dfxml version=\"1.0\">\n"
                          "  <creator>\n    <program>orvanne-cli</program>\n"
-                         "    <version>8.8.8.9</version>\n  </creator>\n"
+                         "    <version>" ORVANNE_VERSION "</version>\n  </creator>\n"
                          "  <source>\n    <image_filename>" +
                          EscapeXml(m_strImagePath) + "</image_filename>\n  </source>\n";
     for (const std::string& strObject : m_vecObjects)
@@ -80,6 +85,5 @@ int CDfxmlReport::Write(const std::string& strPath) const {
     int nResult = file.Create(strPath);
     if (nResult == 0)
         nResult = file.Write(strXml.data(), strXml.size());
-    int nClose = file.Close();
-    return nResult != 0 ? nResult : nClose;
+    return nResult != 0 ? nResult : file.Commit();
 }
