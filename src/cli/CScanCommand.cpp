@@ -348,7 +348,7 @@ int CScanCommand::RecoverHits(CDfxmlReport* pReport) {
         if (CInterruptWatcher::IsStopRequested() ||
             RecoverOne(hit, pReport) == ERROR_CANCELLED_BY_USER) {
             m_bStopped = true;
-            std::fprintf(stderr, "orvanne-cli: recovery stopped; %zu of %zu files not tried\n",
+            std::fprintf(stderr, "orvanne-cli: recovery stopped; %zu of %zu files not written\n",
                          m_vecHits.size() - nDone, m_vecHits.size());
             break;
         }

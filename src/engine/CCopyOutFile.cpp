@@ -44,7 +44,9 @@ int CCopyOutFile::Write(const uint8_t* pData, size_t nBytes) {
         return nError;
     m_u64Written += nBytes;
     uint64_t u64Percent = m_u64Size == 0 ? 100 : m_u64Written * 100 / m_u64Size;
-    return Report(static_cast<int>(std::min<uint64_t>(u64Percent, LAST_PARTIAL_PERCENT)), 0);
+    int nStop = Report(static_cast<int>(std::min<uint64_t>(u64Percent, LAST_PARTIAL_PERCENT)), 0);
+    m_bStopped = nStop != 0;
+    return nStop;
 }
 
 int CCopyOutFile::Finish(int nReadResult) {
@@ -63,7 +65,7 @@ int CCopyOutFile::Finish(int nReadResult) {
     if (nResult == 0 && m_u64Unreadable != 0)
         nResult = ERROR_FILE_DAMAGED;
     t_u64LastUnreadable = m_u64Unreadable;
-    if (nResult >= 0)
+    if (!m_bStopped)
         Report(100, nResult);
     return nResult;
 }

@@ -11,7 +11,7 @@
 
 // Every engine's SaveFileData writes a file through one of these. Progress goes to the callback
 // as (percent, 100, 0, path) while the bytes arrive (at most 99 until the file is complete) and
-// once more as (100, 100, status, path) when it ends, unless it was stopped by the callback.
+// once more as (100, 100, status, path) when it ends, unless the callback stopped it.
 class CCopyOutFile {
 public:
     CCopyOutFile(const char16_t* pPath, uint64_t u64Size, RecoveryProgressCallback pCallback,
@@ -46,4 +46,5 @@ private:
     CSafeOutputFile m_file;
     uint64_t m_u64Written = 0;
     uint64_t m_u64Unreadable = 0;
+    bool m_bStopped = false; // the callback asked to stop: it gets no closing report
 };

@@ -21,6 +21,8 @@ std::string GetStatusText(int nStatus) {
         return "unreadable sectors written as zeros";
     case ERROR_CLUSTER_TOO_LARGE:
         return "the cluster size is implausible";
+    case ERROR_UNRECOGNIZED_VOLUME:
+        return "the boot sector does not describe a volume this engine can walk";
     case ERROR_FILE_CORRUPT:
         return "the entry is damaged: its size is more than the volume holds";
     default:

@@ -13,6 +13,8 @@ constexpr int ERROR_CANCELLED_BY_USER = static_cast<int>(0xFFFFDAC9); // -9527
 constexpr int ERROR_NOT_ENOUGH_MEMORY = 8;
 // A cluster larger than any reading buffer the engines will allocate.
 constexpr int ERROR_CLUSTER_TOO_LARGE = 29;
+// The boot sector does not describe a usable volume.
+constexpr int ERROR_UNRECOGNIZED_VOLUME = 1005;
 // A stored structure is garbled (a store's side file; a file entry whose size the volume
 // cannot hold).
 constexpr int ERROR_FILE_CORRUPT = 1392;

@@ -1,6 +1,8 @@
 // The FAT boot-sector fields the engines read and the volume geometry derived from them.
 #pragma once
 
+#include "engine/FileRecoveryTypes.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -25,9 +27,6 @@ constexpr uint32_t FAT_SECTOR_BYTES = 512;
 constexpr uint32_t FAT_FIRST_DATA_CLUSTER = 2;
 // The FAT16 root directory is addressed as cluster 0.
 constexpr uint32_t FAT16_ROOT_CLUSTER = 0;
-
-// Windows numbering: the boot sector does not describe a usable FAT16/FAT32 volume.
-constexpr int ERROR_UNRECOGNIZED_VOLUME = 1005;
 
 struct FAT_GEOMETRY {
     uint64_t u64PartitionStart;  // absolute sector of the boot sector
