@@ -60,6 +60,15 @@ bool Exists(const std::string& strPath) {
     return lstat(strPath.c_str(), &st) == 0;
 }
 
+// The path itself, or the nearest folder above it that exists.
+std::string NearestExisting(std::string strPath) {
+    while (strPath.size() > 1 && strPath.back() == '/')
+        strPath.pop_back();
+    while (!Exists(strPath) && strPath != "/" && strPath != ".")
+        strPath = ParentDir(strPath);
+    return strPath;
+}
+
 bool IsWritableFolder(const std::string& strPath) {
     struct stat st;
     return stat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
@@ -146,7 +155,11 @@ int CScanCommand::CheckOutputs() const {
     return CheckOutputFile(m_options.m_strReportPath);
 }
 
+// Checked before the scan-log manager first runs: it creates its folder and index at once.
 int CScanCommand::CheckScanLog() const {
+    std::string strExisting = NearestExisting(CLogFileManager::GetScanLogRoot());
+    if (int nResult = CheckWriteLocation(strExisting, "scan-log folder"); nResult != 0)
+        return nResult;
     CLogFileManager* pLogs = CLogFileManager::GetInstance();
     pLogs->Init();
     const std::string& strRoot = pLogs->GetRootPath();
@@ -157,7 +170,7 @@ int CScanCommand::CheckScanLog() const {
                                  : std::strerror(nError);
         return CannotRun("scan-log folder " + strRoot + " cannot be used: " + strWhy);
     }
-    return CheckWriteLocation(strRoot, "scan-log folder");
+    return 0;
 }
 
 // The destination is checked before anything is created in it; a refused recovery writes
