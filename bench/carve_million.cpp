@@ -2,9 +2,9 @@
 // sector is a one-sector BMP to the path given, scans it deep through the engine API, and prints
 // the files found, the time and the peak resident size. bench/carve-million-rss runs it, and
 // orvanne-cli on the same image, under /usr/bin/time -v.
+#include "deepscan/CFileRecoveryFactory.h"
+#include "deepscan/CProfessionalRecovery.h"
 #include "device/CDiskRegistry.h"
-#include "engine/CFileRecoveryFactory.h"
-#include "engine/CProfessionalRecovery.h"
 #include "store/CLogFileManager.h"
 
 #include <chrono>

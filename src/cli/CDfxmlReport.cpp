@@ -1,6 +1,7 @@
 // Writes the forensic community's XML form of a file report.
 #include "cli/CDfxmlReport.h"
 
+#include "formats/fat/FatGeometry.h"
 #include "util/CSafeOutputFile.h"
 #include "util/TextUtil.h"
 
@@ -10,7 +11,6 @@
 namespace {
 
 constexpr uint64_t SECTOR_BYTES = 512;
-constexpr uint32_t FIRST_DATA_CLUSTER = 2;
 
 constexpr const char* REPLACEMENT_UTF8 = "\xEF\xBF\xBD";
 
@@ -48,10 +48,7 @@ uint64_t GetFirstDataSector(const SEARCH_FILE_INFO& hit) {
     if (hit.nEngineType == ENGINE_FILE_TYPE)
         return hit.u64LocationSector;
     bool bFat = hit.nEngineType == ENGINE_DEEP_FAT || hit.nEngineType == ENGINE_FAST_FAT;
-    if (!bFat || hit.nClusterNo < FIRST_DATA_CLUSTER || hit.nClusterBytes == CLUSTER_BYTES_NONE)
-        return 0;
-    return hit.u64DataAreaSector + hit.u64PartitionStartSector +
-           uint64_t(hit.nClusterNo - FIRST_DATA_CLUSTER) * (hit.nClusterBytes / SECTOR_BYTES);
+    return bFat ? GetFatNodeClusterSector(hit, hit.nClusterNo).value_or(0) : 0;
 }
 
 void CDfxmlReport::AddFile(const SEARCH_FILE_INFO& hit, const std::string& strName,

@@ -8,11 +8,10 @@
 #include "cli/CJsonReport.h"
 #include "cli/CliExit.h"
 #include "cli/DisksCommand.h"
+#include "deepscan/CFileRecoveryFactory.h"
 #include "device/CDiskRegistry.h"
 #include "device/CPartitionManager.h"
 #include "engine/CCopyOutFile.h"
-#include "engine/CFileRecoveryFactory.h"
-#include "engine/CProfessionalRecovery.h"
 #include "store/CLogFileManager.h"
 #include "util/CSafeOutputFile.h"
 #include "util/CSha256.h"
@@ -42,10 +41,8 @@ int CannotRun(const std::string& strMessage) {
 }
 
 std::string ExtensionKey(const char* pName) {
-    char szExt[FILE_NODE_NAME_BYTES];
-    if (GetExtendName(pName, szExt, sizeof(szExt)) != 0)
-        return NO_EXTENSION_KEY;
-    return EscapeControlChars(GetCharLowerA(szExt));
+    std::string strExt = GetLowerExtension(pName);
+    return strExt.empty() ? NO_EXTENSION_KEY : EscapeControlChars(strExt);
 }
 
 std::string ParentDir(const std::string& strPath) {
@@ -198,7 +195,7 @@ int CScanCommand::ScanAndSearch() {
     if (!m_pEngine)
         return CannotRun(m_options.m_bFast ? "no FAT, NTFS or ext file system found"
                                            : "cannot read " + m_strDevicePath);
-    if (auto* pDeep = dynamic_cast<CProfessionalRecovery*>(m_pEngine.get()))
+    if (IDeepScanControl* pDeep = CFileRecoveryFactory::GetDeepScanControl(m_pEngine.get()))
         pDeep->SetNotLoadLogFile();
     m_pEngine->InitCallBack(CCliProgress::ScanCallBack, CCliProgress::RecoveryCallBack, &m_progress,
                             100);
@@ -218,7 +215,7 @@ int CScanCommand::ScanAndSearch() {
     } else if (nScan != 0) {
         m_nScanError = nScan;
         std::fprintf(stderr, "orvanne-cli: the scan ended with error %d (%s)\n", nScan,
-                     GetStatusText(nScan).c_str());
+                     DescribeStatus(nScan).c_str());
     }
     m_pEngine->InitSearchCallBack(CCliProgress::SearchCallBack, &m_progress);
     std::u16string strKey = Ansi2Unicode(m_options.BuildSearchKey().c_str());
@@ -344,7 +341,7 @@ int CScanCommand::RecoverOne(SEARCH_FILE_INFO& hit, CDfxmlReport* pReport) {
         bool bKept = CSafeOutputFile::IsKeepingPartial() && Exists(strPart);
         std::printf("%s  %s  (%s)\n", bKept ? "PARTIAL" : "FAILED ",
                     EscapeControlChars(bKept ? strPart : strPath).c_str(),
-                    GetStatusText(nResult).c_str());
+                    DescribeStatus(nResult).c_str());
     }
     if (pReport != nullptr)
         pReport->AddFile(hit, ParentPathOf(hit) + hit.szFileName,

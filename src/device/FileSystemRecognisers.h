@@ -1,16 +1,18 @@
-// Pure boot-sector predicates: NTFS, FAT12/16/32, ext2/3/4 and BitLocker-encrypted volumes.
+// Pure boot-sector predicates: NTFS, FAT12/16/32, exFAT, ext2/3/4 and BitLocker-encrypted volumes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-constexpr size_t BOOT_SECTOR_BYTES = 512;
 constexpr size_t EXT_PROBE_BYTES = 1112; // the superblock fields read, from the volume's start
 
 // Each takes the volume's first bytes and their length; a short or null buffer is never a match.
 bool IsNtfs(const uint8_t* pBuffer, size_t nSize);
 bool IsFat(const uint8_t* pBuffer, size_t nSize);
 bool IsExt(const uint8_t* pBuffer, size_t nSize);
+// "EXFAT   " with plausible shifts and layout; when the buffer holds the boot region, its
+// checksum sector must be one repeated value (the decoder checks the sum itself).
+bool IsExFat(const uint8_t* pBuffer, size_t nSize);
 bool IsBitlockerDBR(const uint8_t* pBuffer, size_t nSize);
 bool IsFullValidFAT16DBR(const uint8_t* pBuffer, size_t nSize);
 bool IsFullValidFAT32DBR(const uint8_t* pBuffer, size_t nSize);

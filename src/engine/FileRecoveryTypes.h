@@ -1,25 +1,11 @@
 // Records, callback types and status codes shared by every recovery engine and its callers.
 #pragma once
 
+#include "util/StatusCodes.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-// Status codes crossing the engine interface (Windows numbering; errno values pass through).
-constexpr int ERROR_SUCCESS = 0;
-constexpr int ERROR_READ_SHORT = 30;
-constexpr int ERROR_INVALID_PARAMETER = 87;
-constexpr int ERROR_CANCELLED_BY_USER = static_cast<int>(0xFFFFDAC9); // -9527
-constexpr int ERROR_NOT_ENOUGH_MEMORY = 8;
-// A cluster larger than any reading buffer the engines will allocate.
-constexpr int ERROR_CLUSTER_TOO_LARGE = 29;
-// The boot sector does not describe a usable volume.
-constexpr int ERROR_UNRECOGNIZED_VOLUME = 1005;
-// A stored structure is garbled (a store's side file; a file entry whose size the volume
-// cannot hold).
-constexpr int ERROR_FILE_CORRUPT = 1392;
-// A copied file is complete but holds zeros where sectors could not be read.
-constexpr int ERROR_FILE_DAMAGED = 1393;
 
 enum RECOVERY_TYPE : int {
     RECOVERY_TYPE_FAST = 0,
@@ -75,9 +61,6 @@ static_assert(offsetof(FILE_NODE, u64DataAreaSector) == 64);
 static_assert(offsetof(FILE_NODE, u64LocationSector) == 72);
 static_assert(offsetof(FILE_NODE, u64PartitionStartSector) == 80);
 static_assert(offsetof(FILE_NODE, szFileName) == 88);
-
-// A status code in words for a person: the engines' own codes, else the errno text.
-std::string GetStatusText(int nStatus);
 
 // Stores a UTF-8 name in the node: a name longer than the field is cut at a character boundary
 // and keeps its extension.

@@ -4,6 +4,7 @@
 #include "engine/FileRecoveryTypes.h"
 #include "store/StoreFileFormat.h"
 #include "util/DebugLog.h"
+#include "util/FdIo.h"
 #include "util/TextUtil.h"
 
 #include <algorithm>
@@ -42,21 +43,6 @@ std::string GetHomeDir() {
     return "/tmp";
 }
 
-// Writes every byte, retrying short writes; 0 or errno.
-int WriteAll(int nFd, const uint8_t* pData, size_t nBytes) {
-    while (nBytes > 0) {
-        ssize_t nDone = write(nFd, pData, nBytes);
-        if (nDone < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        pData += nDone;
-        nBytes -= static_cast<size_t>(nDone);
-    }
-    return 0;
-}
-
 // Reads the whole file; 0, 30 when it ended early (what arrived is kept), or errno.
 int ReadWholeFile(const std::string& strPath, std::vector<uint8_t>& vecBytes) {
     vecBytes.clear();
@@ -65,21 +51,12 @@ int ReadWholeFile(const std::string& strPath, std::vector<uint8_t>& vecBytes) {
         return errno;
     struct stat st;
     int nResult = fstat(nFd, &st) == 0 ? 0 : errno;
+    size_t nRead = 0;
     if (nResult == 0) {
         vecBytes.resize(static_cast<size_t>(st.st_size));
-        size_t nRead = 0;
-        while (nRead < vecBytes.size()) {
-            ssize_t n = pread(nFd, vecBytes.data() + nRead, vecBytes.size() - nRead, nRead);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                nResult = n == 0 ? ERROR_READ_SHORT : errno;
-                break;
-            }
-            nRead += static_cast<size_t>(n);
-        }
-        vecBytes.resize(nRead);
+        nResult = ReadFullAt(nFd, vecBytes.data(), vecBytes.size(), 0, nRead);
     }
+    vecBytes.resize(nRead);
     close(nFd);
     return nResult;
 }
@@ -202,14 +179,14 @@ int CLogFileManager::Init() {
 int CLogFileManager::LoadIndex(const std::string& strIndexPath) {
     int nFd = open(strIndexPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, LOG_FILE_MODE);
     if (nFd < 0)
-        return 87;
+        return ERROR_INVALID_PARAMETER;
     close(nFd);
     std::vector<uint8_t> vecBytes;
     int nResult = ReadWholeFile(strIndexPath, vecBytes);
     if (vecBytes.empty())
-        return nResult != 0 ? nResult : 87;
+        return nResult != 0 ? nResult : ERROR_INVALID_PARAMETER;
     if (!ParseLogIndex(vecBytes.data(), vecBytes.size(), m_u64CurrentIndex, m_vecRecords))
-        return nResult != 0 ? nResult : 87;
+        return nResult != 0 ? nResult : ERROR_INVALID_PARAMETER;
     return nResult;
 }
 
@@ -424,7 +401,7 @@ int CLogFileManager::WriteIndex() {
     if (nFd < 0)
         return errno;
     std::vector<uint8_t> vecBytes = FormatLogIndex(m_u64CurrentIndex, m_vecRecords);
-    int nResult = WriteAll(nFd, vecBytes.data(), vecBytes.size());
+    int nResult = WriteFull(nFd, vecBytes.data(), vecBytes.size());
     // The new index must be on disk before it replaces the old one.
     if (nResult == 0 && fsync(nFd) != 0)
         nResult = errno;

@@ -62,10 +62,7 @@ const char* GetCategoryName(FileCategory category) {
 }
 
 FileCategory GetFileCategoryOfName(const char* pFileName) {
-    char szExt[256];
-    if (GetExtendName(pFileName, szExt, sizeof(szExt)) != 0)
-        return FileCategory::Other;
-    return GetFileCategory(szExt);
+    return GetFileCategory(GetLowerExtension(pFileName));
 }
 
 std::string GetDirTypeByFileName(const char* pFileName) {

@@ -57,7 +57,7 @@ class CliHostileTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!CFatImageBuilder::HaveTools())
-            GTEST_SKIP() << "mkfs.vfat or mtools missing";
+            SKIP_WITHOUT("mkfs.vfat and mtools");
     }
     CLI_RUN Cli(const std::string& strArgs, const std::string& strEnv = "") {
         return RunCli(strArgs, "ORVANNE_SCANLOG_DIR=" + ShellQuote(m_logs.Path()) + " " + strEnv);
@@ -138,7 +138,7 @@ TEST_F(CliHostileTest, FullFileSystemsEndInStatusTwoOrFailedFilesAndLeaveNothing
 
 TEST_F(CliHostileTest, RefusedDestinationsOnTheImagesOwnMountsAreNeverCreated) {
     if (!HaveTool("mkntfs") || !HaveTool("ntfs-3g"))
-        GTEST_SKIP() << "ntfs-3g tools missing";
+        SKIP_WITHOUT("ntfs-3g tools");
     CNtfsImageBuilder image(m_dir.File("ntfs.img"));
     ASSERT_TRUE(image.Format(16 * 1024 * 1024, 4096) &&
                 image.PutFile("/a.bin", PatternBytes(9000, 2)) && image.DeleteInPlace("/a.bin"));

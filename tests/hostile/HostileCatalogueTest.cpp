@@ -91,7 +91,7 @@ class HostileCatalogueTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!CFatImageBuilder::HaveTools())
-            GTEST_SKIP() << "mkfs.vfat or mtools missing";
+            SKIP_WITHOUT("mkfs.vfat and mtools");
     }
 
     // A volume of real files, some deleted, one folder deleted whole.
@@ -273,7 +273,7 @@ TEST_F(HostileCatalogueTest, FatEntriesAndChains) {
 // NTFS: boot-sector fields, then the deleted file's MFT record.
 TEST_F(HostileCatalogueTest, NtfsBootSectorAndRecords) {
     if (!HaveTool("mkntfs") || !HaveTool("ntfscp"))
-        GTEST_SKIP() << "ntfs-3g tools missing";
+        SKIP_WITHOUT("ntfs-3g tools");
     CNtfsImageBuilder image(m_dir.File("ntfs.img"));
     ASSERT_TRUE(
         image.Format(16 * 1024 * 1024, 4096) &&
