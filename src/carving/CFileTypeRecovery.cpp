@@ -213,6 +213,13 @@ int CFileTypeRecovery::SearchFileNode(const char16_t* pKey, std::vector<SEARCH_F
     return m_pResultStore->SearchFileNodeInfo(pKey, vecOut);
 }
 
+int CFileTypeRecovery::OpenSearchCursor(const char16_t* pKey,
+                                        std::unique_ptr<ISearchCursor>& pCursor) {
+    if (!m_pResultStore)
+        return IFileRecoveryParse::OpenSearchCursor(pKey, pCursor);
+    return m_pResultStore->OpenSearchCursor(pKey, pCursor);
+}
+
 // The path is used whole: a path cut to a buffer would name another file.
 int CFileTypeRecovery::SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int) {
     return SaveDataToTargetFile(pNode, pTargetPath);
