@@ -18,6 +18,8 @@ constexpr int FILE_CATEGORY_COUNT = 6;
 // holding ".ext" as a substring (so ".jp" is a photo); fewer than 3 characters with the dot is
 // Other.
 FileCategory GetFileCategory(const std::string& strExtension);
+// The category of a file name's extension; Other without one.
+FileCategory GetFileCategoryOfName(const char* pFileName);
 // "Photo", "Music", "Office", "Video", "Archive", "Other".
 const char* GetCategoryName(FileCategory category);
 // The recovery folder of a file name: "photo", "audio", "document", "video", "archive", "others".
