@@ -219,6 +219,11 @@ int CFileTypeRecovery::OpenSearchCursor(const char16_t* pKey,
     return m_pResultStore->OpenSearchCursor(pKey, pCursor);
 }
 
+int CFileTypeRecovery::GetFileNodeByIndex(unsigned int, unsigned int nFileIndex, FILE_NODE* pOut) {
+    return m_pResultStore ? m_pResultStore->ReadFileNode(nFileIndex, pOut)
+                          : ERROR_INVALID_PARAMETER;
+}
+
 int CFileTypeRecovery::SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int) {
     char16_t szTarget[TARGET_PATH_CAPACITY + 1] = {};
     if (pTargetPath != nullptr) {

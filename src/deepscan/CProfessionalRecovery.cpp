@@ -388,8 +388,8 @@ int CProfessionalRecovery::ParseNtfsCandidate(const uint8_t* pSector, size_t nAv
     return m_ntfsRecovery.ParseNtfsFileRecord(m_vecRecordBuf.data(), nRecordSize, u64Sector);
 }
 
-IFileRecoveryParse* CProfessionalRecovery::EngineOf(const FILE_NODE& node) {
-    switch (node.nEngineType) {
+IFileRecoveryParse* CProfessionalRecovery::EngineOf(uint32_t nEngineType) {
+    switch (nEngineType) {
     case ENGINE_FAST_NTFS:
     case ENGINE_FAST_FAT:
         return m_pFastEngine.get();
@@ -422,7 +422,7 @@ int CProfessionalRecovery::GetChildrenFileNode(FILE_NODE* pParent, unsigned int 
         m_ntfsRecovery.GetChildrenFileNode(nullptr, 0, vecChildren);
         m_fileTypeRecovery.GetChildrenFileNode(nullptr, 0, vecChildren);
     } else if (pParent->nEngineType != ENGINE_FILE_TYPE) {
-        if (IFileRecoveryParse* pEngine = EngineOf(*pParent))
+        if (IFileRecoveryParse* pEngine = EngineOf(pParent->nEngineType))
             pEngine->GetChildrenFileNode(pParent, nDepth, vecChildren);
     }
     CScanResultFileManager::SortFileNodes(vecChildren, nFirst);
@@ -432,7 +432,7 @@ int CProfessionalRecovery::GetChildrenFileNode(FILE_NODE* pParent, unsigned int 
 int CProfessionalRecovery::GetChildrenFileCount(FILE_NODE* pParent, unsigned int nDepth,
                                                 unsigned int& nCount) {
     if (pParent != nullptr) {
-        IFileRecoveryParse* pEngine = EngineOf(*pParent);
+        IFileRecoveryParse* pEngine = EngineOf(pParent->nEngineType);
         if (pEngine == nullptr || pParent->nEngineType == ENGINE_FILE_TYPE)
             return 0;
         return pEngine->GetChildrenFileCount(pParent, nDepth, nCount);
@@ -454,7 +454,7 @@ int CProfessionalRecovery::GetFileNodeParentDirPath(FILE_NODE* pNode, char16_t* 
                                                     int nCapacity) {
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
-    IFileRecoveryParse* pEngine = EngineOf(*pNode);
+    IFileRecoveryParse* pEngine = EngineOf(pNode->nEngineType);
     return pEngine == nullptr ? 0 : pEngine->GetFileNodeParentDirPath(pNode, pOut, nCapacity);
 }
 
@@ -462,15 +462,22 @@ int CProfessionalRecovery::SaveFileData(FILE_NODE* pNode, const char16_t* pTarge
                                         int nBaseDepth) {
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
-    IFileRecoveryParse* pEngine = EngineOf(*pNode);
+    IFileRecoveryParse* pEngine = EngineOf(pNode->nEngineType);
     return pEngine == nullptr ? 0 : pEngine->SaveFileData(pNode, pTargetPath, nBaseDepth);
+}
+
+int CProfessionalRecovery::GetFileNodeByIndex(unsigned int nEngineType, unsigned int nFileIndex,
+                                              FILE_NODE* pOut) {
+    IFileRecoveryParse* pEngine = EngineOf(nEngineType);
+    return pEngine == nullptr ? ERROR_INVALID_PARAMETER
+                              : pEngine->GetFileNodeByIndex(nEngineType, nFileIndex, pOut);
 }
 
 int CProfessionalRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer,
                                    int& nLength, PreviewProgressCallback pCallback, void* pParam) {
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
-    IFileRecoveryParse* pEngine = EngineOf(*pNode);
+    IFileRecoveryParse* pEngine = EngineOf(pNode->nEngineType);
     return pEngine == nullptr
                ? 0
                : pEngine->PreView(pNode, pTempPathOut, pBuffer, nLength, pCallback, pParam);

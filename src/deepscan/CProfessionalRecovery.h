@@ -60,6 +60,8 @@ public:
     // The hits of the fast, deep FAT, deep NTFS and carving engines merged in node order, a
     // file that an earlier engine listed given once.
     int OpenSearchCursor(const char16_t* pKey, std::unique_ptr<ISearchCursor>& pCursor) override;
+    int GetFileNodeByIndex(unsigned int nEngineType, unsigned int nFileIndex,
+                           FILE_NODE* pOut) override;
 
 private:
     // The engines whose search hits merge, in the order equal names keep.
@@ -77,7 +79,7 @@ private:
         uint64_t u64Length = 0;
     };
 
-    IFileRecoveryParse* EngineOf(const FILE_NODE& node);
+    IFileRecoveryParse* EngineOf(uint32_t nEngineType);
     int RunFastEngine(bool bResumed, bool& bUseMap);
     int OpenPassStores(bool bResumed);
     uint64_t CountSectorsToScan(bool bUseMap);

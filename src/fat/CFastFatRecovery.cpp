@@ -605,6 +605,10 @@ int CFastFatRecovery::OpenSearchCursor(const char16_t* pKey,
     return m_pStore->OpenSearchCursor(pKey, pCursor);
 }
 
+int CFastFatRecovery::GetFileNodeByIndex(unsigned int, unsigned int nFileIndex, FILE_NODE* pOut) {
+    return m_pStore ? m_pStore->ReadFileNode(nFileIndex, pOut) : ERROR_INVALID_PARAMETER;
+}
+
 unsigned int CFastFatRecovery::GetFolderGroup(const FILE_NODE& folder) {
     if (folder.nClusterNo == 0 || folder.nClusterNo == m_geometry.nRootCluster)
         return 0;

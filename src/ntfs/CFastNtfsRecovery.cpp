@@ -663,6 +663,10 @@ int CFastNtfsRecovery::OpenSearchCursor(const char16_t* pKey,
     return m_pStore->OpenSearchCursor(pKey, pCursor);
 }
 
+int CFastNtfsRecovery::GetFileNodeByIndex(unsigned int, unsigned int nFileIndex, FILE_NODE* pOut) {
+    return m_pStore ? m_pStore->ReadFileNode(nFileIndex, pOut) : ERROR_INVALID_PARAMETER;
+}
+
 // A folder's children are filed one level below the folder's own depth in the tree.
 unsigned int CFastNtfsRecovery::GetFolderChildGroup(const FILE_NODE& folder) {
     std::vector<FILE_NODE> vecAncestors;
