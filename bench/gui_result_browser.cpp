@@ -7,11 +7,13 @@
 #include "deepscan/CProfessionalRecovery.h"
 #include "device/CDiskRegistry.h"
 #include "store/CLogFileManager.h"
+#include "ui/CResultFolderModel.h"
 #include "ui/CResultTableModel.h"
 
 #include <QApplication>
 #include <QHeaderView>
 #include <QTableView>
+#include <QTreeView>
 
 #include <chrono>
 #include <cstdio>
@@ -137,6 +139,18 @@ int main(int argc, char** argv) {
     double dWorstKey =
         std::max(TypeFilter(model, view, "12345"), TypeFilter(model, view, "*7.bmp"));
     std::printf("filter as you type: worst cpu %.0f ms per key (target 200)\n", dWorstKey);
+    CStopwatch treeWatch;
+    CResultFolderModel folders(model);
+    QTreeView tree;
+    tree.resize(600, 600);
+    tree.setUniformRowHeights(true);
+    tree.setModel(&folders);
+    tree.expandToDepth(1);
+    tree.show();
+    tree.viewport()->repaint();
+    QApplication::processEvents();
+    std::printf("folder tree ready: %d top folders in %s\n", folders.rowCount(),
+                treeWatch.Text().c_str());
     std::printf("GUI peak RSS %.1f MiB (target 256)\n", PeakRssKiB() / 1024.0);
     view.hide();
     pEngine.reset();

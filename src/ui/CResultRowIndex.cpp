@@ -131,6 +131,11 @@ int CResultRowIndex::Load(ISearchCursor& cursor) {
         m_vecSorted[i] = i;
     m_vecPasses.assign(m_vecRows.size(), 1);
     m_vecVisible = m_vecSorted;
+    m_vecTicked.assign(m_vecRows.size(), 0);
+    m_vecRowsOfExtension.assign(m_vecExtensions.size(), 0);
+    m_vecTickedOfExtension.assign(m_vecExtensions.size(), 0);
+    for (const RESULT_ROW& row : m_vecRows)
+        ++m_vecRowsOfExtension[row.nExtensionId];
     return cursor.GetResult();
 }
 
@@ -198,9 +203,7 @@ bool CResultRowIndex::Passes(uint32_t nRow) const {
         row.i64ModifySeconds < m_filter.i64ModifiedFrom ||
         row.i64ModifySeconds > m_filter.i64ModifiedTo)
         return false;
-    if (m_filter.nCategory != -1 && GetExtensionCategory(row.nExtensionId) != m_filter.nCategory)
-        return false;
-    if (m_filter.nExtensionId != -1 && row.nExtensionId != m_filter.nExtensionId)
+    if (!IsOfKind(row.nExtensionId, m_filter.nCategory, m_filter.nExtensionId))
         return false;
     if (m_filter.strName.empty())
         return true;
@@ -224,4 +227,55 @@ void CResultRowIndex::CollectVisible() {
     for (uint32_t nRow : m_vecSorted)
         if (m_vecPasses[nRow] != 0)
             m_vecVisible.push_back(nRow);
+}
+
+bool CResultRowIndex::IsOfKind(uint16_t nExtensionId, int nCategory, int nExtensionIdWanted) const {
+    if (nExtensionIdWanted != -1)
+        return nExtensionId == nExtensionIdWanted;
+    return nCategory == -1 || m_vecExtensionCategory[nExtensionId] == nCategory;
+}
+
+void CResultRowIndex::SetTicked(uint32_t nRow, bool bTicked) {
+    if (IsTicked(nRow) == bTicked)
+        return;
+    m_vecTicked[nRow] = bTicked ? 1 : 0;
+    const RESULT_ROW& row = m_vecRows[nRow];
+    if (bTicked) {
+        ++m_vecTickedOfExtension[row.nExtensionId];
+        m_u64TickedBytes += row.u64FileSize;
+    } else {
+        --m_vecTickedOfExtension[row.nExtensionId];
+        m_u64TickedBytes -= row.u64FileSize;
+    }
+}
+
+void CResultRowIndex::SetKindTicked(int nCategory, int nExtensionId, bool bTicked) {
+    for (uint32_t nRow = 0; nRow < m_vecRows.size(); ++nRow)
+        if (IsOfKind(m_vecRows[nRow].nExtensionId, nCategory, nExtensionId))
+            SetTicked(nRow, bTicked);
+}
+
+uint64_t CResultRowIndex::SumOverKind(const std::vector<uint64_t>& vecPerExtension, int nCategory,
+                                      int nExtensionId) const {
+    uint64_t u64Sum = 0;
+    for (uint16_t nId = 0; nId < vecPerExtension.size(); ++nId)
+        if (IsOfKind(nId, nCategory, nExtensionId))
+            u64Sum += vecPerExtension[nId];
+    return u64Sum;
+}
+
+uint64_t CResultRowIndex::CountRows(int nCategory, int nExtensionId) const {
+    return SumOverKind(m_vecRowsOfExtension, nCategory, nExtensionId);
+}
+
+uint64_t CResultRowIndex::CountTicked(int nCategory, int nExtensionId) const {
+    return SumOverKind(m_vecTickedOfExtension, nCategory, nExtensionId);
+}
+
+std::vector<uint32_t> CResultRowIndex::GetTickedRows() const {
+    std::vector<uint32_t> vecRows;
+    for (uint32_t nRow = 0; nRow < m_vecTicked.size(); ++nRow)
+        if (m_vecTicked[nRow] != 0)
+            vecRows.push_back(nRow);
+    return vecRows;
 }

@@ -75,12 +75,27 @@ public:
     void SetFilter(const RESULT_FILTER& filter);
     const RESULT_FILTER& GetFilter() const { return m_filter; }
 
+    // Ticks: the one record of what Recover saves; every box is drawn from it.
+    bool IsTicked(uint32_t nRow) const { return m_vecTicked[nRow] != 0; }
+    void SetTicked(uint32_t nRow, bool bTicked);
+    // Ticks or unticks every row of a category (-1: all) or of one extension of it.
+    void SetKindTicked(int nCategory, int nExtensionId, bool bTicked);
+    // Rows, and ticked rows, of a category (-1: all) or of one extension.
+    uint64_t CountRows(int nCategory, int nExtensionId) const;
+    uint64_t CountTicked(int nCategory, int nExtensionId) const;
+    uint64_t GetTickedBytes() const { return m_u64TickedBytes; }
+    // The ticked rows in row order.
+    std::vector<uint32_t> GetTickedRows() const;
+
     static RESULT_STATE StateOf(const FILE_NODE& node);
     static int64_t ModifySecondsOf(const FILE_NODE& node);
 
 private:
     uint16_t AddExtension(const std::string& strExt);
     bool Passes(uint32_t nRow) const;
+    bool IsOfKind(uint16_t nExtensionId, int nCategory, int nExtensionIdWanted) const;
+    uint64_t SumOverKind(const std::vector<uint64_t>& vecPerExtension, int nCategory,
+                         int nExtensionId) const;
     void RankPaths(const PathOfRow& pathOfRow);
     void CollectVisible();
 
@@ -92,5 +107,9 @@ private:
     std::vector<uint32_t> m_vecVisible;
     std::vector<uint8_t> m_vecPasses; // per row: passes the filter
     std::vector<uint32_t> m_vecPathRank;
+    std::vector<uint8_t> m_vecTicked;
+    std::vector<uint64_t> m_vecRowsOfExtension;
+    std::vector<uint64_t> m_vecTickedOfExtension;
+    uint64_t m_u64TickedBytes = 0;
     RESULT_FILTER m_filter;
 };

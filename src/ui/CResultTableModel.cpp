@@ -94,6 +94,8 @@ QVariant CResultTableModel::data(const QModelIndex& index, int nRole) const {
     const RESULT_ROW& row = m_index.GetRow(nRow);
     if (nRole == Qt::DisplayRole)
         return DisplayText(nRow, index.column());
+    if (nRole == Qt::CheckStateRole && index.column() == COLUMN_NAME)
+        return m_index.IsTicked(nRow) ? Qt::Checked : Qt::Unchecked;
     if (nRole == Qt::DecorationRole && index.column() == COLUMN_NAME)
         return QIcon(GetExtendNameIcon(GetExtensionKey(m_index.GetName(nRow))));
     if (nRole == RAW_VALUE_ROLE) {
@@ -133,4 +135,36 @@ void CResultTableModel::SetFilter(const RESULT_FILTER& filter) {
     beginResetModel();
     m_index.SetFilter(filter);
     endResetModel();
+}
+
+Qt::ItemFlags CResultTableModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags flags = QAbstractTableModel::flags(index);
+    return index.column() == COLUMN_NAME ? flags | Qt::ItemIsUserCheckable : flags;
+}
+
+bool CResultTableModel::setData(const QModelIndex& index, const QVariant& value, int nRole) {
+    if (!index.isValid() || nRole != Qt::CheckStateRole || index.column() != COLUMN_NAME)
+        return false;
+    m_index.SetTicked(RowAt(index.row()), value.toInt() == Qt::Checked);
+    emit dataChanged(index, index, {Qt::CheckStateRole});
+    emit TicksChanged();
+    return true;
+}
+
+void CResultTableModel::SetKindTicked(int nCategory, int nExtensionId, bool bTicked) {
+    m_index.SetKindTicked(nCategory, nExtensionId, bTicked);
+    NotifyAllTicks();
+}
+
+void CResultTableModel::SetRowsTicked(const std::vector<uint32_t>& vecRows, bool bTicked) {
+    for (uint32_t nRow : vecRows)
+        m_index.SetTicked(nRow, bTicked);
+    NotifyAllTicks();
+}
+
+void CResultTableModel::NotifyAllTicks() {
+    if (rowCount() > 0)
+        emit dataChanged(index(0, COLUMN_NAME), index(rowCount() - 1, COLUMN_NAME),
+                         {Qt::CheckStateRole});
+    emit TicksChanged();
 }

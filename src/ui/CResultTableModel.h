@@ -23,9 +23,15 @@ public:
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int nRole) const override;
     QVariant headerData(int nSection, Qt::Orientation orientation, int nRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // A tick on the name cell changes the selection.
+    bool setData(const QModelIndex& index, const QVariant& value, int nRole) override;
     void sort(int nColumn, Qt::SortOrder order) override;
 
     void SetFilter(const RESULT_FILTER& filter);
+    // Ticks every row of a category (-1: all) or one extension of it.
+    void SetKindTicked(int nCategory, int nExtensionId, bool bTicked);
+    void SetRowsTicked(const std::vector<uint32_t>& vecRows, bool bTicked);
     const CResultRowIndex& GetIndex() const { return m_index; }
     // The index row shown at a table row.
     uint32_t RowAt(int nTableRow) const {
@@ -39,8 +45,13 @@ public:
     static QString StateText(RESULT_STATE state);
     static QString EngineText(uint32_t nEngineType);
 
+signals:
+    // The selection changed; boxes and the summary are redrawn from the index.
+    void TicksChanged();
+
 private:
     QVariant DisplayText(uint32_t nRow, int nColumn) const;
+    void NotifyAllTicks();
 
     IFileRecoveryParse* m_pEngine;
     CResultRowIndex m_index;
