@@ -413,6 +413,8 @@ void CFastFatRecovery::HandleFileEntry(const uint8_t* pEntry, const std::string&
     if (pNode == nullptr)
         return;
     FillEntryNode(*pNode, pEntry, strName, nCluster);
+    // Only deleted files and the files of deleted folders are stored.
+    pNode->bIsDeleted = 1;
     pNode->nFileIndex = m_pStore->GetFileIndex();
     pNode->u64FileSize = LoadU32LE(pEntry + offsetof(FAT32_Entry, DIR_FileSize));
     pNode->u64LocationSector = u64Sector;

@@ -328,6 +328,7 @@ int CFastNtfsRecovery::ParseRecordInfo(uint8_t* pRecord, size_t nSize, PARSE_MOD
     FILE_NODE node;
     FillNodeBase(node);
     node.bIsDir = nMode == PARSE_DIRECTORY ? 1 : 0;
+    node.bIsDeleted = (nFlags & FR_FLAG_IN_USE) == 0 ? 1 : 0;
     node.nClusterNo = nRecord;
     node.nClusterBytes = static_cast<uint32_t>(m_nBytesPerSector * m_nSectorPerCluster);
     node.u64CreateTime = name.u64CreateTime;
