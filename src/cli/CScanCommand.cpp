@@ -141,7 +141,7 @@ int CScanCommand::ScanAndSearch() {
     if (m_progress.WasInterrupted())
         std::fprintf(stderr, "orvanne-cli: scan stopped; using what was found so far\n");
     else if (nScan != 0)
-        std::fprintf(stderr, "orvanne-cli: scan ended with error %d\n", nScan);
+        return CannotRun("scan failed with error " + std::to_string(nScan));
     m_progress.ClearInterrupt();
     m_pEngine->InitSearchCallBack(CCliProgress::SearchCallBack, &m_progress);
     std::u16string strKey = Ansi2Unicode(m_options.BuildSearchKey().c_str());

@@ -29,12 +29,10 @@ constexpr const char* OTHER_SEARCH_MARK = ".other";
 // Beyond this node-file size a search for files of unknown type is not offered.
 constexpr uint64_t OTHER_SEARCH_MAX_BYTES = 0x7FFFFFF;
 
-// Damaged pictures are hidden from lists and searches: previews of them only show garbage.
+// Pictures whose data is gone are hidden from lists and searches: previews of them only show
+// garbage. The extension must be a picture's whole, not a part of one ("p" is not "jpg").
 bool IsDamagedPicture(const FILE_NODE& node) {
-    if (node.nDataHealth != 0)
-        return false;
-    std::string strExt = GetLowerExtension(node.szFileName);
-    return !strExt.empty() && std::strstr(PHOTO_PATTERN, strExt.c_str()) != nullptr;
+    return node.nDataHealth == 0 && CScanResultFileManager::IsPictureFileName(node.szFileName);
 }
 
 // Files before folders, then names without regard to case.
@@ -452,7 +450,7 @@ int CScanResultFileManager::SearchFileNodeInfo(const char16_t* pKey,
         auto [it, bNew] = mapVerdict.try_emplace(strExt, CVerdict{false, false});
         if (bNew) {
             std::string strDotExt = "." + strExt;
-            it->second.bPicture = std::strstr(PHOTO_PATTERN, strExt.c_str()) != nullptr;
+            it->second.bPicture = IsPictureFileName(node.szFileName);
             it->second.bMatch = std::strstr(szKey, strDotExt.c_str()) != nullptr ||
                                 (bOther && strKnown.find(strDotExt) == std::string::npos);
         }
