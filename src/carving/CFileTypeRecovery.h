@@ -13,9 +13,6 @@
 
 class CFileTypeRecovery : public IFileRecoveryParse {
 public:
-    // Capacity, in UTF-16 units, of a copy-out target path.
-    static constexpr int TARGET_PATH_CAPACITY = 512;
-
     CFileTypeRecovery() = default;
     ~CFileTypeRecovery() override = default;
     CFileTypeRecovery(const CFileTypeRecovery&) = delete;
@@ -38,6 +35,7 @@ public:
     int GetUnUsedSectorCount(unsigned long long& u64Start, unsigned long long& u64Count) override;
     int InitSearchCallBack(SearchProgressCallback pSearchCallback, void* pParam) override;
     int SearchFileNode(const char16_t* pKey, std::vector<SEARCH_FILE_INFO>& vecOut) override;
+    int OpenSearchCursor(const char16_t* pKey, std::unique_ptr<ISearchCursor>& pCursor) override;
     int BuildBitMapInfo() override;
     int PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer, int& nLength,
                 PreviewProgressCallback pCallback, void* pParam) override;
@@ -78,4 +76,5 @@ private:
     CFileTypeJudge m_fileTypeJudge;
     std::unique_ptr<CScanResultFileManager> m_pResultStore;
     CEngineCallbacks m_callbacks;
+    uint64_t m_u64Unreadable = 0; // sectors of the current copy read as zeros
 };

@@ -60,16 +60,6 @@ bool BeginsLikeSubdirectory(const uint8_t* pData) {
            pData[DOT_DOT_ENTRY] == '.' && pData[DOT_DOT_ENTRY + 1] == '.';
 }
 
-// A long name can exceed the node's field; it is cut at a character boundary.
-void CopyName(FILE_NODE& node, const std::string& strName) {
-    size_t nBytes = std::min(strName.size(), sizeof(node.szFileName) - 1);
-    if (nBytes < strName.size())
-        while (nBytes > 0 && (uint8_t(strName[nBytes]) & 0xC0) == 0x80)
-            --nBytes;
-    std::memcpy(node.szFileName, strName.data(), nBytes);
-    node.szFileName[nBytes] = '\0';
-}
-
 // A store opened under an existing name keeps its nodes; a scan of the same volume in the same
 // minute must start from an empty one.
 void RemoveStoreFiles(const std::u16string& strName) {
@@ -380,7 +370,7 @@ void CFastFatRecovery::FillEntryNode(FILE_NODE& node, const uint8_t* pEntry,
     Fat32GetFileLastChangeTime(&entry, &node.u64ModifyTime);
     node.u64DataAreaSector = m_geometry.nDataStart;
     node.u64PartitionStartSector = m_geometry.u64PartitionStart;
-    CopyName(node, strName);
+    SetFileNodeName(node, strName);
 }
 
 void CFastFatRecovery::HandleFolderEntry(const uint8_t* pEntry, const std::string& strName,
@@ -593,6 +583,13 @@ int CFastFatRecovery::SearchFileNode(const char16_t* pKey, std::vector<SEARCH_FI
     if (!m_pStore)
         return 0;
     return m_pStore->SearchFileNodeInfo(pKey, vecOut);
+}
+
+int CFastFatRecovery::OpenSearchCursor(const char16_t* pKey,
+                                       std::unique_ptr<ISearchCursor>& pCursor) {
+    if (!m_pStore)
+        return IFileRecoveryParse::OpenSearchCursor(pKey, pCursor);
+    return m_pStore->OpenSearchCursor(pKey, pCursor);
 }
 
 unsigned int CFastFatRecovery::GetFolderGroup(const FILE_NODE& folder) {

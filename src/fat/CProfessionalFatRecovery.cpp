@@ -96,10 +96,6 @@ bool SameDbrInfo(const VIRTUAL_DBR_INFO& a, const VIRTUAL_DBR_INFO& b) {
            a.u64StartSector == b.u64StartSector;
 }
 
-void CopyName(FILE_NODE& node, const std::string& strName) {
-    std::snprintf(node.szFileName, sizeof(node.szFileName), "%s", strName.c_str());
-}
-
 // A store opened under an existing name keeps its nodes; a fresh scan in the same minute must
 // not add to them.
 void RemoveStoreFiles(const std::u16string& strName) {
@@ -646,7 +642,7 @@ void CProfessionalFatRecovery::FillEntryNode(FILE_NODE& node, const uint8_t* pEn
     Fat32GetFileLastChangeTime(&entry, &node.u64ModifyTime);
     node.u64FileSize = bIsDir ? 0 : entry.DIR_FileSize;
     node.u64LocationSector = u64RecordSector;
-    CopyName(node, strName);
+    SetFileNodeName(node, strName);
 }
 
 uint32_t CProfessionalFatRecovery::GetEntryCluster(const uint8_t* pEntry, bool bIsDir,
@@ -895,7 +891,7 @@ void CProfessionalFatRecovery::StoreNeededFolder(uint32_t nFolder,
         strName = szName;
         node.nClusterNo = nFolder;
         node.u64LocationSector = GetVirtualClusterSector(*dbr, nFolder).value_or(0);
-        CopyName(node, strName);
+        SetFileNodeName(node, strName);
     }
     if (!IsInsideVolume(*dbr, nFolder, 0))
         return;
@@ -1141,6 +1137,13 @@ int CProfessionalFatRecovery::SearchFileNode(const char16_t* pKey,
     if (!m_pStore)
         return ERROR_INVALID_PARAMETER;
     return m_pStore->SearchFileNodeInfo(pKey, vecOut);
+}
+
+int CProfessionalFatRecovery::OpenSearchCursor(const char16_t* pKey,
+                                               std::unique_ptr<ISearchCursor>& pCursor) {
+    if (!m_pStore)
+        return IFileRecoveryParse::OpenSearchCursor(pKey, pCursor);
+    return m_pStore->OpenSearchCursor(pKey, pCursor);
 }
 
 int CProfessionalFatRecovery::GetUnUsedSectorCount(unsigned long long&, unsigned long long&) {

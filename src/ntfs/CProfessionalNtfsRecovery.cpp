@@ -287,7 +287,7 @@ int CProfessionalNtfsRecovery::CreateRecordNode(const RECORD_INFO& info, uint64_
     pNode->u64FileSize = info.u64DataSize.value_or(info.firstName.u64RealSize);
     pNode->u64LocationSector = u64Sector;
     pNode->u64PartitionStartSector = u64PartitionStart;
-    std::snprintf(pNode->szFileName, sizeof(pNode->szFileName), "%s", info.strName.c_str());
+    SetFileNodeName(*pNode, info.strName);
     uint32_t nFileIndex = pNode->nFileIndex;
     if (nMode == PARSE_DIRECTORY) {
         m_pStore->AddChildren(nParent, nGroup, nFileIndex, info.nRecordNo, pNode->szFileName);
@@ -631,6 +631,14 @@ int CProfessionalNtfsRecovery::SearchFileNode(const char16_t* pKey,
         return 0;
     m_pStore->InitSearchCallBack(m_callbacks.SearchCallback(), m_callbacks.SearchParam());
     return m_pStore->SearchFileNodeInfo(pKey, vecOut);
+}
+
+int CProfessionalNtfsRecovery::OpenSearchCursor(const char16_t* pKey,
+                                                std::unique_ptr<ISearchCursor>& pCursor) {
+    if (!m_pStore)
+        return IFileRecoveryParse::OpenSearchCursor(pKey, pCursor);
+    m_pStore->InitSearchCallBack(m_callbacks.SearchCallback(), m_callbacks.SearchParam());
+    return m_pStore->OpenSearchCursor(pKey, pCursor);
 }
 
 int CProfessionalNtfsRecovery::BuildBitMapInfo() {

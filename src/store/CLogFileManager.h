@@ -61,6 +61,9 @@ public:
     // Scan-log root with trailing "/": $ORVANNE_SCANLOG_DIR, else
     // ${XDG_STATE_HOME:-$HOME/.local/state}/Tessaly/ScanLog/.
     static std::string GetScanLogRoot();
+    // Bytes free to unprivileged users on the file system holding the path (parents tried up to
+    // "/"); 0 for a relative path.
+    static uint64_t GetFreeSpaceStamp(const char* pPath);
     // A store name: prefix + "%lld_%d%d%d%d%2d" of start sector, year, month, day, hour, minute
     // (e.g. "Fast_2048_2024139 5" for 09:05 on 3 January 2024).
     static std::u16string MakeStoreName(const char* pPrefix, long long llStartSector,
@@ -70,8 +73,15 @@ public:
     static int MakeLogDir(const std::string& strPath);
 
     // Re-reads the root from the environment, creates it (0755) and loads its index; 0, 87 (no
-    // or empty index), 30 (short read) or errno. Any earlier state is dropped first.
+    // or empty index), 30 (short read) or errno. Any earlier state is dropped first. A root that
+    // cannot be used (GetRootError) is left untouched.
     int Init();
+    // 0 when the root is a writable folder that is empty or holds this store's index; else why
+    // not (ENOTEMPTY: a folder of other files, which is never written to or deleted from).
+    int GetRootError() const { return m_nRootError; }
+    // The first write error of a result store or the index since Init; 0 while all went well.
+    void NoteStoreFailure(int nError);
+    int GetStoreFailure() const { return m_nStoreFailure; }
 
     // The sub-directory (trailing "/") where the current scan's stores live: the loaded scan's,
     // else root + current number + "/".
@@ -118,10 +128,15 @@ private:
     // The record of the same volume of the same device path, whatever its size and time.
     LOG_FILE_INFO* FindRecord(const SCAN_VOLUME_KEY& key);
     bool IsInsideRoot(const std::string& strDir) const;
+    static bool IsOwnIndex(const std::string& strPath);
+    int WriteIndex();
+    int CheckRoot() const;
 
     std::vector<LOG_FILE_INFO> m_vecRecords;
     std::string m_strRoot;
     uint64_t m_u64CurrentIndex = 0;
     bool m_bLoaded = false;
     std::string m_strLoadedDir;
+    int m_nRootError = 0;
+    int m_nStoreFailure = 0;
 };

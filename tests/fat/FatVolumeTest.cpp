@@ -297,8 +297,9 @@ TEST(FatEntryValidator, EntryRules) {
     EXPECT_FALSE(IsValid(e)) << "a live file dated before May 1991";
     e[0] = FAT_ENTRY_DELETED;
     EXPECT_TRUE(IsValid(e)) << "deleted entries are not date-checked";
-    EXPECT_TRUE(IsValid(LongNameEntry(0x52, 0)));
-    EXPECT_FALSE(IsValid(LongNameEntry(0x53, 0))) << "ordinal 19 with the last-part flag";
+    // 255 characters take 20 entries of 13: ordinal 20 is the last a real name uses.
+    EXPECT_TRUE(IsValid(LongNameEntry(0x54, 0)));
+    EXPECT_FALSE(IsValid(LongNameEntry(0x55, 0))) << "ordinal 21 with the last-part flag";
     e = FileEntry();
     e[offsetof(FAT32_Entry, DIR_Attr)] = 0;
     EXPECT_FALSE(IsValid(e)) << "a file without the archive bit";
@@ -464,19 +465,21 @@ TEST(FatName, ShortNamesAsText) {
     EXPECT_EQ("丄x", GetFatShortName(ShortEntry("\x81\x41X        ", 0x10).data(), true));
 }
 
-TEST(FatName, LongNamePartsLineUpAndStopAfterNineteen) {
+TEST(FatName, LongNamePartsLineUpAndStopAfterTwenty) {
     const std::u16string strName = u"A Long File Name Müller.txt"; // 27 characters, 3 parts
     CFatLongName longName;
     ASSERT_TRUE(longName.AddPart(NamePart(0x43, strName, 26).data()));
     ASSERT_TRUE(longName.AddPart(NamePart(0x02, strName, 13).data()));
     ASSERT_TRUE(longName.AddPart(NamePart(0x01, strName, 0).data()));
     EXPECT_EQ("A Long File Name Müller.txt", longName.GetName());
+    // 255 characters take 20 parts; they come back whole.
     longName.Reset();
-    std::u16string strLong(19 * 13, u'x');
-    for (int i = 19; i >= 1; --i)
+    std::u16string strLong(255, u'x');
+    strLong.resize(20 * 13, u'\0');
+    for (int i = 20; i >= 1; --i)
         ASSERT_TRUE(longName.AddPart(NamePart(uint8_t(i), strLong, (i - 1) * 13).data()));
-    EXPECT_EQ(std::string(19 * 13, 'x'), longName.GetName());
-    EXPECT_FALSE(longName.AddPart(NamePart(0x14, strLong, 0).data()));
+    EXPECT_EQ(std::string(255, 'x'), longName.GetName());
+    EXPECT_FALSE(longName.AddPart(NamePart(0x15, strLong, 0).data()));
 }
 
 } // namespace

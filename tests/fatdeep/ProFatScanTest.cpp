@@ -197,8 +197,7 @@ TEST_F(ProFatScanTest, IntactVolumesStoreLiveAndDeletedFilesAtOnceWithTheirTree)
         // back under a LostFolder.
         RECOVERY_FIGURES figures = Recover(vecFiles);
         EXPECT_EQ(figures.nExact, figures.nTotal);
-        if (format.nFatBits != 32)
-            EXPECT_EQ(figures.nRealFolder, figures.nTotal);
+        EXPECT_TRUE(format.nFatBits == 32 || figures.nRealFolder == figures.nTotal);
     }
 }
 

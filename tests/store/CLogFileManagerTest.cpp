@@ -186,4 +186,12 @@ TEST_F(LogFileManagerTest, StoreNameLookupPrefersNodeFileAndNamesFollowTheFormat
               u"Pro_Fat_0_202413945");
 }
 
+TEST(FreeSpaceStamp, WalksUpToAnExistingFolder) {
+    CTempDir dir;
+    uint64_t u64Stamp = CLogFileManager::GetFreeSpaceStamp(dir.Path().c_str());
+    EXPECT_GT(u64Stamp, 0u);
+    EXPECT_GT(CLogFileManager::GetFreeSpaceStamp((dir.Path() + "/no/such/disk").c_str()), 0u);
+    EXPECT_EQ(CLogFileManager::GetFreeSpaceStamp("relative/path"), 0u);
+}
+
 } // namespace
