@@ -93,7 +93,7 @@ private:
     int ReportPassProgress(uint64_t u64SectorsDone, uint64_t u64TotalSectors);
     void RecordScan(bool bEndedInFastEngine, bool bResumed);
     std::string StoredStoreName(const char* pPrefix) const;
-    std::string DiskDeviceName() const;
+    void LoadStoredScan(const std::string& strDevicePath);
     uint64_t GetFileDataStartSector(FILE_NODE& node, bool& bKnown);
     CDuplicateHitFilter
     BuildDuplicateFilter(std::vector<std::unique_ptr<ISearchCursor>>& vecSources);
@@ -111,13 +111,14 @@ private:
     std::unique_ptr<IFileRecoveryParse> m_pFastEngine;
     bool m_bLoaded = false;
     LOG_FILE_INFO m_storedScan = {};
+    SCAN_VOLUME_KEY m_volumeKey{};
+    bool m_bHasVolumeKey = false;
     std::string m_strImagePath;
 
     // Position of the sector pass, recorded in the scan index when the scan ends.
     SCAN_RUN m_currentRun;
     uint64_t m_u64RunDone = 0;
     uint64_t m_u64SectorsDone = 0;
-    uint64_t m_u64FilesFoundBase = 0;
     int m_nSecondsLeft = -1;
     long long m_llPassStartMs = 0;
     long long m_llLastEstimateMs = 0;

@@ -114,6 +114,7 @@ private:
                                                             uint64_t u64Sector) const;
     void InferGeometryFromFolderStart(uint32_t nCluster, uint64_t u64Sector);
     void InferRootCluster(const VIRTUAL_DBR_INFO& dbr);
+    uint32_t InferRootAreaSectors(const VIRTUAL_DBR_INFO& dbr) const;
     void ParseFolderStartBuffer(const uint8_t* pBuf, size_t nLen, uint64_t u64Sector,
                                 uint32_t nCluster);
     bool GetParentDirCluster(const uint8_t* pSector, uint64_t u64Sector);
@@ -132,6 +133,7 @@ private:
                            uint64_t u64RecordSector, const Geometry& dbr);
     void RecordFileEntry(const uint8_t* pEntry, const std::string& strName, uint32_t nParent,
                          uint64_t u64RecordSector, const Geometry& dbr);
+    bool IsInsideVolume(const VIRTUAL_DBR_INFO& dbr, uint32_t nCluster, uint64_t u64Size) const;
     void AddNeededFolders(uint32_t nParent, const Geometry& dbr, uint64_t u64RecordSector);
     void StoreFileNode(const FILE_NODE& source, uint32_t nParent, const VIRTUAL_DBR_INFO& dbr);
     void FillEntryNode(FILE_NODE& node, const uint8_t* pEntry, const std::string& strName,

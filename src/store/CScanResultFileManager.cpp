@@ -33,12 +33,10 @@ constexpr uint64_t OTHER_SEARCH_MAX_BYTES = 0x7FFFFFF;
 // A folder path longer than any the system can open keeps only its nearest folders.
 constexpr size_t MAX_FOLDER_PATH_BYTES = 4096;
 
-// Damaged pictures are hidden from lists and searches: previews of them only show garbage.
+// Pictures whose data is gone are hidden from lists and searches: previews of them only show
+// garbage. The extension must be a picture's whole, not a part of one ("p" is not "jpg").
 bool IsDamagedPicture(const FILE_NODE& node) {
-    if (node.nDataHealth != 0)
-        return false;
-    std::string strExt = GetLowerExtension(node.szFileName);
-    return !strExt.empty() && std::strstr(PHOTO_PATTERN, strExt.c_str()) != nullptr;
+    return node.nDataHealth == 0 && CScanResultFileManager::IsPictureFileName(node.szFileName);
 }
 
 int ReadWholeFile(int nFd, std::vector<uint8_t>& vecOut) {
@@ -570,7 +568,7 @@ int CScanResultFileManager::VisitSearchMatches(
         auto [it, bNew] = mapVerdict.try_emplace(strExt, CVerdict{false, false});
         if (bNew) {
             std::string strDotExt = "." + strExt;
-            it->second.bPicture = std::strstr(PHOTO_PATTERN, strExt.c_str()) != nullptr;
+            it->second.bPicture = IsPictureFileName(node.szFileName);
             it->second.bMatch = std::strstr(szKey, strDotExt.c_str()) != nullptr ||
                                 (bOther && strKnown.find(strDotExt) == std::string::npos);
         }
