@@ -4,6 +4,7 @@
 #include "formats/carving/CCarvingScope.h"
 #include "formats/carving/CFileTypeJudge.h"
 #include "formats/carving/CMemoryCarvingReader.h"
+#include "formats/carving/FileDataHealth.h"
 
 #include <string>
 #include <sys/mman.h>
@@ -73,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     for (size_t off = 0; off < image.size(); off += SECTOR_BYTES) {
         CFileTypeJudge::GetDataBufType(image.data() + off, int(SECTOR_BYTES));
         CFileTypeJudge::IsFileSystemSector(image.data() + off, int(SECTOR_BYTES));
-        CFileTypeJudge::CheckFirstSector(image.data() + off, int(SECTOR_BYTES), "jpg");
+        JudgeFileDataHealth(image.data() + off, SECTOR_BYTES, "jpg", nullptr, 512, 0);
     }
     SizeWithEveryFinder(image, nSectorBytes);
     CarveFromDisk(image, nSectorBytes);

@@ -3,6 +3,7 @@
 #include "formats/carving/CFileTypeJudge.h"
 
 #include "CarvingTestDisk.h"
+#include "formats/carving/FileDataHealth.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -156,25 +157,24 @@ TEST(CFileTypeJudgeDetect, FrameStreamsNeedTwoChainedHeaders) {
     EXPECT_EQ(TypeOf(HeadOf("sample.aac")), FILE_TYPE_AAC);
 }
 
-TEST(CFileTypeJudgeDetect, FirstSectorHealthCheck) {
+TEST(CFileTypeJudgeDetect, ExtensionCheckMatchesTheContainer) {
     const std::vector<uint8_t> png = HeadOf("sample.png");
-    auto check = [](const std::vector<uint8_t>& sector, const char* pExt) {
-        return CFileTypeJudge::CheckFirstSector(sector.data(), int(sector.size()), pExt);
+    auto matching = [](const std::vector<uint8_t>& sector, const char* pExt) {
+        return CFileTypeJudge::IsFileTypeMatching(sector.data(), int(sector.size()), pExt, nullptr,
+                                                  512, 100);
     };
-    EXPECT_EQ(check(png, "PNG"), FIRST_SECTOR_VERDICT::MATCHES);
-    EXPECT_EQ(check(png, "jpg"), FIRST_SECTOR_VERDICT::OTHER_FORMAT);
-    EXPECT_EQ(check(SectorWith({}), "jpg"), FIRST_SECTOR_VERDICT::ZEROS);
-    EXPECT_EQ(check(PatternBytes(512, 3), "jpg"), FIRST_SECTOR_VERDICT::UNDECIDABLE);
-    EXPECT_EQ(check(png, "txt"), FIRST_SECTOR_VERDICT::UNDECIDABLE);
+    EXPECT_EQ(matching(png, "PNG"), 1);
+    EXPECT_EQ(matching(png, "JPG"), 0);
+    EXPECT_EQ(matching(png, "txt"), 1);
     // A package is matched by its container: the sub-type needs the whole file.
-    EXPECT_EQ(check(HeadOf("sample.odt"), "docx"), FIRST_SECTOR_VERDICT::MATCHES);
-    auto matching = [&png](const char* pExt) {
-        return CFileTypeJudge::IsFileTypeMatching(png.data(), int(png.size()), pExt, nullptr, 512,
-                                                  100);
-    };
-    EXPECT_EQ(matching("png"), 1);
-    EXPECT_EQ(matching("JPG"), 0);
-    EXPECT_EQ(matching("txt"), 1);
+    EXPECT_EQ(matching(HeadOf("sample.odt"), "docx"), 1);
+    EXPECT_EQ(matching(HeadOf("sample.heic"), "mp4"), 1);
+    // The health judgement built on it: another format means gone, chance bytes prove nothing.
+    EXPECT_EQ(JudgeFileDataHealth(png.data(), png.size(), "jpg", nullptr, 512, 0),
+              DATA_HEALTH_GONE);
+    const std::vector<uint8_t> noise = PatternBytes(512, 3);
+    EXPECT_EQ(JudgeFileDataHealth(noise.data(), noise.size(), "jpg", nullptr, 512, 0),
+              DATA_HEALTH_INTACT_OR_UNKNOWN);
     EXPECT_EQ(CFileTypeJudge::GetDataBufType(png.data(), 7), FILE_TYPE_NONE);
     EXPECT_EQ(CFileTypeJudge::GetDataBufType(nullptr, 512), FILE_TYPE_NONE);
 }

@@ -184,20 +184,6 @@ const char* CFileTypeJudge::GetTypeExtendName(EXTEND_NAME_TYPE nType) {
     return "";
 }
 
-FIRST_SECTOR_VERDICT CFileTypeJudge::CheckFirstSector(const unsigned char* pBuf, int nLength,
-                                                      const char* pExtendName) {
-    if (pBuf == nullptr || nLength <= 0)
-        return FIRST_SECTOR_VERDICT::UNDECIDABLE;
-    if (std::all_of(pBuf, pBuf + nLength, [](unsigned char c) { return c == 0; }))
-        return FIRST_SECTOR_VERDICT::ZEROS;
-    const EXTEND_NAME_AND_TYPE* pRow = FindRow(pExtendName);
-    if (pRow != nullptr && pRow->pfnDetect(pBuf, nLength) != NONE)
-        return FIRST_SECTOR_VERDICT::MATCHES;
-    if (pRow != nullptr && GetDataBufType(pBuf, nLength) != NONE)
-        return FIRST_SECTOR_VERDICT::OTHER_FORMAT;
-    return FIRST_SECTOR_VERDICT::UNDECIDABLE;
-}
-
 int CFileTypeJudge::IsFileTypeMatching(const unsigned char* pBuf, int nLength,
                                        const char* pExtendName, CDiskReader*, int,
                                        unsigned long long) {

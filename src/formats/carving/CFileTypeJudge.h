@@ -16,14 +16,6 @@ struct TS_FILE_RANGE {
     uint64_t u64EndSector;
 };
 
-// What a file's first sector says about the format its extension names.
-enum class FIRST_SECTOR_VERDICT {
-    MATCHES,      // the extension's format (or its container) starts here
-    ZEROS,        // nothing but zero bytes
-    OTHER_FORMAT, // another known format starts here
-    UNDECIDABLE,  // no known format starts here, or the extension is not in the table
-};
-
 class CFileTypeJudge {
 public:
     // Bytes of the shared cache the size finders read the disk through.
@@ -44,10 +36,6 @@ public:
     // The extension carved files of this type are named with; "" for FILE_TYPE_NONE.
     static const char* GetTypeExtendName(EXTEND_NAME_TYPE nType);
 
-    // The health of a file-system file: does its first sector hold the format its extension
-    // names? Pure over the buffer.
-    static FIRST_SECTOR_VERDICT CheckFirstSector(const unsigned char* pBuf, int nLength,
-                                                 const char* pExtendName);
     // 1 when the first sector holds the extension's format (or its container: a docx is a ZIP),
     // else 0; 1 for extensions the table does not know. The reader and sector are not needed
     // any more: detection reads nothing past the buffer.

@@ -547,20 +547,13 @@ CARVED_SIZE CPictureFormats::GetJPGFileBytesSize(CCarvedFile& file) {
 
 EXTEND_NAME_TYPE CPictureFormats::IsPngType(const unsigned char* pBuf, int nLength) {
     CByteView head = HeadView(pBuf, nLength);
-    if (!head.Matches(0, szPngHead, sizeof(szPngHead)) || !head.Has(0, 33))
+    if (!head.Matches(0, szPngHead, sizeof(szPngHead)))
         return NONE;
-    // iPhone PNGs put a CgBI chunk before IHDR.
+    // IHDR first; iPhone PNGs put a CgBI chunk before it.
     const size_t nIhdr = HeadMatchesText(head, 12, "CgBI") ? 8 + PNG_CHUNK_OVERHEAD + 4 : 8;
-    if (!head.Has(nIhdr, 8 + PNG_IHDR_BYTES) || LoadU32BE(pBuf + nIhdr) != PNG_IHDR_BYTES ||
-        !HeadMatchesText(head, nIhdr + 4, "IHDR"))
-        return NONE;
-    const uint8_t u8Depth = pBuf[nIhdr + 16];
-    const uint8_t u8Colour = pBuf[nIhdr + 17];
-    const bool bDepthOk =
-        u8Depth == 1 || u8Depth == 2 || u8Depth == 4 || u8Depth == 8 || u8Depth == 16;
-    const bool bColourOk =
-        u8Colour == 0 || u8Colour == 2 || u8Colour == 3 || u8Colour == 4 || u8Colour == 6;
-    return bDepthOk && bColourOk ? FILE_TYPE_PNG : NONE;
+    return head.U32BE(nIhdr) == PNG_IHDR_BYTES && HeadMatchesText(head, nIhdr + 4, "IHDR")
+               ? FILE_TYPE_PNG
+               : NONE;
 }
 
 CARVED_SIZE CPictureFormats::GetPNGFileBytesSize(CCarvedFile& file) {
