@@ -3,7 +3,6 @@
 
 #include "formats/carving/CRiffChunks.h"
 #include "formats/carving/CarvingCrc.h"
-#include "formats/carving/CarvingSignatures.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,6 +16,7 @@ constexpr uint64_t GIB = 1024 * MIB;
 
 // ---- tags around MPEG audio
 
+constexpr size_t ID3V2_HEADER_BYTES = 10;
 constexpr uint8_t ID3V2_FOOTER_FLAG = 0x10;
 constexpr char szApeTagId[] = "APETAGEX";
 constexpr uint64_t APE_TAG_BYTES = 32;

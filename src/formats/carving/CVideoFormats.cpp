@@ -336,7 +336,8 @@ CARVED_SIZE CVideoFormats::GetIsoMediaFileBytesSize(CCarvedFile& file) {
             break;
         bMovie |=
             type.Matches(0, "moov", 4) || type.Matches(0, "moof", 4) || type.Matches(0, "meta", 4);
-        pos += u64Size;
+        if (!StepWithin(pos, u64Size, VIDEO_LIMIT))
+            break;
         ++nBoxes;
     }
     return bMovie || nBoxes >= 2 ? WalkedSize(pos, nType) : Refused();
@@ -550,7 +551,9 @@ CARVED_SIZE CVideoFormats::GetMXFFileBytesSize(CCarvedFile& file) {
                 u64Value = u64Value << 8 | klv.Data()[MXF_KEY_BYTES + 1 + i];
             u64LengthBytes += u32Bytes;
         }
-        pos += MXF_KEY_BYTES + u64LengthBytes + u64Value;
+        if (!StepWithin(pos, MXF_KEY_BYTES + u64LengthBytes, VIDEO_LIMIT) ||
+            !StepWithin(pos, u64Value, VIDEO_LIMIT))
+            break;
     }
     return pos > 0 ? WalkedSize(pos) : Refused();
 }
@@ -608,7 +611,8 @@ CARVED_SIZE CVideoFormats::GetASFFileBytesSize(CCarvedFile& file) {
         if (file.Matches(child, szAsfStreamPropertiesGuid, 16) &&
             file.Matches(child + ASF_OBJECT_HEADER, szAsfVideoMediaGuid, 16))
             nType = FILE_TYPE_WMV;
-        child += *size;
+        if (!StepWithin(child, *size, *headerSize))
+            break;
     }
     uint64_t pos = *headerSize;
     bool bData = false;
@@ -618,10 +622,10 @@ CARVED_SIZE CVideoFormats::GetASFFileBytesSize(CCarvedFile& file) {
         const bool bIsIndex =
             std::any_of(std::begin(szAsfIndexGuids), std::end(szAsfIndexGuids),
                         [&](const uint8_t(&guid)[16]) { return file.Matches(pos, guid, 16); });
-        if ((!bIsData && !bIsIndex) || !size || *size < ASF_OBJECT_HEADER)
+        if ((!bIsData && !bIsIndex) || !size || *size < ASF_OBJECT_HEADER ||
+            !StepWithin(pos, *size, VIDEO_LIMIT))
             break;
         bData |= bIsData;
-        pos += *size;
     }
     return bData ? WalkedSize(pos, nType) : Refused();
 }
