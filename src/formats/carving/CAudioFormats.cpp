@@ -804,7 +804,7 @@ CARVED_SIZE CAudioFormats::GetWAVFileBytesSize(CCarvedFile& file) {
     }
     auto size = file.U32LE(4);
     if (size && *size != RIFF_UNKNOWN_SIZE && *size != 0)
-        return ClaimedSize(CRiffChunks::OuterEnd(file, 0, false), CRiffChunks::OUTER_HEADER_BYTES);
+        return CRiffChunks::OuterSize(file, 0, false);
     // A streaming writer never filled the size in: the chunks, then the end check.
     const uint64_t u64Walked =
         CRiffChunks::WalkInner(file, CRiffChunks::OUTER_HEADER_BYTES, WAV_LIMIT, false);
@@ -823,7 +823,7 @@ EXTEND_NAME_TYPE CAudioFormats::IsAiffType(const unsigned char* pBuf, int nLengt
 }
 
 CARVED_SIZE CAudioFormats::GetAIFFFileBytesSize(CCarvedFile& file) {
-    return ClaimedSize(CRiffChunks::OuterEnd(file, 0, true), CRiffChunks::OUTER_HEADER_BYTES);
+    return CRiffChunks::OuterSize(file, 0, true);
 }
 
 // ---- APE

@@ -394,16 +394,18 @@ EXTEND_NAME_TYPE CVideoFormats::IsAviType(const unsigned char* pBuf, int nLength
 }
 
 CARVED_SIZE CVideoFormats::GetAVIFileBytesSize(CCarvedFile& file) {
-    uint64_t u64End = CRiffChunks::OuterEnd(file, 0, false);
+    CARVED_SIZE size = CRiffChunks::OuterSize(file, 0, false);
     // OpenDML files go on in RIFF AVIX chunks.
-    while (u64End != 0 && file.MatchesText(u64End, "RIFF") &&
-           file.MatchesText(u64End + 8, "AVIX")) {
-        const uint64_t u64Next = CRiffChunks::OuterEnd(file, u64End, false);
-        if (u64Next == 0)
+    while (size.u64Size != 0 && file.MatchesText(size.u64Size, "RIFF") &&
+           file.MatchesText(size.u64Size + 8, "AVIX")) {
+        const CARVED_SIZE next = CRiffChunks::OuterSize(file, size.u64Size, false);
+        if (next.u64Size == 0)
             break;
-        u64End = u64Next;
+        if (size.u64Checked == size.u64Size && next.u64Checked == next.u64Size)
+            size.u64Checked = next.u64Size;
+        size.u64Size = next.u64Size;
     }
-    return ClaimedSize(u64End, CRiffChunks::OUTER_HEADER_BYTES);
+    return size;
 }
 
 // ---- FLV
