@@ -2,7 +2,9 @@
 #include "ui/CDetail.h"
 
 #include "ui/UiStyle.h"
+#include "util/StatusCodes.h"
 
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -11,11 +13,41 @@
 #include <QVBoxLayout>
 
 #include <cerrno>
+#include <cstring>
 
 namespace {
 constexpr int NAME_WIDTH = 400;
 constexpr int ROW_HEIGHT = 22;
 const QColor FAILED_COLOUR(255, 0, 0);
+
+// The reason of a failed file in words: the engines' own codes, else the system's text.
+QString StatusWords(int nStatus) {
+    switch (nStatus) {
+    case EFBIG:
+        return "4 GB or larger, too big for a FAT drive";
+    case ENOTDIR:
+        return "a file stands where its folder should be";
+    case ERROR_READ_SHORT:
+        return "the data ends before the file's size";
+    case ERROR_INVALID_PARAMETER:
+        return "the file's location lies outside the volume";
+    case ERROR_CLUSTER_TOO_LARGE:
+        return "the cluster size is implausible";
+    case ERROR_UNRECOGNIZED_VOLUME:
+        return "the volume's boot sector is not usable";
+    case ERROR_FILE_CORRUPT:
+        return "the file's entry is damaged";
+    default:
+        return nStatus > 0 ? QString::fromLocal8Bit(std::strerror(nStatus))
+                           : QString("engine error %1").arg(nStatus);
+    }
+}
+
+// What a stop left behind, as the disk shows it once the engine has returned.
+QString StoppedWords(const QString& strPath) {
+    return QFileInfo::exists(strPath) ? "Stopped: the file under this name is incomplete"
+                                      : "Stopped: nothing was kept";
+}
 } // namespace
 
 CDetail::CDetail(QWidget* pParent) : QDialog(pParent, Qt::Dialog | Qt::FramelessWindowHint) {
@@ -65,18 +97,21 @@ CDetail::CDetail(QWidget* pParent) : QDialog(pParent, Qt::Dialog | Qt::Frameless
 
 void CDetail::AddTableItem(const QString& strName, int nStatus) {
     int nRow = 0;
-    auto* pStatus = new QTableWidgetItem(nStatus == 0 ? "Success" : "Failed");
+    auto* pStatus = new QTableWidgetItem("Success");
     if (nStatus == 0) {
         nRow = m_pTable->rowCount();
         ++m_nSuccess;
     } else {
         pStatus->setForeground(FAILED_COLOUR);
-        if (nStatus == EFBIG)
-            pStatus->setText("Failed: 4 GB or larger, too big for a FAT drive");
+        pStatus->setText(nStatus == ERROR_CANCELLED_BY_USER ? StoppedWords(strName)
+                                                            : "Failed: " + StatusWords(nStatus));
         ++m_nFailed;
     }
     m_pTable->insertRow(nRow);
-    m_pTable->setItem(nRow, 0, new QTableWidgetItem(strName));
+    auto* pName = new QTableWidgetItem(strName);
+    pName->setToolTip(strName);
+    pStatus->setToolTip(pStatus->text());
+    m_pTable->setItem(nRow, 0, pName);
     m_pTable->setItem(nRow, 1, pStatus);
     UpdateHeader();
 }

@@ -94,9 +94,7 @@ bool ShowPhotos(DRUI& window) {
     QTreeWidgetItem* pPhoto = FindItemStartingWith(pTree->invisibleRootItem(), "Photo(");
     if (pPhoto == nullptr)
         return false;
-    pTree->setCurrentItem(pPhoto);
     pPhoto->setCheckState(0, Qt::Checked);
-    window.treeItemClick(pPhoto, 0);
     QTreeWidgetItem* pJpg = FindItemStartingWith(pPhoto, "jpg ");
     pTree->setCurrentItem(pJpg != nullptr ? pJpg : pPhoto->child(0));
     return true;
