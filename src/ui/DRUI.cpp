@@ -339,6 +339,7 @@ QWidget* DRUI::InitLayout2Widget() {
 
 QTreeWidget* DRUI::CreateDiskTree(QWidget* pParent) {
     m_pDiskTree = new QTreeWidget(pParent);
+    m_pDiskTree->setObjectName("diskTree");
     m_pDiskTree->setColumnCount(2);
     m_pDiskTree->setHeaderLabels({"Name", "Size"});
     m_pDiskTree->setColumnWidth(0, TREE_NAME_WIDTH);

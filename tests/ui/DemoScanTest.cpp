@@ -10,20 +10,6 @@
 #include <QTest>
 #include <QTreeWidget>
 
-namespace {
-QTreeWidgetItem* FindStartingWith(QTreeWidgetItem* pParent, const QString& strPrefix) {
-    for (int i = 0; i < pParent->childCount(); ++i)
-        if (pParent->child(i)->text(0).startsWith(strPrefix))
-            return pParent->child(i);
-    return nullptr;
-}
-
-QByteArray ReadAll(const QString& strPath) {
-    QFile file(strPath);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-} // namespace
-
 class DemoScanTest : public QObject {
     Q_OBJECT
 private slots:
@@ -36,15 +22,7 @@ private slots:
         QVERIFY(nDiskNo >= 0);
 
         DRUI window;
-        window.Init();
-        window.btnSlot();
-        window.show();
-        auto* pDisks = window.findChild<QTreeWidget*>();
-        QTreeWidgetItem* pDisk = FindStartingWith(pDisks->invisibleRootItem(),
-                                                  QString("Physical Driver %1").arg(nDiskNo));
-        QVERIFY(pDisk && pDisk->childCount() == 1);
-        pDisks->setCurrentItem(pDisk->child(0));
-        window.btnSlotScan();
+        ScanFirstPartition(window, nDiskNo);
 
         QStringList listNames;
         for (const SEARCH_FILE_INFO& info : window.GetSearchResults())
@@ -54,18 +32,14 @@ private slots:
 
         auto* pTree = window.findChild<QTreeWidget*>("resultTree");
         QVERIFY(pTree && pTree->isVisible());
-        QTreeWidgetItem* pPhoto = FindStartingWith(pTree->invisibleRootItem(), "Photo(");
+        QTreeWidgetItem* pPhoto = FindItem(pTree, "Photo(");
         QVERIFY(pPhoto);
-        pTree->setCurrentItem(pPhoto);
         pPhoto->setCheckState(0, Qt::Checked);
-        window.treeItemClick(pPhoto, 0);
         QVERIFY(!window.GetSelection().empty());
 
         CTempDir out;
-        CModalAnswer confirm("CMessageBox", "Yes");
-        CModalAnswer finished("SCANUI", "Finished");
-        window.RecoverSelectionTo(QString::fromStdString(out.Path()));
-        QVERIFY(finished.Answered());
+        const RECOVERY_VIEW view = RecoverAndWatch(window, QString::fromStdString(out.Path()));
+        QVERIFY(view.strStatus.contains(" recovered, 0 failed"));
         const QByteArray original =
             ReadAll(QString::fromStdString(TestDataPath("samples/sample_jfif.jpg")));
         QVERIFY(!original.isEmpty());

@@ -16,10 +16,9 @@ namespace {
 using RunTestClass = int (*)(int, char**);
 
 const std::pair<const char*, RunTestClass> TEST_CLASSES[] = {
-    {"CMessageBoxTest", RunCMessageBoxTest}, {"ScanUiTest", RunScanUiTest},
-    {"DruiPagesTest", RunDruiPagesTest},     {"DruiScanTest", RunDruiScanTest},
-    {"ResultPageTest", RunResultPageTest},   {"DemoScanTest", RunDemoScanTest},
-    {"AppStartupTest", RunAppStartupTest},
+    {"ScanUiTest", RunScanUiTest},     {"DruiPagesTest", RunDruiPagesTest},
+    {"DruiScanTest", RunDruiScanTest}, {"ResultPageTest", RunResultPageTest},
+    {"DemoScanTest", RunDemoScanTest}, {"AppStartupTest", RunAppStartupTest},
 };
 
 } // namespace
