@@ -16,7 +16,8 @@
 #include <cstring>
 
 namespace {
-constexpr int NAME_WIDTH = 400;
+// Names are elided on the left, so the file name and the whole reason stay in view.
+constexpr int NAME_WIDTH = 250;
 constexpr int ROW_HEIGHT = 22;
 const QColor FAILED_COLOUR(255, 0, 0);
 
@@ -67,9 +68,9 @@ CDetail::CDetail(QWidget* pParent) : QDialog(pParent, Qt::Dialog | Qt::Frameless
     m_pTable->setHorizontalHeaderLabels({"Name", "Status"});
     m_pTable->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_pTable->horizontalHeader()->setStretchLastSection(true);
-    // The status column takes the rest of the row, so the list needs no sideways scrolling.
     m_pTable->setColumnWidth(0, NAME_WIDTH);
     m_pTable->verticalHeader()->setVisible(false);
+    m_pTable->setTextElideMode(Qt::ElideLeft);
     m_pTable->verticalHeader()->setDefaultSectionSize(ROW_HEIGHT);
     m_pTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_pTable->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -108,7 +109,9 @@ void CDetail::AddTableItem(const QString& strName, int nStatus) {
         ++m_nFailed;
     }
     m_pTable->insertRow(nRow);
-    auto* pName = new QTableWidgetItem(strName);
+    const QString strBase = m_strBaseDir.endsWith('/') ? m_strBaseDir : m_strBaseDir + "/";
+    const bool bBelowBase = !m_strBaseDir.isEmpty() && strName.startsWith(strBase);
+    auto* pName = new QTableWidgetItem(bBelowBase ? strName.mid(strBase.size()) : strName);
     pName->setToolTip(strName);
     pStatus->setToolTip(pStatus->text());
     m_pTable->setItem(nRow, 0, pName);

@@ -16,6 +16,8 @@ public:
 
     explicit CDetail(QWidget* pParent = nullptr);
 
+    // Paths below this folder are listed from it (the whole path stays in the tooltip).
+    void SetBaseDir(const QString& strDir) { m_strBaseDir = strDir; }
     // Status 0 appends a "Success" row; any other status inserts a red "Failed" row at the top.
     void AddTableItem(const QString& strName, int nStatus);
 
@@ -34,6 +36,7 @@ protected:
 private:
     void UpdateHeader();
 
+    QString m_strBaseDir;
     int m_nSuccess = 0;
     int m_nFailed = 0;
     QLabel* m_pHeader = nullptr;

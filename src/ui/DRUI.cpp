@@ -42,6 +42,7 @@ constexpr int TILE_HEIGHT = 290;
 constexpr int TILE_MIN_WIDTH = 180;
 constexpr int TILE_MIN_HEIGHT = 220;
 constexpr int TILE_ICON_SIZE = 128;
+constexpr int TILE_STRETCH = 10;
 constexpr int TREE_MIN_WIDTH = 400;
 constexpr int TREE_MIN_HEIGHT = 160;
 constexpr int TREE_NAME_WIDTH = 700;
@@ -169,11 +170,22 @@ void DRUI::Init() {
     pLayout->setSpacing(0);
     pLayout->setContentsMargins(0, 0, 0, 0);
     pLayout->addLayout(m_pStackedLayout);
-    // A frameless window has no border to drag: the grip in the corner resizes it.
-    auto* pGrip = new QSizeGrip(centralWidget());
-    pGrip->setFixedSize(SIZE_GRIP, SIZE_GRIP);
-    pLayout->addWidget(pGrip, 0, Qt::AlignBottom | Qt::AlignRight);
-    pLayout->setStretch(0, 1);
+    // A frameless window has no border to drag: the grip over the corner resizes it.
+    m_pSizeGrip = new QSizeGrip(centralWidget());
+    m_pSizeGrip->setFixedSize(SIZE_GRIP, SIZE_GRIP);
+    PlaceSizeGrip();
+}
+
+void DRUI::PlaceSizeGrip() {
+    if (m_pSizeGrip == nullptr)
+        return;
+    m_pSizeGrip->move(centralWidget()->width() - SIZE_GRIP, centralWidget()->height() - SIZE_GRIP);
+    m_pSizeGrip->raise();
+}
+
+void DRUI::resizeEvent(QResizeEvent* pEvent) {
+    QMainWindow::resizeEvent(pEvent);
+    PlaceSizeGrip();
 }
 
 QWidget* DRUI::CreateHeaderStrip(QWidget* pParent) {
@@ -228,6 +240,7 @@ QWidget* DRUI::CreateKindTile(QCheckBox* pCheckBox, const QString& strIcon,
     auto* pTile = new QWidget(pParent);
     pTile->setMinimumSize(TILE_MIN_WIDTH, TILE_MIN_HEIGHT);
     pTile->setMaximumSize(TILE_WIDTH, TILE_HEIGHT);
+    pTile->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     const QString strName = "tile" + pCheckBox->text();
     SetOwnStyle(pTile, strName, strColour + "border-radius: 18px;");
     auto* pLayout = new QVBoxLayout(pTile);
@@ -262,12 +275,16 @@ QWidget* DRUI::InitLayout1Widget() {
     m_pCheckPhoto = new QCheckBox("Photo");
     m_pCheckMusic = new QCheckBox("Music");
     m_pCheckVideo = new QCheckBox("Video");
+    // Tiles take the room first, up to their full size; the side stretches get the rest.
     pTiles->addWidget(CreateKindTile(m_pCheckPhoto, ":/image/photo.png",
-                                     "background-color: rgb(180, 160, 200);", pBody));
+                                     "background-color: rgb(180, 160, 200);", pBody),
+                      TILE_STRETCH);
     pTiles->addWidget(CreateKindTile(m_pCheckMusic, ":/image/music.png",
-                                     "background-color: rgb(250, 181, 160);", pBody));
+                                     "background-color: rgb(250, 181, 160);", pBody),
+                      TILE_STRETCH);
     pTiles->addWidget(CreateKindTile(m_pCheckVideo, ":/image/video.png",
-                                     "background-color: rgb(152, 215 ,245);", pBody));
+                                     "background-color: rgb(152, 215 ,245);", pBody),
+                      TILE_STRETCH);
     pTiles->addStretch(1);
     pLayout->addWidget(pBody, 1);
 

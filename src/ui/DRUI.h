@@ -142,6 +142,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* pEvent) override;
     void keyPressEvent(QKeyEvent* pEvent) override;
     void closeEvent(QCloseEvent* pEvent) override;
+    void resizeEvent(QResizeEvent* pEvent) override;
 
 private:
     QWidget* InitLayout1Widget();
@@ -154,6 +155,7 @@ private:
     QTreeWidget* CreateDiskTree(QWidget* pParent);
     void AddDiskItem(int nDiskNo, const std::vector<PARTITION_ITEM>& vecPartitions);
     void SetActionButton(QPushButton* pButton, bool bEnabled);
+    void PlaceSizeGrip();
     void btnOpenUrl(const QString& strPage);
     QWidget* CreateResultBar(QWidget* pPage);
     QString ResultTitleText() const;
@@ -226,5 +228,6 @@ private:
     // Set by the recovery callback when the engine reported the end of the current file.
     std::atomic<bool> m_bFileReported{false};
 
+    QWidget* m_pSizeGrip = nullptr;
     CWindowDragger m_dragger;
 };

@@ -148,11 +148,15 @@ QString DRUI::ResultTitleText() const {
     const QString strScan =
         m_bScanStopped ? QString("a partial scan (stopped at %1%)").arg(m_nScanPercent.load())
                        : QString("the scan");
-    return QString("Select Desired Files to Recover\nFound %1 recoverable files after %2, among %3 "
-                   "items found. Please preview and choose the files you want to recover.")
-        .arg(m_vecSearchResults.size())
-        .arg(strScan)
-        .arg(m_u64ItemsFound.load());
+    const QString strItems =
+        m_u64ItemsFound > 0 ? QString(", among %1 items found").arg(m_u64ItemsFound.load()) : "";
+    QString strTitle = QString("Select Desired Files to Recover\nFound %1 recoverable files after "
+                               "%2%3.")
+                           .arg(m_vecSearchResults.size())
+                           .arg(strScan, strItems);
+    if (!m_vecSearchResults.empty())
+        strTitle += "\nPlease preview and choose the files you want to recover.";
+    return strTitle;
 }
 
 QString DRUI::EmptyResultText() const {

@@ -46,6 +46,7 @@ void DRUI::Scan(const char16_t*, int&) {
     m_bScanEnd = false;
     m_u64ItemsFound = 0;
     m_nScanPercent = 0;
+    m_bScanStopped = false;
     DeleteEngine();
     DebugLog("m_partitionItem.u64StartSector = %lld\n",
              static_cast<long long>(m_partitionItem.u64StartSector));
@@ -62,9 +63,9 @@ void DRUI::Scan(const char16_t*, int&) {
         m_pEngine->InitCallBack(static_cast<ScanProgressCallback>(&DRUI::ScanCallBack),
                                 static_cast<RecoveryProgressCallback>(&DRUI::RecoveryCallBack),
                                 this, SCAN_WEIGHT);
-        m_pEngine->ScanDevice(nullptr);
+        // A stop that came after the engine had finished leaves a whole scan.
+        m_bScanStopped = m_pEngine->ScanDevice(nullptr) != 0 && m_bScanStop;
     }
-    m_bScanStopped = m_bScanStop.load();
     m_bScanEnd = true;
     // Without an engine no report would ever close the dialog; the window says why instead.
     if (m_bScanFailed)
@@ -92,7 +93,9 @@ int DRUI::ScanCallBack(void* pParam, int nPercent, int nWeight, int nSecondsLeft
     auto* pThis = static_cast<DRUI*>(pParam);
     if (pThis->m_bScanStop)
         return SCAN_STOP_VALUE;
-    pThis->m_u64ItemsFound = u64FilesFound;
+    // The closing report may carry no count; the largest one seen stands.
+    if (u64FilesFound > pThis->m_u64ItemsFound)
+        pThis->m_u64ItemsFound = u64FilesFound;
     pThis->m_nScanPercent = nPercent * nWeight / 100;
     emit pThis->ScanProcessCallBack(
         nPercent, nWeight, nSecondsLeft, QString::number(u64CurrentSector),

@@ -111,6 +111,11 @@ void SCANUI::InitSlot(DRUI* pOwner, int nOprType) {
     connect(pOwner, &DRUI::RecoveryFileStart, this, &SCANUI::RecoveryFileStartSlot);
 }
 
+void SCANUI::SetSaveDir(const QString& strDir) {
+    m_strSaveDir = strDir;
+    m_detail.SetBaseDir(strDir);
+}
+
 void SCANUI::SetRecoveryTotals(int nFiles, unsigned long long u64Bytes) {
     m_nFileCount = nFiles;
     m_u64TotalBytes = u64Bytes;

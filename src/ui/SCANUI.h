@@ -36,7 +36,7 @@ public:
 
     // Resets the dialog for the operation kind and connects the owner's four signals.
     void InitSlot(DRUI* pOwner, int nOprType);
-    void SetSaveDir(const QString& strDir) { m_strSaveDir = strDir; }
+    void SetSaveDir(const QString& strDir);
     // What a recovery run will write: the number of files and their bytes.
     void SetRecoveryTotals(int nFiles, unsigned long long u64Bytes);
 
