@@ -27,12 +27,6 @@ QStringList ResultNodes(QWidget& window) {
     return listNodes.isEmpty() ? QStringList({"<no result>"}) : listNodes;
 }
 
-QString PageText(QWidget& window, const QString& strStart) {
-    for (QLabel* pLabel : window.findChildren<QLabel*>())
-        if (pLabel->isVisible() && pLabel->text().startsWith(strStart))
-            return pLabel->text();
-    return "<no text>";
-}
 } // namespace
 
 class DruiScanTest : public QObject {
@@ -129,7 +123,7 @@ private slots:
         CFakeEngineWindow window(EFakeScan::FinishAtOnce, {});
         ScanFirstPartition(window, m_nDiskNo);
         const QString strDisk = QString("Physical Driver %1").arg(m_nDiskNo);
-        QVERIFY(PageText(window, "No Photo, Music, Video files were found on ")
+        QVERIFY(FindLabel(window, "No Photo, Music, Video files were found on ")
                     .contains("Try a whole-disk scan: press Back, choose \"" + strDisk + "\""));
         QVERIFY(!window.HasResults());
         window.btnSlotBack();
@@ -139,7 +133,7 @@ private slots:
         QTest::mouseDClick(pTree->viewport(), Qt::LeftButton, {}, ptDisk);
         QCOMPARE(window.m_log.llStartSector, 0LL);
         QCOMPARE(window.m_log.llSectorCount, 8LL * 2048);
-        QVERIFY(PageText(window, "No Photo, Music, Video files were found on " + strDisk + ".")
+        QVERIFY(FindLabel(window, "No Photo, Music, Video files were found on " + strDisk + ".")
                     .contains("more kinds of files"));
     }
 
@@ -153,10 +147,10 @@ private slots:
         QVERIFY(cancel.Answered() && confirm.Answered());
         QCOMPARE(window.m_log.nScanResult, 1);
         QCOMPARE(ResultNodes(window), QStringList({"Photo(1)"}));
-        QVERIFY2(PageText(window, "Select Desired")
+        QVERIFY2(FindLabel(window, "Select Desired")
                      .contains("Found 1 recoverable files after a partial scan "
                                "(stopped at 36%), among 9 items found."),
-                 qPrintable(PageText(window, "Select Desired")));
+                 qPrintable(FindLabel(window, "Select Desired")));
     }
 
     void UnreadableDeviceSaysSoAndStaysOnTheDevicePage() {

@@ -74,6 +74,17 @@ private slots:
         QVERIFY(dialog.isVisible());
         dialog.ScanProcessCallBackSlot(100, 100, 0, "1", "1", "0", QString());
         QVERIFY(!dialog.isVisible() && SCANUI::m_bIsFinished && !owner.m_bScanStop);
+        // A search closes at 100 % only once its worker has ended.
+        SCANUI search;
+        search.InitSlot(&owner, OPR_TYPE_SEARCH);
+        search.show();
+        search.SearchCallBackSlot(100, QString());
+        QCOMPARE(search.GetStatusText(),
+                 QString("  Process: 100%\n  Searching drive for recovery files"));
+        QVERIFY(search.isVisible());
+        owner.m_bSearchEnd = true;
+        search.SearchCallBackSlot(100, QString());
+        QVERIFY(!search.isVisible());
     }
 
     // No (by button or Escape) leaves the operation running; Yes stops and waits for the worker.
@@ -94,20 +105,6 @@ private slots:
         CModalAnswer yes("CMessageBox", "Yes");
         QVERIFY(dialog.close());
         QVERIFY(owner.m_bScanStop && owner.m_bScanEnd && !dialog.isVisible());
-    }
-
-    void SearchClosesAtHundredOnlyAfterTheWorkerEnded() {
-        DRUI owner;
-        SCANUI dialog;
-        dialog.InitSlot(&owner, OPR_TYPE_SEARCH);
-        dialog.show();
-        dialog.SearchCallBackSlot(100, QString());
-        QCOMPARE(dialog.GetStatusText(),
-                 QString("  Process: 100%\n  Searching drive for recovery files"));
-        QVERIFY(dialog.isVisible());
-        owner.m_bSearchEnd = true;
-        dialog.SearchCallBackSlot(100, QString());
-        QVERIFY(!dialog.isVisible());
     }
 
     // The bar, "file n of m" and the bytes are the whole run's; the end counts what happened.

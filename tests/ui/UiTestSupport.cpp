@@ -187,6 +187,14 @@ QCheckBox* FindCheckBox(QWidget& widget, const QString& strText) {
     return nullptr;
 }
 
+QString FindLabel(QWidget& widget, const QString& strStart, const QString& strNot) {
+    for (QLabel* pLabel : widget.findChildren<QLabel*>())
+        if (pLabel->isVisible() && pLabel->text().startsWith(strStart) &&
+            (strNot.isEmpty() || !pLabel->text().startsWith(strNot)))
+            return pLabel->text();
+    return "<no label " + strStart + ">";
+}
+
 QTreeWidgetItem* FindItem(QTreeWidget* pTree, const QString& strPrefix, QTreeWidgetItem* pParent) {
     QTreeWidgetItem* pRoot = pParent != nullptr ? pParent : pTree->invisibleRootItem();
     for (int i = 0; i < pRoot->childCount(); ++i)

@@ -99,6 +99,8 @@ RECOVERY_VIEW RecoverAndWatch(DRUI& window, const QString& strDir);
 // Widgets by their text; the first visible one when bVisible.
 QPushButton* FindButton(QWidget& widget, const QString& strText, bool bVisible = false);
 QCheckBox* FindCheckBox(QWidget& widget, const QString& strText);
+// The text of the first visible label that starts with strStart (and not with strNot).
+QString FindLabel(QWidget& widget, const QString& strStart, const QString& strNot = {});
 // The child (of the root when null) whose text starts with the prefix.
 QTreeWidgetItem* FindItem(QTreeWidget* pTree, const QString& strPrefix,
                           QTreeWidgetItem* pParent = nullptr);
