@@ -30,9 +30,7 @@ private slots:
         for (const char* pDeleted : {"Sunset.jpg", "Scan.tif", "Ringtone.mp3", "Garden.avi"})
             QVERIFY2(listNames.filter(pDeleted, Qt::CaseInsensitive).size() >= 1, pDeleted);
 
-        auto* pTree = window.findChild<QTreeWidget*>("resultTree");
-        QVERIFY(pTree && pTree->isVisible());
-        QTreeWidgetItem* pPhoto = FindItem(pTree, "Photo(");
+        QTreeWidgetItem* pPhoto = FindItem(window.findChild<QTreeWidget*>("resultTree"), "Photo(");
         QVERIFY(pPhoto);
         pPhoto->setCheckState(0, Qt::Checked);
         QVERIFY(!window.GetSelection().empty());
