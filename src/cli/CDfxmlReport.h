@@ -14,7 +14,7 @@ public:
     // strName is the file's path inside the volume; strSha256 may be empty (not recovered).
     void AddFile(const SEARCH_FILE_INFO& hit, const std::string& strName,
                  const std::string& strSha256);
-    // 0, or errno when the report cannot be written.
+    // Writes the report to a new file (never over an existing one); 0, or errno.
     int Write(const std::string& strPath) const;
 
 private:

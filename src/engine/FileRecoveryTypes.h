@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 enum RECOVERY_TYPE : int {
     RECOVERY_TYPE_FAST = 0,
@@ -60,6 +61,10 @@ static_assert(offsetof(FILE_NODE, u64DataAreaSector) == 64);
 static_assert(offsetof(FILE_NODE, u64LocationSector) == 72);
 static_assert(offsetof(FILE_NODE, u64PartitionStartSector) == 80);
 static_assert(offsetof(FILE_NODE, szFileName) == 88);
+
+// Stores a UTF-8 name in the node: a name longer than the field is cut at a character boundary
+// and keeps its extension.
+void SetFileNodeName(FILE_NODE& node, const std::string& strName);
 
 // A search hit is the matching node copied whole.
 using SEARCH_FILE_INFO = FILE_NODE;

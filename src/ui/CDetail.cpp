@@ -13,7 +13,6 @@
 #include <QVBoxLayout>
 
 #include <cerrno>
-#include <cstring>
 
 namespace {
 // Names are elided on the left, so the file name and the whole reason stay in view.
@@ -21,26 +20,17 @@ constexpr int NAME_WIDTH = 250;
 constexpr int ROW_HEIGHT = 22;
 const QColor FAILED_COLOUR(255, 0, 0);
 
-// The reason of a failed file in words: the engines' own codes, else the system's text.
+const QColor DAMAGED_COLOUR(200, 110, 0);
+
+// The reason of a failed file in words: the window's own checks, else the shared words.
 QString StatusWords(int nStatus) {
     switch (nStatus) {
     case EFBIG:
         return "4 GB or larger, too big for a FAT drive";
     case ENOTDIR:
         return "a file stands where its folder should be";
-    case ERROR_READ_SHORT:
-        return "the data ends before the file's size";
-    case ERROR_INVALID_PARAMETER:
-        return "the file's location lies outside the volume";
-    case ERROR_CLUSTER_TOO_LARGE:
-        return "the cluster size is implausible";
-    case ERROR_UNRECOGNIZED_VOLUME:
-        return "the volume's boot sector is not usable";
-    case ERROR_FILE_CORRUPT:
-        return "the file's entry is damaged";
     default:
-        return nStatus > 0 ? QString::fromLocal8Bit(std::strerror(nStatus))
-                           : QString("engine error %1").arg(nStatus);
+        return QString::fromStdString(DescribeStatus(nStatus));
     }
 }
 
@@ -99,10 +89,16 @@ CDetail::CDetail(QWidget* pParent) : QDialog(pParent, Qt::Dialog | Qt::Frameless
 void CDetail::AddTableItem(const QString& strName, int nStatus) {
     int nRow = 0;
     auto* pStatus = new QTableWidgetItem("Success");
-    if (nStatus == 0) {
+    if (nStatus == 0 || nStatus == ERROR_FILE_DAMAGED) {
         nRow = m_pTable->rowCount();
         ++m_nSuccess;
-    } else {
+    }
+    // A damaged file was written whole, with zeros for what could not be read: it is marked.
+    if (nStatus == ERROR_FILE_DAMAGED) {
+        pStatus->setText("Damaged: " + StatusWords(nStatus));
+        pStatus->setForeground(DAMAGED_COLOUR);
+        ++m_nDamaged;
+    } else if (nStatus != 0) {
         pStatus->setForeground(FAILED_COLOUR);
         pStatus->setText(nStatus == ERROR_CANCELLED_BY_USER ? StoppedWords(strName)
                                                             : "Failed: " + StatusWords(nStatus));

@@ -299,11 +299,13 @@ void SCANUI::ShowRecoveryOutcome(bool bStopped) {
     m_pBtnCancel->setText("Finished");
     const int nFailed = m_detail.GetFailedCount();
     const int nUntried = m_nFileCount - m_detail.GetSuccessCount() - nFailed;
-    QString strOutcome =
-        QString("  %1 recovered, %2 failed").arg(m_detail.GetSuccessCount()).arg(nFailed);
+    QString strRecovered = QString("%1 recovered").arg(m_detail.GetSuccessCount());
+    if (m_detail.GetDamagedCount() > 0)
+        strRecovered += QString(" (%1 damaged)").arg(m_detail.GetDamagedCount());
+    QString strOutcome = QString("  %1, %2 failed").arg(strRecovered).arg(nFailed);
     if (bStopped)
-        strOutcome = QString("  Stopped: %1 recovered, %2 failed, %3 not tried")
-                         .arg(m_detail.GetSuccessCount())
+        strOutcome = QString("  Stopped: %1, %2 failed, %3 not tried")
+                         .arg(strRecovered)
                          .arg(nFailed)
                          .arg(nUntried);
     if (nFailed > 0)

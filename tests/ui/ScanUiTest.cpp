@@ -4,6 +4,7 @@
 #include "ui/SCANUI.h"
 #include "UiTestSupport.h"
 #include "ui/CMessageBox.h"
+#include "util/StatusCodes.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -118,7 +119,8 @@ private slots:
         QVERIFY(!owner.m_bRecoveryStop);
     }
 
-    // A stopped recovery keeps its dialog open with what was and was not written.
+    // A stopped recovery keeps its dialog open with what was and was not written; a damaged file
+    // is counted as written and marked.
     void StoppedRecoveryStaysWithItsOutcome() {
         DRUI owner;
         SCANUI dialog;
@@ -126,7 +128,7 @@ private slots:
         dialog.SetRecoveryTotals(3, 3072);
         dialog.show();
         dialog.RecoveryFileStartSlot(1, 3, "/out/photo/a.jpg", 1024);
-        dialog.RecoveryCallBackSlot(100, 100, 0, "/out/photo/a.jpg");
+        dialog.RecoveryCallBackSlot(100, 100, ERROR_FILE_DAMAGED, "/out/photo/a.jpg");
         dialog.RecoveryFileStartSlot(2, 3, "/nowhere/b.jpg", 1024);
         owner.m_bRecoveryEnd = true;
         CModalAnswer yes("CMessageBox", "Yes");
@@ -134,10 +136,13 @@ private slots:
         QVERIFY(owner.m_bRecoveryStop && dialog.isVisible());
         emit owner.RecoveryCallBack(100, 100, -9527, "/nowhere/b.jpg");
         emit owner.RecoveryCallBack(100, 1000, -9527, QString());
-        QCOMPARE(dialog.GetStatusText(), QString("  Stopped: 1 recovered, 1 failed, 1 not tried\n  "
-                                                 "Press Detail to see why each file failed."));
+        QCOMPARE(dialog.GetStatusText(),
+                 QString("  Stopped: 1 recovered (1 damaged), 1 failed, 1 not tried\n  "
+                         "Press Detail to see why each file failed."));
         QCOMPARE(dialog.GetDetail().GetTable()->item(0, 1)->text(),
                  QString("Stopped: nothing was kept"));
+        QCOMPARE(dialog.GetDetail().GetTable()->item(1, 1)->text(),
+                 QString("Damaged: unreadable sectors written as zeros"));
         QVERIFY(dialog.close());
     }
 };

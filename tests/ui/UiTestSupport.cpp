@@ -72,7 +72,7 @@ public:
         if (strName.rfind("bad", 0) != 0 &&
             (nStatus = file.Create(Unicode2Ansi(pTargetPath))) == 0 &&
             (nStatus = file.Write(strName.data(), strName.size())) == 0)
-            nStatus = file.Close();
+            nStatus = file.Commit();
         const int nStop = m_pRecovery(m_pParam, 100, 100, nStatus, pTargetPath);
         return nStop != 0 ? nStop : nStatus;
     }
