@@ -22,6 +22,8 @@ enum ENGINE_TYPE : uint32_t {
     ENGINE_DEEP_NTFS = 2,
     ENGINE_DEEP_FAT = 3,
     ENGINE_FILE_TYPE = 4,
+    ENGINE_FAST_EXFAT = 5,
+    ENGINE_DEEP_EXFAT = 6,
 };
 
 constexpr uint32_t FILE_NODE_NAME_BYTES = 256;

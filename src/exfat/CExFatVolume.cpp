@@ -1,0 +1,130 @@
+// Boot-region choice, FAT window and bitmap of an exFAT volume on a disk reader.
+#include "exfat/CExFatVolume.h"
+
+#include "device/CDiskReader.h"
+#include "util/DebugLog.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr uint32_t UNIT = EXFAT_UNIT_BYTES;
+// The largest boot region: 12 sectors of 4096 bytes.
+constexpr uint32_t MAX_REGION_BYTES = EXFAT_BOOT_REGION_SECTORS << EXFAT_MAX_SECTOR_SHIFT;
+
+} // namespace
+
+std::optional<EXFAT_GEOMETRY> CExFatVolume::ReadRegion(uint64_t u64Sector, uint32_t nRegionBytes) {
+    std::vector<uint8_t> region(nRegionBytes);
+    unsigned int nRead = 0;
+    m_pReader->ReadData(region.data(), int(nRegionBytes / UNIT), (long long)u64Sector, UNIT,
+                        &nRead);
+    region.resize(size_t(nRead) * UNIT);
+    auto geometry = ParseExFatBootSector(region.data(), region.size(), 0);
+    if (!geometry || !IsExFatBootRegionValid(region.data(), region.size()))
+        return std::nullopt;
+    return geometry;
+}
+
+int CExFatVolume::Open(CDiskReader* pReader, uint64_t u64PartitionStart) {
+    m_pReader = pReader;
+    std::optional<EXFAT_GEOMETRY> geometry = ReadRegion(u64PartitionStart, MAX_REGION_BYTES);
+    // The backup region follows the main one, whose sector size is then unknown: try each.
+    for (uint32_t nShift = EXFAT_MIN_SECTOR_SHIFT; !geometry && nShift <= EXFAT_MAX_SECTOR_SHIFT;
+         ++nShift) {
+        const uint32_t nRegionBytes = EXFAT_BOOT_REGION_SECTORS << nShift;
+        geometry = ReadRegion(u64PartitionStart + nRegionBytes / UNIT, nRegionBytes);
+        if (geometry && geometry->nBytesPerSector != (1u << nShift))
+            geometry.reset();
+        if (geometry)
+            DebugLog("CExFatVolume: main boot region at sector %llu (0x%llx) damaged, backup "
+                     "used\n",
+                     (unsigned long long)u64PartitionStart, (unsigned long long)u64PartitionStart);
+    }
+    if (!geometry) {
+        m_pReader = nullptr;
+        return ERROR_EXFAT_UNRECOGNIZED_VOLUME;
+    }
+    geometry->u64PartitionStart = u64PartitionStart;
+    Open(pReader, *geometry);
+    return 0;
+}
+
+void CExFatVolume::Open(CDiskReader* pReader, const EXFAT_GEOMETRY& geometry) {
+    m_pReader = pReader;
+    m_geometry = geometry;
+    m_vecWindow.clear();
+    m_vecBitmap.clear();
+}
+
+int CExFatVolume::FillWindow(uint64_t u64FatByte) {
+    const uint64_t u64FatBytes = m_geometry.u64FatSectors * UNIT;
+    const uint64_t u64Start = u64FatByte / UNIT * UNIT;
+    const uint64_t u64Bytes = std::min<uint64_t>(FAT_WINDOW_BYTES, u64FatBytes - u64Start);
+    m_vecWindow.assign(u64Bytes, 0);
+    unsigned int nRead = 0;
+    int rc = m_pReader->ReadData(
+        m_vecWindow.data(), int(u64Bytes / UNIT),
+        (long long)(m_geometry.u64PartitionStart + m_geometry.u64FatStart + u64Start / UNIT), UNIT,
+        &nRead);
+    m_vecWindow.resize(size_t(nRead) * UNIT);
+    m_u64WindowStart = u64Start;
+    return rc;
+}
+
+std::optional<uint32_t> CExFatVolume::GetFatEntry(uint32_t nCluster) {
+    const uint64_t u64Byte = uint64_t(nCluster) * EXFAT_FAT_ENTRY_BYTES;
+    if (!IsOpen() || u64Byte + EXFAT_FAT_ENTRY_BYTES > m_geometry.u64FatSectors * UNIT)
+        return std::nullopt;
+    if (u64Byte < m_u64WindowStart ||
+        u64Byte + EXFAT_FAT_ENTRY_BYTES > m_u64WindowStart + m_vecWindow.size())
+        FillWindow(u64Byte);
+    return ReadExFatEntry(m_vecWindow.data(), m_vecWindow.size(),
+                          uint32_t((u64Byte - m_u64WindowStart) / EXFAT_FAT_ENTRY_BYTES));
+}
+
+std::optional<uint32_t> CExFatVolume::GetChainNext(uint32_t nCluster) {
+    std::optional<uint32_t> value = GetFatEntry(nCluster);
+    return value ? ExFatChainNext(*value, nCluster, m_geometry.nClusterCount) : std::nullopt;
+}
+
+int CExFatVolume::LoadBitmap(uint32_t nFirstCluster, uint64_t u64Bytes) {
+    const uint64_t u64Needed = (uint64_t(m_geometry.nClusterCount) + 7) / 8;
+    if (u64Bytes < u64Needed)
+        return ERROR_EXFAT_UNRECOGNIZED_VOLUME;
+    // The bitmap is allocated contiguously by every formatter; its chain is not followed.
+    return ReadClusters(nFirstCluster, true, u64Needed, m_vecBitmap);
+}
+
+std::optional<bool> CExFatVolume::IsClusterInUse(uint32_t nCluster) const {
+    return IsExFatClusterInUse(m_vecBitmap.data(), m_vecBitmap.size(), nCluster);
+}
+
+int CExFatVolume::ReadClusters(uint32_t nFirstCluster, bool bNoFatChain, uint64_t u64Bytes,
+                               std::vector<uint8_t>& vecOut) {
+    vecOut.clear();
+    const uint32_t nClusterBytes = m_geometry.ClusterBytes();
+    uint32_t nCluster = nFirstCluster;
+    for (uint32_t nSteps = 0; vecOut.size() < u64Bytes && nSteps < m_geometry.nClusterCount;
+         ++nSteps) {
+        if (!m_geometry.IsHeapCluster(nCluster))
+            break;
+        const size_t nAt = vecOut.size();
+        vecOut.resize(nAt + nClusterBytes);
+        unsigned int nRead = 0;
+        int rc = m_pReader->ReadData(vecOut.data() + nAt, int(m_geometry.nSectorsPerCluster),
+                                     (long long)m_geometry.ClusterToSector(nCluster), UNIT, &nRead);
+        if (rc != 0) {
+            vecOut.resize(nAt + size_t(nRead) * UNIT);
+            return rc;
+        }
+        std::optional<uint32_t> next =
+            bNoFatChain ? std::optional<uint32_t>(nCluster + 1) : GetChainNext(nCluster);
+        if (!next)
+            break;
+        nCluster = *next;
+    }
+    if (vecOut.size() > u64Bytes)
+        vecOut.resize(u64Bytes);
+    return 0;
+}

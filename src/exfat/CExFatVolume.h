@@ -1,0 +1,55 @@
+// An exFAT volume opened on a disk reader: the geometry from the main boot region or, when that
+// is damaged, the backup; FAT entries through a window; and the allocation bitmap.
+#pragma once
+
+#include "formats/exfat/ExFatAllocation.h"
+#include "formats/exfat/ExFatBootSector.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+class CDiskReader;
+
+// Windows numbering: no usable exFAT boot region at the volume's start.
+constexpr int ERROR_EXFAT_UNRECOGNIZED_VOLUME = 1005;
+
+class CExFatVolume {
+public:
+    static constexpr uint32_t FAT_WINDOW_BYTES = 4 * 1024 * 1024;
+
+    // Reads the boot regions at u64PartitionStart: 0, or 1005 when neither region holds a
+    // geometry (a region whose checksum fails is used only when the other gives nothing).
+    int Open(CDiskReader* pReader, uint64_t u64PartitionStart);
+    // Takes a geometry inferred elsewhere (the deep scan's) for the cluster reads.
+    void Open(CDiskReader* pReader, const EXFAT_GEOMETRY& geometry);
+    bool IsOpen() const { return m_pReader != nullptr; }
+    const EXFAT_GEOMETRY& Geometry() const { return m_geometry; }
+
+    // The FAT entry of a cluster, or nullopt when it cannot be read.
+    std::optional<uint32_t> GetFatEntry(uint32_t nCluster);
+    // The next cluster of a chain, or nullopt at its end (see ExFatChainNext).
+    std::optional<uint32_t> GetChainNext(uint32_t nCluster);
+
+    // Loads the allocation bitmap that the root directory's bitmap entry names; 0 or an error.
+    int LoadBitmap(uint32_t nFirstCluster, uint64_t u64Bytes);
+    bool HasBitmap() const { return !m_vecBitmap.empty(); }
+    // Nullopt without a bitmap or past it.
+    std::optional<bool> IsClusterInUse(uint32_t nCluster) const;
+    const std::vector<uint8_t>& Bitmap() const { return m_vecBitmap; }
+
+    // Reads nBytes of a chain (or of consecutive clusters) from its first cluster into vecOut,
+    // stopping early where the chain ends or a read fails; 0 or the first read error.
+    int ReadClusters(uint32_t nFirstCluster, bool bNoFatChain, uint64_t u64Bytes,
+                     std::vector<uint8_t>& vecOut);
+
+private:
+    std::optional<EXFAT_GEOMETRY> ReadRegion(uint64_t u64Sector, uint32_t nRegionBytes);
+    int FillWindow(uint64_t u64FatByte);
+
+    CDiskReader* m_pReader = nullptr;
+    EXFAT_GEOMETRY m_geometry{};
+    std::vector<uint8_t> m_vecWindow;
+    uint64_t m_u64WindowStart = 0; // FAT byte at which the window begins
+    std::vector<uint8_t> m_vecBitmap;
+};
