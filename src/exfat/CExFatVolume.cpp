@@ -2,6 +2,7 @@
 #include "exfat/CExFatVolume.h"
 
 #include "device/CDiskReader.h"
+#include "formats/exfat/ExFatDirectory.h"
 #include "util/DebugLog.h"
 
 #include <algorithm>
@@ -11,6 +12,12 @@ namespace {
 constexpr uint32_t UNIT = EXFAT_UNIT_BYTES;
 // The largest boot region: 12 sectors of 4096 bytes.
 constexpr uint32_t MAX_REGION_BYTES = EXFAT_BOOT_REGION_SECTORS << EXFAT_MAX_SECTOR_SHIFT;
+// A set begins in its recorded sector and may run on into the next two.
+constexpr int ENTRY_SET_SECTORS = 3;
+
+uint64_t ClustersFor(uint64_t u64Bytes, uint32_t nClusterBytes) {
+    return (u64Bytes + nClusterBytes - 1) / nClusterBytes;
+}
 
 } // namespace
 
@@ -46,15 +53,22 @@ int CExFatVolume::Open(CDiskReader* pReader, uint64_t u64PartitionStart) {
         return ERROR_EXFAT_UNRECOGNIZED_VOLUME;
     }
     geometry->u64PartitionStart = u64PartitionStart;
-    Open(pReader, *geometry);
+    Open(pReader, *geometry, true);
     return 0;
 }
 
-void CExFatVolume::Open(CDiskReader* pReader, const EXFAT_GEOMETRY& geometry) {
+void CExFatVolume::Open(CDiskReader* pReader, const EXFAT_GEOMETRY& geometry, bool bHasFat) {
     m_pReader = pReader;
     m_geometry = geometry;
     m_vecWindow.clear();
     m_vecBitmap.clear();
+    if (!bHasFat) {
+        m_geometry.u64FatSectors = 0;
+        return;
+    }
+    if (LoadBitmap() != 0)
+        DebugLog("CExFatVolume: allocation bitmap of the volume at sector %llu not read\n",
+                 (unsigned long long)m_geometry.u64PartitionStart);
 }
 
 int CExFatVolume::FillWindow(uint64_t u64FatByte) {
@@ -88,12 +102,16 @@ std::optional<uint32_t> CExFatVolume::GetChainNext(uint32_t nCluster) {
     return value ? ExFatChainNext(*value, nCluster, m_geometry.nClusterCount) : std::nullopt;
 }
 
-int CExFatVolume::LoadBitmap(uint32_t nFirstCluster, uint64_t u64Bytes) {
+int CExFatVolume::LoadBitmap() {
+    // The bitmap's entry stands in the root directory's first cluster.
+    std::vector<uint8_t> vecRoot;
+    ReadClusters(m_geometry.nRootCluster, false, m_geometry.ClusterBytes(), vecRoot);
+    EXFAT_DIRECTORY root = ParseExFatDirectory(vecRoot.data(), vecRoot.size());
     const uint64_t u64Needed = (uint64_t(m_geometry.nClusterCount) + 7) / 8;
-    if (u64Bytes < u64Needed)
+    if (!root.bitmap || root.bitmap->u64DataLength < u64Needed)
         return ERROR_EXFAT_UNRECOGNIZED_VOLUME;
     // The bitmap is allocated contiguously by every formatter; its chain is not followed.
-    return ReadClusters(nFirstCluster, true, u64Needed, m_vecBitmap);
+    return ReadClusters(root.bitmap->nFirstCluster, true, u64Needed, m_vecBitmap);
 }
 
 std::optional<bool> CExFatVolume::IsClusterInUse(uint32_t nCluster) const {
@@ -127,4 +145,63 @@ int CExFatVolume::ReadClusters(uint32_t nFirstCluster, bool bNoFatChain, uint64_
     if (vecOut.size() > u64Bytes)
         vecOut.resize(u64Bytes);
     return 0;
+}
+
+bool CExFatVolume::IsChainTheirs(uint32_t nFirst, uint64_t u64Bytes, bool bInUse) {
+    const uint64_t u64Clusters = ClustersFor(u64Bytes, m_geometry.ClusterBytes());
+    uint32_t nCluster = nFirst;
+    for (uint64_t i = 0; i < u64Clusters; ++i) {
+        if (!m_geometry.IsHeapCluster(nCluster) ||
+            IsClusterInUse(nCluster).value_or(bInUse) != bInUse)
+            return false;
+        if (i + 1 == u64Clusters)
+            return GetFatEntry(nCluster) == EXFAT_CLUSTER_END;
+        std::optional<uint32_t> next = GetChainNext(nCluster);
+        if (!next)
+            return false;
+        nCluster = *next;
+    }
+    return true;
+}
+
+std::optional<EXFAT_ENTRY_SET> CExFatVolume::ReadEntrySet(const FILE_NODE& node) {
+    uint8_t sectors[ENTRY_SET_SECTORS * UNIT] = {};
+    unsigned int nRead = 0;
+    m_pReader->ReadData(sectors, ENTRY_SET_SECTORS, (long long)node.u64LocationSector, UNIT,
+                        &nRead);
+    const size_t nBytes = size_t(nRead) * UNIT;
+    for (size_t nOff = 0; nOff < UNIT && nOff < nBytes; nOff += EXFAT_ENTRY_BYTES) {
+        auto set = ParseExFatEntrySet(sectors + nOff, nBytes - nOff);
+        if (set && set->nFirstCluster == node.nClusterNo &&
+            set->u64DataLength == node.u64FileSize && !set->bIsDir == !node.bIsDir)
+            return set;
+    }
+    return std::nullopt;
+}
+
+EXFAT_DATA_LAYOUT CExFatVolume::GetDataLayout(const FILE_NODE& node) {
+    EXFAT_DATA_LAYOUT layout{false, node.u64FileSize, false};
+    std::optional<EXFAT_ENTRY_SET> set = ReadEntrySet(node);
+    if (!set)
+        return layout;
+    layout.u64ValidLength = set->u64ValidDataLength;
+    if (set->bNoFatChain)
+        return layout;
+    layout.bChained = IsChainTheirs(set->nFirstCluster, set->u64DataLength, set->bInUse);
+    layout.bPossiblyDamaged =
+        !layout.bChained && ClustersFor(set->u64DataLength, m_geometry.ClusterBytes()) > 1;
+    if (layout.bPossiblyDamaged)
+        DebugLog("CExFatVolume: chain of \"%s\" at cluster %u is gone; read as one run, possibly "
+                 "damaged\n",
+                 node.szFileName, node.nClusterNo);
+    return layout;
+}
+
+CExFatNodeData CExFatVolume::GetNodeData(const FILE_NODE& node) {
+    return CExFatNodeData(*m_pReader, GetDataLayout(node), m_geometry.nClusterCount,
+                          [this](uint32_t nCluster, uint32_t& nNext) {
+                              std::optional<uint32_t> next = GetChainNext(nCluster);
+                              nNext = next.value_or(0);
+                              return next.has_value();
+                          });
 }

@@ -2,8 +2,11 @@
 // is damaged, the backup; FAT entries through a window; and the allocation bitmap.
 #pragma once
 
+#include "engine/FileRecoveryTypes.h"
+#include "exfat/CExFatNodeData.h"
 #include "formats/exfat/ExFatAllocation.h"
 #include "formats/exfat/ExFatBootSector.h"
+#include "formats/exfat/ExFatEntrySet.h"
 
 #include <cstdint>
 #include <optional>
@@ -18,11 +21,12 @@ class CExFatVolume {
 public:
     static constexpr uint32_t FAT_WINDOW_BYTES = 4 * 1024 * 1024;
 
-    // Reads the boot regions at u64PartitionStart: 0, or 1005 when neither region holds a
-    // geometry (a region whose checksum fails is used only when the other gives nothing).
+    // Reads the boot regions at u64PartitionStart (the main one, else the backup) and the
+    // allocation bitmap the root names: 0, or 1005 when neither region holds a valid geometry.
     int Open(CDiskReader* pReader, uint64_t u64PartitionStart);
-    // Takes a geometry inferred elsewhere (the deep scan's) for the cluster reads.
-    void Open(CDiskReader* pReader, const EXFAT_GEOMETRY& geometry);
+    // Takes a geometry from a boot sector (bHasFat: its FAT and bitmap are read too) or inferred
+    // by the deep scan (no FAT: every chain counts as gone).
+    void Open(CDiskReader* pReader, const EXFAT_GEOMETRY& geometry, bool bHasFat);
     bool IsOpen() const { return m_pReader != nullptr; }
     const EXFAT_GEOMETRY& Geometry() const { return m_geometry; }
 
@@ -31,9 +35,16 @@ public:
     // The next cluster of a chain, or nullopt at its end (see ExFatChainNext).
     std::optional<uint32_t> GetChainNext(uint32_t nCluster);
 
-    // Loads the allocation bitmap that the root directory's bitmap entry names; 0 or an error.
-    int LoadBitmap(uint32_t nFirstCluster, uint64_t u64Bytes);
-    bool HasBitmap() const { return !m_vecBitmap.empty(); }
+    // True when a chain from the first cluster covers u64Bytes and ends there, and every
+    // cluster's bitmap bit agrees with bInUse (a deleted file's clusters are free).
+    bool IsChainTheirs(uint32_t nFirst, uint64_t u64Bytes, bool bInUse);
+    // The entry set a node was made from, read again at its sector.
+    std::optional<EXFAT_ENTRY_SET> ReadEntrySet(const FILE_NODE& node);
+    // How the node's data lies: valid data length and chain flag from its set; a chain is
+    // followed only while it still reads as the file's own, else one run, possibly damaged.
+    EXFAT_DATA_LAYOUT GetDataLayout(const FILE_NODE& node);
+    // The node's data reader along that layout.
+    CExFatNodeData GetNodeData(const FILE_NODE& node);
     // Nullopt without a bitmap or past it.
     std::optional<bool> IsClusterInUse(uint32_t nCluster) const;
     const std::vector<uint8_t>& Bitmap() const { return m_vecBitmap; }
@@ -45,6 +56,7 @@ public:
 
 private:
     std::optional<EXFAT_GEOMETRY> ReadRegion(uint64_t u64Sector, uint32_t nRegionBytes);
+    int LoadBitmap();
     int FillWindow(uint64_t u64FatByte);
 
     CDiskReader* m_pReader = nullptr;

@@ -25,8 +25,6 @@ constexpr int SCAN_DONE_PERCENT = 100;
 constexpr int MAX_PERIODIC_PERCENT = 99;
 // An exFAT directory never exceeds 256 MiB.
 constexpr uint64_t MAX_DIRECTORY_BYTES = 256ull << 20;
-// A set begins in its recorded sector and may run on into the next two.
-constexpr int ENTRY_SET_SECTORS = 3;
 constexpr size_t EXT_BYTES_MAX = 64;
 
 void CopyName(FILE_NODE& node, const std::string& strName) {
@@ -57,8 +55,8 @@ CFastExFatRecovery::CFastExFatRecovery()
           *this,
           [this](FILE_NODE* pNode, const char16_t* pPath) {
               return pNode->bIsDir ? 0
-                                   : GetNodeData(*pNode).SaveToFile(*pNode, pPath,
-                                                                    m_pRecoveryCallback, m_pParam);
+                                   : m_volume.GetNodeData(*pNode).SaveToFile(
+                                         *pNode, pPath, m_pRecoveryCallback, m_pParam);
           },
           [this](const FILE_NODE& folder) { return GetFolderGroup(folder); }) {}
 
@@ -105,14 +103,6 @@ int CFastExFatRecovery::InitVolume(long long llStartSector, long long llSectorCo
         return rc;
     }
     m_bHasGeometry = true;
-    // The bitmap's entry stands in the root directory.
-    std::vector<uint8_t> vecRoot;
-    m_volume.ReadClusters(GetGeometry().nRootCluster, false, GetGeometry().ClusterBytes(), vecRoot);
-    EXFAT_DIRECTORY root = ParseExFatDirectory(vecRoot.data(), vecRoot.size());
-    if (!root.bitmap ||
-        m_volume.LoadBitmap(root.bitmap->nFirstCluster, root.bitmap->u64DataLength) != 0)
-        DebugLog("CFastExFatRecovery: allocation bitmap of the volume at sector %llu not read\n",
-                 (unsigned long long)m_u64StartSector);
     return 0;
 }
 
@@ -264,7 +254,8 @@ void CFastExFatRecovery::AddFolder(const EXFAT_ENTRY_SET& set, uint64_t u64Secto
     m_mapFolders[nCluster] = seen;
     // A deleted folder's chain is gone when it had one: its clusters are read as one run.
     const bool bNoFatChain =
-        set.bNoFatChain || (bDeleted && !IsChainTheirs(nCluster, set.u64DataLength, !bDeleted));
+        set.bNoFatChain ||
+        (bDeleted && !m_volume.IsChainTheirs(nCluster, set.u64DataLength, !bDeleted));
     m_dequeFolders.push_back({nCluster, bNoFatChain,
                               std::min(set.u64DataLength, MAX_DIRECTORY_BYTES), bDeleted,
                               folder.nDepth + 1});
@@ -292,23 +283,6 @@ void CFastExFatRecovery::StoreNeededFolders() {
         m_pStore->AddChildren(seen.nParent, seen.nParentDepth, pNode->nFileIndex, nFolder,
                               pNode->szFileName);
     }
-}
-
-bool CFastExFatRecovery::IsChainTheirs(uint32_t nFirst, uint64_t u64Bytes, bool bInUse) {
-    const uint64_t u64Clusters = ClustersFor(u64Bytes, GetGeometry().ClusterBytes());
-    uint32_t nCluster = nFirst;
-    for (uint64_t i = 0; i < u64Clusters; ++i) {
-        if (!GetGeometry().IsHeapCluster(nCluster) ||
-            m_volume.IsClusterInUse(nCluster).value_or(bInUse) != bInUse)
-            return false;
-        if (i + 1 == u64Clusters)
-            return m_volume.GetFatEntry(nCluster) == EXFAT_CLUSTER_END;
-        std::optional<uint32_t> next = m_volume.GetChainNext(nCluster);
-        if (!next)
-            return false;
-        nCluster = *next;
-    }
-    return true;
 }
 
 bool CFastExFatRecovery::IsDataHealthy(const FILE_NODE& node) {
@@ -391,61 +365,21 @@ unsigned int CFastExFatRecovery::GetFolderGroup(const FILE_NODE& folder) {
 
 // ---- data: copy-out and preview ----
 
-std::optional<EXFAT_ENTRY_SET> CFastExFatRecovery::ReadEntrySet(const FILE_NODE& node) {
-    uint8_t sectors[ENTRY_SET_SECTORS * UNIT] = {};
-    unsigned int nRead = 0;
-    m_diskReader.ReadData(sectors, ENTRY_SET_SECTORS, (long long)node.u64LocationSector, UNIT,
-                          &nRead);
-    const size_t nBytes = size_t(nRead) * UNIT;
-    for (size_t nOff = 0; nOff < UNIT && nOff < nBytes; nOff += EXFAT_ENTRY_BYTES) {
-        auto set = ParseExFatEntrySet(sectors + nOff, nBytes - nOff);
-        if (set && set->nFirstCluster == node.nClusterNo &&
-            set->u64DataLength == node.u64FileSize && !set->bIsDir == !node.bIsDir)
-            return set;
-    }
-    return std::nullopt;
-}
-
-EXFAT_DATA_LAYOUT CFastExFatRecovery::GetDataLayout(const FILE_NODE& node) {
-    EXFAT_DATA_LAYOUT layout{false, node.u64FileSize, false};
-    std::optional<EXFAT_ENTRY_SET> set = ReadEntrySet(node);
-    if (!set)
-        return layout;
-    layout.u64ValidLength = set->u64ValidDataLength;
-    if (set->bNoFatChain)
-        return layout;
-    layout.bChained = IsChainTheirs(set->nFirstCluster, set->u64DataLength, set->bInUse);
-    layout.bPossiblyDamaged =
-        !layout.bChained && ClustersFor(set->u64DataLength, node.nClusterBytes) > 1;
-    if (layout.bPossiblyDamaged)
-        DebugLog("CFastExFatRecovery: chain of \"%s\" at cluster %u is gone; read as one run, "
-                 "possibly damaged\n",
-                 node.szFileName, node.nClusterNo);
-    return layout;
-}
-
-CExFatNodeData CFastExFatRecovery::GetNodeData(const FILE_NODE& node) {
-    return CExFatNodeData(m_diskReader, GetDataLayout(node), GetGeometry().nClusterCount,
-                          [this](uint32_t nCluster, uint32_t& nNext) {
-                              std::optional<uint32_t> next = m_volume.GetChainNext(nCluster);
-                              nNext = next.value_or(0);
-                              return next.has_value();
-                          });
-}
-
 int CFastExFatRecovery::SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int) {
     if (pNode == nullptr || pTargetPath == nullptr)
         return ERROR_INVALID_PARAMETER;
     if (pNode->bIsDir != 0)
         return m_folderRecovery.SaveFolder(*pNode, pTargetPath);
-    return GetNodeData(*pNode).SaveToFile(*pNode, pTargetPath, m_pRecoveryCallback, m_pParam);
+    return m_volume.GetNodeData(*pNode).SaveToFile(*pNode, pTargetPath, m_pRecoveryCallback,
+                                                   m_pParam);
 }
 
 int CFastExFatRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer,
                                 int& nLength, PreviewProgressCallback pCallback, void* pParam) {
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
-    return GetNodeData(*pNode).PreView(*pNode, pTempPathOut, pBuffer, nLength, pCallback, pParam);
+    return m_volume.GetNodeData(*pNode).PreView(*pNode, pTempPathOut, pBuffer, nLength, pCallback,
+                                                pParam);
 }
 
 // ---- free space ----

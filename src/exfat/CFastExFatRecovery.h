@@ -49,9 +49,7 @@ public:
                 PreviewProgressCallback pCallback, void* pParam) override;
 
     const EXFAT_GEOMETRY& GetGeometry() const { return m_volume.Geometry(); }
-    // How a stored node's data lies: its entry set is read again for the valid data length
-    // and the chain flag, and a chain is used only while it still reads as the file's own.
-    EXFAT_DATA_LAYOUT GetDataLayout(const FILE_NODE& node);
+    EXFAT_DATA_LAYOUT GetDataLayout(const FILE_NODE& node) { return m_volume.GetDataLayout(node); }
 
 private:
     // A folder waiting to be walked.
@@ -78,14 +76,9 @@ private:
     void AddFolder(const EXFAT_ENTRY_SET& set, uint64_t u64Sector, const EXFAT_FOLDER_WORK& folder);
     void NeedFolderChain(uint32_t nFolder);
     void StoreNeededFolders();
-    // True when a chain of nClusters from the first cluster holds and every cluster's bitmap
-    // bit agrees with the set's in-use state.
-    bool IsChainTheirs(uint32_t nFirst, uint64_t u64Bytes, bool bInUse);
     bool IsDataHealthy(const FILE_NODE& node);
     unsigned int GetFolderGroup(const FILE_NODE& folder);
     uint64_t GetChildrenKey(const FILE_NODE* pParent, unsigned int nDepth) const;
-    std::optional<EXFAT_ENTRY_SET> ReadEntrySet(const FILE_NODE& node);
-    CExFatNodeData GetNodeData(const FILE_NODE& node);
 
     CDiskReader m_diskReader;
     CExFatVolume m_volume;
