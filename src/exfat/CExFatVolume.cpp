@@ -1,9 +1,11 @@
 // Boot-region choice, FAT window and bitmap of an exFAT volume on a disk reader.
 #include "exfat/CExFatVolume.h"
 
+#include "carving/CFileTypeJudge.h"
 #include "device/CDiskReader.h"
 #include "formats/exfat/ExFatDirectory.h"
 #include "util/DebugLog.h"
+#include "util/TextUtil.h"
 
 #include <algorithm>
 
@@ -14,6 +16,7 @@ constexpr uint32_t UNIT = EXFAT_UNIT_BYTES;
 constexpr uint32_t MAX_REGION_BYTES = EXFAT_BOOT_REGION_SECTORS << EXFAT_MAX_SECTOR_SHIFT;
 // A set begins in its recorded sector and may run on into the next two.
 constexpr int ENTRY_SET_SECTORS = 3;
+constexpr size_t EXT_BYTES_MAX = 64;
 
 uint64_t ClustersFor(uint64_t u64Bytes, uint32_t nClusterBytes) {
     return (u64Bytes + nClusterBytes - 1) / nClusterBytes;
@@ -204,4 +207,18 @@ CExFatNodeData CExFatVolume::GetNodeData(const FILE_NODE& node) {
                               nNext = next.value_or(0);
                               return next.has_value();
                           });
+}
+
+bool CExFatVolume::IsNodeDataHealthy(const FILE_NODE& node) {
+    char szExt[EXT_BYTES_MAX] = {};
+    if (GetExtendName(node.szFileName, szExt, sizeof(szExt)) != 0 ||
+        !m_geometry.IsHeapCluster(node.nClusterNo))
+        return true;
+    const uint64_t u64Sector = m_geometry.ClusterToSector(node.nClusterNo);
+    uint8_t sector[UNIT];
+    unsigned int nRead = 0;
+    if (m_pReader->ReadData(sector, 1, (long long)u64Sector, UNIT, &nRead) != 0 || nRead != 1)
+        return true;
+    return CFileTypeJudge::IsFileTypeMatching(sector, sizeof(sector), szExt, m_pReader, UNIT,
+                                              u64Sector) != 0;
 }

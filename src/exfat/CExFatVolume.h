@@ -45,6 +45,8 @@ public:
     EXFAT_DATA_LAYOUT GetDataLayout(const FILE_NODE& node);
     // The node's data reader along that layout.
     CExFatNodeData GetNodeData(const FILE_NODE& node);
+    // False when the first data sector does not match the type the name's extension names.
+    bool IsNodeDataHealthy(const FILE_NODE& node);
     // Nullopt without a bitmap or past it.
     std::optional<bool> IsClusterInUse(uint32_t nCluster) const;
     const std::vector<uint8_t>& Bitmap() const { return m_vecBitmap; }

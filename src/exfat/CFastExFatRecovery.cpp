@@ -2,7 +2,6 @@
 // free space.
 #include "exfat/CFastExFatRecovery.h"
 
-#include "carving/CFileTypeJudge.h"
 #include "formats/exfat/ExFatDirectory.h"
 #include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
@@ -25,7 +24,6 @@ constexpr int SCAN_DONE_PERCENT = 100;
 constexpr int MAX_PERIODIC_PERCENT = 99;
 // An exFAT directory never exceeds 256 MiB.
 constexpr uint64_t MAX_DIRECTORY_BYTES = 256ull << 20;
-constexpr size_t EXT_BYTES_MAX = 64;
 
 void CopyName(FILE_NODE& node, const std::string& strName) {
     size_t nBytes = std::min(strName.size(), sizeof(node.szFileName) - 1);
@@ -228,7 +226,7 @@ void CFastExFatRecovery::StoreFile(const EXFAT_ENTRY_SET& set, uint64_t u64Secto
         return;
     FillNode(*pNode, set, u64Sector);
     pNode->nFileIndex = m_pStore->GetFileIndex();
-    pNode->nDataHealth = IsDataHealthy(*pNode) ? 1 : 0;
+    pNode->nDataHealth = m_volume.IsNodeDataHealthy(*pNode) ? 1 : 0;
     m_pStore->AddChildren(folder.nCluster, folder.nDepth, pNode->nFileIndex, set.nFirstCluster,
                           nullptr);
     NeedFolderChain(folder.nCluster);
@@ -283,20 +281,6 @@ void CFastExFatRecovery::StoreNeededFolders() {
         m_pStore->AddChildren(seen.nParent, seen.nParentDepth, pNode->nFileIndex, nFolder,
                               pNode->szFileName);
     }
-}
-
-bool CFastExFatRecovery::IsDataHealthy(const FILE_NODE& node) {
-    char szExt[EXT_BYTES_MAX] = {};
-    if (GetExtendName(node.szFileName, szExt, sizeof(szExt)) != 0 ||
-        !GetGeometry().IsHeapCluster(node.nClusterNo))
-        return true;
-    const uint64_t u64Sector = GetGeometry().ClusterToSector(node.nClusterNo);
-    uint8_t sector[UNIT];
-    unsigned int nRead = 0;
-    if (m_diskReader.ReadData(sector, 1, (long long)u64Sector, UNIT, &nRead) != 0 || nRead != 1)
-        return true;
-    return CFileTypeJudge::IsFileTypeMatching(sector, sizeof(sector), szExt, &m_diskReader, UNIT,
-                                              u64Sector) != 0;
 }
 
 // ---- tree queries ----

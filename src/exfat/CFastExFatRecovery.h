@@ -76,7 +76,6 @@ private:
     void AddFolder(const EXFAT_ENTRY_SET& set, uint64_t u64Sector, const EXFAT_FOLDER_WORK& folder);
     void NeedFolderChain(uint32_t nFolder);
     void StoreNeededFolders();
-    bool IsDataHealthy(const FILE_NODE& node);
     unsigned int GetFolderGroup(const FILE_NODE& folder);
     uint64_t GetChildrenKey(const FILE_NODE* pParent, unsigned int nDepth) const;
 
