@@ -3,8 +3,8 @@
 // the files found, the time and the peak resident size. bench/carve-million-rss runs it, and
 // orvanne-cli on the same image, under /usr/bin/time -v.
 #include "device/CDiskRegistry.h"
-#include "engine/CFileRecoveryFactory.h"
-#include "engine/CProfessionalRecovery.h"
+#include "deepscan/CFileRecoveryFactory.h"
+#include "deepscan/CProfessionalRecovery.h"
 #include "store/CLogFileManager.h"
 
 #include <chrono>

@@ -5,7 +5,7 @@
 // time of the sector pass and of the rebuild.
 #include "device/CDiskRegistry.h"
 #include "fat/CProfessionalFatRecovery.h"
-#include "fat/FatEntryValidator.h"
+#include "formats/fat/FatEntryValidator.h"
 #include "store/CLogFileManager.h"
 #include "util/TextUtil.h"
 #include "util/TimeUtil.h"

@@ -1,6 +1,6 @@
 // Arbitrary sectors through identification, the file-system sector test and carving with
 // sizing, over an in-memory disk made of the input.
-#include "carving/CFileTypeJudge.h"
+#include "formats/carving/CFileTypeJudge.h"
 #include "device/CDiskReader.h"
 
 #include <string>

@@ -1,6 +1,6 @@
 // Arbitrary disk images through the whole deep scan: the fast engine it picks, the shared sector
 // pass (NTFS records, FAT directory sectors, carving), then the merged tree and search.
-#include "engine/CProfessionalRecovery.h"
+#include "deepscan/CProfessionalRecovery.h"
 #include "store/CLogFileManager.h"
 #include "util/TextUtil.h"
 

@@ -1,7 +1,7 @@
 // Arbitrary directory bytes through the FAT entry validators, and arbitrary FAT, root and data
 // sectors under a fixed boot sector through the fast scan, its tree, previews and free space.
 #include "fat/CFastFatRecovery.h"
-#include "fat/FatEntryValidator.h"
+#include "formats/fat/FatEntryValidator.h"
 #include "util/TextUtil.h"
 
 #include <cstdlib>

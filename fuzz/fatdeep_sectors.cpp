@@ -1,7 +1,7 @@
 // Arbitrary directory-looking sectors through the deep FAT engine's sector pass and rebuild; the
 // input is also the disk the engine reads back for folder starts, parents and data.
 #include "fat/CProfessionalFatRecovery.h"
-#include "fat/FatEntryValidator.h"
+#include "formats/fat/FatEntryValidator.h"
 #include "store/CLogFileManager.h"
 
 #include <cstdlib>

@@ -1,7 +1,8 @@
 // Fuzzes the fast NTFS engine end to end: the input becomes records 6 to 31 of a small volume
 // whose $MFT record is valid, which is then scanned, listed, previewed and mapped for free space.
+#include "device/BootSectorLayout.h"
+#include "formats/ntfs/NtfsRecord.h"
 #include "ntfs/CFastNtfsRecovery.h"
-#include "ntfs/NtfsRecord.h"
 #include "util/TextUtil.h"
 
 #include <cstdlib>
@@ -36,9 +37,9 @@ std::vector<uint8_t> MakeImage() {
     for (size_t i = 0; i < image.size(); ++i)
         image[i] = uint8_t(i * 7 + 3);
     std::memset(image.data(), 0, MFT_SECTOR * SECTOR + MFT_RECORDS * RECORD);
-    Put16(&image[0x0B], SECTOR);
-    image[0x0D] = 1;
-    Put32(&image[0x30], MFT_SECTOR);
+    Put16(&image[BPB_BYTS_PER_SEC], SECTOR);
+    image[BPB_SEC_PER_CLUS] = 1;
+    Put32(&image[NTFS_MFT_CLUSTER], MFT_SECTOR);
     uint8_t* r = &image[MFT_SECTOR * SECTOR];
     Put32(r + FR_SIGNATURE, NTFS_FILE_SIGNATURE);
     Put16(r + FR_FIRST_ATTRIBUTE, 0x38);

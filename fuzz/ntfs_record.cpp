@@ -2,7 +2,7 @@
 // content, data runs, attribute lists and extent re-basing, on 1024- and 4096-byte records of
 // arbitrary bytes.
 #include "ntfs/CNtfsParse.h"
-#include "ntfs/NtfsRecord.h"
+#include "formats/ntfs/NtfsRecord.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -40,14 +40,6 @@ bool IsSizedFromHeader(EXTEND_NAME_TYPE nType) {
     }
 }
 
-std::string LowerExtension(const char* pName) {
-    char szExt[FILE_NODE_NAME_BYTES] = {};
-    if (GetExtendName(pName, szExt, sizeof(szExt)) != 0)
-        return "";
-    GetCharLowerA(szExt);
-    return szExt;
-}
-
 int Percent(uint64_t u64Done, uint64_t u64Total) {
     return u64Total == 0 ? 100 : static_cast<int>(u64Done * 100 / u64Total);
 }
@@ -119,10 +111,7 @@ int CFileTypeRecovery::InitLogFile(const char16_t* pResultName, char16_t wcDrive
 int CFileTypeRecovery::InitCallBack(ScanProgressCallback pScanCallback,
                                     RecoveryProgressCallback pRecoveryCallback, void* pParam,
                                     int nWeight) {
-    m_pScanCallback = pScanCallback;
-    m_pRecoveryCallback = pRecoveryCallback;
-    m_pParam = pParam;
-    m_nWeight = nWeight;
+    m_callbacks.Init(pScanCallback, pRecoveryCallback, pParam, nWeight);
     return CFileTypeJudge::InitCallBack(pScanCallback, pRecoveryCallback, pParam, nWeight);
 }
 
@@ -211,8 +200,7 @@ int CFileTypeRecovery::BuildBitMapInfo() {
 }
 
 int CFileTypeRecovery::InitSearchCallBack(SearchProgressCallback pSearchCallback, void* pParam) {
-    m_pSearchCallback = pSearchCallback;
-    m_pSearchParam = pParam;
+    m_callbacks.InitSearch(pSearchCallback, pParam);
     if (!m_pResultStore)
         return ERROR_INVALID_PARAMETER;
     return m_pResultStore->InitSearchCallBack(pSearchCallback, pParam);
@@ -262,8 +250,8 @@ int CFileTypeRecovery::ReadNodeData(const FILE_NODE& node, uint64_t u64Bytes, Si
 
 int CFileTypeRecovery::SaveDataToTargetFile(const FILE_NODE* pNode, const char16_t* pTargetPath) {
     auto report = [this, pTargetPath](int nCode) {
-        if (nCode > 0 && m_pRecoveryCallback != nullptr)
-            m_pRecoveryCallback(m_pParam, 100, 100, nCode, pTargetPath);
+        if (nCode > 0)
+            m_callbacks.ReportRecovery(100, 100, nCode, pTargetPath);
         return nCode;
     };
     if (pNode == nullptr || pTargetPath == nullptr)
@@ -279,9 +267,7 @@ int CFileTypeRecovery::SaveDataToTargetFile(const FILE_NODE* pNode, const char16
         *pNode, u64Size, [&](const unsigned char* pData, size_t nBytes, uint64_t u64Done) {
             if (int nWrite = file.Write(pData, nBytes))
                 return nWrite;
-            if (m_pRecoveryCallback == nullptr)
-                return 0;
-            return m_pRecoveryCallback(m_pParam, Percent(u64Done, u64Size), 100, 0, pTargetPath);
+            return m_callbacks.ReportRecovery(Percent(u64Done, u64Size), 100, 0, pTargetPath);
         });
     int nClose = file.Close();
     if (nResult == 0)
@@ -293,7 +279,7 @@ int CFileTypeRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigne
                                int& nLength, PreviewProgressCallback pCallback, void* pParam) {
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
-    const std::string strExt = LowerExtension(pNode->szFileName);
+    const std::string strExt = GetLowerExtension(pNode->szFileName);
     int nResult = 0;
     if (!strExt.empty() && CScanResultFileManager::IsPictureFileName(pNode->szFileName)) {
         nResult = PreviewToTempFile(*pNode, strExt, pTempPathOut, pCallback, pParam);

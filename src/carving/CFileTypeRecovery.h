@@ -2,9 +2,10 @@
 // be listed, searched, previewed and copied out. The deep scan drives it sector by sector.
 #pragma once
 
-#include "carving/CFileTypeJudge.h"
 #include "device/CDiskReader.h"
+#include "engine/CEngineCallbacks.h"
 #include "engine/IFileRecoveryParse.h"
+#include "formats/carving/CFileTypeJudge.h"
 #include "store/CScanResultFileManager.h"
 
 #include <memory>
@@ -76,10 +77,5 @@ private:
     CDiskReader m_diskReader;
     CFileTypeJudge m_fileTypeJudge;
     std::unique_ptr<CScanResultFileManager> m_pResultStore;
-    int m_nWeight = 0;
-    ScanProgressCallback m_pScanCallback = nullptr;
-    RecoveryProgressCallback m_pRecoveryCallback = nullptr;
-    SearchProgressCallback m_pSearchCallback = nullptr;
-    void* m_pSearchParam = nullptr;
-    void* m_pParam = nullptr;
+    CEngineCallbacks m_callbacks;
 };

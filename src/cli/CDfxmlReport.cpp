@@ -1,6 +1,7 @@
 // Writes the forensic community's XML form of a file report.
 #include "cli/CDfxmlReport.h"
 
+#include "formats/fat/FatGeometry.h"
 #include "util/CSafeOutputFile.h"
 
 #include <cerrno>
@@ -9,7 +10,6 @@
 namespace {
 
 constexpr uint64_t SECTOR_BYTES = 512;
-constexpr uint32_t FIRST_DATA_CLUSTER = 2;
 
 std::string EscapeXml(const std::string& strText) {
     std::string strOut;
@@ -43,10 +43,7 @@ uint64_t GetFirstDataSector(const SEARCH_FILE_INFO& hit) {
     if (hit.nEngineType == ENGINE_FILE_TYPE)
         return hit.u64LocationSector;
     bool bFat = hit.nEngineType == ENGINE_DEEP_FAT || hit.nEngineType == ENGINE_FAST_FAT;
-    if (!bFat || hit.nClusterNo < FIRST_DATA_CLUSTER || hit.nClusterBytes == CLUSTER_BYTES_NONE)
-        return 0;
-    return hit.u64DataAreaSector + hit.u64PartitionStartSector +
-           uint64_t(hit.nClusterNo - FIRST_DATA_CLUSTER) * (hit.nClusterBytes / SECTOR_BYTES);
+    return bFat ? GetFatNodeClusterSector(hit, hit.nClusterNo).value_or(0) : 0;
 }
 
 void CDfxmlReport::AddFile(const SEARCH_FILE_INFO& hit, const std::string& strName,
@@ -70,7 +67,7 @@ int CDfxmlReport::Write(const std::string& strPath) const {
     std::string strXml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                          "<dfxml version=\"1.0\">\n"
                          "  <creator>\n    <program>orvanne-cli</program>\n"
-                         "    <version>8.8.8.9</version>\n  </creator>\n"
+                         "    <version>" ORVANNE_VERSION "</version>\n  </creator>\n"
                          "  <source>\n    <image_filename>" +
                          EscapeXml(m_strImagePath) + "</image_filename>\n  </source>\n";
     for (const std::string& strObject : m_vecObjects)

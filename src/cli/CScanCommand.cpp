@@ -2,10 +2,9 @@
 #include "cli/CScanCommand.h"
 
 #include "cli/CDfxmlReport.h"
+#include "deepscan/CFileRecoveryFactory.h"
 #include "device/CDiskRegistry.h"
 #include "device/CPartitionManager.h"
-#include "engine/CFileRecoveryFactory.h"
-#include "engine/CProfessionalRecovery.h"
 #include "store/CLogFileManager.h"
 #include "util/CSafeOutputFile.h"
 #include "util/CSha256.h"
@@ -37,10 +36,8 @@ int CannotRun(const std::string& strMessage) {
 }
 
 std::string ExtensionKey(const char* pName) {
-    char szExt[FILE_NODE_NAME_BYTES];
-    if (GetExtendName(pName, szExt, sizeof(szExt)) != 0)
-        return NO_EXTENSION_KEY;
-    return GetCharLowerA(szExt);
+    std::string strExt = GetLowerExtension(pName);
+    return strExt.empty() ? NO_EXTENSION_KEY : strExt;
 }
 
 FileCategory CategoryOf(const char* pName) {
@@ -134,7 +131,7 @@ int CScanCommand::ScanAndSearch() {
     if (!m_pEngine)
         return CannotRun(m_options.m_bFast ? "no FAT, NTFS or ext file system found"
                                            : "cannot read " + m_strDevicePath);
-    if (auto* pDeep = dynamic_cast<CProfessionalRecovery*>(m_pEngine.get()))
+    if (IDeepScanControl* pDeep = CFileRecoveryFactory::GetDeepScanControl(m_pEngine.get()))
         pDeep->SetNotLoadLogFile();
     m_progress.CatchInterrupt();
     m_pEngine->InitCallBack(CCliProgress::ScanCallBack, CCliProgress::RecoveryCallBack, &m_progress,

@@ -4,6 +4,7 @@
 #include "device/CDiskRegistry.h"
 #include "engine/FileRecoveryTypes.h"
 #include "util/DebugLog.h"
+#include "util/FdIo.h"
 #include "util/TextUtil.h"
 
 #include <algorithm>
@@ -25,18 +26,13 @@ unsigned int ReadChunked(int nFd, unsigned char* pBuffer, unsigned int nBytes, o
                          int& nStatus) {
     unsigned int nDone = 0;
     nStatus = 0;
-    while (nDone < nBytes) {
+    while (nDone < nBytes && nStatus == 0) {
         unsigned int nChunk = std::min(READ_CHUNK_BYTES, nBytes - nDone);
-        ssize_t n = llOffset == AT_FILE_POSITION
-                        ? read(nFd, pBuffer + nDone, nChunk)
-                        : pread(nFd, pBuffer + nDone, nChunk, llOffset + nDone);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            nStatus = n < 0 ? errno : ERROR_READ_SHORT;
-            break;
-        }
-        nDone += static_cast<unsigned int>(n);
+        size_t nArrived = 0;
+        nStatus = llOffset == AT_FILE_POSITION ? ReadFull(nFd, pBuffer + nDone, nChunk, nArrived)
+                                               : ReadFullAt(nFd, pBuffer + nDone, nChunk,
+                                                            uint64_t(llOffset) + nDone, nArrived);
+        nDone += static_cast<unsigned int>(nArrived);
     }
     return nDone;
 }

@@ -4,6 +4,7 @@
 #include "device/CDiskRegistry.h"
 #include "device/FileSystemRecognisers.h"
 #include "util/ByteView.h"
+#include "util/FdIo.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -44,17 +45,10 @@ constexpr size_t APM_NAME_BYTES = 32;
 constexpr size_t APM_DATA_START = 80;
 constexpr size_t APM_DATA_COUNT = 84;
 
-// Reads up to nBytes at the offset, repeating short reads; the bytes that arrived.
-size_t ReadAt(int nFd, uint8_t* pBuffer, size_t nBytes, off_t llOffset) {
+// Reads up to nBytes at the offset; the bytes that arrived.
+size_t ReadAt(int nFd, uint8_t* pBuffer, size_t nBytes, uint64_t u64Offset) {
     size_t nDone = 0;
-    while (nDone < nBytes) {
-        ssize_t n = pread(nFd, pBuffer + nDone, nBytes - nDone, llOffset + off_t(nDone));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        nDone += size_t(n);
-    }
+    ReadFullAt(nFd, pBuffer, nBytes, u64Offset, nDone);
     return nDone;
 }
 

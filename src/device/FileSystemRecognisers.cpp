@@ -1,27 +1,12 @@
 // Boot-sector and superblock field tests; each reads fixed offsets inside the given buffer.
 #include "device/FileSystemRecognisers.h"
 
+#include "device/BootSectorLayout.h"
 #include "util/ByteView.h"
 
 #include <cstring>
 
 namespace {
-
-// BIOS parameter block offsets.
-constexpr size_t BPB_OEM_NAME = 3;
-constexpr size_t BPB_BYTES_PER_SECTOR = 11;
-constexpr size_t BPB_SECTORS_PER_CLUSTER = 13;
-constexpr size_t BPB_RESERVED_SECTORS = 14;
-constexpr size_t BPB_NUMBER_OF_FATS = 16;
-constexpr size_t BPB_ROOT_ENTRIES = 17;
-constexpr size_t BPB_TOTAL_SECTORS_16 = 19;
-constexpr size_t BPB_SECTORS_PER_FAT_16 = 22;
-constexpr size_t BPB_TOTAL_SECTORS_32 = 32;
-constexpr size_t BPB_SECTORS_PER_FAT_32 = 36;
-constexpr size_t BPB_NTFS_TOTAL_SECTORS = 40;
-constexpr size_t BPB_FAT32_TYPE_LABEL = 82;
-constexpr size_t BPB_ENCRYPTED_PATTERN = 480;
-constexpr size_t BOOT_SIGNATURE = 510;
 
 constexpr char NTFS_OEM_NAME[] = "NTFS    ";
 constexpr char BITLOCKER_OEM_NAME[] = "-FVE-FS-";
@@ -41,20 +26,6 @@ constexpr size_t EXT_INODES_PER_GROUP = 1064;
 constexpr size_t EXT_MAGIC = 1080;
 constexpr size_t EXT_FIRST_INODE = 1108;
 constexpr uint16_t EXT_SUPER_MAGIC = 0xEF53;
-
-// exFAT main boot sector fields.
-constexpr size_t EXFAT_MUST_BE_ZERO_FROM = 11;
-constexpr size_t EXFAT_MUST_BE_ZERO_TO = 64;
-constexpr size_t EXFAT_FAT_OFFSET_FIELD = 80;
-constexpr size_t EXFAT_HEAP_OFFSET_FIELD = 88;
-constexpr size_t EXFAT_SECTOR_SHIFT_FIELD = 108;
-constexpr size_t EXFAT_CLUSTER_SHIFT_FIELD = 109;
-constexpr size_t EXFAT_FAT_COUNT_FIELD = 110;
-constexpr uint32_t EXFAT_CHECKSUM_SECTOR = 11;
-constexpr uint32_t EXFAT_MIN_SECTOR_SHIFT = 9;
-constexpr uint32_t EXFAT_MAX_SECTOR_SHIFT = 12;
-constexpr uint32_t EXFAT_MAX_CLUSTER_SHIFT = 25; // 32 MiB clusters, both shifts together
-constexpr char EXFAT_OEM_NAME[] = "EXFAT   ";
 
 bool HasBootSignature(const uint8_t* p) {
     return p[BOOT_SIGNATURE] == 0x55 && p[BOOT_SIGNATURE + 1] == 0xAA;
@@ -83,12 +54,11 @@ bool IsValidSectorsPerCluster(uint8_t n) {
 bool IsNtfs(const uint8_t* p, size_t nSize) {
     if (!IsBootSector(p, nSize) || std::memcmp(p + BPB_OEM_NAME, NTFS_OEM_NAME, 8) != 0)
         return false;
-    if ((LoadU16LE(p + BPB_BYTES_PER_SECTOR) & 0x1FF) != 0)
+    if ((LoadU16LE(p + BPB_BYTS_PER_SEC) & 0x1FF) != 0)
         return false;
-    if (LoadU16LE(p + BPB_RESERVED_SECTORS) != 0 ||
-        !IsValidSectorsPerCluster(p[BPB_SECTORS_PER_CLUSTER]))
+    if (LoadU16LE(p + BPB_RSVD_SEC_CNT) != 0 || !IsValidSectorsPerCluster(p[BPB_SEC_PER_CLUS]))
         return false;
-    if (LoadU64LE(p + BPB_NTFS_TOTAL_SECTORS) == 0)
+    if (LoadU64LE(p + NTFS_TOTAL_SECTORS) == 0)
         return false;
     for (size_t nOffset : NTFS_ZERO_BYTES)
         if (p[nOffset] != 0)
@@ -105,61 +75,58 @@ bool IsBitlockerDBR(const uint8_t* p, size_t nSize) {
 bool IsFullValidFAT16DBR(const uint8_t* p, size_t nSize) {
     if (!IsBootSector(p, nSize))
         return false;
-    bool bHasTotal =
-        LoadU16LE(p + BPB_TOTAL_SECTORS_16) != 0 || LoadU32LE(p + BPB_TOTAL_SECTORS_32) != 0;
-    return p[BPB_NUMBER_OF_FATS] != 0 && bHasTotal &&
-           IsValidSectorsPerCluster(p[BPB_SECTORS_PER_CLUSTER]) &&
-           LoadU16LE(p + BPB_SECTORS_PER_FAT_16) != 0 && HasBootSignature(p);
+    bool bHasTotal = LoadU16LE(p + BPB_TOT_SEC16) != 0 || LoadU32LE(p + BPB_TOT_SEC32) != 0;
+    return p[BPB_NUM_FATS] != 0 && bHasTotal && IsValidSectorsPerCluster(p[BPB_SEC_PER_CLUS]) &&
+           LoadU16LE(p + BPB_FAT_SZ16) != 0 && HasBootSignature(p);
 }
 
 bool IsFullValidFAT32DBR(const uint8_t* p, size_t nSize) {
     if (!IsBootSector(p, nSize))
         return false;
-    return std::memcmp(p + BPB_FAT32_TYPE_LABEL, FAT32_TYPE_LABEL, 8) == 0 &&
-           p[BPB_NUMBER_OF_FATS] != 0 && LoadU32LE(p + BPB_TOTAL_SECTORS_32) != 0 &&
-           IsValidSectorsPerCluster(p[BPB_SECTORS_PER_CLUSTER]) &&
-           LoadU32LE(p + BPB_SECTORS_PER_FAT_32) != 0 && HasBootSignature(p);
+    return std::memcmp(p + BS_FIL_SYS_TYPE, FAT32_TYPE_LABEL, 8) == 0 && p[BPB_NUM_FATS] != 0 &&
+           LoadU32LE(p + BPB_TOT_SEC32) != 0 && IsValidSectorsPerCluster(p[BPB_SEC_PER_CLUS]) &&
+           LoadU32LE(p + BPB_FAT_SZ32) != 0 && HasBootSignature(p);
 }
 
 bool IsFat(const uint8_t* p, size_t nSize) {
     if (!IsBootSector(p, nSize) || IsBitlockerDBR(p, nSize))
         return false;
-    uint32_t nBytesPerSector = LoadU16LE(p + BPB_BYTES_PER_SECTOR);
-    uint32_t nSectorsPerCluster = p[BPB_SECTORS_PER_CLUSTER];
+    uint32_t nBytesPerSector = LoadU16LE(p + BPB_BYTS_PER_SEC);
+    uint32_t nSectorsPerCluster = p[BPB_SEC_PER_CLUS];
     if (nBytesPerSector == 0 || nBytesPerSector % 512 != 0 || nSectorsPerCluster == 0)
         return false;
-    uint32_t nFatSize = LoadU16LE(p + BPB_SECTORS_PER_FAT_16);
+    uint32_t nFatSize = LoadU16LE(p + BPB_FAT_SZ16);
     if (nFatSize == 0)
-        nFatSize = LoadU32LE(p + BPB_SECTORS_PER_FAT_32);
-    uint32_t nTotal = LoadU32LE(p + BPB_TOTAL_SECTORS_32);
+        nFatSize = LoadU32LE(p + BPB_FAT_SZ32);
+    uint32_t nTotal = LoadU32LE(p + BPB_TOT_SEC32);
     if (nTotal == 0)
-        nTotal = LoadU16LE(p + BPB_TOTAL_SECTORS_16);
-    uint32_t nRootSectors = LoadU16LE(p + BPB_ROOT_ENTRIES) * 32u / nBytesPerSector;
+        nTotal = LoadU16LE(p + BPB_TOT_SEC16);
+    uint32_t nRootSectors = LoadU16LE(p + BPB_ROOT_ENT_CNT) * 32u / nBytesPerSector;
     // Unsigned arithmetic on purpose: an impossible layout wraps to a huge cluster count.
-    uint32_t nClusters = (nTotal - LoadU16LE(p + BPB_RESERVED_SECTORS) -
-                          nFatSize * p[BPB_NUMBER_OF_FATS] - nRootSectors) /
-                         nSectorsPerCluster;
+    uint32_t nClusters =
+        (nTotal - LoadU16LE(p + BPB_RSVD_SEC_CNT) - nFatSize * p[BPB_NUM_FATS] - nRootSectors) /
+        nSectorsPerCluster;
     if (nClusters >= MAX_FAT_CLUSTERS)
         return false;
     return IsFullValidFAT16DBR(p, nSize) || IsFullValidFAT32DBR(p, nSize);
 }
 
 bool IsExFat(const uint8_t* p, size_t nSize) {
-    if (!IsBootSector(p, nSize) || std::memcmp(p + BPB_OEM_NAME, EXFAT_OEM_NAME, 8) != 0 ||
-        !HasBootSignature(p))
+    if (!IsBootSector(p, nSize) ||
+        std::memcmp(p + EXFAT_FILE_SYSTEM_NAME, EXFAT_NAME_TEXT, 8) != 0 || !HasBootSignature(p))
         return false;
-    for (size_t i = EXFAT_MUST_BE_ZERO_FROM; i < EXFAT_MUST_BE_ZERO_TO; ++i)
+    for (size_t i = EXFAT_MUST_BE_ZERO; i < EXFAT_MUST_BE_ZERO + EXFAT_MUST_BE_ZERO_BYTES; ++i)
         if (p[i] != 0)
             return false;
-    const uint32_t nSectorShift = p[EXFAT_SECTOR_SHIFT_FIELD];
-    const uint32_t nFats = p[EXFAT_FAT_COUNT_FIELD];
+    const uint32_t nSectorShift = p[EXFAT_BYTES_PER_SECTOR_SHIFT];
+    const uint32_t nFats = p[EXFAT_NUMBER_OF_FATS];
     if (nSectorShift < EXFAT_MIN_SECTOR_SHIFT || nSectorShift > EXFAT_MAX_SECTOR_SHIFT ||
-        p[EXFAT_CLUSTER_SHIFT_FIELD] > EXFAT_MAX_CLUSTER_SHIFT - nSectorShift ||
+        p[EXFAT_SECTORS_PER_CLUSTER_SHIFT] > EXFAT_MAX_CLUSTER_SHIFT - nSectorShift ||
         (nFats != 1 && nFats != 2) ||
-        LoadU32LE(p + EXFAT_FAT_OFFSET_FIELD) >= LoadU32LE(p + EXFAT_HEAP_OFFSET_FIELD))
+        LoadU32LE(p + EXFAT_FAT_OFFSET) >= LoadU32LE(p + EXFAT_CLUSTER_HEAP_OFFSET))
         return false;
     const size_t nSectorBytes = size_t(1) << nSectorShift;
-    const size_t nChecksumAt = EXFAT_CHECKSUM_SECTOR * nSectorBytes;
+    const size_t nChecksumAt = EXFAT_CHECKSUMMED_SECTORS * nSectorBytes;
     if (!InBounds(nSize, nChecksumAt, nSectorBytes))
         return true;
     const uint32_t nSum = LoadU32LE(p + nChecksumAt);

@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr size_t BOOT_SECTOR_BYTES = 512;
 constexpr size_t EXT_PROBE_BYTES = 1112; // the superblock fields read, from the volume's start
 
 // Each takes the volume's first bytes and their length; a short or null buffer is never a match.

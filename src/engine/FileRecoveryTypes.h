@@ -1,14 +1,10 @@
 // Records, callback types and status codes shared by every recovery engine and its callers.
 #pragma once
 
+#include "util/StatusCodes.h"
+
 #include <cstddef>
 #include <cstdint>
-
-// Status codes crossing the engine interface (Windows numbering; errno values pass through).
-constexpr int ERROR_SUCCESS = 0;
-constexpr int ERROR_READ_SHORT = 30;
-constexpr int ERROR_INVALID_PARAMETER = 87;
-constexpr int ERROR_CANCELLED_BY_USER = static_cast<int>(0xFFFFDAC9); // -9527
 
 enum RECOVERY_TYPE : int {
     RECOVERY_TYPE_FAST = 0,

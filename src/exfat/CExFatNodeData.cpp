@@ -21,19 +21,10 @@ constexpr uint32_t UNIT = EXFAT_UNIT_BYTES;
 constexpr int RECOVERY_WEIGHT = 100;
 constexpr size_t PREVIEW_TEMP_PATH_LIMIT = 256;
 constexpr const char* PREVIEW_TEMP_PREFIX = "tmp.";
-constexpr size_t EXT_BYTES_MAX = 64;
 constexpr uint32_t MAX_NODE_CLUSTER_BYTES = 32 * 1024 * 1024;
 
 int PercentOf(uint64_t u64Done, uint64_t u64Total) {
     return u64Total == 0 ? 100 : static_cast<int>(u64Done * 100 / u64Total);
-}
-
-std::string GetLowerExtension(const char* pName) {
-    char szExt[EXT_BYTES_MAX] = {};
-    if (GetExtendName(pName, szExt, sizeof(szExt)) != 0)
-        return std::string();
-    GetCharLowerA(szExt);
-    return szExt;
 }
 
 } // namespace

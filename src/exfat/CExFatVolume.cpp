@@ -1,8 +1,8 @@
 // Boot-region choice, FAT window and bitmap of an exFAT volume on a disk reader.
 #include "exfat/CExFatVolume.h"
 
-#include "carving/CFileTypeJudge.h"
 #include "device/CDiskReader.h"
+#include "formats/carving/CFileTypeJudge.h"
 #include "formats/exfat/ExFatDirectory.h"
 #include "util/DebugLog.h"
 #include "util/TextUtil.h"
@@ -53,7 +53,7 @@ int CExFatVolume::Open(CDiskReader* pReader, uint64_t u64PartitionStart) {
     }
     if (!geometry) {
         m_pReader = nullptr;
-        return ERROR_EXFAT_UNRECOGNIZED_VOLUME;
+        return ERROR_UNRECOGNIZED_VOLUME;
     }
     geometry->u64PartitionStart = u64PartitionStart;
     Open(pReader, *geometry, true);
@@ -112,7 +112,7 @@ int CExFatVolume::LoadBitmap() {
     EXFAT_DIRECTORY root = ParseExFatDirectory(vecRoot.data(), vecRoot.size());
     const uint64_t u64Needed = (uint64_t(m_geometry.nClusterCount) + 7) / 8;
     if (!root.bitmap || root.bitmap->u64DataLength < u64Needed)
-        return ERROR_EXFAT_UNRECOGNIZED_VOLUME;
+        return ERROR_UNRECOGNIZED_VOLUME;
     // The bitmap is allocated contiguously by every formatter; its chain is not followed.
     return ReadClusters(root.bitmap->nFirstCluster, true, u64Needed, m_vecBitmap);
 }

@@ -7,15 +7,13 @@
 #include "formats/exfat/ExFatAllocation.h"
 #include "formats/exfat/ExFatBootSector.h"
 #include "formats/exfat/ExFatEntrySet.h"
+#include "util/StatusCodes.h"
 
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 class CDiskReader;
-
-// Windows numbering: no usable exFAT boot region at the volume's start.
-constexpr int ERROR_EXFAT_UNRECOGNIZED_VOLUME = 1005;
 
 class CExFatVolume {
 public:

@@ -134,7 +134,7 @@ int CFastExFatRecovery::ScanDevice(const char16_t* pResultName) {
     if (pResultName != nullptr)
         return m_pStore->Init(pResultName);
     if (!m_bHasGeometry)
-        return m_bIsOpen ? ERROR_EXFAT_UNRECOGNIZED_VOLUME : ERROR_INVALID_PARAMETER;
+        return m_bIsOpen ? ERROR_UNRECOGNIZED_VOLUME : ERROR_INVALID_PARAMETER;
     SYSTEMTIME now{};
     GetUtcSystemTime(&now);
     std::u16string strName =

@@ -1,9 +1,9 @@
 // Fast FAT scan (breadth-first directory walk), tree queries, copy-out, preview and free space.
 #include "fat/CFastFatRecovery.h"
 
-#include "carving/CFileTypeJudge.h"
-#include "fat/FatEntryValidator.h"
-#include "fat/FatName.h"
+#include "formats/carving/CFileTypeJudge.h"
+#include "formats/fat/FatEntryValidator.h"
+#include "formats/fat/FatName.h"
 #include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
 #include "util/ByteView.h"
@@ -36,7 +36,6 @@ constexpr int WEIGHT_INSIDE_DEEP_SCAN = 9;
 constexpr uint32_t MAX_HIGH_WORD = 256;
 
 constexpr size_t DOT_DOT_ENTRY = FAT_ENTRY_BYTES;
-constexpr size_t EXT_BYTES_MAX = 64;
 
 bool IsDeletedEntry(const uint8_t* pEntry) {
     return pEntry[0] == FAT_ENTRY_DELETED;
@@ -70,13 +69,6 @@ void CopyName(FILE_NODE& node, const std::string& strName) {
     node.szFileName[nBytes] = '\0';
 }
 
-std::string GetExtension(const char* pName) {
-    char szExt[EXT_BYTES_MAX] = {};
-    if (GetExtendName(pName, szExt, sizeof(szExt)) != 0)
-        return std::string();
-    return szExt;
-}
-
 // A store opened under an existing name keeps its nodes; a scan of the same volume in the same
 // minute must start from an empty one.
 void RemoveStoreFiles(const std::u16string& strName) {
@@ -95,7 +87,8 @@ CFastFatRecovery::CFastFatRecovery()
           [this](FILE_NODE* pNode, const char16_t* pPath) {
               return pNode->bIsDir
                          ? 0
-                         : GetNodeData().SaveToFile(*pNode, pPath, m_pRecoveryCallback, m_pParam);
+                         : GetNodeData().SaveToFile(*pNode, pPath, m_callbacks.RecoveryCallback(),
+                                                    m_callbacks.Param());
           },
           [this](const FILE_NODE& folder) { return GetFolderGroup(folder); }) {}
 
@@ -138,7 +131,7 @@ int CFastFatRecovery::InitVolume(long long llStartSector, long long llSectorCoun
     m_u64StartSector = static_cast<uint64_t>(llStartSector);
     m_u64SectorCount = static_cast<uint64_t>(llSectorCount);
     m_wcDriveLetter = wcDriveLetter;
-    uint8_t bootSector[FAT_BOOT_SECTOR_BYTES];
+    uint8_t bootSector[BOOT_SECTOR_BYTES];
     if (int rc = ReadSector(m_u64StartSector, bootSector); rc != 0)
         return rc;
     if (int rc = ParseFatBootSector(bootSector, sizeof(bootSector), m_u64StartSector, m_geometry);
@@ -158,10 +151,7 @@ int CFastFatRecovery::InitVolume(long long llStartSector, long long llSectorCoun
 int CFastFatRecovery::InitCallBack(ScanProgressCallback pScanCallback,
                                    RecoveryProgressCallback pRecoveryCallback, void* pParam,
                                    int nWeight) {
-    m_pScanCallback = pScanCallback;
-    m_pRecoveryCallback = pRecoveryCallback;
-    m_pParam = pParam;
-    m_nPercent = nWeight;
+    m_callbacks.Init(pScanCallback, pRecoveryCallback, pParam, nWeight);
     return 0;
 }
 
@@ -192,22 +182,20 @@ void CFastFatRecovery::ResetScanState() {
     m_setLostFolder.clear();
     m_mapDepth.clear();
     m_pStore = std::make_unique<CScanResultFileManager>();
-    m_pStore->InitSearchCallBack(m_pSearchCallback, m_pSearchParam);
+    m_pStore->InitSearchCallBack(m_callbacks.SearchCallback(), m_callbacks.SearchParam());
 }
 
 int CFastFatRecovery::ReportScan(int nPercent, int nSecondsLeft) {
-    if (m_pScanCallback == nullptr)
-        return 0;
-    return m_pScanCallback(m_pParam, nPercent, m_nPercent, nSecondsLeft, 0, 0, 0, nullptr);
+    return m_callbacks.ReportScan(nPercent, m_callbacks.Weight(), nSecondsLeft);
 }
 
 int CFastFatRecovery::ReportPeriodic(int& nPercent, int& nSecondsLeft, int& nInnerPercent) {
     int rc = 0;
-    if (m_pScanCallback != nullptr && m_nPercent == WEIGHT_ALONE) {
+    if (m_callbacks.HasScan() && m_callbacks.Weight() == WEIGHT_ALONE) {
         rc = ReportScan(nPercent, nSecondsLeft);
         nPercent = std::min(nPercent + 1, MAX_PERIODIC_PERCENT);
         nSecondsLeft = std::max(nSecondsLeft - 1, 0);
-    } else if (m_pScanCallback != nullptr && m_nPercent == WEIGHT_INSIDE_DEEP_SCAN) {
+    } else if (m_callbacks.HasScan() && m_callbacks.Weight() == WEIGHT_INSIDE_DEEP_SCAN) {
         rc = ReportScan(nInnerPercent, -1);
         nInnerPercent = std::min(nInnerPercent + 1, MAX_PERIODIC_PERCENT);
     }
@@ -477,7 +465,7 @@ int CFastFatRecovery::GetDirRealHighClusterNO(unsigned short u16Low, unsigned sh
 
 int CFastFatRecovery::GetFileRealHighClusterNO(unsigned short u16Low, unsigned short& u16High,
                                                const char* pName) {
-    const std::string strExt = GetExtension(pName);
+    const std::string strExt = GetLowerExtension(pName);
     if (strExt.empty())
         return 0;
     uint8_t sector[FAT_SECTOR_BYTES];
@@ -534,18 +522,16 @@ int CFastFatRecovery::_GetRootParentDirIndex(unsigned int nCluster, int& nDepth)
     return rc;
 }
 
-int CFastFatRecovery::IsFileDataHealth(FILE_NODE* pNode, unsigned int nSectorsPerCluster) {
-    const std::string strExt = GetExtension(pNode->szFileName);
-    if (strExt.empty() || pNode->nClusterNo < FAT_FIRST_DATA_CLUSTER)
+int CFastFatRecovery::IsFileDataHealth(FILE_NODE* pNode, unsigned int) {
+    const std::string strExt = GetLowerExtension(pNode->szFileName);
+    const std::optional<uint64_t> u64Sector = GetFatNodeClusterSector(*pNode, pNode->nClusterNo);
+    if (strExt.empty() || !u64Sector)
         return 1;
-    const uint64_t u64Sector =
-        pNode->u64DataAreaSector + pNode->u64PartitionStartSector +
-        uint64_t(pNode->nClusterNo - FAT_FIRST_DATA_CLUSTER) * nSectorsPerCluster;
     uint8_t sector[FAT_SECTOR_BYTES];
-    if (ReadSector(u64Sector, sector) != 0)
+    if (ReadSector(*u64Sector, sector) != 0)
         return 1;
     return CFileTypeJudge::IsFileTypeMatching(sector, sizeof(sector), strExt.c_str(), &m_diskReader,
-                                              FAT_SECTOR_BYTES, u64Sector)
+                                              FAT_SECTOR_BYTES, *u64Sector)
                ? 1
                : 0;
 }
@@ -600,8 +586,7 @@ int CFastFatRecovery::GetFileNodeParentDirPath(FILE_NODE* pNode, char16_t* pOut,
 }
 
 int CFastFatRecovery::InitSearchCallBack(SearchProgressCallback pSearchCallback, void* pParam) {
-    m_pSearchCallback = pSearchCallback;
-    m_pSearchParam = pParam;
+    m_callbacks.InitSearch(pSearchCallback, pParam);
     if (m_pStore)
         m_pStore->InitSearchCallBack(pSearchCallback, pParam);
     return 0;
@@ -636,7 +621,8 @@ int CFastFatRecovery::SaveDataToTargetFile(FILE_NODE* pNode, const char16_t* pPa
         return ERROR_INVALID_PARAMETER;
     if (pNode->bIsDir != 0)
         return m_folderRecovery.SaveFolder(*pNode, pPath);
-    return GetNodeData().SaveToFile(*pNode, pPath, m_pRecoveryCallback, m_pParam);
+    return GetNodeData().SaveToFile(*pNode, pPath, m_callbacks.RecoveryCallback(),
+                                    m_callbacks.Param());
 }
 
 int CFastFatRecovery::SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int) {

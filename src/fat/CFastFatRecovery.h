@@ -4,12 +4,13 @@
 #pragma once
 
 #include "device/CDiskReader.h"
+#include "engine/CEngineCallbacks.h"
 #include "engine/CFolderRecoveryQueue.h"
 #include "engine/IFileRecoveryParse.h"
 #include "fat/CFatFreeSpaceMap.h"
 #include "fat/CFatNodeData.h"
 #include "fat/CFatTable.h"
-#include "fat/FatGeometry.h"
+#include "formats/fat/FatGeometry.h"
 
 #include <cstdint>
 #include <deque>
@@ -99,13 +100,6 @@ private:
     CFatTable m_fatTable;
     CFatFreeSpaceMap m_freeSpaceMap;
 
-    ScanProgressCallback m_pScanCallback = nullptr;
-    RecoveryProgressCallback m_pRecoveryCallback = nullptr;
-    void* m_pParam = nullptr;
-    int m_nPercent = 0;
-    SearchProgressCallback m_pSearchCallback = nullptr;
-    void* m_pSearchParam = nullptr;
-
     std::unique_ptr<CScanResultFileManager> m_pStore;
     std::deque<uint32_t> m_dequeDir;
     std::set<uint32_t> m_setWalkedDir;
@@ -116,4 +110,5 @@ private:
     long long m_llLastReportMs = 0;
 
     CFolderRecoveryQueue m_folderRecovery;
+    CEngineCallbacks m_callbacks;
 };

@@ -2,7 +2,7 @@
 // walk over it that hands out runs of unallocated sectors.
 #pragma once
 
-#include "fat/FatGeometry.h"
+#include "formats/fat/FatGeometry.h"
 
 #include <cstdint>
 #include <vector>

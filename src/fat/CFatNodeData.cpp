@@ -2,6 +2,7 @@
 #include "fat/CFatNodeData.h"
 
 #include "device/CDiskReader.h"
+#include "formats/fat/FatGeometry.h"
 #include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
 #include "util/CSafeOutputFile.h"
@@ -17,24 +18,12 @@
 
 namespace {
 
-constexpr uint32_t NODE_SECTOR_BYTES = 512;
-constexpr uint32_t NODE_FIRST_DATA_CLUSTER = 2;
-constexpr uint32_t NODE_ROOT_CLUSTER = 0;
 constexpr int RECOVERY_WEIGHT = 100;
 constexpr size_t PREVIEW_TEMP_PATH_LIMIT = 256;
 constexpr const char* PREVIEW_TEMP_PREFIX = "tmp.";
-constexpr size_t EXT_BYTES_MAX = 64;
 
 int PercentOf(uint64_t u64Done, uint64_t u64Total) {
     return u64Total == 0 ? 100 : static_cast<int>(u64Done * 100 / u64Total);
-}
-
-std::string GetLowerExtension(const char* pName) {
-    char szExt[EXT_BYTES_MAX] = {};
-    if (GetExtendName(pName, szExt, sizeof(szExt)) != 0)
-        return std::string();
-    GetCharLowerA(szExt);
-    return szExt;
 }
 
 } // namespace
@@ -45,35 +34,34 @@ CFatNodeData::CFatNodeData(CDiskReader& reader, uint32_t nRootAreaSectors, uint3
       m_nextCluster(std::move(nextCluster)) {}
 
 uint64_t CFatNodeData::GetClusterSector(const FILE_NODE& node, uint32_t nCluster) const {
+    if (std::optional<uint64_t> u64Sector = GetFatNodeClusterSector(node, nCluster))
+        return *u64Sector;
     const uint64_t u64DataSector = node.u64DataAreaSector + node.u64PartitionStartSector;
-    if (nCluster == NODE_ROOT_CLUSTER)
-        return u64DataSector - std::min<uint64_t>(u64DataSector, m_nRootAreaSectors);
-    const uint64_t u64SectorsPerCluster = node.nClusterBytes / NODE_SECTOR_BYTES;
-    return u64DataSector + uint64_t(nCluster - NODE_FIRST_DATA_CLUSTER) * u64SectorsPerCluster;
+    return u64DataSector - std::min<uint64_t>(u64DataSector, m_nRootAreaSectors);
 }
 
 int CFatNodeData::Read(const FILE_NODE& node, uint64_t u64Wanted, const DataSink& sink) const {
     const uint32_t nClusterBytes = node.nClusterBytes;
     if (nClusterBytes > MAX_CLUSTER_BYTES)
         return ERROR_CLUSTER_TOO_LARGE;
-    if (nClusterBytes == 0 || nClusterBytes % NODE_SECTOR_BYTES != 0)
+    if (nClusterBytes == 0 || nClusterBytes % FAT_SECTOR_BYTES != 0)
         return ERROR_INVALID_PARAMETER;
-    const int nSectorsPerCluster = static_cast<int>(nClusterBytes / NODE_SECTOR_BYTES);
+    const int nSectorsPerCluster = static_cast<int>(nClusterBytes / FAT_SECTOR_BYTES);
     std::unique_ptr<uint8_t[]> pCluster(new (std::nothrow) uint8_t[nClusterBytes]);
     if (!pCluster)
         return ENOMEM;
     uint32_t nCluster = node.nClusterNo;
     for (uint32_t nSteps = 1; u64Wanted > 0; ++nSteps) {
-        if (nCluster < NODE_FIRST_DATA_CLUSTER && nCluster != NODE_ROOT_CLUSTER)
+        if (nCluster < FAT_FIRST_DATA_CLUSTER && nCluster != FAT16_ROOT_CLUSTER)
             return ERROR_INVALID_PARAMETER;
         unsigned int nRead = 0;
         int rc = m_reader.ReadData(pCluster.get(), nSectorsPerCluster,
                                    static_cast<long long>(GetClusterSector(node, nCluster)),
-                                   NODE_SECTOR_BYTES, &nRead);
+                                   FAT_SECTOR_BYTES, &nRead);
         if (nRead == 0)
             return rc != 0 ? rc : ERROR_READ_SHORT;
         const uint32_t nUsable = static_cast<uint32_t>(
-            std::min<uint64_t>(uint64_t(nRead) * NODE_SECTOR_BYTES, u64Wanted));
+            std::min<uint64_t>(uint64_t(nRead) * FAT_SECTOR_BYTES, u64Wanted));
         if (int nStop = sink(pCluster.get(), nUsable); nStop != 0)
             return nStop;
         u64Wanted -= nUsable;

@@ -10,8 +10,6 @@
 
 class CDiskReader;
 
-// Windows numbering: a cluster larger than any reading buffer the engines will allocate.
-constexpr int ERROR_CLUSTER_TOO_LARGE = 29;
 constexpr uint32_t MAX_CLUSTER_BYTES = 100 * 1024 * 1024;
 
 class CFatNodeData {

@@ -1,7 +1,7 @@
 // The first FAT of a volume read through a 16 MiB window, and the rule that follows a chain.
 #pragma once
 
-#include "fat/FatGeometry.h"
+#include "formats/fat/FatGeometry.h"
 
 #include <cstdint>
 #include <memory>

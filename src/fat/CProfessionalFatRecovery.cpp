@@ -1,12 +1,12 @@
 // Deep FAT engine: virtual boot sectors, directory-sector parsing, tree rebuild and extraction.
 #include "fat/CProfessionalFatRecovery.h"
 
-#include "carving/CFileTypeJudge.h"
 #include "device/CDiskRegistry.h"
 #include "device/FileSystemRecognisers.h"
-#include "fat/FatEntryValidator.h"
-#include "fat/FatGeometry.h"
-#include "fat/FatName.h"
+#include "formats/carving/CFileTypeJudge.h"
+#include "formats/fat/FatEntryValidator.h"
+#include "formats/fat/FatGeometry.h"
+#include "formats/fat/FatName.h"
 #include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
 #include "util/ByteView.h"
@@ -26,7 +26,6 @@ constexpr uint32_t BOOT_PROBE_BYTES = 4096;
 constexpr uint32_t HIGH_WORD_PROBES = 256;
 constexpr size_t DOT_DOT_ENTRY_OFFSET = 32;
 constexpr size_t FOLDER_START_PROBE_BYTES = 2 * FAT_ENTRY_BYTES;
-constexpr size_t FAT_EXT_NAME_BYTES = 64;
 constexpr const char* LOST_FOLDER_FORMAT = "LostFolder%u";
 // Cut-off long names that no later sector continued are dropped, oldest first, beyond this.
 constexpr size_t MAX_PENDING_LONG_NAMES = 4096;
@@ -118,7 +117,8 @@ CProfessionalFatRecovery::CProfessionalFatRecovery()
       m_folderRecovery(
           *this,
           [this](FILE_NODE* pNode, const char16_t* pPath) {
-              return m_nodeData.SaveToFile(*pNode, pPath, m_pRecoveryCallback, m_pParam);
+              return m_nodeData.SaveToFile(*pNode, pPath, m_callbacks.RecoveryCallback(),
+                                           m_callbacks.Param());
           },
           [this](const FILE_NODE& folder) { return GetFolderGroup(folder); }) {}
 
@@ -166,10 +166,7 @@ int CProfessionalFatRecovery::OpenVolume(long long llStartSector, long long llSe
 int CProfessionalFatRecovery::InitCallBack(ScanProgressCallback pScanCallback,
                                            RecoveryProgressCallback pRecoveryCallback, void* pParam,
                                            int nWeight) {
-    m_pScanCallback = pScanCallback;
-    m_pRecoveryCallback = pRecoveryCallback;
-    m_pParam = pParam;
-    m_nPercent = nWeight;
+    m_callbacks.Init(pScanCallback, pRecoveryCallback, pParam, nWeight);
     return 0;
 }
 
@@ -211,8 +208,8 @@ int CProfessionalFatRecovery::ClearProfessionalVec(const char16_t* pName) {
     }
     if (rc != 0)
         DebugLog("deep FAT: result store not opened: %d\n", rc);
-    if (m_pSearchCallback != nullptr)
-        m_pStore->InitSearchCallBack(m_pSearchCallback, m_pSearchParam);
+    if (m_callbacks.SearchCallback() != nullptr)
+        m_pStore->InitSearchCallBack(m_callbacks.SearchCallback(), m_callbacks.SearchParam());
     return rc;
 }
 
@@ -984,8 +981,8 @@ int CProfessionalFatRecovery::GetDirRealHighClusterNO(const VIRTUAL_DBR_INFO& db
 int CProfessionalFatRecovery::GetFileRealHighClusterNO(const VIRTUAL_DBR_INFO& dbr,
                                                        unsigned short u16Low,
                                                        unsigned short& u16High, const char* pName) {
-    char szExt[FAT_EXT_NAME_BYTES] = {};
-    if (pName == nullptr || GetExtendName(pName, szExt, sizeof(szExt)) != 0)
+    const std::string strExt = GetLowerExtension(pName);
+    if (strExt.empty())
         return 0;
     for (uint32_t nHigh = 0; nHigh <= HIGH_WORD_PROBES; ++nHigh) {
         const uint32_t nCandidate = nHigh << 16 | u16Low;
@@ -995,7 +992,7 @@ int CProfessionalFatRecovery::GetFileRealHighClusterNO(const VIRTUAL_DBR_INFO& d
         uint8_t buf[PRO_FAT_SECTOR_BYTES];
         if (int rc = ReadSectors(*u64Sector, 1, buf); rc != 0)
             return rc;
-        if (CFileTypeJudge::IsFileTypeMatching(buf, sizeof(buf), szExt, &m_diskReader,
+        if (CFileTypeJudge::IsFileTypeMatching(buf, sizeof(buf), strExt.c_str(), &m_diskReader,
                                                PRO_FAT_SECTOR_BYTES, *u64Sector) != 0) {
             u16High = static_cast<unsigned short>(nHigh);
             return 0;
@@ -1005,15 +1002,15 @@ int CProfessionalFatRecovery::GetFileRealHighClusterNO(const VIRTUAL_DBR_INFO& d
 }
 
 int CProfessionalFatRecovery::IsFileDataHealth(FILE_NODE* pNode, unsigned int) {
-    char szExt[FAT_EXT_NAME_BYTES] = {};
+    const std::string strExt = GetLowerExtension(pNode->szFileName);
     // An empty file has no data to judge, so it is not hidden as damaged.
-    if (pNode->u64FileSize == 0 || GetExtendName(pNode->szFileName, szExt, sizeof(szExt)) != 0)
+    if (pNode->u64FileSize == 0 || strExt.empty())
         return 1;
     const uint64_t u64Sector = m_nodeData.GetClusterSector(*pNode, pNode->nClusterNo);
     uint8_t buf[PRO_FAT_SECTOR_BYTES];
     if (ReadSectors(u64Sector, 1, buf) != 0)
         return 1;
-    return CFileTypeJudge::IsFileTypeMatching(buf, sizeof(buf), szExt, &m_diskReader,
+    return CFileTypeJudge::IsFileTypeMatching(buf, sizeof(buf), strExt.c_str(), &m_diskReader,
                                               PRO_FAT_SECTOR_BYTES, u64Sector) != 0
                ? 1
                : 0;
@@ -1061,8 +1058,7 @@ int CProfessionalFatRecovery::GetFileNodeParentDirPath(FILE_NODE* pNode, char16_
 
 int CProfessionalFatRecovery::InitSearchCallBack(SearchProgressCallback pSearchCallback,
                                                  void* pParam) {
-    m_pSearchCallback = pSearchCallback;
-    m_pSearchParam = pParam;
+    m_callbacks.InitSearch(pSearchCallback, pParam);
     if (!m_pStore)
         return ERROR_INVALID_PARAMETER;
     return m_pStore->InitSearchCallBack(pSearchCallback, pParam);
@@ -1097,7 +1093,8 @@ int CProfessionalFatRecovery::SaveDataToTargetFile(FILE_NODE* pNode, const char1
     if (pNode->bIsDir != 0)
         return m_folderRecovery.SaveFolder(*pNode, pPath);
     std::u16string strPath = Ansi2Unicode(GetRealFileName(Unicode2Ansi(pPath)).c_str());
-    return m_nodeData.SaveToFile(*pNode, strPath.c_str(), m_pRecoveryCallback, m_pParam);
+    return m_nodeData.SaveToFile(*pNode, strPath.c_str(), m_callbacks.RecoveryCallback(),
+                                 m_callbacks.Param());
 }
 
 int CProfessionalFatRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut,

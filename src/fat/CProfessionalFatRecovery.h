@@ -4,6 +4,7 @@
 #pragma once
 
 #include "device/CDiskReader.h"
+#include "engine/CEngineCallbacks.h"
 #include "engine/CFolderRecoveryQueue.h"
 #include "engine/IFileRecoveryParse.h"
 #include "fat/CFatNodeData.h"
@@ -192,13 +193,7 @@ private:
     std::set<uint32_t> m_setClimbed; // folders whose ancestors are recorded as needed
     std::optional<FOLDER_START_CHECK> m_folderStartCheck;
 
-    ScanProgressCallback m_pScanCallback = nullptr;
-    RecoveryProgressCallback m_pRecoveryCallback = nullptr;
-    void* m_pParam = nullptr;
-    int m_nPercent = 0;
-    SearchProgressCallback m_pSearchCallback = nullptr;
-    void* m_pSearchParam = nullptr;
-
     std::unique_ptr<CScanResultFileManager> m_pStore;
     CFolderRecoveryQueue m_folderRecovery;
+    CEngineCallbacks m_callbacks;
 };

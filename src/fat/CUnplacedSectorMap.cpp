@@ -2,6 +2,7 @@
 #include "fat/CUnplacedSectorMap.h"
 
 #include "util/DebugLog.h"
+#include "util/FdIo.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,34 +13,6 @@
 namespace {
 
 constexpr const char* SPILL_FILE_PATTERN = "unplaced.XXXXXX";
-
-bool WriteAll(int nFd, const uint8_t* pData, size_t nSize, int64_t llOffset) {
-    while (nSize > 0) {
-        ssize_t n = pwrite(nFd, pData, nSize, llOffset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        pData += n;
-        nSize -= size_t(n);
-        llOffset += n;
-    }
-    return true;
-}
-
-bool ReadAll(int nFd, uint8_t* pData, size_t nSize, int64_t llOffset) {
-    while (nSize > 0) {
-        ssize_t n = pread(nFd, pData, nSize, llOffset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        pData += n;
-        nSize -= size_t(n);
-        llOffset += n;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -91,7 +64,7 @@ bool CUnplacedSectorMap::OpenSpillFile() {
 }
 
 bool CUnplacedSectorMap::Spill(UNDEAL_FILE& record, const uint8_t* pData, size_t nSize) {
-    if (!OpenSpillFile() || !WriteAll(m_nSpillFd, pData, nSize, m_llSpillEnd))
+    if (!OpenSpillFile() || WriteFullAt(m_nSpillFd, pData, nSize, m_llSpillEnd) != 0)
         return false;
     record.llSpillOffset = m_llSpillEnd;
     m_llSpillEnd += static_cast<int64_t>(nSize);
@@ -129,7 +102,7 @@ bool CUnplacedSectorMap::Take(uint64_t u64Sector, std::vector<uint8_t>& vecOut) 
     if (record.pCopy)
         std::memcpy(vecOut.data(), record.pCopy.get(), record.nSize);
     else
-        bOk = ReadAll(m_nSpillFd, vecOut.data(), record.nSize, record.llSpillOffset);
+        bOk = ReadFullAt(m_nSpillFd, vecOut.data(), record.nSize, record.llSpillOffset) == 0;
     Forget(it);
     return bOk;
 }

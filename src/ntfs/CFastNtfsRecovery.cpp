@@ -2,6 +2,7 @@
 // then copy-out, preview and the free-cluster map of the volume.
 #include "ntfs/CFastNtfsRecovery.h"
 
+#include "device/BootSectorLayout.h"
 #include "ntfs/CNtfsDataExtractor.h"
 #include "store/CLogFileManager.h"
 #include "util/ByteView.h"
@@ -20,10 +21,6 @@
 
 namespace {
 
-// Boot sector fields.
-constexpr size_t BOOT_BYTES_PER_SECTOR = 0x0B;
-constexpr size_t BOOT_SECTORS_PER_CLUSTER = 0x0D;
-constexpr size_t BOOT_MFT_CLUSTER = 0x30;
 constexpr unsigned int MAX_PLAIN_SECTORS_PER_CLUSTER = 0x80;
 constexpr unsigned int MAX_CLUSTER_SHIFT = 12;
 
@@ -80,8 +77,8 @@ int CFastNtfsRecovery::Init(int nDiskNo, long long llStartSector, long long llSe
     uint64_t u64Limit = static_cast<uint64_t>(llStartSector) + static_cast<uint64_t>(llSectorCount);
     if (int rc = m_diskReader.Init(nDiskNo, u64Limit); rc != 0)
         return rc;
-    uint8_t boot[BOOT_SECTOR_BYTES];
-    int nSectors = BOOT_SECTOR_BYTES / CNtfsParse::DEFAULT_BYTES_PER_SECTOR;
+    uint8_t boot[BOOT_READ_BYTES];
+    int nSectors = BOOT_READ_BYTES / CNtfsParse::DEFAULT_BYTES_PER_SECTOR;
     if (int rc = m_diskReader.ReadData(boot, nSectors, llStartSector,
                                        CNtfsParse::DEFAULT_BYTES_PER_SECTOR, nullptr);
         rc != 0)
@@ -110,10 +107,9 @@ int CFastNtfsRecovery::Init(const char16_t* pDevicePath, char16_t wcDriveLetter)
     if (int rc = m_diskReader.Init(pDevicePath, u64Bytes / CNtfsParse::DEFAULT_BYTES_PER_SECTOR);
         rc != 0)
         return rc;
-    uint8_t boot[BOOT_SECTOR_BYTES];
-    if (int rc =
-            m_diskReader.ReadData(boot, BOOT_SECTOR_BYTES / CNtfsParse::DEFAULT_BYTES_PER_SECTOR, 0,
-                                  CNtfsParse::DEFAULT_BYTES_PER_SECTOR, nullptr);
+    uint8_t boot[BOOT_READ_BYTES];
+    if (int rc = m_diskReader.ReadData(boot, BOOT_READ_BYTES / CNtfsParse::DEFAULT_BYTES_PER_SECTOR,
+                                       0, CNtfsParse::DEFAULT_BYTES_PER_SECTOR, nullptr);
         rc != 0)
         return rc;
     if (int rc = SetUpVolume(boot, 0, u64Bytes, wcDriveLetter); rc != 0)
@@ -129,10 +125,10 @@ int CFastNtfsRecovery::Init(const char16_t* pDevicePath, char16_t wcDriveLetter)
 // volume's own sector size. An implausible boot sector is refused.
 int CFastNtfsRecovery::SetUpVolume(const uint8_t* pBoot, uint64_t u64StartByte, uint64_t u64Bytes,
                                    char16_t wcDriveLetter) {
-    int nBytesPerSector = LoadU16LE(pBoot + BOOT_BYTES_PER_SECTOR);
+    int nBytesPerSector = LoadU16LE(pBoot + BPB_BYTS_PER_SEC);
     if (nBytesPerSector == 0)
         nBytesPerSector = CNtfsParse::DEFAULT_BYTES_PER_SECTOR;
-    unsigned int nSectorPerCluster = pBoot[BOOT_SECTORS_PER_CLUSTER];
+    unsigned int nSectorPerCluster = pBoot[BPB_SEC_PER_CLUS];
     // Clusters of more than 128 sectors are stored as a negative power of two.
     if (nSectorPerCluster > MAX_PLAIN_SECTORS_PER_CLUSTER &&
         256 - nSectorPerCluster <= MAX_CLUSTER_SHIFT)
@@ -146,7 +142,7 @@ int CFastNtfsRecovery::SetUpVolume(const uint8_t* pBoot, uint64_t u64StartByte, 
     m_nSectorPerCluster = static_cast<int>(nSectorPerCluster);
     m_u64PartitionStart = u64StartByte / m_nBytesPerSector;
     m_u64SectorCount = u64Bytes / m_nBytesPerSector;
-    uint64_t u64MftCluster = LoadU64LE(pBoot + BOOT_MFT_CLUSTER);
+    uint64_t u64MftCluster = LoadU64LE(pBoot + NTFS_MFT_CLUSTER);
     if (u64MftCluster > m_u64SectorCount / nSectorPerCluster)
         return ERROR_INVALID_PARAMETER;
     m_u64MftStart = u64MftCluster * nSectorPerCluster + m_u64PartitionStart;
@@ -169,10 +165,7 @@ void CFastNtfsRecovery::ReadMftRuns() {
 int CFastNtfsRecovery::InitCallBack(ScanProgressCallback pScanCallback,
                                     RecoveryProgressCallback pRecoveryCallback, void* pParam,
                                     int nWeight) {
-    m_pScanCallback = pScanCallback;
-    m_pRecoveryCallback = pRecoveryCallback;
-    m_pParam = pParam;
-    m_nPercent = nWeight;
+    m_callbacks.Init(pScanCallback, pRecoveryCallback, pParam, nWeight);
     return 0;
 }
 
@@ -181,8 +174,8 @@ int CFastNtfsRecovery::ScanDevice(const char16_t* pResultName) {
     m_setPendingDirs.clear();
     m_mapDirParent.clear();
     m_pStore = std::make_unique<CScanResultFileManager>();
-    if (m_pSearchCallback != nullptr)
-        m_pStore->InitSearchCallBack(m_pSearchCallback, m_pSearchParam);
+    if (m_callbacks.SearchCallback() != nullptr)
+        m_pStore->InitSearchCallBack(m_callbacks.SearchCallback(), m_callbacks.SearchParam());
     if (pResultName != nullptr && pResultName[0] != 0)
         return m_pStore->Init(pResultName);
     SYSTEMTIME now{};
@@ -198,8 +191,8 @@ int CFastNtfsRecovery::ScanDevice(const char16_t* pResultName) {
                                            m_pStore->GetRelationFilePath(),
                                            m_pStore->GetDirInfoFilePath()};
         m_pStore = std::make_unique<CScanResultFileManager>();
-        if (m_pSearchCallback != nullptr)
-            m_pStore->InitSearchCallBack(m_pSearchCallback, m_pSearchParam);
+        if (m_callbacks.SearchCallback() != nullptr)
+            m_pStore->InitSearchCallBack(m_callbacks.SearchCallback(), m_callbacks.SearchParam());
         for (const std::string& strOld : vecOld)
             unlink(strOld.c_str());
         if (int rc = m_pStore->Init(strName.c_str()); rc != 0)
@@ -212,10 +205,8 @@ int CFastNtfsRecovery::ScanDevice(const char16_t* pResultName) {
 
 int CFastNtfsRecovery::ReportScan(int nPercent, int nSecondsLeft, uint64_t u64Done,
                                   uint64_t u64Total) {
-    if (m_pScanCallback == nullptr)
-        return 0;
-    return m_pScanCallback(m_pParam, nPercent, m_nPercent, nSecondsLeft, u64Done, u64Total,
-                           m_pStore->GetFileIndex(), nullptr);
+    return m_callbacks.ReportScan(nPercent, m_callbacks.Weight(), nSecondsLeft, u64Done, u64Total,
+                                  m_pStore->GetFileIndex(), nullptr);
 }
 
 int CFastNtfsRecovery::FastScanDevice() {
@@ -245,7 +236,7 @@ int CFastNtfsRecovery::FastScanDevice() {
                 return rc;
             u64Done += nSectors;
             long long llNow = GetTickCountMs();
-            if (llNow - llLastEstimate >= ESTIMATE_INTERVAL_MS && m_nPercent == 100) {
+            if (llNow - llLastEstimate >= ESTIMATE_INTERVAL_MS && m_callbacks.Weight() == 100) {
                 llLastEstimate = llNow;
                 uint64_t u64Elapsed = static_cast<uint64_t>((llNow - llStart) / 1000);
                 uint64_t u64Rate = u64Elapsed == 0 ? 0 : u64Done * m_nBytesPerSector / u64Elapsed;
@@ -657,8 +648,7 @@ int CFastNtfsRecovery::GetFileNodeParentDirPath(FILE_NODE* pNode, char16_t* pOut
 }
 
 int CFastNtfsRecovery::InitSearchCallBack(SearchProgressCallback pSearchCallback, void* pParam) {
-    m_pSearchCallback = pSearchCallback;
-    m_pSearchParam = pParam;
+    m_callbacks.InitSearch(pSearchCallback, pParam);
     return m_pStore ? m_pStore->InitSearchCallBack(pSearchCallback, pParam) : 0;
 }
 
@@ -698,7 +688,8 @@ int CFastNtfsRecovery::SaveDataToTargetFile(FILE_NODE* pNode, const char16_t* pT
     if (pNode->bIsDir != 0)
         return MakeRecoveryDir(Unicode2Ansi(pTargetPath));
     CNtfsDataExtractor extractor(m_diskReader, *this, m_nBytesPerSector);
-    return extractor.SaveToFile(*pNode, pTargetPath, m_pRecoveryCallback, m_pParam);
+    return extractor.SaveToFile(*pNode, pTargetPath, m_callbacks.RecoveryCallback(),
+                                m_callbacks.Param());
 }
 
 int CFastNtfsRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer,

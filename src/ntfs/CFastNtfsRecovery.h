@@ -3,6 +3,7 @@
 #pragma once
 
 #include "device/CDiskReader.h"
+#include "engine/CEngineCallbacks.h"
 #include "engine/CFolderRecoveryQueue.h"
 #include "engine/IFileRecoveryParse.h"
 #include "ntfs/CNtfsParse.h"
@@ -18,7 +19,7 @@
 class CFastNtfsRecovery : public IFileRecoveryParse, private INtfsNodeDataSource {
 public:
     static constexpr int RECORDS_PER_CHUNK = 1024;
-    static constexpr int BOOT_SECTOR_BYTES = 4096;
+    static constexpr int BOOT_READ_BYTES = 4096;
     static constexpr uint32_t NO_PARENT = 0xFFFFFFFF;
 
     enum PARSE_MODE : int {
@@ -113,10 +114,5 @@ private:
     CNtfsParse m_ntfsParse;
     std::unique_ptr<CScanResultFileManager> m_pStore;
     std::unique_ptr<CFolderRecoveryQueue> m_pFolderQueue;
-    int m_nPercent = 100;
-    ScanProgressCallback m_pScanCallback = nullptr;
-    RecoveryProgressCallback m_pRecoveryCallback = nullptr;
-    void* m_pParam = nullptr;
-    SearchProgressCallback m_pSearchCallback = nullptr;
-    void* m_pSearchParam = nullptr;
+    CEngineCallbacks m_callbacks;
 };

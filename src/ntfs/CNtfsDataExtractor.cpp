@@ -1,7 +1,7 @@
 // Reads a node's data from its resident attribute or its runs and writes it out.
 #include "ntfs/CNtfsDataExtractor.h"
 
-#include "carving/CFileTypeJudge.h"
+#include "formats/carving/CFileTypeJudge.h"
 
 #include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
@@ -16,8 +16,6 @@
 #include <vector>
 
 namespace {
-
-constexpr size_t EXTENSION_BYTES = 64;
 
 int Percent(uint64_t u64Done, uint64_t u64Total) {
     return u64Total == 0 ? 100 : static_cast<int>(u64Done * 100 / u64Total);
@@ -139,11 +137,11 @@ int CNtfsDataExtractor::SaveToFile(const FILE_NODE& node, const char16_t* pPath,
 
 int CNtfsDataExtractor::PreView(const FILE_NODE& node, char16_t* pTempPathOut, uint8_t* pBuffer,
                                 int& nLength, PreviewProgressCallback pCallback, void* pParam) {
-    char szExt[EXTENSION_BYTES] = {};
+    const std::string strExt = GetLowerExtension(node.szFileName);
     std::string strRoot = CLogFileManager::GetScanLogRoot();
-    if (CScanResultFileManager::IsPictureFileName(node.szFileName) &&
-        GetExtendName(node.szFileName, szExt, sizeof(szExt)) == 0 && pTempPathOut != nullptr) {
-        std::string strTemp = strRoot + "tmp." + GetCharLowerA(szExt);
+    if (CScanResultFileManager::IsPictureFileName(node.szFileName) && !strExt.empty() &&
+        pTempPathOut != nullptr) {
+        std::string strTemp = strRoot + "tmp." + strExt;
         if (Ansi2Unicode(strTemp.c_str()).size() < static_cast<size_t>(PREVIEW_PATH_CAPACITY)) {
             nLength = 0;
             return PreViewToTempFile(node, strTemp, pTempPathOut, pCallback, pParam);
@@ -206,16 +204,16 @@ uint32_t CNtfsDataExtractor::IsNodeDataHealth(const FILE_NODE& node) {
 uint32_t CNtfsDataExtractor::JudgeDataHealth(const FILE_NODE& node,
                                              const std::vector<uint8_t>* pResident,
                                              const std::vector<RUNLIST>& vecRuns) {
-    char szExt[EXTENSION_BYTES] = {};
-    bool bHasExt = GetExtendName(node.szFileName, szExt, sizeof(szExt)) == 0;
+    const std::string strExt = GetLowerExtension(node.szFileName);
+    const bool bHasExt = !strExt.empty();
     if (pResident != nullptr) {
         if (pResident->empty())
             return 0;
         if (!bHasExt)
             return 1;
         return CFileTypeJudge::IsFileTypeMatching(pResident->data(),
-                                                  static_cast<int>(pResident->size()), szExt,
-                                                  &m_reader, m_nBytesPerSector, 0)
+                                                  static_cast<int>(pResident->size()),
+                                                  strExt.c_str(), &m_reader, m_nBytesPerSector, 0)
                    ? 1
                    : 0;
     }
@@ -228,8 +226,8 @@ uint32_t CNtfsDataExtractor::JudgeDataHealth(const FILE_NODE& node,
     if (m_reader.ReadData(vecSector.data(), 1, static_cast<long long>(u64Sector), m_nBytesPerSector,
                           nullptr) != 0)
         return 1;
-    return CFileTypeJudge::IsFileTypeMatching(vecSector.data(), m_nBytesPerSector, szExt, &m_reader,
-                                              m_nBytesPerSector, u64Sector)
+    return CFileTypeJudge::IsFileTypeMatching(vecSector.data(), m_nBytesPerSector, strExt.c_str(),
+                                              &m_reader, m_nBytesPerSector, u64Sector)
                ? 1
                : 0;
 }

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "device/CDiskReader.h"
-#include "ntfs/NtfsRecord.h"
+#include "formats/ntfs/NtfsRecord.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,6 +2,7 @@
 // resolution after the sweep, and the record readers behind copy-out and preview.
 #include "ntfs/CProfessionalNtfsRecovery.h"
 
+#include "device/BootSectorLayout.h"
 #include "device/CDiskRegistry.h"
 #include "device/FileSystemRecognisers.h"
 #include "store/CLogFileManager.h"
@@ -22,10 +23,8 @@
 namespace {
 
 // Boot sector fields.
-constexpr size_t BOOT_SECTORS_PER_CLUSTER = 0x0D;
-constexpr size_t BOOT_MFT_CLUSTER = 0x30;
 // A sectors-per-cluster byte above this holds a negative power of two (clusters over 64 KiB).
-constexpr uint8_t BOOT_SECTORS_PER_CLUSTER_SHIFT_FROM = 0x80;
+constexpr uint8_t SECTORS_PER_CLUSTER_SHIFT_FROM = 0x80;
 
 constexpr uint32_t MFT_RECORD = 0;
 constexpr uint32_t LAST_SYSTEM_RECORD = 11;
@@ -85,7 +84,8 @@ CProfessionalNtfsRecovery::CProfessionalNtfsRecovery()
       m_folderQueue(
           *this,
           [this](FILE_NODE* pNode, const char16_t* pPath) {
-              return m_extractor.SaveToFile(*pNode, pPath, m_pRecoveryCallback, m_pParam);
+              return m_extractor.SaveToFile(*pNode, pPath, m_callbacks.RecoveryCallback(),
+                                            m_callbacks.Param());
           },
           [this](const FILE_NODE& folder) { return GetFolderChildGroup(folder); }) {
     m_ntfsParse.Init(BYTES_PER_SECTOR);
@@ -138,11 +138,11 @@ int CProfessionalNtfsRecovery::SetUpDisk(uint64_t u64StartSector, uint64_t u64Se
 void CProfessionalNtfsRecovery::LearnBootSectorMft(const uint8_t* pBoot, size_t nSize) {
     if (!IsNtfs(pBoot, nSize))
         return;
-    uint8_t nPerClusterByte = pBoot[BOOT_SECTORS_PER_CLUSTER];
-    uint64_t u64PerCluster = nPerClusterByte <= BOOT_SECTORS_PER_CLUSTER_SHIFT_FROM
+    uint8_t nPerClusterByte = pBoot[BPB_SEC_PER_CLUS];
+    uint64_t u64PerCluster = nPerClusterByte <= SECTORS_PER_CLUSTER_SHIFT_FROM
                                  ? nPerClusterByte
                                  : uint64_t(1) << std::min(256 - nPerClusterByte, 31);
-    uint64_t u64MftCluster = LoadU64LE(pBoot + BOOT_MFT_CLUSTER);
+    uint64_t u64MftCluster = LoadU64LE(pBoot + NTFS_MFT_CLUSTER);
     if (u64PerCluster == 0 ||
         u64MftCluster >
             (std::numeric_limits<uint64_t>::max() - m_u64PartitionStart) / u64PerCluster)
@@ -159,10 +159,7 @@ void CProfessionalNtfsRecovery::LearnBootSectorMft(const uint8_t* pBoot, size_t 
 int CProfessionalNtfsRecovery::InitCallBack(ScanProgressCallback pScanCallback,
                                             RecoveryProgressCallback pRecoveryCallback,
                                             void* pParam, int nWeight) {
-    m_pScanCallback = pScanCallback;
-    m_pRecoveryCallback = pRecoveryCallback;
-    m_pParam = pParam;
-    m_nPercent = nWeight;
+    m_callbacks.Init(pScanCallback, pRecoveryCallback, pParam, nWeight);
     return 0;
 }
 
@@ -604,7 +601,8 @@ int CProfessionalNtfsRecovery::SaveDataToTargetFile(FILE_NODE* pNode, const char
         return ERROR_INVALID_PARAMETER;
     if (pNode->bIsDir)
         return MakeRecoveryDir(Unicode2Ansi(pTargetPath));
-    return m_extractor.SaveToFile(*pNode, pTargetPath, m_pRecoveryCallback, m_pParam);
+    return m_extractor.SaveToFile(*pNode, pTargetPath, m_callbacks.RecoveryCallback(),
+                                  m_callbacks.Param());
 }
 
 int CProfessionalNtfsRecovery::GetUnUsedSectorCount(unsigned long long&, unsigned long long&) {
@@ -613,8 +611,7 @@ int CProfessionalNtfsRecovery::GetUnUsedSectorCount(unsigned long long&, unsigne
 
 int CProfessionalNtfsRecovery::InitSearchCallBack(SearchProgressCallback pSearchCallback,
                                                   void* pParam) {
-    m_pSearchCallback = pSearchCallback;
-    m_pSearchParam = pParam;
+    m_callbacks.InitSearch(pSearchCallback, pParam);
     return m_pStore ? m_pStore->InitSearchCallBack(pSearchCallback, pParam) : 0;
 }
 
@@ -622,7 +619,7 @@ int CProfessionalNtfsRecovery::SearchFileNode(const char16_t* pKey,
                                               std::vector<SEARCH_FILE_INFO>& vecOut) {
     if (!m_pStore)
         return 0;
-    m_pStore->InitSearchCallBack(m_pSearchCallback, m_pSearchParam);
+    m_pStore->InitSearchCallBack(m_callbacks.SearchCallback(), m_callbacks.SearchParam());
     return m_pStore->SearchFileNodeInfo(pKey, vecOut);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "device/CDiskReader.h"
+#include "engine/CEngineCallbacks.h"
 #include "engine/CFolderRecoveryQueue.h"
 #include "engine/IFileRecoveryParse.h"
 #include "ntfs/CNtfsDataExtractor.h"
@@ -158,10 +159,5 @@ private:
     uint32_t m_nSectorPerCluster = 8;
     CNtfsDataExtractor m_extractor;
     CFolderRecoveryQueue m_folderQueue;
-    int m_nPercent = 90;
-    ScanProgressCallback m_pScanCallback = nullptr;
-    RecoveryProgressCallback m_pRecoveryCallback = nullptr;
-    void* m_pParam = nullptr;
-    SearchProgressCallback m_pSearchCallback = nullptr;
-    void* m_pSearchParam = nullptr;
+    CEngineCallbacks m_callbacks;
 };

@@ -3,15 +3,10 @@
 #pragma once
 
 #include "engine/FileRecoveryTypes.h"
-#include "ntfs/NtfsRecord.h"
+#include "formats/ntfs/NtfsRecord.h"
 
 #include <cstdint>
 #include <vector>
-
-// Codes of the record readers (errno values and 87 pass through as well).
-constexpr int NTFS_ERROR_NOT_FILE_RECORD = -1;
-constexpr int NTFS_ERROR_ATTRIBUTE_NOT_FOUND = -100;
-constexpr int NTFS_ERROR_NOT_RESIDENT = -101;
 
 class INtfsNodeDataSource {
 public:

@@ -3,6 +3,7 @@
 
 #include "store/StoreFileFormat.h"
 #include "util/DebugLog.h"
+#include "util/FdIo.h"
 #include "util/TextUtil.h"
 
 #include <algorithm>
@@ -37,21 +38,6 @@ std::string GetHomeDir() {
     if (const passwd* pEntry = getpwuid(getuid()); pEntry != nullptr && pEntry->pw_dir != nullptr)
         return pEntry->pw_dir;
     return "/tmp";
-}
-
-// Writes every byte, retrying short writes; 0 or errno.
-int WriteAll(int nFd, const uint8_t* pData, size_t nBytes) {
-    while (nBytes > 0) {
-        ssize_t nDone = write(nFd, pData, nBytes);
-        if (nDone < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        pData += nDone;
-        nBytes -= static_cast<size_t>(nDone);
-    }
-    return 0;
 }
 
 // Removes everything below the open directory without following links out of it.
@@ -166,28 +152,18 @@ int CLogFileManager::Init() {
 int CLogFileManager::LoadIndex(const std::string& strIndexPath) {
     int nFd = open(strIndexPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, LOG_FILE_MODE);
     if (nFd < 0)
-        return 87;
+        return ERROR_INVALID_PARAMETER;
     struct stat st;
     if (fstat(nFd, &st) != 0 || st.st_size == 0) {
         close(nFd);
-        return 87;
+        return ERROR_INVALID_PARAMETER;
     }
     std::vector<uint8_t> vecBytes(static_cast<size_t>(st.st_size));
     size_t nRead = 0;
-    int nResult = 0;
-    while (nRead < vecBytes.size()) {
-        ssize_t n = pread(nFd, vecBytes.data() + nRead, vecBytes.size() - nRead, nRead);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            nResult = n == 0 ? 30 : errno;
-            break;
-        }
-        nRead += static_cast<size_t>(n);
-    }
+    int nResult = ReadFullAt(nFd, vecBytes.data(), vecBytes.size(), 0, nRead);
     close(nFd);
     if (!ParseLogIndex(vecBytes.data(), nRead, m_u64CurrentIndex, m_vecRecords))
-        return nResult != 0 ? nResult : 87;
+        return nResult != 0 ? nResult : ERROR_INVALID_PARAMETER;
     return nResult;
 }
 
@@ -345,7 +321,7 @@ int CLogFileManager::SaveLogConfigFile() {
     if (nFd < 0)
         return errno;
     std::vector<uint8_t> vecBytes = FormatLogIndex(m_u64CurrentIndex, m_vecRecords);
-    int nResult = WriteAll(nFd, vecBytes.data(), vecBytes.size());
+    int nResult = WriteFull(nFd, vecBytes.data(), vecBytes.size());
     // The new index must be on disk before it replaces the old one.
     if (nResult == 0 && fsync(nFd) != 0)
         nResult = errno;

@@ -4,6 +4,7 @@
 #include "store/CLogFileManager.h"
 #include "store/StoreFileFormat.h"
 #include "util/DebugLog.h"
+#include "util/FdIo.h"
 #include "util/FileCategory.h"
 #include "util/TextUtil.h"
 
@@ -28,21 +29,11 @@ constexpr const char* OTHER_SEARCH_MARK = ".other";
 // Beyond this node-file size a search for files of unknown type is not offered.
 constexpr uint64_t OTHER_SEARCH_MAX_BYTES = 0x7FFFFFF;
 
-// The lower-case text after the last '.' of the name; empty when there is none.
-std::string LowerExtension(const char* pName) {
-    const char* pDot = std::strrchr(pName, '.');
-    if (pDot == nullptr)
-        return std::string();
-    std::string strExt = pDot + 1;
-    GetCharLowerA(strExt.data());
-    return strExt;
-}
-
 // Damaged pictures are hidden from lists and searches: previews of them only show garbage.
 bool IsDamagedPicture(const FILE_NODE& node) {
     if (node.nDataHealth != 0)
         return false;
-    std::string strExt = LowerExtension(node.szFileName);
+    std::string strExt = GetLowerExtension(node.szFileName);
     return !strExt.empty() && std::strstr(PHOTO_PATTERN, strExt.c_str()) != nullptr;
 }
 
@@ -53,52 +44,18 @@ bool NodeLess(const FILE_NODE& a, const FILE_NODE& b) {
     return strcasecmp(a.szFileName, b.szFileName) < 0;
 }
 
-int PWriteAll(int nFd, const void* pData, size_t nBytes, uint64_t u64Offset) {
-    const auto* p = static_cast<const uint8_t*>(pData);
-    while (nBytes > 0) {
-        ssize_t nDone = pwrite(nFd, p, nBytes, static_cast<off_t>(u64Offset));
-        if (nDone < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        p += nDone;
-        nBytes -= static_cast<size_t>(nDone);
-        u64Offset += static_cast<uint64_t>(nDone);
-    }
-    return 0;
-}
-
-// 0, ERROR_READ_SHORT when the file ends first, or errno.
-int PReadAll(int nFd, void* pData, size_t nBytes, uint64_t u64Offset) {
-    auto* p = static_cast<uint8_t*>(pData);
-    while (nBytes > 0) {
-        ssize_t nDone = pread(nFd, p, nBytes, static_cast<off_t>(u64Offset));
-        if (nDone < 0 && errno == EINTR)
-            continue;
-        if (nDone < 0)
-            return errno;
-        if (nDone == 0)
-            return ERROR_READ_SHORT;
-        p += nDone;
-        nBytes -= static_cast<size_t>(nDone);
-        u64Offset += static_cast<uint64_t>(nDone);
-    }
-    return 0;
-}
-
 int ReadWholeFile(int nFd, std::vector<uint8_t>& vecOut) {
     struct stat st;
     if (fstat(nFd, &st) != 0)
         return errno;
     vecOut.resize(static_cast<size_t>(st.st_size));
-    return PReadAll(nFd, vecOut.data(), vecOut.size(), 0);
+    return ReadFullAt(nFd, vecOut.data(), vecOut.size(), 0);
 }
 
 int RewriteFile(int nFd, const void* pData, size_t nBytes) {
     if (nFd < 0)
         return EBADF;
-    if (int nErr = PWriteAll(nFd, pData, nBytes, 0); nErr != 0)
+    if (int nErr = WriteFullAt(nFd, pData, nBytes, 0); nErr != 0)
         return nErr;
     return ftruncate(nFd, static_cast<off_t>(nBytes)) == 0 ? 0 : errno;
 }
@@ -229,7 +186,7 @@ int CScanResultFileManager::WriteBufferedNodes() {
         return 0;
     // Written at the nodes' own offsets: a failed write leaves a gap, never shifts later nodes.
     uint64_t u64Offset = m_u64CreatedBytes - m_nBufferedBytes;
-    int nErr = PWriteAll(m_nNodeFd, m_pWriteBuf, m_nBufferedBytes, u64Offset);
+    int nErr = WriteFullAt(m_nNodeFd, m_pWriteBuf, m_nBufferedBytes, u64Offset);
     if (nErr != 0)
         DebugLog("write of %u node bytes at %llu failed: %d\n", m_nBufferedBytes,
                  static_cast<unsigned long long>(u64Offset), nErr);
@@ -289,7 +246,7 @@ int CScanResultFileManager::ReadNodeRange(uint64_t u64First, uint32_t nCount, ui
     uint64_t u64Flushed = m_u64CreatedBytes - m_nBufferedBytes;
     if (u64Begin < u64Flushed) {
         uint64_t u64FromFile = std::min(u64End, u64Flushed) - u64Begin;
-        if (int nErr = PReadAll(m_nNodeFd, pOut, u64FromFile, u64Begin); nErr != 0)
+        if (int nErr = ReadFullAt(m_nNodeFd, pOut, u64FromFile, u64Begin); nErr != 0)
             return nErr;
         pOut += u64FromFile;
         u64Begin += u64FromFile;
@@ -489,7 +446,7 @@ int CScanResultFileManager::SearchFileNodeInfo(const char16_t* pKey,
     };
     std::unordered_map<std::string, CVerdict> mapVerdict;
     auto Matches = [&](const FILE_NODE& node) {
-        std::string strExt = LowerExtension(node.szFileName);
+        std::string strExt = GetLowerExtension(node.szFileName);
         if (strExt.empty())
             return bOther;
         auto [it, bNew] = mapVerdict.try_emplace(strExt, CVerdict{false, false});
@@ -533,7 +490,7 @@ int CScanResultFileManager::SearchFileNodeInfo(const char16_t* pKey,
 bool CScanResultFileManager::IsPictureFileName(const char* pFileName) {
     if (pFileName == nullptr)
         return false;
-    std::string strExt = LowerExtension(pFileName);
+    std::string strExt = GetLowerExtension(pFileName);
     if (strExt.empty())
         return false;
     std::string strEntry = "*." + strExt + "|";

@@ -10,11 +10,6 @@
 #include <string>
 #include <vector>
 
-// Init: the write buffer could not be allocated.
-constexpr int ERROR_NOT_ENOUGH_MEMORY = 8;
-// Init: a relation or folder-info file is garbled (what parsed before the damage is loaded).
-constexpr int ERROR_FILE_CORRUPT = 1392;
-
 constexpr const char* RELATION_FILE_SUFFIX = "_Relation";
 constexpr const char* DIR_INFO_FILE_SUFFIX = "_DirInfo";
 

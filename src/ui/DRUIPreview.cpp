@@ -1,6 +1,6 @@
 // Main window, preview: the chosen file read by the engine on the worker, then shown as a
 // picture or as the text form of its first bytes.
-#include "app/CMyThread.h"
+#include "ui/CMyThread.h"
 #include "ui/DRUI.h"
 #include "ui/SCANUI.h"
 #include "ui/UiMetaTypes.h"

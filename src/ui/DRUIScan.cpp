@@ -1,9 +1,8 @@
 // Main window, scan side: the worker entries, the engine callbacks turned into signals, the scan
 // and search sequence, and the result page they lead to.
-#include "app/CMyThread.h"
-#include "engine/CFileRecoveryFactory.h"
-#include "engine/CProfessionalRecovery.h"
+#include "deepscan/CFileRecoveryFactory.h"
 #include "ui/CMessageBox.h"
+#include "ui/CMyThread.h"
 #include "ui/DRUI.h"
 #include "ui/SCANUI.h"
 #include "util/DebugLog.h"
@@ -55,7 +54,7 @@ void DRUI::Scan(const char16_t*, int&) {
                              SCAN_DRIVE_LETTER, RECOVERY_TYPE_DEEP);
     m_bScanFailed = m_pEngine == nullptr;
     // The window always scans afresh rather than taking up a stored scan of the volume.
-    if (auto* pDeep = dynamic_cast<CProfessionalRecovery*>(m_pEngine))
+    if (IDeepScanControl* pDeep = CFileRecoveryFactory::GetDeepScanControl(m_pEngine))
         pDeep->SetNotLoadLogFile();
     if (m_pEngine != nullptr) {
         m_pEngine->InitCallBack(static_cast<ScanProgressCallback>(&DRUI::ScanCallBack),

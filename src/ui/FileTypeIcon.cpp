@@ -83,8 +83,6 @@ constexpr const char* OTHER_ICON = ":/image/FileIcon/other.png";
 // A dotted extension shorter than this matches no list (".m" would match too much).
 constexpr int MIN_DOTTED_LENGTH = 3;
 
-constexpr size_t FILE_NAME_EXT_BYTES = 256;
-
 bool InList(const QString& strDotted, const char* pList) {
     return QString::fromUtf8(pList).contains(strDotted);
 }
@@ -95,10 +93,8 @@ QString Dotted(const QString& strExtension) {
 } // namespace
 
 QString GetExtensionKey(const char* pFileName) {
-    char szExt[FILE_NAME_EXT_BYTES] = {};
-    if (GetExtendName(pFileName, szExt, sizeof(szExt)) != 0)
-        return NO_EXTENSION_KEY;
-    return QString::fromUtf8(szExt).toLower();
+    const std::string strExt = GetLowerExtension(pFileName);
+    return strExt.empty() ? NO_EXTENSION_KEY : QString::fromStdString(strExt);
 }
 
 QString GetExtendNameIcon(const QString& strExtension) {

@@ -29,7 +29,7 @@ const QString main_button_style_no_file =
 const QString backGroud_style_ = "background-color: rgb(16, 78, 139);";
 const QString Layout1BackGroud_style = "background-color: rgb(54, 100, 139);";
 const QString Start_label_style = "background-color: rgb(236, 246, 255);";
-const QString Version_label = "Version 8.8.8.9";
+const QString Version_label = "Version " ORVANNE_VERSION;
 
 QFont UiFont(int nPointSize, int nWeight) {
     QFont font(UI_FONT_FAMILY, nPointSize);

@@ -1,5 +1,6 @@
 // Exclusive creation, full writes and ownership of recovered files and folders.
 #include "util/CSafeOutputFile.h"
+#include "util/FdIo.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -50,18 +51,7 @@ int CSafeOutputFile::Create(const std::string& strUtf8Path) {
 int CSafeOutputFile::Write(const void* pData, size_t nBytes) {
     if (m_nFd < 0)
         return EBADF;
-    const char* p = static_cast<const char*>(pData);
-    while (nBytes > 0) {
-        ssize_t n = write(m_nFd, p, nBytes);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        p += n;
-        nBytes -= static_cast<size_t>(n);
-    }
-    return 0;
+    return WriteFull(m_nFd, pData, nBytes);
 }
 
 int CSafeOutputFile::Close() {

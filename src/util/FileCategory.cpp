@@ -64,8 +64,5 @@ const char* GetCategoryName(FileCategory category) {
 std::string GetDirTypeByFileName(const char* pFileName) {
     static const char* const FOLDERS[FILE_CATEGORY_COUNT] = {"photo", "audio",   "document",
                                                              "video", "archive", "others"};
-    char szExt[256];
-    if (GetExtendName(pFileName, szExt, sizeof(szExt)) != 0)
-        return FOLDERS[static_cast<int>(FileCategory::Other)];
-    return FOLDERS[static_cast<int>(GetFileCategory(szExt))];
+    return FOLDERS[static_cast<int>(GetFileCategory(GetLowerExtension(pFileName)))];
 }

@@ -1,6 +1,8 @@
 // Text, name and path utilities shared by the engines and the front ends.
 #include "util/TextUtil.h"
 
+#include "util/StatusCodes.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -222,12 +224,21 @@ void EraseStringTailBlankChar(char* pText, int nLength) {
 
 int GetExtendName(const char* pName, char* pExt, size_t nExtCapacity) {
     if (pName == nullptr || pExt == nullptr || nExtCapacity == 0)
-        return 87;
+        return ERROR_INVALID_PARAMETER;
     const char* pDot = std::strrchr(pName, '.');
     if (pDot == nullptr)
-        return 87;
+        return ERROR_INVALID_PARAMETER;
     std::snprintf(pExt, nExtCapacity, "%s", pDot + 1);
     return 0;
+}
+
+std::string GetLowerExtension(const char* pName) {
+    const char* pDot = pName == nullptr ? nullptr : std::strrchr(pName, '.');
+    if (pDot == nullptr)
+        return std::string();
+    std::string strExt = pDot + 1;
+    GetCharLowerA(strExt.data());
+    return strExt;
 }
 
 int GetPathDirIndex(const char16_t* pPath, int& nCount) {
@@ -276,7 +287,7 @@ std::string GetRealFileName(const std::string& strPath) {
 
 int GetRealFileName(const char* pPath, char16_t* pOut, int nOutChars) {
     if (pPath == nullptr)
-        return 87;
+        return ERROR_INVALID_PARAMETER;
     return Ansi2Unicode(GetRealFileName(std::string(pPath)).c_str(), pOut, nOutChars) == 0 ? 0 : 87;
 }
 

@@ -30,6 +30,8 @@ void EraseStringTailBlankChar(char* pText, int nLength);
 
 // The text after the last '.', without the dot; 87 when there is none.
 int GetExtendName(const char* pName, char* pExt, size_t nExtCapacity);
+// The same in lower case (ASCII letters only), or empty when the name has no '.'.
+std::string GetLowerExtension(const char* pName);
 // Number of '/' and '\\' in the path, the last unit not counted.
 int GetPathDirIndex(const char16_t* pPath, int& nCount);
 void _splitpath(const char* pPath, std::string& strDrive, std::string& strDir, std::string& strName,

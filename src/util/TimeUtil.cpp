@@ -1,14 +1,14 @@
 // Thin wrappers over the clock, sleep and fstat calls.
 #include "util/TimeUtil.h"
 
+#include "util/StatusCodes.h"
+
 #include <cerrno>
 #include <ctime>
 #include <sys/stat.h>
 #include <sys/time.h>
 
 namespace {
-
-constexpr int ERROR_TIME_RANGE = 34;
 
 void FillSystemTime(const struct tm& tmValue, long nMicroseconds, SYSTEMTIME* pTime) {
     pTime->wYear = uint16_t(tmValue.tm_year + 1900);
@@ -23,7 +23,7 @@ void FillSystemTime(const struct tm& tmValue, long nMicroseconds, SYSTEMTIME* pT
 
 int GetSystemTime(SYSTEMTIME* pTime, struct tm* (*convert)(const time_t*, struct tm*)) {
     if (pTime == nullptr)
-        return 87;
+        return ERROR_INVALID_PARAMETER;
     struct timeval now;
     gettimeofday(&now, nullptr);
     struct tm tmValue;

@@ -1,5 +1,5 @@
 // Detector edge cases on hand-built first sectors: table order, overlaps and the extension check.
-#include "carving/CFileTypeJudge.h"
+#include "formats/carving/CFileTypeJudge.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

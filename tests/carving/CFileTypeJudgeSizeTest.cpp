@@ -1,5 +1,5 @@
 // Identification and sizing of every committed sample inside raw images, and the tail rules.
-#include "carving/CFileTypeJudge.h"
+#include "formats/carving/CFileTypeJudge.h"
 
 #include "CarvingTestDisk.h"
 #include "fixtures/CarvingImageBuilder.h"

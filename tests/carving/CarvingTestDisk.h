@@ -1,7 +1,7 @@
 // An image file with a reader over it, offered to the file type judge as a carving pass does.
 #pragma once
 
-#include "carving/CFileTypeJudge.h"
+#include "formats/carving/CFileTypeJudge.h"
 #include "device/CDiskReader.h"
 #include "device/CDiskRegistry.h"
 #include "fixtures/CarvingImageBuilder.h"

@@ -1,6 +1,6 @@
 // FAT directory-entry and directory-sector validators, on hand-built entries and on a root
 // directory written by mkfs.vfat and mtools.
-#include "fat/FatEntryValidator.h"
+#include "formats/fat/FatEntryValidator.h"
 
 #include "fixtures/FixtureUtil.h"
 #include "util/ByteView.h"
@@ -220,7 +220,7 @@ TEST(FatEntryValidator, DateBoundsAreJudgedOnLocalMidnight) {
 
 TEST(FatEntryValidator, RootDirectoryWrittenByMtoolsIsADirectorySector) {
     if (!HaveTool("mkfs.vfat") || !HaveTool("mcopy"))
-        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+        SKIP_WITHOUT("mkfs.vfat and mtools");
     CTempDir dir;
     const std::string strImage = dir.File("fat16.img");
     const std::string strFile = dir.File("A long file name.txt");

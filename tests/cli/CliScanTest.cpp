@@ -21,7 +21,7 @@ class CliScanTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!HaveTool("mkfs.vfat") || !HaveTool("mcopy") || !HaveTool("sfdisk"))
-            GTEST_SKIP() << "mkfs.vfat, mtools or sfdisk missing";
+            SKIP_WITHOUT("mkfs.vfat, mtools and sfdisk");
         m_strImage = m_dir.File("demo.img");
         ASSERT_TRUE(RunShell(std::string(ORVANNE_SOURCE_DIR) + "/scripts/make-demo-image " +
                              m_strImage + " >/dev/null"));

@@ -2,12 +2,14 @@
 // LD_PRELOAD seam fails reads of the image with EIO), truncated and random images, FAT chains
 // that loop, an NTFS volume whose $MFT record 0 is garbage. Every scan ends normally with what
 // can be found, and unreadable sectors show in the debug log.
+#include "deepscan/CFileRecoveryFactory.h"
+#include "deepscan/CProfessionalRecovery.h"
+#include "device/BootSectorLayout.h"
 #include "device/CDiskRegistry.h"
-#include "engine/CFileRecoveryFactory.h"
-#include "engine/CProfessionalRecovery.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
 #include "fixtures/NtfsImageBuilder.h"
+#include "util/ByteView.h"
 #include "util/CSha256.h"
 #include "util/DebugLog.h"
 #include "util/FileCategory.h"
@@ -73,10 +75,10 @@ struct CDeletedFatVolume {
 
 constexpr long long FAT_VOLUME_SECTORS = 16 * 1024 * 1024 / 512;
 
-// The reserved sector count (boot sector offset 14): where the first FAT starts.
+// The reserved sector count: where the first FAT starts.
 uint64_t FirstFatSector(const std::string& strImage) {
     std::vector<uint8_t> vecBoot = ReadFileBytes(strImage);
-    return vecBoot.size() < 16 ? 0 : uint64_t(vecBoot[14] | vecBoot[15] << 8);
+    return vecBoot.size() < BOOT_SECTOR_BYTES ? 0 : LoadU16LE(&vecBoot[BPB_RSVD_SEC_CNT]);
 }
 
 class DamagedMediaTest : public ::testing::Test {
@@ -139,7 +141,7 @@ private:
 
 TEST_F(DamagedMediaTest, UnreadableSectorsAreLoggedAndTheRestIsRecovered) {
     if (!CFatImageBuilder::HaveTools())
-        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+        SKIP_WITHOUT("mkfs.vfat and mtools");
     std::string strImage = m_dir.File("bad.img");
     CDeletedFatVolume volume;
     ASSERT_TRUE(MakeDeletedFatVolume(strImage, volume));
@@ -164,7 +166,7 @@ TEST_F(DamagedMediaTest, UnreadableSectorsAreLoggedAndTheRestIsRecovered) {
 
 TEST_F(DamagedMediaTest, UnreadableBootAndFatStillLetTheScansEnd) {
     if (!CFatImageBuilder::HaveTools())
-        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+        SKIP_WITHOUT("mkfs.vfat and mtools");
     std::string strImage = m_dir.File("head.img");
     CDeletedFatVolume volume;
     ASSERT_TRUE(MakeDeletedFatVolume(strImage, volume));
@@ -193,7 +195,7 @@ TEST_F(DamagedMediaTest, UnreadableBootAndFatStillLetTheScansEnd) {
 // The engine API in a child of this test program that runs with the failing-read seam loaded.
 TEST_F(DamagedMediaTest, EngineApiScansThroughUnreadableSectors) {
     if (!CFatImageBuilder::HaveTools())
-        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+        SKIP_WITHOUT("mkfs.vfat and mtools");
     if (const char* pImage = std::getenv(CHILD_ENV)) {
         CLogCapture capture;
         int nDisk = CDiskRegistry::GetInstance().AddImage(pImage);
@@ -232,7 +234,7 @@ TEST_F(DamagedMediaTest, EngineApiScansThroughUnreadableSectors) {
 
 TEST_F(DamagedMediaTest, TruncatedAndRandomImagesEndNormally) {
     if (!CFatImageBuilder::HaveTools())
-        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+        SKIP_WITHOUT("mkfs.vfat and mtools");
     std::string strImage = m_dir.File("cut.img");
     CDeletedFatVolume volume;
     ASSERT_TRUE(MakeDeletedFatVolume(strImage, volume));
@@ -254,7 +256,7 @@ TEST_F(DamagedMediaTest, TruncatedAndRandomImagesEndNormally) {
 
 TEST_F(DamagedMediaTest, LoopingFatChainsEnd) {
     if (!CFatImageBuilder::HaveTools())
-        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+        SKIP_WITHOUT("mkfs.vfat and mtools");
     std::string strImage = m_dir.File("loop.img");
     CFatImageBuilder image(strImage);
     ASSERT_TRUE(image.Format({16, 16 * 1024, 1}));
@@ -290,7 +292,7 @@ TEST_F(DamagedMediaTest, LoopingFatChainsEnd) {
 
 TEST_F(DamagedMediaTest, NtfsWithCorruptMftRecordZeroEndsAndTheDeepScanFindsTheFiles) {
     if (!HaveTool("mkntfs") || !HaveTool("ntfscp") || !HaveTool("ntfsinfo"))
-        GTEST_SKIP() << "ntfs-3g tools missing";
+        SKIP_WITHOUT("the ntfs-3g tools");
     std::string strImage = m_dir.File("ntfs.img");
     CNtfsImageBuilder image(strImage);
     ASSERT_TRUE(image.Format(16 * 1024 * 1024, 4096));
@@ -299,14 +301,12 @@ TEST_F(DamagedMediaTest, NtfsWithCorruptMftRecordZeroEndsAndTheDeepScanFindsTheF
     ASSERT_TRUE(image.PutFile("/gone.bin", vecGone));
     ASSERT_TRUE(image.PutFile("/picture.png", vecPng));
     ASSERT_TRUE(image.DeleteInPlace("/gone.bin"));
-    // $MFT record 0 becomes noise. Boot sector: bytes per sector at 0x0B, sectors per cluster
-    // at 0x0D, the MFT's first cluster at 0x30.
+    // $MFT record 0 becomes noise.
     std::vector<uint8_t> vecBoot = ReadFileBytes(strImage);
-    ASSERT_GE(vecBoot.size(), 0x38u);
-    uint64_t u64ClusterBytes = uint64_t(vecBoot[0x0B] | vecBoot[0x0C] << 8) * vecBoot[0x0D];
-    uint64_t u64MftCluster = 0;
-    for (int i = 7; i >= 0; --i)
-        u64MftCluster = u64MftCluster << 8 | vecBoot[0x30 + i];
+    ASSERT_GE(vecBoot.size(), BOOT_SECTOR_BYTES);
+    uint64_t u64ClusterBytes =
+        uint64_t(LoadU16LE(&vecBoot[BPB_BYTS_PER_SEC])) * vecBoot[BPB_SEC_PER_CLUS];
+    uint64_t u64MftCluster = LoadU64LE(&vecBoot[NTFS_MFT_CLUSTER]);
     ASSERT_TRUE(PatchFileBytes(strImage, u64MftCluster * u64ClusterBytes, PatternBytes(1024, 77)));
 
     CCliRun run = Cli("", "scan " + strImage + " --fast");

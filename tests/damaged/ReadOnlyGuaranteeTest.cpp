@@ -1,8 +1,8 @@
 // Nothing writes to the disk being scanned: scans and recoveries of an image made read-only,
 // watched by inotify and compared by SHA-256 and timestamps before and after.
+#include "deepscan/CFileRecoveryFactory.h"
+#include "deepscan/CProfessionalRecovery.h"
 #include "device/CDiskRegistry.h"
-#include "engine/CFileRecoveryFactory.h"
-#include "engine/CProfessionalRecovery.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
 #include "util/CSha256.h"
@@ -63,7 +63,7 @@ void ScanAndRecoverThroughTheApi(const std::string& strImage, const std::string&
 
 TEST(ReadOnlyGuarantee, ScansAndRecoveriesNeverWriteTheImage) {
     if (!CFatImageBuilder::HaveTools())
-        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+        SKIP_WITHOUT("mkfs.vfat and mtools");
     CScanLogDirScope logs;
     CTempDir dir;
     std::string strImage = dir.File("readonly.img");

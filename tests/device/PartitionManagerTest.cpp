@@ -119,7 +119,7 @@ TEST_F(PartitionManagerTest, TruncatedImageStillListsTheTableAsWritten) {
 
 TEST_F(PartitionManagerTest, BareFileSystemIsOneWholeDiskVolume) {
     if (!HaveTool("mkfs.vfat"))
-        GTEST_SKIP() << "mkfs.vfat not installed";
+        SKIP_WITHOUT("mkfs.vfat");
     std::string strImage = MakeImage("bare.img", 32 * MiB);
     ASSERT_TRUE(RunShell("mkfs.vfat -F 32 " + ShellQuote(strImage) + " >/dev/null"));
     std::vector<PARTITION_ITEM> vecItems = Discover(strImage);

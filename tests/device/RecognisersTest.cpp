@@ -1,4 +1,5 @@
 // Boot sectors made by the real mkfs tools, and byte edits of single fields.
+#include "device/BootSectorLayout.h"
 #include "device/FileSystemRecognisers.h"
 #include "fixtures/FixtureUtil.h"
 
@@ -30,7 +31,7 @@ TEST_F(RecognisersTest, Fat16AndFat32FromMkfs) {
     std::vector<uint8_t> fat16 = Format("mkfs.vfat", "mkfs.vfat -F 16", "32M");
     std::vector<uint8_t> fat32 = Format("mkfs.vfat", "mkfs.vfat -F 32", "64M");
     if (fat16.empty() || fat32.empty())
-        GTEST_SKIP() << "mkfs.vfat not available";
+        SKIP_WITHOUT("mkfs.vfat");
     EXPECT_TRUE(IsFat(fat16.data(), fat16.size()));
     EXPECT_TRUE(IsFullValidFAT16DBR(fat16.data(), fat16.size()));
     EXPECT_FALSE(IsNtfs(fat16.data(), fat16.size()));
@@ -39,14 +40,14 @@ TEST_F(RecognisersTest, Fat16AndFat32FromMkfs) {
     EXPECT_FALSE(IsExt(fat32.data(), fat32.size()));
 
     std::vector<uint8_t> edited = fat32;
-    edited[13] = 128; // sectors per cluster
+    edited[BPB_SEC_PER_CLUS] = 128;
     EXPECT_FALSE(IsFat(edited.data(), edited.size()));
     edited = fat32;
     std::memcpy(edited.data() + 3, "-FVE-FS-", 8); // BitLocker OEM name
     EXPECT_TRUE(IsBitlockerDBR(edited.data(), edited.size()));
     EXPECT_FALSE(IsFat(edited.data(), edited.size()));
     edited = fat32;
-    edited[16] = 0; // number of FATs
+    edited[BPB_NUM_FATS] = 0;
     EXPECT_FALSE(IsFat(edited.data(), edited.size()));
     EXPECT_FALSE(IsFat(fat32.data(), 511)); // a short buffer is never read past
 }
@@ -54,7 +55,7 @@ TEST_F(RecognisersTest, Fat16AndFat32FromMkfs) {
 TEST_F(RecognisersTest, EncryptedVolumePatternIsNeverFat) {
     std::vector<uint8_t> fat16 = Format("mkfs.vfat", "mkfs.vfat -F 16", "32M");
     if (fat16.empty())
-        GTEST_SKIP() << "mkfs.vfat not available";
+        SKIP_WITHOUT("mkfs.vfat");
     std::memset(fat16.data() + 480, 'x', 8);
     std::memset(fat16.data() + 488, 0xFF, 19);
     fat16[507] = 0x00;
@@ -67,7 +68,7 @@ TEST_F(RecognisersTest, EncryptedVolumePatternIsNeverFat) {
 TEST_F(RecognisersTest, NtfsFromMkntfsAndItsFatOnlyFields) {
     std::vector<uint8_t> ntfs = Format("mkntfs", "mkntfs -F -Q -q", "16M");
     if (ntfs.empty())
-        GTEST_SKIP() << "mkntfs not available";
+        SKIP_WITHOUT("mkntfs");
     EXPECT_TRUE(IsNtfs(ntfs.data(), ntfs.size()));
     EXPECT_FALSE(IsFat(ntfs.data(), ntfs.size()));
     EXPECT_FALSE(IsNtfs(nullptr, 0));
@@ -77,12 +78,12 @@ TEST_F(RecognisersTest, NtfsFromMkntfsAndItsFatOnlyFields) {
         EXPECT_FALSE(IsNtfs(edited.data(), edited.size())) << nOffset;
     }
     std::vector<uint8_t> edited = ntfs;
-    edited[21] = 0x12; // the media byte is not checked
+    edited[BPB_MEDIA] = 0x12; // not checked
     EXPECT_TRUE(IsNtfs(edited.data(), edited.size()));
-    edited[13] = 128; // sectors per cluster
+    edited[BPB_SEC_PER_CLUS] = 128;
     EXPECT_FALSE(IsNtfs(edited.data(), edited.size()));
     edited = ntfs;
-    edited[14] = 1; // reserved sectors
+    edited[BPB_RSVD_SEC_CNT] = 1;
     EXPECT_FALSE(IsNtfs(edited.data(), edited.size()));
 }
 
@@ -90,7 +91,7 @@ TEST_F(RecognisersTest, ExtSuperblockAndFirstDataBlockRule) {
     std::vector<uint8_t> ext1k = Format("mke2fs", "mke2fs -F -q -b 1024", "8M");
     std::vector<uint8_t> ext4k = Format("mke2fs", "mke2fs -F -q -t ext4 -b 4096", "32M");
     if (ext1k.empty() || ext4k.empty())
-        GTEST_SKIP() << "mke2fs not available";
+        SKIP_WITHOUT("mke2fs");
     EXPECT_TRUE(IsExt(ext1k.data(), ext1k.size()));
     EXPECT_TRUE(IsExt(ext4k.data(), ext4k.size()));
     EXPECT_FALSE(IsFat(ext4k.data(), ext4k.size()));

@@ -1,8 +1,8 @@
 // The deep scan end to end on real images: fast pre-pass, shared sector pass, merged search,
 // duplicates, stop and resume, and images that hold no file system or are damaged.
+#include "deepscan/CFileRecoveryFactory.h"
+#include "deepscan/CProfessionalRecovery.h"
 #include "device/CDiskRegistry.h"
-#include "engine/CFileRecoveryFactory.h"
-#include "engine/CProfessionalRecovery.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
 #include "fixtures/NtfsImageBuilder.h"
@@ -98,7 +98,7 @@ protected:
 // samples that the carver also recognises are not listed a second time.
 TEST_F(ProfessionalRecoveryTest, FatDeletedFilesComeBackOnceEach) {
     if (!CFatImageBuilder::HaveTools())
-        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+        SKIP_WITHOUT("mkfs.vfat and mtools");
     CFatImageBuilder image(m_dir.File("fat32.img"));
     ASSERT_TRUE(image.Format({32, 64 * 1024, 1}));
     std::map<std::string, std::vector<uint8_t>> mapDeleted;
@@ -138,7 +138,7 @@ TEST_F(ProfessionalRecoveryTest, FatDeletedFilesComeBackOnceEach) {
 // carver bring the files back.
 TEST_F(ProfessionalRecoveryTest, QuickFormattedFatVolumeGivesItsFilesBack) {
     if (!CFatImageBuilder::HaveTools())
-        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+        SKIP_WITHOUT("mkfs.vfat and mtools");
     CFatImageBuilder image(m_dir.File("reformatted.img"));
     ASSERT_TRUE(image.Format({32, 64 * 1024, 1}));
     ASSERT_TRUE(image.MakeDir("/Album"));
@@ -167,7 +167,7 @@ TEST_F(ProfessionalRecoveryTest, QuickFormattedFatVolumeGivesItsFilesBack) {
 
 TEST_F(ProfessionalRecoveryTest, NtfsDeletedFilesComeBackOnceEach) {
     if (!HaveTool("mkntfs") || !HaveTool("ntfscp"))
-        GTEST_SKIP() << "ntfs-3g tools missing";
+        SKIP_WITHOUT("the ntfs-3g tools");
     CNtfsImageBuilder image(m_dir.File("ntfs.img"));
     ASSERT_TRUE(image.Format(64 * MiB, 4096));
     std::map<std::string, std::vector<uint8_t>> mapFiles = {
@@ -198,7 +198,7 @@ TEST_F(ProfessionalRecoveryTest, NtfsDeletedFilesComeBackOnceEach) {
 
 TEST_F(ProfessionalRecoveryTest, StoppedScanRecordsItsPlaceAndResumes) {
     if (!CFatImageBuilder::HaveTools())
-        GTEST_SKIP() << "mkfs.vfat or mtools missing";
+        SKIP_WITHOUT("mkfs.vfat and mtools");
     CFatImageBuilder image(m_dir.File("resume.img"));
     ASSERT_TRUE(image.Format({32, 64 * 1024, 1}));
     std::vector<uint8_t> vecPng = ReadFileBytes(TestDataPath("samples/sample.png"));

@@ -61,7 +61,7 @@ class FastFatCasesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!CFatImageBuilder::HaveTools())
-            GTEST_SKIP() << "mkfs.vfat or mtools missing";
+            SKIP_WITHOUT("mkfs.vfat and mtools");
     }
 
     // Scans the image through the disk registry; 0 or the scan's result.

@@ -118,7 +118,7 @@ protected:
 
     void SetUp() override {
         if (s_strImage.empty())
-            GTEST_SKIP() << "mkfs.vfat or mtools missing, or the image could not be built";
+            SKIP_WITHOUT("mkfs.vfat and mtools");
         int nDisk = CDiskRegistry::GetInstance().AddImage(s_strImage);
         ASSERT_GE(nDisk, 0);
         uint64_t u64Sectors = std::filesystem::file_size(s_strImage) / 512;

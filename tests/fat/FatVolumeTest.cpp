@@ -3,10 +3,10 @@
 #include "device/CDiskReader.h"
 #include "engine/FileRecoveryTypes.h"
 #include "fat/CFatTable.h"
-#include "fat/FatGeometry.h"
-#include "fat/FatName.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
+#include "formats/fat/FatGeometry.h"
+#include "formats/fat/FatName.h"
 #include "util/ByteView.h"
 #include "util/TextUtil.h"
 
@@ -18,7 +18,7 @@
 namespace {
 
 std::vector<uint8_t> ReadBoot(const std::string& strImage) {
-    std::vector<uint8_t> bytes(FAT_BOOT_SECTOR_BYTES);
+    std::vector<uint8_t> bytes(BOOT_SECTOR_BYTES);
     std::ifstream file(strImage, std::ios::binary);
     file.read(reinterpret_cast<char*>(bytes.data()), bytes.size());
     return bytes;
@@ -35,7 +35,7 @@ class FatVolumeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!CFatImageBuilder::HaveTools())
-            GTEST_SKIP() << "mkfs.vfat or mtools missing";
+            SKIP_WITHOUT("mkfs.vfat and mtools");
     }
 
     // Geometry of a fresh image, and a FAT table over it.

@@ -1,11 +1,13 @@
 // The deep FAT engine driven the way the deep scan drives it: every sector of a real mkfs.vfat +
 // mtools image offered in order, then the rebuild; intact and wiped volumes.
+#include "device/BootSectorLayout.h"
 #include "device/CDiskRegistry.h"
 #include "fat/CProfessionalFatRecovery.h"
-#include "fat/FatEntryValidator.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
+#include "formats/fat/FatEntryValidator.h"
 #include "store/CLogFileManager.h"
+#include "util/ByteView.h"
 #include "util/TextUtil.h"
 
 #include <gtest/gtest.h>
@@ -132,7 +134,7 @@ class ProFatScanTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!CFatImageBuilder::HaveTools())
-            GTEST_SKIP() << "mkfs.vfat / mtools not installed";
+            SKIP_WITHOUT("mkfs.vfat and mtools");
         CLogFileManager::GetInstance()->AddDirIndex();
     }
 
@@ -251,8 +253,8 @@ TEST_F(ProFatScanTest, Fat16WithBootSectorAndFatsZeroedInfersTheGeometry) {
     ASSERT_TRUE(BuildImage({16, 32 * 1024, 4}, vecFiles));
     // Boot sector, reserved sectors and both FATs; the root area and the data stay.
     std::vector<uint8_t> vecBoot = ReadFileBytes(m_strImage);
-    const uint32_t nReserved = vecBoot[14] | vecBoot[15] << 8;
-    const uint32_t nFatSectors = vecBoot[22] | vecBoot[23] << 8;
+    const uint32_t nReserved = LoadU16LE(&vecBoot[BPB_RSVD_SEC_CNT]);
+    const uint32_t nFatSectors = LoadU16LE(&vecBoot[BPB_FAT_SZ16]);
     ASSERT_TRUE(ZeroImageRange(m_strImage, 0, (nReserved + 2 * nFatSectors) * SECTOR_BYTES));
     Scan();
     ASSERT_FALSE(m_engine.GetVirtualDbrInfo().empty());

@@ -35,7 +35,7 @@ class CNtfsInPlaceImage : public ::testing::TestWithParam<int> {
 protected:
     void SetUp() override {
         if (!HaveTool("mkntfs") || !HaveTool("ntfscp"))
-            GTEST_SKIP() << "mkntfs/ntfscp (ntfs-3g tools) not installed";
+            SKIP_WITHOUT("the ntfs-3g tools");
         m_vecFiles = SampleFiles();
         ASSERT_TRUE(m_builder.Format(IMAGE_BYTES, GetParam()));
         for (const SAMPLE_FILE& file : m_vecFiles)
@@ -151,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(ClusterSizes, CNtfsInPlaceImage, ::testing::Values(512,
 
 TEST(CFastNtfsRecovery, DamagedRecordIsSkippedAndTheScanGoesOn) {
     if (!HaveTool("mkntfs") || !HaveTool("ntfscp"))
-        GTEST_SKIP() << "mkntfs/ntfscp (ntfs-3g tools) not installed";
+        SKIP_WITHOUT("the ntfs-3g tools");
     CScanLogDirScope scanLog;
     CTempDir dir;
     CNtfsImageBuilder builder(dir.File("vol.img"));
@@ -180,7 +180,7 @@ TEST(CFastNtfsRecovery, DamagedRecordIsSkippedAndTheScanGoesOn) {
 
 TEST(CFastNtfsRecovery, CallbackStopEndsTheScanAndStoredResultReopensWithoutReading) {
     if (!HaveTool("mkntfs") || !HaveTool("ntfscp"))
-        GTEST_SKIP() << "mkntfs/ntfscp (ntfs-3g tools) not installed";
+        SKIP_WITHOUT("the ntfs-3g tools");
     CScanLogDirScope scanLog;
     CTempDir dir;
     CNtfsImageBuilder builder(dir.File("vol.img"));
@@ -236,7 +236,7 @@ TEST(CFastNtfsRecovery, CallbackStopEndsTheScanAndStoredResultReopensWithoutRead
 
 TEST(CFastNtfsRecovery, HealthComesFromTheFirstBytesAgainstTheExtension) {
     if (!HaveTool("mkntfs") || !HaveTool("ntfscp"))
-        GTEST_SKIP() << "mkntfs/ntfscp (ntfs-3g tools) not installed";
+        SKIP_WITHOUT("the ntfs-3g tools");
     CScanLogDirScope scanLog;
     CTempDir dir;
     CNtfsImageBuilder builder(dir.File("vol.img"));
@@ -272,7 +272,7 @@ TEST(CFastNtfsRecovery, HealthComesFromTheFirstBytesAgainstTheExtension) {
 
 TEST(CFastNtfsRecovery, FourKilobyteSectorRecordsAreRepairedInEveryBlock) {
     if (!HaveTool("mkntfs") || !HaveTool("ntfscp"))
-        GTEST_SKIP() << "mkntfs/ntfscp (ntfs-3g tools) not installed";
+        SKIP_WITHOUT("the ntfs-3g tools");
     CScanLogDirScope scanLog;
     CTempDir dir;
     CNtfsImageBuilder builder(dir.File("vol4k.img"));

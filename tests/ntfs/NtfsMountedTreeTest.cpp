@@ -43,7 +43,7 @@ protected:
         if (s_strSkip.rfind(FAILED, 0) == 0)
             FAIL() << s_strSkip;
         if (!s_strSkip.empty())
-            GTEST_SKIP() << s_strSkip;
+            SKIP_WITHOUT(s_strSkip);
         m_pEngine = ScanNtfsImage(s_pBuilder->Image());
         ASSERT_TRUE(m_pEngine);
     }

@@ -1,5 +1,5 @@
 // Record decoding from byte buffers: data runs, fix-up, plausibility, attribute walk, names.
-#include "ntfs/NtfsRecord.h"
+#include "formats/ntfs/NtfsRecord.h"
 #include "ntfs/CNtfsParse.h"
 
 #include <gtest/gtest.h>

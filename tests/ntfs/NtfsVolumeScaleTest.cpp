@@ -55,7 +55,7 @@ TEST(NtfsVolumeScale, ListsAndRecoversSixtyDeletedFilesOfTwoHundred) {
     std::string strMount = dir.File("mnt");
     auto pMount = CNtfsImageMount::Mount(builder.Image(), strMount, strWhy);
     if (!pMount)
-        GTEST_SKIP() << "ntfs-3g mount tests skipped: " << strWhy;
+        SKIP_WITHOUT("an ntfs-3g mount: " + strWhy);
     std::string strDirs;
     for (int f = 0; f < FOLDER_COUNT; ++f)
         strDirs += " " + ShellQuote(strMount + "/dir" + std::to_string(f) + "/sub");

@@ -153,7 +153,7 @@ protected:
 
     void SetUp() override {
         if (s_pTree == nullptr)
-            GTEST_SKIP() << "mkntfs, ntfscp and ntfsinfo are needed to build the NTFS image";
+            SKIP_WITHOUT("mkntfs, ntfscp and ntfsinfo");
         CLogFileManager::GetInstance();
     }
 

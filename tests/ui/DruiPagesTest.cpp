@@ -202,7 +202,7 @@ private slots:
         window.show();
         QVERIFY(ShownHelpText(window, &DRUI::btnHelpSlot).contains("Using Orvanne"));
         QVERIFY(ShownHelpText(window, &DRUI::btnSupportSlot).contains("Log.txt"));
-        QVERIFY(ShownHelpText(window, &DRUI::btnAboutSlot).contains("Version 8.8.8.9"));
+        QVERIFY(ShownHelpText(window, &DRUI::btnAboutSlot).contains("Version " ORVANNE_VERSION));
         for (const char* pPage : {":/help/help.html", ":/help/support.html", ":/help/about.html"}) {
             QFile page(pPage);
             QVERIFY(page.open(QIODevice::ReadOnly));

@@ -2,7 +2,7 @@
 // question with its wait for the worker.
 #include "ui/SCANUI.h"
 #include "UiTestSupport.h"
-#include "app/CMyThread.h"
+#include "ui/CMyThread.h"
 
 #include <QProgressBar>
 #include <QPushButton>

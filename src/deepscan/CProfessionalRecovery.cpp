@@ -1,0 +1,579 @@
+// Drives the fast pre-pass, the shared sector pass and the merged queries of the deep scan.
+#include "deepscan/CProfessionalRecovery.h"
+
+#include "deepscan/CFastExtRecovery.h"
+#include "deepscan/CFileRecoveryFactory.h"
+#include "device/CDiskRegistry.h"
+#include "formats/carving/CFileTypeJudge.h"
+#include "formats/fat/FatEntryValidator.h"
+#include "formats/fat/FatGeometry.h"
+#include "formats/ntfs/NtfsRecord.h"
+#include "store/CScanResultFileManager.h"
+#include "util/DebugLog.h"
+#include "util/TextUtil.h"
+#include "util/TimeUtil.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <strings.h>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+constexpr long long ESTIMATE_INTERVAL_MS = 5000;
+constexpr int PASS_PERCENT_BASE = 10;
+constexpr int FINAL_PERCENT = 100;
+constexpr int FINAL_WEIGHT = 100;
+constexpr uint32_t NTFS_DATA_ATTRIBUTE = 0x80;
+constexpr uint64_t NO_CLUSTER_ROOT_AREA_SECTORS = 32;
+constexpr int RECORD_READ_BYTES = 8192;
+// Read this far ahead of the parsers so the disk works while they do.
+constexpr int PREFETCH_CHUNKS = 16;
+
+std::string ExtensionOf(const char* pName) {
+    const char* pDot = std::strrchr(pName, '.');
+    return pDot == nullptr ? std::string() : std::string(pDot + 1);
+}
+
+bool IsFastEngineType(uint32_t nEngineType) {
+    return nEngineType == ENGINE_FAST_NTFS || nEngineType == ENGINE_FAST_FAT;
+}
+
+} // namespace
+
+CProfessionalRecovery::CProfessionalRecovery() : m_vecReadBuf(READ_CHUNK_BYTES) {}
+
+CProfessionalRecovery::~CProfessionalRecovery() {
+    if (m_nFd >= 0)
+        close(m_nFd);
+}
+
+std::string CProfessionalRecovery::DiskDeviceName() const {
+    return "/dev/disk" + std::to_string(m_nDiskNo);
+}
+
+int CProfessionalRecovery::Init(int nDiskNo, long long llStartSector, long long llSectorCount,
+                                char16_t wcDriveLetter) {
+    m_nDiskNo = nDiskNo;
+    m_u64StartSector = static_cast<uint64_t>(llStartSector);
+    m_u64SectorCount = static_cast<uint64_t>(llSectorCount);
+    m_wcDriveLetter = wcDriveLetter;
+    m_nFd = CDiskRegistry::GetInstance().OpenDisk(nDiskNo);
+    if (m_nFd < 0)
+        return errno;
+    m_diskReader.Init(nDiskNo, m_u64StartSector + m_u64SectorCount);
+    m_storedScan = {};
+    m_bLoaded = CLogFileManager::GetInstance()->LoadRecoveryLogInfo(
+                    DiskDeviceName().c_str(), nDiskNo, m_u64StartSector, m_u64SectorCount,
+                    &m_storedScan) == 1;
+    m_fatRecovery.Init(nDiskNo, llStartSector, llSectorCount, wcDriveLetter);
+    int nResult = m_ntfsRecovery.Init(nDiskNo, llStartSector, llSectorCount, wcDriveLetter);
+    m_pFastEngine.reset(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
+        nDiskNo, llStartSector, llSectorCount, wcDriveLetter, RECOVERY_TYPE_FAST));
+    return nResult;
+}
+
+int CProfessionalRecovery::Init(const char16_t* pDevicePath, char16_t wcDriveLetter) {
+    if (pDevicePath == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    m_wcDriveLetter = wcDriveLetter;
+    std::string strPath = Unicode2Ansi(pDevicePath);
+    m_nFd = OpenDeviceReadOnly(strPath.c_str());
+    if (m_nFd < 0)
+        return errno;
+    m_nDiskNo = IMAGE_DISK_NO;
+    m_u64StartSector = 0;
+    m_u64SectorCount = GetDeviceBytes(m_nFd) / m_nBytesPerSector;
+    m_strImagePath = strPath;
+    m_diskReader.Init(pDevicePath, m_u64SectorCount);
+    m_fatRecovery.Init(pDevicePath, wcDriveLetter);
+    int nResult = m_ntfsRecovery.Init(pDevicePath, wcDriveLetter);
+    m_pFastEngine.reset(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
+        pDevicePath, wcDriveLetter, RECOVERY_TYPE_FAST));
+    return nResult;
+}
+
+int CProfessionalRecovery::InitCallBack(ScanProgressCallback pScanCallback,
+                                        RecoveryProgressCallback pRecoveryCallback, void* pParam,
+                                        int) {
+    m_callbacks.Init(pScanCallback, pRecoveryCallback, pParam, SCAN_WEIGHT);
+    if (m_pFastEngine)
+        m_pFastEngine->InitCallBack(pScanCallback, pRecoveryCallback, pParam, FAST_ENGINE_WEIGHT);
+    m_fatRecovery.InitCallBack(pScanCallback, pRecoveryCallback, pParam, SCAN_WEIGHT);
+    m_ntfsRecovery.InitCallBack(pScanCallback, pRecoveryCallback, pParam, SCAN_WEIGHT);
+    m_fileTypeRecovery.InitCallBack(pScanCallback, pRecoveryCallback, pParam, SCAN_WEIGHT);
+    return 0;
+}
+
+int CProfessionalRecovery::InitSearchCallBack(SearchProgressCallback pSearchCallback,
+                                              void* pParam) {
+    m_callbacks.InitSearch(pSearchCallback, pParam);
+    if (m_pFastEngine)
+        m_pFastEngine->InitSearchCallBack(pSearchCallback, pParam);
+    m_fatRecovery.InitSearchCallBack(pSearchCallback, pParam);
+    m_ntfsRecovery.InitSearchCallBack(pSearchCallback, pParam);
+    m_fileTypeRecovery.InitSearchCallBack(pSearchCallback, pParam);
+    return 0;
+}
+
+void CProfessionalRecovery::SetNotLoadLogFile() {
+    if (m_bLoaded)
+        CLogFileManager::GetInstance()->DeleteLogFileDir(m_storedScan.szLogDirPath);
+    m_bLoaded = false;
+    m_storedScan = {};
+}
+
+std::string CProfessionalRecovery::StoredStoreName(const char* pPrefix) const {
+    std::string strName;
+    CLogFileManager::GetInstance()->GetLogFileNameByFileType(m_storedScan.szLogDirPath, pPrefix,
+                                                             strName);
+    return strName;
+}
+
+// The fast engine finds what the file system still knows and maps the unallocated sectors.
+int CProfessionalRecovery::RunFastEngine(bool bResumed, bool& bUseMap) {
+    bUseMap = false;
+    if (!m_pFastEngine)
+        return 0;
+    m_pFastEngine->InitCallBack(m_callbacks.ScanCallback(), m_callbacks.RecoveryCallback(),
+                                m_callbacks.Param(), FAST_ENGINE_WEIGHT);
+    // The ext placeholder reports a map but never a run: such a volume is scanned whole.
+    bool bHasMap = dynamic_cast<CFastExtRecovery*>(m_pFastEngine.get()) == nullptr;
+    bUseMap = m_pFastEngine->BuildBitMapInfo() == 0 && bHasMap;
+    if (!bResumed)
+        return m_pFastEngine->ScanDevice(nullptr);
+    std::u16string strName = Ansi2Unicode(StoredStoreName(STORE_PREFIX_FAST).c_str());
+    return m_pFastEngine->ScanDevice(strName.c_str());
+}
+
+int CProfessionalRecovery::OpenPassStores(bool bResumed) {
+    if (!bResumed) {
+        int nResult = m_strImagePath.empty()
+                          ? m_fileTypeRecovery.Init(m_nDiskNo, m_u64StartSector, m_u64SectorCount,
+                                                    m_wcDriveLetter)
+                          : m_fileTypeRecovery.Init(Ansi2Unicode(m_strImagePath.c_str()).c_str(),
+                                                    m_wcDriveLetter);
+        m_fatRecovery.ClearProfessionalVec(nullptr);
+        m_ntfsRecovery.ClearProfessionalVec();
+        m_ntfsRecovery.InitProfessionalScan(nullptr);
+        return nResult;
+    }
+    std::u16string strCarved = Ansi2Unicode(StoredStoreName(STORE_PREFIX_FILE_TYPE).c_str());
+    std::u16string strFat = Ansi2Unicode(StoredStoreName(STORE_PREFIX_PRO_FAT).c_str());
+    std::u16string strNtfs = Ansi2Unicode(StoredStoreName(STORE_PREFIX_PRO_NTFS).c_str());
+    int nResult =
+        m_fileTypeRecovery.InitLogFile(strCarved.c_str(), m_wcDriveLetter, m_nDiskNo,
+                                       m_nBytesPerSector, m_u64StartSector + m_u64SectorCount);
+    m_fatRecovery.ClearProfessionalVec(strFat.c_str());
+    m_ntfsRecovery.ClearProfessionalVec();
+    m_ntfsRecovery.InitProfessionalScan(strNtfs.c_str());
+    return nResult;
+}
+
+CProfessionalRecovery::SCAN_RUN CProfessionalRecovery::NextRun(bool bUseMap, uint64_t u64From) {
+    if (!bUseMap)
+        return u64From == 0 ? SCAN_RUN{0, m_u64SectorCount} : SCAN_RUN{u64From, 0};
+    unsigned long long u64Start = u64From, u64Count = 0;
+    if (m_pFastEngine->GetUnUsedSectorCount(u64Start, u64Count) != 1)
+        return SCAN_RUN{u64From, 0};
+    return SCAN_RUN{u64Start, u64Count};
+}
+
+uint64_t CProfessionalRecovery::CountSectorsToScan(bool bUseMap) {
+    if (!bUseMap)
+        return m_u64SectorCount;
+    uint64_t u64Total = 0;
+    for (SCAN_RUN run = NextRun(true, 0); run.u64Length > 0;
+         run = NextRun(true, run.u64Start + run.u64Length))
+        u64Total += run.u64Length;
+    return u64Total;
+}
+
+int CProfessionalRecovery::ScanDevice(const char16_t*) {
+    bool bResumed = m_bLoaded;
+    if (!bResumed)
+        CLogFileManager::GetInstance()->AddDirIndex();
+    bool bUseMap = false;
+    int nResult = RunFastEngine(bResumed, bUseMap);
+    if (nResult != 0) {
+        RecordScan(true, bResumed);
+        m_strImagePath.clear();
+        return nResult;
+    }
+    OpenPassStores(bResumed);
+    DebugLog("InitVirtualDbrInfo Start\n");
+    m_fatRecovery.InitVirtualDbrInfo();
+    CFileTypeJudge::ClearTsFileRanges();
+    nResult = RunSectorPass(bUseMap, bResumed, CountSectorsToScan(bUseMap));
+    m_fatRecovery.DealProfessionalRecordVec();
+    m_ntfsRecovery.ParseProfessionalRecordVec();
+    if (nResult == 0)
+        m_callbacks.ReportScan(FINAL_PERCENT, FINAL_WEIGHT, 0);
+    RecordScan(false, bResumed);
+    m_strImagePath.clear();
+    return nResult;
+}
+
+int CProfessionalRecovery::RunSectorPass(bool bUseMap, bool bResumed, uint64_t u64TotalSectors) {
+    SCAN_RUN run = bResumed ? SCAN_RUN{m_storedScan.u64RunStart, m_storedScan.u64RunLength}
+                            : NextRun(bUseMap, 0);
+    m_u64FilesFoundBase = bResumed ? m_storedScan.u64FilesFound : 0;
+    uint64_t u64SectorsDone = 0;
+    m_nSecondsLeft = -1;
+    m_llPassStartMs = m_llLastEstimateMs = GetTickCountMs();
+    bool bFirstRun = true;
+    while (run.u64Length > 0) {
+        m_currentRun = run;
+        m_u64RunDone = 0;
+        if (bFirstRun && bResumed) {
+            m_u64RunDone = std::min(m_storedScan.u64RunDone, run.u64Length);
+            u64SectorsDone = m_storedScan.u64SectorsDone;
+            m_bLoaded = false;
+        }
+        bFirstRun = false;
+        m_u64SectorsDone = u64SectorsDone;
+        int nResult = ScanRun(run, u64TotalSectors, u64SectorsDone);
+        m_u64SectorsDone = u64SectorsDone;
+        if (nResult != 0)
+            return nResult;
+        run = NextRun(bUseMap, run.u64Start + run.u64Length);
+    }
+    m_currentRun = run;
+    m_u64RunDone = 0;
+    return 0;
+}
+
+// Reads a chunk; where the whole read fails, sector by sector, so one bad sector costs only
+// itself. Unreadable sectors are logged and parsed as zeros.
+void CProfessionalRecovery::ReadChunk(uint64_t u64Sector, uint32_t nSectors) {
+    unsigned int nRead = 0;
+    int nResult =
+        m_diskReader.ReadData(m_vecReadBuf.data(), static_cast<int>(nSectors),
+                              static_cast<long long>(u64Sector), m_nBytesPerSector, &nRead);
+    if (nResult == 0)
+        return;
+    for (uint32_t i = nRead; i < nSectors; ++i) {
+        uint8_t* pSector = m_vecReadBuf.data() + size_t(i) * m_nBytesPerSector;
+        unsigned int nOne = 0;
+        if (m_diskReader.ReadData(pSector, 1, static_cast<long long>(u64Sector + i),
+                                  m_nBytesPerSector, &nOne) != 0 ||
+            nOne != 1) {
+            DebugLog("unreadable sector %llu (0x%llx)\n",
+                     static_cast<unsigned long long>(u64Sector + i),
+                     static_cast<unsigned long long>(u64Sector + i));
+            std::memset(pSector, 0, m_nBytesPerSector);
+        }
+    }
+}
+
+int CProfessionalRecovery::ScanRun(const SCAN_RUN& run, uint64_t u64TotalSectors,
+                                   uint64_t& u64SectorsDone) {
+    const uint32_t nChunkSectors = READ_CHUNK_BYTES / m_nBytesPerSector;
+    uint64_t u64Remaining = run.u64Length - m_u64RunDone;
+    while (u64Remaining >= 1) {
+        uint32_t nSectors = static_cast<uint32_t>(std::min<uint64_t>(nChunkSectors, u64Remaining));
+        uint64_t u64Absolute = m_u64StartSector + run.u64Start + m_u64RunDone;
+        if ((m_u64RunDone / nChunkSectors) % PREFETCH_CHUNKS == 0)
+            m_diskReader.Prefetch(u64Absolute + nChunkSectors,
+                                  static_cast<int>(nChunkSectors * PREFETCH_CHUNKS),
+                                  m_nBytesPerSector);
+        ReadChunk(u64Absolute, nSectors);
+        uint64_t u64Overrun = 0;
+        uint64_t u64Files = GetLostFileCount() + m_u64FilesFoundBase;
+        int nParse = ParseProfessionalFileInfo(m_vecReadBuf.data(), nSectors * m_nBytesPerSector,
+                                               u64Absolute, u64SectorsDone, u64TotalSectors,
+                                               m_nSecondsLeft, u64Overrun, u64Files);
+        if (nParse == ERROR_CANCELLED_BY_USER)
+            return nParse;
+        uint64_t u64Step = nSectors + u64Overrun;
+        m_u64RunDone += u64Step;
+        u64SectorsDone += std::min(u64Step, u64Remaining);
+        u64Remaining -= std::min(u64Step, u64Remaining);
+        m_u64SectorsDone = u64SectorsDone;
+        UpdateEstimate(u64SectorsDone, u64TotalSectors);
+        if (int nAnswer = ReportPassProgress(u64SectorsDone, u64TotalSectors); nAnswer != 0)
+            return nAnswer;
+    }
+    return 0;
+}
+
+void CProfessionalRecovery::UpdateEstimate(uint64_t u64SectorsDone, uint64_t u64TotalSectors) {
+    long long llNow = GetTickCountMs();
+    if (llNow - m_llLastEstimateMs < ESTIMATE_INTERVAL_MS)
+        return;
+    m_llLastEstimateMs = llNow;
+    long long llSeconds = std::max(1LL, (llNow - m_llPassStartMs) / 1000);
+    uint64_t u64Rate = std::max<uint64_t>(1, m_nBytesPerSector * u64SectorsDone / llSeconds);
+    uint64_t u64Left = u64TotalSectors > u64SectorsDone ? u64TotalSectors - u64SectorsDone : 0;
+    m_nSecondsLeft = static_cast<int>(u64Left * m_nBytesPerSector / u64Rate);
+}
+
+int CProfessionalRecovery::ReportPassProgress(uint64_t u64SectorsDone, uint64_t u64TotalSectors) {
+    if (!m_callbacks.HasScan())
+        return 0;
+    uint64_t u64Files = GetLostFileCount() + m_u64FilesFoundBase;
+    int nPercent = u64TotalSectors == 0 ? PASS_PERCENT_BASE
+                                        : static_cast<int>(u64SectorsDone * 100 / u64TotalSectors) +
+                                              PASS_PERCENT_BASE;
+    return m_callbacks.ReportScan(nPercent, SCAN_WEIGHT, m_nSecondsLeft, u64SectorsDone,
+                                  u64TotalSectors, u64Files, nullptr);
+}
+
+void CProfessionalRecovery::RecordScan(bool bEndedInFastEngine, bool bResumed) {
+    CLogFileManager* pLogs = CLogFileManager::GetInstance();
+    if (bEndedInFastEngine && !bResumed) {
+        pLogs->ReduceDirIndex();
+        return;
+    }
+    std::string strDir =
+        m_bLoaded ? std::string(m_storedScan.szLogDirPath) : pLogs->GetLogFileDirPath();
+    bool bNoPosition = bEndedInFastEngine;
+    uint64_t u64Files = GetLostFileCount() + m_u64FilesFoundBase;
+    pLogs->SaveLogFileInfo(DiskDeviceName().c_str(), m_nDiskNo, m_u64StartSector, m_u64SectorCount,
+                           bNoPosition ? 0 : m_currentRun.u64Start,
+                           bNoPosition ? 0 : m_currentRun.u64Length, bNoPosition ? 0 : m_u64RunDone,
+                           bNoPosition ? 0 : m_u64SectorsDone, bNoPosition ? 0 : u64Files,
+                           strDir.c_str(), m_strImagePath.c_str());
+}
+
+int CProfessionalRecovery::ParseProfessionalFileInfo(const uint8_t* pBuffer, uint32_t nBytes,
+                                                     uint64_t u64Sector, uint64_t u64SectorsDone,
+                                                     uint64_t u64TotalSectors, int nSecondsLeft,
+                                                     uint64_t& u64Overrun,
+                                                     uint64_t& u64FilesFound) {
+    const uint32_t nSectorBytes = static_cast<uint32_t>(m_nBytesPerSector);
+    const uint32_t nRecordSize = nSectorBytes <= 512 ? 2 * nSectorBytes : nSectorBytes;
+    int64_t i64Remaining = nBytes;
+    uint64_t u64Index = 0;
+    int nResult = 0;
+    u64Overrun = 0;
+    while (i64Remaining >= static_cast<int64_t>(nSectorBytes)) {
+        uint64_t u64Step = 1;
+        const uint8_t* pSector = pBuffer + u64Index * nSectorBytes;
+        size_t nAvail = nBytes - u64Index * nSectorBytes;
+        if (IsNtfsFileRecord(pSector, std::min<size_t>(nAvail, nRecordSize), nRecordSize)) {
+            nResult = ParseNtfsCandidate(pSector, nAvail, nRecordSize, u64Sector + u64Index);
+        } else if (IsFatFileRecord(pSector, nSectorBytes)) {
+            nResult = m_fatRecovery.ParseFatFileRecord(pSector, u64Sector + u64Index);
+        } else if (IsFatFDTRecord(pSector, nSectorBytes)) {
+            nResult = m_fatRecovery.ParseFDTFileRecord(pSector, u64Sector + u64Index);
+        } else {
+            unsigned long long u64Skip = 1;
+            unsigned long long u64Files = u64FilesFound;
+            nResult = m_fileTypeRecovery.ParseFileBuf(
+                pSector, nSectorBytes, u64Sector + u64Index, u64SectorsDone, u64TotalSectors,
+                nSecondsLeft, &m_diskReader, m_nBytesPerSector, u64Skip, u64Files);
+            u64FilesFound = u64Files;
+            if (nResult == ERROR_CANCELLED_BY_USER)
+                return nResult;
+            u64Step = std::max<unsigned long long>(1, u64Skip);
+        }
+        u64Index += u64Step;
+        i64Remaining -= static_cast<int64_t>(u64Step * nSectorBytes);
+    }
+    if (i64Remaining < 0)
+        u64Overrun = static_cast<uint64_t>(-i64Remaining) / nSectorBytes;
+    return nResult;
+}
+
+// A record that runs past the chunk is read whole from the disk before it is parsed.
+int CProfessionalRecovery::ParseNtfsCandidate(const uint8_t* pSector, size_t nAvail,
+                                              uint32_t nRecordSize, uint64_t u64Sector) {
+    if (nAvail >= nRecordSize)
+        return m_ntfsRecovery.ParseNtfsFileRecord(pSector, nRecordSize, u64Sector);
+    m_vecRecordBuf.resize(RECORD_READ_BYTES);
+    unsigned int nRead = 0;
+    int nSectors = RECORD_READ_BYTES / m_nBytesPerSector;
+    m_diskReader.ReadData(m_vecRecordBuf.data(), nSectors, static_cast<long long>(u64Sector),
+                          m_nBytesPerSector, &nRead);
+    if (nRead * static_cast<uint32_t>(m_nBytesPerSector) < nRecordSize)
+        return 0;
+    return m_ntfsRecovery.ParseNtfsFileRecord(m_vecRecordBuf.data(), nRecordSize, u64Sector);
+}
+
+IFileRecoveryParse* CProfessionalRecovery::EngineOf(const FILE_NODE& node) {
+    switch (node.nEngineType) {
+    case ENGINE_FAST_NTFS:
+    case ENGINE_FAST_FAT:
+        return m_pFastEngine.get();
+    case ENGINE_DEEP_NTFS:
+        return &m_ntfsRecovery;
+    case ENGINE_DEEP_FAT:
+        return &m_fatRecovery;
+    case ENGINE_FILE_TYPE:
+        return &m_fileTypeRecovery;
+    default:
+        return nullptr;
+    }
+}
+
+unsigned int CProfessionalRecovery::GetLostFileCount() {
+    unsigned int nCount = m_pFastEngine ? m_pFastEngine->GetLostFileCount() : 0;
+    return nCount + m_fatRecovery.GetLostFileCount() + m_ntfsRecovery.GetLostFileCount() +
+           m_fileTypeRecovery.GetLostFileCount();
+}
+
+int CProfessionalRecovery::GetChildrenFileNode(FILE_NODE* pParent, unsigned int nDepth,
+                                               std::vector<FILE_NODE>& vecChildren) {
+    size_t nFirst = vecChildren.size();
+    if (pParent == nullptr) {
+        if (nDepth != 0)
+            return ERROR_INVALID_PARAMETER;
+        if (m_pFastEngine)
+            m_pFastEngine->GetChildrenFileNode(nullptr, 0, vecChildren);
+        m_fatRecovery.GetChildrenFileNode(nullptr, 0, vecChildren);
+        m_ntfsRecovery.GetChildrenFileNode(nullptr, 0, vecChildren);
+        m_fileTypeRecovery.GetChildrenFileNode(nullptr, 0, vecChildren);
+    } else if (pParent->nEngineType != ENGINE_FILE_TYPE) {
+        if (IFileRecoveryParse* pEngine = EngineOf(*pParent))
+            pEngine->GetChildrenFileNode(pParent, nDepth, vecChildren);
+    }
+    CScanResultFileManager::SortFileNodes(vecChildren, nFirst);
+    return 0;
+}
+
+int CProfessionalRecovery::GetChildrenFileCount(FILE_NODE* pParent, unsigned int nDepth,
+                                                unsigned int& nCount) {
+    if (pParent != nullptr) {
+        IFileRecoveryParse* pEngine = EngineOf(*pParent);
+        if (pEngine == nullptr || pParent->nEngineType == ENGINE_FILE_TYPE)
+            return 0;
+        return pEngine->GetChildrenFileCount(pParent, nDepth, nCount);
+    }
+    if (nDepth != 0)
+        return ERROR_INVALID_PARAMETER;
+    IFileRecoveryParse* engines[] = {m_pFastEngine.get(), &m_fatRecovery, &m_ntfsRecovery,
+                                     &m_fileTypeRecovery};
+    for (IFileRecoveryParse* pEngine : engines) {
+        unsigned int nEngineCount = 0;
+        if (pEngine != nullptr)
+            pEngine->GetChildrenFileCount(nullptr, 0, nEngineCount);
+        nCount += nEngineCount;
+    }
+    return 0;
+}
+
+int CProfessionalRecovery::GetFileNodeParentDirPath(FILE_NODE* pNode, char16_t* pOut,
+                                                    int nCapacity) {
+    if (pNode == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    IFileRecoveryParse* pEngine = EngineOf(*pNode);
+    return pEngine == nullptr ? 0 : pEngine->GetFileNodeParentDirPath(pNode, pOut, nCapacity);
+}
+
+int CProfessionalRecovery::SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath,
+                                        int nBaseDepth) {
+    if (pNode == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    IFileRecoveryParse* pEngine = EngineOf(*pNode);
+    return pEngine == nullptr ? 0 : pEngine->SaveFileData(pNode, pTargetPath, nBaseDepth);
+}
+
+int CProfessionalRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer,
+                                   int& nLength, PreviewProgressCallback pCallback, void* pParam) {
+    if (pNode == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    IFileRecoveryParse* pEngine = EngineOf(*pNode);
+    return pEngine == nullptr
+               ? 0
+               : pEngine->PreView(pNode, pTempPathOut, pBuffer, nLength, pCallback, pParam);
+}
+
+uint64_t CProfessionalRecovery::GetFileDataStartSector(FILE_NODE& node, bool& bKnown) {
+    bKnown = false;
+    if (node.nEngineType == ENGINE_FAST_NTFS || node.nEngineType == ENGINE_DEEP_NTFS) {
+        std::vector<RUNLIST> vecRuns;
+        if (m_ntfsRecovery.GetRunListInfo(node.u64LocationSector, NTFS_DATA_ATTRIBUTE, vecRuns) !=
+                0 ||
+            vecRuns.empty())
+            return 0;
+        bKnown = true;
+        return uint64_t(node.nClusterBytes) * uint64_t(vecRuns[0].i64Offset) / m_nBytesPerSector +
+               node.u64PartitionStartSector;
+    }
+    if (node.nEngineType == ENGINE_FAST_FAT || node.nEngineType == ENGINE_DEEP_FAT) {
+        bKnown = true;
+        // Files without a cluster are keyed where the search rule has always placed them: the
+        // 32 sectors of a default FAT16 root area before cluster 2.
+        return GetFatNodeClusterSector(node, node.nClusterNo)
+            .value_or(node.u64DataAreaSector + node.u64PartitionStartSector -
+                      NO_CLUSTER_ROOT_AREA_SECTORS);
+    }
+    return 0;
+}
+
+void CProfessionalRecovery::GetFileDataStartSectorMap(FILE_NODE* pNode,
+                                                      std::map<uint64_t, std::string>& mapSectors) {
+    bool bKnown = false;
+    uint64_t u64Sector = GetFileDataStartSector(*pNode, bKnown);
+    if (bKnown)
+        mapSectors[u64Sector] = ExtensionOf(pNode->szFileName);
+}
+
+// The walk of a deleted folder and the sector pass both read its entries: one file, one hit.
+void CProfessionalRecovery::DropDuplicateDeepHits(std::vector<SEARCH_FILE_INFO>& vecHits,
+                                                  size_t nFirstDeep) {
+    std::set<std::pair<uint64_t, uint64_t>> setFastFiles;
+    for (size_t i = 0; i < nFirstDeep; ++i) {
+        bool bKnown = false;
+        uint64_t u64Sector = GetFileDataStartSector(vecHits[i], bKnown);
+        if (bKnown && IsFastEngineType(vecHits[i].nEngineType))
+            setFastFiles.insert({u64Sector, vecHits[i].u64FileSize});
+    }
+    if (setFastFiles.empty())
+        return;
+    auto itEnd =
+        std::remove_if(vecHits.begin() + nFirstDeep, vecHits.end(), [&](SEARCH_FILE_INFO& hit) {
+            bool bKnown = false;
+            uint64_t u64Sector = GetFileDataStartSector(hit, bKnown);
+            return bKnown && setFastFiles.count({u64Sector, hit.u64FileSize}) != 0;
+        });
+    vecHits.erase(itEnd, vecHits.end());
+}
+
+// Carved files that a file-system engine already found at the same first sector are dropped.
+// The carved hits are searched straight onto the end of the list: a million of them must not
+// be held twice.
+void CProfessionalRecovery::AppendCarvedHits(const char16_t* pKey,
+                                             std::vector<SEARCH_FILE_INFO>& vecOut) {
+    std::map<uint64_t, std::string> mapSectors;
+    for (SEARCH_FILE_INFO& hit : vecOut)
+        GetFileDataStartSectorMap(&hit, mapSectors);
+    const size_t nFirstCarved = vecOut.size();
+    m_fileTypeRecovery.SearchFileNode(pKey, vecOut);
+    if (mapSectors.empty())
+        return;
+    auto itEnd = std::remove_if(vecOut.begin() + static_cast<std::ptrdiff_t>(nFirstCarved),
+                                vecOut.end(), [&](const SEARCH_FILE_INFO& hit) {
+                                    auto it = mapSectors.find(hit.u64LocationSector);
+                                    if (it == mapSectors.end())
+                                        return false;
+                                    std::string strCarved = ExtensionOf(hit.szFileName);
+                                    return strcasecmp(it->second.c_str(), strCarved.c_str()) == 0 ||
+                                           (strcasecmp(it->second.c_str(), "thm") == 0 &&
+                                            strcasecmp(strCarved.c_str(), "jpg") == 0);
+                                });
+    vecOut.erase(itEnd, vecOut.end());
+}
+
+int CProfessionalRecovery::SearchFileNode(const char16_t* pKey,
+                                          std::vector<SEARCH_FILE_INFO>& vecOut) {
+    size_t nFirst = vecOut.size();
+    std::vector<SEARCH_FILE_INFO> vecHits;
+    if (m_pFastEngine)
+        m_pFastEngine->SearchFileNode(pKey, vecHits);
+    size_t nFastHits = vecHits.size();
+    m_fatRecovery.SearchFileNode(pKey, vecHits);
+    m_ntfsRecovery.SearchFileNode(pKey, vecHits);
+    DropDuplicateDeepHits(vecHits, nFastHits);
+    AppendCarvedHits(pKey, vecHits);
+    if (vecOut.empty())
+        vecOut.swap(vecHits);
+    else
+        vecOut.insert(vecOut.end(), vecHits.begin(), vecHits.end());
+    CScanResultFileManager::SortFileNodes(vecOut, nFirst);
+    return 0;
+}

@@ -1,0 +1,115 @@
+// The deep scan: the volume's fast engine first, then one pass over the unallocated sectors in
+// which NTFS records, FAT directory sectors and file signatures are all looked for.
+#pragma once
+
+#include "carving/CFileTypeRecovery.h"
+#include "deepscan/IDeepScanControl.h"
+#include "device/CDiskReader.h"
+#include "engine/CEngineCallbacks.h"
+#include "engine/IFileRecoveryParse.h"
+#include "fat/CProfessionalFatRecovery.h"
+#include "ntfs/CProfessionalNtfsRecovery.h"
+#include "store/CLogFileManager.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CProfessionalRecovery : public IFileRecoveryParse, public IDeepScanControl {
+public:
+    static constexpr int IMAGE_DISK_NO = 128;
+    static constexpr int SCAN_WEIGHT = 90;
+    static constexpr int FAST_ENGINE_WEIGHT = 9;
+    static constexpr int READ_CHUNK_BYTES = 65536;
+
+    CProfessionalRecovery();
+    CProfessionalRecovery(const CProfessionalRecovery&) = delete;
+    CProfessionalRecovery& operator=(const CProfessionalRecovery&) = delete;
+    ~CProfessionalRecovery() override;
+
+    int Init(int nDiskNo, long long llStartSector, long long llSectorCount,
+             char16_t wcDriveLetter) override;
+    int Init(const char16_t* pDevicePath, char16_t wcDriveLetter) override;
+    int InitCallBack(ScanProgressCallback pScanCallback, RecoveryProgressCallback pRecoveryCallback,
+                     void* pParam, int nWeight) override;
+    int ScanDevice(const char16_t* pResultName) override;
+    int GetChildrenFileNode(FILE_NODE* pParent, unsigned int nDepth,
+                            std::vector<FILE_NODE>& vecChildren) override;
+    int GetChildrenFileCount(FILE_NODE* pParent, unsigned int nDepth,
+                             unsigned int& nCount) override;
+    unsigned int GetLostFileCount() override;
+    int GetFileNodeParentDirPath(FILE_NODE* pNode, char16_t* pOut, int nCapacity) override;
+    int SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int nBaseDepth) override;
+    int GetUnUsedSectorCount(unsigned long long&, unsigned long long&) override { return 0; }
+    int InitSearchCallBack(SearchProgressCallback pSearchCallback, void* pParam) override;
+    int SearchFileNode(const char16_t* pKey, std::vector<SEARCH_FILE_INFO>& vecOut) override;
+    int BuildBitMapInfo() override { return 0; }
+    int PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer, int& nLength,
+                PreviewProgressCallback pCallback, void* pParam) override;
+
+    int IsFindLogFile() const override { return m_bLoaded ? 1 : 0; }
+    void SetNotLoadLogFile() override;
+    // Offers every sector of the buffer, which starts at the absolute sector, to the NTFS
+    // record parser, the FAT directory parsers or the carver; u64Overrun receives the sectors
+    // past the buffer that a carved file already covers. The last parser result.
+    int ParseProfessionalFileInfo(const uint8_t* pBuffer, uint32_t nBytes, uint64_t u64Sector,
+                                  uint64_t u64SectorsDone, uint64_t u64TotalSectors,
+                                  int nSecondsLeft, uint64_t& u64Overrun, uint64_t& u64FilesFound);
+    // Adds the node's first data sector and its extension to the map (file-system nodes only).
+    void GetFileDataStartSectorMap(FILE_NODE* pNode, std::map<uint64_t, std::string>& mapSectors);
+
+private:
+    // A run of sectors of the volume still to scan, relative to its start.
+    struct SCAN_RUN {
+        uint64_t u64Start = 0;
+        uint64_t u64Length = 0;
+    };
+
+    IFileRecoveryParse* EngineOf(const FILE_NODE& node);
+    int RunFastEngine(bool bResumed, bool& bUseMap);
+    int OpenPassStores(bool bResumed);
+    uint64_t CountSectorsToScan(bool bUseMap);
+    SCAN_RUN NextRun(bool bUseMap, uint64_t u64From);
+    int RunSectorPass(bool bUseMap, bool bResumed, uint64_t u64TotalSectors);
+    int ScanRun(const SCAN_RUN& run, uint64_t u64TotalSectors, uint64_t& u64SectorsDone);
+    void ReadChunk(uint64_t u64Sector, uint32_t nSectors);
+    int ParseNtfsCandidate(const uint8_t* pSector, size_t nAvail, uint32_t nRecordSize,
+                           uint64_t u64Sector);
+    void UpdateEstimate(uint64_t u64SectorsDone, uint64_t u64TotalSectors);
+    int ReportPassProgress(uint64_t u64SectorsDone, uint64_t u64TotalSectors);
+    void RecordScan(bool bEndedInFastEngine, bool bResumed);
+    std::string StoredStoreName(const char* pPrefix) const;
+    std::string DiskDeviceName() const;
+    uint64_t GetFileDataStartSector(FILE_NODE& node, bool& bKnown);
+    void DropDuplicateDeepHits(std::vector<SEARCH_FILE_INFO>& vecHits, size_t nFastHits);
+    void AppendCarvedHits(const char16_t* pKey, std::vector<SEARCH_FILE_INFO>& vecOut);
+
+    int m_nFd = -1;
+    char16_t m_wcDriveLetter = u'C';
+    int m_nBytesPerSector = 512;
+    int m_nDiskNo = IMAGE_DISK_NO;
+    uint64_t m_u64StartSector = 0;
+    uint64_t m_u64SectorCount = 0;
+    CDiskReader m_diskReader;
+    CProfessionalFatRecovery m_fatRecovery;
+    CProfessionalNtfsRecovery m_ntfsRecovery;
+    CFileTypeRecovery m_fileTypeRecovery;
+    std::unique_ptr<IFileRecoveryParse> m_pFastEngine;
+    bool m_bLoaded = false;
+    LOG_FILE_INFO m_storedScan = {};
+    std::string m_strImagePath;
+
+    // Position of the sector pass, recorded in the scan index when the scan ends.
+    SCAN_RUN m_currentRun;
+    uint64_t m_u64RunDone = 0;
+    uint64_t m_u64SectorsDone = 0;
+    uint64_t m_u64FilesFoundBase = 0;
+    int m_nSecondsLeft = -1;
+    long long m_llPassStartMs = 0;
+    long long m_llLastEstimateMs = 0;
+    std::vector<uint8_t> m_vecReadBuf;
+    std::vector<uint8_t> m_vecRecordBuf;
+    CEngineCallbacks m_callbacks;
+};
