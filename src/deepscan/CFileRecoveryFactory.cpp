@@ -3,8 +3,10 @@
 
 #include "deepscan/CFastExtRecovery.h"
 #include "deepscan/CProfessionalRecovery.h"
+#include "device/BootSectorLayout.h"
 #include "device/CDiskRegistry.h"
 #include "device/FileSystemRecognisers.h"
+#include "exfat/CFastExFatRecovery.h"
 #include "fat/CFastFatRecovery.h"
 #include "ntfs/CFastNtfsRecovery.h"
 #include "util/DebugLog.h"
@@ -20,13 +22,18 @@ namespace {
 constexpr size_t PROBE_BYTES = 16384;
 constexpr long long SECTOR_BYTES = 512;
 
-enum class VolumeKind { Ntfs, Fat, Ext, Unknown };
+enum class VolumeKind { Ntfs, Fat, ExFat, Ext, Unknown };
 
 VolumeKind Recognise(const uint8_t* pHead) {
     if (IsNtfs(pHead, PROBE_BYTES))
         return VolumeKind::Ntfs;
     if (IsFat(pHead, PROBE_BYTES))
         return VolumeKind::Fat;
+    // A damaged main boot region leaves the backup right after it (512-byte sectors).
+    constexpr size_t EXFAT_BACKUP_BYTES = EXFAT_BACKUP_BOOT_SECTOR * SECTOR_BYTES;
+    if (IsExFat(pHead, PROBE_BYTES) ||
+        IsExFat(pHead + EXFAT_BACKUP_BYTES, PROBE_BYTES - EXFAT_BACKUP_BYTES))
+        return VolumeKind::ExFat;
     if (IsExt(pHead, PROBE_BYTES))
         return VolumeKind::Ext;
     return VolumeKind::Unknown;
@@ -41,6 +48,8 @@ IFileRecoveryParse* MakeEngine(VolumeKind kind, RECOVERY_TYPE nRecoveryType) {
         return new CFastNtfsRecovery();
     case VolumeKind::Fat:
         return new CFastFatRecovery();
+    case VolumeKind::ExFat:
+        return new CFastExFatRecovery();
     case VolumeKind::Ext:
         return new CFastExtRecovery();
     case VolumeKind::Unknown:

@@ -7,6 +7,7 @@
 #include "device/CDiskReader.h"
 #include "engine/CEngineCallbacks.h"
 #include "engine/IFileRecoveryParse.h"
+#include "exfat/CProfessionalExFatRecovery.h"
 #include "fat/CProfessionalFatRecovery.h"
 #include "ntfs/CProfessionalNtfsRecovery.h"
 #include "store/CLogFileManager.h"
@@ -77,6 +78,7 @@ private:
     void ReadChunk(uint64_t u64Sector, uint32_t nSectors);
     int ParseNtfsCandidate(const uint8_t* pSector, size_t nAvail, uint32_t nRecordSize,
                            uint64_t u64Sector);
+    bool ParseExFatCandidate(const uint8_t* pSector, size_t nAvail, uint64_t u64Sector);
     void UpdateEstimate(uint64_t u64SectorsDone, uint64_t u64TotalSectors);
     int ReportPassProgress(uint64_t u64SectorsDone, uint64_t u64TotalSectors);
     void RecordScan(bool bEndedInFastEngine, bool bResumed);
@@ -95,6 +97,7 @@ private:
     CDiskReader m_diskReader;
     CProfessionalFatRecovery m_fatRecovery;
     CProfessionalNtfsRecovery m_ntfsRecovery;
+    CProfessionalExFatRecovery m_exfatRecovery;
     CFileTypeRecovery m_fileTypeRecovery;
     std::unique_ptr<IFileRecoveryParse> m_pFastEngine;
     bool m_bLoaded = false;

@@ -49,6 +49,7 @@ constexpr size_t EXFAT_PERCENT_IN_USE = 112;
 constexpr char EXFAT_NAME_TEXT[] = "EXFAT   ";
 // The first 11 sectors are checksummed; sector 11 repeats the sum. Shifts in whitelist range.
 constexpr unsigned EXFAT_CHECKSUMMED_SECTORS = 11;
+constexpr unsigned EXFAT_BACKUP_BOOT_SECTOR = 12; // the backup region follows the main one
 constexpr unsigned EXFAT_MIN_SECTOR_SHIFT = 9;
 constexpr unsigned EXFAT_MAX_SECTOR_SHIFT = 12;
 constexpr unsigned EXFAT_MAX_CLUSTER_SHIFT = 25; // 32 MiB clusters, both shifts together

@@ -193,7 +193,8 @@ std::vector<EXFAT_DEEP_VOLUME> CExFatGeometryFinder::Find(CDiskReader& reader,
     std::vector<EXFAT_DEEP_VOLUME> vecOut;
     AddBootVolumes(reader, vecOut);
     auto isExplained = [&](const FOLDER_HINT& folder, const EXFAT_GEOMETRY& geo) {
-        return geo.u64PartitionStart + geo.u64HeapStart <= folder.u64SetSector &&
+        return geo.ContainsSector(folder.u64SetSector) &&
+               geo.u64PartitionStart + geo.u64HeapStart <= folder.u64SetSector &&
                m_setSetStarts.count(geo.ClusterToSector(folder.nCluster)) != 0;
     };
     std::vector<FOLDER_HINT> vecLeft;

@@ -154,7 +154,8 @@ int CProfessionalExFatRecovery::DealProfessionalRecordVec() {
         for (size_t v = 0; v < m_vecVolumes.size(); ++v) {
             const EXFAT_GEOMETRY& geo = m_vecVolumes[v].geometry;
             const uint64_t u64Heap = geo.u64PartitionStart + geo.u64HeapStart;
-            if (u64Heap <= m_vecSets[i].u64Sector && (nBest < 0 || u64Heap > u64BestHeap)) {
+            if (geo.ContainsSector(m_vecSets[i].u64Sector) && u64Heap <= m_vecSets[i].u64Sector &&
+                (nBest < 0 || u64Heap > u64BestHeap)) {
                 nBest = int(v);
                 u64BestHeap = u64Heap;
             }

@@ -18,8 +18,6 @@
 
 class CScanResultFileManager;
 
-constexpr const char* STORE_PREFIX_PRO_EXFAT = "Pro_ExFat_";
-
 class CProfessionalExFatRecovery : public IFileRecoveryParse {
 public:
     CProfessionalExFatRecovery();

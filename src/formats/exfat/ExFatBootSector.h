@@ -10,7 +10,6 @@
 // The boot region: main boot, eight extended boot, OEM parameters, reserved, then the checksum
 // sector; the backup region repeats it right after.
 constexpr uint32_t EXFAT_BOOT_REGION_SECTORS = 12;
-constexpr uint32_t EXFAT_BACKUP_BOOT_SECTOR = 12;
 
 constexpr uint32_t EXFAT_FIRST_CLUSTER = 2;
 // Engines count in 512-byte sectors, whatever the volume's own sector size.
@@ -31,6 +30,10 @@ struct EXFAT_GEOMETRY {
     uint32_t ClusterBytes() const { return nSectorsPerCluster * EXFAT_UNIT_BYTES; }
     bool IsHeapCluster(uint32_t nCluster) const {
         return nCluster >= EXFAT_FIRST_CLUSTER && nCluster - EXFAT_FIRST_CLUSTER < nClusterCount;
+    }
+    // True when an absolute 512-byte sector lies inside the volume.
+    bool ContainsSector(uint64_t u64Sector) const {
+        return u64Sector >= u64PartitionStart && u64Sector - u64PartitionStart < u64TotalSectors;
     }
     // Absolute 512-byte sector where a heap cluster begins.
     uint64_t ClusterToSector(uint32_t nCluster) const {
