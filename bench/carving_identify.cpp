@@ -1,9 +1,9 @@
 // Carving throughput: identification of 1 GiB of random and of zero sectors, and a carve-and-size
 // pass over a 1 GiB image of the committed samples (page cache warm). Prints MB/s.
-#include "formats/carving/CFileTypeJudge.h"
 #include "carving/CFileTypeRecovery.h"
 #include "device/CDiskReader.h"
 #include "device/CDiskRegistry.h"
+#include "formats/carving/CFileTypeJudge.h"
 
 #include <algorithm>
 #include <chrono>

@@ -212,6 +212,13 @@ int CFileTypeRecovery::SearchFileNode(const char16_t* pKey, std::vector<SEARCH_F
     return m_pResultStore->SearchFileNodeInfo(pKey, vecOut);
 }
 
+int CFileTypeRecovery::OpenSearchCursor(const char16_t* pKey,
+                                        std::unique_ptr<ISearchCursor>& pCursor) {
+    if (!m_pResultStore)
+        return IFileRecoveryParse::OpenSearchCursor(pKey, pCursor);
+    return m_pResultStore->OpenSearchCursor(pKey, pCursor);
+}
+
 int CFileTypeRecovery::SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int) {
     char16_t szTarget[TARGET_PATH_CAPACITY + 1] = {};
     if (pTargetPath != nullptr) {

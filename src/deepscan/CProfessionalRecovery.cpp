@@ -3,6 +3,7 @@
 
 #include "deepscan/CFastExtRecovery.h"
 #include "deepscan/CFileRecoveryFactory.h"
+#include "deepscan/CMergedSearchCursor.h"
 #include "device/CDiskRegistry.h"
 #include "formats/carving/CFileTypeJudge.h"
 #include "formats/fat/FatEntryValidator.h"
@@ -16,8 +17,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <set>
-#include <strings.h>
 #include <unistd.h>
 #include <utility>
 
@@ -34,11 +33,6 @@ constexpr int RECORD_READ_BYTES = 8192;
 constexpr int EXFAT_SET_READ_SECTORS = 3;
 // Read this far ahead of the parsers so the disk works while they do.
 constexpr int PREFETCH_CHUNKS = 16;
-
-std::string ExtensionOf(const char* pName) {
-    const char* pDot = std::strrchr(pName, '.');
-    return pDot == nullptr ? std::string() : std::string(pDot + 1);
-}
 
 bool IsFastEngineType(uint32_t nEngineType) {
     return nEngineType == ENGINE_FAST_NTFS || nEngineType == ENGINE_FAST_FAT ||
@@ -538,76 +532,49 @@ uint64_t CProfessionalRecovery::GetFileDataStartSector(FILE_NODE& node, bool& bK
     return 0;
 }
 
-void CProfessionalRecovery::GetFileDataStartSectorMap(FILE_NODE* pNode,
-                                                      std::map<uint64_t, std::string>& mapSectors) {
-    bool bKnown = false;
-    uint64_t u64Sector = GetFileDataStartSector(*pNode, bKnown);
-    if (bKnown)
-        mapSectors[u64Sector] = ExtensionOf(pNode->szFileName);
-}
-
-// The walk of a deleted folder and the sector pass both read its entries: one file, one hit.
-void CProfessionalRecovery::DropDuplicateDeepHits(std::vector<SEARCH_FILE_INFO>& vecHits,
-                                                  size_t nFirstDeep) {
-    std::set<std::pair<uint64_t, uint64_t>> setFastFiles;
-    for (size_t i = 0; i < nFirstDeep; ++i) {
-        bool bKnown = false;
-        uint64_t u64Sector = GetFileDataStartSector(vecHits[i], bKnown);
-        if (bKnown && IsFastEngineType(vecHits[i].nEngineType))
-            setFastFiles.insert({u64Sector, vecHits[i].u64FileSize});
-    }
-    if (setFastFiles.empty())
-        return;
-    auto itEnd =
-        std::remove_if(vecHits.begin() + nFirstDeep, vecHits.end(), [&](SEARCH_FILE_INFO& hit) {
+// Reads the file-system engines' hits once to learn which later hits repeat a file.
+CDuplicateHitFilter CProfessionalRecovery::BuildDuplicateFilter(
+    std::vector<std::unique_ptr<ISearchCursor>>& vecSources) {
+    CDuplicateHitFilter filter;
+    SEARCH_FILE_INFO hit;
+    for (size_t i = 0; i < SEARCH_SOURCE_CARVER; ++i) {
+        if (!vecSources[i])
+            continue;
+        while (vecSources[i]->Next(hit)) {
             bool bKnown = false;
             uint64_t u64Sector = GetFileDataStartSector(hit, bKnown);
-            return bKnown && setFastFiles.count({u64Sector, hit.u64FileSize}) != 0;
-        });
-    vecHits.erase(itEnd, vecHits.end());
+            if (!bKnown)
+                continue;
+            if (i != SEARCH_SOURCE_FAST)
+                filter.AddDeepHit(hit, u64Sector);
+            else if (IsFastEngineType(hit.nEngineType))
+                filter.AddFastHit(hit, u64Sector);
+        }
+        vecSources[i]->Rewind();
+    }
+    filter.Seal();
+    return filter;
 }
 
-// Carved files that a file-system engine already found at the same first sector are dropped.
-// The carved hits are searched straight onto the end of the list: a million of them must not
-// be held twice.
-void CProfessionalRecovery::AppendCarvedHits(const char16_t* pKey,
-                                             std::vector<SEARCH_FILE_INFO>& vecOut) {
-    std::map<uint64_t, std::string> mapSectors;
-    for (SEARCH_FILE_INFO& hit : vecOut)
-        GetFileDataStartSectorMap(&hit, mapSectors);
-    const size_t nFirstCarved = vecOut.size();
-    m_fileTypeRecovery.SearchFileNode(pKey, vecOut);
-    if (mapSectors.empty())
-        return;
-    auto itEnd = std::remove_if(vecOut.begin() + static_cast<std::ptrdiff_t>(nFirstCarved),
-                                vecOut.end(), [&](const SEARCH_FILE_INFO& hit) {
-                                    auto it = mapSectors.find(hit.u64LocationSector);
-                                    if (it == mapSectors.end())
-                                        return false;
-                                    std::string strCarved = ExtensionOf(hit.szFileName);
-                                    return strcasecmp(it->second.c_str(), strCarved.c_str()) == 0 ||
-                                           (strcasecmp(it->second.c_str(), "thm") == 0 &&
-                                            strcasecmp(strCarved.c_str(), "jpg") == 0);
-                                });
-    vecOut.erase(itEnd, vecOut.end());
+// As before streaming, an engine without a store adds no hits and is not an error.
+int CProfessionalRecovery::OpenSearchCursor(const char16_t* pKey,
+                                            std::unique_ptr<ISearchCursor>& pCursor) {
+    std::vector<std::unique_ptr<ISearchCursor>> vecSources(SEARCH_SOURCE_COUNT);
+    if (m_pFastEngine)
+        m_pFastEngine->OpenSearchCursor(pKey, vecSources[SEARCH_SOURCE_FAST]);
+    m_fatRecovery.OpenSearchCursor(pKey, vecSources[SEARCH_SOURCE_DEEP_FAT]);
+    m_ntfsRecovery.OpenSearchCursor(pKey, vecSources[SEARCH_SOURCE_DEEP_NTFS]);
+    m_exfatRecovery.OpenSearchCursor(pKey, vecSources[SEARCH_SOURCE_DEEP_EXFAT]);
+    m_fileTypeRecovery.OpenSearchCursor(pKey, vecSources[SEARCH_SOURCE_CARVER]);
+    CDuplicateHitFilter filter = BuildDuplicateFilter(vecSources);
+    pCursor = std::make_unique<CMergedSearchCursor>(std::move(vecSources), std::move(filter));
+    return 0;
 }
 
 int CProfessionalRecovery::SearchFileNode(const char16_t* pKey,
                                           std::vector<SEARCH_FILE_INFO>& vecOut) {
-    size_t nFirst = vecOut.size();
-    std::vector<SEARCH_FILE_INFO> vecHits;
-    if (m_pFastEngine)
-        m_pFastEngine->SearchFileNode(pKey, vecHits);
-    size_t nFastHits = vecHits.size();
-    m_fatRecovery.SearchFileNode(pKey, vecHits);
-    m_ntfsRecovery.SearchFileNode(pKey, vecHits);
-    m_exfatRecovery.SearchFileNode(pKey, vecHits);
-    DropDuplicateDeepHits(vecHits, nFastHits);
-    AppendCarvedHits(pKey, vecHits);
-    if (vecOut.empty())
-        vecOut.swap(vecHits);
-    else
-        vecOut.insert(vecOut.end(), vecHits.begin(), vecHits.end());
-    CScanResultFileManager::SortFileNodes(vecOut, nFirst);
+    std::unique_ptr<ISearchCursor> pCursor;
+    OpenSearchCursor(pKey, pCursor);
+    pCursor->AppendRemaining(vecOut);
     return 0;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "carving/CFileTypeRecovery.h"
+#include "deepscan/CDuplicateHitFilter.h"
 #include "deepscan/IDeepScanControl.h"
 #include "device/CDiskReader.h"
 #include "engine/CEngineCallbacks.h"
@@ -13,7 +14,6 @@
 #include "store/CLogFileManager.h"
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,10 +58,21 @@ public:
     int ParseProfessionalFileInfo(const uint8_t* pBuffer, uint32_t nBytes, uint64_t u64Sector,
                                   uint64_t u64SectorsDone, uint64_t u64TotalSectors,
                                   int nSecondsLeft, uint64_t& u64Overrun, uint64_t& u64FilesFound);
-    // Adds the node's first data sector and its extension to the map (file-system nodes only).
-    void GetFileDataStartSectorMap(FILE_NODE* pNode, std::map<uint64_t, std::string>& mapSectors);
+    // The hits of the fast, deep FAT, deep NTFS and carving engines merged in node order, a
+    // file that an earlier engine listed given once.
+    int OpenSearchCursor(const char16_t* pKey, std::unique_ptr<ISearchCursor>& pCursor) override;
 
 private:
+    // The engines whose search hits merge, in the order equal names keep.
+    enum SEARCH_SOURCE : size_t {
+        SEARCH_SOURCE_FAST,
+        SEARCH_SOURCE_DEEP_FAT,
+        SEARCH_SOURCE_DEEP_NTFS,
+        SEARCH_SOURCE_DEEP_EXFAT,
+        SEARCH_SOURCE_CARVER,
+        SEARCH_SOURCE_COUNT,
+    };
+
     // A run of sectors of the volume still to scan, relative to its start.
     struct SCAN_RUN {
         uint64_t u64Start = 0;
@@ -85,8 +96,8 @@ private:
     std::string StoredStoreName(const char* pPrefix) const;
     std::string DiskDeviceName() const;
     uint64_t GetFileDataStartSector(FILE_NODE& node, bool& bKnown);
-    void DropDuplicateDeepHits(std::vector<SEARCH_FILE_INFO>& vecHits, size_t nFastHits);
-    void AppendCarvedHits(const char16_t* pKey, std::vector<SEARCH_FILE_INFO>& vecOut);
+    CDuplicateHitFilter
+    BuildDuplicateFilter(std::vector<std::unique_ptr<ISearchCursor>>& vecSources);
 
     int m_nFd = -1;
     char16_t m_wcDriveLetter = u'C';

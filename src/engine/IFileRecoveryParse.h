@@ -1,8 +1,11 @@
 // The one interface every scan engine implements; callers drive engines only through it.
 #pragma once
 
+#include "engine/CVectorSearchCursor.h"
 #include "engine/FileRecoveryTypes.h"
+#include "engine/ISearchCursor.h"
 
+#include <memory>
 #include <vector>
 
 class IFileRecoveryParse {
@@ -30,5 +33,15 @@ public:
     // Pictures go to a "tmp.<ext>" file whose path is copied out; other files fill the buffer.
     virtual int PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer,
                         int& nLength, PreviewProgressCallback pCallback, void* pParam) = 0;
+    // The hits of SearchFileNode, in the same order, through a cursor. Engines with a result
+    // store hand out a cursor that holds a few bytes per hit and reads the hits back from the
+    // store; it must not outlive the engine nor be used after its next ScanDevice. The cursor
+    // is set even when the search stopped early (its hits are those found so far).
+    virtual int OpenSearchCursor(const char16_t* pKey, std::unique_ptr<ISearchCursor>& pCursor) {
+        std::vector<SEARCH_FILE_INFO> vecHits;
+        int nResult = SearchFileNode(pKey, vecHits);
+        pCursor = std::make_unique<CVectorSearchCursor>(std::move(vecHits));
+        return nResult;
+    }
     virtual ~IFileRecoveryParse() = default;
 };

@@ -332,6 +332,13 @@ int CFastExFatRecovery::InitSearchCallBack(SearchProgressCallback pSearchCallbac
     return 0;
 }
 
+int CFastExFatRecovery::OpenSearchCursor(const char16_t* pKey,
+                                         std::unique_ptr<ISearchCursor>& pCursor) {
+    if (!m_pStore)
+        return IFileRecoveryParse::OpenSearchCursor(pKey, pCursor);
+    return m_pStore->OpenSearchCursor(pKey, pCursor);
+}
+
 int CFastExFatRecovery::SearchFileNode(const char16_t* pKey,
                                        std::vector<SEARCH_FILE_INFO>& vecOut) {
     return m_pStore ? m_pStore->SearchFileNodeInfo(pKey, vecOut) : 0;

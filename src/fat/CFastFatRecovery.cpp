@@ -598,6 +598,13 @@ int CFastFatRecovery::SearchFileNode(const char16_t* pKey, std::vector<SEARCH_FI
     return m_pStore->SearchFileNodeInfo(pKey, vecOut);
 }
 
+int CFastFatRecovery::OpenSearchCursor(const char16_t* pKey,
+                                       std::unique_ptr<ISearchCursor>& pCursor) {
+    if (!m_pStore)
+        return IFileRecoveryParse::OpenSearchCursor(pKey, pCursor);
+    return m_pStore->OpenSearchCursor(pKey, pCursor);
+}
+
 unsigned int CFastFatRecovery::GetFolderGroup(const FILE_NODE& folder) {
     if (folder.nClusterNo == 0 || folder.nClusterNo == m_geometry.nRootCluster)
         return 0;

@@ -1071,6 +1071,13 @@ int CProfessionalFatRecovery::SearchFileNode(const char16_t* pKey,
     return m_pStore->SearchFileNodeInfo(pKey, vecOut);
 }
 
+int CProfessionalFatRecovery::OpenSearchCursor(const char16_t* pKey,
+                                               std::unique_ptr<ISearchCursor>& pCursor) {
+    if (!m_pStore)
+        return IFileRecoveryParse::OpenSearchCursor(pKey, pCursor);
+    return m_pStore->OpenSearchCursor(pKey, pCursor);
+}
+
 int CProfessionalFatRecovery::GetUnUsedSectorCount(unsigned long long&, unsigned long long&) {
     return 0;
 }

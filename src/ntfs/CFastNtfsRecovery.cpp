@@ -656,6 +656,13 @@ int CFastNtfsRecovery::SearchFileNode(const char16_t* pKey, std::vector<SEARCH_F
     return m_pStore ? m_pStore->SearchFileNodeInfo(pKey, vecOut) : 0;
 }
 
+int CFastNtfsRecovery::OpenSearchCursor(const char16_t* pKey,
+                                        std::unique_ptr<ISearchCursor>& pCursor) {
+    if (!m_pStore)
+        return IFileRecoveryParse::OpenSearchCursor(pKey, pCursor);
+    return m_pStore->OpenSearchCursor(pKey, pCursor);
+}
+
 // A folder's children are filed one level below the folder's own depth in the tree.
 unsigned int CFastNtfsRecovery::GetFolderChildGroup(const FILE_NODE& folder) {
     std::vector<FILE_NODE> vecAncestors;

@@ -623,6 +623,14 @@ int CProfessionalNtfsRecovery::SearchFileNode(const char16_t* pKey,
     return m_pStore->SearchFileNodeInfo(pKey, vecOut);
 }
 
+int CProfessionalNtfsRecovery::OpenSearchCursor(const char16_t* pKey,
+                                                std::unique_ptr<ISearchCursor>& pCursor) {
+    if (!m_pStore)
+        return IFileRecoveryParse::OpenSearchCursor(pKey, pCursor);
+    m_pStore->InitSearchCallBack(m_callbacks.SearchCallback(), m_callbacks.SearchParam());
+    return m_pStore->OpenSearchCursor(pKey, pCursor);
+}
+
 int CProfessionalNtfsRecovery::BuildBitMapInfo() {
     return 0;
 }

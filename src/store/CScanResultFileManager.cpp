@@ -2,6 +2,7 @@
 #include "store/CScanResultFileManager.h"
 
 #include "store/CLogFileManager.h"
+#include "store/CStoreSearchCursor.h"
 #include "store/StoreFileFormat.h"
 #include "util/DebugLog.h"
 #include "util/FdIo.h"
@@ -35,13 +36,6 @@ bool IsDamagedPicture(const FILE_NODE& node) {
         return false;
     std::string strExt = GetLowerExtension(node.szFileName);
     return !strExt.empty() && std::strstr(PHOTO_PATTERN, strExt.c_str()) != nullptr;
-}
-
-// Files before folders, then names without regard to case.
-bool NodeLess(const FILE_NODE& a, const FILE_NODE& b) {
-    if ((a.bIsDir == 0) != (b.bIsDir == 0))
-        return a.bIsDir == 0;
-    return strcasecmp(a.szFileName, b.szFileName) < 0;
 }
 
 int ReadWholeFile(int nFd, std::vector<uint8_t>& vecOut) {
@@ -257,11 +251,16 @@ int CScanResultFileManager::ReadNodeRange(uint64_t u64First, uint32_t nCount, ui
 }
 
 int CScanResultFileManager::ReadFileNode(unsigned int nFileIndex, FILE_NODE* pOut) {
+    return ReadFileNodes(nFileIndex, 1, pOut);
+}
+
+int CScanResultFileManager::ReadFileNodes(unsigned int nFirst, unsigned int nCount,
+                                          FILE_NODE* pOut) {
     if (pOut == nullptr)
         return ERROR_INVALID_PARAMETER;
-    int nErr = ReadNodeRange(nFileIndex, 1, reinterpret_cast<uint8_t*>(pOut));
-    if (nErr == 0)
-        pOut->szFileName[FILE_NODE_NAME_BYTES - 1] = '\0';
+    int nErr = ReadNodeRange(nFirst, nCount, reinterpret_cast<uint8_t*>(pOut));
+    for (unsigned int i = 0; nErr == 0 && i < nCount; ++i)
+        pOut[i].szFileName[FILE_NODE_NAME_BYTES - 1] = '\0';
     return nErr;
 }
 
@@ -425,8 +424,8 @@ int CScanResultFileManager::InitSearchCallBack(SearchProgressCallback pCallback,
     return 0;
 }
 
-int CScanResultFileManager::SearchFileNodeInfo(const char16_t* pKey,
-                                               std::vector<SEARCH_FILE_INFO>& vecOut) {
+int CScanResultFileManager::VisitSearchMatches(
+    const char16_t* pKey, const std::function<void(uint32_t, const FILE_NODE&)>& onMatch) {
     if (pKey == nullptr)
         return ERROR_INVALID_PARAMETER;
     char szKey[SEARCH_KEY_BYTES];
@@ -459,31 +458,59 @@ int CScanResultFileManager::SearchFileNodeInfo(const char16_t* pKey,
         return it->second.bMatch && !(it->second.bPicture && node.nDataHealth == 0);
     };
 
-    size_t nFrom = vecOut.size();
-    int nResult = 0;
     std::vector<FILE_NODE> vecChunk(WRITE_BUFFER_NODES);
     for (uint64_t u64First = 1; u64First <= m_nNodeCount; u64First += WRITE_BUFFER_NODES) {
         uint32_t nChunk = static_cast<uint32_t>(
             std::min<uint64_t>(WRITE_BUFFER_NODES, m_nNodeCount - u64First + 1));
-        nResult = ReadNodeRange(u64First, nChunk, reinterpret_cast<uint8_t*>(vecChunk.data()));
-        if (nResult != 0)
-            break;
+        if (int nErr = ReadFileNodes(static_cast<uint32_t>(u64First), nChunk, vecChunk.data());
+            nErr != 0)
+            return nErr;
         for (uint32_t i = 0; i < nChunk; ++i) {
-            FILE_NODE& node = vecChunk[i];
-            node.szFileName[FILE_NODE_NAME_BYTES - 1] = '\0';
-            if (node.bIsDir == 0 && Matches(node))
-                vecOut.push_back(node);
+            if (vecChunk[i].bIsDir == 0 && Matches(vecChunk[i]))
+                onMatch(static_cast<uint32_t>(u64First + i), vecChunk[i]);
         }
         if (m_pSearchCallback != nullptr) {
             uint64_t u64Done = (u64First - 1 + nChunk) * NODE_BYTES;
             int nPercent = static_cast<int>(u64Done * 100 / u64FileBytes);
-            if (int nStop = m_pSearchCallback(m_pSearchParam, nPercent, nullptr); nStop != 0) {
-                nResult = nStop;
-                break;
-            }
+            if (int nStop = m_pSearchCallback(m_pSearchParam, nPercent, nullptr); nStop != 0)
+                return nStop;
         }
     }
+    return 0;
+}
+
+int CScanResultFileManager::SearchFileNodeInfo(const char16_t* pKey,
+                                               std::vector<SEARCH_FILE_INFO>& vecOut) {
+    size_t nFrom = vecOut.size();
+    int nResult =
+        VisitSearchMatches(pKey, [&](uint32_t, const FILE_NODE& node) { vecOut.push_back(node); });
     SortFileNodes(vecOut, nFrom);
+    return nResult;
+}
+
+// The names are held only while the hits are sorted; the cursor keeps the node numbers.
+int CScanResultFileManager::OpenSearchCursor(const char16_t* pKey,
+                                             std::unique_ptr<ISearchCursor>& pCursor) {
+    struct CNamedHit {
+        uint32_t nNodeNo;
+        uint32_t nNameOffset; // a store's names fit: 12,485,371 nodes of at most 256 bytes
+    };
+    std::vector<CNamedHit> vecHits;
+    std::vector<char> vecNames;
+    int nResult = VisitSearchMatches(pKey, [&](uint32_t nNodeNo, const FILE_NODE& node) {
+        vecHits.push_back({nNodeNo, static_cast<uint32_t>(vecNames.size())});
+        vecNames.insert(vecNames.end(), node.szFileName,
+                        node.szFileName + std::strlen(node.szFileName) + 1);
+    });
+    // Search hits are files only, so node order is the order of their names.
+    std::stable_sort(vecHits.begin(), vecHits.end(), [&](const CNamedHit& a, const CNamedHit& b) {
+        return strcasecmp(&vecNames[a.nNameOffset], &vecNames[b.nNameOffset]) < 0;
+    });
+    std::vector<char>().swap(vecNames);
+    std::vector<uint32_t> vecOrder(vecHits.size());
+    for (size_t i = 0; i < vecHits.size(); ++i)
+        vecOrder[i] = vecHits[i].nNodeNo;
+    pCursor = std::make_unique<CStoreSearchCursor>(*this, std::move(vecOrder));
     return nResult;
 }
 
@@ -508,6 +535,12 @@ const std::string& CScanResultFileManager::GetKnownExtensionList() {
     return strKnown;
 }
 
+bool CScanResultFileManager::NodeOrderLess(const FILE_NODE& a, const FILE_NODE& b) {
+    if ((a.bIsDir == 0) != (b.bIsDir == 0))
+        return a.bIsDir == 0;
+    return strcasecmp(a.szFileName, b.szFileName) < 0;
+}
+
 // Sorts an index permutation and applies it in place: 344-byte records move once, and no
 // second copy of a large hit list is made.
 void CScanResultFileManager::SortFileNodes(std::vector<FILE_NODE>& vecNodes, size_t nFrom) {
@@ -517,7 +550,7 @@ void CScanResultFileManager::SortFileNodes(std::vector<FILE_NODE>& vecNodes, siz
     for (size_t i = 0; i < nCount; ++i)
         vecOrder[i] = static_cast<uint32_t>(i);
     std::stable_sort(vecOrder.begin(), vecOrder.end(),
-                     [&](uint32_t a, uint32_t b) { return NodeLess(pNodes[a], pNodes[b]); });
+                     [&](uint32_t a, uint32_t b) { return NodeOrderLess(pNodes[a], pNodes[b]); });
     for (size_t i = 0; i < nCount; ++i) {
         if (vecOrder[i] == i)
             continue;

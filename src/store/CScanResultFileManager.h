@@ -3,10 +3,13 @@
 #pragma once
 
 #include "engine/FileRecoveryTypes.h"
+#include "engine/ISearchCursor.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -77,6 +80,8 @@ public:
     int GetChildrenFileCount(unsigned long long u64Key, unsigned int& nCount);
     // Reads node nFileIndex (1-based); 0, 87 when out of range, or errno.
     int ReadFileNode(unsigned int nFileIndex, FILE_NODE* pOut);
+    // Reads nCount nodes from nFirst (1-based) on; 0, 87 when out of range, or errno.
+    int ReadFileNodes(unsigned int nFirst, unsigned int nCount, FILE_NODE* pOut);
     // The first folder node whose nClusterNo is the key; 0, 87 when there is none, or errno.
     int GetFileNodeByClusterNO(unsigned int nKey, FILE_NODE* pOut);
     // The node's ancestors, nearest first (a "LostFolder%d" stands in for an unknown folder).
@@ -90,9 +95,14 @@ public:
     // ".other" in the key also takes files of unknown or no extension. Sorted like child lists.
     // 0, errno, or the callback's non-zero stop value.
     int SearchFileNodeInfo(const char16_t* pKey, std::vector<SEARCH_FILE_INFO>& vecOut);
+    // The same hits in the same order through a cursor that keeps four bytes per hit and reads
+    // the nodes back as they are taken; the store must outlive it. Same results as above.
+    int OpenSearchCursor(const char16_t* pKey, std::unique_ptr<ISearchCursor>& pCursor);
 
     // True when the file name's extension is in the picture list (what PreView writes out).
     static bool IsPictureFileName(const char* pFileName);
+    // Node order: files before folders, then names without regard to case.
+    static bool NodeOrderLess(const FILE_NODE& a, const FILE_NODE& b);
     // Sorts the nodes from nFrom on in node order: files before folders, then names without
     // regard to case.
     static void SortFileNodes(std::vector<FILE_NODE>& vecNodes, size_t nFrom = 0);
@@ -109,6 +119,9 @@ private:
     void Close();
     int WriteBufferedNodes();
     int ReadNodeRange(uint64_t u64First, uint32_t nCount, uint8_t* pOut);
+    // Calls back every file the search key takes (node number, node), in node-file order.
+    int VisitSearchMatches(const char16_t* pKey,
+                           const std::function<void(uint32_t, const FILE_NODE&)>& onMatch);
     const std::vector<uint32_t>* SelectChildren(uint64_t u64Key) const;
     bool FindParentKey(uint32_t nFileIndex, uint64_t& u64Key) const;
     const DIR_FILE_INFO* FindDirInfo(uint32_t nClusterNo) const;

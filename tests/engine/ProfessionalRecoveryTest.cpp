@@ -7,10 +7,12 @@
 #include "fixtures/FixtureUtil.h"
 #include "fixtures/NtfsImageBuilder.h"
 #include "store/CLogFileManager.h"
+#include "store/CScanResultFileManager.h"
 #include "util/CSha256.h"
 #include "util/FileCategory.h"
 #include "util/TextUtil.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
@@ -69,6 +71,9 @@ protected:
         std::vector<SEARCH_FILE_INFO> vecHits;
         std::u16string strKey = Ansi2Unicode(AllKindsKey().c_str());
         EXPECT_EQ(engine.SearchFileNode(strKey.c_str(), vecHits), 0);
+        // The engines' streams are merged, not sorted afterwards: the merge must keep node order.
+        EXPECT_TRUE(
+            std::is_sorted(vecHits.begin(), vecHits.end(), CScanResultFileManager::NodeOrderLess));
         return vecHits;
     }
     // Recovers every hit into its own file; the SHA-256 of each recovered file, by hit index.

@@ -144,6 +144,33 @@ TEST_F(StoreTest, SearchUsesSubstringRulesAndOtherMode) {
     EXPECT_EQ(Names(vecOther), (std::vector<std::string>{"data.xyz", "README"}));
 }
 
+// The cursor holds node numbers only; it must hand out exactly the vector form's hits, in the
+// same order (equal names keep store order), flushed or still buffered, and again after Rewind.
+TEST_F(StoreTest, SearchCursorYieldsTheVectorFormsHitsInOrder) {
+    CScanResultFileManager store;
+    ASSERT_EQ(store.Init(u"cursor"), 0);
+    for (int i = 0; i < 530; ++i) {
+        std::string strName = (i % 3 == 0 ? "Z" : "z") + std::to_string((i * 7919) % 101) +
+                              (i % 5 == 0 ? ".txt" : ".doc");
+        AddNode(store, strName.c_str(), i % 50 == 0, ROOT_KEY, 0);
+    }
+    std::vector<SEARCH_FILE_INFO> vecHits;
+    ASSERT_EQ(store.SearchFileNodeInfo(u"*.doc|", vecHits), 0);
+    AddNode(store, "late.doc", false, ROOT_KEY, 0);
+    vecHits.clear();
+    ASSERT_EQ(store.SearchFileNodeInfo(u"*.doc|", vecHits), 0);
+    std::unique_ptr<ISearchCursor> pCursor;
+    ASSERT_EQ(store.OpenSearchCursor(u"*.doc|", pCursor), 0);
+    for (int nPass = 0; nPass < 2; ++nPass) {
+        std::vector<SEARCH_FILE_INFO> vecStreamed;
+        EXPECT_EQ(pCursor->AppendRemaining(vecStreamed), 0);
+        ASSERT_EQ(vecStreamed.size(), vecHits.size());
+        for (size_t i = 0; i < vecHits.size(); ++i)
+            EXPECT_EQ(vecStreamed[i].nFileIndex, vecHits[i].nFileIndex) << i;
+        pCursor->Rewind();
+    }
+}
+
 TEST_F(StoreTest, SearchCallbackStopsTheSearch) {
     CScanResultFileManager store;
     ASSERT_EQ(store.Init(u"cancel"), 0);
@@ -161,6 +188,12 @@ TEST_F(StoreTest, SearchCallbackStopsTheSearch) {
     EXPECT_EQ(store.SearchFileNodeInfo(u"*.doc|", vecHits), 7);
     EXPECT_EQ(vecHits.size(), 400u);
     EXPECT_EQ(vecPercents, (std::vector<int>{44, 88}));
+    vecPercents.clear();
+    std::unique_ptr<ISearchCursor> pCursor;
+    EXPECT_EQ(store.OpenSearchCursor(u"*.doc|", pCursor), 7);
+    vecHits.clear();
+    EXPECT_EQ(pCursor->AppendRemaining(vecHits), 0);
+    EXPECT_EQ(vecHits.size(), 400u);
 }
 
 TEST_F(StoreTest, ParentPathsThroughFoldersLostFolderAndCycles) {
