@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fnmatch.h>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -46,9 +47,9 @@ FileCategory CategoryOf(const char* pName) {
 }
 
 const char* EngineName(uint32_t nEngineType) {
-    static const char* const NAMES[] = {"fast-ntfs", "fast-fat", "deep-ntfs", "deep-fat",
-                                        "carving"};
-    return nEngineType < 5 ? NAMES[nEngineType] : "unknown";
+    static const char* const NAMES[] = {"fast-ntfs", "fast-fat",   "deep-ntfs", "deep-fat",
+                                        "carving",   "fast-exfat", "deep-exfat"};
+    return nEngineType < std::size(NAMES) ? NAMES[nEngineType] : "unknown";
 }
 
 std::string EscapeJson(const std::string& strText) {

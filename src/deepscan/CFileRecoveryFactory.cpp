@@ -3,7 +3,6 @@
 
 #include "deepscan/CFastExtRecovery.h"
 #include "deepscan/CProfessionalRecovery.h"
-#include "device/BootSectorLayout.h"
 #include "device/CDiskRegistry.h"
 #include "device/FileSystemRecognisers.h"
 #include "exfat/CFastExFatRecovery.h"
@@ -29,10 +28,7 @@ VolumeKind Recognise(const uint8_t* pHead) {
         return VolumeKind::Ntfs;
     if (IsFat(pHead, PROBE_BYTES))
         return VolumeKind::Fat;
-    // A damaged main boot region leaves the backup right after it (512-byte sectors).
-    constexpr size_t EXFAT_BACKUP_BYTES = EXFAT_BACKUP_BOOT_SECTOR * SECTOR_BYTES;
-    if (IsExFat(pHead, PROBE_BYTES) ||
-        IsExFat(pHead + EXFAT_BACKUP_BYTES, PROBE_BYTES - EXFAT_BACKUP_BYTES))
+    if (IsExFatVolume(pHead, PROBE_BYTES))
         return VolumeKind::ExFat;
     if (IsExt(pHead, PROBE_BYTES))
         return VolumeKind::Ext;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <string>
 #include <vector>
 
 constexpr int PARTITION_NAME_UNITS = 36;
@@ -34,6 +35,8 @@ public:
     int GetPartitionItems(std::map<int, std::vector<PARTITION_ITEM>>& mapItems);
     // The partitions of one open disk, in table order (MBR names continue the running count).
     std::vector<PARTITION_ITEM> GetDiskPartitions(int nFd, int nDiskNo);
+    // The file system at the partition's start (GetFileSystemName), "" when unknown or unreadable.
+    static std::string GetPartitionFileSystem(const PARTITION_ITEM& item);
     // Reads the MBR or extended boot record at the base sector and follows its extended links.
     void GetMBRPartition(int nFd, unsigned int nBaseSector, std::vector<PARTITION_ITEM>& vecItems,
                          int nDiskNo, const char* pDevicePath);

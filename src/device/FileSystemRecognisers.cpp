@@ -136,6 +136,12 @@ bool IsExFat(const uint8_t* p, size_t nSize) {
     return true;
 }
 
+bool IsExFatVolume(const uint8_t* p, size_t nSize) {
+    // The backup follows the main region of 512-byte sectors (larger sectors: past the probe).
+    constexpr size_t BACKUP_AT = EXFAT_BACKUP_BOOT_SECTOR * BOOT_SECTOR_BYTES;
+    return IsExFat(p, nSize) || (nSize > BACKUP_AT && IsExFat(p + BACKUP_AT, nSize - BACKUP_AT));
+}
+
 bool IsExt(const uint8_t* p, size_t nSize) {
     if (p == nullptr || nSize < EXT_PROBE_BYTES || LoadU16LE(p + EXT_MAGIC) != EXT_SUPER_MAGIC)
         return false;
@@ -154,4 +160,16 @@ bool IsExt(const uint8_t* p, size_t nSize) {
     uint32_t nLogBlockSize = LoadU32LE(p + EXT_LOG_BLOCK_SIZE) & 0x1F;
     uint32_t nExpectedFirstBlock = (1024ull << nLogBlockSize) == 1024 ? 1 : 0;
     return nFirstDataBlock == nExpectedFirstBlock;
+}
+
+const char* GetFileSystemName(const uint8_t* p, size_t nSize) {
+    if (IsNtfs(p, nSize))
+        return "NTFS";
+    if (IsBitlockerDBR(p, nSize))
+        return "BitLocker";
+    if (IsFat(p, nSize))
+        return IsFullValidFAT32DBR(p, nSize) ? "FAT32" : "FAT16";
+    if (IsExFatVolume(p, nSize))
+        return "exFAT";
+    return IsExt(p, nSize) ? "ext" : "";
 }

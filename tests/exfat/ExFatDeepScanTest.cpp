@@ -4,6 +4,8 @@
 #include "ExFatEngineTestUtil.h"
 #include "deepscan/CFileRecoveryFactory.h"
 #include "deepscan/CProfessionalRecovery.h"
+#include "device/CDiskRegistry.h"
+#include "device/CPartitionManager.h"
 #include "exfat/CFastExFatRecovery.h"
 #include "fixtures/FixtureUtil.h"
 #include "util/TextUtil.h"
@@ -12,6 +14,13 @@
 #include <memory>
 
 namespace {
+
+std::vector<PARTITION_ITEM> ListPartitions(const std::string& strDisk) {
+    const int nDisk = CDiskRegistry::GetInstance().AddImage(strDisk);
+    std::map<int, std::vector<PARTITION_ITEM>> mapItems;
+    CPartitionManager().GetPartitionItems(mapItems);
+    return mapItems[nDisk];
+}
 
 TEST(ExFatDeepScanTest, TwoPartitionsOnOneDiskEachKeepTheirGeometryNamesAndBytes) {
     CScanLogDirScope scanLog;
@@ -35,6 +44,12 @@ TEST(ExFatDeepScanTest, TwoPartitionsOnOneDiskEachKeepTheirGeometryNamesAndBytes
     const std::string strDisk = dir.File("disk.img");
     if (!BuildDiskWithVolumes(strDisk, {first.Image(), second.Image()}, vecStarts))
         SKIP_WITHOUT("sfdisk");
+
+    // The disk listing names the file system where a boot region is left.
+    const std::vector<PARTITION_ITEM> vecItems = ListPartitions(strDisk);
+    ASSERT_EQ(vecItems.size(), 2u);
+    EXPECT_EQ(CPartitionManager::GetPartitionFileSystem(vecItems[0]), "exFAT");
+    EXPECT_EQ(CPartitionManager::GetPartitionFileSystem(vecItems[1]), "");
 
     std::unique_ptr<IFileRecoveryParse> deep(
         CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
