@@ -11,9 +11,10 @@ class CDfxmlReport {
 public:
     explicit CDfxmlReport(const std::string& strImagePath) : m_strImagePath(strImagePath) {}
 
-    // strName is the file's path inside the volume; strSha256 may be empty (not recovered).
+    // strName is the file's path inside the volume; strSha256 may be empty (not recovered);
+    // pRuns: where the engine told where the data lies.
     void AddFile(const SEARCH_FILE_INFO& hit, const std::string& strName,
-                 const std::string& strSha256);
+                 const std::string& strSha256, const std::vector<FILE_DATA_RUN>* pRuns = nullptr);
     // 0, or errno when the report cannot be written.
     int Write(const std::string& strPath) const;
 

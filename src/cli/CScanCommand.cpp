@@ -252,6 +252,13 @@ std::string CScanCommand::MakeDestinationFolder(SEARCH_FILE_INFO& hit) {
     return strFolder;
 }
 
+void CScanCommand::AddToReport(CDfxmlReport& report, SEARCH_FILE_INFO& hit,
+                               const std::string& strSha256) {
+    std::vector<FILE_DATA_RUN> vecRuns;
+    const bool bRuns = m_pEngine->GetFileDataRuns(&hit, vecRuns);
+    report.AddFile(hit, ParentPathOf(hit) + hit.szFileName, strSha256, bRuns ? &vecRuns : nullptr);
+}
+
 int CScanCommand::RecoverHits(CDfxmlReport* pReport) {
     std::u16string strDestination = Ansi2Unicode(m_options.m_strDestination.c_str());
     int nBaseDepth = 0;
@@ -274,8 +281,7 @@ int CScanCommand::RecoverHits(CDfxmlReport* pReport) {
         std::printf("\n");
         ++(nResult == 0 ? nDone : nFailed);
         if (pReport != nullptr)
-            pReport->AddFile(hit, ParentPathOf(hit) + hit.szFileName,
-                             nResult == 0 ? CSha256::OfFile(strPath) : std::string());
+            AddToReport(*pReport, hit, nResult == 0 ? CSha256::OfFile(strPath) : std::string());
     }
     std::printf("%zu recovered, %zu failed\n", nDone, nFailed);
     return nFailed == 0 ? 0 : EXIT_FILES_FAILED;
@@ -304,7 +310,7 @@ int CScanCommand::RunScan() {
     // Built only when asked for: a million hits would hold a million report entries.
     CDfxmlReport report(m_strDevicePath);
     for (SEARCH_FILE_INFO& hit : m_vecHits)
-        report.AddFile(hit, ParentPathOf(hit) + hit.szFileName, std::string());
+        AddToReport(report, hit, std::string());
     return WriteReport(report);
 }
 

@@ -27,6 +27,8 @@ private:
     int WriteJson();
     int CheckDestination() const;
     int RecoverHits(CDfxmlReport* pReport);
+    // The hit's entry, with its byte runs where the engine tells them.
+    void AddToReport(CDfxmlReport& report, SEARCH_FILE_INFO& hit, const std::string& strSha256);
     std::string ParentPathOf(SEARCH_FILE_INFO& hit);
     std::string MakeDestinationFolder(SEARCH_FILE_INFO& hit);
     int WriteReport(CDfxmlReport& report) const;

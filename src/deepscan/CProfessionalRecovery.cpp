@@ -508,6 +508,11 @@ int CProfessionalRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut, uns
                : pEngine->PreView(pNode, pTempPathOut, pBuffer, nLength, pCallback, pParam);
 }
 
+bool CProfessionalRecovery::GetFileDataRuns(FILE_NODE* pNode, std::vector<FILE_DATA_RUN>& vecRuns) {
+    IFileRecoveryParse* pEngine = pNode == nullptr ? nullptr : EngineOf(*pNode);
+    return pEngine != nullptr && pEngine->GetFileDataRuns(pNode, vecRuns);
+}
+
 uint64_t CProfessionalRecovery::GetFileDataStartSector(FILE_NODE& node, bool& bKnown) {
     bKnown = false;
     if (node.nEngineType == ENGINE_FAST_NTFS || node.nEngineType == ENGINE_DEEP_NTFS) {

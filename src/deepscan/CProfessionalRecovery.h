@@ -49,6 +49,7 @@ public:
     int BuildBitMapInfo() override { return 0; }
     int PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer, int& nLength,
                 PreviewProgressCallback pCallback, void* pParam) override;
+    bool GetFileDataRuns(FILE_NODE* pNode, std::vector<FILE_DATA_RUN>& vecRuns) override;
 
     int IsFindLogFile() const override { return m_bLoaded ? 1 : 0; }
     void SetNotLoadLogFile() override;

@@ -63,6 +63,15 @@ static_assert(offsetof(FILE_NODE, u64LocationSector) == 72);
 static_assert(offsetof(FILE_NODE, u64PartitionStartSector) == 80);
 static_assert(offsetof(FILE_NODE, szFileName) == 88);
 
+// One stretch of a file's data: bytes [u64FileOffset, + u64Bytes) of the file lie at byte
+// u64DiskOffset of the device, or read as zeros when bZeroFill (past an exFAT valid data length).
+struct FILE_DATA_RUN {
+    uint64_t u64FileOffset;
+    uint64_t u64DiskOffset;
+    uint64_t u64Bytes;
+    bool bZeroFill;
+};
+
 // A search hit is the matching node copied whole.
 using SEARCH_FILE_INFO = FILE_NODE;
 

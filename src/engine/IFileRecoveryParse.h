@@ -43,5 +43,8 @@ public:
         pCursor = std::make_unique<CVectorSearchCursor>(std::move(vecHits));
         return nResult;
     }
+    // Where the file's data lies on the device, in file order, as the engine reads it; false
+    // (no runs) where the engine does not tell.
+    virtual bool GetFileDataRuns(FILE_NODE*, std::vector<FILE_DATA_RUN>&) { return false; }
     virtual ~IFileRecoveryParse() = default;
 };

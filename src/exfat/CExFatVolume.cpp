@@ -222,3 +222,30 @@ bool CExFatVolume::IsNodeDataHealthy(const FILE_NODE& node) {
     return CFileTypeJudge::IsFileTypeMatching(sector, sizeof(sector), szExt, m_pReader, UNIT,
                                               u64Sector) != 0;
 }
+
+std::vector<FILE_DATA_RUN> CExFatVolume::GetDataRuns(const FILE_NODE& node) {
+    std::vector<FILE_DATA_RUN> vecRuns;
+    const EXFAT_DATA_LAYOUT layout = GetDataLayout(node);
+    const uint64_t u64ClusterBytes = node.nClusterBytes;
+    const uint64_t u64Valid = std::min(layout.u64ValidLength, node.u64FileSize);
+    const uint64_t u64First = node.u64PartitionStartSector + node.u64DataAreaSector;
+    uint32_t nCluster = node.nClusterNo;
+    for (uint64_t u64Done = 0; u64Done < u64Valid && nCluster >= EXFAT_FIRST_CLUSTER;) {
+        const uint64_t u64Disk =
+            (u64First + uint64_t(nCluster - EXFAT_FIRST_CLUSTER) * (u64ClusterBytes / UNIT)) * UNIT;
+        const uint64_t u64Bytes = std::min(u64ClusterBytes, u64Valid - u64Done);
+        if (!vecRuns.empty() && vecRuns.back().u64DiskOffset + vecRuns.back().u64Bytes == u64Disk)
+            vecRuns.back().u64Bytes += u64Bytes;
+        else
+            vecRuns.push_back({u64Done, u64Disk, u64Bytes, false});
+        u64Done += u64Bytes;
+        std::optional<uint32_t> next =
+            layout.bChained ? GetChainNext(nCluster) : std::optional<uint32_t>(nCluster + 1);
+        if (!next)
+            return vecRuns;
+        nCluster = *next;
+    }
+    if (u64Valid < node.u64FileSize)
+        vecRuns.push_back({u64Valid, 0, node.u64FileSize - u64Valid, true});
+    return vecRuns;
+}

@@ -43,6 +43,9 @@ public:
     EXFAT_DATA_LAYOUT GetDataLayout(const FILE_NODE& node);
     // The node's data reader along that layout.
     CExFatNodeData GetNodeData(const FILE_NODE& node);
+    // The node's data as device byte runs along that layout (a zero-filled run past the valid
+    // data length).
+    std::vector<FILE_DATA_RUN> GetDataRuns(const FILE_NODE& node);
     // False when the first data sector does not match the type the name's extension names.
     bool IsNodeDataHealthy(const FILE_NODE& node);
     // Nullopt without a bitmap or past it.

@@ -386,3 +386,10 @@ int CFastExFatRecovery::GetUnUsedSectorCount(unsigned long long& u64Start,
                                              unsigned long long& u64Count) {
     return m_freeSpaceMap.GetUnUsedSectorCount(u64Start, u64Count);
 }
+
+bool CFastExFatRecovery::GetFileDataRuns(FILE_NODE* pNode, std::vector<FILE_DATA_RUN>& vecRuns) {
+    if (pNode == nullptr || pNode->bIsDir != 0)
+        return false;
+    vecRuns = m_volume.GetDataRuns(*pNode);
+    return true;
+}

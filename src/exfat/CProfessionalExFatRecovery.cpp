@@ -431,3 +431,11 @@ int CProfessionalExFatRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut
     return VolumeOf(*pNode).GetNodeData(*pNode).PreView(*pNode, pTempPathOut, pBuffer, nLength,
                                                         pCallback, pParam);
 }
+
+bool CProfessionalExFatRecovery::GetFileDataRuns(FILE_NODE* pNode,
+                                                 std::vector<FILE_DATA_RUN>& vecRuns) {
+    if (pNode == nullptr || pNode->bIsDir != 0)
+        return false;
+    vecRuns = VolumeOf(*pNode).GetDataRuns(*pNode);
+    return true;
+}

@@ -73,6 +73,17 @@ TEST(ExFatDeepScanTest, TwoPartitionsOnOneDiskEachKeepTheirGeometryNamesAndBytes
         }
     EXPECT_EQ(nNamed, vecFirst.size() + vecSecond.size());
     EXPECT_EQ(nWhole, nExpectedWhole);
+
+    // Byte runs as the reports give them: a chain in two places, a zero tail past the valid
+    // data length.
+    std::vector<FILE_DATA_RUN> vecRuns;
+    ASSERT_TRUE(deep->GetFileDataRuns(&tree["One/frag.bin"], vecRuns));
+    ASSERT_EQ(vecRuns.size(), 2u);
+    EXPECT_EQ(vecRuns[0].u64Bytes + vecRuns[1].u64Bytes, 16384u);
+    ASSERT_TRUE(deep->GetFileDataRuns(&tree["One/vdl.bin"], vecRuns));
+    ASSERT_EQ(vecRuns.size(), 2u);
+    EXPECT_EQ(vecRuns[0].u64Bytes, 5000u);
+    EXPECT_TRUE(vecRuns[1].bZeroFill && vecRuns[1].u64FileOffset == 5000);
 }
 
 } // namespace
