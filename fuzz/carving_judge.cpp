@@ -1,7 +1,7 @@
 // Arbitrary sectors through identification, the file-system sector test and carving with
 // sizing, over an in-memory disk made of the input.
-#include "formats/carving/CFileTypeJudge.h"
 #include "device/CDiskReader.h"
+#include "formats/carving/CFileTypeJudge.h"
 
 #include <string>
 #include <sys/mman.h>

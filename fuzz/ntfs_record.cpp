@@ -1,8 +1,8 @@
 // Fuzzes NTFS record decoding: plausibility, fix-up, the attribute walk, file names, resident
 // content, data runs, attribute lists and extent re-basing, on 1024- and 4096-byte records of
 // arbitrary bytes.
-#include "ntfs/CNtfsParse.h"
 #include "formats/ntfs/NtfsRecord.h"
+#include "ntfs/CNtfsParse.h"
 
 #include <algorithm>
 #include <cstddef>

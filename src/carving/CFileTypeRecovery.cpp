@@ -1,6 +1,7 @@
 // Carved files as result nodes: storing them, listing and searching, copy-out and preview.
 #include "carving/CFileTypeRecovery.h"
 
+#include "engine/CCopyOutFile.h"
 #include "store/CLogFileManager.h"
 #include "util/CSafeOutputFile.h"
 #include "util/DebugLog.h"
@@ -219,13 +220,9 @@ int CFileTypeRecovery::OpenSearchCursor(const char16_t* pKey,
     return m_pResultStore->OpenSearchCursor(pKey, pCursor);
 }
 
+// The path is used whole: a path cut to a buffer would name another file.
 int CFileTypeRecovery::SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int) {
-    char16_t szTarget[TARGET_PATH_CAPACITY + 1] = {};
-    if (pTargetPath != nullptr) {
-        const size_t nUnits = std::min<size_t>(StrLen16(pTargetPath), TARGET_PATH_CAPACITY);
-        std::copy(pTargetPath, pTargetPath + nUnits, szTarget);
-    }
-    return SaveDataToTargetFile(pNode, szTarget);
+    return SaveDataToTargetFile(pNode, pTargetPath);
 }
 
 template <typename Sink>
@@ -240,8 +237,9 @@ int CFileTypeRecovery::ReadNodeData(const FILE_NODE& node, uint64_t u64Bytes, Si
         const uint64_t u64Want = std::min<uint64_t>(COPY_CHUNK_BYTES, u64Bytes - u64Done);
         const int nSectors = static_cast<int>((u64Want + u64SectorBytes - 1) / u64SectorBytes);
         unsigned int nRead = 0;
-        int nResult = m_diskReader.ReadData(
-            chunk.data(), nSectors, static_cast<long long>(u64Sector), m_nBytesPerSector, &nRead);
+        int nResult =
+            m_diskReader.ReadDataTolerant(chunk.data(), nSectors, static_cast<long long>(u64Sector),
+                                          m_nBytesPerSector, &nRead, m_u64Unreadable);
         if (nRead == 0)
             return nResult != 0 ? nResult : ERROR_READ_SHORT;
         const uint64_t u64Got = std::min<uint64_t>(u64Want, nRead * u64SectorBytes);
@@ -256,30 +254,19 @@ int CFileTypeRecovery::ReadNodeData(const FILE_NODE& node, uint64_t u64Bytes, Si
 }
 
 int CFileTypeRecovery::SaveDataToTargetFile(const FILE_NODE* pNode, const char16_t* pTargetPath) {
-    auto report = [this, pTargetPath](int nCode) {
-        if (nCode > 0)
-            m_callbacks.ReportRecovery(100, 100, nCode, pTargetPath);
-        return nCode;
-    };
-    if (pNode == nullptr || pTargetPath == nullptr)
-        return report(ERROR_INVALID_PARAMETER);
-    CSafeOutputFile file;
-    int nResult = file.Create(Unicode2Ansi(pTargetPath));
-    if (nResult != 0) {
-        DebugLog("open Recovery File  erro = %d\n", nResult);
-        return report(nResult);
-    }
-    const uint64_t u64Size = pNode->u64FileSize;
-    nResult = ReadNodeData(
-        *pNode, u64Size, [&](const unsigned char* pData, size_t nBytes, uint64_t u64Done) {
-            if (int nWrite = file.Write(pData, nBytes))
-                return nWrite;
-            return m_callbacks.ReportRecovery(Percent(u64Done, u64Size), 100, 0, pTargetPath);
-        });
-    int nClose = file.Close();
+    CCopyOutFile copy(pTargetPath, pNode == nullptr ? 0 : pNode->u64FileSize,
+                      m_callbacks.RecoveryCallback(), m_callbacks.Param());
+    if (pNode == nullptr)
+        return copy.Finish(ERROR_INVALID_PARAMETER);
+    m_u64Unreadable = 0;
+    int nResult = copy.Open();
     if (nResult == 0)
-        nResult = nClose;
-    return report(nResult);
+        nResult = ReadNodeData(*pNode, pNode->u64FileSize,
+                               [&](const unsigned char* pData, size_t nBytes, uint64_t) {
+                                   return copy.Write(pData, nBytes);
+                               });
+    copy.AddUnreadableSectors(m_u64Unreadable);
+    return copy.Finish(nResult);
 }
 
 int CFileTypeRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer,
@@ -325,11 +312,8 @@ int CFileTypeRecovery::PreviewToTempFile(const FILE_NODE& node, const std::strin
                 return nWrite;
             return pCallback == nullptr ? 0 : pCallback(pParam, Percent(u64Done, u64Size), 0);
         });
-    int nClose = file.Close();
     if (nResult == 0)
-        nResult = nClose;
-    if (nResult != 0)
-        unlink(strTemp.c_str());
+        nResult = file.Commit();
     return nResult;
 }
 

@@ -13,9 +13,6 @@
 
 class CFileTypeRecovery : public IFileRecoveryParse {
 public:
-    // Capacity, in UTF-16 units, of a copy-out target path.
-    static constexpr int TARGET_PATH_CAPACITY = 512;
-
     CFileTypeRecovery() = default;
     ~CFileTypeRecovery() override = default;
     CFileTypeRecovery(const CFileTypeRecovery&) = delete;
@@ -79,4 +76,5 @@ private:
     CFileTypeJudge m_fileTypeJudge;
     std::unique_ptr<CScanResultFileManager> m_pResultStore;
     CEngineCallbacks m_callbacks;
+    uint64_t m_u64Unreadable = 0; // sectors of the current copy read as zeros
 };

@@ -1,11 +1,11 @@
 // A one-line bar on a terminal, a plain line every few seconds otherwise.
 #include "cli/CCliProgress.h"
 
+#include "cli/CInterruptWatcher.h"
 #include "util/TextUtil.h"
 #include "util/TimeUtil.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -15,10 +15,8 @@ constexpr long long TERMINAL_REFRESH_MS = 200;
 constexpr long long PLAIN_LINE_MS = 5000;
 constexpr int BAR_WIDTH = 30;
 
-volatile std::sig_atomic_t g_bInterrupted = 0;
-
-void OnInterrupt(int) {
-    g_bInterrupted = 1;
+int StopAnswer() {
+    return CInterruptWatcher::IsStopRequested() ? ERROR_CANCELLED_BY_USER : 0;
 }
 
 } // namespace
@@ -29,20 +27,6 @@ CCliProgress::CCliProgress()
 
 CCliProgress::~CCliProgress() {
     FinishLine();
-}
-
-void CCliProgress::CatchInterrupt() {
-    struct sigaction action = {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-}
-
-bool CCliProgress::WasInterrupted() const {
-    return g_bInterrupted != 0;
-}
-void CCliProgress::ClearInterrupt() {
-    g_bInterrupted = 0;
 }
 
 void CCliProgress::FinishLine() {
@@ -83,18 +67,18 @@ int CCliProgress::ScanCallBack(void* pParam, int nPercent, int nWeight, int nSec
                                uint64_t u64CurrentSector, uint64_t u64TotalSectors,
                                uint64_t u64FilesFound, const char16_t*) {
     auto* pProgress = static_cast<CCliProgress*>(pParam);
-    if (pProgress->WasInterrupted())
-        return 1;
+    if (int nStop = StopAnswer(); nStop != 0)
+        return nStop;
     int nShown = std::clamp(nPercent * nWeight / 100, 0, 100);
     if (pProgress->IsTimeToPrint())
         pProgress->ShowScan(nShown, nSecondsLeft, u64CurrentSector, u64TotalSectors, u64FilesFound);
     return 0;
 }
 
-int CCliProgress::RecoveryCallBack(void* pParam, int, int, int, const char16_t*) {
-    return static_cast<CCliProgress*>(pParam)->WasInterrupted() ? 1 : 0;
+int CCliProgress::RecoveryCallBack(void*, int, int, int, const char16_t*) {
+    return StopAnswer();
 }
 
-int CCliProgress::SearchCallBack(void* pParam, int, const char16_t*) {
-    return static_cast<CCliProgress*>(pParam)->WasInterrupted() ? 1 : 0;
+int CCliProgress::SearchCallBack(void*, int, const char16_t*) {
+    return StopAnswer();
 }

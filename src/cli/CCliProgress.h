@@ -1,4 +1,4 @@
-// Scan and recovery progress on stderr, and Ctrl-C turned into a stop answer to the engine.
+// Scan and recovery progress on stderr, and a stop request turned into the engines' stop answer.
 #pragma once
 
 #include "engine/FileRecoveryTypes.h"
@@ -10,14 +10,10 @@ public:
     CCliProgress();
     ~CCliProgress();
 
-    // Installs the Ctrl-C handler; a first Ctrl-C asks the running operation to stop.
-    void CatchInterrupt();
-    bool WasInterrupted() const;
-    // Forgets an earlier Ctrl-C, so the next operation runs (the scan's finds are still used).
-    void ClearInterrupt();
     // Ends a progress line left open on a terminal.
     void FinishLine();
 
+    // Each answers ERROR_CANCELLED_BY_USER once a stop was requested (CInterruptWatcher).
     static int ScanCallBack(void* pParam, int nPercent, int nWeight, int nSecondsLeft,
                             uint64_t u64CurrentSector, uint64_t u64TotalSectors,
                             uint64_t u64FilesFound, const char16_t* pText);

@@ -3,6 +3,7 @@
 
 #include "formats/fat/FatGeometry.h"
 #include "util/CSafeOutputFile.h"
+#include "util/TextUtil.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,9 +12,13 @@ namespace {
 
 constexpr uint64_t SECTOR_BYTES = 512;
 
+constexpr const char* REPLACEMENT_UTF8 = "\xEF\xBF\xBD";
+
+// XML 1.0 allows no control character but tab, line feed and carriage return, not even as a
+// reference: the others become U+FFFD, as bytes that are not UTF-8 do.
 std::string EscapeXml(const std::string& strText) {
     std::string strOut;
-    for (unsigned char c : strText) {
+    for (unsigned char c : MakeValidUtf8(strText)) {
         switch (c) {
         case '&':
             strOut += "&amp;";
@@ -28,8 +33,8 @@ std::string EscapeXml(const std::string& strText) {
             strOut += "&quot;";
             break;
         default:
-            if (c < 0x20)
-                strOut += "&#" + std::to_string(c) + ";";
+            if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
+                strOut += REPLACEMENT_UTF8;
             else
                 strOut += static_cast<char>(c);
         }
@@ -42,7 +47,8 @@ std::string EscapeXml(const std::string& strText) {
 uint64_t GetFirstDataSector(const SEARCH_FILE_INFO& hit) {
     if (hit.nEngineType == ENGINE_FILE_TYPE)
         return hit.u64LocationSector;
-    bool bFat = hit.nEngineType == ENGINE_DEEP_FAT || hit.nEngineType == ENGINE_FAST_FAT;
+    bool bFat = hit.nEngineType == ENGINE_DEEP_FAT || hit.nEngineType == ENGINE_FAST_FAT ||
+                hit.nEngineType == ENGINE_DEEP_EXFAT || hit.nEngineType == ENGINE_FAST_EXFAT;
     return bFat ? GetFatNodeClusterSector(hit, hit.nClusterNo).value_or(0) : 0;
 }
 
@@ -86,6 +92,5 @@ int CDfxmlReport::Write(const std::string& strPath) const {
     int nResult = file.Create(strPath);
     if (nResult == 0)
         nResult = file.Write(strXml.data(), strXml.size());
-    int nClose = file.Close();
-    return nResult != 0 ? nResult : nClose;
+    return nResult != 0 ? nResult : file.Commit();
 }

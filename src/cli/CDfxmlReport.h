@@ -15,7 +15,7 @@ public:
     // pRuns: where the engine told where the data lies.
     void AddFile(const SEARCH_FILE_INFO& hit, const std::string& strName,
                  const std::string& strSha256, const std::vector<FILE_DATA_RUN>* pRuns = nullptr);
-    // 0, or errno when the report cannot be written.
+    // Writes the report to a new file (never over an existing one); 0, or errno.
     int Write(const std::string& strPath) const;
 
 private:

@@ -1,10 +1,17 @@
-// Target resolution, the scan and search, the category tree, JSON, and recovery of the hits.
+// Target resolution, the checks before anything is written, the scan and search, the category
+// tree, the reports, and recovery of the hits.
 #include "cli/CScanCommand.h"
 
+#include "cli/CDestinationGuard.h"
 #include "cli/CDfxmlReport.h"
+#include "cli/CInterruptWatcher.h"
+#include "cli/CJsonReport.h"
+#include "cli/CliExit.h"
+#include "cli/DisksCommand.h"
 #include "deepscan/CFileRecoveryFactory.h"
 #include "device/CDiskRegistry.h"
 #include "device/CPartitionManager.h"
+#include "engine/CCopyOutFile.h"
 #include "store/CLogFileManager.h"
 #include "util/CSafeOutputFile.h"
 #include "util/CSha256.h"
@@ -12,85 +19,73 @@
 #include "util/TextUtil.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fnmatch.h>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr int EXIT_FILES_FAILED = 1;
-constexpr int EXIT_CANNOT_RUN = 2;
 constexpr unsigned long long SECTOR_BYTES = 512;
 constexpr char16_t DRIVE_LETTER = u'C';
 constexpr int PARENT_PATH_UNITS = 4096;
 constexpr const char* NO_EXTENSION_KEY = "unKnow";
 
 int CannotRun(const std::string& strMessage) {
-    std::fprintf(stderr, "orvanne-cli: %s\n", strMessage.c_str());
+    std::fprintf(stderr, "orvanne-cli: %s\n", EscapeControlChars(strMessage).c_str());
     return EXIT_CANNOT_RUN;
 }
 
 std::string ExtensionKey(const char* pName) {
     std::string strExt = GetLowerExtension(pName);
-    return strExt.empty() ? NO_EXTENSION_KEY : strExt;
+    return strExt.empty() ? NO_EXTENSION_KEY : EscapeControlChars(strExt);
 }
 
-FileCategory CategoryOf(const char* pName) {
-    std::string strKey = ExtensionKey(pName);
-    return strKey == NO_EXTENSION_KEY ? FileCategory::Other : GetFileCategory(strKey);
+std::string ParentDir(const std::string& strPath) {
+    size_t nSlash = strPath.find_last_of('/');
+    if (nSlash == std::string::npos)
+        return ".";
+    return nSlash == 0 ? "/" : strPath.substr(0, nSlash);
 }
 
-const char* EngineName(uint32_t nEngineType) {
-    static const char* const NAMES[] = {"fast-ntfs", "fast-fat",   "deep-ntfs", "deep-fat",
-                                        "carving",   "fast-exfat", "deep-exfat"};
-    return nEngineType < std::size(NAMES) ? NAMES[nEngineType] : "unknown";
+bool Exists(const std::string& strPath) {
+    struct stat st;
+    return lstat(strPath.c_str(), &st) == 0;
 }
 
-std::string EscapeJson(const std::string& strText) {
-    std::string strOut;
-    for (unsigned char c : strText) {
-        if (c == '"' || c == '\\') {
-            strOut += '\\';
-            strOut += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char szEscape[8];
-            std::snprintf(szEscape, sizeof(szEscape), "\\u%04x", c);
-            strOut += szEscape;
-        } else {
-            strOut += static_cast<char>(c);
-        }
-    }
-    return strOut;
+// The path itself, or the nearest folder above it that exists.
+std::string NearestExisting(std::string strPath) {
+    while (strPath.size() > 1 && strPath.back() == '/')
+        strPath.pop_back();
+    while (!Exists(strPath) && strPath != "/" && strPath != ".")
+        strPath = ParentDir(strPath);
+    return strPath;
 }
 
-// A name as one safe path component: no separators, never "." or "..".
-std::string SafeComponent(const char* pName) {
-    std::string strName(pName, strnlen(pName, FILE_NODE_NAME_BYTES));
-    for (char& c : strName)
-        if (c == '/' || c == '\\')
-            c = '_';
-    if (strName.empty() || strName == "." || strName == "..")
-        strName = "_" + strName;
-    return strName;
+bool IsWritableFolder(const std::string& strPath) {
+    struct stat st;
+    return stat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           access(strPath.c_str(), W_OK | X_OK) == 0;
 }
 
-// Whole-disk device of a block device number: itself, or the disk a partition belongs to.
-std::string BlockDeviceKey(dev_t device, bool bParent) {
-    std::string strSys =
-        "/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
-    char szReal[PATH_MAX];
-    if (realpath(strSys.c_str(), szReal) == nullptr)
-        return std::string();
-    std::string strReal(szReal);
-    if (bParent && access((strReal + "/partition").c_str(), F_OK) == 0)
-        strReal = strReal.substr(0, strReal.find_last_of('/'));
+std::string RealPath(const std::string& strPath) {
+    char* pReal = realpath(strPath.c_str(), nullptr);
+    if (pReal == nullptr)
+        return strPath;
+    std::string strReal(pReal);
+    std::free(pReal);
     return strReal;
+}
+
+std::string UnreadableTargetMessage(const std::string& strPath, int nError) {
+    std::string strKind = DescribeNonDisk(strPath.c_str());
+    if (!strKind.empty())
+        return strPath + " is " + strKind + ", not a disk, partition or image file";
+    return "cannot read " + strPath + ": " + std::strerror(nError);
 }
 
 } // namespace
@@ -101,19 +96,24 @@ int CScanCommand::OpenTarget() {
     if (!m_options.m_strTarget.empty()) {
         m_nDiskNo = registry.AddImage(m_options.m_strTarget);
         if (m_nDiskNo < 0)
-            return CannotRun("cannot read " + m_options.m_strTarget + ": " + std::strerror(errno));
+            return CannotRun(UnreadableTargetMessage(m_options.m_strTarget, errno));
     }
     m_strDevicePath = registry.GetDevicePath(m_nDiskNo);
     int nFd = registry.OpenDisk(m_nDiskNo);
     if (nFd < 0)
-        return CannotRun("cannot read disk " + std::to_string(m_nDiskNo) + ": " +
-                         std::strerror(errno));
+        return CannotRun(UnreadableTargetMessage(
+            m_strDevicePath.empty() ? "disk " + std::to_string(m_nDiskNo) : m_strDevicePath,
+            errno));
     m_u64StartSector = 0;
     m_u64SectorCount = GetDeviceBytes(nFd) / SECTOR_BYTES;
-    std::vector<PARTITION_ITEM> vecItems = CPartitionManager().GetDiskPartitions(nFd, m_nDiskNo);
+    CPartitionManager manager;
+    std::vector<PARTITION_ITEM> vecItems = manager.GetDiskPartitions(nFd, m_nDiskNo);
     close(nFd);
+    if (m_u64SectorCount == 0)
+        return CannotRun(m_strDevicePath + " is empty");
     if (m_options.m_nPartition == 0)
-        return m_u64SectorCount == 0 ? CannotRun(m_strDevicePath + " is empty") : 0;
+        return 0;
+    PrintClampedPartitions(manager);
     if (static_cast<size_t>(m_options.m_nPartition) > vecItems.size())
         return CannotRun(m_strDevicePath + " has no partition " +
                          std::to_string(m_options.m_nPartition));
@@ -123,8 +123,71 @@ int CScanCommand::OpenTarget() {
     return 0;
 }
 
+// Nothing is ever written onto what is being read, unless the user insists.
+int CScanCommand::CheckWriteLocation(const std::string& strFolder,
+                                     const std::string& strWhat) const {
+    std::string strWhy = CDestinationGuard::WhyUnsafe(m_strDevicePath, strFolder);
+    if (strWhy.empty() || m_options.m_bForce)
+        return 0;
+    return CannotRun(strWhat + " " + strFolder + ": " + strWhy + " (" + m_strDevicePath +
+                     "); choose another disk, or pass --force");
+}
+
+// An output file is always a new file: checked before the scan, so a long scan never ends
+// without a place for its report.
+int CScanCommand::CheckOutputFile(const std::string& strPath) const {
+    if (strPath.empty())
+        return 0;
+    if (Exists(strPath))
+        return CannotRun(strPath + " exists; orvanne-cli never writes over a file");
+    if (!IsWritableFolder(ParentDir(strPath)))
+        return CannotRun("cannot write " + strPath + ": " + ParentDir(strPath) +
+                         " is not a writable folder");
+    return CheckWriteLocation(ParentDir(strPath), "output file");
+}
+
+int CScanCommand::CheckOutputs() const {
+    if (int nResult = CheckOutputFile(m_options.m_strJsonPath); nResult != 0)
+        return nResult;
+    return CheckOutputFile(m_options.m_strReportPath);
+}
+
+// Checked before the scan-log manager first runs: it creates its folder and index at once.
+int CScanCommand::CheckScanLog() const {
+    std::string strExisting = NearestExisting(CLogFileManager::GetScanLogRoot());
+    if (int nResult = CheckWriteLocation(strExisting, "scan-log folder"); nResult != 0)
+        return nResult;
+    CLogFileManager* pLogs = CLogFileManager::GetInstance();
+    pLogs->Init();
+    const std::string& strRoot = pLogs->GetRootPath();
+    if (int nError = pLogs->GetRootError(); nError != 0) {
+        std::string strWhy = nError == ENOTEMPTY
+                                 ? "it holds other files (point ORVANNE_SCANLOG_DIR at an empty "
+                                   "folder or a scan-log folder)"
+                                 : std::strerror(nError);
+        return CannotRun("scan-log folder " + strRoot + " cannot be used: " + strWhy);
+    }
+    return 0;
+}
+
+// The destination is checked before anything is created in it; a refused recovery writes
+// nothing.
+int CScanCommand::CheckDestination() {
+    const std::string& strDir = m_options.m_strDestination;
+    bool bExists = Exists(strDir);
+    std::string strExisting = bExists ? strDir : ParentDir(strDir);
+    if (!IsWritableFolder(strExisting))
+        return CannotRun("destination " + strDir + " is not a writable folder");
+    if (int nResult = CheckWriteLocation(strExisting, "destination"); nResult != 0)
+        return nResult;
+    if (!bExists)
+        if (int nError = MakeRecoveryDir(strDir); nError != 0)
+            return CannotRun("cannot create " + strDir + ": " + std::strerror(nError));
+    m_strDestination = RealPath(strDir);
+    return 0;
+}
+
 int CScanCommand::ScanAndSearch() {
-    CLogFileManager::GetInstance()->Init();
     RECOVERY_TYPE nType = m_options.m_bFast ? RECOVERY_TYPE_FAST : RECOVERY_TYPE_DEEP;
     m_pEngine.reset(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
         m_nDiskNo, static_cast<long long>(m_u64StartSector),
@@ -134,19 +197,31 @@ int CScanCommand::ScanAndSearch() {
                                            : "cannot read " + m_strDevicePath);
     if (IDeepScanControl* pDeep = CFileRecoveryFactory::GetDeepScanControl(m_pEngine.get()))
         pDeep->SetNotLoadLogFile();
-    m_progress.CatchInterrupt();
     m_pEngine->InitCallBack(CCliProgress::ScanCallBack, CCliProgress::RecoveryCallBack, &m_progress,
                             100);
     int nScan = m_pEngine->ScanDevice(nullptr);
     m_progress.FinishLine();
-    if (m_progress.WasInterrupted())
+    if (int nStore = CLogFileManager::GetInstance()->GetStoreFailure(); nStore != 0) {
+        const std::string& strRoot = CLogFileManager::GetInstance()->GetRootPath();
+        return CannotRun("the scan's results could not be kept in the scan-log folder " + strRoot +
+                         ": " + std::strerror(nStore) + " (" +
+                         std::to_string(CLogFileManager::GetFreeSpaceStamp(strRoot.c_str())) +
+                         " bytes free)");
+    }
+    if (nScan == ERROR_CANCELLED_BY_USER || CInterruptWatcher::IsStopRequested()) {
+        m_bStopped = true;
+        CInterruptWatcher::AcknowledgeStop();
         std::fprintf(stderr, "orvanne-cli: scan stopped; using what was found so far\n");
-    else if (nScan != 0)
-        std::fprintf(stderr, "orvanne-cli: scan ended with error %d\n", nScan);
-    m_progress.ClearInterrupt();
+    } else if (nScan != 0) {
+        m_nScanError = nScan;
+        std::fprintf(stderr, "orvanne-cli: the scan ended with error %d (%s)\n", nScan,
+                     DescribeStatus(nScan).c_str());
+    }
     m_pEngine->InitSearchCallBack(CCliProgress::SearchCallBack, &m_progress);
     std::u16string strKey = Ansi2Unicode(m_options.BuildSearchKey().c_str());
     m_pEngine->SearchFileNode(strKey.c_str(), m_vecHits);
+    if (CInterruptWatcher::IsStopRequested())
+        return EXIT_STOPPED;
     KeepWantedHits();
     return 0;
 }
@@ -167,7 +242,7 @@ void CScanCommand::PrintTree() const {
     std::map<std::string, size_t> mapByExtension[FILE_CATEGORY_COUNT];
     size_t counts[FILE_CATEGORY_COUNT] = {};
     for (const SEARCH_FILE_INFO& hit : m_vecHits) {
-        int nCategory = static_cast<int>(CategoryOf(hit.szFileName));
+        int nCategory = static_cast<int>(GetFileCategoryOfName(hit.szFileName));
         ++mapByExtension[nCategory][ExtensionKey(hit.szFileName)];
         ++counts[nCategory];
     }
@@ -189,51 +264,40 @@ std::string CScanCommand::ParentPathOf(SEARCH_FILE_INFO& hit) {
 }
 
 int CScanCommand::WriteJson() {
-    std::string strJson = "[\n";
-    for (size_t i = 0; i < m_vecHits.size(); ++i) {
-        SEARCH_FILE_INFO& hit = m_vecHits[i];
-        char szLine[256];
-        std::snprintf(szLine, sizeof(szLine),
-                      "\"size\": %llu, \"category\": \"%s\", \"engine\": \"%s\", "
-                      "\"location_sector\": %llu, \"first_data_sector\": %llu, \"health\": %u}",
-                      static_cast<unsigned long long>(hit.u64FileSize),
-                      GetCategoryName(CategoryOf(hit.szFileName)), EngineName(hit.nEngineType),
-                      static_cast<unsigned long long>(hit.u64LocationSector),
-                      static_cast<unsigned long long>(GetFirstDataSector(hit)), hit.nDataHealth);
-        strJson += "  {\"name\": \"" + EscapeJson(hit.szFileName) + "\", \"path\": \"" +
-                   EscapeJson(ParentPathOf(hit)) + "\", " + szLine +
-                   (i + 1 < m_vecHits.size() ? ",\n" : "\n");
-    }
-    strJson += "]\n";
-    std::ofstream file(m_options.m_strJsonPath, std::ios::binary | std::ios::trunc);
-    file << strJson;
-    return file ? 0 : CannotRun("cannot write " + m_options.m_strJsonPath);
-}
-
-// Writing onto the scanned device could overwrite the very sectors being recovered.
-int CScanCommand::CheckDestination() const {
-    const std::string& strDir = m_options.m_strDestination;
-    if (MakeRecoveryDir(strDir) != 0 || access(strDir.c_str(), W_OK | X_OK) != 0)
-        return CannotRun("destination " + strDir + " is not a writable folder");
-    struct stat target, destination;
-    if (m_options.m_bForce || stat(m_strDevicePath.c_str(), &target) != 0 ||
-        !S_ISBLK(target.st_mode) || stat(strDir.c_str(), &destination) != 0)
+    if (m_options.m_strJsonPath.empty())
         return 0;
-    std::string strTargetDisk = BlockDeviceKey(target.st_rdev, false);
-    bool bSameDevice = destination.st_dev == target.st_rdev;
-    bool bOnTargetDisk =
-        !strTargetDisk.empty() && (BlockDeviceKey(destination.st_dev, true) == strTargetDisk);
-    if (bSameDevice || bOnTargetDisk)
-        return CannotRun("destination " + strDir + " lies on the device being recovered (" +
-                         m_strDevicePath + "); choose another disk, or pass --force");
-    return 0;
+    CJsonReport json;
+    for (SEARCH_FILE_INFO& hit : m_vecHits) {
+        if (CInterruptWatcher::IsStopRequested())
+            return EXIT_STOPPED;
+        json.AddFile(hit, ParentPathOf(hit));
+    }
+    int nResult = json.Write(m_options.m_strJsonPath);
+    return nResult == 0 ? 0
+                        : CannotRun("cannot write " + m_options.m_strJsonPath + ": " +
+                                    std::strerror(nResult));
 }
 
-std::string CScanCommand::MakeDestinationFolder(SEARCH_FILE_INFO& hit) {
-    std::string strFolder = m_options.m_strDestination;
+int CScanCommand::WriteScanReport() {
+    if (m_options.m_strReportPath.empty())
+        return 0;
+    // Built only when asked for: a million hits would hold a million report entries.
+    CDfxmlReport report(m_strDevicePath);
+    for (SEARCH_FILE_INFO& hit : m_vecHits) {
+        if (CInterruptWatcher::IsStopRequested())
+            return EXIT_STOPPED;
+        AddToReport(report, hit, std::string());
+    }
+    return WriteReport(report);
+}
+
+// The category folder, or the file's folders inside the volume; folders that are symlinks are
+// refused, so nothing is ever written outside the destination.
+int CScanCommand::MakeDestinationFolder(SEARCH_FILE_INFO& hit, std::string& strFolder) {
+    strFolder = m_strDestination;
     if (m_options.m_layout == CScanOptions::Layout::Category) {
         strFolder += "/" + GetDirTypeByFileName(hit.szFileName);
-        return MakeRecoveryDir(strFolder) == 0 ? strFolder : std::string();
+        return MakeRecoveryDir(strFolder);
     }
     std::string strParent = ParentPathOf(hit);
     size_t nStart = 0;
@@ -245,11 +309,11 @@ std::string CScanCommand::MakeDestinationFolder(SEARCH_FILE_INFO& hit) {
         nStart = nEnd + 1;
         if (strPart.empty())
             continue;
-        strFolder += "/" + SafeComponent(strPart.c_str());
-        if (MakeRecoveryDir(strFolder) != 0)
-            return std::string();
+        strFolder += "/" + MakeSafeFileName(strPart);
+        if (int nError = MakeRecoveryDir(strFolder); nError != 0)
+            return nError;
     }
-    return strFolder;
+    return 0;
 }
 
 void CScanCommand::AddToReport(CDfxmlReport& report, SEARCH_FILE_INFO& hit,
@@ -259,32 +323,56 @@ void CScanCommand::AddToReport(CDfxmlReport& report, SEARCH_FILE_INFO& hit,
     report.AddFile(hit, ParentPathOf(hit) + hit.szFileName, strSha256, bRuns ? &vecRuns : nullptr);
 }
 
+int CScanCommand::RecoverOne(SEARCH_FILE_INFO& hit, CDfxmlReport* pReport) {
+    std::string strFolder;
+    int nResult = MakeDestinationFolder(hit, strFolder);
+    std::string strPath = strFolder + "/" + MakeSafeFileName(hit.szFileName);
+    if (nResult == 0) {
+        strPath = GetRealFileName(strPath);
+        nResult =
+            m_pEngine->SaveFileData(&hit, Ansi2Unicode(strPath.c_str()).c_str(), m_nBaseDepth);
+    }
+    if (nResult == ERROR_CANCELLED_BY_USER)
+        return nResult;
+    std::string strShown = EscapeControlChars(strPath);
+    if (nResult == 0) {
+        ++m_nRecovered;
+        std::printf("OK       %s\n", strShown.c_str());
+    } else if (nResult == ERROR_FILE_DAMAGED) {
+        ++m_nDamaged;
+        std::printf("DAMAGED  %s  (%llu unreadable sectors written as zeros)\n", strShown.c_str(),
+                    static_cast<unsigned long long>(CCopyOutFile::GetLastUnreadableSectors()));
+    } else {
+        ++m_nFailed;
+        std::string strPart = GetPartFileName(strPath);
+        bool bKept = CSafeOutputFile::IsKeepingPartial() && Exists(strPart);
+        std::printf("%s  %s  (%s)\n", bKept ? "PARTIAL" : "FAILED ",
+                    EscapeControlChars(bKept ? strPart : strPath).c_str(),
+                    DescribeStatus(nResult).c_str());
+    }
+    if (pReport != nullptr)
+        AddToReport(*pReport, hit,
+                    nResult == 0 || nResult == ERROR_FILE_DAMAGED ? CSha256::OfFile(strPath)
+                                                                  : std::string());
+    return nResult;
+}
+
 int CScanCommand::RecoverHits(CDfxmlReport* pReport) {
-    std::u16string strDestination = Ansi2Unicode(m_options.m_strDestination.c_str());
-    int nBaseDepth = 0;
-    GetPathDirIndex(strDestination.c_str(), nBaseDepth);
-    size_t nDone = 0, nFailed = 0;
+    std::u16string strDestination = Ansi2Unicode(m_strDestination.c_str());
+    GetPathDirIndex(strDestination.c_str(), m_nBaseDepth);
+    size_t nDone = 0;
     for (SEARCH_FILE_INFO& hit : m_vecHits) {
-        std::string strFolder = MakeDestinationFolder(hit);
-        std::string strPath = GetRealFileName(strFolder + "/" + SafeComponent(hit.szFileName));
-        int nResult = strFolder.empty() ? ENOTDIR : 0;
-        if (nResult == 0)
-            nResult =
-                m_pEngine->SaveFileData(&hit, Ansi2Unicode(strPath.c_str()).c_str(), nBaseDepth);
-        if (nResult == ERROR_CANCELLED_BY_USER) {
-            std::fprintf(stderr, "orvanne-cli: recovery stopped\n");
+        if (CInterruptWatcher::IsStopRequested() ||
+            RecoverOne(hit, pReport) == ERROR_CANCELLED_BY_USER) {
+            m_bStopped = true;
+            std::fprintf(stderr, "orvanne-cli: recovery stopped; %zu of %zu files not written\n",
+                         m_vecHits.size() - nDone, m_vecHits.size());
             break;
         }
-        std::printf("%-6s %s", nResult == 0 ? "OK" : "FAILED", strPath.c_str());
-        if (nResult != 0)
-            std::printf("  (error %d)", nResult);
-        std::printf("\n");
-        ++(nResult == 0 ? nDone : nFailed);
-        if (pReport != nullptr)
-            AddToReport(*pReport, hit, nResult == 0 ? CSha256::OfFile(strPath) : std::string());
+        ++nDone;
     }
-    std::printf("%zu recovered, %zu failed\n", nDone, nFailed);
-    return nFailed == 0 ? 0 : EXIT_FILES_FAILED;
+    std::printf("%zu recovered, %zu damaged, %zu failed\n", m_nRecovered, m_nDamaged, m_nFailed);
+    return m_nFailed + m_nDamaged == 0 ? EXIT_ALL_WRITTEN : EXIT_SOME_FAILED;
 }
 
 int CScanCommand::WriteReport(CDfxmlReport& report) const {
@@ -296,33 +384,44 @@ int CScanCommand::WriteReport(CDfxmlReport& report) const {
                                     std::strerror(nResult));
 }
 
-int CScanCommand::RunScan() {
+// A stop outranks everything, a command that could not do its work outranks failed files.
+int CScanCommand::FinalStatus(int nStatus) const {
+    if (m_bStopped || nStatus == EXIT_STOPPED)
+        return EXIT_STOPPED;
+    if (m_nScanError != 0)
+        return EXIT_CANNOT_RUN;
+    return nStatus;
+}
+
+int CScanCommand::CheckBeforeScan() {
     if (int nResult = OpenTarget(); nResult != 0)
         return nResult;
-    if (int nResult = ScanAndSearch(); nResult != 0)
+    if (int nResult = CheckOutputs(); nResult != 0)
         return nResult;
+    return CheckScanLog();
+}
+
+int CScanCommand::RunScan() {
+    if (int nResult = CheckBeforeScan(); nResult != 0)
+        return nResult;
+    if (int nResult = ScanAndSearch(); nResult != 0)
+        return FinalStatus(nResult);
     PrintTree();
-    if (!m_options.m_strJsonPath.empty())
-        if (int nResult = WriteJson(); nResult != 0)
-            return nResult;
-    if (m_options.m_strReportPath.empty())
-        return 0;
-    // Built only when asked for: a million hits would hold a million report entries.
-    CDfxmlReport report(m_strDevicePath);
-    for (SEARCH_FILE_INFO& hit : m_vecHits)
-        AddToReport(report, hit, std::string());
-    return WriteReport(report);
+    if (int nResult = WriteJson(); nResult != 0)
+        return FinalStatus(nResult);
+    return FinalStatus(WriteScanReport());
 }
 
 int CScanCommand::RunRecover() {
-    if (int nResult = OpenTarget(); nResult != 0)
+    CSafeOutputFile::SetKeepPartial(m_options.m_bKeepPartial);
+    if (int nResult = CheckBeforeScan(); nResult != 0)
         return nResult;
     if (int nResult = CheckDestination(); nResult != 0)
         return nResult;
     if (int nResult = ScanAndSearch(); nResult != 0)
-        return nResult;
+        return FinalStatus(nResult);
     CDfxmlReport report(m_strDevicePath);
     int nResult = RecoverHits(m_options.m_strReportPath.empty() ? nullptr : &report);
     int nReport = WriteReport(report);
-    return nReport != 0 ? nReport : nResult;
+    return FinalStatus(nReport != 0 ? nReport : nResult);
 }

@@ -15,30 +15,45 @@ class CScanCommand {
 public:
     explicit CScanCommand(const CScanOptions& options) : m_options(options) {}
 
-    // Exit statuses: 0 done, 1 some file could not be recovered, 2 the command could not run.
+    // Exit statuses of cli/CliExit.h.
     int RunScan();
     int RunRecover();
 
 private:
     int OpenTarget();
+    int CheckWriteLocation(const std::string& strFolder, const std::string& strWhat) const;
+    int CheckOutputFile(const std::string& strPath) const;
+    int CheckOutputs() const;
+    int CheckScanLog() const;
+    int CheckBeforeScan();
+    int CheckDestination();
     int ScanAndSearch();
     void KeepWantedHits();
     void PrintTree() const;
+    std::string ParentPathOf(SEARCH_FILE_INFO& hit);
     int WriteJson();
-    int CheckDestination() const;
+    int WriteScanReport();
+    int MakeDestinationFolder(SEARCH_FILE_INFO& hit, std::string& strFolder);
+    int RecoverOne(SEARCH_FILE_INFO& hit, CDfxmlReport* pReport);
     int RecoverHits(CDfxmlReport* pReport);
     // The hit's entry, with its byte runs where the engine tells them.
     void AddToReport(CDfxmlReport& report, SEARCH_FILE_INFO& hit, const std::string& strSha256);
-    std::string ParentPathOf(SEARCH_FILE_INFO& hit);
-    std::string MakeDestinationFolder(SEARCH_FILE_INFO& hit);
     int WriteReport(CDfxmlReport& report) const;
+    int FinalStatus(int nStatus) const;
 
     CScanOptions m_options;
     CCliProgress m_progress;
     std::unique_ptr<IFileRecoveryParse> m_pEngine;
     std::vector<SEARCH_FILE_INFO> m_vecHits;
     std::string m_strDevicePath;
+    std::string m_strDestination; // --to, made absolute and free of symlinks once checked
     int m_nDiskNo = -1;
     unsigned long long m_u64StartSector = 0;
     unsigned long long m_u64SectorCount = 0;
+    int m_nBaseDepth = 0;
+    bool m_bStopped = false;
+    int m_nScanError = 0;
+    size_t m_nRecovered = 0;
+    size_t m_nDamaged = 0;
+    size_t m_nFailed = 0;
 };

@@ -1,10 +1,12 @@
 // Option parsing and the search key of the file kinds.
 #include "cli/CScanOptions.h"
 
+#include "cli/CArgumentVector.h"
 #include "util/FileCategory.h"
 
 #include <cerrno>
 #include <cstdlib>
+#include <getopt.h>
 #include <map>
 
 namespace {
@@ -20,6 +22,22 @@ const std::map<std::string, const char*>& KindPatterns() {
 }
 
 const char* const ALL_KINDS[] = {"photo", "music", "video", "office", "archive", "other"};
+
+enum OptionId {
+    OPT_TYPES = 1000,
+    OPT_FAST,
+    OPT_DISK,
+    OPT_PARTITION,
+    OPT_MIN_SIZE,
+    OPT_JSON,
+    OPT_REPORT,
+    OPT_TO,
+    OPT_NAME,
+    OPT_LAYOUT,
+    OPT_FORCE,
+    OPT_KEEP_PARTIAL,
+    OPT_HELP,
+};
 
 bool ParseNumber(const std::string& strText, unsigned long long& u64Out) {
     if (strText.empty() || strText[0] == '-')
@@ -56,55 +74,123 @@ bool CScanOptions::ParseTypes(const std::string& strList) {
     return true;
 }
 
-bool CScanOptions::Parse(const std::vector<std::string>& vecArgs, bool bRecover) {
-    for (size_t i = 0; i < vecArgs.size(); ++i) {
-        const std::string& strArg = vecArgs[i];
-        bool bHasValue = i + 1 < vecArgs.size();
-        unsigned long long u64Value = 0;
-        if (strArg == "--fast") {
-            m_bFast = true;
-        } else if (strArg == "--force" && bRecover) {
-            m_bForce = true;
-        } else if (!bHasValue && strArg.rfind("--", 0) == 0) {
-            return Fail(strArg + " needs a value");
-        } else if (strArg == "--types") {
-            if (!ParseTypes(vecArgs[++i]))
-                return false;
-        } else if (strArg == "--disk") {
-            if (!ParseNumber(vecArgs[++i], u64Value) || u64Value >= 128)
-                return Fail("--disk takes a disk number from 0 to 127");
-            m_nDiskNo = static_cast<int>(u64Value);
-        } else if (strArg == "--partition") {
-            if (!ParseNumber(vecArgs[++i], u64Value) || u64Value == 0 || u64Value > 1024)
-                return Fail("--partition takes a partition number from 1");
-            m_nPartition = static_cast<int>(u64Value);
-        } else if (strArg == "--min-size") {
-            if (!ParseNumber(vecArgs[++i], u64Value))
-                return Fail("--min-size takes a number of bytes");
-            m_u64MinSize = u64Value;
-        } else if (strArg == "--json" && !bRecover) {
-            m_strJsonPath = vecArgs[++i];
-        } else if (strArg == "--report") {
-            m_strReportPath = vecArgs[++i];
-        } else if (strArg == "--to" && bRecover) {
-            m_strDestination = vecArgs[++i];
-        } else if (strArg == "--name" && bRecover) {
-            m_vecNameGlobs.push_back(vecArgs[++i]);
-        } else if (strArg == "--layout" && bRecover) {
-            const std::string& strLayout = vecArgs[++i];
-            if (strLayout != "category" && strLayout != "tree")
-                return Fail("--layout is category or tree");
-            m_layout = strLayout == "tree" ? Layout::Tree : Layout::Category;
-        } else if (strArg.rfind("--", 0) != 0 && m_strTarget.empty()) {
-            m_strTarget = strArg;
-        } else {
-            return Fail("unexpected argument '" + strArg + "'");
-        }
+bool CScanOptions::TakeOption(int nOption, const std::string& strValue) {
+    unsigned long long u64Value = 0;
+    switch (nOption) {
+    case OPT_FAST:
+        m_bFast = true;
+        return true;
+    case OPT_FORCE:
+        m_bForce = true;
+        return true;
+    case OPT_KEEP_PARTIAL:
+        m_bKeepPartial = true;
+        return true;
+    case OPT_TYPES:
+        return ParseTypes(strValue);
+    case OPT_DISK:
+        if (!ParseNumber(strValue, u64Value) || u64Value >= 128)
+            return Fail("--disk takes a disk number from 0 to 127");
+        m_nDiskNo = static_cast<int>(u64Value);
+        return true;
+    case OPT_PARTITION:
+        if (!ParseNumber(strValue, u64Value) || u64Value == 0 || u64Value > 1024)
+            return Fail("--partition takes a partition number from 1");
+        m_nPartition = static_cast<int>(u64Value);
+        return true;
+    case OPT_MIN_SIZE:
+        if (!ParseNumber(strValue, u64Value))
+            return Fail("--min-size takes a number of bytes");
+        m_u64MinSize = u64Value;
+        return true;
+    case OPT_JSON:
+        m_strJsonPath = strValue;
+        return true;
+    case OPT_REPORT:
+        m_strReportPath = strValue;
+        return true;
+    case OPT_TO:
+        m_strDestination = strValue;
+        return true;
+    case OPT_NAME:
+        m_vecNameGlobs.push_back(strValue);
+        return true;
+    case OPT_LAYOUT:
+        if (strValue != "category" && strValue != "tree")
+            return Fail("--layout is category or tree");
+        m_layout = strValue == "tree" ? Layout::Tree : Layout::Category;
+        return true;
+    case OPT_HELP:
+        m_bHelp = true;
+        return true;
+    default:
+        return Fail("unknown option");
     }
+}
+
+bool CScanOptions::Parse(const std::vector<std::string>& vecArgs, bool bRecover) {
+    static const option SCAN_OPTIONS[] = {
+        {"types", required_argument, nullptr, OPT_TYPES},
+        {"fast", no_argument, nullptr, OPT_FAST},
+        {"disk", required_argument, nullptr, OPT_DISK},
+        {"partition", required_argument, nullptr, OPT_PARTITION},
+        {"min-size", required_argument, nullptr, OPT_MIN_SIZE},
+        {"json", required_argument, nullptr, OPT_JSON},
+        {"report", required_argument, nullptr, OPT_REPORT},
+        {"force", no_argument, nullptr, OPT_FORCE},
+        {"help", no_argument, nullptr, OPT_HELP},
+        {nullptr, 0, nullptr, 0},
+    };
+    static const option RECOVER_OPTIONS[] = {
+        {"types", required_argument, nullptr, OPT_TYPES},
+        {"fast", no_argument, nullptr, OPT_FAST},
+        {"disk", required_argument, nullptr, OPT_DISK},
+        {"partition", required_argument, nullptr, OPT_PARTITION},
+        {"min-size", required_argument, nullptr, OPT_MIN_SIZE},
+        {"report", required_argument, nullptr, OPT_REPORT},
+        {"to", required_argument, nullptr, OPT_TO},
+        {"name", required_argument, nullptr, OPT_NAME},
+        {"layout", required_argument, nullptr, OPT_LAYOUT},
+        {"force", no_argument, nullptr, OPT_FORCE},
+        {"keep-partial", no_argument, nullptr, OPT_KEEP_PARTIAL},
+        {"help", no_argument, nullptr, OPT_HELP},
+        {nullptr, 0, nullptr, 0},
+    };
+    CArgumentVector args(bRecover ? "recover" : "scan", vecArgs);
+    char** ppArgv = args.Data();
+    const int nArgc = args.Count();
+    optind = 0; // a fresh scan of this argument vector
+    opterr = 0;
+    for (;;) {
+        int nOption =
+            getopt_long(nArgc, ppArgv, ":", bRecover ? RECOVER_OPTIONS : SCAN_OPTIONS, nullptr);
+        if (nOption == -1)
+            break;
+        std::string strOption = ppArgv[optind - 1];
+        if (nOption == ':')
+            return Fail(strOption + " needs a value");
+        if (nOption == '?')
+            return Fail("unknown option '" + strOption + "'");
+        if (!TakeOption(nOption, optarg != nullptr ? optarg : ""))
+            return false;
+        if (m_bHelp)
+            return true;
+    }
+    for (int i = optind; i < nArgc; ++i) {
+        if (!m_strTarget.empty())
+            return Fail("unexpected argument '" + std::string(ppArgv[i]) + "'");
+        m_strTarget = ppArgv[i];
+    }
+    return CheckComplete(bRecover);
+}
+
+bool CScanOptions::CheckComplete(bool bRecover) {
     if (m_strTarget.empty() == (m_nDiskNo < 0))
         return Fail("give one target: an image or device path, or --disk N");
     if (bRecover && m_strDestination.empty())
         return Fail("recover needs --to DIR");
+    if (!m_strJsonPath.empty() && m_strJsonPath == m_strReportPath)
+        return Fail("--json and --report name the same file");
     if (m_vecTypes.empty())
         m_vecTypes.assign(std::begin(ALL_KINDS), std::end(ALL_KINDS));
     return true;

@@ -9,9 +9,11 @@ class CScanOptions {
 public:
     enum class Layout { Category, Tree };
 
-    // Parses the arguments after the command word; false with a message in GetError().
+    // Parses the arguments after the command word (getopt_long); false with a message in
+    // GetError(). --help sets IsHelpWanted.
     bool Parse(const std::vector<std::string>& vecArgs, bool bRecover);
     const std::string& GetError() const { return m_strError; }
+    bool IsHelpWanted() const { return m_bHelp; }
 
     // The search key of the chosen kinds, items joined with "|".
     std::string BuildSearchKey() const;
@@ -22,6 +24,7 @@ public:
     std::vector<std::string> m_vecTypes;
     bool m_bFast = false;
     bool m_bForce = false;
+    bool m_bKeepPartial = false;
     std::string m_strJsonPath;
     std::string m_strReportPath;
     std::string m_strDestination;
@@ -32,6 +35,9 @@ public:
 private:
     bool Fail(const std::string& strMessage);
     bool ParseTypes(const std::string& strList);
+    bool TakeOption(int nOption, const std::string& strValue);
+    bool CheckComplete(bool bRecover);
 
     std::string m_strError;
+    bool m_bHelp = false;
 };

@@ -1,74 +1,174 @@
 // orvanne-cli: the recovery engines from the command line.
+#include "cli/CArgumentVector.h"
+#include "cli/CInterruptWatcher.h"
 #include "cli/CScanCommand.h"
 #include "cli/CScanOptions.h"
+#include "cli/CliExit.h"
 #include "cli/DisksCommand.h"
 #include "util/DebugLog.h"
 #include "util/TextUtil.h"
 
 #include <cstdio>
 #include <cstring>
+#include <getopt.h>
 #include <string>
 #include <vector>
 
 namespace {
 
-constexpr int EXIT_USAGE = 2;
-
 constexpr const char* USAGE =
-    "usage: orvanne-cli [--verbose] COMMAND ...\n"
-    "  disks [--image PATH]...\n"
-    "  scan TARGET [--types LIST] [--fast] [--json FILE] [--min-size BYTES] [--report FILE]\n"
-    "  recover TARGET --to DIR [--types LIST] [--fast] [--name GLOB]... "
-    "[--layout category|tree]\n"
-    "          [--min-size BYTES] [--report FILE] [--force]\n"
-    "TARGET: an image or device path, or --disk N; add --partition K for one partition\n"
-    "LIST: photo,music,video,office,archive,other,all (default all)\n";
+    "usage: orvanne-cli [--verbose] COMMAND [OPTIONS] [TARGET]\n"
+    "       orvanne-cli --help | --version | help COMMAND\n"
+    "commands:\n"
+    "  disks     list the disks and their partitions\n"
+    "  scan      scan a disk, partition or image and list the files found\n"
+    "  recover   scan, then copy the files found into a folder\n"
+    "TARGET: an image or device path, or --disk N; add --partition K for one partition\n";
+
+constexpr const char* DISKS_HELP =
+    "usage: orvanne-cli disks [--image PATH]...\n"
+    "Lists every disk as \"Physical Driver N\" with its partitions: name, size, first and last\n"
+    "sector. --image adds a disk image (repeatable). A partition table entry that runs past the\n"
+    "end of its disk is clamped to the disk, and said so on stderr.\n";
+
+constexpr const char* SCAN_HELP =
+    "usage: orvanne-cli scan TARGET [OPTIONS]\n"
+    "Scans the target (deep scan by default) and prints the files found by category.\n"
+    "  --disk N          the N-th disk of `orvanne-cli disks` instead of a path\n"
+    "  --partition K     only the K-th partition of the target\n"
+    "  --types LIST      photo,music,video,office,archive,other,all (default all)\n"
+    "  --fast            walk only the file system's own structures\n"
+    "  --min-size BYTES  leave out smaller files\n"
+    "  --json FILE       write every hit to FILE (a new file) as JSON\n"
+    "  --report FILE     write a DFXML report to FILE (a new file)\n"
+    "  --force           write the scan log or reports even on the device being scanned\n"
+    "Exit status: 0 done, 2 could not run (or the scan failed), 130 stopped by Ctrl-C.\n"
+    "Ctrl-C stops the scan and lists what was found so far; a second Ctrl-C quits at once.\n";
+
+constexpr const char* RECOVER_HELP =
+    "usage: orvanne-cli recover TARGET --to DIR [OPTIONS]\n"
+    "Scans the target, then writes every hit to DIR/<category>/<name>, never over a file:\n"
+    "a taken name becomes name(1).ext. Each file is written as name.part and renamed when\n"
+    "complete; a sector that cannot be read is written as zeros and the file is listed DAMAGED.\n"
+    "  --to DIR          the destination folder (refused on the device being recovered)\n"
+    "  --layout L        category (default) or tree (the folders of the volume)\n"
+    "  --name GLOB       only files whose name matches (repeatable, case-insensitive)\n"
+    "  --keep-partial    keep a file that failed part-way as name.part (listed PARTIAL)\n"
+    "  --force           write even onto the device being recovered\n"
+    "  --disk, --partition, --types, --fast, --min-size, --report: as for scan\n"
+    "Exit status: 0 all written, 1 some file failed or is damaged, 2 could not run,\n"
+    "130 stopped by Ctrl-C or SIGTERM (the file being written is removed).\n";
 
 void LogToStderr(const char* pLine) {
-    std::fputs(pLine, stderr);
+    std::fputs(EscapeControlChars(pLine).c_str(), stderr);
 }
 
-int UsageError(const std::string& strWhy = std::string()) {
+int UsageError(const std::string& strWhy, const char* pHelp = USAGE) {
     if (!strWhy.empty())
-        std::fprintf(stderr, "orvanne-cli: %s\n", strWhy.c_str());
-    std::fputs(USAGE, stderr);
-    return EXIT_USAGE;
+        std::fprintf(stderr, "orvanne-cli: %s\n", EscapeControlChars(strWhy).c_str());
+    std::fputs(pHelp, stderr);
+    return EXIT_CANNOT_RUN;
+}
+
+const char* HelpOf(const std::string& strCommand) {
+    if (strCommand == "disks")
+        return DISKS_HELP;
+    if (strCommand == "scan")
+        return SCAN_HELP;
+    if (strCommand == "recover")
+        return RECOVER_HELP;
+    return nullptr;
 }
 
 int RunDisks(const std::vector<std::string>& vecArgs) {
+    static const option OPTIONS[] = {
+        {"image", required_argument, nullptr, 'i'},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    CArgumentVector args("disks", vecArgs);
+    optind = 0; // a fresh scan of this argument vector
+    opterr = 0;
     std::vector<std::string> vecImages;
-    for (size_t i = 0; i < vecArgs.size(); ++i) {
-        if (vecArgs[i] != "--image" || i + 1 >= vecArgs.size())
-            return UsageError();
-        vecImages.push_back(vecArgs[++i]);
+    char** ppArgv = args.Data();
+    for (int nOption; (nOption = getopt_long(args.Count(), ppArgv, ":", OPTIONS, nullptr)) != -1;) {
+        if (nOption == 'h') {
+            std::fputs(DISKS_HELP, stdout);
+            return EXIT_ALL_WRITTEN;
+        }
+        if (nOption != 'i')
+            return UsageError(std::string(ppArgv[optind - 1]) +
+                                  (nOption == ':' ? " needs a value" : ": unknown option"),
+                              DISKS_HELP);
+        vecImages.push_back(optarg);
     }
+    if (optind < args.Count())
+        return UsageError("unexpected argument '" + std::string(ppArgv[optind]) + "'", DISKS_HELP);
     return RunDisksCommand(vecImages);
 }
 
 int RunScanOrRecover(const std::vector<std::string>& vecArgs, bool bRecover) {
+    const char* pHelp = bRecover ? RECOVER_HELP : SCAN_HELP;
     CScanOptions options;
     if (!options.Parse(vecArgs, bRecover))
-        return UsageError(options.GetError());
+        return UsageError(options.GetError(), pHelp);
+    if (options.IsHelpWanted()) {
+        std::fputs(pHelp, stdout);
+        return EXIT_ALL_WRITTEN;
+    }
     CScanCommand command(options);
     return bRecover ? command.RunRecover() : command.RunScan();
+}
+
+int RunHelp(const std::vector<std::string>& vecArgs) {
+    if (vecArgs.empty()) {
+        std::fputs(USAGE, stdout);
+        return EXIT_ALL_WRITTEN;
+    }
+    const char* pHelp = HelpOf(vecArgs.front());
+    if (pHelp == nullptr)
+        return UsageError("no command '" + vecArgs.front() + "'");
+    std::fputs(pHelp, stdout);
+    return EXIT_ALL_WRITTEN;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    CInterruptWatcher::Start();
     inner_initUnicodeMap("UTF-8");
-    int nArg = 1;
-    if (nArg < argc && std::strcmp(argv[nArg], "--verbose") == 0) {
-        SetDebugLogSink(LogToStderr);
-        ++nArg;
+    static const option OPTIONS[] = {
+        {"verbose", no_argument, nullptr, 'v'},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
+        {nullptr, 0, nullptr, 0},
+    };
+    opterr = 0;
+    // "+": the global options end at the command word.
+    for (int nOption; (nOption = getopt_long(argc, argv, "+", OPTIONS, nullptr)) != -1;) {
+        switch (nOption) {
+        case 'v':
+            SetDebugLogSink(LogToStderr);
+            break;
+        case 'h':
+            std::fputs(USAGE, stdout);
+            return EXIT_ALL_WRITTEN;
+        case 'V':
+            std::printf("orvanne-cli %s\n", ORVANNE_VERSION);
+            return EXIT_ALL_WRITTEN;
+        default:
+            return UsageError("unknown option '" + std::string(argv[optind - 1]) + "'");
+        }
     }
-    if (nArg >= argc)
-        return UsageError();
-    std::string strCommand = argv[nArg];
-    std::vector<std::string> vecArgs(argv + nArg + 1, argv + argc);
+    if (optind >= argc)
+        return UsageError("");
+    std::string strCommand = argv[optind];
+    std::vector<std::string> vecArgs(argv + optind + 1, argv + argc);
     if (strCommand == "disks")
         return RunDisks(vecArgs);
     if (strCommand == "scan" || strCommand == "recover")
         return RunScanOrRecover(vecArgs, strCommand == "recover");
-    return UsageError();
+    if (strCommand == "help")
+        return RunHelp(vecArgs);
+    return UsageError("no command '" + strCommand + "'");
 }

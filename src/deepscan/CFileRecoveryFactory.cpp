@@ -94,6 +94,19 @@ IFileRecoveryParse* MakeEngineFromProbe(ProbeResult nProbe, const std::vector<ui
     return nullptr;
 }
 
+// A volume is never longer than its device: a damaged partition entry would otherwise have the
+// deep pass read hours of sectors that do not exist.
+long long ClampToDevice(int nFd, long long llStartSector, long long llSectorCount) {
+    const long long llDeviceSectors = static_cast<long long>(GetDeviceBytes(nFd) / SECTOR_BYTES);
+    if (llDeviceSectors == 0 || llStartSector < 0 ||
+        llSectorCount <= llDeviceSectors - llStartSector)
+        return llSectorCount;
+    long long llClamped = std::max(0LL, llDeviceSectors - llStartSector);
+    DebugLog("volume at sector %lld: %lld sectors asked, the device ends after %lld\n",
+             llStartSector, llSectorCount, llClamped);
+    return llClamped;
+}
+
 } // namespace
 
 CFileRecoveryFactory* CFileRecoveryFactory::GetInstance() {
@@ -111,9 +124,11 @@ IFileRecoveryParse* CFileRecoveryFactory::CreateFileRecoveryInstance(int nDiskNo
         DebugLog("Open Failed\n");
         return nullptr;
     }
+    llSectorCount = ClampToDevice(nFd, llStartSector, llSectorCount);
     std::vector<uint8_t> vecHead;
-    ProbeResult nProbe = llStartSector >= 0 ? ReadProbe(nFd, llStartSector * SECTOR_BYTES, vecHead)
-                                            : ProbeResult::VolumeTooShort;
+    ProbeResult nProbe = llStartSector >= 0 && llSectorCount > 0
+                             ? ReadProbe(nFd, llStartSector * SECTOR_BYTES, vecHead)
+                             : ProbeResult::VolumeTooShort;
     close(nFd);
     IFileRecoveryParse* pEngine = MakeEngineFromProbe(nProbe, vecHead, nRecoveryType);
     if (pEngine == nullptr) {

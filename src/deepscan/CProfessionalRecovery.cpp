@@ -202,10 +202,16 @@ int CProfessionalRecovery::ScanDevice(const char16_t*) {
         CLogFileManager::GetInstance()->AddDirIndex();
     bool bUseMap = false;
     int nResult = RunFastEngine(bResumed, bUseMap);
-    if (nResult != 0) {
+    if (nResult == ERROR_CANCELLED_BY_USER || nResult < 0) {
         RecordScan(true, bResumed);
         m_strImagePath.clear();
         return nResult;
+    }
+    // A boot sector the fast engine refuses may still lead the way to a volume full of files:
+    // the sector pass then reads the whole volume, as for one no engine recognises.
+    if (nResult != 0) {
+        DebugLog("fast engine refused the volume (%d); the deep pass reads all of it\n", nResult);
+        bUseMap = false;
     }
     OpenPassStores(bResumed);
     DebugLog("InitVirtualDbrInfo Start\n");
@@ -251,27 +257,17 @@ int CProfessionalRecovery::RunSectorPass(bool bUseMap, bool bResumed, uint64_t u
     return 0;
 }
 
-// Reads a chunk; where the whole read fails, sector by sector, so one bad sector costs only
-// itself. Unreadable sectors are logged and parsed as zeros.
+// One bad sector costs only itself: it is logged and parsed as zeros. Sectors past the end of
+// the device are parsed as zeros too.
 void CProfessionalRecovery::ReadChunk(uint64_t u64Sector, uint32_t nSectors) {
     unsigned int nRead = 0;
-    int nResult =
-        m_diskReader.ReadData(m_vecReadBuf.data(), static_cast<int>(nSectors),
-                              static_cast<long long>(u64Sector), m_nBytesPerSector, &nRead);
-    if (nResult == 0)
-        return;
-    for (uint32_t i = nRead; i < nSectors; ++i) {
-        uint8_t* pSector = m_vecReadBuf.data() + size_t(i) * m_nBytesPerSector;
-        unsigned int nOne = 0;
-        if (m_diskReader.ReadData(pSector, 1, static_cast<long long>(u64Sector + i),
-                                  m_nBytesPerSector, &nOne) != 0 ||
-            nOne != 1) {
-            DebugLog("unreadable sector %llu (0x%llx)\n",
-                     static_cast<unsigned long long>(u64Sector + i),
-                     static_cast<unsigned long long>(u64Sector + i));
-            std::memset(pSector, 0, m_nBytesPerSector);
-        }
-    }
+    uint64_t u64Unreadable = 0;
+    m_diskReader.ReadDataTolerant(m_vecReadBuf.data(), static_cast<int>(nSectors),
+                                  static_cast<long long>(u64Sector), m_nBytesPerSector, &nRead,
+                                  u64Unreadable);
+    if (nRead < nSectors)
+        std::memset(m_vecReadBuf.data() + size_t(nRead) * m_nBytesPerSector, 0,
+                    size_t(nSectors - nRead) * m_nBytesPerSector);
 }
 
 int CProfessionalRecovery::ScanRun(const SCAN_RUN& run, uint64_t u64TotalSectors,
@@ -301,6 +297,9 @@ int CProfessionalRecovery::ScanRun(const SCAN_RUN& run, uint64_t u64TotalSectors
         UpdateEstimate(u64SectorsDone, u64TotalSectors);
         if (int nAnswer = ReportPassProgress(u64SectorsDone, u64TotalSectors); nAnswer != 0)
             return nAnswer;
+        // Results that cannot be stored make the rest of the pass pointless.
+        if (int nStore = CLogFileManager::GetInstance()->GetStoreFailure(); nStore != 0)
+            return nStore;
     }
     return 0;
 }
@@ -337,6 +336,7 @@ void CProfessionalRecovery::RecordScan(bool bEndedInFastEngine, bool bResumed) {
         m_bLoaded ? std::string(m_storedScan.szLogDirPath) : pLogs->GetLogFileDirPath();
     bool bNoPosition = bEndedInFastEngine;
     uint64_t u64Files = GetLostFileCount() + m_u64FilesFoundBase;
+    // A failed save is noted by the scan-log manager itself (GetStoreFailure).
     pLogs->SaveLogFileInfo(DiskDeviceName().c_str(), m_nDiskNo, m_u64StartSector, m_u64SectorCount,
                            bNoPosition ? 0 : m_currentRun.u64Start,
                            bNoPosition ? 0 : m_currentRun.u64Length, bNoPosition ? 0 : m_u64RunDone,

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
@@ -91,6 +92,33 @@ int CDiskReader::ReadData(unsigned char* pBuffer, int nSectors, long long llStar
         DebugLog("read %d at sector %llu (0x%llx)\n", nStatus, u64Start + nDone / nBytesPerSector,
                  u64Start + nDone / nBytesPerSector);
     return nStatus;
+}
+
+int CDiskReader::ReadDataTolerant(unsigned char* pBuffer, int nSectors, long long llStartSector,
+                                  int nBytesPerSector, unsigned int* pSectorsRead,
+                                  uint64_t& u64Unreadable) {
+    unsigned int nRead = 0;
+    int nResult = ReadData(pBuffer, nSectors, llStartSector, nBytesPerSector, &nRead);
+    bool bDeviceError = nResult != 0 && nResult != ERROR_READ_SHORT &&
+                        nResult != ERROR_INVALID_PARAMETER && nResult != EBADF;
+    for (int i = static_cast<int>(nRead); bDeviceError && i < nSectors; ++i, ++nRead) {
+        unsigned char* pSector = pBuffer + size_t(i) * nBytesPerSector;
+        unsigned int nOne = 0;
+        nResult = ReadData(pSector, 1, llStartSector + i, nBytesPerSector, &nOne);
+        if (nResult == ERROR_READ_SHORT)
+            break;
+        if (nResult != 0) {
+            DebugLog("unreadable sector %llu (0x%llx): %d\n",
+                     static_cast<unsigned long long>(llStartSector + i),
+                     static_cast<unsigned long long>(llStartSector + i), nResult);
+            std::memset(pSector, 0, nBytesPerSector);
+            ++u64Unreadable;
+            nResult = 0;
+        }
+    }
+    if (pSectorsRead != nullptr)
+        *pSectorsRead = nRead;
+    return nResult;
 }
 
 void CDiskReader::Prefetch(long long llStartSector, int nSectors, int nBytesPerSector) const {

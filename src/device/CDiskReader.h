@@ -19,6 +19,12 @@ public:
     // arrived are in *pSectorsRead.
     int ReadData(unsigned char* pBuffer, int nSectors, long long llStartSector, int nBytesPerSector,
                  unsigned int* pSectorsRead);
+    // ReadData for copies that go on past damage: a sector that cannot be read is zero-filled,
+    // logged with its number and added to u64Unreadable, and the sectors after it are still
+    // read. 0, 87 past the limit, or 30 when the device ends first (*pSectorsRead: the whole
+    // sectors that arrived or were zero-filled).
+    int ReadDataTolerant(unsigned char* pBuffer, int nSectors, long long llStartSector,
+                         int nBytesPerSector, unsigned int* pSectorsRead, uint64_t& u64Unreadable);
 
     // Asks the kernel to start reading these sectors now, so a later ReadData finds them cached.
     void Prefetch(long long llStartSector, int nSectors, int nBytesPerSector) const;

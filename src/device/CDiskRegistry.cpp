@@ -64,7 +64,36 @@ std::string CanonicalPath(const std::string& strPath) {
 } // namespace
 
 int OpenDeviceReadOnly(const char* pPath) {
-    return open(pPath, O_RDONLY | O_CLOEXEC);
+    int nFd = open(pPath, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (nFd < 0)
+        return -1;
+    struct stat st;
+    int nError = fstat(nFd, &st) != 0 ? errno : 0;
+    if (nError == 0 && !S_ISBLK(st.st_mode) && !S_ISREG(st.st_mode))
+        nError = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
+    if (nError == 0 && fcntl(nFd, F_SETFL, fcntl(nFd, F_GETFL) & ~O_NONBLOCK) != 0)
+        nError = errno;
+    if (nError != 0) {
+        close(nFd);
+        errno = nError;
+        return -1;
+    }
+    return nFd;
+}
+
+std::string DescribeNonDisk(const char* pPath) {
+    struct stat st;
+    if (pPath == nullptr || stat(pPath, &st) != 0)
+        return std::string();
+    if (S_ISDIR(st.st_mode))
+        return "a folder";
+    if (S_ISFIFO(st.st_mode))
+        return "a FIFO";
+    if (S_ISSOCK(st.st_mode))
+        return "a socket";
+    if (S_ISCHR(st.st_mode))
+        return "a character device";
+    return std::string();
 }
 
 unsigned long long GetDeviceBytes(int nFd) {

@@ -32,7 +32,11 @@ private:
     int m_nWholeDisks = 0;
 };
 
-// Opens a device or image path read-only: the single place where devices are opened.
+// Opens a device or image path read-only: the single place where devices are opened. Only block
+// devices and regular files are opened: anything else gives -1 with errno EISDIR (a folder) or
+// ENODEV (a FIFO, socket or character device), and a FIFO is never waited on.
 int OpenDeviceReadOnly(const char* pPath);
+// What the path is when it is neither a disk nor an image ("a FIFO", "a folder", ...), else "".
+std::string DescribeNonDisk(const char* pPath);
 // Size in bytes of an open device or image; 0 when unknown.
 unsigned long long GetDeviceBytes(int nFd);

@@ -15,6 +15,7 @@
 namespace {
 
 constexpr size_t HEAD_BYTES = 4096;
+constexpr uint64_t SECTOR_BYTES = 512;
 
 constexpr size_t MBR_SIGNATURE = 510;
 constexpr uint16_t MBR_SIGNATURE_VALUE = 0xAA55;
@@ -78,6 +79,7 @@ bool IsEFI(const uint8_t* p, size_t nSize) {
 
 int CPartitionManager::GetPartitionItems(std::map<int, std::vector<PARTITION_ITEM>>& mapItems) {
     mapItems.clear();
+    m_vecClamped.clear();
     m_nNextPartitionNo = 1;
     CDiskRegistry& registry = CDiskRegistry::GetInstance();
     for (int nDisk = 0; nDisk < CDiskRegistry::MAX_DISKS; ++nDisk) {
@@ -109,11 +111,29 @@ std::vector<PARTITION_ITEM> CPartitionManager::GetDiskPartitions(int nFd, int nD
         AddBareVolume(nFd, vecItems);
     else if (IsMBR(head, HEAD_BYTES))
         WalkMbr(nFd, 0, vecItems, 0);
+    ClampToDisk(vecItems, GetDeviceBytes(nFd) / SECTOR_BYTES, nDiskNo);
     for (PARTITION_ITEM& item : vecItems) {
         item.nDiskNo = static_cast<uint32_t>(nDiskNo);
         std::memcpy(item.szDiskName, szDevice, sizeof(szDevice));
     }
     return vecItems;
+}
+
+// A table may describe more disk than there is (a damaged entry, a truncated image): scanning
+// sectors that do not exist would take hours and find nothing.
+void CPartitionManager::ClampToDisk(std::vector<PARTITION_ITEM>& vecItems, uint64_t u64DiskSectors,
+                                    int nDiskNo) {
+    if (u64DiskSectors == 0)
+        return; // size unknown: nothing to clamp to
+    std::erase_if(vecItems, [&](PARTITION_ITEM& item) {
+        if (item.u64EndSector < u64DiskSectors)
+            return false;
+        bool bLeftOut = item.u64StartSector >= u64DiskSectors;
+        m_vecClamped.push_back({static_cast<uint32_t>(nDiskNo), item.u64StartSector,
+                                item.u64EndSector, u64DiskSectors, bLeftOut});
+        item.u64EndSector = u64DiskSectors - 1;
+        return bLeftOut;
+    });
 }
 
 void CPartitionManager::ReadGpt(const uint8_t* pHead, std::vector<PARTITION_ITEM>& vecItems) {

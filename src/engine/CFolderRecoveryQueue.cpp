@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr char UNSAFE_NAME_REPLACEMENT = '_';
-
 std::string JoinPath(const std::u16string& strDir, const std::string& strName) {
     return Unicode2Ansi(strDir.c_str()) + "/" + strName;
 }
@@ -21,13 +19,8 @@ std::string JoinPath(const std::u16string& strDir, const std::string& strName) {
 } // namespace
 
 std::string GetSafeFileNameComponent(const FILE_NODE& node) {
-    std::string strName(node.szFileName, strnlen(node.szFileName, FILE_NODE_NAME_BYTES));
-    for (char& c : strName)
-        if (c == '/')
-            c = UNSAFE_NAME_REPLACEMENT;
-    if (strName.empty() || strName == "." || strName == "..")
-        strName.insert(strName.begin(), UNSAFE_NAME_REPLACEMENT);
-    return strName;
+    return MakeSafeFileName(
+        std::string(node.szFileName, strnlen(node.szFileName, FILE_NODE_NAME_BYTES)));
 }
 
 CFolderRecoveryQueue::CFolderRecoveryQueue(IFileRecoveryParse& engine, SaveFileFunc saveFile,

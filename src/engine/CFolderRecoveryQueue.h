@@ -49,5 +49,5 @@ private:
     std::set<uint32_t> m_setQueuedIndex; // folders already queued in this copy, by nFileIndex
 };
 
-// The node's name as one safe path component: no '/', never "", "." or "..".
+// The node's name as one safe path component (MakeSafeFileName).
 std::string GetSafeFileNameComponent(const FILE_NODE& node);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 enum RECOVERY_TYPE : int {
     RECOVERY_TYPE_FAST = 0,
@@ -71,6 +72,10 @@ struct FILE_DATA_RUN {
     uint64_t u64Bytes;
     bool bZeroFill;
 };
+
+// Stores a UTF-8 name in the node: a name longer than the field is cut at a character boundary
+// and keeps its extension.
+void SetFileNodeName(FILE_NODE& node, const std::string& strName);
 
 // A search hit is the matching node copied whole.
 using SEARCH_FILE_INFO = FILE_NODE;

@@ -2,6 +2,7 @@
 #include "exfat/CExFatNodeData.h"
 
 #include "device/CDiskReader.h"
+#include "engine/CCopyOutFile.h"
 #include "formats/exfat/ExFatBootSector.h"
 #include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
@@ -18,7 +19,6 @@
 namespace {
 
 constexpr uint32_t UNIT = EXFAT_UNIT_BYTES;
-constexpr int RECOVERY_WEIGHT = 100;
 constexpr size_t PREVIEW_TEMP_PATH_LIMIT = 256;
 constexpr const char* PREVIEW_TEMP_PREFIX = "tmp.";
 constexpr uint32_t MAX_NODE_CLUSTER_BYTES = 32 * 1024 * 1024;
@@ -34,7 +34,8 @@ CExFatNodeData::CExFatNodeData(CDiskReader& reader, EXFAT_DATA_LAYOUT layout,
     : m_reader(reader), m_layout(layout), m_nClusterCount(nClusterCount),
       m_nextCluster(std::move(nextCluster)) {}
 
-int CExFatNodeData::Read(const FILE_NODE& node, uint64_t u64Wanted, const DataSink& sink) const {
+int CExFatNodeData::Read(const FILE_NODE& node, uint64_t u64Wanted, const DataSink& sink,
+                         uint64_t& u64Unreadable) const {
     const uint32_t nClusterBytes = node.nClusterBytes;
     if (nClusterBytes == 0 || nClusterBytes % UNIT != 0 || nClusterBytes > MAX_NODE_CLUSTER_BYTES ||
         (u64Wanted > 0 && node.nClusterNo < EXFAT_FIRST_CLUSTER))
@@ -48,26 +49,28 @@ int CExFatNodeData::Read(const FILE_NODE& node, uint64_t u64Wanted, const DataSi
     for (uint32_t nSteps = 1; u64Done < u64Wanted; ++nSteps) {
         const uint32_t nBytes =
             static_cast<uint32_t>(std::min<uint64_t>(nClusterBytes, u64Wanted - u64Done));
-        int rc = 0;
         if (u64Done >= m_layout.u64ValidLength) {
             std::memset(pCluster.get(), 0, nBytes);
         } else {
             unsigned int nRead = 0;
+            const uint32_t nSectors = (nBytes + UNIT - 1) / UNIT;
             const uint64_t u64Sector =
                 u64First + uint64_t(nCluster - EXFAT_FIRST_CLUSTER) * (nClusterBytes / UNIT);
-            rc = m_reader.ReadData(pCluster.get(), int((nBytes + UNIT - 1) / UNIT),
-                                   (long long)u64Sector, UNIT, &nRead);
-            if (nRead == 0)
-                return rc != 0 ? rc : ERROR_READ_SHORT;
+            // What cannot be read is given as zeros and counted, so the copy is told damaged.
+            if (m_reader.ReadData(pCluster.get(), int(nSectors), (long long)u64Sector, UNIT,
+                                  &nRead) != 0 &&
+                nRead < nSectors) {
+                std::memset(pCluster.get() + size_t(nRead) * UNIT, 0,
+                            size_t(nSectors - nRead) * UNIT);
+                u64Unreadable += nSectors - nRead;
+            }
             const uint64_t u64Valid = m_layout.u64ValidLength - u64Done;
             if (u64Valid < nBytes)
                 std::memset(pCluster.get() + u64Valid, 0, nBytes - u64Valid);
         }
-        const uint32_t nUsable = rc != 0 ? 0 : nBytes;
+        const uint32_t nUsable = nBytes;
         if (int nStop = sink(pCluster.get(), nUsable); nStop != 0)
             return nStop;
-        if (rc != 0)
-            return rc;
         u64Done += nUsable;
         uint32_t nNext = nCluster + 1;
         if (u64Done >= u64Wanted || nSteps >= m_nClusterCount ||
@@ -78,38 +81,41 @@ int CExFatNodeData::Read(const FILE_NODE& node, uint64_t u64Wanted, const DataSi
     return 0;
 }
 
-int CExFatNodeData::WriteTo(const FILE_NODE& node, const std::string& strPath, uint64_t u64Wanted,
-                            const std::function<int(int, int)>& report) const {
+int CExFatNodeData::SaveToFile(const FILE_NODE& node, const char16_t* pPath,
+                               RecoveryProgressCallback pCallback, void* pParam) const {
+    CCopyOutFile copy(pPath, node.u64FileSize, pCallback, pParam);
+    int nResult = copy.Open();
+    uint64_t u64Unreadable = 0;
+    if (nResult == 0)
+        nResult = Read(
+            node, node.u64FileSize,
+            [&](const uint8_t* pData, uint32_t nBytes) { return copy.Write(pData, nBytes); },
+            u64Unreadable);
+    if (m_layout.bPossiblyDamaged && node.u64FileSize > node.nClusterBytes)
+        u64Unreadable += (node.u64FileSize - node.nClusterBytes + UNIT - 1) / UNIT;
+    copy.AddUnreadableSectors(u64Unreadable);
+    return copy.Finish(nResult);
+}
+
+int CExFatNodeData::PreviewToFile(const FILE_NODE& node, const std::string& strPath,
+                                  const std::function<int(int, int)>& report) const {
     CSafeOutputFile file;
     int nResult = file.Create(strPath);
     if (nResult != 0)
         return nResult;
-    uint64_t u64Written = 0;
-    nResult = Read(node, u64Wanted, [&](const uint8_t* pData, uint32_t nBytes) {
-        int nStatus = file.Write(pData, nBytes);
-        if (nStatus == 0)
-            u64Written += nBytes;
-        int nStop = report(PercentOf(u64Written, u64Wanted), nStatus);
-        return nStop != 0 ? nStop : nStatus;
-    });
+    uint64_t u64Written = 0, u64Unreadable = 0;
+    nResult = Read(
+        node, node.u64FileSize,
+        [&](const uint8_t* pData, uint32_t nBytes) {
+            int nStatus = file.Write(pData, nBytes);
+            if (nStatus == 0)
+                u64Written += nBytes;
+            int nStop = report(PercentOf(u64Written, node.u64FileSize), nStatus);
+            return nStop != 0 ? nStop : nStatus;
+        },
+        u64Unreadable);
     if (int rc = file.Close(); nResult == 0)
         nResult = rc;
-    return nResult;
-}
-
-int CExFatNodeData::SaveToFile(const FILE_NODE& node, const char16_t* pPath,
-                               RecoveryProgressCallback pCallback, void* pParam) const {
-    int nLastPercent = -1;
-    int nResult =
-        WriteTo(node, Unicode2Ansi(pPath), node.u64FileSize, [&](int nPercent, int nStatus) {
-            nLastPercent = nPercent;
-            return pCallback != nullptr
-                       ? pCallback(pParam, nPercent, RECOVERY_WEIGHT, nStatus, pPath)
-                       : 0;
-        });
-    // Every file ends with a report of 100; that report is what lists it as done.
-    if (pCallback != nullptr && (nResult > 0 || (nResult == 0 && nLastPercent != 100)))
-        pCallback(pParam, 100, RECOVERY_WEIGHT, nResult, pPath);
     return nResult;
 }
 
@@ -128,7 +134,7 @@ int CExFatNodeData::PreView(const FILE_NODE& node, char16_t* pTempPathOut, unsig
         Ansi2Unicode(strTemp.c_str(), pTempPathOut, PREVIEW_PATH_CAPACITY);
         nLength = 0;
         unlink(strTemp.c_str());
-        int nResult = WriteTo(node, strTemp, node.u64FileSize, report);
+        int nResult = PreviewToFile(node, strTemp, report);
         report(100, nResult);
         if (nResult != 0)
             unlink(strTemp.c_str());
@@ -137,12 +143,16 @@ int CExFatNodeData::PreView(const FILE_NODE& node, char16_t* pTempPathOut, unsig
     if (pBuffer == nullptr || nLength < 0)
         return ERROR_INVALID_PARAMETER;
     const uint64_t u64Wanted = std::min<uint64_t>(node.u64FileSize, uint64_t(nLength));
-    uint64_t u64Copied = 0;
-    int nResult = u64Wanted == 0 ? 0 : Read(node, u64Wanted, [&](const uint8_t* pData, uint32_t n) {
-        std::memcpy(pBuffer + u64Copied, pData, n);
-        u64Copied += n;
-        return report(PercentOf(u64Copied, u64Wanted), 0);
-    });
+    uint64_t u64Copied = 0, u64Unreadable = 0;
+    int nResult = u64Wanted == 0 ? 0
+                                 : Read(
+                                       node, u64Wanted,
+                                       [&](const uint8_t* pData, uint32_t n) {
+                                           std::memcpy(pBuffer + u64Copied, pData, n);
+                                           u64Copied += n;
+                                           return report(PercentOf(u64Copied, u64Wanted), 0);
+                                       },
+                                       u64Unreadable);
     nLength = static_cast<int>(u64Copied);
     report(100, nResult);
     return nResult;

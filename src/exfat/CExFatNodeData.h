@@ -27,11 +27,13 @@ public:
     CExFatNodeData(CDiskReader& reader, EXFAT_DATA_LAYOUT layout, uint32_t nClusterCount,
                    NextClusterFunc nextCluster);
 
-    // Reads up to u64Wanted bytes: 0 (also when the clusters end early), 87, ENOMEM, 30 when a
-    // cluster delivered nothing, the reader's error, or the sink's value.
-    int Read(const FILE_NODE& node, uint64_t u64Wanted, const DataSink& sink) const;
-    // Writes the node's data to a new file (never over an existing one), reporting each cluster
-    // and ending every file with a report of 100 that carries the error if one stopped it.
+    // Reads up to u64Wanted bytes: 0 (also when the clusters end early), 87, ENOMEM, or the
+    // sink's value. Sectors that cannot be read are given as zeros and counted in u64Unreadable.
+    int Read(const FILE_NODE& node, uint64_t u64Wanted, const DataSink& sink,
+             uint64_t& u64Unreadable) const;
+    // Writes the node's data through CCopyOutFile: 0, ERROR_FILE_DAMAGED (zero-filled sectors,
+    // or a chained file read as one run: its sectors past the first cluster are not sure), an
+    // error, or the callback's stop value.
     int SaveToFile(const FILE_NODE& node, const char16_t* pPath, RecoveryProgressCallback pCallback,
                    void* pParam) const;
     // A picture goes whole to "tmp.<ext>" in the scan-log root; any other file fills at most
@@ -40,8 +42,8 @@ public:
                 PreviewProgressCallback pCallback, void* pParam) const;
 
 private:
-    int WriteTo(const FILE_NODE& node, const std::string& strPath, uint64_t u64Wanted,
-                const std::function<int(int nPercent, int nStatus)>& report) const;
+    int PreviewToFile(const FILE_NODE& node, const std::string& strPath,
+                      const std::function<int(int nPercent, int nStatus)>& report) const;
 
     CDiskReader& m_reader;
     EXFAT_DATA_LAYOUT m_layout;

@@ -59,16 +59,6 @@ bool BeginsLikeSubdirectory(const uint8_t* pData) {
            pData[DOT_DOT_ENTRY] == '.' && pData[DOT_DOT_ENTRY + 1] == '.';
 }
 
-// A long name can exceed the node's field; it is cut at a character boundary.
-void CopyName(FILE_NODE& node, const std::string& strName) {
-    size_t nBytes = std::min(strName.size(), sizeof(node.szFileName) - 1);
-    if (nBytes < strName.size())
-        while (nBytes > 0 && (uint8_t(strName[nBytes]) & 0xC0) == 0x80)
-            --nBytes;
-    std::memcpy(node.szFileName, strName.data(), nBytes);
-    node.szFileName[nBytes] = '\0';
-}
-
 // A store opened under an existing name keeps its nodes; a scan of the same volume in the same
 // minute must start from an empty one.
 void RemoveStoreFiles(const std::u16string& strName) {
@@ -379,7 +369,7 @@ void CFastFatRecovery::FillEntryNode(FILE_NODE& node, const uint8_t* pEntry,
     Fat32GetFileLastChangeTime(&entry, &node.u64ModifyTime);
     node.u64DataAreaSector = m_geometry.nDataStart;
     node.u64PartitionStartSector = m_geometry.u64PartitionStart;
-    CopyName(node, strName);
+    SetFileNodeName(node, strName);
 }
 
 void CFastFatRecovery::HandleFolderEntry(const uint8_t* pEntry, const std::string& strName,

@@ -2,10 +2,12 @@
 #include "fat/CFatNodeData.h"
 
 #include "device/CDiskReader.h"
+#include "engine/CCopyOutFile.h"
 #include "formats/fat/FatGeometry.h"
 #include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
 #include "util/CSafeOutputFile.h"
+#include "util/DebugLog.h"
 #include "util/TextUtil.h"
 
 #include <algorithm>
@@ -18,7 +20,6 @@
 
 namespace {
 
-constexpr int RECOVERY_WEIGHT = 100;
 constexpr size_t PREVIEW_TEMP_PATH_LIMIT = 256;
 constexpr const char* PREVIEW_TEMP_PREFIX = "tmp.";
 
@@ -40,7 +41,8 @@ uint64_t CFatNodeData::GetClusterSector(const FILE_NODE& node, uint32_t nCluster
     return u64DataSector - std::min<uint64_t>(u64DataSector, m_nRootAreaSectors);
 }
 
-int CFatNodeData::Read(const FILE_NODE& node, uint64_t u64Wanted, const DataSink& sink) const {
+int CFatNodeData::Read(const FILE_NODE& node, uint64_t u64Wanted, const DataSink& sink,
+                       uint64_t& u64Unreadable) const {
     const uint32_t nClusterBytes = node.nClusterBytes;
     if (nClusterBytes > MAX_CLUSTER_BYTES)
         return ERROR_CLUSTER_TOO_LARGE;
@@ -55,9 +57,9 @@ int CFatNodeData::Read(const FILE_NODE& node, uint64_t u64Wanted, const DataSink
         if (nCluster < FAT_FIRST_DATA_CLUSTER && nCluster != FAT16_ROOT_CLUSTER)
             return ERROR_INVALID_PARAMETER;
         unsigned int nRead = 0;
-        int rc = m_reader.ReadData(pCluster.get(), nSectorsPerCluster,
-                                   static_cast<long long>(GetClusterSector(node, nCluster)),
-                                   FAT_SECTOR_BYTES, &nRead);
+        int rc = m_reader.ReadDataTolerant(pCluster.get(), nSectorsPerCluster,
+                                           static_cast<long long>(GetClusterSector(node, nCluster)),
+                                           FAT_SECTOR_BYTES, &nRead, u64Unreadable);
         if (nRead == 0)
             return rc != 0 ? rc : ERROR_READ_SHORT;
         const uint32_t nUsable = static_cast<uint32_t>(
@@ -76,35 +78,35 @@ int CFatNodeData::Read(const FILE_NODE& node, uint64_t u64Wanted, const DataSink
     return 0;
 }
 
+// The data area ends where the volume does: a size beyond it is a damaged entry, not a file.
+bool CFatNodeData::FitsVolume(const FILE_NODE& node) const {
+    const uint64_t u64DataSector = node.u64DataAreaSector + node.u64PartitionStartSector;
+    const uint64_t u64Limit = m_reader.GetLimit();
+    uint64_t u64Room =
+        u64Limit > u64DataSector ? (u64Limit - u64DataSector) * FAT_SECTOR_BYTES : 0;
+    if (m_nMaxClusters > FAT_FIRST_DATA_CLUSTER)
+        u64Room = std::min<uint64_t>(u64Room, uint64_t(m_nMaxClusters - FAT_FIRST_DATA_CLUSTER) *
+                                                  node.nClusterBytes);
+    return node.u64FileSize <= u64Room;
+}
+
 int CFatNodeData::SaveToFile(const FILE_NODE& node, const char16_t* pPath,
                              RecoveryProgressCallback pCallback, void* pParam) const {
-    CSafeOutputFile file;
-    int nResult = file.Create(Unicode2Ansi(pPath));
-    if (nResult == 0) {
-        const uint64_t u64Size = node.u64FileSize;
-        uint64_t u64Written = 0;
-        int nLastPercent = -1;
-        nResult = Read(node, u64Size, [&](const uint8_t* pData, uint32_t nBytes) {
-            int nStatus = file.Write(pData, nBytes);
-            if (nStatus == 0)
-                u64Written += nBytes;
-            int nStop = 0;
-            nLastPercent = PercentOf(u64Written, u64Size);
-            if (pCallback != nullptr)
-                nStop = pCallback(pParam, nLastPercent, RECOVERY_WEIGHT, nStatus, pPath);
-            // A file that could not be written whole is never reported as recovered.
-            return nStop != 0 ? nStop : nStatus;
-        });
-        if (int rc = file.Close(); nResult == 0)
-            nResult = rc;
-        // Every file ends with a report of 100, also an empty one and one whose clusters ended
-        // before its size: that report is what lists the file as done.
-        if (nResult == 0 && nLastPercent != 100 && pCallback != nullptr)
-            pCallback(pParam, 100, RECOVERY_WEIGHT, 0, pPath);
+    CCopyOutFile copy(pPath, node.u64FileSize, pCallback, pParam);
+    if (!FitsVolume(node)) {
+        DebugLog("fat: size %llu of %s is more than the volume holds\n",
+                 static_cast<unsigned long long>(node.u64FileSize), node.szFileName);
+        return copy.Finish(ERROR_FILE_CORRUPT);
     }
-    if (nResult > 0 && pCallback != nullptr)
-        pCallback(pParam, 100, RECOVERY_WEIGHT, nResult, pPath);
-    return nResult;
+    int nResult = copy.Open();
+    uint64_t u64Unreadable = 0;
+    if (nResult == 0)
+        nResult = Read(
+            node, node.u64FileSize,
+            [&](const uint8_t* pData, uint32_t nBytes) { return copy.Write(pData, nBytes); },
+            u64Unreadable);
+    copy.AddUnreadableSectors(u64Unreadable);
+    return copy.Finish(nResult);
 }
 
 int CFatNodeData::PreView(const FILE_NODE& node, char16_t* pTempPathOut, unsigned char* pBuffer,
@@ -133,26 +135,27 @@ int CFatNodeData::PreviewToFile(const FILE_NODE& node, const std::string& strTem
     if (int rc = file.Create(strTempPath); rc != 0)
         return rc;
     const uint64_t u64Size = node.u64FileSize;
-    if (u64Size == 0) {
-        if (pCallback != nullptr)
-            pCallback(pParam, 100, 0);
-        return 0;
-    }
     uint64_t u64Written = 0;
-    int nResult = Read(node, u64Size, [&](const uint8_t* pData, uint32_t nBytes) {
-        int nStatus = file.Write(pData, nBytes);
-        if (nStatus == 0)
-            u64Written += nBytes;
-        int nStop =
-            pCallback != nullptr ? pCallback(pParam, PercentOf(u64Written, u64Size), nStatus) : 0;
-        return nStop != 0 ? nStop : nStatus;
-    });
-    if (int rc = file.Close(); nResult == 0)
-        nResult = rc;
+    uint64_t u64Unreadable = 0;
+    int nResult = u64Size == 0
+                      ? 0
+                      : Read(
+                            node, u64Size,
+                            [&](const uint8_t* pData, uint32_t nBytes) {
+                                int nStatus = file.Write(pData, nBytes);
+                                if (nStatus == 0)
+                                    u64Written += nBytes;
+                                int nStop =
+                                    pCallback != nullptr
+                                        ? pCallback(pParam, PercentOf(u64Written, u64Size), nStatus)
+                                        : 0;
+                                return nStop != 0 ? nStop : nStatus;
+                            },
+                            u64Unreadable);
+    if (nResult == 0)
+        nResult = file.Commit();
     if (pCallback != nullptr)
         pCallback(pParam, 100, nResult);
-    if (nResult != 0)
-        unlink(strTempPath.c_str());
     return nResult;
 }
 
@@ -166,11 +169,15 @@ int CFatNodeData::PreviewToBuffer(const FILE_NODE& node, unsigned char* pBuffer,
         return 0;
     }
     uint64_t u64Copied = 0;
-    int nResult = Read(node, u64Wanted, [&](const uint8_t* pData, uint32_t nBytes) {
-        std::memcpy(pBuffer + u64Copied, pData, nBytes);
-        u64Copied += nBytes;
-        return pCallback != nullptr ? pCallback(pParam, PercentOf(u64Copied, u64Wanted), 0) : 0;
-    });
+    uint64_t u64Unreadable = 0;
+    int nResult = Read(
+        node, u64Wanted,
+        [&](const uint8_t* pData, uint32_t nBytes) {
+            std::memcpy(pBuffer + u64Copied, pData, nBytes);
+            u64Copied += nBytes;
+            return pCallback != nullptr ? pCallback(pParam, PercentOf(u64Copied, u64Wanted), 0) : 0;
+        },
+        u64Unreadable);
     nLength = static_cast<int>(u64Copied);
     if (pCallback != nullptr)
         pCallback(pParam, 100, nResult);

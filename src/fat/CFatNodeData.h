@@ -29,12 +29,14 @@ public:
 
     // Reads up to u64Wanted bytes from the node's first cluster on: 0 (also when the clusters
     // end early: what the disk still holds), 29, 87, ENOMEM, 30 when a cluster delivered
-    // nothing, the reader's error, or the sink's value.
-    int Read(const FILE_NODE& node, uint64_t u64Wanted, const DataSink& sink) const;
+    // nothing, the reader's error, or the sink's value. Unreadable sectors arrive as zeros and
+    // are added to u64Unreadable.
+    int Read(const FILE_NODE& node, uint64_t u64Wanted, const DataSink& sink,
+             uint64_t& u64Unreadable) const;
 
-    // Writes the node's data to a new file at the path (never over an existing file). Each
-    // cluster is reported (percent, 100, status, path); every file ends with a report of 100,
-    // carrying the error when one stopped it. 0, an error, or the callback's stop value.
+    // Writes the node's data to a new file at the path (never over an existing file), through
+    // CCopyOutFile: 0, ERROR_FILE_DAMAGED, ERROR_FILE_CORRUPT for a size the volume cannot
+    // hold, 30 when the clusters end before the size, an error, or the callback's stop value.
     int SaveToFile(const FILE_NODE& node, const char16_t* pPath, RecoveryProgressCallback pCallback,
                    void* pParam) const;
 
@@ -44,6 +46,7 @@ public:
                 PreviewProgressCallback pCallback, void* pParam) const;
 
 private:
+    bool FitsVolume(const FILE_NODE& node) const;
     int PreviewToFile(const FILE_NODE& node, const std::string& strTempPath,
                       PreviewProgressCallback pCallback, void* pParam) const;
     int PreviewToBuffer(const FILE_NODE& node, unsigned char* pBuffer, int& nLength,

@@ -91,10 +91,6 @@ bool SameDbrInfo(const VIRTUAL_DBR_INFO& a, const VIRTUAL_DBR_INFO& b) {
            a.u64StartSector == b.u64StartSector;
 }
 
-void CopyName(FILE_NODE& node, const std::string& strName) {
-    std::snprintf(node.szFileName, sizeof(node.szFileName), "%s", strName.c_str());
-}
-
 // A store opened under an existing name keeps its nodes; a fresh scan in the same minute must
 // not add to them.
 void RemoveStoreFiles(const std::u16string& strName) {
@@ -587,7 +583,7 @@ void CProfessionalFatRecovery::FillEntryNode(FILE_NODE& node, const uint8_t* pEn
     Fat32GetFileLastChangeTime(&entry, &node.u64ModifyTime);
     node.u64FileSize = bIsDir ? 0 : entry.DIR_FileSize;
     node.u64LocationSector = u64RecordSector;
-    CopyName(node, strName);
+    SetFileNodeName(node, strName);
 }
 
 uint32_t CProfessionalFatRecovery::GetEntryCluster(const uint8_t* pEntry, bool bIsDir,
@@ -823,7 +819,7 @@ void CProfessionalFatRecovery::StoreNeededFolder(uint32_t nFolder,
         strName = szName;
         node.nClusterNo = nFolder;
         node.u64LocationSector = GetVirtualClusterSector(*dbr, nFolder).value_or(0);
-        CopyName(node, strName);
+        SetFileNodeName(node, strName);
     }
     // A folder filed under itself could never be reached.
     if (nParent == nFolder)

@@ -37,16 +37,6 @@ bool IsPowerOfTwo(unsigned int n) {
     return n != 0 && (n & (n - 1)) == 0;
 }
 
-// Copies a UTF-8 name into the node, cut before a character that would not fit whole.
-void CopyNodeName(FILE_NODE& node, const std::string& strName) {
-    size_t nBytes = std::min<size_t>(strName.size(), FILE_NODE_NAME_BYTES - 1);
-    while (nBytes > 0 && nBytes < strName.size() &&
-           (static_cast<uint8_t>(strName[nBytes]) & 0xC0) == 0x80)
-        --nBytes;
-    std::memcpy(node.szFileName, strName.data(), nBytes);
-    node.szFileName[nBytes] = '\0';
-}
-
 // First clear (bClear) or set bit at or after nBit, whole bytes of the other kind skipped.
 uint64_t FindBit(const std::vector<uint8_t>& vecBitmap, uint64_t nBit, bool bClear) {
     const uint64_t nBits = vecBitmap.size() * 8;
@@ -336,7 +326,7 @@ int CFastNtfsRecovery::ParseRecordInfo(uint8_t* pRecord, size_t nSize, PARSE_MOD
     node.u64FileSize = summary.bHasDataSize ? summary.u64DataSize : name.u64RealSize;
     node.u64PartitionStartSector = m_u64PartitionStart;
     node.u64LocationSector = u64Sector;
-    CopyNodeName(node, summary.strDisplayName);
+    SetFileNodeName(node, summary.strDisplayName);
     uint32_t nParent = name.nParentRecord == 0 ? NTFS_ROOT_RECORD : name.nParentRecord;
     uint32_t nGroup = GetRootParentDirIndex(nParent);
     // A folder has no data to judge; a damaged mark would hide a folder named like a picture.

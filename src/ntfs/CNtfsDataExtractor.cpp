@@ -3,6 +3,7 @@
 
 #include "formats/carving/CFileTypeJudge.h"
 
+#include "engine/CCopyOutFile.h"
 #include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
 #include "util/CSafeOutputFile.h"
@@ -95,8 +96,9 @@ int CNtfsDataExtractor::ReadRunBytes(uint64_t u64FirstSector, uint64_t u64Bytes,
         int nSectors = static_cast<int>((nBytes + m_nBytesPerSector - 1) / m_nBytesPerSector);
         unsigned int nRead = 0;
         uint64_t u64Sector = u64FirstSector + u64Done / m_nBytesPerSector;
-        int rc = m_reader.ReadData(vecChunk.data(), nSectors, static_cast<long long>(u64Sector),
-                                   m_nBytesPerSector, &nRead);
+        int rc =
+            m_reader.ReadDataTolerant(vecChunk.data(), nSectors, static_cast<long long>(u64Sector),
+                                      m_nBytesPerSector, &nRead, m_u64Unreadable);
         if (rc != 0)
             return rc;
         if (nRead == 0)
@@ -109,30 +111,15 @@ int CNtfsDataExtractor::ReadRunBytes(uint64_t u64FirstSector, uint64_t u64Bytes,
 
 int CNtfsDataExtractor::SaveToFile(const FILE_NODE& node, const char16_t* pPath,
                                    RecoveryProgressCallback pCallback, void* pParam) {
-    if (pPath == nullptr)
-        return ERROR_INVALID_PARAMETER;
-    CSafeOutputFile file;
-    int rc = file.Create(Unicode2Ansi(pPath));
-    uint64_t u64Size = node.u64FileSize;
-    uint64_t u64Written = 0;
-    bool bEndReported = false;
-    if (rc == 0) {
-        rc = ReadNodeData(node, u64Size, [&](const uint8_t* pData, size_t nBytes) {
-            if (int nWrite = file.Write(pData, nBytes); nWrite != 0)
-                return nWrite;
-            u64Written += nBytes;
-            if (pCallback == nullptr)
-                return 0;
-            int nPercent = Percent(u64Written, u64Size);
-            bEndReported = nPercent == 100;
-            return pCallback(pParam, nPercent, 100, 0, pPath);
+    CCopyOutFile copy(pPath, node.u64FileSize, pCallback, pParam);
+    ResetUnreadableSectors();
+    int rc = copy.Open();
+    if (rc == 0)
+        rc = ReadNodeData(node, node.u64FileSize, [&](const uint8_t* pData, size_t nBytes) {
+            return copy.Write(pData, nBytes);
         });
-        if (int nClose = file.Close(); rc == 0)
-            rc = nClose;
-    }
-    if (pCallback != nullptr && rc >= 0 && !(rc == 0 && bEndReported))
-        pCallback(pParam, 100, 100, rc, pPath);
-    return rc;
+    copy.AddUnreadableSectors(m_u64Unreadable);
+    return copy.Finish(rc);
 }
 
 int CNtfsDataExtractor::PreView(const FILE_NODE& node, char16_t* pTempPathOut, uint8_t* pBuffer,
@@ -181,10 +168,8 @@ int CNtfsDataExtractor::PreViewToTempFile(const FILE_NODE& node, const std::stri
                        ? 0
                        : pCallback(pParam, Percent(u64Written, node.u64FileSize), 0);
         });
-        if (int nClose = file.Close(); rc == 0)
-            rc = nClose;
-        if (rc != 0)
-            unlink(strTemp.c_str());
+        if (rc == 0)
+            rc = file.Commit();
     }
     if (pCallback != nullptr)
         pCallback(pParam, 100, rc);

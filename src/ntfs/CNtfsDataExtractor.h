@@ -20,12 +20,12 @@ public:
         : m_reader(reader), m_source(source), m_nBytesPerSector(nBytesPerSector) {}
 
     // Hands the first u64Bytes of the node's data to the sink: the resident content, or the
-    // clusters of its runs (sparse runs as zeros). 0; 30 when the runs end or the device
-    // delivers nothing before the bytes are complete; the reader's error; the sink's answer.
+    // clusters of its runs (sparse runs and unreadable sectors as zeros; the latter counted in
+    // GetUnreadableSectors). 0; 30 when the runs end or the device delivers nothing before the
+    // bytes are complete; the reader's error; the sink's answer.
     int ReadNodeData(const FILE_NODE& node, uint64_t u64Bytes, const DataSink& sink);
-    // Writes the node's data to a new file (never an existing one) at the UTF-16 path, with
-    // progress and the closing report to the callback. 0, errno, a read error or the
-    // callback's stop value.
+    // Writes the node's data to a new file (never an existing one) at the UTF-16 path through
+    // CCopyOutFile. 0, ERROR_FILE_DAMAGED, errno, a read error or the callback's stop value.
     int SaveToFile(const FILE_NODE& node, const char16_t* pPath, RecoveryProgressCallback pCallback,
                    void* pParam);
     // Pictures go whole to "tmp.<ext>" in the scan-log root (path copied out, length 0); other
@@ -44,6 +44,9 @@ public:
     // and cluster size; codes as ReadNodeData.
     int ReadRuns(const FILE_NODE& node, const std::vector<RUNLIST>& vecRuns, uint64_t u64Bytes,
                  const DataSink& sink);
+    // Sectors read as zeros since the last ResetUnreadableSectors.
+    uint64_t GetUnreadableSectors() const { return m_u64Unreadable; }
+    void ResetUnreadableSectors() { m_u64Unreadable = 0; }
 
 private:
     int ReadRunBytes(uint64_t u64FirstSector, uint64_t u64Bytes, const DataSink& sink);
@@ -53,4 +56,5 @@ private:
     CDiskReader& m_reader;
     INtfsNodeDataSource& m_source;
     int m_nBytesPerSector;
+    uint64_t m_u64Unreadable = 0;
 };

@@ -277,7 +277,7 @@ int CProfessionalNtfsRecovery::CreateRecordNode(const RECORD_INFO& info, uint64_
     pNode->u64FileSize = info.u64DataSize.value_or(info.firstName.u64RealSize);
     pNode->u64LocationSector = u64Sector;
     pNode->u64PartitionStartSector = u64PartitionStart;
-    std::snprintf(pNode->szFileName, sizeof(pNode->szFileName), "%s", info.strName.c_str());
+    SetFileNodeName(*pNode, info.strName);
     uint32_t nFileIndex = pNode->nFileIndex;
     if (nMode == PARSE_DIRECTORY) {
         m_pStore->AddChildren(nParent, nGroup, nFileIndex, info.nRecordNo, pNode->szFileName);

@@ -1,6 +1,7 @@
 // The scan-log root, its numbered scan directories and the "config" index of deep scans.
 #include "store/CLogFileManager.h"
 
+#include "engine/FileRecoveryTypes.h"
 #include "store/StoreFileFormat.h"
 #include "util/DebugLog.h"
 #include "util/FdIo.h"
@@ -25,6 +26,8 @@ constexpr mode_t LOG_DIR_MODE = 0755;
 constexpr mode_t LOG_FILE_MODE = 0644;
 constexpr const char* SCAN_LOG_ROOT_ENV = "ORVANNE_SCANLOG_DIR";
 constexpr const char* SCAN_LOG_SUB_PATH = "Tessaly/ScanLog/";
+// Scan numbers count scans; a first word beyond this is text or another program's data.
+constexpr uint64_t MAX_PLAUSIBLE_SCAN_NUMBER = 0xFFFFFFFF;
 
 std::string WithTrailingSlash(std::string strPath) {
     if (strPath.empty() || strPath.back() != '/')
@@ -38,6 +41,24 @@ std::string GetHomeDir() {
     if (const passwd* pEntry = getpwuid(getuid()); pEntry != nullptr && pEntry->pw_dir != nullptr)
         return pEntry->pw_dir;
     return "/tmp";
+}
+
+// Reads the whole file; 0, 30 when it ended early (what arrived is kept), or errno.
+int ReadWholeFile(const std::string& strPath, std::vector<uint8_t>& vecBytes) {
+    vecBytes.clear();
+    int nFd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (nFd < 0)
+        return errno;
+    struct stat st;
+    int nResult = fstat(nFd, &st) == 0 ? 0 : errno;
+    size_t nRead = 0;
+    if (nResult == 0) {
+        vecBytes.resize(static_cast<size_t>(st.st_size));
+        nResult = ReadFullAt(nFd, vecBytes.data(), vecBytes.size(), 0, nRead);
+    }
+    vecBytes.resize(nRead);
+    close(nFd);
+    return nResult;
 }
 
 // Removes everything below the open directory without following links out of it.
@@ -137,9 +158,15 @@ int CLogFileManager::Init() {
     m_u64CurrentIndex = 0;
     m_bLoaded = false;
     m_strLoadedDir.clear();
+    m_nStoreFailure = 0;
     m_strRoot = GetScanLogRoot();
     if (int nErr = MakeLogDir(m_strRoot); nErr != 0)
         DebugLog("create scan-log root %s failed: %d\n", m_strRoot.c_str(), nErr);
+    m_nRootError = CheckRoot();
+    if (m_nRootError != 0) {
+        DebugLog("scan-log root %s cannot be used: %d\n", m_strRoot.c_str(), m_nRootError);
+        return m_nRootError;
+    }
 
     std::string strIndex = m_strRoot + LOG_INDEX_FILE_NAME;
     std::string strTemp = m_strRoot + LOG_INDEX_TEMP_FILE_NAME;
@@ -153,18 +180,63 @@ int CLogFileManager::LoadIndex(const std::string& strIndexPath) {
     int nFd = open(strIndexPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, LOG_FILE_MODE);
     if (nFd < 0)
         return ERROR_INVALID_PARAMETER;
-    struct stat st;
-    if (fstat(nFd, &st) != 0 || st.st_size == 0) {
-        close(nFd);
-        return ERROR_INVALID_PARAMETER;
-    }
-    std::vector<uint8_t> vecBytes(static_cast<size_t>(st.st_size));
-    size_t nRead = 0;
-    int nResult = ReadFullAt(nFd, vecBytes.data(), vecBytes.size(), 0, nRead);
     close(nFd);
-    if (!ParseLogIndex(vecBytes.data(), nRead, m_u64CurrentIndex, m_vecRecords))
+    std::vector<uint8_t> vecBytes;
+    int nResult = ReadWholeFile(strIndexPath, vecBytes);
+    if (vecBytes.empty())
+        return nResult != 0 ? nResult : ERROR_INVALID_PARAMETER;
+    if (!ParseLogIndex(vecBytes.data(), vecBytes.size(), m_u64CurrentIndex, m_vecRecords))
         return nResult != 0 ? nResult : ERROR_INVALID_PARAMETER;
     return nResult;
+}
+
+// An index this store wrote: empty (made by the first Init), or a plausible scan number and
+// whole records (a damaged record is dropped when loaded, never followed).
+bool CLogFileManager::IsOwnIndex(const std::string& strPath) {
+    struct stat st;
+    if (lstat(strPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    std::vector<uint8_t> vecBytes;
+    if (ReadWholeFile(strPath, vecBytes) != 0)
+        return false;
+    uint64_t u64Number = 0;
+    std::vector<LOG_FILE_INFO> vecRecords;
+    if (vecBytes.empty())
+        return true;
+    return ParseLogIndex(vecBytes.data(), vecBytes.size(), u64Number, vecRecords) &&
+           u64Number <= MAX_PLAUSIBLE_SCAN_NUMBER;
+}
+
+// The root is ours when it is empty or holds our index; anything else is someone's folder,
+// whose numbered sub-folders and "config" must never be replaced or deleted.
+int CLogFileManager::CheckRoot() const {
+    struct stat st;
+    if (stat(m_strRoot.c_str(), &st) != 0)
+        return errno;
+    if (!S_ISDIR(st.st_mode))
+        return ENOTDIR;
+    if (access(m_strRoot.c_str(), W_OK | X_OK) != 0)
+        return errno;
+    for (const char* pIndex : {LOG_INDEX_FILE_NAME, LOG_INDEX_TEMP_FILE_NAME}) {
+        std::string strIndex = m_strRoot + pIndex;
+        if (lstat(strIndex.c_str(), &st) == 0)
+            return IsOwnIndex(strIndex) ? 0 : ENOTEMPTY;
+    }
+    DIR* pDir = opendir(m_strRoot.c_str());
+    if (pDir == nullptr)
+        return errno;
+    int nResult = 0;
+    while (dirent* pEntry = readdir(pDir)) {
+        if (std::strcmp(pEntry->d_name, ".") != 0 && std::strcmp(pEntry->d_name, "..") != 0)
+            nResult = ENOTEMPTY;
+    }
+    closedir(pDir);
+    return nResult;
+}
+
+void CLogFileManager::NoteStoreFailure(int nError) {
+    if (m_nStoreFailure == 0 && nError != 0)
+        m_nStoreFailure = nError;
 }
 
 std::string CLogFileManager::GetLogFileDirPath() const {
@@ -292,7 +364,7 @@ bool CLogFileManager::IsInsideRoot(const std::string& strDir) const {
 }
 
 void CLogFileManager::DeleteLogFileDir(const char* pDir) {
-    if (pDir == nullptr)
+    if (pDir == nullptr || m_nRootError != 0)
         return;
     std::string strDir = pDir;
     auto it = std::find_if(m_vecRecords.begin(), m_vecRecords.end(), [&](const LOG_FILE_INFO& i) {
@@ -315,6 +387,14 @@ void CLogFileManager::DeleteLogFileDir(const char* pDir) {
 }
 
 int CLogFileManager::SaveLogConfigFile() {
+    int nResult = WriteIndex();
+    NoteStoreFailure(nResult);
+    return nResult;
+}
+
+int CLogFileManager::WriteIndex() {
+    if (m_nRootError != 0)
+        return m_nRootError;
     std::string strIndex = m_strRoot + LOG_INDEX_FILE_NAME;
     std::string strTemp = m_strRoot + LOG_INDEX_TEMP_FILE_NAME;
     int nFd = open(strTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, LOG_FILE_MODE);

@@ -73,8 +73,15 @@ public:
     static int MakeLogDir(const std::string& strPath);
 
     // Re-reads the root from the environment, creates it (0755) and loads its index; 0, 87 (no
-    // or empty index), 30 (short read) or errno. Any earlier state is dropped first.
+    // or empty index), 30 (short read) or errno. Any earlier state is dropped first. A root that
+    // cannot be used (GetRootError) is left untouched.
     int Init();
+    // 0 when the root is a writable folder that is empty or holds this store's index; else why
+    // not (ENOTEMPTY: a folder of other files, which is never written to or deleted from).
+    int GetRootError() const { return m_nRootError; }
+    // The first write error of a result store or the index since Init; 0 while all went well.
+    void NoteStoreFailure(int nError);
+    int GetStoreFailure() const { return m_nStoreFailure; }
 
     // The sub-directory (trailing "/") where the current scan's stores live: the loaded scan's,
     // else root + current number + "/".
@@ -121,10 +128,15 @@ private:
     int LoadIndex(const std::string& strIndexPath);
     LOG_FILE_INFO* FindRecord(int nDiskNo, uint64_t u64StartSector, uint64_t u64SectorCount);
     bool IsInsideRoot(const std::string& strDir) const;
+    static bool IsOwnIndex(const std::string& strPath);
+    int WriteIndex();
+    int CheckRoot() const;
 
     std::vector<LOG_FILE_INFO> m_vecRecords;
     std::string m_strRoot;
     uint64_t m_u64CurrentIndex = 0;
     bool m_bLoaded = false;
     std::string m_strLoadedDir;
+    int m_nRootError = 0;
+    int m_nStoreFailure = 0;
 };

@@ -29,6 +29,8 @@ constexpr size_t SEARCH_KEY_BYTES = 4096;
 constexpr const char* OTHER_SEARCH_MARK = ".other";
 // Beyond this node-file size a search for files of unknown type is not offered.
 constexpr uint64_t OTHER_SEARCH_MAX_BYTES = 0x7FFFFFF;
+// A folder path longer than any the system can open keeps only its nearest folders.
+constexpr size_t MAX_FOLDER_PATH_BYTES = 4096;
 
 // Damaged pictures are hidden from lists and searches: previews of them only show garbage.
 bool IsDamagedPicture(const FILE_NODE& node) {
@@ -93,6 +95,7 @@ void CScanResultFileManager::Close() {
     m_u64CreatedBytes = 0;
     m_mapRelation.clear();
     m_vecDirInfo.clear();
+    m_bIndexesStale = true;
 }
 
 int CScanResultFileManager::Init(const char16_t* pName) {
@@ -103,6 +106,8 @@ int CScanResultFileManager::Init(const char16_t* pName) {
         std::strcmp(szName, ".") == 0 || std::strcmp(szName, "..") == 0)
         return ERROR_INVALID_PARAMETER;
 
+    if (int nRootError = CLogFileManager::GetInstance()->GetRootError(); nRootError != 0)
+        return NoteFailure(nRootError);
     std::string strDir = CLogFileManager::GetInstance()->GetLogFileDirPath();
     if (int nErr = CLogFileManager::MakeLogDir(strDir); nErr != 0)
         DebugLog("create scan directory %s failed: %d\n", strDir.c_str(), nErr);
@@ -112,12 +117,12 @@ int CScanResultFileManager::Init(const char16_t* pName) {
 
     m_nNodeFd = OpenStoreFile(m_strNodePath);
     if (m_nNodeFd < 0)
-        return errno;
+        return NoteFailure(errno);
     m_nRelationFd = OpenStoreFile(m_strRelationPath);
     if (m_nRelationFd < 0) {
         int nErr = errno;
         CloseFd(m_nNodeFd);
-        return nErr;
+        return NoteFailure(nErr);
     }
     struct stat st;
     if (fstat(m_nNodeFd, &st) != 0)
@@ -172,6 +177,7 @@ FILE_NODE* CScanResultFileManager::CreateFileNode(int nSize) {
     m_nBufferedBytes += NODE_BYTES;
     m_u64CreatedBytes += NODE_BYTES;
     ++m_nNodeCount;
+    m_bIndexesStale = true;
     return pNode;
 }
 
@@ -181,9 +187,11 @@ int CScanResultFileManager::WriteBufferedNodes() {
     // Written at the nodes' own offsets: a failed write leaves a gap, never shifts later nodes.
     uint64_t u64Offset = m_u64CreatedBytes - m_nBufferedBytes;
     int nErr = WriteFullAt(m_nNodeFd, m_pWriteBuf, m_nBufferedBytes, u64Offset);
-    if (nErr != 0)
+    if (nErr != 0) {
         DebugLog("write of %u node bytes at %llu failed: %d\n", m_nBufferedBytes,
                  static_cast<unsigned long long>(u64Offset), nErr);
+        CLogFileManager::GetInstance()->NoteStoreFailure(nErr);
+    }
     m_nBufferedBytes = 0;
     return nErr;
 }
@@ -192,6 +200,7 @@ void CScanResultFileManager::AddChildren(unsigned int nParentKey, unsigned int n
                                          unsigned int nChildIndex, unsigned int nChildKey,
                                          const char* pFolderName) {
     m_mapRelation[MakeRelationKey(nParentDepth, nParentKey)].push_back(nChildIndex);
+    m_bIndexesStale = true;
     if (pFolderName == nullptr)
         return;
     DIR_FILE_INFO info{};
@@ -222,12 +231,19 @@ int CScanResultFileManager::FlushFileNodeToFile() {
 
 int CScanResultFileManager::FlushRelationToFile() {
     std::string strText = FormatRelationText(m_mapRelation);
-    return RewriteFile(m_nRelationFd, strText.data(), strText.size());
+    return NoteFailure(RewriteFile(m_nRelationFd, strText.data(), strText.size()));
 }
 
 int CScanResultFileManager::FlushDirFileInfoVec() {
-    return RewriteFile(m_nDirInfoFd, m_vecDirInfo.data(),
-                       m_vecDirInfo.size() * sizeof(DIR_FILE_INFO));
+    return NoteFailure(RewriteFile(m_nDirInfoFd, m_vecDirInfo.data(),
+                                   m_vecDirInfo.size() * sizeof(DIR_FILE_INFO)));
+}
+
+// A store that cannot be written loses results: the scan must not end as if it had them all.
+int CScanResultFileManager::NoteFailure(int nError) {
+    if (nError != 0)
+        CLogFileManager::GetInstance()->NoteStoreFailure(nError);
+    return nError;
 }
 
 int CScanResultFileManager::ReadNodeRange(uint64_t u64First, uint32_t nCount, uint8_t* pOut) {
@@ -353,22 +369,91 @@ int CScanResultFileManager::GetFileNodeByClusterNO(unsigned int nKey, FILE_NODE*
     return ERROR_INVALID_PARAMETER;
 }
 
-bool CScanResultFileManager::FindParentKey(uint32_t nFileIndex, uint64_t& u64Key) const {
-    for (const auto& [u64EntryKey, vecChildren] : m_mapRelation) {
-        if (std::find(vecChildren.begin(), vecChildren.end(), nFileIndex) != vecChildren.end()) {
-            u64Key = u64EntryKey;
-            return true;
-        }
-    }
-    return false;
+// The lookups of the parent walk, built once after the store last changed: each walk step is
+// then a hash lookup instead of a pass over every child list or over the node file.
+void CScanResultFileManager::RefreshIndexes() {
+    if (!m_bIndexesStale)
+        return;
+    m_mapParentKey.clear();
+    for (const auto& [u64Key, vecChildren] : m_mapRelation)
+        for (uint32_t nIndex : vecChildren)
+            m_mapParentKey.emplace(nIndex, u64Key); // the first key in key order wins
+    m_mapDirInfoIndex.clear();
+    for (size_t i = 0; i < m_vecDirInfo.size(); ++i)
+        m_mapDirInfoIndex.emplace(m_vecDirInfo[i].nClusterNo, i);
+    m_mapFolderIndex.clear();
+    m_bFolderIndexBuilt = false;
+    m_mapPathMemo.clear();
+    m_bIndexesStale = false;
 }
 
-const DIR_FILE_INFO* CScanResultFileManager::FindDirInfo(uint32_t nClusterNo) const {
-    for (const DIR_FILE_INFO& info : m_vecDirInfo) {
-        if (info.nClusterNo == nClusterNo)
-            return &info;
+bool CScanResultFileManager::FindParentKey(uint32_t nFileIndex, uint64_t& u64Key) {
+    RefreshIndexes();
+    auto it = m_mapParentKey.find(nFileIndex);
+    if (it == m_mapParentKey.end())
+        return false;
+    u64Key = it->second;
+    return true;
+}
+
+const DIR_FILE_INFO* CScanResultFileManager::FindDirInfo(uint32_t nClusterNo) {
+    RefreshIndexes();
+    auto it = m_mapDirInfoIndex.find(nClusterNo);
+    return it == m_mapDirInfoIndex.end() ? nullptr : &m_vecDirInfo[it->second];
+}
+
+// The first folder node of each cluster number, found in one pass over the node file.
+int CScanResultFileManager::FindFolderIndex(uint32_t nClusterNo, uint32_t& nFileIndex) {
+    RefreshIndexes();
+    if (!m_bFolderIndexBuilt) {
+        std::vector<FILE_NODE> vecChunk(WRITE_BUFFER_NODES);
+        for (uint64_t u64First = 1; u64First <= m_nNodeCount; u64First += WRITE_BUFFER_NODES) {
+            uint32_t nChunk = static_cast<uint32_t>(
+                std::min<uint64_t>(WRITE_BUFFER_NODES, m_nNodeCount - u64First + 1));
+            if (int nErr =
+                    ReadNodeRange(u64First, nChunk, reinterpret_cast<uint8_t*>(vecChunk.data()));
+                nErr != 0) {
+                m_mapFolderIndex.clear();
+                return nErr;
+            }
+            for (uint32_t i = 0; i < nChunk; ++i)
+                if (vecChunk[i].bIsDir != 0)
+                    m_mapFolderIndex.emplace(vecChunk[i].nClusterNo,
+                                             static_cast<uint32_t>(u64First + i));
+        }
+        m_bFolderIndexBuilt = true;
     }
-    return nullptr;
+    auto it = m_mapFolderIndex.find(nClusterNo);
+    if (it == m_mapFolderIndex.end())
+        return ERROR_INVALID_PARAMETER;
+    nFileIndex = it->second;
+    return 0;
+}
+
+// The folder a relation key files children under: its folder-info name, else its folder node,
+// else a "LostFolder%u" stand-in (bLost).
+int CScanResultFileManager::ResolveFolder(uint64_t u64Key, FILE_NODE& folder, bool& bLost) {
+    uint32_t nFolderKey = static_cast<uint32_t>(u64Key);
+    bLost = false;
+    if (const DIR_FILE_INFO* pInfo = FindDirInfo(nFolderKey)) {
+        folder = MakeFolderNode(pInfo->szFileName, pInfo->nFileIndex, nFolderKey);
+        return 0;
+    }
+    uint32_t nFileIndex = 0;
+    int nErr = FindFolderIndex(nFolderKey, nFileIndex);
+    if (nErr == 0)
+        return ReadFileNode(nFileIndex, &folder);
+    if (nErr != ERROR_INVALID_PARAMETER)
+        return nErr;
+    char szLost[FILE_NODE_NAME_BYTES];
+    std::snprintf(szLost, sizeof(szLost), "LostFolder%u", nFolderKey);
+    folder = MakeFolderNode(szLost, 0, nFolderKey);
+    bLost = true;
+    return 0;
+}
+
+bool CScanResultFileManager::IsTopKey(uint64_t u64Key) const {
+    return !m_mapRelation.empty() && u64Key == m_mapRelation.begin()->first;
 }
 
 int CScanResultFileManager::GetParentFileNode(const FILE_NODE* pNode,
@@ -380,22 +465,15 @@ int CScanResultFileManager::GetParentFileNode(const FILE_NODE* pNode,
     uint32_t nCurrent = pNode->nFileIndex;
     for (;;) {
         uint64_t u64Key = 0;
-        if (!FindParentKey(nCurrent, u64Key) || u64Key == m_mapRelation.begin()->first)
+        if (!FindParentKey(nCurrent, u64Key) || IsTopKey(u64Key))
             return 0;
-        uint32_t nFolderKey = static_cast<uint32_t>(u64Key);
         FILE_NODE ancestor{};
-        if (const DIR_FILE_INFO* pInfo = FindDirInfo(nFolderKey)) {
-            ancestor = MakeFolderNode(pInfo->szFileName, pInfo->nFileIndex, nFolderKey);
-        } else {
-            int nErr = GetFileNodeByClusterNO(nFolderKey, &ancestor);
-            if (nErr == ERROR_INVALID_PARAMETER) {
-                char szLost[FILE_NODE_NAME_BYTES];
-                std::snprintf(szLost, sizeof(szLost), "LostFolder%u", nFolderKey);
-                vecOut.push_back(MakeFolderNode(szLost, 0, nFolderKey));
-                return 0;
-            }
-            if (nErr != 0)
-                return nErr;
+        bool bLost = false;
+        if (int nErr = ResolveFolder(u64Key, ancestor, bLost); nErr != 0)
+            return nErr;
+        if (bLost) {
+            vecOut.push_back(ancestor);
+            return 0;
         }
         if (!setSeen.insert(ancestor.nFileIndex).second)
             return 0;
@@ -404,16 +482,56 @@ int CScanResultFileManager::GetParentFileNode(const FILE_NODE* pNode,
     }
 }
 
+// The path "a/b/" of the folder filed under the key, each folder's path built once: walks up
+// only to the nearest folder already known, then fills in the path of every folder passed.
+int CScanResultFileManager::GetFolderPath(uint64_t u64Key, std::string& strPath) {
+    struct CStep {
+        uint64_t u64Key;
+        std::string strName;
+    };
+    std::vector<CStep> vecSteps;
+    std::unordered_set<uint32_t> setSeen;
+    std::string strBase;
+    int nResult = 0;
+    for (uint64_t u64At = u64Key;;) {
+        if (auto it = m_mapPathMemo.find(u64At); it != m_mapPathMemo.end()) {
+            strBase = it->second;
+            break;
+        }
+        FILE_NODE folder{};
+        bool bLost = false;
+        if (nResult = ResolveFolder(u64At, folder, bLost); nResult != 0)
+            break;
+        if (!bLost && !setSeen.insert(folder.nFileIndex).second)
+            break;
+        vecSteps.push_back({u64At, folder.szFileName});
+        uint64_t u64Parent = 0;
+        if (bLost || !FindParentKey(folder.nFileIndex, u64Parent) || IsTopKey(u64Parent))
+            break;
+        u64At = u64Parent;
+    }
+    for (auto it = vecSteps.rbegin(); it != vecSteps.rend(); ++it) {
+        strBase += it->strName + "/";
+        // Deeper than any real path: the farthest folders give way.
+        if (strBase.size() > MAX_FOLDER_PATH_BYTES)
+            strBase.erase(0, strBase.find('/', strBase.size() - MAX_FOLDER_PATH_BYTES) + 1);
+        if (nResult == 0)
+            m_mapPathMemo.emplace(it->u64Key, strBase);
+    }
+    strPath = strBase;
+    return nResult;
+}
+
 int CScanResultFileManager::GetParentDirPath(const FILE_NODE* pNode, char16_t* pOut,
                                              int nCapacity) {
     if (pNode == nullptr || pOut == nullptr || nCapacity <= 0)
         return ERROR_INVALID_PARAMETER;
     pOut[0] = 0;
-    std::vector<FILE_NODE> vecAncestors;
-    int nResult = GetParentFileNode(pNode, vecAncestors);
+    uint64_t u64Key = 0;
+    if (!FindParentKey(pNode->nFileIndex, u64Key) || IsTopKey(u64Key))
+        return 0;
     std::string strPath;
-    for (auto it = vecAncestors.rbegin(); it != vecAncestors.rend(); ++it)
-        strPath.append(it->szFileName).push_back('/');
+    int nResult = GetFolderPath(u64Key, strPath);
     Ansi2Unicode(strPath.c_str(), pOut, nCapacity);
     return nResult;
 }

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 constexpr const char* RELATION_FILE_SUFFIX = "_Relation";
@@ -117,14 +118,20 @@ public:
 
 private:
     void Close();
+    int NoteFailure(int nError);
     int WriteBufferedNodes();
     int ReadNodeRange(uint64_t u64First, uint32_t nCount, uint8_t* pOut);
     // Calls back every file the search key takes (node number, node), in node-file order.
     int VisitSearchMatches(const char16_t* pKey,
                            const std::function<void(uint32_t, const FILE_NODE&)>& onMatch);
     const std::vector<uint32_t>* SelectChildren(uint64_t u64Key) const;
-    bool FindParentKey(uint32_t nFileIndex, uint64_t& u64Key) const;
-    const DIR_FILE_INFO* FindDirInfo(uint32_t nClusterNo) const;
+    void RefreshIndexes();
+    bool FindParentKey(uint32_t nFileIndex, uint64_t& u64Key);
+    const DIR_FILE_INFO* FindDirInfo(uint32_t nClusterNo);
+    int FindFolderIndex(uint32_t nClusterNo, uint32_t& nFileIndex);
+    int ResolveFolder(uint64_t u64Key, FILE_NODE& folder, bool& bLost);
+    bool IsTopKey(uint64_t u64Key) const;
+    int GetFolderPath(uint64_t u64Key, std::string& strPath);
     int LoadRelationFile();
     int LoadDirInfoFile();
 
@@ -143,4 +150,12 @@ private:
     std::string m_strDirInfoPath;
     std::map<uint64_t, std::vector<uint32_t>> m_mapRelation;
     std::vector<DIR_FILE_INFO> m_vecDirInfo;
+
+    // Lookups of the parent walk, rebuilt after the store changes.
+    bool m_bIndexesStale = true;
+    std::unordered_map<uint32_t, uint64_t> m_mapParentKey; // file index -> its first key
+    std::unordered_map<uint32_t, size_t> m_mapDirInfoIndex;
+    bool m_bFolderIndexBuilt = false;
+    std::unordered_map<uint32_t, uint32_t> m_mapFolderIndex; // cluster -> first folder node
+    std::unordered_map<uint64_t, std::string> m_mapPathMemo; // key -> "a/b/"
 };

@@ -1,8 +1,8 @@
 // Main window, recovery: the destination question, the worker that saves each selected file into
 // its category folder under a free name, and the per-file results.
-#include "ui/CMyThread.h"
 #include "device/CDiskRegistry.h"
 #include "ui/CMessageBox.h"
+#include "ui/CMyThread.h"
 #include "ui/DRUI.h"
 #include "ui/RecoveryDestination.h"
 #include "ui/SCANUI.h"

@@ -61,8 +61,12 @@ const char* GetCategoryName(FileCategory category) {
     return NAMES[static_cast<int>(category)];
 }
 
+FileCategory GetFileCategoryOfName(const char* pFileName) {
+    return GetFileCategory(GetLowerExtension(pFileName));
+}
+
 std::string GetDirTypeByFileName(const char* pFileName) {
     static const char* const FOLDERS[FILE_CATEGORY_COUNT] = {"photo", "audio",   "document",
                                                              "video", "archive", "others"};
-    return FOLDERS[static_cast<int>(GetFileCategory(GetLowerExtension(pFileName)))];
+    return FOLDERS[static_cast<int>(GetFileCategoryOfName(pFileName))];
 }

@@ -17,6 +17,8 @@ constexpr int FILE_CATEGORY_COUNT = 6;
 // The category of an extension (no dot); searched as ".ext" substring of the lists, so ".jp"
 // is a photo; fewer than 3 characters with the dot is Other.
 FileCategory GetFileCategory(const std::string& strExtension);
+// The category of a file name's extension; Other without one.
+FileCategory GetFileCategoryOfName(const char* pFileName);
 // "Photo", "Music", "Office", "Video", "Archive", "Other".
 const char* GetCategoryName(FileCategory category);
 // The recovery folder of a file name: "photo", "audio", "document", "video", "archive", "others".

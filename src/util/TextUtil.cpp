@@ -1,10 +1,12 @@
 // Text, name and path utilities shared by the engines and the front ends.
 #include "util/TextUtil.h"
 
+#include "util/CSafeOutputFile.h"
 #include "util/StatusCodes.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <iconv.h>
@@ -111,6 +113,74 @@ std::u16string WideFromNarrow(const char* pIn, size_t nBytes) {
 bool PathExists(const std::string& strPath) {
     struct stat st;
     return lstat(strPath.c_str(), &st) == 0;
+}
+
+// A name is taken while a file of that name, or a partial copy of one, exists.
+bool NameTaken(const std::string& strPath) {
+    return PathExists(strPath) || PathExists(GetPartFileName(strPath));
+}
+
+// An extension longer than this is more likely part of the name: it is cut with the rest.
+constexpr size_t MAX_KEPT_EXTENSION_BYTES = 32;
+constexpr char UNSAFE_NAME_REPLACEMENT = '_';
+constexpr char32_t REPLACEMENT_CHARACTER = 0xFFFD;
+
+// Length of the valid UTF-8 sequence at p (at most nLeft bytes), 0 when there is none;
+// overlong forms, surrogates and values beyond U+10FFFF are not valid.
+size_t Utf8SequenceLength(const unsigned char* p, size_t nLeft, char32_t& cOut) {
+    unsigned char c = p[0];
+    size_t nLength = c < 0x80           ? 1
+                     : (c >> 5) == 0x6  ? 2
+                     : (c >> 4) == 0xE  ? 3
+                     : (c >> 3) == 0x1E ? 4
+                                        : 0;
+    if (nLength == 0 || nLength > nLeft)
+        return 0;
+    char32_t cValue = nLength == 1 ? c : c & (0x7F >> nLength);
+    for (size_t i = 1; i < nLength; ++i) {
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+        cValue = cValue << 6 | (p[i] & 0x3F);
+    }
+    static constexpr char32_t MIN_VALUE[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cValue < MIN_VALUE[nLength] || cValue > 0x10FFFF || (cValue >= 0xD800 && cValue <= 0xDFFF))
+        return 0;
+    cOut = cValue;
+    return nLength;
+}
+
+void AppendUtf8(std::string& strOut, char32_t c) {
+    if (c < 0x80) {
+        strOut += char(c);
+    } else if (c < 0x800) {
+        strOut += char(0xC0 | c >> 6);
+        strOut += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        strOut += char(0xE0 | c >> 12);
+        strOut += char(0x80 | (c >> 6 & 0x3F));
+        strOut += char(0x80 | (c & 0x3F));
+    } else {
+        strOut += char(0xF0 | c >> 18);
+        strOut += char(0x80 | (c >> 12 & 0x3F));
+        strOut += char(0x80 | (c >> 6 & 0x3F));
+        strOut += char(0x80 | (c & 0x3F));
+    }
+}
+
+// Calls visit(character, its bytes) for each character; invalid bytes come one by one as U+FFFD.
+template <typename Visit> void ForEachUtf8(const std::string& strText, Visit visit) {
+    const auto* p = reinterpret_cast<const unsigned char*>(strText.data());
+    size_t nLeft = strText.size();
+    while (nLeft > 0) {
+        char32_t c = REPLACEMENT_CHARACTER;
+        size_t nLength = Utf8SequenceLength(p, nLeft, c);
+        bool bValid = nLength != 0;
+        nLength = bValid ? nLength : 1;
+        visit(bValid ? c : REPLACEMENT_CHARACTER,
+              std::string_view(reinterpret_cast<const char*>(p), nLength), bValid);
+        p += nLength;
+        nLeft -= nLength;
+    }
 }
 
 std::string FormatText(const char* pFormat, double dValue, const char* pUnit) {
@@ -273,16 +343,81 @@ void _splitpath(const char* pPath, std::string& strDrive, std::string& strDir, s
 }
 
 std::string GetRealFileName(const std::string& strPath) {
-    if (!PathExists(strPath))
+    if (!NameTaken(strPath))
         return strPath;
     std::string strDrive, strDir, strName, strExt;
     _splitpath(strPath.c_str(), strDrive, strDir, strName, strExt);
     for (unsigned n = 1;; ++n) {
+        std::string strNumber = "(" + std::to_string(n) + ")";
         std::string strCandidate =
-            strDrive + strDir + strName + "(" + std::to_string(n) + ")" + strExt;
-        if (!PathExists(strCandidate))
+            strDrive + strDir + FitFileName(strName + strExt, NAME_MAX - strNumber.size());
+        size_t nExt = strExt.size() <= MAX_KEPT_EXTENSION_BYTES ? strExt.size() : 0;
+        strCandidate.insert(strCandidate.size() - std::min(nExt, strCandidate.size()), strNumber);
+        if (!NameTaken(strCandidate))
             return strCandidate;
     }
+}
+
+std::string MakeSafeFileName(const std::string& strName) {
+    std::string strSafe = strName;
+    std::replace(strSafe.begin(), strSafe.end(), '/', UNSAFE_NAME_REPLACEMENT);
+    if (strSafe.empty() || strSafe == "." || strSafe == "..")
+        strSafe.insert(strSafe.begin(), UNSAFE_NAME_REPLACEMENT);
+    return FitFileName(strSafe, NAME_MAX);
+}
+
+std::string CutUtf8(const std::string& strText, size_t nMaxBytes) {
+    std::string strOut;
+    bool bFull = false;
+    ForEachUtf8(strText, [&](char32_t, std::string_view bytes, bool) {
+        bFull |= strOut.size() + bytes.size() > nMaxBytes;
+        if (!bFull)
+            strOut.append(bytes);
+    });
+    return strOut;
+}
+
+std::string FitFileName(const std::string& strName, size_t nMaxBytes) {
+    if (strName.size() <= nMaxBytes)
+        return strName;
+    size_t nDot = strName.rfind('.');
+    size_t nExt = nDot == std::string::npos || nDot == 0 ? 0 : strName.size() - nDot;
+    if (nExt > MAX_KEPT_EXTENSION_BYTES || nExt >= nMaxBytes)
+        nExt = 0;
+    std::string strExt = strName.substr(strName.size() - nExt);
+    return CutUtf8(strName.substr(0, strName.size() - nExt), nMaxBytes - nExt) + strExt;
+}
+
+std::string MakeValidUtf8(const std::string& strText) {
+    std::string strOut;
+    strOut.reserve(strText.size());
+    ForEachUtf8(strText, [&](char32_t c, std::string_view bytes, bool bValid) {
+        if (bValid)
+            strOut.append(bytes);
+        else
+            AppendUtf8(strOut, c);
+    });
+    return strOut;
+}
+
+std::string EscapeControlChars(const std::string& strText) {
+    std::string strOut;
+    strOut.reserve(strText.size());
+    ForEachUtf8(strText, [&](char32_t c, std::string_view bytes, bool bValid) {
+        char szEscape[8];
+        if (c < 0x20 || c == 0x7F) {
+            std::snprintf(szEscape, sizeof(szEscape), "\\x%02X", unsigned(c));
+            strOut += szEscape;
+        } else if (c >= 0x80 && c < 0xA0) {
+            std::snprintf(szEscape, sizeof(szEscape), "\\u%04X", unsigned(c));
+            strOut += szEscape;
+        } else if (bValid) {
+            strOut.append(bytes);
+        } else {
+            AppendUtf8(strOut, c);
+        }
+    });
+    return strOut;
 }
 
 int GetRealFileName(const char* pPath, char16_t* pOut, int nOutChars) {

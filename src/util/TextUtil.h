@@ -36,9 +36,22 @@ std::string GetLowerExtension(const char* pName);
 int GetPathDirIndex(const char16_t* pPath, int& nCount);
 void _splitpath(const char* pPath, std::string& strDrive, std::string& strDir, std::string& strName,
                 std::string& strExt);
-// A destination path that does not exist yet: the path itself, else "name(n).ext".
+// A destination path that does not exist yet, nor its ".part": the path itself, else
+// "name(n).ext" with the name shortened so that it still fits a file name.
 int GetRealFileName(const char* pPath, char16_t* pOut, int nOutChars);
 std::string GetRealFileName(const std::string& strPath);
+
+// A name as one safe path component: '/' replaced, never "", "." or "..", within NAME_MAX bytes.
+std::string MakeSafeFileName(const std::string& strName);
+// The longest start of the UTF-8 text that fits nMaxBytes and ends on a character boundary.
+std::string CutUtf8(const std::string& strText, size_t nMaxBytes);
+// A file name cut to fit nMaxBytes at a character boundary, keeping its extension.
+std::string FitFileName(const std::string& strName, size_t nMaxBytes);
+// The text with every byte that is not part of valid UTF-8 replaced by U+FFFD.
+std::string MakeValidUtf8(const std::string& strText);
+// Valid UTF-8 with each control character written as an escape (ESC becomes the four characters
+// backslash, x, 1, B; a C1 control the six of backslash, u and its number): safe on a terminal.
+std::string EscapeControlChars(const std::string& strText);
 
 std::string GetFileSizeString(long long llBytes);
 std::string GetTimeString(long long llSeconds);

@@ -1,11 +1,11 @@
 // An image file with a reader over it, offered to the file type judge as a carving pass does.
 #pragma once
 
-#include "formats/carving/CFileTypeJudge.h"
 #include "device/CDiskReader.h"
 #include "device/CDiskRegistry.h"
 #include "fixtures/CarvingImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
+#include "formats/carving/CFileTypeJudge.h"
 
 #include <gtest/gtest.h>
 #include <string>

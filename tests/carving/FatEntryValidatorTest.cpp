@@ -96,10 +96,11 @@ TEST(FatEntryValidator, LiveFileDatesMustBeAfterMay1991) {
     EXPECT_EQ(IsFatEntyValid(e.data(), e.size()), 1);
 }
 
-TEST(FatEntryValidator, LongNameOrdinalAbove18IsRefused) {
-    Entry e = MakeLongNameEntry(0x52, 0);
+// 255 characters take 20 entries of 13: ordinal 20 is the last a real name uses.
+TEST(FatEntryValidator, LongNameOrdinalAbove20IsRefused) {
+    Entry e = MakeLongNameEntry(0x54, 0);
     EXPECT_EQ(IsFatEntyValid(e.data(), e.size()), 1);
-    e[0] = 0x53;
+    e[0] = 0x55;
     EXPECT_EQ(IsFatEntyValid(e.data(), e.size()), 0);
 }
 

@@ -106,15 +106,27 @@ TEST_F(PartitionManagerTest, ExtendedChainPointingBackToItselfEnds) {
     EXPECT_EQ(uint64_t{vecItems[1].u64StartSector}, 9216u);
 }
 
-TEST_F(PartitionManagerTest, TruncatedImageStillListsTheTableAsWritten) {
+// A table that describes more disk than there is (a truncated image, a damaged entry): entries
+// are clamped to the disk, or left out when they start past its end, and each is reported.
+TEST_F(PartitionManagerTest, EntriesPastTheDiskEndAreClampedAndReported) {
     std::string strImage = MakeImage("trunc.img", 16 * MiB);
     ASSERT_TRUE(Sfdisk(strImage, "label: dos\\n2048,4096,83\\n8192,,5\\n9216,2048,83\\n"));
-    ASSERT_TRUE(RunShell("truncate -s 1024 " + ShellQuote(strImage)));
+    ASSERT_TRUE(RunShell("truncate -s 2M " + ShellQuote(strImage)));
     std::vector<PARTITION_ITEM> vecItems = Discover(strImage);
-    // The logical drive's record lies past the end: only the primary survives, unwrapped.
     ASSERT_EQ(vecItems.size(), 1u);
     EXPECT_EQ(uint64_t{vecItems[0].u64StartSector}, 2048u);
-    EXPECT_EQ(uint64_t{vecItems[0].u64EndSector}, 6143u);
+    EXPECT_EQ(uint64_t{vecItems[0].u64EndSector}, 4095u);
+    ASSERT_EQ(m_manager.GetClampedPartitions().size(), 1u);
+    EXPECT_EQ(m_manager.GetClampedPartitions()[0].u64TableEndSector, 6143u);
+    EXPECT_FALSE(m_manager.GetClampedPartitions()[0].bLeftOut);
+
+    // A 2 TB entry on a 16 MiB disk: the first entry's sector count (offset 12) set to 2^32 - 2049.
+    strImage = MakeImage("huge.img", 16 * MiB);
+    ASSERT_TRUE(Sfdisk(strImage, "label: dos\\n2048,4096,83\\n"));
+    ASSERT_TRUE(PatchFileBytes(strImage, 446 + 12, {0xFF, 0xF7, 0xFF, 0xFF}));
+    vecItems = Discover(strImage);
+    ASSERT_EQ(vecItems.size(), 1u);
+    EXPECT_EQ(uint64_t{vecItems[0].u64EndSector}, 16 * MiB / 512 - 1);
 }
 
 TEST_F(PartitionManagerTest, BareFileSystemIsOneWholeDiskVolume) {

@@ -54,7 +54,9 @@ public:
         CSafeOutputFile file;
         if (int rc = file.Create(strPath); rc != 0)
             return rc;
-        return file.Write(pNode->szFileName, std::strlen(pNode->szFileName));
+        if (int rc = file.Write(pNode->szFileName, std::strlen(pNode->szFileName)); rc != 0)
+            return rc;
+        return file.Commit();
     }
 
     int GetChildrenFileNode(FILE_NODE* pParent, unsigned int nDepth,

@@ -222,7 +222,7 @@ TEST(FatName, ShortNamesAsText) {
     EXPECT_EQ("丄x", GetFatShortName(ShortEntry("\x81\x41X        ", 0x10).data(), true));
 }
 
-TEST(FatName, LongNamePartsLineUpAndStopAfterNineteen) {
+TEST(FatName, LongNamePartsLineUpAndStopAfterTwenty) {
     const std::u16string strName = u"A Long File Name Müller.txt"; // 27 characters, 3 parts
     CFatLongName longName;
     EXPECT_TRUE(longName.IsEmpty());
@@ -231,12 +231,14 @@ TEST(FatName, LongNamePartsLineUpAndStopAfterNineteen) {
     ASSERT_TRUE(longName.AddPart(LongEntry(0x01, strName, 0).data()));
     EXPECT_EQ("A Long File Name Müller.txt", longName.GetName());
 
+    // 255 characters take 20 parts; they come back whole.
     longName.Reset();
-    std::u16string strLong(19 * 13, u'x');
-    for (int i = 19; i >= 1; --i)
+    std::u16string strLong(255, u'x');
+    strLong.resize(20 * 13, u'\0');
+    for (int i = 20; i >= 1; --i)
         ASSERT_TRUE(longName.AddPart(LongEntry(uint8_t(i), strLong, (i - 1) * 13).data()));
-    EXPECT_EQ(std::string(19 * 13, 'x'), longName.GetName());
-    EXPECT_FALSE(longName.AddPart(LongEntry(0x14, strLong, 0).data()));
+    EXPECT_EQ(std::string(255, 'x'), longName.GetName());
+    EXPECT_FALSE(longName.AddPart(LongEntry(0x15, strLong, 0).data()));
 }
 
 } // namespace

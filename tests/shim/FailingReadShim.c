@@ -1,7 +1,8 @@
 // Test seam preloaded into a process (LD_PRELOAD): reads of one file fail with EIO on chosen
 // 512-byte sectors, as a damaged disk's do. ORVANNE_FAIL_FILE names the file and
 // ORVANNE_FAIL_SECTORS the sectors ("7,100-131"). A read that reaches a bad sector stops short
-// before it; a read that starts on one fails.
+// before it; a read that starts on one fails. ORVANNE_READ_DELAY_US makes every read of the file
+// that many microseconds slow, as a failing disk's are (tests stop copies while they run).
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -20,6 +21,7 @@ struct SectorRange {
 
 static struct SectorRange g_ranges[SHIM_MAX_RANGES];
 static int g_nRanges = -1;
+static useconds_t g_nDelayUs;
 static dev_t g_device;
 static ino_t g_inode;
 
@@ -29,9 +31,13 @@ static void LoadSettings(void) {
     g_nRanges = 0;
     const char* pFile = getenv("ORVANNE_FAIL_FILE");
     const char* pList = getenv("ORVANNE_FAIL_SECTORS");
+    const char* pDelay = getenv("ORVANNE_READ_DELAY_US");
+    g_nDelayUs = pDelay != NULL ? (useconds_t)strtoul(pDelay, NULL, 10) : 0;
     struct stat st;
-    if (pFile == NULL || pList == NULL || stat(pFile, &st) != 0)
+    if (pFile == NULL || stat(pFile, &st) != 0)
         return;
+    if (pList == NULL)
+        pList = "";
     g_device = st.st_dev;
     g_inode = st.st_ino;
     while (g_nRanges < SHIM_MAX_RANGES) {
@@ -54,7 +60,12 @@ static void LoadSettings(void) {
 static int IsFailingFile(int nFd) {
     LoadSettings();
     struct stat st;
-    return g_nRanges > 0 && fstat(nFd, &st) == 0 && st.st_dev == g_device && st.st_ino == g_inode;
+    if ((g_nRanges == 0 && g_nDelayUs == 0) || fstat(nFd, &st) != 0 || st.st_dev != g_device ||
+        st.st_ino != g_inode)
+        return 0;
+    if (g_nDelayUs > 0)
+        usleep(g_nDelayUs);
+    return 1;
 }
 
 // Bytes of [llOffset, llOffset + nBytes) readable before the first bad sector.

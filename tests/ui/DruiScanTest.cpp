@@ -1,9 +1,9 @@
 // The scan side of the main window: callbacks turned into signals, the search key of the ticked
 // kinds, and the whole scan-and-search sequence over a scriptable engine.
 #include "UiTestSupport.h"
-#include "ui/CMyThread.h"
 #include "device/CDiskRegistry.h"
 #include "fixtures/FixtureUtil.h"
+#include "ui/CMyThread.h"
 #include "util/FileCategory.h"
 
 #include <QCheckBox>

@@ -125,7 +125,7 @@ int CFakeEngine::SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int
         if (nStatus == 0)
             nStatus = file.Write(pNode->szFileName, std::strlen(pNode->szFileName));
         if (nStatus == 0)
-            nStatus = file.Close();
+            nStatus = file.Commit();
     }
     const int nStop = m_pRecovery(m_pParam, 100, 100, nStatus, pTargetPath);
     return nStop != 0 ? nStop : nStatus;

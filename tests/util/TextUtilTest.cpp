@@ -57,6 +57,35 @@ TEST(TextUtil, TakenNamesGetTheNextFreeNumber) {
     char16_t wszOut[512];
     ASSERT_EQ(GetRealFileName(strPath.c_str(), wszOut, 512), 0);
     EXPECT_EQ(Unicode2Ansi(wszOut), dir.File("a(2).jpg"));
+    // A partial copy left by an earlier run holds its name too.
+    ASSERT_TRUE(WriteFileBytes(dir.File("b.jpg.part"), {1}));
+    EXPECT_EQ(GetRealFileName(dir.File("b.jpg")), dir.File("b(1).jpg"));
+
+    // A name of 255 bytes stays whole; its "(1)" form shortens the stem and keeps ".jpg", and
+    // a three-byte character is never cut in half.
+    std::string strLong = std::string(249, 'x') + "\xE6\x97\xA5.jpg"; // 249 + 3 + 4 bytes
+    ASSERT_EQ(strLong.size(), 256u);
+    std::string strFitted = FitFileName(strLong, 255);
+    EXPECT_EQ(strFitted, std::string(249, 'x') + ".jpg");
+    ASSERT_TRUE(WriteFileBytes(dir.File(strFitted), {1}));
+    std::string strFree = GetRealFileName(dir.File(strFitted));
+    std::string strFreeName = strFree.substr(dir.Path().size() + 1);
+    EXPECT_LE(strFreeName.size(), 255u);
+    EXPECT_TRUE(strFreeName.ends_with("(1).jpg")) << strFreeName;
+    EXPECT_TRUE(WriteFileBytes(strFree, {2}));
+}
+
+TEST(TextUtil, NamesAndTextAreCutAndEscapedAtCharacterBoundaries) {
+    EXPECT_EQ(CutUtf8("ab\xC3\xA9", 3), "ab");
+    EXPECT_EQ(FitFileName("short.txt", 255), "short.txt");
+    EXPECT_EQ(MakeSafeFileName(".."), "_..");
+    EXPECT_EQ(MakeSafeFileName("a/b"), "a_b");
+    // Bytes that are not UTF-8 (a lone continuation, an overlong '/', a surrogate) become U+FFFD.
+    EXPECT_EQ(MakeValidUtf8("a\x80"
+                            "b\xC0\xAF\xED\xA0\x80"),
+              "a\xEF\xBF\xBD"
+              "b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(EscapeControlChars("a\x1B[2Jb\xC2\x85\x7F"), "a\\x1B[2Jb\\u0085\\x7F");
 }
 
 TEST(TextUtil, ConversionsAreLosslessAndBounded) {
@@ -97,7 +126,12 @@ TEST(ByteView, LoadsNeverLeaveTheBuffer) {
     EXPECT_FALSE(view.Find(pattern, 2, 4).has_value());
 }
 
-TEST(SafeOutputFile, NeverOpensAnExistingFile) {
+bool Exists(const std::string& strPath) {
+    struct stat st;
+    return lstat(strPath.c_str(), &st) == 0;
+}
+
+TEST(SafeOutputFile, WritesUnderAPartNameAndNeverReplacesAnything) {
     CTempDir dir;
     std::string strPath = dir.File("out.bin");
     ASSERT_TRUE(WriteFileBytes(strPath, {9, 9}));
@@ -105,21 +139,59 @@ TEST(SafeOutputFile, NeverOpensAnExistingFile) {
     EXPECT_EQ(file.Create(strPath), EEXIST);
     EXPECT_EQ(ReadFileBytes(strPath), (std::vector<uint8_t>{9, 9}));
 
+    // Only a committed file has its name; until then it is "new.bin.part".
     std::vector<uint8_t> vecData = PatternBytes(300000, 3);
     std::string strNew = dir.File("new.bin");
     ASSERT_EQ(file.Create(strNew), 0);
     ASSERT_EQ(file.Write(vecData.data(), vecData.size()), 0);
-    ASSERT_EQ(file.Close(), 0);
+    EXPECT_FALSE(Exists(strNew));
+    EXPECT_TRUE(Exists(strNew + ".part"));
+    ASSERT_EQ(file.Commit(), 0);
     EXPECT_EQ(ReadFileBytes(strNew), vecData);
+    EXPECT_FALSE(Exists(strNew + ".part"));
     struct stat st;
     ASSERT_EQ(stat(strNew.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u);
 
+    // A name taken while the file was written is not replaced; the partial file goes.
+    std::string strRace = dir.File("race.bin");
+    ASSERT_EQ(file.Create(strRace), 0);
+    ASSERT_TRUE(WriteFileBytes(strRace, {7}));
+    EXPECT_EQ(file.Commit(), EEXIST);
+    EXPECT_EQ(ReadFileBytes(strRace), (std::vector<uint8_t>{7}));
+    EXPECT_FALSE(Exists(strRace + ".part"));
+
+    // Not committed: removed, or kept as ".part" when asked.
+    {
+        CSafeOutputFile dropped;
+        ASSERT_EQ(dropped.Create(dir.File("dropped.bin")), 0);
+    }
+    EXPECT_FALSE(Exists(dir.File("dropped.bin.part")));
+    CSafeOutputFile::SetKeepPartial(true);
+    {
+        CSafeOutputFile kept;
+        ASSERT_EQ(kept.Create(dir.File("kept.bin")), 0);
+    }
+    CSafeOutputFile::SetKeepPartial(false);
+    EXPECT_TRUE(Exists(dir.File("kept.bin.part")));
+    EXPECT_FALSE(Exists(dir.File("kept.bin")));
+}
+
+TEST(SafeOutputFile, FoldersThatAreSymlinksAreNeverEntered) {
+    CTempDir dir, outside;
     ASSERT_EQ(MakeRecoveryDir(dir.File("folder")), 0);
     EXPECT_EQ(MakeRecoveryDir(dir.File("folder")), 0);
+    struct stat st;
     ASSERT_EQ(stat(dir.File("folder").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0755u);
-    EXPECT_EQ(MakeRecoveryDir(strPath), EEXIST);
+    ASSERT_TRUE(WriteFileBytes(dir.File("file"), {1}));
+    EXPECT_EQ(MakeRecoveryDir(dir.File("file")), EEXIST);
+
+    ASSERT_EQ(symlink(outside.Path().c_str(), dir.File("photo").c_str()), 0);
+    EXPECT_EQ(MakeRecoveryDir(dir.File("photo")), ELOOP);
+    CSafeOutputFile file;
+    EXPECT_EQ(file.Create(dir.File("photo") + "/a.jpg"), ELOOP);
+    EXPECT_FALSE(Exists(outside.File("a.jpg.part")));
 }
 
 } // namespace

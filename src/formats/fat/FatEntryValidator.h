@@ -52,7 +52,7 @@ constexpr uint8_t FAT_ATTR_RESERVED_BITS = 0xC0;
 
 // Long-name entry fields that differ from the short entry.
 constexpr uint8_t LDIR_LAST_PART = 0x40;
-constexpr uint8_t LDIR_MAX_ORDINAL = 18;
+constexpr uint8_t LDIR_MAX_ORDINAL = 20; // 255 characters, 13 per entry
 constexpr size_t LDIR_CHKSUM_OFFSET = 13;
 constexpr size_t LDIR_FSTCLUSLO_OFFSET = 26;
 constexpr size_t LDIR_CHARS_PER_ENTRY = 13;

@@ -54,7 +54,7 @@ void CFatLongName::Reset() {
 }
 
 bool CFatLongName::AddPart(const uint8_t* pEntry) {
-    if (m_nPos <= CHARS_PER_PART)
+    if (m_nPos < CHARS_PER_PART)
         return false;
     m_nPos -= CHARS_PER_PART;
     char16_t* pOut = m_wszName + m_nPos;

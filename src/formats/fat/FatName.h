@@ -15,19 +15,19 @@ std::string GetFatShortName(const uint8_t* pEntry, bool bIsDir);
 // Collects the parts of a long name as its entries are met (last part first on disk).
 class CFatLongName {
 public:
-    static constexpr size_t MAX_PARTS = 19;
+    static constexpr size_t MAX_PARTS = 20; // 255 characters need 20 entries of 13
 
     CFatLongName() { Reset(); }
     void Reset();
-    // Stores the 13 characters of a long-name entry; false when the name would exceed 19 parts.
+    // Stores the 13 characters of a long-name entry; false when the name would exceed 20 parts.
     bool AddPart(const uint8_t* pEntry);
     bool IsEmpty() const { return m_nPos == BUFFER_UNITS - 1; }
     // The collected name as UTF-8, ending at its first 0 character.
     std::string GetName() const;
 
 private:
-    static constexpr size_t BUFFER_UNITS = 257;
     static constexpr size_t CHARS_PER_PART = 13;
+    static constexpr size_t BUFFER_UNITS = MAX_PARTS * CHARS_PER_PART + 1;
 
     char16_t m_wszName[BUFFER_UNITS];
     size_t m_nPos = BUFFER_UNITS - 1; // where the part stored last begins
