@@ -7,7 +7,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 class CDfxmlReport;
 
@@ -28,8 +27,9 @@ private:
     int CheckBeforeScan();
     int CheckDestination();
     int ScanAndSearch();
-    void KeepWantedHits();
-    void PrintTree() const;
+    bool IsWantedHit(const SEARCH_FILE_INFO& hit) const;
+    bool NextWantedHit(SEARCH_FILE_INFO& hit);
+    void PrintTree();
     std::string ParentPathOf(SEARCH_FILE_INFO& hit);
     int WriteJson();
     int WriteScanReport();
@@ -38,13 +38,14 @@ private:
     int RecoverHits(CDfxmlReport* pReport);
     // The hit's entry, with its byte runs where the engine tells them.
     void AddToReport(CDfxmlReport& report, SEARCH_FILE_INFO& hit, const std::string& strSha256);
-    int WriteReport(CDfxmlReport& report) const;
+    int CreateReport(CDfxmlReport& report) const;
+    int CommitReport(CDfxmlReport& report) const;
     int FinalStatus(int nStatus) const;
 
     CScanOptions m_options;
     CCliProgress m_progress;
     std::unique_ptr<IFileRecoveryParse> m_pEngine;
-    std::vector<SEARCH_FILE_INFO> m_vecHits;
+    std::unique_ptr<ISearchCursor> m_pHits;
     std::string m_strDevicePath;
     std::string m_strDestination; // --to, made absolute and free of symlinks once checked
     int m_nDiskNo = -1;

@@ -114,8 +114,10 @@ int CExFatNodeData::PreviewToFile(const FILE_NODE& node, const std::string& strP
             return nStop != 0 ? nStop : nStatus;
         },
         u64Unreadable);
-    if (int rc = file.Close(); nResult == 0)
-        nResult = rc;
+    if (nResult == 0)
+        nResult = file.Commit();
+    else
+        file.Discard();
     return nResult;
 }
 

@@ -393,3 +393,7 @@ bool CFastExFatRecovery::GetFileDataRuns(FILE_NODE* pNode, std::vector<FILE_DATA
     vecRuns = m_volume.GetDataRuns(*pNode);
     return true;
 }
+
+int CFastExFatRecovery::GetFileNodeByIndex(unsigned int, unsigned int nFileIndex, FILE_NODE* pOut) {
+    return m_pStore ? m_pStore->ReadFileNode(nFileIndex, pOut) : ERROR_INVALID_PARAMETER;
+}

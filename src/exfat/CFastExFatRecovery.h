@@ -49,6 +49,8 @@ public:
     int PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer, int& nLength,
                 PreviewProgressCallback pCallback, void* pParam) override;
     bool GetFileDataRuns(FILE_NODE* pNode, std::vector<FILE_DATA_RUN>& vecRuns) override;
+    int GetFileNodeByIndex(unsigned int nEngineType, unsigned int nFileIndex,
+                           FILE_NODE* pOut) override;
 
     const EXFAT_GEOMETRY& GetGeometry() const { return m_volume.Geometry(); }
     EXFAT_DATA_LAYOUT GetDataLayout(const FILE_NODE& node) { return m_volume.GetDataLayout(node); }

@@ -439,3 +439,8 @@ bool CProfessionalExFatRecovery::GetFileDataRuns(FILE_NODE* pNode,
     vecRuns = VolumeOf(*pNode).GetDataRuns(*pNode);
     return true;
 }
+
+int CProfessionalExFatRecovery::GetFileNodeByIndex(unsigned int, unsigned int nFileIndex,
+                                                   FILE_NODE* pOut) {
+    return m_pStore ? m_pStore->ReadFileNode(nFileIndex, pOut) : ERROR_INVALID_PARAMETER;
+}

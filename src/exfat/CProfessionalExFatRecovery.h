@@ -47,6 +47,8 @@ public:
     int PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer, int& nLength,
                 PreviewProgressCallback pCallback, void* pParam) override;
     bool GetFileDataRuns(FILE_NODE* pNode, std::vector<FILE_DATA_RUN>& vecRuns) override;
+    int GetFileNodeByIndex(unsigned int nEngineType, unsigned int nFileIndex,
+                           FILE_NODE* pOut) override;
 
     // Before the pass: empties the working state and starts a fresh "Pro_ExFat_" store (null
     // name) or reopens the stored one. 0 or the store's error.
