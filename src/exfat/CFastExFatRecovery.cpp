@@ -25,15 +25,6 @@ constexpr int MAX_PERIODIC_PERCENT = 99;
 // An exFAT directory never exceeds 256 MiB.
 constexpr uint64_t MAX_DIRECTORY_BYTES = 256ull << 20;
 
-void CopyName(FILE_NODE& node, const std::string& strName) {
-    size_t nBytes = std::min(strName.size(), sizeof(node.szFileName) - 1);
-    if (nBytes < strName.size())
-        while (nBytes > 0 && (uint8_t(strName[nBytes]) & 0xC0) == 0x80)
-            --nBytes;
-    std::memcpy(node.szFileName, strName.data(), nBytes);
-    node.szFileName[nBytes] = '\0';
-}
-
 void RemoveStoreFiles(const std::u16string& strName) {
     std::string strPath =
         CLogFileManager::GetInstance()->GetLogFileDirPath() + Unicode2Ansi(strName.c_str());
@@ -216,7 +207,7 @@ void CFastExFatRecovery::FillNode(FILE_NODE& node, const EXFAT_ENTRY_SET& set,
     node.u64DataAreaSector = geo.u64HeapStart;
     node.u64LocationSector = u64Sector;
     node.u64PartitionStartSector = geo.u64PartitionStart;
-    CopyName(node, set.strName);
+    SetFileNodeName(node, set.strName);
 }
 
 void CFastExFatRecovery::StoreFile(const EXFAT_ENTRY_SET& set, uint64_t u64Sector,

@@ -21,15 +21,6 @@ constexpr uint32_t UNIT = EXFAT_UNIT_BYTES;
 constexpr uint32_t TOP_KEY = 0;
 constexpr uint32_t MAX_LEVEL = 64;
 
-void CopyName(FILE_NODE& node, const std::string& strName) {
-    size_t nBytes = std::min(strName.size(), sizeof(node.szFileName) - 1);
-    if (nBytes < strName.size())
-        while (nBytes > 0 && (uint8_t(strName[nBytes]) & 0xC0) == 0x80)
-            --nBytes;
-    std::memcpy(node.szFileName, strName.data(), nBytes);
-    node.szFileName[nBytes] = '\0';
-}
-
 } // namespace
 
 CProfessionalExFatRecovery::CProfessionalExFatRecovery()
@@ -309,7 +300,7 @@ void CProfessionalExFatRecovery::FillNode(FILE_NODE& node, const EXFAT_DEEP_VOLU
         node.bIsDir = 1;
         char szName[FILE_NODE_NAME_BYTES];
         std::snprintf(szName, sizeof(szName), "LostFolder%u", nCluster);
-        CopyName(node, szName);
+        SetFileNodeName(node, szName);
         return;
     }
     const EXFAT_ENTRY_SET& set = pSet->set;
@@ -320,7 +311,7 @@ void CProfessionalExFatRecovery::FillNode(FILE_NODE& node, const EXFAT_DEEP_VOLU
     node.u64ModifyTime = uint64_t(set.modify.llUnixSeconds);
     node.u64FileSize = set.bIsDir ? 0 : set.u64DataLength;
     node.u64LocationSector = pSet->u64Sector;
-    CopyName(node, set.strName);
+    SetFileNodeName(node, set.strName);
 }
 
 // ---- queries, copy-out and preview ----
