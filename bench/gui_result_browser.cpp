@@ -76,8 +76,8 @@ double TypeFilter(CResultTableModel& model, QTableView& view, const std::string&
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: bench_gui_result_browser IMAGE\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: bench_gui_result_browser IMAGE [SCREENSHOT_DIR]\n");
         return 2;
     }
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -113,6 +113,10 @@ int main(int argc, char** argv) {
     view.setModel(&model);
     view.setSortingEnabled(false);
     view.verticalHeader()->hide();
+    view.verticalHeader()->setDefaultSectionSize(22);
+    view.horizontalHeader()->setStretchLastSection(true);
+    view.setColumnWidth(COLUMN_NAME, 260);
+    view.setColumnWidth(COLUMN_PATH, 220);
     view.show();
     Settle(view);
     std::printf("result page ready: %d rows, first rows shown in %s (target 1000)\n",
@@ -144,13 +148,23 @@ int main(int argc, char** argv) {
     QTreeView tree;
     tree.resize(600, 600);
     tree.setUniformRowHeights(true);
+    tree.header()->setStretchLastSection(true);
     tree.setModel(&folders);
+    tree.setColumnWidth(0, 400);
     tree.expandToDepth(1);
     tree.show();
     tree.viewport()->repaint();
     QApplication::processEvents();
     std::printf("folder tree ready: %d top folders in %s\n", folders.rowCount(),
                 treeWatch.Text().c_str());
+    if (argc == 3) {
+        view.horizontalHeader()->setSortIndicator(COLUMN_NAME, Qt::AscendingOrder);
+        view.horizontalHeader()->setSortIndicatorShown(true);
+        Settle(view);
+        view.grab().save(QString(argv[2]) + "/result-browser-million.png");
+        tree.expand(folders.index(0, 0, folders.index(0, 0)));
+        tree.grab().save(QString(argv[2]) + "/folder-tree-million.png");
+    }
     std::printf("GUI peak RSS %.1f MiB (target 256)\n", PeakRssKiB() / 1024.0);
     view.hide();
     pEngine.reset();

@@ -5,7 +5,9 @@
 #include "util/FileCategory.h"
 #include "util/TextUtil.h"
 
+#include <QApplication>
 #include <QIcon>
+#include <QStyle>
 
 #include <algorithm>
 #include <strings.h>
@@ -150,7 +152,7 @@ QVariant CResultFolderModel::data(const QModelIndex& index, int nRole) const {
     if (nRole == Qt::DisplayRole && index.column() == 0)
         return QString::fromUtf8(m_vecFolders[nFolder].strName.c_str());
     if (nRole == Qt::DecorationRole && index.column() == 0)
-        return QIcon(":/image/FileIcon/other.png");
+        return QApplication::style()->standardIcon(QStyle::SP_DirIcon);
     if (nRole == Qt::CheckStateRole && index.column() == 0) {
         uint64_t u64Ticked = 0, u64All = 0;
         CountTicks(nFolder, u64Ticked, u64All);
