@@ -101,6 +101,9 @@ TEST_F(CliHostileTest, OutputsNeverReplaceAFileNorTheImageBeingRead) {
     }
     EXPECT_EQ(CSha256::OfFile(strImage), strSha);
     EXPECT_EQ(Cli("scan " + strImage + " --json /dev/full").nStatus, 2);
+    int nStatus =
+        std::system((std::string(ORVANNE_CLI_PATH) + " --version >/dev/full 2>&1").c_str());
+    EXPECT_EQ(WEXITSTATUS(nStatus), 2) << "a listing that was lost";
     EXPECT_EQ(Cli("scan " + strImage + " --json " + m_dir.File("no/such/dir.json")).nStatus, 2);
 }
 
@@ -318,6 +321,22 @@ TEST_F(CliHostileTest, NamesStayWholeEscapedAndInsideTheDestination) {
     run = Cli("recover " + strImage + " --fast --to " + m_dir.File("dest"));
     EXPECT_EQ(run.nStatus, 1);
     EXPECT_TRUE(FilesUnder(m_dir.File("elsewhere")).empty());
+
+    // NTFS: 254 units that take 504 bytes in UTF-8 are cut for the node at a character boundary
+    // and keep ".txt"; the deep engine once cut them mid-character, making the JSON invalid.
+    CNtfsImageBuilder ntfs(m_dir.File("ntfs.img"));
+    std::string strWide;
+    for (int i = 0; i < 250; ++i)
+        strWide += "\xC3\xA9";
+    if (!HaveTool("mkntfs") || !HaveTool("ntfscp"))
+        SKIP_WITHOUT("ntfs-3g tools");
+    ASSERT_TRUE(ntfs.Format(8 * 1024 * 1024, 4096) &&
+                ntfs.PutFile("/" + strWide + ".txt", PatternBytes(5000, 6)) &&
+                ntfs.DeleteInPlace("/" + strWide + ".txt"));
+    ASSERT_EQ(Cli("scan " + ntfs.Image() + " --json " + m_dir.File("n.json")).nStatus, 0);
+    nlohmann::json ntfsHits = nlohmann::json::parse(Text(m_dir.File("n.json")));
+    ASSERT_FALSE(ntfsHits.empty());
+    EXPECT_EQ(ntfsHits[0]["name"].get<std::string>(), strWide.substr(0, 250) + ".txt");
 }
 
 } // namespace
