@@ -46,8 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     std::vector<LOG_FILE_INFO> vecCopy = pLog->GetRecords();
     for (const LOG_FILE_INFO& info : vecCopy) {
         LOG_FILE_INFO found;
-        pLog->LoadRecoveryLogInfo("/proc/fuzz-disk", info.nDiskNo, info.u64StartSector,
-                                  info.u64SectorCount, &found);
+        SCAN_VOLUME_KEY key{info.szDevicePath, info.u64DeviceBytes, info.u64ModifyTime,
+                            info.u64StartSector, info.u64SectorCount};
+        pLog->LoadRecoveryLogInfo(key, &found);
         pLog->GetLogFileDirPath();
     }
     return 0;

@@ -220,6 +220,11 @@ int CFileTypeRecovery::OpenSearchCursor(const char16_t* pKey,
     return m_pResultStore->OpenSearchCursor(pKey, pCursor);
 }
 
+int CFileTypeRecovery::GetFileNodeByIndex(unsigned int, unsigned int nFileIndex, FILE_NODE* pOut) {
+    return m_pResultStore ? m_pResultStore->ReadFileNode(nFileIndex, pOut)
+                          : ERROR_INVALID_PARAMETER;
+}
+
 // The path is used whole: a path cut to a buffer would name another file.
 int CFileTypeRecovery::SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int) {
     return SaveDataToTargetFile(pNode, pTargetPath);

@@ -2,7 +2,6 @@
 #include "cli/CDfxmlReport.h"
 
 #include "formats/fat/FatGeometry.h"
-#include "util/CSafeOutputFile.h"
 #include "util/TextUtil.h"
 
 #include <cerrno>
@@ -65,22 +64,22 @@ void CDfxmlReport::AddFile(const SEARCH_FILE_INFO& hit, const std::string& strNa
                      std::to_string(hit.u64FileSize) + "\"/>\n    </byte_runs>\n";
     if (!strSha256.empty())
         strObject += "    <hashdigest type=\"sha256\">" + strSha256 + "</hashdigest>\n";
-    m_vecObjects.push_back(strObject + "  </fileobject>\n");
+    m_stream.Append(strObject + "  </fileobject>\n");
 }
 
-int CDfxmlReport::Write(const std::string& strPath) const {
-    std::string strXml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                         "<dfxml version=\"1.0\">\n"
-                         "  <creator>\n    <program>orvanne-cli</program>\n"
-                         "    <version>" ORVANNE_VERSION "</version>\n  </creator>\n"
-                         "  <source>\n    <image_filename>" +
-                         EscapeXml(m_strImagePath) + "</image_filename>\n  </source>\n";
-    for (const std::string& strObject : m_vecObjects)
-        strXml += strObject;
-    strXml += "</dfxml>\n";
-    CSafeOutputFile file;
-    int nResult = file.Create(strPath);
-    if (nResult == 0)
-        nResult = file.Write(strXml.data(), strXml.size());
-    return nResult != 0 ? nResult : file.Commit();
+int CDfxmlReport::Create(const std::string& strPath, const std::string& strImagePath) {
+    if (int nResult = m_stream.Create(strPath); nResult != 0)
+        return nResult;
+    m_stream.Append("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                    "<dfxml version=\"1.0\">\n"
+                    "  <creator>\n    <program>orvanne-cli</program>\n"
+                    "    <version>" ORVANNE_VERSION "</version>\n  </creator>\n"
+                    "  <source>\n    <image_filename>" +
+                    EscapeXml(strImagePath) + "</image_filename>\n  </source>\n");
+    return 0;
+}
+
+int CDfxmlReport::Commit() {
+    m_stream.Append("</dfxml>\n");
+    return m_stream.Commit();
 }

@@ -45,8 +45,16 @@ CProfessionalRecovery::~CProfessionalRecovery() {
         close(m_nFd);
 }
 
-std::string CProfessionalRecovery::DiskDeviceName() const {
-    return "/dev/disk" + std::to_string(m_nDiskNo);
+// The scan index knows a volume by its device's real path, size and time; without them (a
+// device that cannot be examined) the scan is neither taken up nor recorded.
+void CProfessionalRecovery::LoadStoredScan(const std::string& strDevicePath) {
+    m_storedScan = {};
+    m_bLoaded = false;
+    m_bHasVolumeKey = MakeScanVolumeKey(strDevicePath.c_str(), m_u64StartSector, m_u64SectorCount,
+                                        m_volumeKey) == 0;
+    if (m_bHasVolumeKey)
+        m_bLoaded =
+            CLogFileManager::GetInstance()->LoadRecoveryLogInfo(m_volumeKey, &m_storedScan) == 1;
 }
 
 int CProfessionalRecovery::Init(int nDiskNo, long long llStartSector, long long llSectorCount,
@@ -59,10 +67,7 @@ int CProfessionalRecovery::Init(int nDiskNo, long long llStartSector, long long 
     if (m_nFd < 0)
         return errno;
     m_diskReader.Init(nDiskNo, m_u64StartSector + m_u64SectorCount);
-    m_storedScan = {};
-    m_bLoaded = CLogFileManager::GetInstance()->LoadRecoveryLogInfo(
-                    DiskDeviceName().c_str(), nDiskNo, m_u64StartSector, m_u64SectorCount,
-                    &m_storedScan) == 1;
+    LoadStoredScan(CDiskRegistry::GetInstance().GetDevicePath(nDiskNo));
     m_fatRecovery.Init(nDiskNo, llStartSector, llSectorCount, wcDriveLetter);
     int nResult = m_ntfsRecovery.Init(nDiskNo, llStartSector, llSectorCount, wcDriveLetter);
     m_pFastEngine.reset(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
@@ -83,6 +88,7 @@ int CProfessionalRecovery::Init(const char16_t* pDevicePath, char16_t wcDriveLet
     m_u64SectorCount = GetDeviceBytes(m_nFd) / m_nBytesPerSector;
     m_strImagePath = strPath;
     m_diskReader.Init(pDevicePath, m_u64SectorCount);
+    LoadStoredScan(strPath);
     m_fatRecovery.Init(pDevicePath, wcDriveLetter);
     int nResult = m_ntfsRecovery.Init(pDevicePath, wcDriveLetter);
     m_pFastEngine.reset(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
@@ -192,7 +198,14 @@ int CProfessionalRecovery::ScanDevice(const char16_t*) {
         CLogFileManager::GetInstance()->AddDirIndex();
     bool bUseMap = false;
     int nResult = RunFastEngine(bResumed, bUseMap);
-    if (nResult == ERROR_CANCELLED_BY_USER || nResult < 0) {
+    // A boot sector the fast engine refuses may still lead the way to a volume full of files:
+    // the sector pass then reads the whole volume, as for one no engine recognises.
+    if (nResult == ERROR_UNRECOGNIZED_VOLUME) {
+        DebugLog("fast engine refused the boot sector; the deep pass reads the whole volume\n");
+        bUseMap = false;
+        nResult = 0;
+    }
+    if (nResult != 0) {
         RecordScan(true, bResumed);
         m_strImagePath.clear();
         return nResult;
@@ -220,7 +233,6 @@ int CProfessionalRecovery::ScanDevice(const char16_t*) {
 int CProfessionalRecovery::RunSectorPass(bool bUseMap, bool bResumed, uint64_t u64TotalSectors) {
     SCAN_RUN run = bResumed ? SCAN_RUN{m_storedScan.u64RunStart, m_storedScan.u64RunLength}
                             : NextRun(bUseMap, 0);
-    m_u64FilesFoundBase = bResumed ? m_storedScan.u64FilesFound : 0;
     uint64_t u64SectorsDone = 0;
     m_nSecondsLeft = -1;
     m_llPassStartMs = m_llLastEstimateMs = GetTickCountMs();
@@ -272,7 +284,9 @@ int CProfessionalRecovery::ScanRun(const SCAN_RUN& run, uint64_t u64TotalSectors
                                   m_nBytesPerSector);
         ReadChunk(u64Absolute, nSectors);
         uint64_t u64Overrun = 0;
-        uint64_t u64Files = GetLostFileCount() + m_u64FilesFoundBase;
+        // Reopened stores count what they already hold: that is the count a resumed scan
+        // starts from.
+        uint64_t u64Files = GetLostFileCount();
         int nParse = ParseProfessionalFileInfo(m_vecReadBuf.data(), nSectors * m_nBytesPerSector,
                                                u64Absolute, u64SectorsDone, u64TotalSectors,
                                                m_nSecondsLeft, u64Overrun, u64Files);
@@ -307,7 +321,7 @@ void CProfessionalRecovery::UpdateEstimate(uint64_t u64SectorsDone, uint64_t u64
 int CProfessionalRecovery::ReportPassProgress(uint64_t u64SectorsDone, uint64_t u64TotalSectors) {
     if (!m_callbacks.HasScan())
         return 0;
-    uint64_t u64Files = GetLostFileCount() + m_u64FilesFoundBase;
+    uint64_t u64Files = GetLostFileCount();
     int nPercent = u64TotalSectors == 0 ? PASS_PERCENT_BASE
                                         : static_cast<int>(u64SectorsDone * 100 / u64TotalSectors) +
                                               PASS_PERCENT_BASE;
@@ -321,16 +335,17 @@ void CProfessionalRecovery::RecordScan(bool bEndedInFastEngine, bool bResumed) {
         pLogs->ReduceDirIndex();
         return;
     }
+    if (!m_bHasVolumeKey)
+        return;
     std::string strDir =
         m_bLoaded ? std::string(m_storedScan.szLogDirPath) : pLogs->GetLogFileDirPath();
     bool bNoPosition = bEndedInFastEngine;
-    uint64_t u64Files = GetLostFileCount() + m_u64FilesFoundBase;
+    uint64_t u64Files = GetLostFileCount();
     // A failed save is noted by the scan-log manager itself (GetStoreFailure).
-    pLogs->SaveLogFileInfo(DiskDeviceName().c_str(), m_nDiskNo, m_u64StartSector, m_u64SectorCount,
-                           bNoPosition ? 0 : m_currentRun.u64Start,
+    pLogs->SaveLogFileInfo(m_volumeKey, m_nDiskNo, bNoPosition ? 0 : m_currentRun.u64Start,
                            bNoPosition ? 0 : m_currentRun.u64Length, bNoPosition ? 0 : m_u64RunDone,
                            bNoPosition ? 0 : m_u64SectorsDone, bNoPosition ? 0 : u64Files,
-                           strDir.c_str(), m_strImagePath.c_str());
+                           strDir.c_str());
 }
 
 int CProfessionalRecovery::ParseProfessionalFileInfo(const uint8_t* pBuffer, uint32_t nBytes,
@@ -388,8 +403,8 @@ int CProfessionalRecovery::ParseNtfsCandidate(const uint8_t* pSector, size_t nAv
     return m_ntfsRecovery.ParseNtfsFileRecord(m_vecRecordBuf.data(), nRecordSize, u64Sector);
 }
 
-IFileRecoveryParse* CProfessionalRecovery::EngineOf(const FILE_NODE& node) {
-    switch (node.nEngineType) {
+IFileRecoveryParse* CProfessionalRecovery::EngineOf(uint32_t nEngineType) {
+    switch (nEngineType) {
     case ENGINE_FAST_NTFS:
     case ENGINE_FAST_FAT:
         return m_pFastEngine.get();
@@ -422,7 +437,7 @@ int CProfessionalRecovery::GetChildrenFileNode(FILE_NODE* pParent, unsigned int 
         m_ntfsRecovery.GetChildrenFileNode(nullptr, 0, vecChildren);
         m_fileTypeRecovery.GetChildrenFileNode(nullptr, 0, vecChildren);
     } else if (pParent->nEngineType != ENGINE_FILE_TYPE) {
-        if (IFileRecoveryParse* pEngine = EngineOf(*pParent))
+        if (IFileRecoveryParse* pEngine = EngineOf(pParent->nEngineType))
             pEngine->GetChildrenFileNode(pParent, nDepth, vecChildren);
     }
     CScanResultFileManager::SortFileNodes(vecChildren, nFirst);
@@ -432,7 +447,7 @@ int CProfessionalRecovery::GetChildrenFileNode(FILE_NODE* pParent, unsigned int 
 int CProfessionalRecovery::GetChildrenFileCount(FILE_NODE* pParent, unsigned int nDepth,
                                                 unsigned int& nCount) {
     if (pParent != nullptr) {
-        IFileRecoveryParse* pEngine = EngineOf(*pParent);
+        IFileRecoveryParse* pEngine = EngineOf(pParent->nEngineType);
         if (pEngine == nullptr || pParent->nEngineType == ENGINE_FILE_TYPE)
             return 0;
         return pEngine->GetChildrenFileCount(pParent, nDepth, nCount);
@@ -454,7 +469,7 @@ int CProfessionalRecovery::GetFileNodeParentDirPath(FILE_NODE* pNode, char16_t* 
                                                     int nCapacity) {
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
-    IFileRecoveryParse* pEngine = EngineOf(*pNode);
+    IFileRecoveryParse* pEngine = EngineOf(pNode->nEngineType);
     return pEngine == nullptr ? 0 : pEngine->GetFileNodeParentDirPath(pNode, pOut, nCapacity);
 }
 
@@ -462,15 +477,22 @@ int CProfessionalRecovery::SaveFileData(FILE_NODE* pNode, const char16_t* pTarge
                                         int nBaseDepth) {
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
-    IFileRecoveryParse* pEngine = EngineOf(*pNode);
+    IFileRecoveryParse* pEngine = EngineOf(pNode->nEngineType);
     return pEngine == nullptr ? 0 : pEngine->SaveFileData(pNode, pTargetPath, nBaseDepth);
+}
+
+int CProfessionalRecovery::GetFileNodeByIndex(unsigned int nEngineType, unsigned int nFileIndex,
+                                              FILE_NODE* pOut) {
+    IFileRecoveryParse* pEngine = EngineOf(nEngineType);
+    return pEngine == nullptr ? ERROR_INVALID_PARAMETER
+                              : pEngine->GetFileNodeByIndex(nEngineType, nFileIndex, pOut);
 }
 
 int CProfessionalRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer,
                                    int& nLength, PreviewProgressCallback pCallback, void* pParam) {
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
-    IFileRecoveryParse* pEngine = EngineOf(*pNode);
+    IFileRecoveryParse* pEngine = EngineOf(pNode->nEngineType);
     return pEngine == nullptr
                ? 0
                : pEngine->PreView(pNode, pTempPathOut, pBuffer, nLength, pCallback, pParam);

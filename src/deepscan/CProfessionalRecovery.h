@@ -60,6 +60,8 @@ public:
     // The hits of the fast, deep FAT, deep NTFS and carving engines merged in node order, a
     // file that an earlier engine listed given once.
     int OpenSearchCursor(const char16_t* pKey, std::unique_ptr<ISearchCursor>& pCursor) override;
+    int GetFileNodeByIndex(unsigned int nEngineType, unsigned int nFileIndex,
+                           FILE_NODE* pOut) override;
 
 private:
     // The engines whose search hits merge, in the order equal names keep.
@@ -77,7 +79,7 @@ private:
         uint64_t u64Length = 0;
     };
 
-    IFileRecoveryParse* EngineOf(const FILE_NODE& node);
+    IFileRecoveryParse* EngineOf(uint32_t nEngineType);
     int RunFastEngine(bool bResumed, bool& bUseMap);
     int OpenPassStores(bool bResumed);
     uint64_t CountSectorsToScan(bool bUseMap);
@@ -91,7 +93,7 @@ private:
     int ReportPassProgress(uint64_t u64SectorsDone, uint64_t u64TotalSectors);
     void RecordScan(bool bEndedInFastEngine, bool bResumed);
     std::string StoredStoreName(const char* pPrefix) const;
-    std::string DiskDeviceName() const;
+    void LoadStoredScan(const std::string& strDevicePath);
     uint64_t GetFileDataStartSector(FILE_NODE& node, bool& bKnown);
     CDuplicateHitFilter
     BuildDuplicateFilter(std::vector<std::unique_ptr<ISearchCursor>>& vecSources);
@@ -109,13 +111,14 @@ private:
     std::unique_ptr<IFileRecoveryParse> m_pFastEngine;
     bool m_bLoaded = false;
     LOG_FILE_INFO m_storedScan = {};
+    SCAN_VOLUME_KEY m_volumeKey{};
+    bool m_bHasVolumeKey = false;
     std::string m_strImagePath;
 
     // Position of the sector pass, recorded in the scan index when the scan ends.
     SCAN_RUN m_currentRun;
     uint64_t m_u64RunDone = 0;
     uint64_t m_u64SectorsDone = 0;
-    uint64_t m_u64FilesFoundBase = 0;
     int m_nSecondsLeft = -1;
     long long m_llPassStartMs = 0;
     long long m_llLastEstimateMs = 0;

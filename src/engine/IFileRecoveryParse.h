@@ -43,5 +43,10 @@ public:
         pCursor = std::make_unique<CVectorSearchCursor>(std::move(vecHits));
         return nResult;
     }
+    // The node of a search hit again, by its nEngineType and nFileIndex, so that a caller can
+    // keep a few bytes per hit instead of the hit; 0, 87 when there is none, or the read error.
+    virtual int GetFileNodeByIndex(unsigned int, unsigned int, FILE_NODE*) {
+        return ERROR_INVALID_PARAMETER;
+    }
     virtual ~IFileRecoveryParse() = default;
 };

@@ -2,6 +2,7 @@
 #include "fat/CFastFatRecovery.h"
 
 #include "formats/carving/CFileTypeJudge.h"
+#include "formats/carving/FileDataHealth.h"
 #include "formats/fat/FatEntryValidator.h"
 #include "formats/fat/FatName.h"
 #include "store/CLogFileManager.h"
@@ -207,7 +208,7 @@ int CFastFatRecovery::ScanDevice(const char16_t* pResultName) {
         return rc;
 
     m_dequeDir.push_back(m_geometry.nRootCluster);
-    m_llLastReportMs = GetTickCountMs();
+    m_llLastReportMs = m_pfnNowMs();
     // The interface promises that a stop asked for at any report ends the scan at once.
     if (int rc = ReportScan(FIRST_REPORT_PERCENT, -1); rc != 0)
         return rc;
@@ -232,11 +233,11 @@ int CFastFatRecovery::WalkDirectoryQueue() {
         if (int rc = InitDirInfo(nCluster); rc != 0)
             DebugLog("CFastFatRecovery: folder at cluster %u (0x%x) not read: %d\n", nCluster,
                      nCluster, rc);
-        long long llNow = GetTickCountMs();
+        long long llNow = m_pfnNowMs();
         if (llNow - m_llLastReportMs < REPORT_INTERVAL_MS)
             continue;
         int rc = ReportPeriodic(nPercent, nSecondsLeft, nInnerPercent);
-        m_llLastReportMs = GetTickCountMs();
+        m_llLastReportMs = m_pfnNowMs();
         if (rc != 0) {
             m_dequeDir.clear();
             return rc;
@@ -403,6 +404,8 @@ void CFastFatRecovery::HandleFileEntry(const uint8_t* pEntry, const std::string&
     if (pNode == nullptr)
         return;
     FillEntryNode(*pNode, pEntry, strName, nCluster);
+    // Only deleted files and the files of deleted folders are stored.
+    pNode->bIsDeleted = 1;
     pNode->nFileIndex = m_pStore->GetFileIndex();
     pNode->u64FileSize = LoadU32LE(pEntry + offsetof(FAT32_Entry, DIR_FileSize));
     pNode->u64LocationSector = u64Sector;
@@ -513,17 +516,13 @@ int CFastFatRecovery::_GetRootParentDirIndex(unsigned int nCluster, int& nDepth)
 }
 
 int CFastFatRecovery::IsFileDataHealth(FILE_NODE* pNode, unsigned int) {
-    const std::string strExt = GetLowerExtension(pNode->szFileName);
     const std::optional<uint64_t> u64Sector = GetFatNodeClusterSector(*pNode, pNode->nClusterNo);
-    if (strExt.empty() || !u64Sector)
-        return 1;
     uint8_t sector[FAT_SECTOR_BYTES];
-    if (ReadSector(*u64Sector, sector) != 0)
-        return 1;
-    return CFileTypeJudge::IsFileTypeMatching(sector, sizeof(sector), strExt.c_str(), &m_diskReader,
-                                              FAT_SECTOR_BYTES, *u64Sector)
-               ? 1
-               : 0;
+    if (!u64Sector || ReadSector(*u64Sector, sector) != 0)
+        return DATA_HEALTH_INTACT_OR_UNKNOWN;
+    return static_cast<int>(JudgeFileDataHealth(sector, sizeof(sector),
+                                                GetLowerExtension(pNode->szFileName).c_str(),
+                                                &m_diskReader, FAT_SECTOR_BYTES, *u64Sector));
 }
 
 // ---- tree queries ----
@@ -593,6 +592,10 @@ int CFastFatRecovery::OpenSearchCursor(const char16_t* pKey,
     if (!m_pStore)
         return IFileRecoveryParse::OpenSearchCursor(pKey, pCursor);
     return m_pStore->OpenSearchCursor(pKey, pCursor);
+}
+
+int CFastFatRecovery::GetFileNodeByIndex(unsigned int, unsigned int nFileIndex, FILE_NODE* pOut) {
+    return m_pStore ? m_pStore->ReadFileNode(nFileIndex, pOut) : ERROR_INVALID_PARAMETER;
 }
 
 unsigned int CFastFatRecovery::GetFolderGroup(const FILE_NODE& folder) {

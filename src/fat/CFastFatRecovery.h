@@ -11,6 +11,7 @@
 #include "fat/CFatNodeData.h"
 #include "fat/CFatTable.h"
 #include "formats/fat/FatGeometry.h"
+#include "util/TimeUtil.h"
 
 #include <cstdint>
 #include <deque>
@@ -47,6 +48,8 @@ public:
     int InitSearchCallBack(SearchProgressCallback pSearchCallback, void* pParam) override;
     int SearchFileNode(const char16_t* pKey, std::vector<SEARCH_FILE_INFO>& vecOut) override;
     int OpenSearchCursor(const char16_t* pKey, std::unique_ptr<ISearchCursor>& pCursor) override;
+    int GetFileNodeByIndex(unsigned int nEngineType, unsigned int nFileIndex,
+                           FILE_NODE* pOut) override;
     int BuildBitMapInfo() override;
     int PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer, int& nLength,
                 PreviewProgressCallback pCallback, void* pParam) override;
@@ -57,6 +60,8 @@ public:
     int GetNextClusterNO(unsigned int nCluster, unsigned int& nNext);
 
     const FAT_GEOMETRY& GetGeometry() const { return m_geometry; }
+    // The clock that times the periodic scan reports (milliseconds); the tick counter by default.
+    void SetClock(long long (*pfnNowMs)()) { m_pfnNowMs = pfnNowMs; }
 
 private:
     int InitVolume(long long llStartSector, long long llSectorCount, char16_t wcDriveLetter);
@@ -109,6 +114,7 @@ private:
     std::set<uint32_t> m_setLostFolder;
     std::map<uint32_t, int> m_mapDepth; // depth of a folder cluster, counted once per scan
     long long m_llLastReportMs = 0;
+    long long (*m_pfnNowMs)() = GetTickCountMs;
 
     CFolderRecoveryQueue m_folderRecovery;
     CEngineCallbacks m_callbacks;

@@ -34,9 +34,10 @@ int CFatTable::FillWindow(uint64_t u64FatSector) {
     return rc;
 }
 
-bool CFatTable::IsInWindow(uint64_t u64Offset) const {
+bool CFatTable::IsInWindow(uint64_t u64Offset, uint64_t u64Bytes) const {
     uint64_t u64WindowOffset = m_u64WindowStart * FAT_SECTOR_BYTES;
-    return u64Offset >= u64WindowOffset && u64Offset - u64WindowOffset < m_nValidBytes;
+    return u64Offset >= u64WindowOffset &&
+           InBounds(m_nValidBytes, u64Offset - u64WindowOffset, u64Bytes);
 }
 
 int CFatTable::GetNextClusterNO(uint32_t nCluster, uint32_t& nNext) {
@@ -44,26 +45,49 @@ int CFatTable::GetNextClusterNO(uint32_t nCluster, uint32_t& nNext) {
         nNext = nCluster + 1;
         return 0;
     }
-    const uint64_t u64EntryBytes = m_geometry.bIsFat32 ? 4 : 2;
-    const uint64_t u64Offset = nCluster * u64EntryBytes;
+    // A FAT12 entry is 12 bits of the byte pair at 1.5 bytes per cluster; it may straddle two
+    // sectors, so the window must hold both bytes.
+    const uint32_t nBits = m_geometry.nFatBits;
+    const uint64_t u64Offset = uint64_t(nCluster) * nBits / 8;
+    const uint64_t u64EntryBytes = nBits == 32 ? 4 : 2;
     if (!InBounds(m_geometry.u64FatSectors * FAT_SECTOR_BYTES, u64Offset, u64EntryBytes))
         return ERROR_INVALID_PARAMETER;
-    if (!IsInWindow(u64Offset)) {
+    if (!IsInWindow(u64Offset, u64EntryBytes)) {
         int rc = FillWindow(u64Offset / FAT_SECTOR_BYTES);
-        if (!IsInWindow(u64Offset))
+        if (!IsInWindow(u64Offset, u64EntryBytes))
             return rc != 0 ? rc : ERROR_READ_SHORT;
     }
     const uint8_t* pEntry = m_pWindow.get() + (u64Offset - m_u64WindowStart * FAT_SECTOR_BYTES);
-    nNext = m_geometry.bIsFat32 ? LoadU32LE(pEntry) : LoadU16LE(pEntry);
+    if (nBits == 32)
+        nNext = LoadU32LE(pEntry);
+    else if (nBits == 16)
+        nNext = LoadU16LE(pEntry);
+    else
+        nNext =
+            (nCluster % 2 == 0 ? LoadU16LE(pEntry) : LoadU16LE(pEntry) >> 4) & FAT12_CLUSTER_MASK;
     return 0;
 }
 
 uint32_t CFatTable::ReduceEntry(uint32_t nEntry) const {
-    return nEntry & (m_geometry.bIsFat32 ? FAT32_CLUSTER_MASK : FAT16_CLUSTER_MASK);
+    switch (m_geometry.nFatBits) {
+    case 32:
+        return nEntry & FAT32_CLUSTER_MASK;
+    case 16:
+        return nEntry & FAT16_CLUSTER_MASK;
+    default:
+        return nEntry & FAT12_CLUSTER_MASK;
+    }
 }
 
 bool CFatTable::IsEndOfChain(uint32_t nReduced) const {
-    return nReduced >= (m_geometry.bIsFat32 ? FAT32_END_OF_CHAIN : FAT16_END_OF_CHAIN);
+    switch (m_geometry.nFatBits) {
+    case 32:
+        return nReduced >= FAT32_END_OF_CHAIN;
+    case 16:
+        return nReduced >= FAT16_END_OF_CHAIN;
+    default:
+        return nReduced >= FAT12_END_OF_CHAIN;
+    }
 }
 
 bool CFatTable::GetChainNextCluster(uint32_t nCluster, uint32_t& nNext) {

@@ -13,6 +13,8 @@ constexpr uint32_t FAT32_CLUSTER_MASK = 0x0FFFFFFF;
 constexpr uint32_t FAT32_END_OF_CHAIN = 0x0FFFFFF8;
 constexpr uint32_t FAT16_CLUSTER_MASK = 0xFFFF;
 constexpr uint32_t FAT16_END_OF_CHAIN = 0xFFF8;
+constexpr uint32_t FAT12_CLUSTER_MASK = 0x0FFF;
+constexpr uint32_t FAT12_END_OF_CHAIN = 0x0FF8;
 
 class CFatTable {
 public:
@@ -20,11 +22,12 @@ public:
     // (allocation failed) every cluster is taken to continue at the next one.
     int Init(CDiskReader* pReader, const FAT_GEOMETRY& geometry);
 
-    // The FAT entry of the cluster as stored (FAT32: all 32 bits): 0, the reader's error, 30
-    // when a refill delivered nothing, or 87 when the entry lies beyond the FAT.
+    // The FAT entry of the cluster as stored (FAT32: all 32 bits; FAT12: the cluster's 12 bits
+    // of its byte pair): 0, the reader's error, 30 when a refill delivered nothing, or 87 when
+    // the entry lies beyond the FAT.
     int GetNextClusterNO(uint32_t nCluster, uint32_t& nNext);
 
-    // The entry with the bits that carry the cluster number only (28 on FAT32, 16 on FAT16).
+    // The entry with the bits that carry the cluster number only (28, 16 or 12).
     uint32_t ReduceEntry(uint32_t nEntry) const;
     bool IsEndOfChain(uint32_t nReduced) const;
 
@@ -37,7 +40,7 @@ public:
 
 private:
     int FillWindow(uint64_t u64FatSector);
-    bool IsInWindow(uint64_t u64FatOffset) const;
+    bool IsInWindow(uint64_t u64FatOffset, uint64_t u64Bytes) const;
 
     CDiskReader* m_pReader = nullptr;
     FAT_GEOMETRY m_geometry{};

@@ -4,6 +4,7 @@
 #include "device/CDiskRegistry.h"
 #include "device/FileSystemRecognisers.h"
 #include "formats/carving/CFileTypeJudge.h"
+#include "formats/carving/FileDataHealth.h"
 #include "formats/fat/FatEntryValidator.h"
 #include "formats/fat/FatGeometry.h"
 #include "formats/fat/FatName.h"
@@ -23,6 +24,10 @@ namespace {
 
 constexpr uint32_t FIRST_DATA_CLUSTER = 2;
 constexpr uint32_t BOOT_PROBE_BYTES = 4096;
+// Where FAT32 keeps the copy of its boot sector.
+constexpr uint32_t FAT32_BACKUP_BOOT_SECTOR = 6;
+// Root-area directory sectors further apart than this are not one root area.
+constexpr uint64_t ROOT_AREA_MAX_GAP = 8;
 constexpr uint32_t HIGH_WORD_PROBES = 256;
 constexpr size_t DOT_DOT_ENTRY_OFFSET = 32;
 constexpr size_t FOLDER_START_PROBE_BYTES = 2 * FAT_ENTRY_BYTES;
@@ -83,7 +88,7 @@ bool ContinuesPending(const LONG_FILE_INFO& pending, const uint8_t* pEntry, uint
 VIRTUAL_DBR_INFO NodeDbrInfo(const FILE_NODE& node) {
     return VIRTUAL_DBR_INFO{node.nClusterBytes / PRO_FAT_SECTOR_BYTES,
                             static_cast<uint32_t>(node.u64DataAreaSector),
-                            node.u64PartitionStartSector};
+                            node.u64PartitionStartSector, 0, 0};
 }
 
 bool SameDbrInfo(const VIRTUAL_DBR_INFO& a, const VIRTUAL_DBR_INFO& b) {
@@ -109,7 +114,7 @@ bool NextConsecutiveCluster(uint32_t nCluster, uint32_t& nNext) {
 } // namespace
 
 CProfessionalFatRecovery::CProfessionalFatRecovery()
-    : m_nodeData(m_diskReader, PRO_FAT_ROOT_AREA_SECTORS, 0, NextConsecutiveCluster),
+    : m_nodeData(m_diskReader, PRO_FAT_DEFAULT_ROOT_SECTORS, 0, NextConsecutiveCluster),
       m_folderRecovery(
           *this,
           [this](FILE_NODE* pNode, const char16_t* pPath) {
@@ -220,13 +225,26 @@ int CProfessionalFatRecovery::InitVirtualDbrInfo() {
     if (nRead == 0)
         return rc != 0 ? rc : ERROR_READ_SHORT;
     const size_t nBytes = size_t(nRead) * PRO_FAT_SECTOR_BYTES;
-    FAT_GEOMETRY geometry{};
-    if (m_bRealDbr != 0 || !IsFat(buf, nBytes) ||
-        ParseFatBootSector(buf, nBytes, m_u64StartSector, geometry) != 0)
+    if (m_bRealDbr != 0)
         return 0;
-    m_vecDbrInfo.insert(
-        m_vecDbrInfo.begin(),
-        VIRTUAL_DBR_INFO{geometry.nSectorsPerCluster, geometry.nDataStart, m_u64StartSector});
+    FAT_GEOMETRY geometry{};
+    const size_t nBackup = size_t(FAT32_BACKUP_BOOT_SECTOR) * PRO_FAT_SECTOR_BYTES;
+    // A boot sector that is gone or damaged in one field leaves FAT32's copy to go by.
+    const bool bPrimary =
+        IsFat(buf, nBytes) && ParseFatBootSector(buf, nBytes, m_u64StartSector, geometry) == 0;
+    const bool bBackup =
+        !bPrimary && InBounds(nBytes, nBackup, BOOT_SECTOR_BYTES) &&
+        IsFat(buf + nBackup, nBytes - nBackup) &&
+        ParseFatBootSector(buf + nBackup, nBytes - nBackup, m_u64StartSector, geometry) == 0 &&
+        geometry.bIsFat32 != 0;
+    if (!bPrimary && !bBackup)
+        return 0;
+    if (bBackup)
+        DebugLog("deep FAT: geometry from the backup boot sector at sector %llu\n",
+                 static_cast<unsigned long long>(m_u64StartSector + FAT32_BACKUP_BOOT_SECTOR));
+    m_vecDbrInfo.insert(m_vecDbrInfo.begin(),
+                        VIRTUAL_DBR_INFO{geometry.nSectorsPerCluster, geometry.nDataStart,
+                                         m_u64StartSector, geometry.nRootSectors, 0});
     m_nRootCluster = geometry.bIsFat32 ? geometry.nRootCluster : 0;
     m_bRealDbr = 1;
     m_nNoDbrCheckedDbr = 0;
@@ -251,9 +269,10 @@ int CProfessionalFatRecovery::CalcVirtualDbr(uint32_t nCluster1, uint64_t u64Sec
         u64Sector2 - u64Into - m_u64StartSector > UINT32_MAX)
         return 0;
     const uint64_t u64Base = u64Sector2 - u64Into;
+    const uint32_t nRootSectors = m_nRootCluster != 0 ? 0 : PRO_FAT_DEFAULT_ROOT_SECTORS;
     m_vecDbrInfo.push_back(VIRTUAL_DBR_INFO{static_cast<uint32_t>(u64SectorsPerCluster),
                                             static_cast<uint32_t>(u64Base - m_u64StartSector),
-                                            m_u64StartSector});
+                                            m_u64StartSector, nRootSectors, 0});
     DebugLog("deep FAT: geometry %u sectors per cluster, cluster 2 at sector %llu\n",
              static_cast<uint32_t>(u64SectorsPerCluster), static_cast<unsigned long long>(u64Base));
     return 1;
@@ -271,17 +290,52 @@ CProfessionalFatRecovery::FindFolderStartGeometry(uint32_t nCluster, uint64_t u6
 
 void CProfessionalFatRecovery::InferGeometryFromFolderStart(uint32_t nCluster, uint64_t u64Sector) {
     const bool bFirst = m_vecDbrInfo.empty();
+    bool bFound = false;
     for (const FAT_SECTOR_OFFSET& start : m_vecFolderStart) {
         const bool bLater = nCluster > start.nClusterNo;
-        const int nFound =
-            bLater ? CalcVirtualDbr(nCluster, u64Sector, start.nClusterNo, start.u64Sector)
-                   : CalcVirtualDbr(start.nClusterNo, start.u64Sector, nCluster, u64Sector);
-        if (nFound != 0)
+        bFound = bLater ? CalcVirtualDbr(nCluster, u64Sector, start.nClusterNo, start.u64Sector)
+                        : CalcVirtualDbr(start.nClusterNo, start.u64Sector, nCluster, u64Sector);
+        if (bFound)
             break;
     }
     m_vecFolderStart.push_back(FAT_SECTOR_OFFSET{nCluster, 0, u64Sector});
-    if (bFirst && !m_vecDbrInfo.empty() && m_bRealDbr == 0)
+    if (!bFound)
+        return;
+    if (bFirst && m_bRealDbr == 0)
         InferRootCluster(m_vecDbrInfo.front());
+    VIRTUAL_DBR_INFO& dbr = m_vecDbrInfo.back();
+    dbr.nRootSectors = m_nRootCluster != 0 ? 0 : InferRootAreaSectors(dbr);
+}
+
+// The root area ends where cluster 2 begins and starts right after the FATs; its used sectors
+// lie together from its start, and were passed (and kept) before any folder fixed the geometry.
+// The first of them is the one that holds the volume label, else the lowest of the run of kept
+// directory sectors that reaches up towards cluster 2.
+uint32_t CProfessionalFatRecovery::InferRootAreaSectors(const VIRTUAL_DBR_INFO& dbr) const {
+    const uint64_t u64Base = dbr.u64StartSector + dbr.nDataStart;
+    const uint64_t u64Lowest =
+        u64Base - std::min<uint64_t>(u64Base - dbr.u64StartSector, PRO_FAT_MAX_ROOT_SECTORS);
+    std::vector<uint64_t> vecSectors;
+    std::optional<uint64_t> u64Label;
+    for (std::optional<uint64_t> u64Sector = m_unplaced.FindNext(u64Lowest);
+         u64Sector && *u64Sector < u64Base; u64Sector = m_unplaced.FindNext(*u64Sector + 1)) {
+        vecSectors.push_back(*u64Sector);
+        const uint8_t* pFirst = m_unplaced.GetFirstEntry(*u64Sector);
+        if (pFirst != nullptr && IsVolumeLabelEntry(pFirst))
+            u64Label = *u64Sector;
+    }
+    if (vecSectors.empty())
+        return PRO_FAT_DEFAULT_ROOT_SECTORS;
+    uint64_t u64First = vecSectors.back();
+    for (size_t i = vecSectors.size() - 1;
+         i > 0 && u64First - vecSectors[i - 1] <= ROOT_AREA_MAX_GAP; --i)
+        u64First = vecSectors[i - 1];
+    if (u64Label)
+        u64First = *u64Label;
+    DebugLog("deep FAT: root area of %llu sectors before cluster 2 at sector %llu\n",
+             static_cast<unsigned long long>(u64Base - u64First),
+             static_cast<unsigned long long>(u64Base));
+    return static_cast<uint32_t>(u64Base - u64First);
 }
 
 // Without a boot sector the FAT32 root cluster is unknown; its first sector is a directory
@@ -500,13 +554,18 @@ void CProfessionalFatRecovery::DealProfessionalFatFileEntry(const uint8_t* pBuf,
         }
         const uint8_t u8Attr = pEntry[offsetof(FAT32_Entry, DIR_Attr)];
         const bool bIsDir = (u8Attr & FAT_ATTR_DIRECTORY) != 0;
+        const bool bNameCharacters = longName.IsEmpty() || longName.HasNameCharacters();
         std::string strName =
             longName.IsEmpty() ? GetFatShortName(pEntry, bIsDir) : longName.GetName();
         longName.Reset();
+        const bool bDotName = strName == "." || strName.rfind("..", 0) == 0;
+        // Contents of files can pass for directory entries; those are never stored.
+        if (!bDotName && (!IsPlausibleFoundEntry(pEntry) || !bNameCharacters))
+            continue;
         if (bIsDir) {
             if (strName == ".")
                 nParent = GetDirEntryCluster(pEntry);
-            else if (strName.rfind("..", 0) != 0)
+            else if (!bDotName)
                 RecordFolderEntry(pEntry, strName, nParent, u64RecordSector, dbr);
         } else if ((u8Attr & FAT_ATTR_ARCHIVE) != 0 && !strName.empty()) {
             RecordFileEntry(pEntry, strName, nParent, u64RecordSector, dbr);
@@ -604,7 +663,7 @@ void CProfessionalFatRecovery::RecordFolderEntry(const uint8_t* pEntry, const st
                                                  uint32_t nParent, uint64_t u64RecordSector,
                                                  const Geometry& dbr) {
     const uint32_t nCluster = GetEntryCluster(pEntry, true, nullptr, dbr);
-    if (nCluster == 0 || nCluster == nParent)
+    if (nCluster == 0 || nCluster == nParent || (dbr && !IsInsideVolume(*dbr, nCluster, 0)))
         return;
     PRO_DIR_INFO info{};
     FillEntryNode(info.fileNode, pEntry, strName, nParent, u64RecordSector, true);
@@ -632,7 +691,7 @@ void CProfessionalFatRecovery::RecordFileEntry(const uint8_t* pEntry, const std:
 
 void CProfessionalFatRecovery::StoreFileNode(const FILE_NODE& source, uint32_t nParent,
                                              const VIRTUAL_DBR_INFO& dbr) {
-    if (!m_pStore)
+    if (!m_pStore || !IsInsideVolume(dbr, source.nClusterNo, source.u64FileSize))
         return;
     const int nDepth = CountDepth(dbr, nParent);
     FILE_NODE* pNode = m_pStore->CreateFileNode();
@@ -646,6 +705,19 @@ void CProfessionalFatRecovery::StoreFileNode(const FILE_NODE& source, uint32_t n
     pNode->nDataHealth = static_cast<uint32_t>(IsFileDataHealth(pNode, dbr.nSectorsPerCluster));
     m_pStore->AddChildren(nParent, static_cast<unsigned int>(nDepth), pNode->nFileIndex,
                           pNode->nClusterNo, nullptr);
+}
+
+// An item's data must lie on the volume: from a cluster of its data area, no further than the
+// volume's end. An empty file has no cluster; a folder always has one.
+bool CProfessionalFatRecovery::IsInsideVolume(const VIRTUAL_DBR_INFO& dbr, uint32_t nCluster,
+                                              uint64_t u64Size) const {
+    if (nCluster == 0)
+        return u64Size == 0;
+    std::optional<uint64_t> u64Sector = GetVirtualClusterSector(dbr, nCluster);
+    const uint64_t u64End = m_u64StartSector + m_u64SectorCount;
+    if (nCluster < FIRST_DATA_CLUSTER || !u64Sector || *u64Sector >= u64End)
+        return false;
+    return u64Size <= (u64End - *u64Sector) * PRO_FAT_SECTOR_BYTES;
 }
 
 // Records the folders above a stored item so the rebuild gives each of them a node.
@@ -821,6 +893,8 @@ void CProfessionalFatRecovery::StoreNeededFolder(uint32_t nFolder,
         node.u64LocationSector = GetVirtualClusterSector(*dbr, nFolder).value_or(0);
         SetFileNodeName(node, strName);
     }
+    if (!IsInsideVolume(*dbr, nFolder, 0))
+        return;
     // A folder filed under itself could never be reached.
     if (nParent == nFolder)
         nParent = m_nRootCluster;
@@ -998,18 +1072,16 @@ int CProfessionalFatRecovery::GetFileRealHighClusterNO(const VIRTUAL_DBR_INFO& d
 }
 
 int CProfessionalFatRecovery::IsFileDataHealth(FILE_NODE* pNode, unsigned int) {
-    const std::string strExt = GetLowerExtension(pNode->szFileName);
     // An empty file has no data to judge, so it is not hidden as damaged.
-    if (pNode->u64FileSize == 0 || strExt.empty())
-        return 1;
+    if (pNode->u64FileSize == 0)
+        return DATA_HEALTH_INTACT_OR_UNKNOWN;
     const uint64_t u64Sector = m_nodeData.GetClusterSector(*pNode, pNode->nClusterNo);
     uint8_t buf[PRO_FAT_SECTOR_BYTES];
     if (ReadSectors(u64Sector, 1, buf) != 0)
-        return 1;
-    return CFileTypeJudge::IsFileTypeMatching(buf, sizeof(buf), strExt.c_str(), &m_diskReader,
-                                              PRO_FAT_SECTOR_BYTES, u64Sector) != 0
-               ? 1
-               : 0;
+        return DATA_HEALTH_INTACT_OR_UNKNOWN;
+    return static_cast<int>(JudgeFileDataHealth(buf, sizeof(buf),
+                                                GetLowerExtension(pNode->szFileName).c_str(),
+                                                &m_diskReader, PRO_FAT_SECTOR_BYTES, u64Sector));
 }
 
 uint64_t CProfessionalFatRecovery::GetChildrenKey(const FILE_NODE* pParent,
@@ -1072,6 +1144,11 @@ int CProfessionalFatRecovery::OpenSearchCursor(const char16_t* pKey,
     if (!m_pStore)
         return IFileRecoveryParse::OpenSearchCursor(pKey, pCursor);
     return m_pStore->OpenSearchCursor(pKey, pCursor);
+}
+
+int CProfessionalFatRecovery::GetFileNodeByIndex(unsigned int, unsigned int nFileIndex,
+                                                 FILE_NODE* pOut) {
+    return m_pStore ? m_pStore->ReadFileNode(nFileIndex, pOut) : ERROR_INVALID_PARAMETER;
 }
 
 int CProfessionalFatRecovery::GetUnUsedSectorCount(unsigned long long&, unsigned long long&) {

@@ -47,6 +47,8 @@ public:
     int InitSearchCallBack(SearchProgressCallback pSearchCallback, void* pParam) override;
     int SearchFileNode(const char16_t* pKey, std::vector<SEARCH_FILE_INFO>& vecOut) override;
     int OpenSearchCursor(const char16_t* pKey, std::unique_ptr<ISearchCursor>& pCursor) override;
+    int GetFileNodeByIndex(unsigned int nEngineType, unsigned int nFileIndex,
+                           FILE_NODE* pOut) override;
     int BuildBitMapInfo() override;
     int PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer, int& nLength,
                 PreviewProgressCallback pCallback, void* pParam) override;
@@ -112,6 +114,7 @@ private:
                                                             uint64_t u64Sector) const;
     void InferGeometryFromFolderStart(uint32_t nCluster, uint64_t u64Sector);
     void InferRootCluster(const VIRTUAL_DBR_INFO& dbr);
+    uint32_t InferRootAreaSectors(const VIRTUAL_DBR_INFO& dbr) const;
     void ParseFolderStartBuffer(const uint8_t* pBuf, size_t nLen, uint64_t u64Sector,
                                 uint32_t nCluster);
     bool GetParentDirCluster(const uint8_t* pSector, uint64_t u64Sector);
@@ -130,6 +133,7 @@ private:
                            uint64_t u64RecordSector, const Geometry& dbr);
     void RecordFileEntry(const uint8_t* pEntry, const std::string& strName, uint32_t nParent,
                          uint64_t u64RecordSector, const Geometry& dbr);
+    bool IsInsideVolume(const VIRTUAL_DBR_INFO& dbr, uint32_t nCluster, uint64_t u64Size) const;
     void AddNeededFolders(uint32_t nParent, const Geometry& dbr, uint64_t u64RecordSector);
     void StoreFileNode(const FILE_NODE& source, uint32_t nParent, const VIRTUAL_DBR_INFO& dbr);
     void FillEntryNode(FILE_NODE& node, const uint8_t* pEntry, const std::string& strName,

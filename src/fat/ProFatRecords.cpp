@@ -18,14 +18,14 @@ std::optional<uint64_t> GetVirtualClusterSector(const VIRTUAL_DBR_INFO& dbr, uin
     const uint64_t u64Base = dbr.u64StartSector + dbr.nDataStart;
     if (nCluster >= FIRST_DATA_CLUSTER)
         return u64Base + uint64_t(nCluster - FIRST_DATA_CLUSTER) * dbr.nSectorsPerCluster;
-    const uint64_t u64Back = nCluster == 0 ? PRO_FAT_ROOT_AREA_SECTORS : dbr.nSectorsPerCluster;
-    if (u64Base < u64Back)
+    const uint64_t u64Back = nCluster == 0 ? dbr.nRootSectors : dbr.nSectorsPerCluster;
+    if (u64Back == 0 || u64Base < u64Back)
         return std::nullopt;
     return u64Base - u64Back;
 }
 
 uint32_t GetVirtualUnitSectors(const VIRTUAL_DBR_INFO& dbr, uint32_t nCluster) {
-    return nCluster == 0 ? PRO_FAT_ROOT_AREA_SECTORS : dbr.nSectorsPerCluster;
+    return nCluster == 0 ? dbr.nRootSectors : dbr.nSectorsPerCluster;
 }
 
 std::optional<uint32_t> GetVirtualSectorCluster(const VIRTUAL_DBR_INFO& dbr, uint64_t u64Sector) {
@@ -33,7 +33,7 @@ std::optional<uint32_t> GetVirtualSectorCluster(const VIRTUAL_DBR_INFO& dbr, uin
         return std::nullopt;
     const uint64_t u64Base = dbr.u64StartSector + dbr.nDataStart;
     if (u64Sector < u64Base) {
-        if (u64Base - u64Sector <= PRO_FAT_ROOT_AREA_SECTORS)
+        if (u64Base - u64Sector <= dbr.nRootSectors)
             return 0u;
         return std::nullopt;
     }

@@ -9,19 +9,26 @@
 #include <optional>
 
 constexpr uint32_t PRO_FAT_SECTOR_BYTES = 512;
-// The FAT16 root area, addressed as cluster 0, is taken to be 32 sectors (512 entries) long.
-constexpr uint32_t PRO_FAT_ROOT_AREA_SECTORS = 32;
+// A FAT12/FAT16 root area found without a boot sector is taken to be the usual 512 entries
+// until the directory sectors before cluster 2 tell its real size.
+constexpr uint32_t PRO_FAT_DEFAULT_ROOT_SECTORS = 32;
+// 65535 entries of 32 bytes: the largest root area a boot sector can describe.
+constexpr uint32_t PRO_FAT_MAX_ROOT_SECTORS = 4096;
 constexpr uint32_t PRO_FAT_MAX_SECTORS_PER_CLUSTER = 128;
 
-// One candidate geometry: where cluster 2 lies and how many sectors a cluster has.
+// One candidate geometry: where cluster 2 lies, how many sectors a cluster has and how long the
+// FAT12/FAT16 root area before cluster 2 is.
 struct VIRTUAL_DBR_INFO {
     uint32_t nSectorsPerCluster; // 0: no geometry
     uint32_t nDataStart;         // sectors from u64StartSector to cluster 2
     uint64_t u64StartSector;     // the engine's start sector
+    uint32_t nRootSectors;       // the root area (cluster 0) just before cluster 2; 0 on FAT32
+    uint32_t nPadding;
 };
-static_assert(sizeof(VIRTUAL_DBR_INFO) == 16);
+static_assert(sizeof(VIRTUAL_DBR_INFO) == 24);
 static_assert(offsetof(VIRTUAL_DBR_INFO, nDataStart) == 4);
 static_assert(offsetof(VIRTUAL_DBR_INFO, u64StartSector) == 8);
+static_assert(offsetof(VIRTUAL_DBR_INFO, nRootSectors) == 16);
 
 // A folder's first sector seen while no geometry placed it.
 struct FAT_SECTOR_OFFSET {
@@ -60,7 +67,7 @@ struct PRO_DIR_INFO {
     FILE_NODE fileNode;
     VIRTUAL_DBR_INFO dbrInfo;
 };
-static_assert(sizeof(PRO_DIR_INFO) == 360);
+static_assert(sizeof(PRO_DIR_INFO) == 368);
 static_assert(offsetof(PRO_DIR_INFO, dbrInfo) == 344);
 
 // A folder that some stored item lies below, with the geometry and directory sector it was
@@ -69,8 +76,8 @@ struct PRO_NEED_ADD_DIR_INFO {
     VIRTUAL_DBR_INFO dbrInfo;
     uint64_t u64Sector;
 };
-static_assert(sizeof(PRO_NEED_ADD_DIR_INFO) == 24);
-static_assert(offsetof(PRO_NEED_ADD_DIR_INFO, u64Sector) == 16);
+static_assert(sizeof(PRO_NEED_ADD_DIR_INFO) == 32);
+static_assert(offsetof(PRO_NEED_ADD_DIR_INFO, u64Sector) == 24);
 
 // A file entry found while no geometry was known (parent cluster in nFileIndex). Kept in memory
 // only, so the node stays naturally aligned.
@@ -82,8 +89,8 @@ struct NO_DBR_FILE_NODE {
 static_assert(sizeof(NO_DBR_FILE_NODE) == 352);
 static_assert(offsetof(NO_DBR_FILE_NODE, fileNode) == 8);
 
-// Absolute first sector of cluster c under the geometry (cluster 0: the FAT16 root area), or
-// nullopt when that would lie before the disk's first sector.
+// Absolute first sector of cluster c under the geometry (cluster 0: the root area), or nullopt
+// when that would lie before the disk's first sector or the geometry has no root area.
 std::optional<uint64_t> GetVirtualClusterSector(const VIRTUAL_DBR_INFO& dbr, uint32_t nCluster);
 // Sectors of one folder unit at cluster c: the root area for cluster 0, else one cluster.
 uint32_t GetVirtualUnitSectors(const VIRTUAL_DBR_INFO& dbr, uint32_t nCluster);

@@ -1,7 +1,7 @@
 // Reads a node's data from its resident attribute or its runs and writes it out.
 #include "ntfs/CNtfsDataExtractor.h"
 
-#include "formats/carving/CFileTypeJudge.h"
+#include "formats/carving/FileDataHealth.h"
 
 #include "engine/CCopyOutFile.h"
 #include "store/CLogFileManager.h"
@@ -189,30 +189,19 @@ uint32_t CNtfsDataExtractor::IsNodeDataHealth(const FILE_NODE& node) {
 uint32_t CNtfsDataExtractor::JudgeDataHealth(const FILE_NODE& node,
                                              const std::vector<uint8_t>* pResident,
                                              const std::vector<RUNLIST>& vecRuns) {
-    const std::string strExt = GetLowerExtension(node.szFileName);
-    const bool bHasExt = !strExt.empty();
-    if (pResident != nullptr) {
-        if (pResident->empty())
-            return 0;
-        if (!bHasExt)
-            return 1;
-        return CFileTypeJudge::IsFileTypeMatching(pResident->data(),
-                                                  static_cast<int>(pResident->size()),
-                                                  strExt.c_str(), &m_reader, m_nBytesPerSector, 0)
-                   ? 1
-                   : 0;
-    }
-    if (!bHasExt || m_nBytesPerSector <= 0 || vecRuns.empty() || vecRuns[0].i64Offset <= 0)
-        return 1;
+    // Resident data lives in the record itself: while the record is there, so is the file.
+    if (pResident != nullptr)
+        return pResident->empty() ? DATA_HEALTH_GONE : DATA_HEALTH_INTACT_OR_UNKNOWN;
+    if (m_nBytesPerSector <= 0 || vecRuns.empty() || vecRuns[0].i64Offset <= 0)
+        return DATA_HEALTH_INTACT_OR_UNKNOWN;
     uint64_t u64Sector = node.u64PartitionStartSector +
                          uint64_t(node.nClusterBytes) *
                              static_cast<uint64_t>(vecRuns[0].i64Offset) / m_nBytesPerSector;
     std::vector<uint8_t> vecSector(m_nBytesPerSector);
     if (m_reader.ReadData(vecSector.data(), 1, static_cast<long long>(u64Sector), m_nBytesPerSector,
                           nullptr) != 0)
-        return 1;
-    return CFileTypeJudge::IsFileTypeMatching(vecSector.data(), m_nBytesPerSector, strExt.c_str(),
-                                              &m_reader, m_nBytesPerSector, u64Sector)
-               ? 1
-               : 0;
+        return DATA_HEALTH_INTACT_OR_UNKNOWN;
+    return JudgeFileDataHealth(vecSector.data(), vecSector.size(),
+                               GetLowerExtension(node.szFileName).c_str(), &m_reader,
+                               m_nBytesPerSector, u64Sector);
 }

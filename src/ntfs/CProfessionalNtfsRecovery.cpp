@@ -131,6 +131,16 @@ int CProfessionalNtfsRecovery::SetUpDisk(uint64_t u64StartSector, uint64_t u64Se
                               static_cast<long long>(u64StartSector), BYTES_PER_SECTOR, &nRead);
     if (rc != 0)
         return rc;
+    // NTFS keeps a copy of its boot sector in the volume's last sector: with the first one gone
+    // the $MFT and the cluster size are still known before the sweep meets any record.
+    if (!IsNtfs(vecBoot.data(), vecBoot.size()) && u64SectorCount > 1) {
+        const uint64_t u64Backup = u64StartSector + u64SectorCount - 1;
+        if (m_diskReader.ReadData(vecBoot.data(), 1, static_cast<long long>(u64Backup),
+                                  BYTES_PER_SECTOR, &nRead) == 0 &&
+            IsNtfs(vecBoot.data(), BYTES_PER_SECTOR))
+            DebugLog("deep NTFS: boot sector taken from its copy at sector %llu\n",
+                     static_cast<unsigned long long>(u64Backup));
+    }
     LearnBootSectorMft(vecBoot.data(), vecBoot.size());
     return 0;
 }
@@ -629,6 +639,11 @@ int CProfessionalNtfsRecovery::OpenSearchCursor(const char16_t* pKey,
         return IFileRecoveryParse::OpenSearchCursor(pKey, pCursor);
     m_pStore->InitSearchCallBack(m_callbacks.SearchCallback(), m_callbacks.SearchParam());
     return m_pStore->OpenSearchCursor(pKey, pCursor);
+}
+
+int CProfessionalNtfsRecovery::GetFileNodeByIndex(unsigned int, unsigned int nFileIndex,
+                                                  FILE_NODE* pOut) {
+    return m_pStore ? m_pStore->ReadFileNode(nFileIndex, pOut) : ERROR_INVALID_PARAMETER;
 }
 
 int CProfessionalNtfsRecovery::BuildBitMapInfo() {

@@ -284,27 +284,31 @@ int CLogFileManager::GetLogFileNameByFileType(const std::string& strDir, const c
     return ENOENT;
 }
 
-LOG_FILE_INFO* CLogFileManager::FindRecord(int nDiskNo, uint64_t u64StartSector,
-                                           uint64_t u64SectorCount) {
+LOG_FILE_INFO* CLogFileManager::FindRecord(const SCAN_VOLUME_KEY& key) {
     for (LOG_FILE_INFO& info : m_vecRecords) {
-        if (info.nDiskNo == nDiskNo && info.u64StartSector == u64StartSector &&
-            info.u64SectorCount == u64SectorCount)
+        if (key.strDevicePath == info.szDevicePath && info.u64StartSector == key.u64StartSector &&
+            info.u64SectorCount == key.u64SectorCount)
             return &info;
     }
     return nullptr;
 }
 
-int CLogFileManager::LoadRecoveryLogInfo(const char* pDevicePath, int nDiskNo,
-                                         uint64_t u64StartSector, uint64_t u64SectorCount,
-                                         LOG_FILE_INFO* pOut) {
-    uint64_t u64Stamp = GetFreeSpaceStamp(pDevicePath);
+namespace {
+
+bool IsUnchanged(const LOG_FILE_INFO& info, const SCAN_VOLUME_KEY& key) {
+    return info.u64DeviceBytes == key.u64DeviceBytes && info.u64ModifyTime == key.u64ModifyTime;
+}
+
+} // namespace
+
+int CLogFileManager::LoadRecoveryLogInfo(const SCAN_VOLUME_KEY& key, LOG_FILE_INFO* pOut) {
     m_bLoaded = false;
     m_strLoadedDir.clear();
-    const LOG_FILE_INFO* pInfo = FindRecord(nDiskNo, u64StartSector, u64SectorCount);
+    const LOG_FILE_INFO* pInfo = FindRecord(key);
     if (pInfo == nullptr)
         return 0;
-    // A stale scan, or a damaged record naming a folder outside the root: start afresh.
-    if (pInfo->u64FreeSpaceStamp != u64Stamp || !IsInsideRoot(pInfo->szLogDirPath)) {
+    // A changed device, or a damaged record naming a folder outside the root: start afresh.
+    if (!IsUnchanged(*pInfo, key) || !IsInsideRoot(pInfo->szLogDirPath)) {
         std::string strStaleDir = pInfo->szLogDirPath;
         DeleteLogFileDir(strStaleDir.c_str());
         return 0;
@@ -316,40 +320,38 @@ int CLogFileManager::LoadRecoveryLogInfo(const char* pDevicePath, int nDiskNo,
     return 1;
 }
 
-int CLogFileManager::SaveLogFileInfo(const char* pDevicePath, int nDiskNo, uint64_t u64StartSector,
-                                     uint64_t u64SectorCount, uint64_t u64RunStart,
+int CLogFileManager::SaveLogFileInfo(const SCAN_VOLUME_KEY& key, int nDiskNo, uint64_t u64RunStart,
                                      uint64_t u64RunLength, uint64_t u64RunDone,
                                      uint64_t u64SectorsDone, uint64_t u64FilesFound,
-                                     const char* pLogDirPath, const char* pImagePath) {
-    uint64_t u64Stamp = 0;
-    if (pImagePath == nullptr || pImagePath[0] == '\0') {
-        u64Stamp = GetFreeSpaceStamp(pDevicePath);
-        LOG_FILE_INFO* pFound = FindRecord(nDiskNo, u64StartSector, u64SectorCount);
-        if (pFound != nullptr && pFound->u64FreeSpaceStamp == u64Stamp) {
-            LOG_FILE_INFO& info = *pFound;
-            info.u64RunStart = u64RunStart;
-            info.u64RunLength = u64RunLength;
-            info.u64RunDone = u64RunDone;
-            info.u64SectorsDone = u64SectorsDone;
-            info.u64FilesFound = u64FilesFound;
-            return SaveLogConfigFile();
-        }
-        if (pFound != nullptr) {
-            std::string strStaleDir = pFound->szLogDirPath;
-            DeleteLogFileDir(strStaleDir.c_str());
-        }
+                                     const char* pLogDirPath) {
+    LOG_FILE_INFO* pFound = FindRecord(key);
+    if (pFound != nullptr && IsUnchanged(*pFound, key) &&
+        strcasecmp(pFound->szLogDirPath, pLogDirPath == nullptr ? "" : pLogDirPath) == 0) {
+        pFound->nDiskNo = nDiskNo;
+        pFound->u64RunStart = u64RunStart;
+        pFound->u64RunLength = u64RunLength;
+        pFound->u64RunDone = u64RunDone;
+        pFound->u64SectorsDone = u64SectorsDone;
+        pFound->u64FilesFound = u64FilesFound;
+        return SaveLogConfigFile();
+    }
+    // One record per volume: an older scan of it gives way to this one.
+    if (pFound != nullptr) {
+        std::string strStaleDir = pFound->szLogDirPath;
+        DeleteLogFileDir(strStaleDir.c_str());
     }
     LOG_FILE_INFO info{};
     info.nDiskNo = nDiskNo;
-    info.u64StartSector = u64StartSector;
-    info.u64SectorCount = u64SectorCount;
+    info.u64StartSector = key.u64StartSector;
+    info.u64SectorCount = key.u64SectorCount;
     info.u64RunStart = u64RunStart;
     info.u64RunLength = u64RunLength;
     info.u64RunDone = u64RunDone;
     info.u64SectorsDone = u64SectorsDone;
     info.u64FilesFound = u64FilesFound;
-    info.u64FreeSpaceStamp = u64Stamp;
-    CopyPath(info.szImagePath, pImagePath);
+    info.u64ModifyTime = key.u64ModifyTime;
+    info.u64DeviceBytes = key.u64DeviceBytes;
+    CopyPath(info.szDevicePath, key.strDevicePath.c_str());
     CopyPath(info.szLogDirPath, pLogDirPath);
     m_vecRecords.push_back(info);
     return SaveLogConfigFile();

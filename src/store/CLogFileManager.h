@@ -2,6 +2,7 @@
 // index of deep scans that can be taken up again.
 #pragma once
 
+#include "store/ScanVolumeKey.h"
 #include "util/TimeUtil.h"
 
 #include <cstddef>
@@ -22,9 +23,9 @@ struct LOG_FILE_INFO {
     uint64_t u64RunDone;
     uint64_t u64SectorsDone;
     uint64_t u64FilesFound;
-    uint64_t u64FreeSpaceStamp; // 0 for a scan of an image path
-    uint64_t u64Reserved;
-    char szImagePath[LOG_FILE_PATH_BYTES];  // empty for a disk
+    uint64_t u64ModifyTime;                 // of the device or image when the scan was saved
+    uint64_t u64DeviceBytes;                // its size then
+    char szDevicePath[LOG_FILE_PATH_BYTES]; // the device or image, links resolved
     char szLogDirPath[LOG_FILE_PATH_BYTES]; // the scan's sub-directory, with trailing "/"
 };
 
@@ -37,9 +38,9 @@ static_assert(offsetof(LOG_FILE_INFO, u64RunLength) == 32);
 static_assert(offsetof(LOG_FILE_INFO, u64RunDone) == 40);
 static_assert(offsetof(LOG_FILE_INFO, u64SectorsDone) == 48);
 static_assert(offsetof(LOG_FILE_INFO, u64FilesFound) == 56);
-static_assert(offsetof(LOG_FILE_INFO, u64FreeSpaceStamp) == 64);
-static_assert(offsetof(LOG_FILE_INFO, u64Reserved) == 72);
-static_assert(offsetof(LOG_FILE_INFO, szImagePath) == 80);
+static_assert(offsetof(LOG_FILE_INFO, u64ModifyTime) == 64);
+static_assert(offsetof(LOG_FILE_INFO, u64DeviceBytes) == 72);
+static_assert(offsetof(LOG_FILE_INFO, szDevicePath) == 80);
 static_assert(offsetof(LOG_FILE_INFO, szLogDirPath) == 336);
 
 // Store-name prefixes, one per engine family (GetLogFileNameByFileType looks them up).
@@ -98,16 +99,15 @@ public:
     int GetLogFileNameByFileType(const std::string& strDir, const char* pPrefix,
                                  std::string& strOut) const;
 
-    // 1 and a copy of the record when a usable stored scan of that volume exists, else 0; a
-    // stored scan whose free-space stamp changed is deleted with its directory, and a record
-    // naming a directory outside the root is dropped.
-    int LoadRecoveryLogInfo(const char* pDevicePath, int nDiskNo, uint64_t u64StartSector,
-                            uint64_t u64SectorCount, LOG_FILE_INFO* pOut);
-    // Records (or updates) a scan in the index and saves it; 0 or the error of the save.
-    int SaveLogFileInfo(const char* pDevicePath, int nDiskNo, uint64_t u64StartSector,
-                        uint64_t u64SectorCount, uint64_t u64RunStart, uint64_t u64RunLength,
-                        uint64_t u64RunDone, uint64_t u64SectorsDone, uint64_t u64FilesFound,
-                        const char* pLogDirPath, const char* pImagePath);
+    // 1 and a copy of the record when a usable stored scan of that volume exists, else 0. A
+    // stored scan of the same volume of a device whose size or modification time changed is
+    // deleted with its directory, and a record naming a directory outside the root is dropped.
+    int LoadRecoveryLogInfo(const SCAN_VOLUME_KEY& key, LOG_FILE_INFO* pOut);
+    // Records (or updates) the scan of that volume in the index and saves it; 0 or the error of
+    // the save.
+    int SaveLogFileInfo(const SCAN_VOLUME_KEY& key, int nDiskNo, uint64_t u64RunStart,
+                        uint64_t u64RunLength, uint64_t u64RunDone, uint64_t u64SectorsDone,
+                        uint64_t u64FilesFound, const char* pLogDirPath);
     // Drops the first record of that directory (case-insensitive) and deletes the directory with
     // everything in it; only directories inside the scan-log root are ever deleted.
     void DeleteLogFileDir(const char* pDir);
@@ -125,7 +125,8 @@ private:
     CLogFileManager& operator=(const CLogFileManager&) = delete;
 
     int LoadIndex(const std::string& strIndexPath);
-    LOG_FILE_INFO* FindRecord(int nDiskNo, uint64_t u64StartSector, uint64_t u64SectorCount);
+    // The record of the same volume of the same device path, whatever its size and time.
+    LOG_FILE_INFO* FindRecord(const SCAN_VOLUME_KEY& key);
     bool IsInsideRoot(const std::string& strDir) const;
     static bool IsOwnIndex(const std::string& strPath);
     int WriteIndex();

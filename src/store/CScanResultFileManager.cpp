@@ -10,6 +10,7 @@
 #include "util/TextUtil.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -32,12 +33,10 @@ constexpr uint64_t OTHER_SEARCH_MAX_BYTES = 0x7FFFFFF;
 // A folder path longer than any the system can open keeps only its nearest folders.
 constexpr size_t MAX_FOLDER_PATH_BYTES = 4096;
 
-// Damaged pictures are hidden from lists and searches: previews of them only show garbage.
+// Pictures whose data is gone are hidden from lists and searches: previews of them only show
+// garbage. The extension must be a picture's whole, not a part of one ("p" is not "jpg").
 bool IsDamagedPicture(const FILE_NODE& node) {
-    if (node.nDataHealth != 0)
-        return false;
-    std::string strExt = GetLowerExtension(node.szFileName);
-    return !strExt.empty() && std::strstr(PHOTO_PATTERN, strExt.c_str()) != nullptr;
+    return node.nDataHealth == 0 && CScanResultFileManager::IsPictureFileName(node.szFileName);
 }
 
 int ReadWholeFile(int nFd, std::vector<uint8_t>& vecOut) {
@@ -569,7 +568,7 @@ int CScanResultFileManager::VisitSearchMatches(
         auto [it, bNew] = mapVerdict.try_emplace(strExt, CVerdict{false, false});
         if (bNew) {
             std::string strDotExt = "." + strExt;
-            it->second.bPicture = std::strstr(PHOTO_PATTERN, strExt.c_str()) != nullptr;
+            it->second.bPicture = IsPictureFileName(node.szFileName);
             it->second.bMatch = std::strstr(szKey, strDotExt.c_str()) != nullptr ||
                                 (bOther && strKnown.find(strDotExt) == std::string::npos);
         }
@@ -610,19 +609,30 @@ int CScanResultFileManager::SearchFileNodeInfo(const char16_t* pKey,
 int CScanResultFileManager::OpenSearchCursor(const char16_t* pKey,
                                              std::unique_ptr<ISearchCursor>& pCursor) {
     struct CNamedHit {
+        uint64_t
+            u64Prefix; // the first bytes, folded as strcasecmp folds them, most significant first
         uint32_t nNodeNo;
         uint32_t nNameOffset; // a store's names fit: 12,485,371 nodes of at most 256 bytes
     };
     std::vector<CNamedHit> vecHits;
     std::vector<char> vecNames;
     int nResult = VisitSearchMatches(pKey, [&](uint32_t nNodeNo, const FILE_NODE& node) {
-        vecHits.push_back({nNodeNo, static_cast<uint32_t>(vecNames.size())});
+        uint64_t u64Prefix = 0;
+        for (size_t i = 0, nShift = 56; i < sizeof(u64Prefix) && node.szFileName[i] != '\0';
+             ++i, nShift -= 8)
+            u64Prefix |= uint64_t(std::tolower(static_cast<unsigned char>(node.szFileName[i])))
+                         << nShift;
+        vecHits.push_back({u64Prefix, nNodeNo, static_cast<uint32_t>(vecNames.size())});
         vecNames.insert(vecNames.end(), node.szFileName,
                         node.szFileName + std::strlen(node.szFileName) + 1);
     });
-    // Search hits are files only, so node order is the order of their names.
-    std::stable_sort(vecHits.begin(), vecHits.end(), [&](const CNamedHit& a, const CNamedHit& b) {
-        return strcasecmp(&vecNames[a.nNameOffset], &vecNames[b.nNameOffset]) < 0;
+    // Search hits are files only, so node order is the order of their names; equal names keep
+    // the store's order.
+    std::sort(vecHits.begin(), vecHits.end(), [&](const CNamedHit& a, const CNamedHit& b) {
+        if (a.u64Prefix != b.u64Prefix)
+            return a.u64Prefix < b.u64Prefix;
+        int nOrder = strcasecmp(&vecNames[a.nNameOffset], &vecNames[b.nNameOffset]);
+        return nOrder != 0 ? nOrder < 0 : a.nNodeNo < b.nNodeNo;
     });
     std::vector<char>().swap(vecNames);
     std::vector<uint32_t> vecOrder(vecHits.size());

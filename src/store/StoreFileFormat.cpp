@@ -152,7 +152,7 @@ bool ParseLogIndex(const uint8_t* pData, size_t nSize, uint64_t& u64CurrentIndex
          off += sizeof(LOG_FILE_INFO)) {
         LOG_FILE_INFO info;
         std::memcpy(&info, pData + off, sizeof(info));
-        TerminateField(info.szImagePath);
+        TerminateField(info.szDevicePath);
         TerminateField(info.szLogDirPath);
         vecOut.push_back(info);
     }

@@ -2,6 +2,7 @@
 // duplicates, stop and resume, and images that hold no file system or are damaged.
 #include "deepscan/CFileRecoveryFactory.h"
 #include "deepscan/CProfessionalRecovery.h"
+#include "device/BootSectorLayout.h"
 #include "device/CDiskRegistry.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
@@ -29,13 +30,16 @@ std::string AllKindsKey() {
 
 struct CScanRecord {
     std::vector<std::pair<int, int>> vecReports; // percent, weight
+    std::vector<uint64_t> vecPassFiles;          // files found, at each pass report
     int nStopAtPassReport = -1;                  // answer 1 at this pass report
     int nPassReports = 0;
 
-    static int OnScan(void* pParam, int nPercent, int nWeight, int, uint64_t, uint64_t, uint64_t,
-                      const char16_t*) {
+    static int OnScan(void* pParam, int nPercent, int nWeight, int, uint64_t, uint64_t,
+                      uint64_t u64Files, const char16_t*) {
         auto* pRecord = static_cast<CScanRecord*>(pParam);
         pRecord->vecReports.push_back({nPercent, nWeight});
+        if (nWeight == CProfessionalRecovery::SCAN_WEIGHT)
+            pRecord->vecPassFiles.push_back(u64Files);
         // Once stopped, every later report answers stop too, as a cancelled front end does.
         if (nWeight == CProfessionalRecovery::SCAN_WEIGHT && pRecord->nStopAtPassReport >= 0 &&
             pRecord->nPassReports++ >= pRecord->nStopAtPassReport)
@@ -74,6 +78,12 @@ protected:
         // The engines' streams are merged, not sorted afterwards: the merge must keep node order.
         EXPECT_TRUE(
             std::is_sorted(vecHits.begin(), vecHits.end(), CScanResultFileManager::NodeOrderLess));
+        // The fast walks store deleted files only, and say so.
+        for (const SEARCH_FILE_INFO& hit : vecHits) {
+            if (hit.nEngineType == ENGINE_FAST_FAT || hit.nEngineType == ENGINE_FAST_NTFS) {
+                EXPECT_EQ(hit.bIsDeleted, 1u) << hit.szFileName;
+            }
+        }
         return vecHits;
     }
     // Recovers every hit into its own file; the SHA-256 of each recovered file, by hit index.
@@ -140,19 +150,27 @@ TEST_F(ProfessionalRecoveryTest, FatDeletedFilesComeBackOnceEach) {
 }
 
 // A quick format leaves the old directory sectors and file data: the deep FAT engine and the
-// carver bring the files back.
-TEST_F(ProfessionalRecoveryTest, QuickFormattedFatVolumeGivesItsFilesBack) {
-    if (!CFatImageBuilder::HaveTools())
-        SKIP_WITHOUT("mkfs.vfat and mtools");
+// carver bring the files back. Uncompressed dark screenshots are full of sectors that pass for
+// directory entries; none of those may be listed.
+TEST_F(ProfessionalRecoveryTest, QuickFormattedFatVolumeGivesItsFilesBackAndNoFalseEntries) {
+    if (!CFatImageBuilder::HaveTools() || !HaveTool("convert"))
+        SKIP_WITHOUT("mkfs.vfat, mtools and ImageMagick");
     CFatImageBuilder image(m_dir.File("reformatted.img"));
-    ASSERT_TRUE(image.Format({32, 64 * 1024, 1}));
-    ASSERT_TRUE(image.MakeDir("/Album"));
-    std::vector<uint8_t> vecPng = ReadFileBytes(TestDataPath("samples/sample.png"));
-    std::vector<uint8_t> vecJpg = ReadFileBytes(TestDataPath("samples/sample_big.jpg"));
-    std::vector<uint8_t> vecData = PatternBytes(9000, 11);
-    ASSERT_TRUE(image.AddFile("/Album/picture.png", vecPng));
-    ASSERT_TRUE(image.AddFile("/Album/photo.jpg", vecJpg));
-    ASSERT_TRUE(image.AddFile("/Album/numbers.bin", vecData));
+    ASSERT_TRUE(image.Format({32, 64 * 1024, 1}) && image.MakeDir("/Album"));
+    std::map<std::string, std::vector<uint8_t>> mapFiles = {
+        {"picture.png", ReadFileBytes(TestDataPath("samples/sample.png"))},
+        {"photo.jpg", ReadFileBytes(TestDataPath("samples/sample_big.jpg"))},
+        {"song.mp3", ReadFileBytes(TestDataPath("samples/sample.mp3"))},
+        {"numbers.bin", PatternBytes(9000, 11)}};
+    for (const char* pColour : {"#252526", "#1e1e1e", "#333333"}) {
+        std::string strShot = m_dir.File(std::string("shot") + (pColour + 1) + ".bmp");
+        ASSERT_TRUE(RunShell(
+            std::string("convert -size 640x400 xc:'") + pColour +
+            "' -fill '#2d2d30' -draw 'rectangle 0,0 200,400' BMP3:" + ShellQuote(strShot)));
+        mapFiles[std::string("shot") + (pColour + 1) + ".bmp"] = ReadFileBytes(strShot);
+    }
+    for (const auto& [strName, vecBytes] : mapFiles)
+        ASSERT_TRUE(image.AddFile("/Album/" + strName, vecBytes));
     ASSERT_TRUE(RunShell("mkfs.vfat -F 32 -s 1 " + ShellQuote(image.Path()) + " >/dev/null"));
 
     std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(image.Path());
@@ -162,12 +180,57 @@ TEST_F(ProfessionalRecoveryTest, QuickFormattedFatVolumeGivesItsFilesBack) {
     std::vector<SEARCH_FILE_INFO> vecHits = Search(*pEngine);
     std::vector<std::string> vecDigests = RecoverAll(*pEngine, vecHits);
     std::multiset<std::string> setRecovered(vecDigests.begin(), vecDigests.end());
-    for (const std::vector<uint8_t>* pBytes : {&vecPng, &vecJpg, &vecData})
-        EXPECT_GE(setRecovered.count(Digest(*pBytes)), 1u);
-    bool bNamed = false;
-    for (const SEARCH_FILE_INFO& hit : vecHits)
-        bNamed |= std::string(hit.szFileName) == "numbers.bin";
-    EXPECT_TRUE(bNamed);
+    for (const auto& [strName, vecBytes] : mapFiles)
+        EXPECT_GE(setRecovered.count(Digest(vecBytes)), 1u) << strName;
+    const uint64_t u64VolumeSectors = 64 * 1024 * 2;
+    for (const SEARCH_FILE_INFO& hit : vecHits) {
+        if (hit.nEngineType != ENGINE_DEEP_FAT)
+            continue;
+        EXPECT_EQ(mapFiles.count(hit.szFileName), 1u) << "a false entry: " << hit.szFileName;
+        const uint64_t u64First = hit.u64PartitionStartSector + hit.u64DataAreaSector +
+                                  (hit.nClusterNo - 2ull) * (hit.nClusterBytes / 512);
+        EXPECT_LE(u64First * 512 + hit.u64FileSize, u64VolumeSectors * 512) << hit.szFileName;
+    }
+}
+
+// A FAT boot sector with one field zeroed still passes for FAT, but the fast engine refuses it:
+// the deep pass then reads the whole volume and gives every file back, with its name.
+TEST_F(ProfessionalRecoveryTest, BootSectorWithAZeroFieldStillGivesItsFiles) {
+    if (!CFatImageBuilder::HaveTools())
+        SKIP_WITHOUT("mkfs.vfat and mtools");
+    struct ZERO_FIELD {
+        int nFatBits;
+        size_t nOffset;
+    };
+    for (ZERO_FIELD field : {ZERO_FIELD{16, BPB_RSVD_SEC_CNT}, ZERO_FIELD{16, BPB_ROOT_ENT_CNT},
+                             ZERO_FIELD{32, BPB_RSVD_SEC_CNT}}) {
+        CFatImageBuilder image(m_dir.File("field" + std::to_string(field.nOffset) + "_" +
+                                          std::to_string(field.nFatBits) + ".img"));
+        std::map<std::string, std::vector<uint8_t>> mapFiles;
+        ASSERT_TRUE(image.Format({field.nFatBits, 64 * 1024, 0}) && image.MakeDir("/A") &&
+                    image.MakeDir("/B"));
+        for (int i = 0; i < 6; ++i) {
+            std::string strName =
+                std::string(i % 2 == 0 ? "A" : "B") + "/file" + std::to_string(i) + ".bin";
+            mapFiles[strName] = PatternBytes(700 + 4000 * i, 300 + i);
+            ASSERT_TRUE(image.AddFile("/" + strName, mapFiles[strName]));
+        }
+        ASSERT_TRUE(PatchFileBytes(image.Path(), field.nOffset, {0, 0}));
+        std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(image.Path());
+        ASSERT_NE(pEngine, nullptr);
+        CScanRecord record;
+        ASSERT_EQ(Scan(*pEngine, record), 0);
+        std::vector<SEARCH_FILE_INFO> vecHits = Search(*pEngine);
+        std::vector<std::string> vecDigests = RecoverAll(*pEngine, vecHits);
+        for (const auto& [strName, vecBytes] : mapFiles) {
+            bool bNamed = false;
+            for (size_t i = 0; i < vecHits.size(); ++i)
+                bNamed |= vecDigests[i] == Digest(vecBytes) &&
+                          strName.ends_with(std::string("/") + vecHits[i].szFileName);
+            EXPECT_TRUE(bNamed) << "FAT" << field.nFatBits << ", field at " << field.nOffset << ": "
+                                << strName;
+        }
+    }
 }
 
 TEST_F(ProfessionalRecoveryTest, NtfsDeletedFilesComeBackOnceEach) {
@@ -201,18 +264,22 @@ TEST_F(ProfessionalRecoveryTest, NtfsDeletedFilesComeBackOnceEach) {
     }
 }
 
-TEST_F(ProfessionalRecoveryTest, StoppedScanRecordsItsPlaceAndResumes) {
+// A stopped scan is taken up where it stopped, counting from what its stores already hold; it is
+// taken up only for the very image it was made of, unchanged.
+TEST_F(ProfessionalRecoveryTest, StoppedScanResumesWithItsCountOnlyOnTheSameImage) {
     if (!CFatImageBuilder::HaveTools())
         SKIP_WITHOUT("mkfs.vfat and mtools");
     CFatImageBuilder image(m_dir.File("resume.img"));
     ASSERT_TRUE(image.Format({32, 64 * 1024, 1}));
     std::vector<uint8_t> vecPng = ReadFileBytes(TestDataPath("samples/sample.png"));
-    for (int i = 0; i < 40; ++i)
-        ASSERT_TRUE(image.AddFile("/p" + std::to_string(i) + ".png", vecPng));
     std::vector<std::string> vecGone;
-    for (int i = 0; i < 40; ++i)
+    for (int i = 0; i < 40; ++i) {
         vecGone.push_back("/p" + std::to_string(i) + ".png");
+        ASSERT_TRUE(image.AddFile(vecGone.back(), vecPng));
+    }
     ASSERT_TRUE(image.Delete(vecGone));
+    std::string strTwin = m_dir.File("twin.img");
+    ASSERT_TRUE(WriteFileBytes(strTwin, ReadFileBytes(image.Path())));
 
     std::unique_ptr<IFileRecoveryParse> pFirst = MakeDeepEngine(image.Path());
     ASSERT_NE(pFirst, nullptr);
@@ -220,25 +287,37 @@ TEST_F(ProfessionalRecoveryTest, StoppedScanRecordsItsPlaceAndResumes) {
     stopped.nStopAtPassReport = 3;
     EXPECT_EQ(Scan(*pFirst, stopped), 1);
     EXPECT_FALSE(stopped.SawFinalReport());
+    const unsigned int nFoundAtStop = pFirst->GetLostFileCount();
     pFirst.reset();
     const std::vector<LOG_FILE_INFO>& vecRecords = CLogFileManager::GetInstance()->GetRecords();
     ASSERT_EQ(vecRecords.size(), 1u);
     EXPECT_GT(vecRecords[0].u64SectorsDone, 0u);
-    EXPECT_GT(vecRecords[0].u64RunLength, 0u);
+    EXPECT_EQ(vecRecords[0].u64FilesFound, nFoundAtStop);
+
+    // The same bytes under another path are another disk.
+    std::unique_ptr<IFileRecoveryParse> pTwin = MakeDeepEngine(strTwin);
+    EXPECT_EQ(static_cast<CProfessionalRecovery&>(*pTwin).IsFindLogFile(), 0);
 
     std::unique_ptr<IFileRecoveryParse> pSecond = MakeDeepEngine(image.Path());
-    ASSERT_NE(pSecond, nullptr);
     auto& deep = static_cast<CProfessionalRecovery&>(*pSecond);
     ASSERT_EQ(deep.IsFindLogFile(), 1);
     CScanRecord resumed;
     EXPECT_EQ(Scan(*pSecond, resumed, false), 0);
     EXPECT_TRUE(resumed.SawFinalReport());
+    ASSERT_FALSE(resumed.vecPassFiles.empty());
+    EXPECT_GE(resumed.vecPassFiles.front(), nFoundAtStop);
+    EXPECT_LT(resumed.vecPassFiles.front(), 2u * nFoundAtStop) << "counted once, not twice";
     std::vector<SEARCH_FILE_INFO> vecHits = Search(*pSecond);
     size_t nPng = 0;
     for (const SEARCH_FILE_INFO& hit : vecHits)
-        nPng += std::string(hit.szFileName).find(".png") != std::string::npos ||
-                std::string(hit.szFileName).find(".PNG") != std::string::npos;
+        nPng += std::string(hit.szFileName).ends_with(".png");
     EXPECT_GE(nPng, 40u);
+    pSecond.reset();
+
+    // Written to since: the stored scan is dropped rather than taken up.
+    ASSERT_TRUE(PatchFileBytes(image.Path(), 64 * MiB - 512, {1}));
+    std::unique_ptr<IFileRecoveryParse> pChanged = MakeDeepEngine(image.Path());
+    EXPECT_EQ(static_cast<CProfessionalRecovery&>(*pChanged).IsFindLogFile(), 0);
 }
 
 // No file system: the whole image is one run for the carver.

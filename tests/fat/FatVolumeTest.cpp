@@ -1,15 +1,18 @@
-// Boot-sector geometry, the FAT window and chain rule, and entry names, on mkfs.vfat images and
-// hand-made entries.
+// FAT volumes below the engines: boot-sector geometry, the FAT window and chain rule at 12, 16 and
+// 32 bits, entry names, and the validators that judge entries and directory sectors, on
+// mkfs.vfat images and hand-made entries (each field named).
 #include "device/CDiskReader.h"
-#include "engine/FileRecoveryTypes.h"
 #include "fat/CFatTable.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
+#include "formats/fat/FatEntryValidator.h"
 #include "formats/fat/FatGeometry.h"
 #include "formats/fat/FatName.h"
 #include "util/ByteView.h"
 #include "util/TextUtil.h"
 
+#include <array>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -17,18 +20,10 @@
 
 namespace {
 
-std::vector<uint8_t> ReadBoot(const std::string& strImage) {
+std::vector<uint8_t> ReadHead(const std::string& strImage) {
     std::vector<uint8_t> bytes(BOOT_SECTOR_BYTES);
-    std::ifstream file(strImage, std::ios::binary);
-    file.read(reinterpret_cast<char*>(bytes.data()), bytes.size());
+    std::ifstream(strImage, std::ios::binary).read(reinterpret_cast<char*>(bytes.data()), 512);
     return bytes;
-}
-
-std::vector<uint8_t> U16(uint16_t v) {
-    return {uint8_t(v), uint8_t(v >> 8)};
-}
-std::vector<uint8_t> U32(uint32_t v) {
-    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
 }
 
 class FatVolumeTest : public ::testing::Test {
@@ -38,13 +33,13 @@ protected:
             SKIP_WITHOUT("mkfs.vfat and mtools");
     }
 
-    // Geometry of a fresh image, and a FAT table over it.
+    // Geometry of a fresh image.
     bool Open(const FAT_IMAGE_FORMAT& format) {
         CFatImageBuilder image(m_dir.File("vol.img"));
         if (!image.Format(format))
             return false;
         m_strImage = image.Path();
-        std::vector<uint8_t> boot = ReadBoot(m_strImage);
+        std::vector<uint8_t> boot = ReadHead(m_strImage);
         return ParseFatBootSector(boot.data(), boot.size(), 0, m_geometry) == 0;
     }
 
@@ -54,12 +49,23 @@ protected:
                m_table.Init(&m_reader, m_geometry) == 0;
     }
 
-    // Writes a FAT entry of the first FAT copy in the image file.
+    // Writes an entry of the first FAT copy in the image file, at the volume's FAT width.
     void PatchEntry(uint32_t nCluster, uint32_t nValue) {
-        uint64_t u64Off = m_geometry.u64FirstFatSector * FAT_SECTOR_BYTES +
-                          uint64_t(nCluster) * (m_geometry.bIsFat32 ? 4 : 2);
-        ASSERT_TRUE(PatchFileBytes(m_strImage, u64Off,
-                                   m_geometry.bIsFat32 ? U32(nValue) : U16(uint16_t(nValue))));
+        const uint64_t u64Fat = m_geometry.u64FirstFatSector * FAT_SECTOR_BYTES;
+        const uint64_t u64Off = u64Fat + uint64_t(nCluster) * m_geometry.nFatBits / 8;
+        std::vector<uint8_t> bytes = {uint8_t(nValue), uint8_t(nValue >> 8), uint8_t(nValue >> 16),
+                                      uint8_t(nValue >> 24)};
+        if (m_geometry.nFatBits == 16)
+            bytes.resize(2);
+        if (m_geometry.nFatBits == 12) {
+            // Twelve bits of a byte pair: the low ones for an even cluster, the high ones for odd.
+            std::vector<uint8_t> image = ReadFileBytes(m_strImage);
+            uint16_t u16Pair = LoadU16LE(&image[u64Off]);
+            u16Pair = nCluster % 2 == 0 ? uint16_t((u16Pair & 0xF000) | (nValue & 0x0FFF))
+                                        : uint16_t((u16Pair & 0x000F) | (nValue << 4));
+            bytes = {uint8_t(u16Pair), uint8_t(u16Pair >> 8)};
+        }
+        ASSERT_TRUE(PatchFileBytes(m_strImage, u64Off, bytes));
     }
 
     uint32_t Next(uint32_t nCluster) {
@@ -74,55 +80,56 @@ protected:
     CFatTable m_table;
 };
 
-TEST_F(FatVolumeTest, Fat32GeometryFromBootSector) {
+TEST_F(FatVolumeTest, GeometryOfEachFatWidth) {
     ASSERT_TRUE(Open({32, 65536, 1}));
-    std::vector<uint8_t> boot = ReadBoot(m_strImage);
-    const uint32_t nReserved = LoadU16LE(&boot[BPB_RSVD_SEC_CNT]);
-    const uint32_t nFatSize = LoadU32LE(&boot[BPB_FAT_SZ32]);
-    EXPECT_EQ(1u, m_geometry.bIsFat32);
+    std::vector<uint8_t> boot = ReadHead(m_strImage);
+    EXPECT_EQ(32u, m_geometry.nFatBits);
     EXPECT_EQ(2u, m_geometry.nRootCluster);
-    EXPECT_EQ(1u, m_geometry.nSectorsPerCluster);
-    EXPECT_EQ(nReserved + 2 * nFatSize, m_geometry.nDataStart);
-    EXPECT_EQ(131072u, m_geometry.u64TotalSectors);
+    EXPECT_EQ(0u, m_geometry.nRootSectors);
+    EXPECT_EQ(LoadU16LE(&boot[BPB_RSVD_SEC_CNT]) + 2 * LoadU32LE(&boot[BPB_FAT_SZ32]),
+              m_geometry.nDataStart);
     EXPECT_EQ(m_geometry.nDataStart + 5u, m_geometry.ClusterToSector(7));
-}
 
-TEST_F(FatVolumeTest, Fat16RootAreaSizeComesFromItsEntryCount) {
     // 1024 root entries make a 64-sector root area; a fixed 32 would misplace every cluster.
     ASSERT_TRUE(Open({16, 16384, 4, 1024}));
-    std::vector<uint8_t> boot = ReadBoot(m_strImage);
+    boot = ReadHead(m_strImage);
     EXPECT_EQ(0u, LoadU32LE(&boot[BPB_TOT_SEC32])) << "small volume keeps its 16-bit count";
-    EXPECT_EQ(0u, m_geometry.bIsFat32);
-    EXPECT_EQ(0u, m_geometry.nRootCluster);
+    EXPECT_EQ(16u, m_geometry.nFatBits);
     EXPECT_EQ(64u, m_geometry.nRootSectors);
     EXPECT_EQ(32768u, m_geometry.u64TotalSectors);
     EXPECT_EQ(LoadU16LE(&boot[BPB_RSVD_SEC_CNT]) + 2u * LoadU16LE(&boot[BPB_FAT_SZ16]) + 64u,
               m_geometry.nDataStart);
     EXPECT_EQ(m_geometry.nDataStart - 64u, m_geometry.ClusterToSector(FAT16_ROOT_CLUSTER));
     EXPECT_EQ(64u * 512u, m_geometry.FolderUnitBytes(FAT16_ROOT_CLUSTER));
-    EXPECT_EQ(2048u, m_geometry.FolderUnitBytes(5));
-}
 
-TEST_F(FatVolumeTest, LargeSectorsAreCountedIn512ByteUnits) {
+    // Fewer than 4085 clusters: FAT12, whatever the type label says.
+    ASSERT_TRUE(Open({12, 4096, 4}));
+    EXPECT_EQ(12u, m_geometry.nFatBits);
+    EXPECT_EQ(0u, m_geometry.bIsFat32);
+    EXPECT_EQ(32u, m_geometry.nRootSectors);
+
     ASSERT_TRUE(Open({16, 32768, 1, 0, 4096}));
-    EXPECT_EQ(8u, m_geometry.nSectorsPerCluster);
-    EXPECT_EQ(4096u, m_geometry.ClusterBytes());
+    EXPECT_EQ(8u, m_geometry.nSectorsPerCluster) << "4 KiB sectors counted in 512-byte units";
     EXPECT_EQ(65536u, m_geometry.u64TotalSectors);
 }
 
 TEST_F(FatVolumeTest, ImplausibleBootFieldsAreRefused) {
     ASSERT_TRUE(Open({32, 65536, 1}));
-    std::vector<uint8_t> boot = ReadBoot(m_strImage);
+    const std::vector<uint8_t> boot = ReadHead(m_strImage);
     FAT_GEOMETRY geo{};
-    std::vector<uint8_t> twin = boot;
-    twin[BPB_BYTS_PER_SEC + 1] = 0x03; // 768 bytes per sector
-    EXPECT_EQ(ERROR_UNRECOGNIZED_VOLUME, ParseFatBootSector(twin.data(), twin.size(), 0, geo));
-    twin = boot;
-    twin[BPB_SEC_PER_CLUS] = 3;
-    EXPECT_EQ(ERROR_UNRECOGNIZED_VOLUME, ParseFatBootSector(twin.data(), twin.size(), 0, geo));
-    twin = boot;
-    twin[BPB_NUM_FATS] = 0;
-    EXPECT_EQ(ERROR_UNRECOGNIZED_VOLUME, ParseFatBootSector(twin.data(), twin.size(), 0, geo));
+    // 768 bytes per sector, 3 sectors per cluster, no FAT, no reserved sector.
+    const std::vector<std::pair<size_t, uint8_t>> vecTwins = {{BPB_BYTS_PER_SEC + 1, 0x03},
+                                                              {BPB_SEC_PER_CLUS, 3},
+                                                              {BPB_NUM_FATS, 0},
+                                                              {BPB_RSVD_SEC_CNT, 0}};
+    for (auto [nOffset, u8Value] : vecTwins) {
+        std::vector<uint8_t> twin = boot;
+        twin[nOffset] = u8Value;
+        if (nOffset == BPB_RSVD_SEC_CNT)
+            twin[nOffset + 1] = 0;
+        EXPECT_EQ(ERROR_UNRECOGNIZED_VOLUME, ParseFatBootSector(twin.data(), twin.size(), 0, geo))
+            << "offset " << nOffset;
+    }
     EXPECT_EQ(ERROR_UNRECOGNIZED_VOLUME, ParseFatBootSector(boot.data(), 100, 0, geo));
 }
 
@@ -136,11 +143,9 @@ TEST_F(FatVolumeTest, Fat16ChainEndsAtFFF8AndFreeRunsContinue) {
     PatchEntry(31, 1);
     PatchEntry(41, 0xFFFF); // 40 free before a used cluster
     ASSERT_TRUE(OpenTable());
-
     uint32_t nRaw = 0;
     ASSERT_EQ(0, m_table.GetNextClusterNO(11, nRaw));
     EXPECT_EQ(0xFFF7u, nRaw);
-    EXPECT_TRUE(m_table.IsEndOfChain(0xFFF8));
     EXPECT_FALSE(m_table.IsEndOfChain(0xFFF7)) << "the bad-cluster mark is not an end mark";
     EXPECT_EQ(0u, Next(10));
     EXPECT_EQ(0u, Next(11)) << "no cluster 0xFFF7 on this volume";
@@ -152,6 +157,27 @@ TEST_F(FatVolumeTest, Fat16ChainEndsAtFFF8AndFreeRunsContinue) {
     EXPECT_EQ(0u, Next(31));
     EXPECT_EQ(0u, Next(m_geometry.nClusterLimit - 1)) << "free at the end of the volume";
     EXPECT_EQ(ERROR_INVALID_PARAMETER, m_table.GetNextClusterNO(0xFFFFFFF0u, nRaw));
+}
+
+TEST_F(FatVolumeTest, Fat12EntriesShareTheirBytesAndCrossSectors) {
+    ASSERT_TRUE(Open({12, 4096, 4}));
+    PatchEntry(30, 0x7A3);
+    PatchEntry(31, 0x5B4); // shares byte 46 with cluster 30
+    PatchEntry(32, 0xFF8);
+    PatchEntry(341, 342); // bytes 511 and 512: across the first FAT sector's end
+    PatchEntry(342, 0xFFF);
+    ASSERT_TRUE(OpenTable());
+    uint32_t nRaw = 0;
+    ASSERT_EQ(0, m_table.GetNextClusterNO(31, nRaw));
+    EXPECT_EQ(0x5B4u, nRaw);
+    EXPECT_EQ(0x7A3u, Next(30));
+    EXPECT_EQ(0x5B4u, Next(31));
+    EXPECT_EQ(0u, Next(32));
+    EXPECT_EQ(342u, Next(341));
+    EXPECT_EQ(0u, Next(342));
+    EXPECT_EQ(21u, Next(20)) << "free followed by free";
+    EXPECT_TRUE(m_table.IsEndOfChain(0xFF8));
+    EXPECT_FALSE(m_table.IsEndOfChain(0xFF7));
 }
 
 TEST_F(FatVolumeTest, Fat32UpperFourBitsNeverDecide) {
@@ -183,6 +209,224 @@ TEST_F(FatVolumeTest, WindowRefillsForEntriesBeyondSixteenMiB) {
     EXPECT_EQ(51u, Next(50)) << "back to the first window";
 }
 
+TEST_F(FatVolumeTest, RootDirectoryWrittenByMtoolsIsADirectorySector) {
+    CFatImageBuilder image(m_dir.File("root.img"));
+    ASSERT_TRUE(image.Format({16, 16384, 4}) &&
+                image.AddFile("/A long file name.txt", PatternBytes(3000, 7)) &&
+                image.AddFile("/SHORT.TXT", PatternBytes(100, 8)));
+    std::vector<uint8_t> vecImage = ReadFileBytes(image.Path());
+    std::vector<uint8_t> boot = ReadHead(image.Path());
+    ASSERT_EQ(0, ParseFatBootSector(boot.data(), boot.size(), 0, m_geometry));
+    const size_t nRoot = m_geometry.ClusterToSector(FAT16_ROOT_CLUSTER) * FAT_SECTOR_BYTES;
+    ASSERT_TRUE(InBounds(vecImage.size(), nRoot, 512));
+    EXPECT_EQ(1, IsFatFDTRecord(&vecImage[nRoot], 512));
+}
+
+// ---- entries by hand
+
+using Entry = std::array<uint8_t, 32>;
+
+uint16_t FatDate(int nYear, int nMonth, int nDay) {
+    return uint16_t((nYear - 1980) << 9 | nMonth << 5 | nDay);
+}
+
+void PutU16(Entry& e, size_t off, uint16_t v) {
+    e[off] = uint8_t(v);
+    e[off + 1] = uint8_t(v >> 8);
+}
+
+void PutDates(Entry& e, uint16_t u16Date) {
+    for (size_t off : {offsetof(FAT32_Entry, DIR_CrtDate), offsetof(FAT32_Entry, DIR_LstAccDate),
+                       offsetof(FAT32_Entry, DIR_WrtDate)})
+        PutU16(e, off, u16Date);
+}
+
+// A live archived file of 100 bytes at cluster 5, dated 2015-06-01 12:34:56.
+Entry FileEntry(const char* pName11 = "README  TXT") {
+    Entry e{};
+    std::memcpy(e.data(), pName11, 11);
+    e[offsetof(FAT32_Entry, DIR_Attr)] = FAT_ATTR_ARCHIVE;
+    PutDates(e, FatDate(2015, 6, 1));
+    PutU16(e, offsetof(FAT32_Entry, DIR_CrtTime), uint16_t(12 << 11 | 34 << 5 | 28));
+    PutU16(e, offsetof(FAT32_Entry, DIR_FstClusLO), 5);
+    PutU16(e, offsetof(FAT32_Entry, DIR_FileSize), 100);
+    return e;
+}
+
+Entry LongNameEntry(uint8_t u8Ord, uint8_t u8CheckSum, char16_t cFirst = u'a') {
+    Entry e{};
+    e[0] = u8Ord;
+    PutU16(e, 1, cFirst);
+    e[offsetof(FAT32_Entry, DIR_Attr)] = FAT_ATTR_LONG_NAME;
+    e[LDIR_CHKSUM_OFFSET] = u8CheckSum;
+    for (size_t off : {5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30})
+        PutU16(e, off, 0xFFFF);
+    PutU16(e, 3, 0);
+    return e;
+}
+
+Entry DotEntry(bool bDotDot, uint16_t u16Date) {
+    Entry e{};
+    std::memset(e.data(), ' ', 11);
+    e[0] = '.';
+    e[1] = bDotDot ? '.' : ' ';
+    e[offsetof(FAT32_Entry, DIR_Attr)] = FAT_ATTR_DIRECTORY;
+    PutDates(e, u16Date);
+    return e;
+}
+
+std::vector<uint8_t> Sector(std::initializer_list<Entry> entries) {
+    std::vector<uint8_t> sector(512, 0);
+    size_t off = 0;
+    for (const Entry& e : entries) {
+        std::memcpy(sector.data() + off, e.data(), e.size());
+        off += e.size();
+    }
+    return sector;
+}
+
+bool IsValid(const Entry& e) {
+    return IsFatEntyValid(e.data(), e.size()) == 1;
+}
+
+TEST(FatEntryValidator, EntryRules) {
+    EXPECT_EQ(0x73, GetShortNameCheckSum(reinterpret_cast<const uint8_t*>("README  TXT")));
+    Entry e = FileEntry();
+    EXPECT_TRUE(IsValid(e));
+    PutU16(e, offsetof(FAT32_Entry, DIR_LstAccDate), FatDate(1991, 1, 15));
+    EXPECT_FALSE(IsValid(e)) << "a live file dated before May 1991";
+    e[0] = FAT_ENTRY_DELETED;
+    EXPECT_TRUE(IsValid(e)) << "deleted entries are not date-checked";
+    // 255 characters take 20 entries of 13: ordinal 20 is the last a real name uses.
+    EXPECT_TRUE(IsValid(LongNameEntry(0x54, 0)));
+    EXPECT_FALSE(IsValid(LongNameEntry(0x55, 0))) << "ordinal 21 with the last-part flag";
+    e = FileEntry();
+    e[offsetof(FAT32_Entry, DIR_Attr)] = 0;
+    EXPECT_FALSE(IsValid(e)) << "a file without the archive bit";
+    e[offsetof(FAT32_Entry, DIR_Attr)] = FAT_ATTR_ARCHIVE | 0x40;
+    EXPECT_FALSE(IsValid(e));
+    EXPECT_FALSE(IsValid(FileEntry("readme  TXT")));
+    e = FileEntry();
+    PutU16(e, offsetof(FAT32_Entry, DIR_FileSize), 0);
+    EXPECT_FALSE(IsValid(e)) << "empty file with a cluster";
+    e = FileEntry();
+    e[offsetof(FAT32_Entry, DIR_Attr)] = FAT_ATTR_DIRECTORY | FAT_ATTR_READ_ONLY;
+    EXPECT_FALSE(IsValid(e));
+    // A "." entry without its ".." partner inside the buffer is judged as a plain entry.
+    Entry dot = DotEntry(false, FatDate(2020, 1, 1));
+    EXPECT_EQ(0, IsFatFileRecord(dot.data(), dot.size()));
+    EXPECT_EQ(0, IsFatEntyValid(dot.data(), dot.size()));
+}
+
+TEST(FatEntryValidator, DirectorySectors) {
+    Entry a = FileEntry("A       TXT"), b = FileEntry("B       TXT"), c = FileEntry("C       TXT");
+    std::vector<uint8_t> sector = Sector({a, b, c});
+    EXPECT_EQ(1, IsFatFDTRecord(sector.data(), sector.size()));
+    sector[300] = 1;
+    EXPECT_EQ(0, IsFatFDTRecord(sector.data(), sector.size())) << "a byte after the end mark";
+    std::vector<uint8_t> empty = Sector({Entry{}, a});
+    EXPECT_EQ(0, IsFatFDTRecord(empty.data(), empty.size()));
+
+    Entry shortEntry = FileEntry("LONGNA~1TXT");
+    const uint8_t u8Sum = GetShortNameCheckSum(shortEntry.data());
+    std::vector<uint8_t> good = Sector({LongNameEntry(0x41, u8Sum), shortEntry});
+    EXPECT_EQ(1, IsFatFDTRecord(good.data(), good.size()));
+    std::vector<uint8_t> bad = Sector({LongNameEntry(0x41, uint8_t(u8Sum + 1)), shortEntry});
+    EXPECT_EQ(0, IsFatFDTRecord(bad.data(), bad.size()));
+
+    const uint16_t u16Date = FatDate(2020, 2, 29);
+    std::vector<uint8_t> start = Sector({DotEntry(false, u16Date), DotEntry(true, u16Date)});
+    EXPECT_EQ(1, IsFatFileRecord(start.data(), start.size()));
+    EXPECT_EQ(0, IsFatFDTRecord(start.data(), start.size())) << "\"..\" holds full stops";
+    std::vector<uint8_t> other =
+        Sector({DotEntry(false, u16Date), DotEntry(true, FatDate(2020, 3, 1))});
+    EXPECT_EQ(0, IsFatFileRecord(other.data(), other.size()));
+}
+
+TEST(FatEntryValidator, FoundEntriesMustBeNamesAndStampsAFileSystemWrites) {
+    EXPECT_EQ(1, IsPlausibleFoundEntry(FileEntry().data()));
+    EXPECT_EQ(1, IsPlausibleFoundEntry(FileEntry("A       B  ").data()));
+    EXPECT_EQ(1, IsPlausibleFoundEntry(FileEntry("\xE5"
+                                                 "EADME  TXT")
+                                           .data()));
+    EXPECT_EQ(1, IsPlausibleFoundEntry(FileEntry("AAAAA   JPG").data()));
+    Entry zero = FileEntry();
+    PutDates(zero, 0);
+    PutU16(zero, offsetof(FAT32_Entry, DIR_CrtTime), 0);
+    EXPECT_EQ(1, IsPlausibleFoundEntry(zero.data())) << "stamps a system never set";
+    // Contents of files: runs of one or two bytes, characters no short name holds.
+    EXPECT_EQ(0, IsPlausibleFoundEntry(FileEntry("##$$$$$$$$$").data()));
+    EXPECT_EQ(0, IsPlausibleFoundEntry(FileEntry("%%&%%&%%&%%").data()));
+    EXPECT_EQ(0, IsPlausibleFoundEntry(FileEntry("REA+ME  TXT").data()));
+    EXPECT_EQ(0, IsPlausibleFoundEntry(FileEntry(" README TXT").data()));
+    Entry month = FileEntry();
+    PutU16(month, offsetof(FAT32_Entry, DIR_WrtDate), uint16_t(35 << 9 | 13 << 5 | 4));
+    EXPECT_EQ(0, IsPlausibleFoundEntry(month.data())) << "month 13";
+    Entry hour = FileEntry();
+    PutU16(hour, offsetof(FAT32_Entry, DIR_WrtTime), uint16_t(25 << 11));
+    EXPECT_EQ(0, IsPlausibleFoundEntry(hour.data())) << "hour 25";
+
+    CFatLongName name;
+    ASSERT_TRUE(name.AddPart(LongNameEntry(0x41, 0).data()));
+    EXPECT_TRUE(name.HasNameCharacters());
+    name.Reset();
+    ASSERT_TRUE(name.AddPart(LongNameEntry(0x41, 0, u'*').data()));
+    EXPECT_FALSE(name.HasNameCharacters());
+    name.Reset();
+    ASSERT_TRUE(name.AddPart(LongNameEntry(0x41, 0, char16_t(0xDC00)).data()));
+    EXPECT_FALSE(name.HasNameCharacters()) << "a lone low surrogate";
+}
+
+// Sets the local time zone for one scope.
+class CTimeZoneScope {
+public:
+    explicit CTimeZoneScope(const char* pZone) {
+        if (const char* pOld = std::getenv("TZ"))
+            m_strOld = pOld, m_bHadOld = true;
+        setenv("TZ", pZone, 1);
+        tzset();
+    }
+    ~CTimeZoneScope() {
+        if (m_bHadOld)
+            setenv("TZ", m_strOld.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+
+private:
+    std::string m_strOld;
+    bool m_bHadOld = false;
+};
+
+bool IsLiveFileDatedValid(uint16_t u16Date) {
+    Entry e = FileEntry();
+    PutDates(e, u16Date);
+    return IsValid(e);
+}
+
+TEST(FatEntryValidator, DatesRollOverLikeTheCalendarAndBoundsAreLocalMidnights) {
+    EXPECT_EQ(FatDateToTimeValue(FatDate(2021, 3, 0)), FatDateToTimeValue(FatDate(2021, 2, 28)));
+    EXPECT_EQ(FatDateToTimeValue(FatDate(2021, 13, 5)), FatDateToTimeValue(FatDate(2020, 12, 31)));
+    EXPECT_EQ(FatDateToTimeValue(FatDate(2021, 2, 30)), FatDateToTimeValue(FatDate(2021, 3, 2)));
+    {
+        CTimeZoneScope zone("UTC0");
+        EXPECT_EQ(FatDateToTimeValue(FatDate(1991, 5, 4)), 673315200);
+        EXPECT_FALSE(IsLiveFileDatedValid(FatDate(1991, 5, 3))); // 00:00 is before 00:38:05
+        EXPECT_TRUE(IsLiveFileDatedValid(FatDate(1991, 5, 4)));
+        EXPECT_TRUE(IsLiveFileDatedValid(FatDate(2080, 1, 23)));
+        EXPECT_FALSE(IsLiveFileDatedValid(FatDate(2080, 1, 24)));
+    }
+    {
+        // Fourteen hours ahead of UTC, local midnight of 24 January 2080 is still in range.
+        CTimeZoneScope zone("XXX-14");
+        EXPECT_TRUE(IsLiveFileDatedValid(FatDate(2080, 1, 24)));
+        EXPECT_FALSE(IsLiveFileDatedValid(FatDate(2080, 1, 25)));
+    }
+}
+
+// ---- names
+
 std::vector<uint8_t> ShortEntry(const char* pName11, uint8_t u8Attr) {
     std::vector<uint8_t> entry(32, 0);
     std::memcpy(entry.data(), pName11, 11);
@@ -191,7 +435,7 @@ std::vector<uint8_t> ShortEntry(const char* pName11, uint8_t u8Attr) {
 }
 
 // A long-name entry holding 13 characters of the text from position nFirst.
-std::vector<uint8_t> LongEntry(uint8_t u8Ord, const std::u16string& strText, size_t nFirst) {
+std::vector<uint8_t> NamePart(uint8_t u8Ord, const std::u16string& strText, size_t nFirst) {
     std::vector<uint8_t> entry(32, 0);
     entry[0] = u8Ord;
     entry[11] = 0x0F;
@@ -210,7 +454,6 @@ TEST(FatName, ShortNamesAsText) {
     EXPECT_EQ("a.b", GetFatShortName(ShortEntry("A       B  ", 0x20).data(), false));
     EXPECT_EQ("a", GetFatShortName(ShortEntry("A       B  ", 0x10).data(), true));
     EXPECT_EQ("readme.txt", GetFatShortName(ShortEntry("README  TXT", 0x20).data(), false));
-    EXPECT_EQ("makefile", GetFatShortName(ShortEntry("MAKEFILE   ", 0x20).data(), false));
     EXPECT_EQ("!eadme.txt", GetFatShortName(ShortEntry("\xE5"
                                                        "EADME  TXT",
                                                        0x20)
@@ -225,20 +468,18 @@ TEST(FatName, ShortNamesAsText) {
 TEST(FatName, LongNamePartsLineUpAndStopAfterTwenty) {
     const std::u16string strName = u"A Long File Name Müller.txt"; // 27 characters, 3 parts
     CFatLongName longName;
-    EXPECT_TRUE(longName.IsEmpty());
-    ASSERT_TRUE(longName.AddPart(LongEntry(0x43, strName, 26).data()));
-    ASSERT_TRUE(longName.AddPart(LongEntry(0x02, strName, 13).data()));
-    ASSERT_TRUE(longName.AddPart(LongEntry(0x01, strName, 0).data()));
+    ASSERT_TRUE(longName.AddPart(NamePart(0x43, strName, 26).data()));
+    ASSERT_TRUE(longName.AddPart(NamePart(0x02, strName, 13).data()));
+    ASSERT_TRUE(longName.AddPart(NamePart(0x01, strName, 0).data()));
     EXPECT_EQ("A Long File Name Müller.txt", longName.GetName());
-
     // 255 characters take 20 parts; they come back whole.
     longName.Reset();
     std::u16string strLong(255, u'x');
     strLong.resize(20 * 13, u'\0');
     for (int i = 20; i >= 1; --i)
-        ASSERT_TRUE(longName.AddPart(LongEntry(uint8_t(i), strLong, (i - 1) * 13).data()));
+        ASSERT_TRUE(longName.AddPart(NamePart(uint8_t(i), strLong, (i - 1) * 13).data()));
     EXPECT_EQ(std::string(255, 'x'), longName.GetName());
-    EXPECT_FALSE(longName.AddPart(LongEntry(0x15, strLong, 0).data()));
+    EXPECT_FALSE(longName.AddPart(NamePart(0x15, strLong, 0).data()));
 }
 
 } // namespace

@@ -1,8 +1,9 @@
 // The deep FAT engine driven the way the deep scan drives it: every sector of a real mkfs.vfat +
-// mtools image offered in order, then the rebuild; intact and wiped volumes.
+// mtools image offered in order, then the rebuild; intact, wiped and half-wiped volumes.
 #include "device/BootSectorLayout.h"
 #include "device/CDiskRegistry.h"
 #include "fat/CProfessionalFatRecovery.h"
+#include "fixtures/EngineQueries.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
 #include "formats/fat/FatEntryValidator.h"
@@ -14,6 +15,7 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <regex>
 
 namespace {
@@ -35,65 +37,25 @@ std::vector<HOST_FILE> MakeHostTree(uint32_t nSeed) {
     int n = 0;
     for (const std::string& strDir : vecDirs) {
         for (int i = 0; i < 7; ++i, ++n) {
-            HOST_FILE file;
             const bool bShort = strDir == "SHORT" || i % 3 == 0;
             std::string strName = bShort ? "F" + std::to_string(n) + ".TXT"
                                          : "Report number " + std::to_string(n) + " final.txt";
             if (i == 4)
                 strName = "picture_" + std::to_string(n) + ".dat";
-            file.strPath = strDir + "/" + strName;
-            file.vecBytes = PatternBytes(sizes[(n + i) % std::size(sizes)], nSeed + n);
-            vecFiles.push_back(file);
+            vecFiles.push_back({strDir + "/" + strName,
+                                PatternBytes(sizes[(n + i) % std::size(sizes)], nSeed + n)});
         }
     }
-    for (int i = 0; i < 4; ++i, ++n) {
-        HOST_FILE file;
-        file.strPath = "root file " + std::to_string(i) + ".bin";
-        file.vecBytes = PatternBytes(3000 + 1000 * i, nSeed + n);
-        vecFiles.push_back(file);
-    }
+    for (int i = 0; i < 4; ++i, ++n)
+        vecFiles.push_back(
+            {"root file " + std::to_string(i) + ".bin", PatternBytes(3000 + 1000 * i, nSeed + n)});
     return vecFiles;
 }
 
-bool WriteHostTree(const std::string& strRoot, const std::vector<HOST_FILE>& vecFiles) {
-    for (const HOST_FILE& file : vecFiles) {
-        std::filesystem::path path = std::filesystem::path(strRoot) / file.strPath;
-        std::filesystem::create_directories(path.parent_path());
-        if (!WriteFileBytes(path.string(), file.vecBytes))
-            return false;
-    }
-    return true;
-}
-
-// Every sector in order through the two classifiers, as the deep scan's pass offers them.
-void RunSectorPass(CProfessionalFatRecovery& engine, const std::string& strImage) {
-    std::vector<uint8_t> vecImage = ReadFileBytes(strImage);
-    for (size_t nOff = 0; nOff + SECTOR_BYTES <= vecImage.size(); nOff += SECTOR_BYTES) {
-        const uint8_t* pSector = vecImage.data() + nOff;
-        if (IsFatFileRecord(pSector, SECTOR_BYTES))
-            engine.ParseFatFileRecord(pSector, nOff / SECTOR_BYTES);
-        else if (IsFatFDTRecord(pSector, SECTOR_BYTES))
-            engine.ParseFDTFileRecord(pSector, nOff / SECTOR_BYTES);
-    }
-}
-
-bool ZeroImageRange(const std::string& strImage, uint64_t u64Offset, size_t nBytes) {
-    return PatchFileBytes(strImage, u64Offset, std::vector<uint8_t>(nBytes, 0));
-}
-
-// The result tree as "folder/sub/name" -> node, walked the way a browser walks it.
-void CollectTree(CProfessionalFatRecovery& engine, FILE_NODE* pParent, unsigned int nDepth,
-                 const std::string& strPrefix, std::map<std::string, FILE_NODE>& mapOut) {
-    std::vector<FILE_NODE> vecChildren;
-    ASSERT_EQ(engine.GetChildrenFileNode(pParent, nDepth, vecChildren), 0);
-    for (FILE_NODE& child : vecChildren) {
-        std::string strPath = strPrefix + child.szFileName;
-        if (mapOut.count(strPath) != 0)
-            continue;
-        mapOut[strPath] = child;
-        if (child.bIsDir != 0 && nDepth < 16)
-            CollectTree(engine, &child, nDepth + 1, strPath + "/", mapOut);
-    }
+std::vector<HOST_FILE> WithDeleted(std::vector<HOST_FILE> vecFiles) {
+    for (size_t i = 0; i < vecFiles.size(); i += 6)
+        vecFiles[i].bDeleted = true;
+    return vecFiles;
 }
 
 std::string ParentOf(const std::string& strPath) {
@@ -102,8 +64,7 @@ std::string ParentOf(const std::string& strPath) {
 }
 
 std::string NameOf(const std::string& strPath) {
-    size_t nSlash = strPath.rfind('/');
-    return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
+    return strPath.substr(strPath.rfind('/') + 1);
 }
 
 std::string Lower(std::string strText) {
@@ -118,10 +79,6 @@ bool NameMatches(const std::string& strFound, const std::string& strExpected, bo
         return true;
     return bDeleted && strFound.size() == strExpected.size() && strFound[0] == '!' &&
            Lower(strFound.substr(1)) == Lower(strExpected.substr(1));
-}
-
-bool IsLostFolderName(const std::string& strName) {
-    return std::regex_match(strName, std::regex("LostFolder[0-9]+"));
 }
 
 struct RECOVERY_FIGURES {
@@ -140,9 +97,16 @@ protected:
 
     bool BuildImage(const FAT_IMAGE_FORMAT& format, const std::vector<HOST_FILE>& vecFiles) {
         CFatImageBuilder builder(m_strImage);
-        if (!builder.Format(format) || !WriteHostTree(m_tmp.File("host"), vecFiles) ||
-            !builder.CopyTree(m_tmp.File("host")))
+        std::string strHost = m_tmp.File("host");
+        for (const HOST_FILE& file : vecFiles) {
+            std::filesystem::path path = std::filesystem::path(strHost) / file.strPath;
+            std::filesystem::create_directories(path.parent_path());
+            if (!WriteFileBytes(path.string(), file.vecBytes))
+                return false;
+        }
+        if (!builder.Format(format) || !builder.CopyTree(strHost))
             return false;
+        std::filesystem::remove_all(strHost);
         std::vector<std::string> vecDeleted;
         for (const HOST_FILE& file : vecFiles)
             if (file.bDeleted)
@@ -150,39 +114,45 @@ protected:
         return vecDeleted.empty() || builder.Delete(vecDeleted);
     }
 
+    // Init, the boot-sector geometry, every sector in order through the two classifiers as the
+    // deep scan's pass offers them, then the rebuild.
     void Scan() {
         const int nDisk = CDiskRegistry::GetInstance().AddImage(m_strImage);
         ASSERT_GE(nDisk, 0);
-        const long long llSectors =
-            static_cast<long long>(std::filesystem::file_size(m_strImage) / SECTOR_BYTES);
-        ASSERT_EQ(m_engine.Init(nDisk, 0, llSectors, u'C'), 0);
-        ASSERT_EQ(m_engine.ClearProfessionalVec(nullptr), 0);
-        ASSERT_EQ(m_engine.InitVirtualDbrInfo(), 0);
-        RunSectorPass(m_engine, m_strImage);
-        m_nStoredDuringPass = m_engine.GetLostFileCount();
-        ASSERT_EQ(m_engine.DealProfessionalRecordVec(), 0);
-        CollectTree(m_engine, nullptr, 0, "", m_mapTree);
+        std::vector<uint8_t> vecImage = ReadFileBytes(m_strImage);
+        ASSERT_EQ(m_pEngine->Init(nDisk, 0, static_cast<long long>(vecImage.size() / 512), u'C'),
+                  0);
+        ASSERT_EQ(m_pEngine->ClearProfessionalVec(nullptr), 0);
+        ASSERT_EQ(m_pEngine->InitVirtualDbrInfo(), 0);
+        m_vecBootDbr = m_pEngine->GetVirtualDbrInfo();
+        for (size_t nOff = 0; nOff + SECTOR_BYTES <= vecImage.size(); nOff += SECTOR_BYTES) {
+            const uint8_t* pSector = vecImage.data() + nOff;
+            if (IsFatFileRecord(pSector, SECTOR_BYTES))
+                m_pEngine->ParseFatFileRecord(pSector, nOff / SECTOR_BYTES);
+            else if (IsFatFDTRecord(pSector, SECTOR_BYTES))
+                m_pEngine->ParseFDTFileRecord(pSector, nOff / SECTOR_BYTES);
+        }
+        m_nStoredDuringPass = m_pEngine->GetLostFileCount();
+        ASSERT_EQ(m_pEngine->DealProfessionalRecordVec(), 0);
+        m_mapTree = CollectTree(*m_pEngine);
     }
 
     RECOVERY_FIGURES Recover(const std::vector<HOST_FILE>& vecFiles) {
+        static const std::regex lostFolder(".*LostFolder[0-9]+");
         RECOVERY_FIGURES figures;
-        std::string strOut = m_tmp.File("out");
-        std::filesystem::create_directories(strOut);
-        int nSaved = 0;
         for (const HOST_FILE& file : vecFiles) {
             ++figures.nTotal;
             for (auto& [strPath, node] : m_mapTree) {
                 if (node.bIsDir != 0 ||
                     !NameMatches(NameOf(strPath), NameOf(file.strPath), file.bDeleted))
                     continue;
-                const std::string strParent = ParentOf(strPath);
-                const bool bRealFolder = Lower(strParent) == Lower(ParentOf(file.strPath));
-                if (!bRealFolder && !IsLostFolderName(NameOf(strParent)))
+                const bool bRealFolder = Lower(ParentOf(strPath)) == Lower(ParentOf(file.strPath));
+                if (!bRealFolder && !std::regex_match(ParentOf(strPath), lostFolder))
                     continue;
-                std::string strTarget = strOut + "/" + std::to_string(nSaved++);
-                std::u16string strWide = Ansi2Unicode(strTarget.c_str());
-                if (m_engine.SaveFileData(&node, strWide.c_str(), 0) != 0 ||
-                    ReadFileBytes(strTarget) != file.vecBytes)
+                int rc = -1;
+                if (CopyOutNode(*m_pEngine, node, m_tmp.File(std::to_string(m_nSaved++)), rc) !=
+                        file.vecBytes ||
+                    rc != 0)
                     continue;
                 ++figures.nExact;
                 figures.nRealFolder += bRealFolder ? 1 : 0;
@@ -192,55 +162,55 @@ protected:
         return figures;
     }
 
+    bool ZeroImageRange(uint64_t u64Offset, size_t nBytes) {
+        return PatchFileBytes(m_strImage, u64Offset, std::vector<uint8_t>(nBytes, 0));
+    }
+
     CScanLogDirScope m_scope;
     CTempDir m_tmp;
     std::string m_strImage = m_tmp.File("fat.img");
-    CProfessionalFatRecovery m_engine;
+    std::unique_ptr<CProfessionalFatRecovery> m_pEngine =
+        std::make_unique<CProfessionalFatRecovery>();
+    std::vector<VIRTUAL_DBR_INFO> m_vecBootDbr; // what the boot sector gave before the pass
     std::map<std::string, FILE_NODE> m_mapTree;
     unsigned int m_nStoredDuringPass = 0;
+    int m_nSaved = 0;
 };
 
-std::vector<HOST_FILE> WithDeleted(std::vector<HOST_FILE> vecFiles) {
-    for (size_t i = 0; i < vecFiles.size(); i += 6)
-        vecFiles[i].bDeleted = true;
-    return vecFiles;
-}
-
-TEST_F(ProFatScanTest, IntactFat32StoresLiveAndDeletedFilesAtOnceWithTheirTree) {
-    std::vector<HOST_FILE> vecFiles = WithDeleted(MakeHostTree(1));
-    ASSERT_TRUE(BuildImage({32, 40 * 1024, 1}, vecFiles));
-    Scan();
-    ASSERT_EQ(m_engine.GetVirtualDbrInfo().size(), 1u);
-    EXPECT_EQ(m_engine.GetRootCluster(), 2u);
-    // With the boot sector's geometry every file entry is stored as its sector is read.
-    EXPECT_GE(m_nStoredDuringPass, vecFiles.size());
-    RECOVERY_FIGURES figures = Recover(vecFiles);
-    EXPECT_EQ(figures.nExact, figures.nTotal);
-    EXPECT_TRUE(m_mapTree.count("Notes/old drafts/deep") == 1 ||
-                m_mapTree.count("notes/old drafts/deep") == 1);
-}
-
-TEST_F(ProFatScanTest, IntactFat16KeepsRootFilesUnderTheRootArea) {
-    std::vector<HOST_FILE> vecFiles = WithDeleted(MakeHostTree(2));
-    ASSERT_TRUE(BuildImage({16, 32 * 1024, 4}, vecFiles));
-    Scan();
-    EXPECT_EQ(m_engine.GetRootCluster(), 0u);
-    EXPECT_GE(m_nStoredDuringPass, vecFiles.size());
-    EXPECT_EQ(m_mapTree.count("root file 2.bin"), 1u);
-    RECOVERY_FIGURES figures = Recover(vecFiles);
-    EXPECT_EQ(figures.nExact, figures.nTotal);
-    EXPECT_EQ(figures.nRealFolder, figures.nTotal);
+TEST_F(ProFatScanTest, IntactVolumesStoreLiveAndDeletedFilesAtOnceWithTheirTree) {
+    for (FAT_IMAGE_FORMAT format :
+         {FAT_IMAGE_FORMAT{32, 40 * 1024, 1}, FAT_IMAGE_FORMAT{16, 32 * 1024, 4},
+          FAT_IMAGE_FORMAT{12, 6 * 1024, 4}}) {
+        SCOPED_TRACE("FAT" + std::to_string(format.nFatBits));
+        std::vector<HOST_FILE> vecFiles = WithDeleted(MakeHostTree(format.nFatBits));
+        m_pEngine = std::make_unique<CProfessionalFatRecovery>();
+        ASSERT_TRUE(BuildImage(format, vecFiles));
+        Scan();
+        ASSERT_EQ(m_vecBootDbr.size(), 1u);
+        EXPECT_EQ(m_vecBootDbr[0].nRootSectors, format.nFatBits == 32 ? 0u : 32u);
+        EXPECT_EQ(m_pEngine->GetRootCluster(), format.nFatBits == 32 ? 2u : 0u);
+        // With the boot sector's geometry every file entry is stored as its sector is read.
+        EXPECT_GE(m_nStoredDuringPass, vecFiles.size());
+        EXPECT_EQ(m_mapTree.count("root file 2.bin"), 1u);
+        EXPECT_EQ(m_mapTree.count("Notes/old drafts/deep/"), 1u);
+        // A FAT32 folder's later clusters of 512 bytes name no parent: their files may come
+        // back under a LostFolder.
+        RECOVERY_FIGURES figures = Recover(vecFiles);
+        EXPECT_EQ(figures.nExact, figures.nTotal);
+        EXPECT_TRUE(format.nFatBits == 32 || figures.nRealFolder == figures.nTotal);
+    }
 }
 
 TEST_F(ProFatScanTest, Fat32WithFirstMiBZeroedIsRebuiltFromFolderStarts) {
     std::vector<HOST_FILE> vecFiles = WithDeleted(MakeHostTree(3));
     ASSERT_TRUE(BuildImage({32, 64 * 1024, 0}, vecFiles));
-    ASSERT_TRUE(ZeroImageRange(m_strImage, 0, 1024 * 1024));
+    ASSERT_TRUE(ZeroImageRange(0, 1024 * 1024));
     Scan();
-    ASSERT_FALSE(m_engine.GetVirtualDbrInfo().empty());
-    const VIRTUAL_DBR_INFO& dbr = m_engine.GetVirtualDbrInfo().front();
-    EXPECT_GT(dbr.nDataStart, 2048u);
-    EXPECT_EQ(m_engine.GetRootCluster(), 2u);
+    EXPECT_TRUE(m_vecBootDbr.empty()) << "the backup boot sector went with the first MiB";
+    ASSERT_FALSE(m_pEngine->GetVirtualDbrInfo().empty());
+    EXPECT_GT(m_pEngine->GetVirtualDbrInfo().front().nDataStart, 2048u);
+    EXPECT_EQ(m_pEngine->GetVirtualDbrInfo().front().nRootSectors, 0u);
+    EXPECT_EQ(m_pEngine->GetRootCluster(), 2u);
     RECOVERY_FIGURES figures = Recover(vecFiles);
     std::printf("[ figures  ] FAT32, first 1 MiB zeroed: %d/%d byte-exact with names "
                 "(%d under their real folder, the rest under LostFolders)\n",
@@ -248,21 +218,40 @@ TEST_F(ProFatScanTest, Fat32WithFirstMiBZeroedIsRebuiltFromFolderStarts) {
     EXPECT_GE(figures.nExact * 100, figures.nTotal * 95);
 }
 
-TEST_F(ProFatScanTest, Fat16WithBootSectorAndFatsZeroedInfersTheGeometry) {
-    std::vector<HOST_FILE> vecFiles = MakeHostTree(4);
-    ASSERT_TRUE(BuildImage({16, 32 * 1024, 4}, vecFiles));
-    // Boot sector, reserved sectors and both FATs; the root area and the data stay.
+TEST_F(ProFatScanTest, Fat32WithItsBootSectorZeroedTakesTheBackupBeforeThePass) {
+    std::vector<HOST_FILE> vecFiles = WithDeleted(MakeHostTree(7));
+    ASSERT_TRUE(BuildImage({32, 40 * 1024, 1}, vecFiles));
     std::vector<uint8_t> vecBoot = ReadFileBytes(m_strImage);
-    const uint32_t nReserved = LoadU16LE(&vecBoot[BPB_RSVD_SEC_CNT]);
-    const uint32_t nFatSectors = LoadU16LE(&vecBoot[BPB_FAT_SZ16]);
-    ASSERT_TRUE(ZeroImageRange(m_strImage, 0, (nReserved + 2 * nFatSectors) * SECTOR_BYTES));
+    vecBoot.resize(SECTOR_BYTES);
+    ASSERT_TRUE(ZeroImageRange(0, SECTOR_BYTES));
     Scan();
-    ASSERT_FALSE(m_engine.GetVirtualDbrInfo().empty());
-    EXPECT_EQ(m_engine.GetVirtualDbrInfo().front().nSectorsPerCluster, 4u);
-    EXPECT_EQ(m_engine.GetVirtualDbrInfo().front().nDataStart, nReserved + 2 * nFatSectors + 32);
-    EXPECT_EQ(m_engine.GetRootCluster(), 0u);
+    ASSERT_EQ(m_vecBootDbr.size(), 1u);
+    EXPECT_EQ(m_vecBootDbr[0].nDataStart,
+              LoadU16LE(&vecBoot[BPB_RSVD_SEC_CNT]) + 2 * LoadU32LE(&vecBoot[BPB_FAT_SZ32]));
+    EXPECT_EQ(m_pEngine->GetRootCluster(), LoadU32LE(&vecBoot[BPB_ROOT_CLUS]));
+    EXPECT_GE(m_nStoredDuringPass, vecFiles.size());
+    EXPECT_EQ(Recover(vecFiles).nExact, static_cast<int>(vecFiles.size()));
+}
+
+TEST_F(ProFatScanTest, Fat16WithBootAreaZeroedInfersGeometryAndItsLargeRootArea) {
+    // 1024 root entries: a 64-sector root area, whose names a fixed 32 sectors would lose.
+    std::vector<HOST_FILE> vecFiles = MakeHostTree(4);
+    ASSERT_TRUE(BuildImage({16, 32 * 1024, 4, 1024}, vecFiles));
+    std::vector<uint8_t> vecBoot = ReadFileBytes(m_strImage);
+    const uint32_t nFatEnd =
+        LoadU16LE(&vecBoot[BPB_RSVD_SEC_CNT]) + 2 * LoadU16LE(&vecBoot[BPB_FAT_SZ16]);
+    ASSERT_TRUE(ZeroImageRange(0, nFatEnd * SECTOR_BYTES));
+    Scan();
+    EXPECT_TRUE(m_vecBootDbr.empty());
+    ASSERT_FALSE(m_pEngine->GetVirtualDbrInfo().empty());
+    const VIRTUAL_DBR_INFO& dbr = m_pEngine->GetVirtualDbrInfo().front();
+    EXPECT_EQ(dbr.nSectorsPerCluster, 4u);
+    EXPECT_EQ(dbr.nRootSectors, 64u);
+    EXPECT_EQ(dbr.nDataStart, nFatEnd + 64);
+    EXPECT_EQ(m_pEngine->GetRootCluster(), 0u);
+    EXPECT_EQ(m_mapTree.count("root file 3.bin"), 1u);
     RECOVERY_FIGURES figures = Recover(vecFiles);
-    EXPECT_EQ(figures.nExact, figures.nTotal);
+    EXPECT_EQ(figures.nRealFolder, figures.nTotal);
 }
 
 TEST_F(ProFatScanTest, LongNameStraddlingTwoSectorsKeepsItsName) {
@@ -274,11 +263,8 @@ TEST_F(ProFatScanTest, LongNameStraddlingTwoSectorsKeepsItsName) {
                             PatternBytes(700 + i, 50 + i)});
     vecFiles.push_back({"Other/x.txt", PatternBytes(10, 1)});
     ASSERT_TRUE(BuildImage({16, 32 * 1024, 8}, vecFiles));
-    ASSERT_TRUE(ZeroImageRange(m_strImage, 0, 16 * SECTOR_BYTES));
+    ASSERT_TRUE(ZeroImageRange(0, 16 * SECTOR_BYTES));
     Scan();
-    for (int i = 0; i < 7; ++i)
-        EXPECT_EQ(m_mapTree.count("Straddle/long name number " + std::to_string(i) + ".txt"), 1u)
-            << i;
     EXPECT_EQ(Recover(vecFiles).nRealFolder, 8);
 }
 
@@ -287,142 +273,92 @@ TEST_F(ProFatScanTest, FolderWithOverwrittenEntryBecomesLostFolderUnderItsParent
                                        {"Outer/INNER/b.txt", PatternBytes(100, 8)},
                                        {"Other/c.txt", PatternBytes(100, 9)}};
     ASSERT_TRUE(BuildImage({32, 40 * 1024, 1}, vecFiles));
-    CFatImageBuilder builder(m_strImage);
-    std::vector<uint32_t> vecInner = builder.GetClusters("/Outer/INNER");
+    std::vector<uint32_t> vecInner = CFatImageBuilder(m_strImage).GetClusters("/Outer/INNER");
     ASSERT_FALSE(vecInner.empty());
-    // Wipe INNER's own entry in Outer, as if another entry had been written over it.
-    std::vector<uint8_t> vecImage = ReadFileBytes(m_strImage);
-    const std::string strEntry = "INNER      ";
-    auto it = std::search(vecImage.begin(), vecImage.end(), strEntry.begin(), strEntry.end());
-    ASSERT_NE(it, vecImage.end());
-    ASSERT_TRUE(PatchFileBytes(m_strImage, it - vecImage.begin(), std::vector<uint8_t>(32, 0xE5)));
+    // INNER's own entry in Outer wiped, as if another entry had been written over it.
+    int64_t llEntry = CFatImageBuilder(m_strImage).FindEntryOffset("INNER      ", 0x10);
+    ASSERT_GE(llEntry, 0);
+    ASSERT_TRUE(PatchFileBytes(m_strImage, llEntry, std::vector<uint8_t>(32, 0xE5)));
     Scan();
-    const std::string strLost = "Outer/LostFolder" + std::to_string(vecInner.front());
-    ASSERT_EQ(m_mapTree.count(strLost), 1u);
-    EXPECT_EQ(m_mapTree.count(strLost + "/a.txt"), 1u);
-    EXPECT_EQ(m_mapTree.count(strLost + "/b.txt"), 1u);
+    const std::string strLost = "Outer/LostFolder" + std::to_string(vecInner.front()) + "/";
+    EXPECT_EQ(m_mapTree.count(strLost + "a.txt"), 1u);
+    EXPECT_EQ(m_mapTree.count(strLost + "b.txt"), 1u);
 }
 
 TEST_F(ProFatScanTest, WithoutAnyGeometryNothingIsStored) {
     std::vector<HOST_FILE> vecFiles = {{"Only/a.txt", PatternBytes(100, 1)},
                                        {"Only/b.txt", PatternBytes(100, 2)}};
     ASSERT_TRUE(BuildImage({32, 64 * 1024, 1}, vecFiles));
-    ASSERT_TRUE(ZeroImageRange(m_strImage, 0, 1024 * 1024));
+    ASSERT_TRUE(ZeroImageRange(0, 1024 * 1024));
     Scan();
     // One folder start gives no geometry, and the root's sectors fit none either.
-    EXPECT_TRUE(m_engine.GetVirtualDbrInfo().empty());
-    EXPECT_EQ(m_engine.GetLostFileCount(), 0u);
+    EXPECT_TRUE(m_pEngine->GetVirtualDbrInfo().empty());
+    EXPECT_EQ(m_pEngine->GetLostFileCount(), 0u);
     EXPECT_TRUE(m_mapTree.empty());
 }
 
-TEST_F(ProFatScanTest, FolderRecoveryWritesTheWholeSubtree) {
+TEST_F(ProFatScanTest, QueriesFolderRecoveryAndPreview) {
     std::vector<HOST_FILE> vecFiles = MakeHostTree(5);
-    ASSERT_TRUE(BuildImage({32, 40 * 1024, 1}, vecFiles));
+    std::vector<uint8_t> vecPng = ReadFileBytes(TestDataPath("samples/sample.png"));
+    ASSERT_FALSE(vecPng.empty());
+    vecFiles.push_back({"Pics/photo.png", vecPng});
+    ASSERT_TRUE(BuildImage({16, 32 * 1024, 4}, vecFiles));
     Scan();
-    auto it = m_mapTree.find("Notes");
-    if (it == m_mapTree.end())
-        it = m_mapTree.find("notes");
-    ASSERT_NE(it, m_mapTree.end());
+    std::vector<FILE_NODE> vecChildren;
+    EXPECT_EQ(m_pEngine->GetChildrenFileNode(nullptr, 3, vecChildren), ERROR_INVALID_PARAMETER);
+    unsigned int nCount = 0;
+    ASSERT_EQ(m_pEngine->GetChildrenFileCount(nullptr, 0, nCount), 0);
+    EXPECT_EQ(nCount, vecFiles.size());
+
+    ASSERT_EQ(m_mapTree.count("Notes/"), 1u);
     const std::string strTarget = m_tmp.File("notes-copy");
-    std::u16string strWide = Ansi2Unicode(strTarget.c_str());
-    ASSERT_EQ(m_engine.SaveFileData(&it->second, strWide.c_str(), 0), 0);
-    std::map<std::string, std::vector<uint8_t>> mapWritten;
+    ASSERT_EQ(
+        m_pEngine->SaveFileData(&m_mapTree["Notes/"], Ansi2Unicode(strTarget.c_str()).c_str(), 0),
+        0);
+    std::map<std::string, std::vector<uint8_t>> mapWritten; // short names come back lower-case
     for (const auto& entry : std::filesystem::recursive_directory_iterator(strTarget))
         if (entry.is_regular_file())
             mapWritten[Lower(std::filesystem::relative(entry.path(), strTarget).string())] =
                 ReadFileBytes(entry.path().string());
     int nCompared = 0;
     for (const HOST_FILE& file : vecFiles) {
-        if (file.strPath.rfind("Notes/", 0) != 0)
-            continue;
-        EXPECT_EQ(mapWritten[Lower(file.strPath.substr(6))], file.vecBytes) << file.strPath;
-        ++nCompared;
+        if (file.strPath.starts_with("Notes/")) {
+            EXPECT_EQ(mapWritten[Lower(file.strPath.substr(6))], file.vecBytes) << file.strPath;
+            ++nCompared;
+        }
     }
     EXPECT_EQ(nCompared, 7);
-}
 
-} // namespace
-
-namespace {
-
-struct PREVIEW_REPORTS {
-    int nCount = 0;
-    int nLastPercent = -1;
-    int nLastStatus = -1;
-};
-
-int RecordPreviewReport(void* pParam, int nPercent, int nStatus) {
-    auto* pReports = static_cast<PREVIEW_REPORTS*>(pParam);
-    ++pReports->nCount;
-    pReports->nLastPercent = nPercent;
-    pReports->nLastStatus = nStatus;
-    return 0;
-}
-
-TEST_F(ProFatScanTest, PreviewFillsTheBufferOrWritesPicturesToTheTemporaryFile) {
-    std::vector<uint8_t> vecPng = ReadFileBytes(TestDataPath("samples/sample.png"));
-    ASSERT_FALSE(vecPng.empty());
-    std::vector<HOST_FILE> vecFiles = {{"Pics/photo.png", vecPng},
-                                       {"Text/notes.txt", PatternBytes(10000, 3)}};
-    ASSERT_TRUE(BuildImage({32, 64 * 1024, 1}, vecFiles));
-    ASSERT_TRUE(ZeroImageRange(m_strImage, 0, 1024 * 1024));
-    Scan();
-    ASSERT_EQ(m_mapTree.count("Text/notes.txt"), 1u);
-    ASSERT_EQ(m_mapTree.count("Pics/photo.png"), 1u);
-
-    std::vector<uint8_t> vecBuffer(4096);
-    int nLength = static_cast<int>(vecBuffer.size());
-    PREVIEW_REPORTS reports;
+    // Text previews into the buffer; a picture goes whole to the temporary file.
+    const HOST_FILE& text = vecFiles[1];
+    std::vector<uint8_t> vecBuffer(100);
+    int nLength = 100;
     char16_t wszTemp[PREVIEW_PATH_CAPACITY] = {};
-    ASSERT_EQ(m_engine.PreView(&m_mapTree["Text/notes.txt"], wszTemp, vecBuffer.data(), nLength,
-                               RecordPreviewReport, &reports),
+    ASSERT_EQ(m_pEngine->PreView(&m_mapTree[text.strPath], wszTemp, vecBuffer.data(), nLength,
+                                 nullptr, nullptr),
               0);
-    EXPECT_EQ(nLength, 4096);
-    EXPECT_TRUE(std::equal(vecBuffer.begin(), vecBuffer.end(), vecFiles[1].vecBytes.begin()));
-    EXPECT_GE(reports.nCount, 2);
-    EXPECT_EQ(reports.nLastPercent, 100);
-    EXPECT_EQ(reports.nLastStatus, 0);
-
-    nLength = static_cast<int>(vecBuffer.size());
-    ASSERT_EQ(m_engine.PreView(&m_mapTree["Pics/photo.png"], wszTemp, vecBuffer.data(), nLength,
-                               nullptr, nullptr),
+    EXPECT_EQ(nLength, 100);
+    EXPECT_TRUE(std::equal(vecBuffer.begin(), vecBuffer.end(), text.vecBytes.begin()));
+    ASSERT_EQ(m_pEngine->PreView(&m_mapTree["Pics/photo.png"], wszTemp, vecBuffer.data(), nLength,
+                                 nullptr, nullptr),
               0);
-    EXPECT_EQ(nLength, 0);
-    const std::string strTemp = Unicode2Ansi(wszTemp);
-    EXPECT_EQ(strTemp, m_scope.Path() + "/tmp.png");
-    EXPECT_EQ(ReadFileBytes(strTemp), vecPng);
+    EXPECT_EQ(Unicode2Ansi(wszTemp), m_scope.Path() + "/tmp.png");
+    EXPECT_EQ(ReadFileBytes(Unicode2Ansi(wszTemp)), vecPng);
 }
-
-TEST_F(ProFatScanTest, TreeQueriesRefuseADepthWithoutParent) {
-    std::vector<HOST_FILE> vecFiles = MakeHostTree(6);
-    ASSERT_TRUE(BuildImage({16, 32 * 1024, 4}, vecFiles));
-    Scan();
-    std::vector<FILE_NODE> vecChildren;
-    EXPECT_EQ(m_engine.GetChildrenFileNode(nullptr, 3, vecChildren), 87);
-    EXPECT_TRUE(vecChildren.empty());
-    unsigned int nCount = 0;
-    ASSERT_EQ(m_engine.GetChildrenFileCount(nullptr, 0, nCount), 0);
-    EXPECT_EQ(nCount, vecFiles.size());
-    EXPECT_EQ(m_engine.GetLostFileCount(), vecFiles.size() + 8u); // files and 8 folders
-}
-
-} // namespace
-
-namespace {
 
 TEST_F(ProFatScanTest, NearestGeometryLooksPastTheBootSectorsOwnAndFallsBackToIt) {
     ASSERT_TRUE(BuildImage({16, 32 * 1024, 4}, {{"a.txt", PatternBytes(10, 1)}}));
     const int nDisk = CDiskRegistry::GetInstance().AddImage(m_strImage);
-    ASSERT_EQ(m_engine.Init(nDisk, 0, 65536, u'C'), 0);
-    ASSERT_EQ(m_engine.ClearProfessionalVec(nullptr), 0);
-    EXPECT_FALSE(m_engine.GetNearestDbrInfo(100).has_value());
-    ASSERT_EQ(m_engine.InitVirtualDbrInfo(), 0);
-    ASSERT_EQ(m_engine.GetVirtualDbrInfo().size(), 1u);
-    const VIRTUAL_DBR_INFO real = m_engine.GetVirtualDbrInfo().front();
-    EXPECT_EQ(m_engine.GetNearestDbrInfo(40000)->nDataStart, real.nDataStart);
-    ASSERT_EQ(m_engine.CalcVirtualDbr(30, 10160, 10, 10000), 1); // cluster 2 at 9936
-    EXPECT_EQ(m_engine.GetNearestDbrInfo(40000)->nDataStart, 9936u);
-    EXPECT_EQ(m_engine.GetNearestDbrInfo(9935)->nDataStart, real.nDataStart);
+    ASSERT_EQ(m_pEngine->Init(nDisk, 0, 65536, u'C'), 0);
+    ASSERT_EQ(m_pEngine->ClearProfessionalVec(nullptr), 0);
+    EXPECT_FALSE(m_pEngine->GetNearestDbrInfo(100).has_value());
+    ASSERT_EQ(m_pEngine->InitVirtualDbrInfo(), 0);
+    ASSERT_EQ(m_pEngine->GetVirtualDbrInfo().size(), 1u);
+    const VIRTUAL_DBR_INFO real = m_pEngine->GetVirtualDbrInfo().front();
+    EXPECT_EQ(m_pEngine->GetNearestDbrInfo(40000)->nDataStart, real.nDataStart);
+    ASSERT_EQ(m_pEngine->CalcVirtualDbr(30, 10160, 10, 10000), 1); // cluster 2 at 9936
+    EXPECT_EQ(m_pEngine->GetNearestDbrInfo(40000)->nDataStart, 9936u);
+    EXPECT_EQ(m_pEngine->GetNearestDbrInfo(9935)->nDataStart, real.nDataStart);
 }
 
 } // namespace

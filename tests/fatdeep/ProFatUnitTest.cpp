@@ -30,12 +30,16 @@ TEST(ProFatGeometryTest, InexactOrImpossibleDivisionsGiveNoGeometry) {
     EXPECT_TRUE(engine.GetVirtualDbrInfo().empty());
 }
 
-TEST(ProFatGeometryTest, RootAreaIsClusterZeroThirtyTwoSectorsBeforeClusterTwo) {
-    const VIRTUAL_DBR_INFO dbr{4, 300, 2048};
-    EXPECT_EQ(GetVirtualClusterSector(dbr, 0), std::optional<uint64_t>(2316));
-    EXPECT_EQ(GetVirtualSectorCluster(dbr, 2330), std::optional<uint32_t>(0));
-    EXPECT_EQ(GetVirtualSectorCluster(dbr, 2300), std::nullopt);
-    EXPECT_EQ(GetVirtualClusterSector(VIRTUAL_DBR_INFO{4, 10, 0}, 0), std::nullopt);
+TEST(ProFatGeometryTest, RootAreaIsClusterZeroItsOwnLengthBeforeClusterTwo) {
+    const VIRTUAL_DBR_INFO dbr{4, 300, 2048, 64, 0};
+    EXPECT_EQ(GetVirtualClusterSector(dbr, 0), std::optional<uint64_t>(2284));
+    EXPECT_EQ(GetVirtualUnitSectors(dbr, 0), 64u);
+    EXPECT_EQ(GetVirtualSectorCluster(dbr, 2290), std::optional<uint32_t>(0));
+    EXPECT_EQ(GetVirtualSectorCluster(dbr, 2283), std::nullopt);
+    EXPECT_EQ(GetVirtualClusterSector(VIRTUAL_DBR_INFO{4, 10, 0, 32, 0}, 0), std::nullopt);
+    const VIRTUAL_DBR_INFO fat32{4, 300, 2048, 0, 0};
+    EXPECT_EQ(GetVirtualClusterSector(fat32, 0), std::nullopt) << "FAT32 has no root area";
+    EXPECT_EQ(GetVirtualSectorCluster(fat32, 2347), std::nullopt);
 }
 
 std::vector<uint8_t> SectorBytes(uint8_t u8Fill) {

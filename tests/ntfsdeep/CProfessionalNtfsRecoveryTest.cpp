@@ -27,6 +27,10 @@ constexpr size_t RECORD = 1024;
 const std::vector<uint8_t> JFIF_HEAD = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J',  'F',
                                         'I',  'F',  0x00, 0x01, 0x01, 0x00, 0x00, 0x01};
 
+// Start of a PNG: signature, then the IHDR chunk's length and type.
+const std::vector<uint8_t> PNG_HEAD = {0x89, 'P',  'N',  'G',  0x0D, 0x0A, 0x1A, 0x0A,
+                                       0x00, 0x00, 0x00, 0x0D, 'I',  'H',  'D',  'R'};
+
 struct EXPECTED_FILE {
     std::string strPath; // folder path + name, "/"-separated
     std::vector<uint8_t> data;
@@ -89,9 +93,11 @@ bool BuildTreeImage(const std::string& strImage, uint64_t u64Bytes, int nCluster
         out.mapRecords[file.strPath] = llRecord;
         out.vecFiles.push_back(std::move(file));
     }
-    // A deleted picture whose data no longer looks like one: kept, but left out of listings.
-    int64_t llBroken = tree.AddFile("broken.jpg", static_cast<uint32_t>(mapFolders["photos"]),
-                                    PatternBytes(30000, nSeed));
+    // A deleted picture whose first cluster now starts a PNG: gone, so left out of listings.
+    std::vector<uint8_t> vecBroken = PatternBytes(30000, nSeed);
+    std::copy(PNG_HEAD.begin(), PNG_HEAD.end(), vecBroken.begin());
+    int64_t llBroken =
+        tree.AddFile("broken.jpg", static_cast<uint32_t>(mapFolders["photos"]), vecBroken);
     if (llBroken < 0 || !image.DeleteInPlace("/broken.jpg"))
         return false;
     out.mapRecords["photos/broken.jpg"] = llBroken;
@@ -162,6 +168,14 @@ protected:
         std::string strCopy = m_work.File(strName);
         std::filesystem::copy_file(s_pTree->strImage, strCopy);
         return strCopy;
+    }
+
+    // The boot sector and its copy in the volume's last sector, both gone.
+    static std::string ZeroBothBootSectors(const std::string& strImage) {
+        const uint64_t u64Bytes = std::filesystem::file_size(strImage);
+        EXPECT_TRUE(PatchFileBytes(strImage, 0, std::vector<uint8_t>(SECTOR, 0)) &&
+                    PatchFileBytes(strImage, u64Bytes - SECTOR, std::vector<uint8_t>(SECTOR, 0)));
+        return strImage;
     }
 
     // Init over a whole image, a fresh store, the sweep and the folder pass.
@@ -235,7 +249,7 @@ TEST_F(NtfsDeepTest, ReportsInUseAndDeletedFilesInTheirFolders) {
     EXPECT_EQ(mapTree["docs/empty.txt"].nDataHealth, 0u) << "an empty resident stream";
     EXPECT_EQ(mapTree["readme.txt"].nDataHealth, 1u);
     EXPECT_EQ(mapTree["photos/real.jpg"].nDataHealth, 1u);
-    EXPECT_EQ(mapTree.count("photos/broken.jpg"), 0u) << "a picture its data contradicts";
+    EXPECT_EQ(mapTree.count("photos/broken.jpg"), 0u) << "a picture whose data is another's";
     // System files (records 0 to 11, and those below $Extend such as $Quota) never become
     // nodes: the nodes are the 32 files (one a hidden picture) and the 4 folders.
     EXPECT_EQ(scanned.GetLostFileCount(), 36u);
@@ -256,7 +270,7 @@ TEST_F(NtfsDeepTest, ZeroedBootSectorStillRecoversFilesByteExactWithNamesAndFold
     ASSERT_TRUE(PatchFileBytes(strImage, 0, std::vector<uint8_t>(SECTOR, 0)));
     CProfessionalNtfsRecovery engine;
     Scan(engine, strImage);
-    EXPECT_FALSE(engine.GetMftMap().empty()) << "record 0 of the $MFT is learnt in the sweep";
+    EXPECT_FALSE(engine.GetMftMap().empty());
     EXPECT_EQ(engine.GetSectorPerCluster(), 8u);
 
     std::map<std::string, FILE_NODE> mapTree;
@@ -308,8 +322,7 @@ TEST_F(NtfsDeepTest, PreviewReadsDataThroughTheFoundRecord) {
 }
 
 TEST_F(NtfsDeepTest, RecordsBeforeAnyMftRecordUseTheContiguousTable) {
-    std::string strImage = CopyImage("nomft.img");
-    ASSERT_TRUE(PatchFileBytes(strImage, 0, std::vector<uint8_t>(SECTOR, 0)));
+    std::string strImage = ZeroBothBootSectors(CopyImage("nomft.img"));
     std::vector<uint8_t> vecImage = ReadFileBytes(strImage);
     // Leave out every record 0 ($MFT and its mirror): no table is ever learnt.
     std::vector<uint64_t> vecSkip;
@@ -366,7 +379,7 @@ TEST_F(NtfsDeepTest, UnreadableFolderRecordDoesNotStopTheOtherFolders) {
     CNtfsImageBuilder image(strImage);
     CNtfsFolderTreeBuilder tree(image);
     ASSERT_TRUE(tree.SetParent(s_pTree->mapRecords["readme.txt"], 40000));
-    ASSERT_TRUE(PatchFileBytes(strImage, 0, std::vector<uint8_t>(SECTOR, 0)));
+    ZeroBothBootSectors(strImage);
     std::vector<uint8_t> vecImage = ReadFileBytes(strImage);
     std::vector<uint64_t> vecSkip;
     for (uint64_t off = 0; off + RECORD <= vecImage.size(); off += SECTOR)

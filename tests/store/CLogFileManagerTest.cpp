@@ -27,9 +27,12 @@ protected:
         m_pLog->Init();
     }
 
-    // A device path on a file system whose free space never changes (stamp 0), so parallel
-    // builds writing to /tmp cannot make a saved scan look stale.
-    static std::string DevicePath() { return "/proc/orvanne-test-disk"; }
+    // The key of a volume of a small image file of this test.
+    SCAN_VOLUME_KEY Key(uint64_t u64Start, uint64_t u64Count) {
+        SCAN_VOLUME_KEY key{};
+        EXPECT_EQ(MakeScanVolumeKey(m_strImage.c_str(), u64Start, u64Count, key), 0);
+        return key;
+    }
 
     // Starts a fresh numbered scan and leaves a file in its directory.
     std::string MakeScanDir() {
@@ -41,6 +44,9 @@ protected:
     }
 
     CScanLogDirScope m_scope;
+    CTempDir m_images;
+    std::string m_strImage = m_images.File("disk.img");
+    bool m_bImageMade = WriteFileBytes(m_strImage, std::vector<uint8_t>(4096, 1));
     CLogFileManager* m_pLog = nullptr;
 };
 
@@ -67,43 +73,43 @@ TEST_F(LogFileManagerTest, RootFollowsEnvironmentAndDirectoriesAre0755) {
 
 TEST_F(LogFileManagerTest, SavedScanReloadsAndResumesInItsDirectory) {
     std::string strDir = MakeScanDir();
-    ASSERT_EQ(m_pLog->SaveLogFileInfo(DevicePath().c_str(), 3, 63, 1000, 10, 20, 5, 15, 42,
-                                      strDir.c_str(), ""),
-              0);
+    ASSERT_EQ(m_pLog->SaveLogFileInfo(Key(63, 1000), 3, 10, 20, 5, 15, 42, strDir.c_str()), 0);
     EXPECT_EQ(m_pLog->Init(), 0);
     EXPECT_EQ(m_pLog->GetCurrentIndex(), 1u);
     ASSERT_EQ(m_pLog->GetRecords().size(), 1u);
 
     LOG_FILE_INFO info{};
-    EXPECT_EQ(m_pLog->LoadRecoveryLogInfo(DevicePath().c_str(), 3, 63, 999, &info), 0);
-    ASSERT_EQ(m_pLog->LoadRecoveryLogInfo(DevicePath().c_str(), 3, 63, 1000, &info), 1);
+    EXPECT_EQ(m_pLog->LoadRecoveryLogInfo(Key(63, 999), &info), 0);
+    ASSERT_EQ(m_pLog->LoadRecoveryLogInfo(Key(63, 1000), &info), 1);
     EXPECT_EQ(info.u64FilesFound, 42u);
     EXPECT_EQ(info.u64RunDone, 5u);
     EXPECT_EQ(std::string(info.szLogDirPath), strDir);
     EXPECT_EQ(m_pLog->GetLogFileDirPath(), strDir);
 
     // Saving the same volume again updates its record in place.
-    ASSERT_EQ(m_pLog->SaveLogFileInfo(DevicePath().c_str(), 3, 63, 1000, 0, 0, 0, 1000, 50,
-                                      strDir.c_str(), ""),
-              0);
+    ASSERT_EQ(m_pLog->SaveLogFileInfo(Key(63, 1000), 3, 0, 0, 0, 1000, 50, strDir.c_str()), 0);
     ASSERT_EQ(m_pLog->GetRecords().size(), 1u);
     EXPECT_EQ(m_pLog->GetRecords()[0].u64FilesFound, 50u);
 }
 
-TEST_F(LogFileManagerTest, StaleStampDropsRecordAndDirectory) {
+TEST_F(LogFileManagerTest, AnotherOrChangedImageIsNeverResumed) {
     std::string strDir = MakeScanDir();
-    ASSERT_EQ(
-        m_pLog->SaveLogFileInfo(DevicePath().c_str(), 1, 0, 100, 0, 0, 0, 0, 0, strDir.c_str(), ""),
-        0);
-    // The volume changed since: its free-space stamp no longer matches.
-    std::vector<uint8_t> vecIndex = ReadFileBytes(m_scope.Path() + "/config");
-    ASSERT_EQ(vecIndex.size(), 8u + 592u);
-    vecIndex[8 + offsetof(LOG_FILE_INFO, u64FreeSpaceStamp)] ^= 1;
-    ASSERT_TRUE(WriteFileBytes(m_scope.Path() + "/config", vecIndex));
-    m_pLog->Init();
+    ASSERT_EQ(m_pLog->SaveLogFileInfo(Key(0, 8), 1, 0, 8, 3, 3, 5, strDir.c_str()), 0);
+    EXPECT_EQ(std::string(m_pLog->GetRecords()[0].szDevicePath), m_strImage);
 
+    // Another image at the same place on the same disk number is another volume.
+    std::string strOther = m_images.File("other.img");
+    ASSERT_TRUE(WriteFileBytes(strOther, std::vector<uint8_t>(4096, 1)));
+    SCAN_VOLUME_KEY other{};
+    ASSERT_EQ(MakeScanVolumeKey(strOther.c_str(), 0, 8, other), 0);
     LOG_FILE_INFO info{};
-    EXPECT_EQ(m_pLog->LoadRecoveryLogInfo(DevicePath().c_str(), 1, 0, 100, &info), 0);
+    EXPECT_EQ(m_pLog->LoadRecoveryLogInfo(other, &info), 0);
+    EXPECT_TRUE(Exists(strDir));
+
+    // The same image written since: the stored scan is dropped with its directory.
+    SCAN_VOLUME_KEY changed = Key(0, 8);
+    ++changed.u64ModifyTime;
+    EXPECT_EQ(m_pLog->LoadRecoveryLogInfo(changed, &info), 0);
     EXPECT_FALSE(m_pLog->IsLoaded());
     EXPECT_TRUE(m_pLog->GetRecords().empty());
     EXPECT_FALSE(Exists(strDir));
@@ -111,8 +117,8 @@ TEST_F(LogFileManagerTest, StaleStampDropsRecordAndDirectory) {
 
 TEST_F(LogFileManagerTest, IndexRecoversFromInterruptedSaveAndTornRecord) {
     std::string strDir = MakeScanDir();
-    ASSERT_EQ(m_pLog->SaveLogFileInfo("", 2, 0, 10, 0, 0, 0, 0, 0, strDir.c_str(), "/img"), 0);
-    ASSERT_EQ(m_pLog->SaveLogFileInfo("", 2, 0, 10, 0, 0, 0, 0, 7, strDir.c_str(), "/img"), 0);
+    ASSERT_EQ(m_pLog->SaveLogFileInfo(Key(0, 4), 2, 0, 0, 0, 0, 0, strDir.c_str()), 0);
+    ASSERT_EQ(m_pLog->SaveLogFileInfo(Key(4, 4), 2, 0, 0, 0, 0, 7, strDir.c_str()), 0);
     EXPECT_FALSE(Exists(m_scope.Path() + "/config.tmp"));
 
     // A crash between writing config.tmp and renaming it: only the new index exists.
@@ -128,7 +134,7 @@ TEST_F(LogFileManagerTest, IndexRecoversFromInterruptedSaveAndTornRecord) {
     ASSERT_TRUE(WriteFileBytes(strIndex, vecIndex));
     EXPECT_EQ(m_pLog->Init(), 0);
     ASSERT_EQ(m_pLog->GetRecords().size(), 1u);
-    EXPECT_EQ(std::string(m_pLog->GetRecords()[0].szImagePath), "/img");
+    EXPECT_EQ(std::string(m_pLog->GetRecords()[0].szDevicePath), m_strImage);
 
     ASSERT_TRUE(WriteFileBytes(strIndex, {}));
     EXPECT_EQ(m_pLog->Init(), 87);
@@ -144,7 +150,7 @@ TEST_F(LogFileManagerTest, DeleteRefusesFoldersOutsideTheRoot) {
     ASSERT_TRUE(WriteFileBytes(m_scope.Path() + "/config", vecIndex));
     ASSERT_EQ(m_pLog->Init(), 0);
     LOG_FILE_INFO found{};
-    EXPECT_EQ(m_pLog->LoadRecoveryLogInfo("/proc/orvanne-test-disk", 0, 0, 0, &found), 0);
+    EXPECT_EQ(m_pLog->LoadRecoveryLogInfo(SCAN_VOLUME_KEY{}, &found), 0);
     EXPECT_TRUE(m_pLog->GetRecords().empty());
     ASSERT_EQ(m_pLog->Init(), 0);
     m_pLog->DeleteLogFileDir((outside.Path() + "/").c_str());

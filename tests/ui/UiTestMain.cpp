@@ -19,7 +19,7 @@ const std::pair<const char*, RunTestClass> TEST_CLASSES[] = {
     {"CMessageBoxTest", RunCMessageBoxTest}, {"ScanUiTest", RunScanUiTest},
     {"DruiPagesTest", RunDruiPagesTest},     {"DruiScanTest", RunDruiScanTest},
     {"ResultPageTest", RunResultPageTest},   {"DemoScanTest", RunDemoScanTest},
-    {"AppStartupTest", RunAppStartupTest},
+    {"AppStartupTest", RunAppStartupTest},   {"ResultBrowserTest", RunResultBrowserTest},
 };
 
 } // namespace

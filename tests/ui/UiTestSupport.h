@@ -120,3 +120,4 @@ int RunDruiScanTest(int argc, char** argv);
 int RunAppStartupTest(int argc, char** argv);
 int RunResultPageTest(int argc, char** argv);
 int RunDemoScanTest(int argc, char** argv);
+int RunResultBrowserTest(int argc, char** argv);

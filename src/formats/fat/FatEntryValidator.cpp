@@ -3,6 +3,7 @@
 
 #include "util/ByteView.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -20,6 +21,10 @@ constexpr size_t FAT_BASE_NAME_BYTES = 8;
 constexpr size_t FAT_EXT_BYTES = 3;
 // Double-byte characters are only looked for in name bytes 0..9.
 constexpr size_t FAT_DBCS_LAST_LEAD = 9;
+// A name of at least this many characters drawn from one or two byte values is file content.
+constexpr size_t FAT_REPEATED_RUN_CHARS = 6;
+constexpr uint8_t FAT_KANJI_E5 = 0x05; // a first name byte 0xE5 stored in place of the mark
+constexpr uint8_t FAT_MAX_TENTHS = 199;
 
 bool IsLongNameAttr(uint8_t u8Attr) {
     return u8Attr == FAT_ATTR_LONG_NAME;
@@ -194,6 +199,63 @@ bool IsZeroFilled(const uint8_t* pData, size_t nBytes) {
     return true;
 }
 
+// Characters no FAT short name holds: controls, lower case, and those FAT reserves.
+bool IsForbiddenShortNameByte(uint8_t u8Byte) {
+    if (u8Byte < FAT_NAME_MIN_CHAR || u8Byte == 0x7F || (u8Byte >= 'a' && u8Byte <= 'z'))
+        return true;
+    return std::strchr("\"*+,./:;<=>?[\\]|", u8Byte) != nullptr;
+}
+
+bool HasShortNameCharacters(const uint8_t* pEntry) {
+    if (pEntry[0] == FAT_NAME_BLANK)
+        return false;
+    for (size_t i = 0; i < FAT_SHORT_NAME_BYTES; ++i) {
+        const bool bMark = i == 0 && (pEntry[0] == FAT_ENTRY_DELETED || pEntry[0] == FAT_KANJI_E5);
+        if (!bMark && IsForbiddenShortNameByte(pEntry[i]))
+            return false;
+    }
+    return true;
+}
+
+bool IsRepeatedByteRun(const uint8_t* pEntry) {
+    uint8_t values[2] = {};
+    size_t nValues = 0;
+    size_t nChars = 0;
+    for (size_t i = pEntry[0] == FAT_ENTRY_DELETED ? 1 : 0; i < FAT_SHORT_NAME_BYTES; ++i) {
+        const uint8_t u8Byte = pEntry[i];
+        if (u8Byte == FAT_NAME_BLANK)
+            continue;
+        ++nChars;
+        if (std::find(values, values + nValues, u8Byte) != values + nValues)
+            continue;
+        if (nValues == 2)
+            return false;
+        values[nValues++] = u8Byte;
+    }
+    return nChars >= FAT_REPEATED_RUN_CHARS;
+}
+
+bool IsValidOrZeroDate(uint16_t u16Date) {
+    const unsigned nMonth = (u16Date >> 5) & 0x0F;
+    const unsigned nDay = u16Date & 0x1F;
+    return u16Date == 0 || (nMonth >= 1 && nMonth <= 12 && nDay >= 1);
+}
+
+bool IsValidOrZeroTime(uint16_t u16Time) {
+    const unsigned nHours = u16Time >> 11;
+    const unsigned nMinutes = (u16Time >> 5) & 0x3F;
+    const unsigned nTwoSeconds = u16Time & 0x1F;
+    return nHours <= 23 && nMinutes <= 59 && nTwoSeconds <= 29;
+}
+
+bool HasValidOrZeroStamps(const uint8_t* pEntry) {
+    return pEntry[offsetof(FAT32_Entry, DIR_CrtTimeTenth)] <= FAT_MAX_TENTHS &&
+           IsValidOrZeroTime(LoadU16LE(pEntry + offsetof(FAT32_Entry, DIR_CrtTime))) &&
+           IsValidOrZeroTime(LoadU16LE(pEntry + offsetof(FAT32_Entry, DIR_WrtTime))) &&
+           IsValidOrZeroDate(CreateDate(pEntry)) && IsValidOrZeroDate(AccessDate(pEntry)) &&
+           IsValidOrZeroDate(WriteDate(pEntry));
+}
+
 } // namespace
 
 FAT32_Entry ReadFatEntry(const uint8_t* pData) {
@@ -287,6 +349,15 @@ int IsFatFDTRecord(const uint8_t* pBuffer, size_t nLength) {
         }
     }
     return 1;
+}
+
+int IsPlausibleFoundEntry(const uint8_t* pEntry) {
+    if (pEntry == nullptr)
+        return 0;
+    return HasShortNameCharacters(pEntry) && !IsRepeatedByteRun(pEntry) &&
+                   HasValidOrZeroStamps(pEntry)
+               ? 1
+               : 0;
 }
 
 int64_t FatDateToTimeValue(uint16_t u16Date) {

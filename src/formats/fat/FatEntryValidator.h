@@ -75,6 +75,12 @@ int IsFatFileRecord(const uint8_t* pSector, size_t nSize);
 // a directory, else 0.
 int IsFatFDTRecord(const uint8_t* pBuffer, size_t nLength);
 
+// 1 when a short entry found in a sector anywhere on the disk could name a real file or folder:
+// every name byte one a FAT short name allows (a deleted entry's first byte aside), not a run of
+// one or two repeated bytes such as file contents leave, and every date and time word valid or
+// zero. "." and ".." entries are not judged here.
+int IsPlausibleFoundEntry(const uint8_t* pEntry);
+
 // Local midnight of an entry date word as seconds since 1970 (may be negative).
 int64_t FatDateToTimeValue(uint16_t u16Date);
 

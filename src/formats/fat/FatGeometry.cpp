@@ -8,10 +8,12 @@
 namespace {
 
 constexpr uint32_t FAT_ENTRY_SIZE = 32;
-constexpr uint32_t FAT32_ENTRY_BYTES = 4;
-constexpr uint32_t FAT16_ENTRY_BYTES = 2;
-constexpr uint32_t FAT32_MAX_CLUSTERS = 0x0FFFFFF6;
-constexpr uint32_t FAT16_MAX_CLUSTERS = 0xFFF6;
+// The highest cluster number each FAT width can address.
+constexpr uint32_t FAT32_MAX_CLUSTER = 0x0FFFFFF6;
+constexpr uint32_t FAT16_MAX_CLUSTER = 0xFFF6;
+constexpr uint32_t FAT12_MAX_CLUSTER = 0xFF6;
+// Fewer data clusters than this make a FAT12 volume, fewer than the next a FAT16 one.
+constexpr uint64_t FAT12_CLUSTER_BOUND = 4085;
 
 bool IsSupportedSectorSize(uint32_t nBytes) {
     return nBytes == 512 || nBytes == 1024 || nBytes == 2048 || nBytes == 4096;
@@ -19,6 +21,12 @@ bool IsSupportedSectorSize(uint32_t nBytes) {
 
 bool IsPowerOfTwo(uint32_t n) {
     return n != 0 && (n & (n - 1)) == 0;
+}
+
+uint32_t MaxClusterOf(uint32_t nFatBits) {
+    return nFatBits == 32   ? FAT32_MAX_CLUSTER
+           : nFatBits == 16 ? FAT16_MAX_CLUSTER
+                            : FAT12_MAX_CLUSTER;
 }
 
 } // namespace
@@ -62,9 +70,10 @@ int ParseFatBootSector(const uint8_t* pData, size_t nSize, uint64_t u64Partition
     const uint32_t nSecPerClus = pData[BPB_SEC_PER_CLUS];
     const uint32_t nReserved = LoadU16LE(pData + BPB_RSVD_SEC_CNT);
     const uint32_t nNumFats = pData[BPB_NUM_FATS];
-    const bool bIsFat32 = std::memcmp(pData + BS_FIL_SYS_TYPE, FAT32_TYPE_TEXT, 8) == 0;
-    const uint32_t nFatSize =
-        bIsFat32 ? LoadU32LE(pData + BPB_FAT_SZ32) : LoadU16LE(pData + BPB_FAT_SZ16);
+    // A zero 16-bit FAT size is what marks the FAT32 layout of the parameter block.
+    const uint32_t nFatSize16 = LoadU16LE(pData + BPB_FAT_SZ16);
+    const bool bIsFat32 = nFatSize16 == 0;
+    const uint32_t nFatSize = bIsFat32 ? LoadU32LE(pData + BPB_FAT_SZ32) : nFatSize16;
     uint32_t nTotal = LoadU32LE(pData + BPB_TOT_SEC32);
     if (nTotal == 0)
         nTotal = LoadU16LE(pData + BPB_TOT_SEC16);
@@ -97,12 +106,12 @@ int ParseFatBootSector(const uint8_t* pData, size_t nSize, uint64_t u64Partition
     geo.nDataStart = static_cast<uint32_t>(u64DataStart);
 
     const uint64_t u64Clusters = (geo.u64TotalSectors - u64DataStart) / geo.nSectorsPerCluster;
-    const uint64_t u64FatEntries =
-        geo.u64FatSectors * FAT_SECTOR_BYTES / (bIsFat32 ? FAT32_ENTRY_BYTES : FAT16_ENTRY_BYTES);
+    geo.nFatBits = bIsFat32 ? 32 : u64Clusters < FAT12_CLUSTER_BOUND ? 12 : 16;
+    const uint64_t u64FatEntries = geo.u64FatSectors * FAT_SECTOR_BYTES * 8 / geo.nFatBits;
     uint64_t u64Limit = u64Clusters + FAT_FIRST_DATA_CLUSTER;
     if (u64Limit > u64FatEntries)
         u64Limit = u64FatEntries;
-    const uint64_t u64Max = (bIsFat32 ? FAT32_MAX_CLUSTERS : FAT16_MAX_CLUSTERS) + 1ull;
+    const uint64_t u64Max = MaxClusterOf(geo.nFatBits) + 1ull;
     geo.nClusterLimit = static_cast<uint32_t>(u64Limit < u64Max ? u64Limit : u64Max);
     if (geo.nClusterLimit <= FAT_FIRST_DATA_CLUSTER)
         return ERROR_UNRECOGNIZED_VOLUME;

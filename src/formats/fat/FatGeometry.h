@@ -9,23 +9,22 @@
 #include <cstdint>
 #include <optional>
 
-constexpr char FAT32_TYPE_TEXT[] = "FAT32   ";
-
 // The engines count every sector in 512-byte units, whatever the boot sector's sector size, so
 // that a partition start from the partition table and a cluster address agree.
 constexpr uint32_t FAT_SECTOR_BYTES = 512;
 constexpr uint32_t FAT_FIRST_DATA_CLUSTER = 2;
-// The FAT16 root directory is addressed as cluster 0.
+// The FAT12/FAT16 root directory is addressed as cluster 0.
 constexpr uint32_t FAT16_ROOT_CLUSTER = 0;
 
 struct FAT_GEOMETRY {
     uint64_t u64PartitionStart;  // absolute sector of the boot sector
     uint64_t u64TotalSectors;    // sectors of the volume (boot sector's count, 16-bit if 32 is 0)
     uint32_t nSectorsPerCluster; // in 512-byte sectors
-    uint32_t bIsFat32;           // 1 FAT32, 0 FAT16
-    uint32_t nRootCluster;       // FAT32 BPB_RootClus; 0 (the fixed root area) on FAT16
+    uint32_t nFatBits;           // 12, 16 or 32: the width of one FAT entry
+    uint32_t bIsFat32;           // 1 FAT32, 0 FAT12 or FAT16
+    uint32_t nRootCluster;       // FAT32 BPB_RootClus; 0 (the fixed root area) on FAT12/16
     uint32_t nDataStart;         // sector of cluster 2, relative to the partition start
-    uint32_t nRootSectors;       // FAT16: the fixed root area just before cluster 2; FAT32: 0
+    uint32_t nRootSectors;       // FAT12/16: the fixed root area just before cluster 2; FAT32: 0
     uint64_t u64FirstFatSector;  // absolute
     uint64_t u64FatSectors;      // sectors of one FAT copy
     uint32_t nClusterLimit;      // one past the highest cluster number the volume can hold
@@ -46,6 +45,7 @@ struct FAT_GEOMETRY {
 std::optional<uint64_t> GetFatNodeClusterSector(const FILE_NODE& node, uint32_t nCluster);
 
 // Reads the geometry from the boot sector of a volume starting at u64PartitionStart: 0, or
-// ERROR_UNRECOGNIZED_VOLUME when a field is outside what FAT16/FAT32 allow.
+// ERROR_UNRECOGNIZED_VOLUME when a field is outside what FAT12/FAT16/FAT32 allow. The FAT's
+// width follows from the cluster count, as every FAT driver decides it, not from the type label.
 int ParseFatBootSector(const uint8_t* pData, size_t nSize, uint64_t u64PartitionStart,
                        FAT_GEOMETRY& geometry);

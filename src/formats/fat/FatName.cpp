@@ -78,3 +78,19 @@ std::string CFatLongName::GetName() const {
     }
     return Utf16LEToUtf8(bytes, nEnd - m_nPos);
 }
+
+bool CFatLongName::HasNameCharacters() const {
+    for (size_t i = m_nPos; m_wszName[i] != 0; ++i) {
+        const char16_t c = m_wszName[i];
+        if (c < 0x20 || (c < 0x80 && std::strchr("\\/:*?\"<>|", int(c)) != nullptr))
+            return false;
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (m_wszName[i + 1] < 0xDC00 || m_wszName[i + 1] > 0xDFFF)
+                return false;
+            ++i;
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            return false;
+        }
+    }
+    return true;
+}

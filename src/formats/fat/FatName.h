@@ -24,6 +24,9 @@ public:
     bool IsEmpty() const { return m_nPos == BUFFER_UNITS - 1; }
     // The collected name as UTF-8, ending at its first 0 character.
     std::string GetName() const;
+    // True when the name, up to its first 0 character, is made of characters a long name may
+    // hold: no controls, none of \ / : * ? " < > |, and surrogates only in pairs.
+    bool HasNameCharacters() const;
 
 private:
     static constexpr size_t CHARS_PER_PART = 13;
