@@ -144,7 +144,7 @@ private slots:
         }
         FindCheckBox(window, "Music")->setChecked(true);
         FindCheckBox(window, "Video")->setChecked(true);
-        QVERIFY(window.BuildSearchPattern().find(u"*.snd|*.rmvb|") != std::u16string::npos);
+        QVERIFY(window.BuildSearchPattern().find(u"*.mmf|*.rmvb|") != std::u16string::npos);
     }
 
     void ScanOfAPartitionEndsOnTheResultPage() {

@@ -124,7 +124,7 @@ private slots:
         QCOMPARE(DirOf("b.mp3"), QString("audio"));
         QCOMPARE(DirOf("c.pdf"), QString("document"));
         QCOMPARE(DirOf("d.avi"), QString("video"));
-        QCOMPARE(DirOf("e.rtf"), QString("archive"));
+        QCOMPARE(DirOf("e.rtf"), QString("document"));
         QCOMPARE(DirOf("noext"), QString("others"));
         QCOMPARE(GetExtendNameIcon("jpg"), QString(":/image/FileIcon/jpg.png"));
         QCOMPARE(GetExtendNameIcon("JPEG"), QString(":/image/FileIcon/jpg.png"));
