@@ -346,9 +346,15 @@ int CScanCommand::RecoverOne(SEARCH_FILE_INFO& hit, CDfxmlReport* pReport) {
         nResult =
             m_pEngine->SaveFileData(&hit, Ansi2Unicode(strPath.c_str()).c_str(), m_nBaseDepth);
     }
-    if (nResult == ERROR_CANCELLED_BY_USER)
-        return nResult;
     std::string strShown = EscapeControlChars(strPath);
+    std::string strPart = GetPartFileName(strPath);
+    bool bKept = CSafeOutputFile::IsKeepingPartial() && Exists(strPart);
+    if (nResult == ERROR_CANCELLED_BY_USER) {
+        if (bKept)
+            std::printf("PARTIAL  %s  (%s)\n", EscapeControlChars(strPart).c_str(),
+                        DescribeStatus(nResult).c_str());
+        return nResult;
+    }
     if (nResult == 0) {
         ++m_nRecovered;
         std::printf("OK       %s\n", strShown.c_str());
@@ -358,8 +364,6 @@ int CScanCommand::RecoverOne(SEARCH_FILE_INFO& hit, CDfxmlReport* pReport) {
                     static_cast<unsigned long long>(CCopyOutFile::GetLastUnreadableSectors()));
     } else {
         ++m_nFailed;
-        std::string strPart = GetPartFileName(strPath);
-        bool bKept = CSafeOutputFile::IsKeepingPartial() && Exists(strPart);
         std::printf("%s  %s  (%s)\n", bKept ? "PARTIAL" : "FAILED ",
                     EscapeControlChars(bKept ? strPart : strPath).c_str(),
                     DescribeStatus(nResult).c_str());
