@@ -357,8 +357,8 @@ QWidget* DRUI::InitLayout2Widget() {
 QTreeWidget* DRUI::CreateDiskTree(QWidget* pParent) {
     m_pDiskTree = new QTreeWidget(pParent);
     m_pDiskTree->setObjectName("diskTree");
-    m_pDiskTree->setColumnCount(2);
-    m_pDiskTree->setHeaderLabels({"Name", "Size"});
+    m_pDiskTree->setColumnCount(3);
+    m_pDiskTree->setHeaderLabels({"Name", "Size", "File system"});
     m_pDiskTree->setColumnWidth(0, TREE_NAME_WIDTH);
     m_pDiskTree->setColumnWidth(1, TREE_SIZE_WIDTH);
     // The name column takes what the window gives, so the sizes stay in view at any width.
@@ -399,6 +399,8 @@ void DRUI::AddDiskItem(int nDiskNo, const std::vector<PARTITION_ITEM>& vecPartit
         pPartition->setText(0, QString::fromUtf16(item.wszName));
         pPartition->setToolTip(0, pPartition->text(0));
         pPartition->setText(1, QString::fromStdString(strSize));
+        pPartition->setText(
+            2, QString::fromStdString(CPartitionManager::GetPartitionFileSystem(item)));
         pPartition->setIcon(0, QIcon(":/image/drive.png"));
         pPartition->setFont(0, font);
         pPartition->setFont(1, font);

@@ -50,7 +50,7 @@ private slots:
         const QStringList listFolders = {DirOf("a.JPG"), DirOf("b.mp3"), DirOf("c.pdf"),
                                          DirOf("d.avi"), DirOf("e.rtf"), DirOf("noext")};
         QCOMPARE(listFolders,
-                 QStringList({"photo", "audio", "document", "video", "archive", "others"}));
+                 QStringList({"photo", "audio", "document", "video", "document", "others"}));
         QCOMPARE(GetExtendNameIcon(".jpg"), QString(":/image/FileIcon/image.png"));
         QCOMPARE(GetExtendNameIcon("rtf"), QString(":/image/FileIcon/office_default.png"));
         QCOMPARE(GetExtendNameIcon("m"), QString(":/image/FileIcon/other.png"));
