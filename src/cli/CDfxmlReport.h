@@ -7,14 +7,16 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class CDfxmlReport {
 public:
     // Starts the report in a new file (never over an existing one); 0, or errno.
     int Create(const std::string& strPath, const std::string& strImagePath);
-    // strName is the file's path inside the volume; strSha256 may be empty (not recovered).
+    // strName is the file's path inside the volume; strSha256 may be empty (not recovered);
+    // pRuns: where the engine told where the data lies.
     void AddFile(const SEARCH_FILE_INFO& hit, const std::string& strName,
-                 const std::string& strSha256);
+                 const std::string& strSha256, const std::vector<FILE_DATA_RUN>* pRuns = nullptr);
     // Ends the report and gives the file its name; 0, or errno.
     int Commit();
     bool IsOpen() const { return m_stream.IsOpen(); }

@@ -6,6 +6,7 @@
 #include "util/FileCategory.h"
 
 #include <cstring>
+#include <iterator>
 #include <nlohmann/json.hpp>
 
 namespace {
@@ -14,9 +15,9 @@ constexpr int JSON_INDENT = 2;
 constexpr const char* ELEMENT_INDENT = "  ";
 
 const char* EngineName(uint32_t nEngineType) {
-    static const char* const NAMES[] = {"fast-ntfs", "fast-fat", "deep-ntfs", "deep-fat",
-                                        "carving"};
-    return nEngineType < 5 ? NAMES[nEngineType] : "unknown";
+    static const char* const NAMES[] = {"fast-ntfs", "fast-fat",   "deep-ntfs", "deep-fat",
+                                        "carving",   "fast-exfat", "deep-exfat"};
+    return nEngineType < std::size(NAMES) ? NAMES[nEngineType] : "unknown";
 }
 
 } // namespace

@@ -300,7 +300,7 @@ int CScanCommand::WriteScanReport() {
     for (m_pHits->Rewind(); NextWantedHit(hit);) {
         if (CInterruptWatcher::IsStopRequested())
             return EXIT_STOPPED;
-        report.AddFile(hit, ParentPathOf(hit) + hit.szFileName, std::string());
+        AddToReport(report, hit, std::string());
     }
     return CommitReport(report);
 }
@@ -330,6 +330,13 @@ int CScanCommand::MakeDestinationFolder(SEARCH_FILE_INFO& hit, std::string& strF
     return 0;
 }
 
+void CScanCommand::AddToReport(CDfxmlReport& report, SEARCH_FILE_INFO& hit,
+                               const std::string& strSha256) {
+    std::vector<FILE_DATA_RUN> vecRuns;
+    const bool bRuns = m_pEngine->GetFileDataRuns(&hit, vecRuns);
+    report.AddFile(hit, ParentPathOf(hit) + hit.szFileName, strSha256, bRuns ? &vecRuns : nullptr);
+}
+
 int CScanCommand::RecoverOne(SEARCH_FILE_INFO& hit, CDfxmlReport* pReport) {
     std::string strFolder;
     int nResult = MakeDestinationFolder(hit, strFolder);
@@ -339,9 +346,15 @@ int CScanCommand::RecoverOne(SEARCH_FILE_INFO& hit, CDfxmlReport* pReport) {
         nResult =
             m_pEngine->SaveFileData(&hit, Ansi2Unicode(strPath.c_str()).c_str(), m_nBaseDepth);
     }
-    if (nResult == ERROR_CANCELLED_BY_USER)
-        return nResult;
     std::string strShown = EscapeControlChars(strPath);
+    std::string strPart = GetPartFileName(strPath);
+    bool bKept = CSafeOutputFile::IsKeepingPartial() && Exists(strPart);
+    if (nResult == ERROR_CANCELLED_BY_USER) {
+        if (bKept)
+            std::printf("PARTIAL  %s  (%s)\n", EscapeControlChars(strPart).c_str(),
+                        DescribeStatus(nResult).c_str());
+        return nResult;
+    }
     if (nResult == 0) {
         ++m_nRecovered;
         std::printf("OK       %s\n", strShown.c_str());
@@ -351,16 +364,14 @@ int CScanCommand::RecoverOne(SEARCH_FILE_INFO& hit, CDfxmlReport* pReport) {
                     static_cast<unsigned long long>(CCopyOutFile::GetLastUnreadableSectors()));
     } else {
         ++m_nFailed;
-        std::string strPart = GetPartFileName(strPath);
-        bool bKept = CSafeOutputFile::IsKeepingPartial() && Exists(strPart);
         std::printf("%s  %s  (%s)\n", bKept ? "PARTIAL" : "FAILED ",
                     EscapeControlChars(bKept ? strPart : strPath).c_str(),
                     DescribeStatus(nResult).c_str());
     }
     if (pReport != nullptr)
-        pReport->AddFile(hit, ParentPathOf(hit) + hit.szFileName,
-                         nResult == 0 || nResult == ERROR_FILE_DAMAGED ? CSha256::OfFile(strPath)
-                                                                       : std::string());
+        AddToReport(*pReport, hit,
+                    nResult == 0 || nResult == ERROR_FILE_DAMAGED ? CSha256::OfFile(strPath)
+                                                                  : std::string());
     return nResult;
 }
 

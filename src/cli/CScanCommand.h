@@ -36,6 +36,8 @@ private:
     int MakeDestinationFolder(SEARCH_FILE_INFO& hit, std::string& strFolder);
     int RecoverOne(SEARCH_FILE_INFO& hit, CDfxmlReport* pReport);
     int RecoverHits(CDfxmlReport* pReport);
+    // The hit's entry, with its byte runs where the engine tells them.
+    void AddToReport(CDfxmlReport& report, SEARCH_FILE_INFO& hit, const std::string& strSha256);
     int CreateReport(CDfxmlReport& report) const;
     int CommitReport(CDfxmlReport& report) const;
     int FinalStatus(int nStatus) const;

@@ -51,13 +51,6 @@ std::string ReadText(const std::string& strPath) {
     return std::string(vecBytes.begin(), vecBytes.end());
 }
 
-// The environment that makes reads of the image fail on the listed sectors ("7,100-131").
-std::string FailingReadEnv(const std::string& strImage, const std::string& strSectors) {
-    return std::string("LD_PRELOAD=") + ORVANNE_FAILING_READ_SHIM +
-           " ORVANNE_FAIL_FILE=" + ShellQuote(strImage) + " ORVANNE_FAIL_SECTORS=" + strSectors +
-           " ASAN_OPTIONS=\"${ASAN_OPTIONS}:verify_asan_link_order=0\" ";
-}
-
 // A 16 MiB FAT16 volume (one sector per cluster) holding a PNG, a JPEG and a patterned file,
 // all deleted, with a kept file beside them.
 struct CDeletedFatVolume {
