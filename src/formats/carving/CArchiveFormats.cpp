@@ -137,15 +137,18 @@ std::optional<ZIP_END> CheckZipEnd(CCarvedFile& file, uint64_t u64At) {
     const uint64_t u64Past = u64At + ZIP_END_BYTES + LoadU16LE(p + 20);
     const bool bZip64 =
         u16Entries == ZIP64_MARK16 || u32CdSize == ZIP64_MARK32 || u32CdOffset == ZIP64_MARK32;
-    if (!bZip64) {
+    // Writers that learn sizes late (zip reading stdin) add the ZIP64 records even when every
+    // field of the end record fits.
+    const bool bLocator = u64At >= ZIP64_LOCATOR_BYTES &&
+                          file.Matches(u64At - ZIP64_LOCATOR_BYTES, szZip64Locator, 4);
+    if (!bZip64 && !bLocator) {
         if (u16Disk != 0 || u16CdDisk != 0 || u16DiskEntries != u16Entries ||
             uint64_t(u32CdOffset) + u32CdSize != u64At ||
             (u16Entries != 0 && !file.Matches(u32CdOffset, szZipCentral, 4)))
             return std::nullopt;
         return ZIP_END{u64Past, u32CdOffset, u16Entries};
     }
-    if (u64At < ZIP64_LOCATOR_BYTES ||
-        !file.Matches(u64At - ZIP64_LOCATOR_BYTES, szZip64Locator, 4))
+    if (!bLocator)
         return std::nullopt;
     auto record = file.U64LE(u64At - ZIP64_LOCATOR_BYTES + 8);
     if (!record || *record >= u64At || !file.Matches(*record, szZip64End, 4))
