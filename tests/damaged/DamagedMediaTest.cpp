@@ -6,13 +6,13 @@
 #include "deepscan/CProfessionalRecovery.h"
 #include "device/BootSectorLayout.h"
 #include "device/CDiskRegistry.h"
+#include "fixtures/EngineQueries.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
 #include "fixtures/NtfsImageBuilder.h"
 #include "util/ByteView.h"
 #include "util/CSha256.h"
 #include "util/DebugLog.h"
-#include "util/FileCategory.h"
 #include "util/TextUtil.h"
 
 #include <cstdio>
@@ -20,7 +20,6 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,11 +43,6 @@ std::multiset<std::string> DigestsUnder(const std::string& strDir) {
         if (entry.is_regular_file())
             setDigests.insert(CSha256::OfFile(entry.path().string()));
     return setDigests;
-}
-
-std::string ReadText(const std::string& strPath) {
-    std::vector<uint8_t> vecBytes = ReadFileBytes(strPath);
-    return std::string(vecBytes.begin(), vecBytes.end());
 }
 
 // The environment that makes reads of the image fail on the listed sectors ("7,100-131").
@@ -104,29 +98,15 @@ protected:
     CTempDir m_dir;
 };
 
-class CLogCapture {
-public:
-    CLogCapture() { SetDebugLogSink(Collect); }
-    ~CLogCapture() { SetDebugLogSink(nullptr); }
-    static std::string Text() {
-        std::lock_guard<std::mutex> lock(Mutex());
-        return Lines();
-    }
+// The debug log of this process, collected while the sink is set (the child test below).
+std::string& CapturedLog() {
+    static std::string strLines;
+    return strLines;
+}
 
-private:
-    static std::mutex& Mutex() {
-        static std::mutex mutex;
-        return mutex;
-    }
-    static std::string& Lines() {
-        static std::string strLines;
-        return strLines;
-    }
-    static void Collect(const char* pLine) {
-        std::lock_guard<std::mutex> lock(Mutex());
-        Lines() += pLine;
-    }
-};
+void CaptureLine(const char* pLine) {
+    CapturedLog() += pLine;
+}
 
 TEST_F(DamagedMediaTest, UnreadableSectorsAreLoggedAndTheRestIsRecovered) {
     if (!CFatImageBuilder::HaveTools())
@@ -183,7 +163,8 @@ TEST_F(DamagedMediaTest, UnreadableBootAndFatStillLetTheScansEnd) {
     EXPECT_NE(run.strErr.find("at sector " + std::to_string(volume.u64FirstFatSector) + " "),
               std::string::npos)
         << run.strErr;
-    EXPECT_NE(ReadText(m_dir.File("fast.json")).find("\"name\""), std::string::npos);
+    std::vector<uint8_t> vecJson = ReadFileBytes(m_dir.File("fast.json"));
+    EXPECT_NE(std::string(vecJson.begin(), vecJson.end()).find("\"name\""), std::string::npos);
 }
 
 // The engine API in a child of this test program that runs with the failing-read seam loaded.
@@ -191,7 +172,7 @@ TEST_F(DamagedMediaTest, EngineApiScansThroughUnreadableSectors) {
     if (!CFatImageBuilder::HaveTools())
         SKIP_WITHOUT("mkfs.vfat and mtools");
     if (const char* pImage = std::getenv(CHILD_ENV)) {
-        CLogCapture capture;
+        SetDebugLogSink(CaptureLine);
         int nDisk = CDiskRegistry::GetInstance().AddImage(pImage);
         ASSERT_GE(nDisk, 0);
         long long llSectors = FAT_VOLUME_SECTORS;
@@ -203,13 +184,10 @@ TEST_F(DamagedMediaTest, EngineApiScansThroughUnreadableSectors) {
             if (auto* pDeep = dynamic_cast<CProfessionalRecovery*>(pEngine.get()))
                 pDeep->SetNotLoadLogFile();
             EXPECT_EQ(pEngine->ScanDevice(nullptr), 0);
-            std::vector<SEARCH_FILE_INFO> vecHits;
-            std::u16string strKey = Ansi2Unicode((std::string(PHOTO_PATTERN) + "|").c_str());
-            EXPECT_EQ(pEngine->SearchFileNode(strKey.c_str(), vecHits), 0);
-            EXPECT_FALSE(vecHits.empty());
+            EXPECT_FALSE(SearchAll(*pEngine).empty());
         }
-        EXPECT_NE(CLogCapture::Text().find("unreadable sector"), std::string::npos)
-            << CLogCapture::Text();
+        SetDebugLogSink(nullptr);
+        EXPECT_NE(CapturedLog().find("unreadable sector"), std::string::npos) << CapturedLog();
         return;
     }
     std::string strImage = m_dir.File("api.img");

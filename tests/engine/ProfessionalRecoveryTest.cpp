@@ -4,16 +4,17 @@
 #include "deepscan/CProfessionalRecovery.h"
 #include "device/BootSectorLayout.h"
 #include "device/CDiskRegistry.h"
+#include "fixtures/EngineQueries.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
 #include "fixtures/NtfsImageBuilder.h"
 #include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
 #include "util/CSha256.h"
-#include "util/FileCategory.h"
 #include "util/TextUtil.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
@@ -22,11 +23,6 @@
 namespace {
 
 constexpr uint64_t MiB = 1024 * 1024;
-
-std::string AllKindsKey() {
-    return std::string(PHOTO_PATTERN) + MUSIC_PATTERN + "|" + VIDEO_PATTERN + OFFICE_PATTERN + "|" +
-           ARCHIVE_PATTERN + ".other";
-}
 
 struct CScanRecord {
     std::vector<std::pair<int, int>> vecReports; // percent, weight
@@ -57,13 +53,10 @@ protected:
     std::unique_ptr<IFileRecoveryParse> MakeDeepEngine(const std::string& strImage) {
         int nDisk = CDiskRegistry::GetInstance().AddImage(strImage);
         EXPECT_GE(nDisk, 0);
-        long long llSectors = static_cast<long long>(ReadFileSize(strImage) / 512);
+        long long llSectors = static_cast<long long>(std::filesystem::file_size(strImage) / 512);
         return std::unique_ptr<IFileRecoveryParse>(
             CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
                 nDisk, 0, llSectors, u'C', RECOVERY_TYPE_DEEP));
-    }
-    static uint64_t ReadFileSize(const std::string& strPath) {
-        return ReadFileBytes(strPath).size();
     }
     int Scan(IFileRecoveryParse& engine, CScanRecord& record, bool bFresh = true) {
         if (bFresh)
@@ -71,15 +64,7 @@ protected:
         engine.InitCallBack(CScanRecord::OnScan, CScanRecord::OnRecovery, &record, 100);
         return engine.ScanDevice(nullptr);
     }
-    std::vector<SEARCH_FILE_INFO> Search(IFileRecoveryParse& engine) {
-        std::vector<SEARCH_FILE_INFO> vecHits;
-        std::u16string strKey = Ansi2Unicode(AllKindsKey().c_str());
-        EXPECT_EQ(engine.SearchFileNode(strKey.c_str(), vecHits), 0);
-        // The engines' streams are merged, not sorted afterwards: the merge must keep node order.
-        EXPECT_TRUE(
-            std::is_sorted(vecHits.begin(), vecHits.end(), CScanResultFileManager::NodeOrderLess));
-        return vecHits;
-    }
+    std::vector<SEARCH_FILE_INFO> Search(IFileRecoveryParse& engine) { return SearchAll(engine); }
     // Recovers every hit into its own file; the SHA-256 of each recovered file, by hit index.
     std::vector<std::string> RecoverAll(IFileRecoveryParse& engine,
                                         std::vector<SEARCH_FILE_INFO>& vecHits) {
@@ -341,28 +326,6 @@ TEST_F(ProfessionalRecoveryTest, RawSamplesAreCarvedAtTheirSectors) {
             bFound |= vecHits[i].u64LocationSector == u64At && vecDigests[i] == Digest(vecBytes);
         EXPECT_TRUE(bFound) << "sample at sector " << u64At;
     }
-}
-
-TEST_F(ProfessionalRecoveryTest, RandomAndTruncatedImagesEndNormally) {
-    ASSERT_TRUE(WriteFileBytes(m_dir.File("random.img"), PatternBytes(4 * MiB, 99)));
-    std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(m_dir.File("random.img"));
-    ASSERT_NE(pEngine, nullptr);
-    CScanRecord record;
-    EXPECT_EQ(Scan(*pEngine, record), 0);
-    EXPECT_TRUE(record.SawFinalReport());
-    Search(*pEngine);
-
-    // A volume that claims more sectors than the image holds: reads past the end fail softly.
-    std::string strShort = m_dir.File("short.img");
-    ASSERT_TRUE(WriteFileBytes(strShort, PatternBytes(MiB, 5)));
-    int nDisk = CDiskRegistry::GetInstance().AddImage(strShort);
-    std::unique_ptr<IFileRecoveryParse> pShort(
-        CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(nDisk, 0, 8192, u'C',
-                                                                        RECOVERY_TYPE_DEEP));
-    ASSERT_NE(pShort, nullptr);
-    CScanRecord shortRecord;
-    EXPECT_EQ(Scan(*pShort, shortRecord), 0);
-    EXPECT_TRUE(shortRecord.SawFinalReport());
 }
 
 TEST_F(ProfessionalRecoveryTest, FactoryPicksEnginesByVolumeAndType) {
