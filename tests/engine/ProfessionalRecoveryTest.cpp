@@ -299,35 +299,6 @@ TEST_F(ProfessionalRecoveryTest, StoppedScanResumesWithItsCountOnlyOnTheSameImag
     EXPECT_EQ(static_cast<CProfessionalRecovery&>(*pChanged).IsFindLogFile(), 0);
 }
 
-// No file system: the whole image is one run for the carver.
-TEST_F(ProfessionalRecoveryTest, RawSamplesAreCarvedAtTheirSectors) {
-    std::vector<uint8_t> vecImage(8 * MiB, 0);
-    const char* samples[] = {"samples/sample.png", "samples/sample.gif", "samples/sample.bmp",
-                             "samples/sample_big.jpg"};
-    std::vector<std::pair<uint64_t, std::vector<uint8_t>>> vecPlaced;
-    uint64_t u64Sector = 101;
-    for (const char* pSample : samples) {
-        std::vector<uint8_t> vecBytes = ReadFileBytes(TestDataPath(pSample));
-        ASSERT_FALSE(vecBytes.empty()) << pSample;
-        std::copy(vecBytes.begin(), vecBytes.end(), vecImage.begin() + u64Sector * 512);
-        vecPlaced.push_back({u64Sector, vecBytes});
-        u64Sector += vecBytes.size() / 512 + 37;
-    }
-    ASSERT_TRUE(WriteFileBytes(m_dir.File("raw.img"), vecImage));
-    std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(m_dir.File("raw.img"));
-    ASSERT_NE(pEngine, nullptr);
-    CScanRecord record;
-    ASSERT_EQ(Scan(*pEngine, record), 0);
-    std::vector<SEARCH_FILE_INFO> vecHits = Search(*pEngine);
-    std::vector<std::string> vecDigests = RecoverAll(*pEngine, vecHits);
-    for (const auto& [u64At, vecBytes] : vecPlaced) {
-        bool bFound = false;
-        for (size_t i = 0; i < vecHits.size(); ++i)
-            bFound |= vecHits[i].u64LocationSector == u64At && vecDigests[i] == Digest(vecBytes);
-        EXPECT_TRUE(bFound) << "sample at sector " << u64At;
-    }
-}
-
 TEST_F(ProfessionalRecoveryTest, FactoryPicksEnginesByVolumeAndType) {
     ASSERT_TRUE(WriteFileBytes(m_dir.File("blank.img"), std::vector<uint8_t>(MiB, 0)));
     int nDisk = CDiskRegistry::GetInstance().AddImage(m_dir.File("blank.img"));

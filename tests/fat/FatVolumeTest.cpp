@@ -340,28 +340,6 @@ TEST(FatEntryValidator, FoundEntriesMustBeNamesAndStampsAFileSystemWrites) {
     EXPECT_FALSE(name.HasNameCharacters()) << "a lone low surrogate";
 }
 
-// Sets the local time zone for one scope.
-class CTimeZoneScope {
-public:
-    explicit CTimeZoneScope(const char* pZone) {
-        if (const char* pOld = std::getenv("TZ"))
-            m_strOld = pOld, m_bHadOld = true;
-        setenv("TZ", pZone, 1);
-        tzset();
-    }
-    ~CTimeZoneScope() {
-        if (m_bHadOld)
-            setenv("TZ", m_strOld.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::string m_strOld;
-    bool m_bHadOld = false;
-};
-
 bool IsLiveFileDatedValid(uint16_t u16Date) {
     Entry e = FileEntry();
     PutDates(e, u16Date);
@@ -372,8 +350,11 @@ TEST(FatEntryValidator, DatesRollOverLikeTheCalendarAndBoundsAreLocalMidnights) 
     EXPECT_EQ(FatDateToTimeValue(FatDate(2021, 3, 0)), FatDateToTimeValue(FatDate(2021, 2, 28)));
     EXPECT_EQ(FatDateToTimeValue(FatDate(2021, 13, 5)), FatDateToTimeValue(FatDate(2020, 12, 31)));
     EXPECT_EQ(FatDateToTimeValue(FatDate(2021, 2, 30)), FatDateToTimeValue(FatDate(2021, 3, 2)));
+    const char* pOldZone = std::getenv("TZ");
+    const std::string strOldZone = pOldZone != nullptr ? pOldZone : "";
     {
-        CTimeZoneScope zone("UTC0");
+        setenv("TZ", "UTC0", 1);
+        tzset();
         EXPECT_EQ(FatDateToTimeValue(FatDate(1991, 5, 4)), 673315200);
         EXPECT_FALSE(IsLiveFileDatedValid(FatDate(1991, 5, 3))); // 00:00 is before 00:38:05
         EXPECT_TRUE(IsLiveFileDatedValid(FatDate(1991, 5, 4)));
@@ -382,10 +363,13 @@ TEST(FatEntryValidator, DatesRollOverLikeTheCalendarAndBoundsAreLocalMidnights) 
     }
     {
         // Fourteen hours ahead of UTC, local midnight of 24 January 2080 is still in range.
-        CTimeZoneScope zone("XXX-14");
+        setenv("TZ", "XXX-14", 1);
+        tzset();
         EXPECT_TRUE(IsLiveFileDatedValid(FatDate(2080, 1, 24)));
         EXPECT_FALSE(IsLiveFileDatedValid(FatDate(2080, 1, 25)));
     }
+    pOldZone != nullptr ? setenv("TZ", strOldZone.c_str(), 1) : unsetenv("TZ");
+    tzset();
 }
 
 // ---- names

@@ -289,29 +289,6 @@ TEST_F(NtfsDeepTest, ZeroedBootSectorStillRecoversFilesByteExactWithNamesAndFold
     }
 }
 
-TEST_F(NtfsDeepTest, PreviewReadsDataThroughTheFoundRecord) {
-    CProfessionalNtfsRecovery engine;
-    Scan(engine, s_pTree->strImage);
-    std::map<std::string, FILE_NODE> mapTree = CollectTree(engine);
-    std::map<std::string, const EXPECTED_FILE*> mapFiles;
-    for (const EXPECTED_FILE& file : s_pTree->vecFiles)
-        mapFiles[file.strPath] = &file;
-
-    FILE_NODE draft = mapTree["docs/old/draft2.txt"];
-    std::vector<uint8_t> vecBuffer(100);
-    int nLength = 100;
-    char16_t szTemp[PREVIEW_PATH_CAPACITY] = {};
-    ASSERT_EQ(engine.PreView(&draft, szTemp, vecBuffer.data(), nLength, nullptr, nullptr), 0);
-    ASSERT_EQ(nLength, 100);
-    const std::vector<uint8_t>& draftData = mapFiles["docs/old/draft2.txt"]->data;
-    EXPECT_TRUE(std::equal(vecBuffer.begin(), vecBuffer.end(), draftData.begin()));
-
-    FILE_NODE picture = mapTree["photos/real.jpg"];
-    nLength = 0;
-    ASSERT_EQ(engine.PreView(&picture, szTemp, nullptr, nLength, nullptr, nullptr), 0);
-    EXPECT_EQ(ReadFileBytes(Unicode2Ansi(szTemp)), mapFiles["photos/real.jpg"]->data);
-}
-
 TEST_F(NtfsDeepTest, WithoutAnyMftRecordTheTableIsTakenAsContiguous) {
     // No boot sector, no copy of it, no record 0 offered: no table is ever learnt. readme.txt
     // names a parent whose record would lie past the end of the disk; it is the first folder met
@@ -401,16 +378,6 @@ TEST_F(NtfsDeepTest, TwoVolumesEachMatchTheirOwnMftAndStart) {
         EXPECT_EQ(mapTree[file.strPath].u64PartitionStartSector, u64SecondStart);
         EXPECT_EQ(mapTree[file.strPath].nClusterBytes, 2048u);
     }
-    // The first data sector as the deep-scan engine works it out from the runs.
-    FILE_NODE big = mapTree["second5.dat"];
-    std::vector<RUNLIST> vecRuns;
-    ASSERT_EQ(engine.GetRunListInfo(big.u64LocationSector, 0x80, vecRuns), 0);
-    ASSERT_FALSE(vecRuns.empty());
-    uint64_t u64First =
-        big.nClusterBytes * uint64_t(vecRuns[0].i64Offset) / SECTOR + big.u64PartitionStartSector;
-    std::vector<uint8_t> vecDisk = ReadFileBytes(strDisk);
-    EXPECT_TRUE(std::equal(vecSecond[5].data.begin(), vecSecond[5].data.begin() + SECTOR,
-                           vecDisk.begin() + u64First * SECTOR));
     std::vector<EXPECTED_FILE> vecAll = first.vecFiles;
     vecAll.insert(vecAll.end(), vecSecond.begin(), vecSecond.end());
     EXPECT_EQ(RecoverAll(engine, mapTree, vecAll, m_work.Path()), vecAll.size());
