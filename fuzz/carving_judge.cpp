@@ -1,7 +1,10 @@
-// Arbitrary sectors through identification, the file-system sector test and carving with
-// sizing, over an in-memory disk made of the input.
+// Arbitrary bytes through identification, the first-sector checks, every size finder over an
+// in-memory reader, and carving with sizing over an in-memory disk.
 #include "device/CDiskReader.h"
+#include "formats/carving/CCarvingScope.h"
 #include "formats/carving/CFileTypeJudge.h"
+#include "formats/carving/CMemoryCarvingReader.h"
+#include "formats/carving/FileDataHealth.h"
 
 #include <string>
 #include <sys/mman.h>
@@ -19,11 +22,48 @@ int PickSectorBytes(uint8_t u8Choice) {
     return SIZES[u8Choice % 5];
 }
 
+// Every distinct size finder on the whole input, whatever its first bytes.
+void SizeWithEveryFinder(const std::vector<uint8_t>& image, int nSectorBytes) {
+    const EXTEND_NAME_AND_TYPE* pTable = CFileTypeJudge::GetExtendNameTable();
+    for (int i = 0; pTable[i].szExtendName != nullptr; ++i) {
+        if (pTable[i].pfnGetSize == nullptr ||
+            (i > 0 && pTable[i - 1].pfnGetSize == pTable[i].pfnGetSize))
+            continue;
+        CMemoryCarvingReader reader(image.data(), image.size());
+        CCarvedFile file(reader, size_t(nSectorBytes), CFileTypeJudge::StartsAnotherFile);
+        pTable[i].pfnGetSize(file);
+    }
+}
+
+void CarveFromDisk(const std::vector<uint8_t>& image, int nSectorBytes) {
+    int nFd = memfd_create("fuzz-carving-disk", 0);
+    if (nFd < 0)
+        return;
+    if (write(nFd, image.data(), image.size()) == static_cast<ssize_t>(image.size())) {
+        const std::string strPath = "/proc/self/fd/" + std::to_string(nFd);
+        const std::u16string strPath16(strPath.begin(), strPath.end());
+        const unsigned long long u64Sectors = image.size() / nSectorBytes;
+        CDiskReader reader;
+        if (reader.Init(strPath16.c_str(), u64Sectors) == 0) {
+            for (unsigned long long s = 0; s < u64Sectors; ++s) {
+                char szName[FILE_NODE_NAME_BYTES];
+                EXTEND_NAME_TYPE nType;
+                unsigned long long u64Size = 0, u64Checked = 0;
+                CFileTypeJudge::ParseFileBuf(image.data() + s * nSectorBytes, nSectorBytes, s, s,
+                                             u64Sectors, 0, 0, &reader, nSectorBytes, szName, nType,
+                                             u64Size, u64Checked);
+            }
+        }
+    }
+    close(nFd);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     if (nSize == 0)
         return 0;
+    CCarvingScope scope;
     const int nSectorBytes = PickSectorBytes(pData[0]);
     std::vector<uint8_t> image(pData + 1, pData + nSize);
     image.resize((image.size() / SECTOR_BYTES + 1) * SECTOR_BYTES, 0);
@@ -34,29 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     for (size_t off = 0; off < image.size(); off += SECTOR_BYTES) {
         CFileTypeJudge::GetDataBufType(image.data() + off, int(SECTOR_BYTES));
         CFileTypeJudge::IsFileSystemSector(image.data() + off, int(SECTOR_BYTES));
+        JudgeFileDataHealth(image.data() + off, SECTOR_BYTES, "jpg", nullptr, 512, 0);
     }
-
-    int nFd = memfd_create("fuzz-carving-disk", 0);
-    if (nFd < 0)
-        return 0;
-    if (write(nFd, image.data(), image.size()) == static_cast<ssize_t>(image.size())) {
-        const std::string strPath = "/proc/self/fd/" + std::to_string(nFd);
-        const std::u16string strPath16(strPath.begin(), strPath.end());
-        const unsigned long long u64Sectors = image.size() / nSectorBytes;
-        CDiskReader reader;
-        CFileTypeJudge judge;
-        CFileTypeJudge::ClearTsFileRanges();
-        if (reader.Init(strPath16.c_str(), u64Sectors) == 0) {
-            for (unsigned long long s = 0; s < u64Sectors; ++s) {
-                char szName[FILE_NODE_NAME_BYTES];
-                EXTEND_NAME_TYPE nType;
-                unsigned long long u64Size = 0;
-                CFileTypeJudge::ParseFileBuf(image.data() + s * nSectorBytes, nSectorBytes, s, s,
-                                             u64Sectors, 0, 0, &reader, nSectorBytes, szName, nType,
-                                             u64Size);
-            }
-        }
-    }
-    close(nFd);
+    SizeWithEveryFinder(image, nSectorBytes);
+    CarveFromDisk(image, nSectorBytes);
     return 0;
 }

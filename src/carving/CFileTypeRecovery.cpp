@@ -19,28 +19,6 @@ constexpr int COPY_CHUNK_BYTES = 65536;
 constexpr size_t TEMP_PATH_MAX = 256;
 constexpr const char* TEMP_FILE_PREFIX = "tmp.";
 
-// Types whose size comes from a header field: a wrong field must hide nothing, so the scan
-// goes on with the very next sector.
-bool IsSizedFromHeader(EXTEND_NAME_TYPE nType) {
-    switch (nType) {
-    case FILE_TYPE_DOC:
-    case FILE_TYPE_OLE:
-    case FILE_TYPE_XLS:
-    case FILE_TYPE_PPT:
-    case FILE_TYPE_WAV:
-    case FILE_TYPE_AVI:
-    case FILE_TYPE_WMV:
-    case FILE_TYPE_SWF:
-    case FILE_TYPE_BMP:
-    case FILE_TYPE_CAB:
-    case FILE_TYPE_TTF:
-    case FILE_TYPE_ICO:
-        return true;
-    default:
-        return false;
-    }
-}
-
 int Percent(uint64_t u64Done, uint64_t u64Total) {
     return u64Total == 0 ? 100 : static_cast<int>(u64Done * 100 / u64Total);
 }
@@ -131,18 +109,20 @@ int CFileTypeRecovery::ParseFileBuf(const unsigned char* pBuf, int nLength,
     char szName[FILE_NODE_NAME_BYTES] = {};
     EXTEND_NAME_TYPE nType = FILE_TYPE_NONE;
     unsigned long long u64Size = 0;
+    unsigned long long u64Checked = 0;
     int nResult = CFileTypeJudge::ParseFileBuf(
         pBuf, nLength, u64Sector, u64ScanSectorCount, u64SectorTotalCount, nRemaidSecond,
-        u64FileCount, pDiskReader, nBytesPerSector, szName, nType, u64Size);
+        u64FileCount, pDiskReader, nBytesPerSector, szName, nType, u64Size, u64Checked);
     if (nResult != 0)
         return nResult;
     if (!m_pResultStore)
         return ERROR_INVALID_PARAMETER;
     StoreCarvedFile(szName, u64Size, u64Sector);
-    // A skip of 0 would offer the same sector again for ever.
+    // The scan goes on behind what the file's structure proved its own; only a header's claim
+    // of more hides nothing. A skip of 0 would offer the same sector again for ever.
     const unsigned long long u64Sectors =
-        (u64Size + unsigned(nBytesPerSector) - 1) / unsigned(nBytesPerSector);
-    u64SkipSectors = IsSizedFromHeader(nType) ? 1 : std::max(1ull, u64Sectors);
+        (u64Checked + unsigned(nBytesPerSector) - 1) / unsigned(nBytesPerSector);
+    u64SkipSectors = std::max(1ull, u64Sectors);
     ++u64FileCount;
     return 0;
 }
@@ -218,6 +198,11 @@ int CFileTypeRecovery::OpenSearchCursor(const char16_t* pKey,
     if (!m_pResultStore)
         return IFileRecoveryParse::OpenSearchCursor(pKey, pCursor);
     return m_pResultStore->OpenSearchCursor(pKey, pCursor);
+}
+
+int CFileTypeRecovery::GetFileNodeByIndex(unsigned int, unsigned int nFileIndex, FILE_NODE* pOut) {
+    return m_pResultStore ? m_pResultStore->ReadFileNode(nFileIndex, pOut)
+                          : ERROR_INVALID_PARAMETER;
 }
 
 // The path is used whole: a path cut to a buffer would name another file.

@@ -1,6 +1,8 @@
-// A DFXML report of the hits: one fileobject each, with byte runs and, once written, SHA-256.
+// A DFXML report of the hits: one fileobject each, with byte runs and, once written, SHA-256;
+// written as the hits come.
 #pragma once
 
+#include "cli/CReportStream.h"
 #include "engine/FileRecoveryTypes.h"
 
 #include <cstdint>
@@ -9,17 +11,18 @@
 
 class CDfxmlReport {
 public:
-    explicit CDfxmlReport(const std::string& strImagePath) : m_strImagePath(strImagePath) {}
-
-    // strName is the file's path inside the volume; strSha256 may be empty (not recovered).
+    // Starts the report in a new file (never over an existing one); 0, or errno.
+    int Create(const std::string& strPath, const std::string& strImagePath);
+    // strName is the file's path inside the volume; strSha256 may be empty (not recovered);
+    // pRuns: where the engine told where the data lies.
     void AddFile(const SEARCH_FILE_INFO& hit, const std::string& strName,
-                 const std::string& strSha256);
-    // Writes the report to a new file (never over an existing one); 0, or errno.
-    int Write(const std::string& strPath) const;
+                 const std::string& strSha256, const std::vector<FILE_DATA_RUN>* pRuns = nullptr);
+    // Ends the report and gives the file its name; 0, or errno.
+    int Commit();
+    bool IsOpen() const { return m_stream.IsOpen(); }
 
 private:
-    std::string m_strImagePath;
-    std::vector<std::string> m_vecObjects;
+    CReportStream m_stream;
 };
 
 // The absolute sector where a carved or FAT hit's data starts; 0 when the node does not say.

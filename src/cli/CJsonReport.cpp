@@ -3,26 +3,35 @@
 #include "cli/CJsonReport.h"
 
 #include "cli/CDfxmlReport.h"
-#include "util/CSafeOutputFile.h"
 #include "util/FileCategory.h"
 
 #include <cstring>
+#include <iterator>
+#include <nlohmann/json.hpp>
 
 namespace {
 
 constexpr int JSON_INDENT = 2;
+constexpr const char* ELEMENT_INDENT = "  ";
 
 const char* EngineName(uint32_t nEngineType) {
-    static const char* const NAMES[] = {"fast-ntfs", "fast-fat", "deep-ntfs", "deep-fat",
-                                        "carving"};
-    return nEngineType < 5 ? NAMES[nEngineType] : "unknown";
+    static const char* const NAMES[] = {"fast-ntfs", "fast-fat",   "deep-ntfs", "deep-fat",
+                                        "carving",   "fast-exfat", "deep-exfat"};
+    return nEngineType < std::size(NAMES) ? NAMES[nEngineType] : "unknown";
 }
 
 } // namespace
 
+int CJsonReport::Create(const std::string& strFilePath) {
+    m_nFiles = 0;
+    return m_stream.Create(strFilePath);
+}
+
+// Each object is dumped alone and indented one level: the same text as the whole array dumped
+// at once, without holding the array.
 void CJsonReport::AddFile(const SEARCH_FILE_INFO& hit, const std::string& strPath) {
     std::string strName(hit.szFileName, strnlen(hit.szFileName, FILE_NODE_NAME_BYTES));
-    m_array.push_back({
+    nlohmann::ordered_json object = {
         {"name", strName},
         {"path", strPath},
         {"size", hit.u64FileSize},
@@ -31,16 +40,21 @@ void CJsonReport::AddFile(const SEARCH_FILE_INFO& hit, const std::string& strPat
         {"location_sector", hit.u64LocationSector},
         {"first_data_sector", GetFirstDataSector(hit)},
         {"health", hit.nDataHealth},
-    });
+    };
+    std::string strText =
+        object.dump(JSON_INDENT, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    std::string strIndented(m_nFiles == 0 ? "[\n" : ",\n");
+    strIndented += ELEMENT_INDENT;
+    for (char c : strText) {
+        strIndented += c;
+        if (c == '\n')
+            strIndented += ELEMENT_INDENT;
+    }
+    m_stream.Append(strIndented);
+    ++m_nFiles;
 }
 
-int CJsonReport::Write(const std::string& strFilePath) const {
-    std::string strText =
-        m_array.dump(JSON_INDENT, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
-        "\n";
-    CSafeOutputFile file;
-    int nResult = file.Create(strFilePath);
-    if (nResult == 0)
-        nResult = file.Write(strText.data(), strText.size());
-    return nResult != 0 ? nResult : file.Commit();
+int CJsonReport::Commit() {
+    m_stream.Append(m_nFiles == 0 ? "[]\n" : "\n]\n");
+    return m_stream.Commit();
 }

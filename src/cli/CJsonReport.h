@@ -1,18 +1,21 @@
-// The hits of a scan as a JSON array, one object per file.
+// The hits of a scan as a JSON array, one object per file, written as the hits come.
 #pragma once
 
+#include "cli/CReportStream.h"
 #include "engine/FileRecoveryTypes.h"
 
-#include <nlohmann/json.hpp>
 #include <string>
 
 class CJsonReport {
 public:
+    // Starts the file (never over an existing one); 0 or errno.
+    int Create(const std::string& strFilePath);
     // strPath: the file's folder inside the volume ("a/b/"), empty at the top.
     void AddFile(const SEARCH_FILE_INFO& hit, const std::string& strPath);
-    // Writes the array to a new file (never over an existing one); 0 or errno.
-    int Write(const std::string& strFilePath) const;
+    // Closes the array and gives the file its name; 0 or errno.
+    int Commit();
 
 private:
-    nlohmann::ordered_json m_array = nlohmann::ordered_json::array();
+    CReportStream m_stream;
+    size_t m_nFiles = 0;
 };

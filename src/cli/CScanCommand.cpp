@@ -219,29 +219,38 @@ int CScanCommand::ScanAndSearch() {
     }
     m_pEngine->InitSearchCallBack(CCliProgress::SearchCallBack, &m_progress);
     std::u16string strKey = Ansi2Unicode(m_options.BuildSearchKey().c_str());
-    m_pEngine->SearchFileNode(strKey.c_str(), m_vecHits);
+    // The hits stay in the engine's stores; every pass below reads them again through the cursor.
+    m_pEngine->OpenSearchCursor(strKey.c_str(), m_pHits);
+    if (!m_pHits)
+        m_pHits = std::make_unique<CVectorSearchCursor>(std::vector<SEARCH_FILE_INFO>());
     if (CInterruptWatcher::IsStopRequested())
         return EXIT_STOPPED;
-    KeepWantedHits();
     return 0;
 }
 
 // Small files and names the user did not ask for are left out before anything is written.
-void CScanCommand::KeepWantedHits() {
-    std::erase_if(m_vecHits, [this](const SEARCH_FILE_INFO& hit) {
-        if (hit.u64FileSize < m_options.m_u64MinSize)
-            return true;
-        bool bNameWanted = m_options.m_vecNameGlobs.empty();
-        for (const std::string& strGlob : m_options.m_vecNameGlobs)
-            bNameWanted |= fnmatch(strGlob.c_str(), hit.szFileName, FNM_CASEFOLD) == 0;
-        return !bNameWanted;
-    });
+bool CScanCommand::IsWantedHit(const SEARCH_FILE_INFO& hit) const {
+    if (hit.u64FileSize < m_options.m_u64MinSize)
+        return false;
+    bool bNameWanted = m_options.m_vecNameGlobs.empty();
+    for (const std::string& strGlob : m_options.m_vecNameGlobs)
+        bNameWanted |= fnmatch(strGlob.c_str(), hit.szFileName, FNM_CASEFOLD) == 0;
+    return bNameWanted;
 }
 
-void CScanCommand::PrintTree() const {
+bool CScanCommand::NextWantedHit(SEARCH_FILE_INFO& hit) {
+    while (m_pHits->Next(hit))
+        if (IsWantedHit(hit))
+            return true;
+    return false;
+}
+
+void CScanCommand::PrintTree() {
     std::map<std::string, size_t> mapByExtension[FILE_CATEGORY_COUNT];
     size_t counts[FILE_CATEGORY_COUNT] = {};
-    for (const SEARCH_FILE_INFO& hit : m_vecHits) {
+    size_t nFiles = 0;
+    SEARCH_FILE_INFO hit;
+    for (m_pHits->Rewind(); NextWantedHit(hit); ++nFiles) {
         int nCategory = static_cast<int>(GetFileCategoryOfName(hit.szFileName));
         ++mapByExtension[nCategory][ExtensionKey(hit.szFileName)];
         ++counts[nCategory];
@@ -253,7 +262,7 @@ void CScanCommand::PrintTree() const {
         for (const auto& [strKey, nCount] : mapByExtension[i])
             std::printf("  %s Files (%zu)\n", strKey.c_str(), nCount);
     }
-    std::printf("%zu files found\n", m_vecHits.size());
+    std::printf("%zu files found\n", nFiles);
 }
 
 std::string CScanCommand::ParentPathOf(SEARCH_FILE_INFO& hit) {
@@ -267,12 +276,15 @@ int CScanCommand::WriteJson() {
     if (m_options.m_strJsonPath.empty())
         return 0;
     CJsonReport json;
-    for (SEARCH_FILE_INFO& hit : m_vecHits) {
+    int nResult = json.Create(m_options.m_strJsonPath);
+    SEARCH_FILE_INFO hit;
+    for (m_pHits->Rewind(); nResult == 0 && NextWantedHit(hit);) {
         if (CInterruptWatcher::IsStopRequested())
             return EXIT_STOPPED;
         json.AddFile(hit, ParentPathOf(hit));
     }
-    int nResult = json.Write(m_options.m_strJsonPath);
+    if (nResult == 0)
+        nResult = json.Commit();
     return nResult == 0 ? 0
                         : CannotRun("cannot write " + m_options.m_strJsonPath + ": " +
                                     std::strerror(nResult));
@@ -281,14 +293,16 @@ int CScanCommand::WriteJson() {
 int CScanCommand::WriteScanReport() {
     if (m_options.m_strReportPath.empty())
         return 0;
-    // Built only when asked for: a million hits would hold a million report entries.
-    CDfxmlReport report(m_strDevicePath);
-    for (SEARCH_FILE_INFO& hit : m_vecHits) {
+    CDfxmlReport report;
+    if (int nResult = CreateReport(report); nResult != 0)
+        return nResult;
+    SEARCH_FILE_INFO hit;
+    for (m_pHits->Rewind(); NextWantedHit(hit);) {
         if (CInterruptWatcher::IsStopRequested())
             return EXIT_STOPPED;
-        report.AddFile(hit, ParentPathOf(hit) + hit.szFileName, std::string());
+        AddToReport(report, hit, std::string());
     }
-    return WriteReport(report);
+    return CommitReport(report);
 }
 
 // The category folder, or the file's folders inside the volume; folders that are symlinks are
@@ -316,6 +330,13 @@ int CScanCommand::MakeDestinationFolder(SEARCH_FILE_INFO& hit, std::string& strF
     return 0;
 }
 
+void CScanCommand::AddToReport(CDfxmlReport& report, SEARCH_FILE_INFO& hit,
+                               const std::string& strSha256) {
+    std::vector<FILE_DATA_RUN> vecRuns;
+    const bool bRuns = m_pEngine->GetFileDataRuns(&hit, vecRuns);
+    report.AddFile(hit, ParentPathOf(hit) + hit.szFileName, strSha256, bRuns ? &vecRuns : nullptr);
+}
+
 int CScanCommand::RecoverOne(SEARCH_FILE_INFO& hit, CDfxmlReport* pReport) {
     std::string strFolder;
     int nResult = MakeDestinationFolder(hit, strFolder);
@@ -325,9 +346,15 @@ int CScanCommand::RecoverOne(SEARCH_FILE_INFO& hit, CDfxmlReport* pReport) {
         nResult =
             m_pEngine->SaveFileData(&hit, Ansi2Unicode(strPath.c_str()).c_str(), m_nBaseDepth);
     }
-    if (nResult == ERROR_CANCELLED_BY_USER)
-        return nResult;
     std::string strShown = EscapeControlChars(strPath);
+    std::string strPart = GetPartFileName(strPath);
+    bool bKept = CSafeOutputFile::IsKeepingPartial() && Exists(strPart);
+    if (nResult == ERROR_CANCELLED_BY_USER) {
+        if (bKept)
+            std::printf("PARTIAL  %s  (%s)\n", EscapeControlChars(strPart).c_str(),
+                        DescribeStatus(nResult).c_str());
+        return nResult;
+    }
     if (nResult == 0) {
         ++m_nRecovered;
         std::printf("OK       %s\n", strShown.c_str());
@@ -337,16 +364,14 @@ int CScanCommand::RecoverOne(SEARCH_FILE_INFO& hit, CDfxmlReport* pReport) {
                     static_cast<unsigned long long>(CCopyOutFile::GetLastUnreadableSectors()));
     } else {
         ++m_nFailed;
-        std::string strPart = GetPartFileName(strPath);
-        bool bKept = CSafeOutputFile::IsKeepingPartial() && Exists(strPart);
         std::printf("%s  %s  (%s)\n", bKept ? "PARTIAL" : "FAILED ",
                     EscapeControlChars(bKept ? strPart : strPath).c_str(),
                     DescribeStatus(nResult).c_str());
     }
     if (pReport != nullptr)
-        pReport->AddFile(hit, ParentPathOf(hit) + hit.szFileName,
-                         nResult == 0 || nResult == ERROR_FILE_DAMAGED ? CSha256::OfFile(strPath)
-                                                                       : std::string());
+        AddToReport(*pReport, hit,
+                    nResult == 0 || nResult == ERROR_FILE_DAMAGED ? CSha256::OfFile(strPath)
+                                                                  : std::string());
     return nResult;
 }
 
@@ -354,12 +379,16 @@ int CScanCommand::RecoverHits(CDfxmlReport* pReport) {
     std::u16string strDestination = Ansi2Unicode(m_strDestination.c_str());
     GetPathDirIndex(strDestination.c_str(), m_nBaseDepth);
     size_t nDone = 0;
-    for (SEARCH_FILE_INFO& hit : m_vecHits) {
+    SEARCH_FILE_INFO hit;
+    for (m_pHits->Rewind(); NextWantedHit(hit);) {
         if (CInterruptWatcher::IsStopRequested() ||
             RecoverOne(hit, pReport) == ERROR_CANCELLED_BY_USER) {
             m_bStopped = true;
+            size_t nLeft = 1;
+            while (NextWantedHit(hit))
+                ++nLeft;
             std::fprintf(stderr, "orvanne-cli: recovery stopped; %zu of %zu files not written\n",
-                         m_vecHits.size() - nDone, m_vecHits.size());
+                         nLeft, nDone + nLeft);
             break;
         }
         ++nDone;
@@ -368,10 +397,17 @@ int CScanCommand::RecoverHits(CDfxmlReport* pReport) {
     return m_nFailed + m_nDamaged == 0 ? EXIT_ALL_WRITTEN : EXIT_SOME_FAILED;
 }
 
-int CScanCommand::WriteReport(CDfxmlReport& report) const {
-    if (m_options.m_strReportPath.empty())
+int CScanCommand::CreateReport(CDfxmlReport& report) const {
+    int nResult = report.Create(m_options.m_strReportPath, m_strDevicePath);
+    return nResult == 0 ? 0
+                        : CannotRun("cannot write " + m_options.m_strReportPath + ": " +
+                                    std::strerror(nResult));
+}
+
+int CScanCommand::CommitReport(CDfxmlReport& report) const {
+    if (!report.IsOpen())
         return 0;
-    int nResult = report.Write(m_options.m_strReportPath);
+    int nResult = report.Commit();
     return nResult == 0 ? 0
                         : CannotRun("cannot write " + m_options.m_strReportPath + ": " +
                                     std::strerror(nResult));
@@ -413,8 +449,11 @@ int CScanCommand::RunRecover() {
         return nResult;
     if (int nResult = ScanAndSearch(); nResult != 0)
         return FinalStatus(nResult);
-    CDfxmlReport report(m_strDevicePath);
-    int nResult = RecoverHits(m_options.m_strReportPath.empty() ? nullptr : &report);
-    int nReport = WriteReport(report);
+    CDfxmlReport report;
+    if (!m_options.m_strReportPath.empty())
+        if (int nResult = CreateReport(report); nResult != 0)
+            return nResult;
+    int nResult = RecoverHits(report.IsOpen() ? &report : nullptr);
+    int nReport = CommitReport(report);
     return FinalStatus(nReport != 0 ? nReport : nResult);
 }

@@ -7,7 +7,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 class CDfxmlReport;
 
@@ -28,21 +27,25 @@ private:
     int CheckBeforeScan();
     int CheckDestination();
     int ScanAndSearch();
-    void KeepWantedHits();
-    void PrintTree() const;
+    bool IsWantedHit(const SEARCH_FILE_INFO& hit) const;
+    bool NextWantedHit(SEARCH_FILE_INFO& hit);
+    void PrintTree();
     std::string ParentPathOf(SEARCH_FILE_INFO& hit);
     int WriteJson();
     int WriteScanReport();
     int MakeDestinationFolder(SEARCH_FILE_INFO& hit, std::string& strFolder);
     int RecoverOne(SEARCH_FILE_INFO& hit, CDfxmlReport* pReport);
     int RecoverHits(CDfxmlReport* pReport);
-    int WriteReport(CDfxmlReport& report) const;
+    // The hit's entry, with its byte runs where the engine tells them.
+    void AddToReport(CDfxmlReport& report, SEARCH_FILE_INFO& hit, const std::string& strSha256);
+    int CreateReport(CDfxmlReport& report) const;
+    int CommitReport(CDfxmlReport& report) const;
     int FinalStatus(int nStatus) const;
 
     CScanOptions m_options;
     CCliProgress m_progress;
     std::unique_ptr<IFileRecoveryParse> m_pEngine;
-    std::vector<SEARCH_FILE_INFO> m_vecHits;
+    std::unique_ptr<ISearchCursor> m_pHits;
     std::string m_strDevicePath;
     std::string m_strDestination; // --to, made absolute and free of symlinks once checked
     int m_nDiskNo = -1;

@@ -19,10 +19,11 @@ void PrintPartition(const PARTITION_ITEM& item) {
     char16_t wszName[PARTITION_NAME_UNITS + 1] = {};
     std::memcpy(wszName, item.wszName, sizeof(item.wszName));
     unsigned long long u64Bytes = (item.u64EndSector + 1 - item.u64StartSector) * SECTOR_BYTES;
-    std::printf("  %-24s %12s  %llu  %llu\n", EscapeControlChars(Unicode2Ansi(wszName)).c_str(),
+    std::printf("  %-24s %12s  %llu  %llu  %s\n", EscapeControlChars(Unicode2Ansi(wszName)).c_str(),
                 GetFileSizeString(static_cast<long long>(u64Bytes)).c_str(),
                 static_cast<unsigned long long>(item.u64StartSector),
-                static_cast<unsigned long long>(item.u64EndSector));
+                static_cast<unsigned long long>(item.u64EndSector),
+                CPartitionManager::GetPartitionFileSystem(item).c_str());
 }
 
 } // namespace

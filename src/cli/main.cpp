@@ -132,11 +132,26 @@ int RunHelp(const std::vector<std::string>& vecArgs) {
     return EXIT_ALL_WRITTEN;
 }
 
-} // namespace
+int RunCommand(const std::string& strCommand, const std::vector<std::string>& vecArgs) {
+    if (strCommand == "disks")
+        return RunDisks(vecArgs);
+    if (strCommand == "scan" || strCommand == "recover")
+        return RunScanOrRecover(vecArgs, strCommand == "recover");
+    if (strCommand == "help")
+        return RunHelp(vecArgs);
+    return UsageError("no command '" + strCommand + "'");
+}
 
-int main(int argc, char** argv) {
-    CInterruptWatcher::Start();
-    inner_initUnicodeMap("UTF-8");
+// A listing that could not be written (a full disk, /dev/full) must not end as a success.
+int CheckStandardOutput(int nStatus) {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return nStatus;
+    std::fprintf(stderr, "orvanne-cli: cannot write the standard output: %s\n",
+                 std::strerror(errno));
+    return nStatus == EXIT_STOPPED ? nStatus : EXIT_CANNOT_RUN;
+}
+
+int Run(int argc, char** argv) {
     static const option OPTIONS[] = {
         {"verbose", no_argument, nullptr, 'v'},
         {"help", no_argument, nullptr, 'h'},
@@ -162,13 +177,13 @@ int main(int argc, char** argv) {
     }
     if (optind >= argc)
         return UsageError("");
-    std::string strCommand = argv[optind];
-    std::vector<std::string> vecArgs(argv + optind + 1, argv + argc);
-    if (strCommand == "disks")
-        return RunDisks(vecArgs);
-    if (strCommand == "scan" || strCommand == "recover")
-        return RunScanOrRecover(vecArgs, strCommand == "recover");
-    if (strCommand == "help")
-        return RunHelp(vecArgs);
-    return UsageError("no command '" + strCommand + "'");
+    return RunCommand(argv[optind], {argv + optind + 1, argv + argc});
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CInterruptWatcher::Start();
+    inner_initUnicodeMap("UTF-8");
+    return CheckStandardOutput(Run(argc, argv));
 }

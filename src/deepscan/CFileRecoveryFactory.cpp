@@ -5,6 +5,7 @@
 #include "deepscan/CProfessionalRecovery.h"
 #include "device/CDiskRegistry.h"
 #include "device/FileSystemRecognisers.h"
+#include "exfat/CFastExFatRecovery.h"
 #include "fat/CFastFatRecovery.h"
 #include "ntfs/CFastNtfsRecovery.h"
 #include "util/DebugLog.h"
@@ -20,13 +21,15 @@ namespace {
 constexpr size_t PROBE_BYTES = 16384;
 constexpr long long SECTOR_BYTES = 512;
 
-enum class VolumeKind { Ntfs, Fat, Ext, Unknown };
+enum class VolumeKind { Ntfs, Fat, ExFat, Ext, Unknown };
 
 VolumeKind Recognise(const uint8_t* pHead) {
     if (IsNtfs(pHead, PROBE_BYTES))
         return VolumeKind::Ntfs;
     if (IsFat(pHead, PROBE_BYTES))
         return VolumeKind::Fat;
+    if (IsExFatVolume(pHead, PROBE_BYTES))
+        return VolumeKind::ExFat;
     if (IsExt(pHead, PROBE_BYTES))
         return VolumeKind::Ext;
     return VolumeKind::Unknown;
@@ -41,6 +44,8 @@ IFileRecoveryParse* MakeEngine(VolumeKind kind, RECOVERY_TYPE nRecoveryType) {
         return new CFastNtfsRecovery();
     case VolumeKind::Fat:
         return new CFastFatRecovery();
+    case VolumeKind::ExFat:
+        return new CFastExFatRecovery();
     case VolumeKind::Ext:
         return new CFastExtRecovery();
     case VolumeKind::Unknown:

@@ -29,11 +29,14 @@ constexpr int FINAL_WEIGHT = 100;
 constexpr uint32_t NTFS_DATA_ATTRIBUTE = 0x80;
 constexpr uint64_t NO_CLUSTER_ROOT_AREA_SECTORS = 32;
 constexpr int RECORD_READ_BYTES = 8192;
+// An exFAT entry set (at most 19 entries) begins in its sector and may run into the next two.
+constexpr int EXFAT_SET_READ_SECTORS = 3;
 // Read this far ahead of the parsers so the disk works while they do.
 constexpr int PREFETCH_CHUNKS = 16;
 
 bool IsFastEngineType(uint32_t nEngineType) {
-    return nEngineType == ENGINE_FAST_NTFS || nEngineType == ENGINE_FAST_FAT;
+    return nEngineType == ENGINE_FAST_NTFS || nEngineType == ENGINE_FAST_FAT ||
+           nEngineType == ENGINE_FAST_EXFAT;
 }
 
 } // namespace
@@ -69,6 +72,7 @@ int CProfessionalRecovery::Init(int nDiskNo, long long llStartSector, long long 
     m_diskReader.Init(nDiskNo, m_u64StartSector + m_u64SectorCount);
     LoadStoredScan(CDiskRegistry::GetInstance().GetDevicePath(nDiskNo));
     m_fatRecovery.Init(nDiskNo, llStartSector, llSectorCount, wcDriveLetter);
+    m_exfatRecovery.Init(nDiskNo, llStartSector, llSectorCount, wcDriveLetter);
     int nResult = m_ntfsRecovery.Init(nDiskNo, llStartSector, llSectorCount, wcDriveLetter);
     m_pFastEngine.reset(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
         nDiskNo, llStartSector, llSectorCount, wcDriveLetter, RECOVERY_TYPE_FAST));
@@ -90,6 +94,7 @@ int CProfessionalRecovery::Init(const char16_t* pDevicePath, char16_t wcDriveLet
     m_diskReader.Init(pDevicePath, m_u64SectorCount);
     LoadStoredScan(strPath);
     m_fatRecovery.Init(pDevicePath, wcDriveLetter);
+    m_exfatRecovery.Init(pDevicePath, wcDriveLetter);
     int nResult = m_ntfsRecovery.Init(pDevicePath, wcDriveLetter);
     m_pFastEngine.reset(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
         pDevicePath, wcDriveLetter, RECOVERY_TYPE_FAST));
@@ -104,6 +109,7 @@ int CProfessionalRecovery::InitCallBack(ScanProgressCallback pScanCallback,
         m_pFastEngine->InitCallBack(pScanCallback, pRecoveryCallback, pParam, FAST_ENGINE_WEIGHT);
     m_fatRecovery.InitCallBack(pScanCallback, pRecoveryCallback, pParam, SCAN_WEIGHT);
     m_ntfsRecovery.InitCallBack(pScanCallback, pRecoveryCallback, pParam, SCAN_WEIGHT);
+    m_exfatRecovery.InitCallBack(pScanCallback, pRecoveryCallback, pParam, SCAN_WEIGHT);
     m_fileTypeRecovery.InitCallBack(pScanCallback, pRecoveryCallback, pParam, SCAN_WEIGHT);
     return 0;
 }
@@ -115,6 +121,7 @@ int CProfessionalRecovery::InitSearchCallBack(SearchProgressCallback pSearchCall
         m_pFastEngine->InitSearchCallBack(pSearchCallback, pParam);
     m_fatRecovery.InitSearchCallBack(pSearchCallback, pParam);
     m_ntfsRecovery.InitSearchCallBack(pSearchCallback, pParam);
+    m_exfatRecovery.InitSearchCallBack(pSearchCallback, pParam);
     m_fileTypeRecovery.InitSearchCallBack(pSearchCallback, pParam);
     return 0;
 }
@@ -159,6 +166,7 @@ int CProfessionalRecovery::OpenPassStores(bool bResumed) {
         m_fatRecovery.ClearProfessionalVec(nullptr);
         m_ntfsRecovery.ClearProfessionalVec();
         m_ntfsRecovery.InitProfessionalScan(nullptr);
+        m_exfatRecovery.ClearProfessionalVec(nullptr);
         return nResult;
     }
     std::u16string strCarved = Ansi2Unicode(StoredStoreName(STORE_PREFIX_FILE_TYPE).c_str());
@@ -170,6 +178,8 @@ int CProfessionalRecovery::OpenPassStores(bool bResumed) {
     m_fatRecovery.ClearProfessionalVec(strFat.c_str());
     m_ntfsRecovery.ClearProfessionalVec();
     m_ntfsRecovery.InitProfessionalScan(strNtfs.c_str());
+    m_exfatRecovery.ClearProfessionalVec(
+        Ansi2Unicode(StoredStoreName(STORE_PREFIX_PRO_EXFAT).c_str()).c_str());
     return nResult;
 }
 
@@ -217,6 +227,7 @@ int CProfessionalRecovery::ScanDevice(const char16_t*) {
     nResult = RunSectorPass(bUseMap, bResumed, CountSectorsToScan(bUseMap));
     m_fatRecovery.DealProfessionalRecordVec();
     m_ntfsRecovery.ParseProfessionalRecordVec();
+    m_exfatRecovery.DealProfessionalRecordVec();
     if (nResult == 0)
         m_callbacks.ReportScan(FINAL_PERCENT, FINAL_WEIGHT, 0);
     RecordScan(false, bResumed);
@@ -363,6 +374,8 @@ int CProfessionalRecovery::ParseProfessionalFileInfo(const uint8_t* pBuffer, uin
             nResult = m_fatRecovery.ParseFatFileRecord(pSector, u64Sector + u64Index);
         } else if (IsFatFDTRecord(pSector, nSectorBytes)) {
             nResult = m_fatRecovery.ParseFDTFileRecord(pSector, u64Sector + u64Index);
+        } else if (ParseExFatCandidate(pSector, nAvail, u64Sector + u64Index)) {
+            nResult = 0;
         } else {
             unsigned long long u64Skip = 1;
             unsigned long long u64Files = u64FilesFound;
@@ -397,11 +410,29 @@ int CProfessionalRecovery::ParseNtfsCandidate(const uint8_t* pSector, size_t nAv
     return m_ntfsRecovery.ParseNtfsFileRecord(m_vecRecordBuf.data(), nRecordSize, u64Sector);
 }
 
-IFileRecoveryParse* CProfessionalRecovery::EngineOf(const FILE_NODE& node) {
-    switch (node.nEngineType) {
+// An entry set that runs past the chunk is read whole from the disk before it is parsed.
+bool CProfessionalRecovery::ParseExFatCandidate(const uint8_t* pSector, size_t nAvail,
+                                                uint64_t u64Sector) {
+    const size_t nSetBytes = size_t(EXFAT_SET_READ_SECTORS) * m_nBytesPerSector;
+    if (nAvail >= nSetBytes)
+        return m_exfatRecovery.ParseExFatSector(pSector, nAvail, u64Sector);
+    m_vecRecordBuf.assign(nSetBytes, 0);
+    std::copy(pSector, pSector + nAvail, m_vecRecordBuf.begin());
+    unsigned int nRead = 0;
+    m_diskReader.ReadData(m_vecRecordBuf.data(), EXFAT_SET_READ_SECTORS,
+                          static_cast<long long>(u64Sector), m_nBytesPerSector, &nRead);
+    const size_t nHave = std::max<size_t>(nAvail, size_t(nRead) * m_nBytesPerSector);
+    return m_exfatRecovery.ParseExFatSector(m_vecRecordBuf.data(), nHave, u64Sector);
+}
+
+IFileRecoveryParse* CProfessionalRecovery::EngineOf(uint32_t nEngineType) {
+    switch (nEngineType) {
     case ENGINE_FAST_NTFS:
     case ENGINE_FAST_FAT:
+    case ENGINE_FAST_EXFAT:
         return m_pFastEngine.get();
+    case ENGINE_DEEP_EXFAT:
+        return &m_exfatRecovery;
     case ENGINE_DEEP_NTFS:
         return &m_ntfsRecovery;
     case ENGINE_DEEP_FAT:
@@ -416,7 +447,7 @@ IFileRecoveryParse* CProfessionalRecovery::EngineOf(const FILE_NODE& node) {
 unsigned int CProfessionalRecovery::GetLostFileCount() {
     unsigned int nCount = m_pFastEngine ? m_pFastEngine->GetLostFileCount() : 0;
     return nCount + m_fatRecovery.GetLostFileCount() + m_ntfsRecovery.GetLostFileCount() +
-           m_fileTypeRecovery.GetLostFileCount();
+           m_exfatRecovery.GetLostFileCount() + m_fileTypeRecovery.GetLostFileCount();
 }
 
 int CProfessionalRecovery::GetChildrenFileNode(FILE_NODE* pParent, unsigned int nDepth,
@@ -429,9 +460,10 @@ int CProfessionalRecovery::GetChildrenFileNode(FILE_NODE* pParent, unsigned int 
             m_pFastEngine->GetChildrenFileNode(nullptr, 0, vecChildren);
         m_fatRecovery.GetChildrenFileNode(nullptr, 0, vecChildren);
         m_ntfsRecovery.GetChildrenFileNode(nullptr, 0, vecChildren);
+        m_exfatRecovery.GetChildrenFileNode(nullptr, 0, vecChildren);
         m_fileTypeRecovery.GetChildrenFileNode(nullptr, 0, vecChildren);
     } else if (pParent->nEngineType != ENGINE_FILE_TYPE) {
-        if (IFileRecoveryParse* pEngine = EngineOf(*pParent))
+        if (IFileRecoveryParse* pEngine = EngineOf(pParent->nEngineType))
             pEngine->GetChildrenFileNode(pParent, nDepth, vecChildren);
     }
     CScanResultFileManager::SortFileNodes(vecChildren, nFirst);
@@ -441,7 +473,7 @@ int CProfessionalRecovery::GetChildrenFileNode(FILE_NODE* pParent, unsigned int 
 int CProfessionalRecovery::GetChildrenFileCount(FILE_NODE* pParent, unsigned int nDepth,
                                                 unsigned int& nCount) {
     if (pParent != nullptr) {
-        IFileRecoveryParse* pEngine = EngineOf(*pParent);
+        IFileRecoveryParse* pEngine = EngineOf(pParent->nEngineType);
         if (pEngine == nullptr || pParent->nEngineType == ENGINE_FILE_TYPE)
             return 0;
         return pEngine->GetChildrenFileCount(pParent, nDepth, nCount);
@@ -449,7 +481,7 @@ int CProfessionalRecovery::GetChildrenFileCount(FILE_NODE* pParent, unsigned int
     if (nDepth != 0)
         return ERROR_INVALID_PARAMETER;
     IFileRecoveryParse* engines[] = {m_pFastEngine.get(), &m_fatRecovery, &m_ntfsRecovery,
-                                     &m_fileTypeRecovery};
+                                     &m_exfatRecovery, &m_fileTypeRecovery};
     for (IFileRecoveryParse* pEngine : engines) {
         unsigned int nEngineCount = 0;
         if (pEngine != nullptr)
@@ -463,7 +495,7 @@ int CProfessionalRecovery::GetFileNodeParentDirPath(FILE_NODE* pNode, char16_t* 
                                                     int nCapacity) {
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
-    IFileRecoveryParse* pEngine = EngineOf(*pNode);
+    IFileRecoveryParse* pEngine = EngineOf(pNode->nEngineType);
     return pEngine == nullptr ? 0 : pEngine->GetFileNodeParentDirPath(pNode, pOut, nCapacity);
 }
 
@@ -471,18 +503,30 @@ int CProfessionalRecovery::SaveFileData(FILE_NODE* pNode, const char16_t* pTarge
                                         int nBaseDepth) {
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
-    IFileRecoveryParse* pEngine = EngineOf(*pNode);
+    IFileRecoveryParse* pEngine = EngineOf(pNode->nEngineType);
     return pEngine == nullptr ? 0 : pEngine->SaveFileData(pNode, pTargetPath, nBaseDepth);
+}
+
+int CProfessionalRecovery::GetFileNodeByIndex(unsigned int nEngineType, unsigned int nFileIndex,
+                                              FILE_NODE* pOut) {
+    IFileRecoveryParse* pEngine = EngineOf(nEngineType);
+    return pEngine == nullptr ? ERROR_INVALID_PARAMETER
+                              : pEngine->GetFileNodeByIndex(nEngineType, nFileIndex, pOut);
 }
 
 int CProfessionalRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer,
                                    int& nLength, PreviewProgressCallback pCallback, void* pParam) {
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
-    IFileRecoveryParse* pEngine = EngineOf(*pNode);
+    IFileRecoveryParse* pEngine = EngineOf(pNode->nEngineType);
     return pEngine == nullptr
                ? 0
                : pEngine->PreView(pNode, pTempPathOut, pBuffer, nLength, pCallback, pParam);
+}
+
+bool CProfessionalRecovery::GetFileDataRuns(FILE_NODE* pNode, std::vector<FILE_DATA_RUN>& vecRuns) {
+    IFileRecoveryParse* pEngine = pNode == nullptr ? nullptr : EngineOf(pNode->nEngineType);
+    return pEngine != nullptr && pEngine->GetFileDataRuns(pNode, vecRuns);
 }
 
 uint64_t CProfessionalRecovery::GetFileDataStartSector(FILE_NODE& node, bool& bKnown) {
@@ -497,7 +541,8 @@ uint64_t CProfessionalRecovery::GetFileDataStartSector(FILE_NODE& node, bool& bK
         return uint64_t(node.nClusterBytes) * uint64_t(vecRuns[0].i64Offset) / m_nBytesPerSector +
                node.u64PartitionStartSector;
     }
-    if (node.nEngineType == ENGINE_FAST_FAT || node.nEngineType == ENGINE_DEEP_FAT) {
+    if (node.nEngineType == ENGINE_FAST_FAT || node.nEngineType == ENGINE_DEEP_FAT ||
+        node.nEngineType == ENGINE_FAST_EXFAT || node.nEngineType == ENGINE_DEEP_EXFAT) {
         bKnown = true;
         // Files without a cluster are keyed where the search rule has always placed them: the
         // 32 sectors of a default FAT16 root area before cluster 2.
@@ -540,6 +585,7 @@ int CProfessionalRecovery::OpenSearchCursor(const char16_t* pKey,
         m_pFastEngine->OpenSearchCursor(pKey, vecSources[SEARCH_SOURCE_FAST]);
     m_fatRecovery.OpenSearchCursor(pKey, vecSources[SEARCH_SOURCE_DEEP_FAT]);
     m_ntfsRecovery.OpenSearchCursor(pKey, vecSources[SEARCH_SOURCE_DEEP_NTFS]);
+    m_exfatRecovery.OpenSearchCursor(pKey, vecSources[SEARCH_SOURCE_DEEP_EXFAT]);
     m_fileTypeRecovery.OpenSearchCursor(pKey, vecSources[SEARCH_SOURCE_CARVER]);
     CDuplicateHitFilter filter = BuildDuplicateFilter(vecSources);
     pCursor = std::make_unique<CMergedSearchCursor>(std::move(vecSources), std::move(filter));

@@ -8,6 +8,7 @@
 #include "device/CDiskReader.h"
 #include "engine/CEngineCallbacks.h"
 #include "engine/IFileRecoveryParse.h"
+#include "exfat/CProfessionalExFatRecovery.h"
 #include "fat/CProfessionalFatRecovery.h"
 #include "ntfs/CProfessionalNtfsRecovery.h"
 #include "store/CLogFileManager.h"
@@ -48,6 +49,7 @@ public:
     int BuildBitMapInfo() override { return 0; }
     int PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer, int& nLength,
                 PreviewProgressCallback pCallback, void* pParam) override;
+    bool GetFileDataRuns(FILE_NODE* pNode, std::vector<FILE_DATA_RUN>& vecRuns) override;
 
     int IsFindLogFile() const override { return m_bLoaded ? 1 : 0; }
     void SetNotLoadLogFile() override;
@@ -60,6 +62,8 @@ public:
     // The hits of the fast, deep FAT, deep NTFS and carving engines merged in node order, a
     // file that an earlier engine listed given once.
     int OpenSearchCursor(const char16_t* pKey, std::unique_ptr<ISearchCursor>& pCursor) override;
+    int GetFileNodeByIndex(unsigned int nEngineType, unsigned int nFileIndex,
+                           FILE_NODE* pOut) override;
 
 private:
     // The engines whose search hits merge, in the order equal names keep.
@@ -67,6 +71,7 @@ private:
         SEARCH_SOURCE_FAST,
         SEARCH_SOURCE_DEEP_FAT,
         SEARCH_SOURCE_DEEP_NTFS,
+        SEARCH_SOURCE_DEEP_EXFAT,
         SEARCH_SOURCE_CARVER,
         SEARCH_SOURCE_COUNT,
     };
@@ -77,7 +82,7 @@ private:
         uint64_t u64Length = 0;
     };
 
-    IFileRecoveryParse* EngineOf(const FILE_NODE& node);
+    IFileRecoveryParse* EngineOf(uint32_t nEngineType);
     int RunFastEngine(bool bResumed, bool& bUseMap);
     int OpenPassStores(bool bResumed);
     uint64_t CountSectorsToScan(bool bUseMap);
@@ -87,6 +92,7 @@ private:
     void ReadChunk(uint64_t u64Sector, uint32_t nSectors);
     int ParseNtfsCandidate(const uint8_t* pSector, size_t nAvail, uint32_t nRecordSize,
                            uint64_t u64Sector);
+    bool ParseExFatCandidate(const uint8_t* pSector, size_t nAvail, uint64_t u64Sector);
     void UpdateEstimate(uint64_t u64SectorsDone, uint64_t u64TotalSectors);
     int ReportPassProgress(uint64_t u64SectorsDone, uint64_t u64TotalSectors);
     void RecordScan(bool bEndedInFastEngine, bool bResumed);
@@ -105,6 +111,7 @@ private:
     CDiskReader m_diskReader;
     CProfessionalFatRecovery m_fatRecovery;
     CProfessionalNtfsRecovery m_ntfsRecovery;
+    CProfessionalExFatRecovery m_exfatRecovery;
     CFileTypeRecovery m_fileTypeRecovery;
     std::unique_ptr<IFileRecoveryParse> m_pFastEngine;
     bool m_bLoaded = false;

@@ -107,7 +107,7 @@ std::vector<PARTITION_ITEM> CPartitionManager::GetDiskPartitions(int nFd, int nD
         ReadGpt(head, vecItems);
     else if (IsAPM(head, HEAD_BYTES))
         ReadApm(nFd, head, vecItems);
-    else if (IsNtfs(head, HEAD_BYTES) || IsFat(head, HEAD_BYTES))
+    else if (IsNtfs(head, HEAD_BYTES) || IsFat(head, HEAD_BYTES) || IsExFatVolume(head, HEAD_BYTES))
         AddBareVolume(nFd, vecItems);
     else if (IsMBR(head, HEAD_BYTES))
         WalkMbr(nFd, 0, vecItems, 0);
@@ -175,6 +175,18 @@ void CPartitionManager::ReadApm(int nFd, const uint8_t* pHead,
 }
 
 // A disk that starts with a boot sector has no table: its one volume is the whole disk.
+std::string CPartitionManager::GetPartitionFileSystem(const PARTITION_ITEM& item) {
+    constexpr size_t PROBE_BYTES = 16384;
+    constexpr uint64_t SECTOR_BYTES = 512; // partition items count 512-byte sectors
+    const int nFd = CDiskRegistry::GetInstance().OpenDisk(int(item.nDiskNo));
+    if (nFd < 0)
+        return "";
+    std::vector<uint8_t> head(PROBE_BYTES);
+    const size_t nRead = ReadAt(nFd, head.data(), head.size(), item.u64StartSector * SECTOR_BYTES);
+    close(nFd);
+    return GetFileSystemName(head.data(), nRead);
+}
+
 void CPartitionManager::AddBareVolume(int nFd, std::vector<PARTITION_ITEM>& vecItems) {
     uint64_t u64Sectors = GetDeviceBytes(nFd) / m_nBytesPerSector;
     if (u64Sectors == 0)

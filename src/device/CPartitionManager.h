@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <string>
 #include <vector>
 
 constexpr int PARTITION_NAME_UNITS = 36;
@@ -45,6 +46,8 @@ public:
     // The partitions of one open disk, in table order (MBR names continue the running count),
     // each clamped to the disk's size (see GetClampedPartitions).
     std::vector<PARTITION_ITEM> GetDiskPartitions(int nFd, int nDiskNo);
+    // The file system at the partition's start (GetFileSystemName), "" when unknown or unreadable.
+    static std::string GetPartitionFileSystem(const PARTITION_ITEM& item);
     // The entries clamped or left out by the discoveries so far.
     const std::vector<CLAMPED_PARTITION>& GetClampedPartitions() const { return m_vecClamped; }
     // Reads the MBR or extended boot record at the base sector and follows its extended links.

@@ -27,20 +27,6 @@ constexpr size_t EXT_MAGIC = 1080;
 constexpr size_t EXT_FIRST_INODE = 1108;
 constexpr uint16_t EXT_SUPER_MAGIC = 0xEF53;
 
-// exFAT main boot sector fields.
-constexpr size_t EXFAT_MUST_BE_ZERO_FROM = 11;
-constexpr size_t EXFAT_MUST_BE_ZERO_TO = 64;
-constexpr size_t EXFAT_FAT_OFFSET_FIELD = 80;
-constexpr size_t EXFAT_HEAP_OFFSET_FIELD = 88;
-constexpr size_t EXFAT_SECTOR_SHIFT_FIELD = 108;
-constexpr size_t EXFAT_CLUSTER_SHIFT_FIELD = 109;
-constexpr size_t EXFAT_FAT_COUNT_FIELD = 110;
-constexpr uint32_t EXFAT_CHECKSUM_SECTOR = 11;
-constexpr uint32_t EXFAT_MIN_SECTOR_SHIFT = 9;
-constexpr uint32_t EXFAT_MAX_SECTOR_SHIFT = 12;
-constexpr uint32_t EXFAT_MAX_CLUSTER_SHIFT = 25; // 32 MiB clusters, both shifts together
-constexpr char EXFAT_OEM_NAME[] = "EXFAT   ";
-
 bool HasBootSignature(const uint8_t* p) {
     return p[BOOT_SIGNATURE] == 0x55 && p[BOOT_SIGNATURE + 1] == 0xAA;
 }
@@ -126,21 +112,21 @@ bool IsFat(const uint8_t* p, size_t nSize) {
 }
 
 bool IsExFat(const uint8_t* p, size_t nSize) {
-    if (!IsBootSector(p, nSize) || std::memcmp(p + BPB_OEM_NAME, EXFAT_OEM_NAME, 8) != 0 ||
-        !HasBootSignature(p))
+    if (!IsBootSector(p, nSize) ||
+        std::memcmp(p + EXFAT_FILE_SYSTEM_NAME, EXFAT_NAME_TEXT, 8) != 0 || !HasBootSignature(p))
         return false;
-    for (size_t i = EXFAT_MUST_BE_ZERO_FROM; i < EXFAT_MUST_BE_ZERO_TO; ++i)
+    for (size_t i = EXFAT_MUST_BE_ZERO; i < EXFAT_MUST_BE_ZERO + EXFAT_MUST_BE_ZERO_BYTES; ++i)
         if (p[i] != 0)
             return false;
-    const uint32_t nSectorShift = p[EXFAT_SECTOR_SHIFT_FIELD];
-    const uint32_t nFats = p[EXFAT_FAT_COUNT_FIELD];
+    const uint32_t nSectorShift = p[EXFAT_BYTES_PER_SECTOR_SHIFT];
+    const uint32_t nFats = p[EXFAT_NUMBER_OF_FATS];
     if (nSectorShift < EXFAT_MIN_SECTOR_SHIFT || nSectorShift > EXFAT_MAX_SECTOR_SHIFT ||
-        p[EXFAT_CLUSTER_SHIFT_FIELD] > EXFAT_MAX_CLUSTER_SHIFT - nSectorShift ||
+        p[EXFAT_SECTORS_PER_CLUSTER_SHIFT] > EXFAT_MAX_CLUSTER_SHIFT - nSectorShift ||
         (nFats != 1 && nFats != 2) ||
-        LoadU32LE(p + EXFAT_FAT_OFFSET_FIELD) >= LoadU32LE(p + EXFAT_HEAP_OFFSET_FIELD))
+        LoadU32LE(p + EXFAT_FAT_OFFSET) >= LoadU32LE(p + EXFAT_CLUSTER_HEAP_OFFSET))
         return false;
     const size_t nSectorBytes = size_t(1) << nSectorShift;
-    const size_t nChecksumAt = EXFAT_CHECKSUM_SECTOR * nSectorBytes;
+    const size_t nChecksumAt = EXFAT_CHECKSUMMED_SECTORS * nSectorBytes;
     if (!InBounds(nSize, nChecksumAt, nSectorBytes))
         return true;
     const uint32_t nSum = LoadU32LE(p + nChecksumAt);
@@ -148,6 +134,12 @@ bool IsExFat(const uint8_t* p, size_t nSize) {
         if (LoadU32LE(p + nChecksumAt + i) != nSum)
             return false;
     return true;
+}
+
+bool IsExFatVolume(const uint8_t* p, size_t nSize) {
+    // The backup follows the main region of 512-byte sectors (larger sectors: past the probe).
+    constexpr size_t BACKUP_AT = EXFAT_BACKUP_BOOT_SECTOR * BOOT_SECTOR_BYTES;
+    return IsExFat(p, nSize) || (nSize > BACKUP_AT && IsExFat(p + BACKUP_AT, nSize - BACKUP_AT));
 }
 
 bool IsExt(const uint8_t* p, size_t nSize) {
@@ -168,4 +160,16 @@ bool IsExt(const uint8_t* p, size_t nSize) {
     uint32_t nLogBlockSize = LoadU32LE(p + EXT_LOG_BLOCK_SIZE) & 0x1F;
     uint32_t nExpectedFirstBlock = (1024ull << nLogBlockSize) == 1024 ? 1 : 0;
     return nFirstDataBlock == nExpectedFirstBlock;
+}
+
+const char* GetFileSystemName(const uint8_t* p, size_t nSize) {
+    if (IsNtfs(p, nSize))
+        return "NTFS";
+    if (IsBitlockerDBR(p, nSize))
+        return "BitLocker";
+    if (IsFat(p, nSize))
+        return IsFullValidFAT32DBR(p, nSize) ? "FAT32" : "FAT16";
+    if (IsExFatVolume(p, nSize))
+        return "exFAT";
+    return IsExt(p, nSize) ? "ext" : "";
 }

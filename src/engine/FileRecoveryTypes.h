@@ -19,6 +19,8 @@ enum ENGINE_TYPE : uint32_t {
     ENGINE_DEEP_NTFS = 2,
     ENGINE_DEEP_FAT = 3,
     ENGINE_FILE_TYPE = 4,
+    ENGINE_FAST_EXFAT = 5,
+    ENGINE_DEEP_EXFAT = 6,
 };
 
 constexpr uint32_t FILE_NODE_NAME_BYTES = 256;
@@ -61,6 +63,15 @@ static_assert(offsetof(FILE_NODE, u64DataAreaSector) == 64);
 static_assert(offsetof(FILE_NODE, u64LocationSector) == 72);
 static_assert(offsetof(FILE_NODE, u64PartitionStartSector) == 80);
 static_assert(offsetof(FILE_NODE, szFileName) == 88);
+
+// One stretch of a file's data: bytes [u64FileOffset, + u64Bytes) of the file lie at byte
+// u64DiskOffset of the device, or read as zeros when bZeroFill (past an exFAT valid data length).
+struct FILE_DATA_RUN {
+    uint64_t u64FileOffset;
+    uint64_t u64DiskOffset;
+    uint64_t u64Bytes;
+    bool bZeroFill;
+};
 
 // Stores a UTF-8 name in the node: a name longer than the field is cut at a character boundary
 // and keeps its extension.

@@ -43,5 +43,13 @@ public:
         pCursor = std::make_unique<CVectorSearchCursor>(std::move(vecHits));
         return nResult;
     }
+    // Where the file's data lies on the device, in file order, as the engine reads it; false
+    // (no runs) where the engine does not tell.
+    virtual bool GetFileDataRuns(FILE_NODE*, std::vector<FILE_DATA_RUN>&) { return false; }
+    // The node of a search hit again, by its nEngineType and nFileIndex, so that a caller can
+    // keep a few bytes per hit instead of the hit; 0, 87 when there is none, or the read error.
+    virtual int GetFileNodeByIndex(unsigned int, unsigned int, FILE_NODE*) {
+        return ERROR_INVALID_PARAMETER;
+    }
     virtual ~IFileRecoveryParse() = default;
 };

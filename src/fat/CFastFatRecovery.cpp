@@ -404,6 +404,8 @@ void CFastFatRecovery::HandleFileEntry(const uint8_t* pEntry, const std::string&
     if (pNode == nullptr)
         return;
     FillEntryNode(*pNode, pEntry, strName, nCluster);
+    // Only deleted files and the files of deleted folders are stored.
+    pNode->bIsDeleted = 1;
     pNode->nFileIndex = m_pStore->GetFileIndex();
     pNode->u64FileSize = LoadU32LE(pEntry + offsetof(FAT32_Entry, DIR_FileSize));
     pNode->u64LocationSector = u64Sector;
@@ -590,6 +592,10 @@ int CFastFatRecovery::OpenSearchCursor(const char16_t* pKey,
     if (!m_pStore)
         return IFileRecoveryParse::OpenSearchCursor(pKey, pCursor);
     return m_pStore->OpenSearchCursor(pKey, pCursor);
+}
+
+int CFastFatRecovery::GetFileNodeByIndex(unsigned int, unsigned int nFileIndex, FILE_NODE* pOut) {
+    return m_pStore ? m_pStore->ReadFileNode(nFileIndex, pOut) : ERROR_INVALID_PARAMETER;
 }
 
 unsigned int CFastFatRecovery::GetFolderGroup(const FILE_NODE& folder) {

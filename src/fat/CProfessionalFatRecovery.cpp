@@ -1151,6 +1151,11 @@ int CProfessionalFatRecovery::OpenSearchCursor(const char16_t* pKey,
     return m_pStore->OpenSearchCursor(pKey, pCursor);
 }
 
+int CProfessionalFatRecovery::GetFileNodeByIndex(unsigned int, unsigned int nFileIndex,
+                                                 FILE_NODE* pOut) {
+    return m_pStore ? m_pStore->ReadFileNode(nFileIndex, pOut) : ERROR_INVALID_PARAMETER;
+}
+
 int CProfessionalFatRecovery::GetUnUsedSectorCount(unsigned long long&, unsigned long long&) {
     return 0;
 }

@@ -318,6 +318,7 @@ int CFastNtfsRecovery::ParseRecordInfo(uint8_t* pRecord, size_t nSize, PARSE_MOD
     FILE_NODE node;
     FillNodeBase(node);
     node.bIsDir = nMode == PARSE_DIRECTORY ? 1 : 0;
+    node.bIsDeleted = (nFlags & FR_FLAG_IN_USE) == 0 ? 1 : 0;
     node.nClusterNo = nRecord;
     node.nClusterBytes = static_cast<uint32_t>(m_nBytesPerSector * m_nSectorPerCluster);
     node.u64CreateTime = name.u64CreateTime;
@@ -651,6 +652,10 @@ int CFastNtfsRecovery::OpenSearchCursor(const char16_t* pKey,
     if (!m_pStore)
         return IFileRecoveryParse::OpenSearchCursor(pKey, pCursor);
     return m_pStore->OpenSearchCursor(pKey, pCursor);
+}
+
+int CFastNtfsRecovery::GetFileNodeByIndex(unsigned int, unsigned int nFileIndex, FILE_NODE* pOut) {
+    return m_pStore ? m_pStore->ReadFileNode(nFileIndex, pOut) : ERROR_INVALID_PARAMETER;
 }
 
 // A folder's children are filed one level below the folder's own depth in the tree.

@@ -641,6 +641,11 @@ int CProfessionalNtfsRecovery::OpenSearchCursor(const char16_t* pKey,
     return m_pStore->OpenSearchCursor(pKey, pCursor);
 }
 
+int CProfessionalNtfsRecovery::GetFileNodeByIndex(unsigned int, unsigned int nFileIndex,
+                                                  FILE_NODE* pOut) {
+    return m_pStore ? m_pStore->ReadFileNode(nFileIndex, pOut) : ERROR_INVALID_PARAMETER;
+}
+
 int CProfessionalNtfsRecovery::BuildBitMapInfo() {
     return 0;
 }

@@ -47,6 +47,7 @@ static_assert(offsetof(LOG_FILE_INFO, szLogDirPath) == 336);
 constexpr const char* STORE_PREFIX_FAST = "Fast_";
 constexpr const char* STORE_PREFIX_PRO_FAT = "Pro_Fat_";
 constexpr const char* STORE_PREFIX_PRO_NTFS = "Pro_Ntfs_";
+constexpr const char* STORE_PREFIX_PRO_EXFAT = "Pro_ExFat_";
 constexpr const char* STORE_PREFIX_FILE_TYPE = "File_Type_";
 
 constexpr const char* LOG_INDEX_FILE_NAME = "config";

@@ -10,6 +10,7 @@
 #include "util/TextUtil.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -608,19 +609,30 @@ int CScanResultFileManager::SearchFileNodeInfo(const char16_t* pKey,
 int CScanResultFileManager::OpenSearchCursor(const char16_t* pKey,
                                              std::unique_ptr<ISearchCursor>& pCursor) {
     struct CNamedHit {
+        uint64_t
+            u64Prefix; // the first bytes, folded as strcasecmp folds them, most significant first
         uint32_t nNodeNo;
         uint32_t nNameOffset; // a store's names fit: 12,485,371 nodes of at most 256 bytes
     };
     std::vector<CNamedHit> vecHits;
     std::vector<char> vecNames;
     int nResult = VisitSearchMatches(pKey, [&](uint32_t nNodeNo, const FILE_NODE& node) {
-        vecHits.push_back({nNodeNo, static_cast<uint32_t>(vecNames.size())});
+        uint64_t u64Prefix = 0;
+        for (size_t i = 0, nShift = 56; i < sizeof(u64Prefix) && node.szFileName[i] != '\0';
+             ++i, nShift -= 8)
+            u64Prefix |= uint64_t(std::tolower(static_cast<unsigned char>(node.szFileName[i])))
+                         << nShift;
+        vecHits.push_back({u64Prefix, nNodeNo, static_cast<uint32_t>(vecNames.size())});
         vecNames.insert(vecNames.end(), node.szFileName,
                         node.szFileName + std::strlen(node.szFileName) + 1);
     });
-    // Search hits are files only, so node order is the order of their names.
-    std::stable_sort(vecHits.begin(), vecHits.end(), [&](const CNamedHit& a, const CNamedHit& b) {
-        return strcasecmp(&vecNames[a.nNameOffset], &vecNames[b.nNameOffset]) < 0;
+    // Search hits are files only, so node order is the order of their names; equal names keep
+    // the store's order.
+    std::sort(vecHits.begin(), vecHits.end(), [&](const CNamedHit& a, const CNamedHit& b) {
+        if (a.u64Prefix != b.u64Prefix)
+            return a.u64Prefix < b.u64Prefix;
+        int nOrder = strcasecmp(&vecNames[a.nNameOffset], &vecNames[b.nNameOffset]);
+        return nOrder != 0 ? nOrder < 0 : a.nNodeNo < b.nNodeNo;
     });
     std::vector<char>().swap(vecNames);
     std::vector<uint32_t> vecOrder(vecHits.size());

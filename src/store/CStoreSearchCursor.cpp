@@ -4,40 +4,54 @@
 #include "store/CScanResultFileManager.h"
 
 #include <algorithm>
+#include <utility>
 
 CStoreSearchCursor::CStoreSearchCursor(CScanResultFileManager& store,
                                        std::vector<uint32_t> vecNodeNos)
-    : m_store(store), m_vecNodeNos(std::move(vecNodeNos)), m_vecWindow(READ_WINDOW_NODES) {}
+    : m_store(store), m_vecNodeNos(std::move(vecNodeNos)), m_vecSpan(READ_SPAN_NODES) {}
 
 void CStoreSearchCursor::Rewind() {
     m_nNext = 0;
+    m_nBatchFirst = 0;
+    m_vecBatch.clear();
     m_nResult = 0;
 }
 
-int CStoreSearchCursor::ReadWindowAt(uint32_t nNodeNo) {
-    uint32_t nLast = m_store.GetFileIndex();
-    if (nNodeNo == 0 || nNodeNo > nLast)
+int CStoreSearchCursor::ReadBatch() {
+    m_nBatchFirst = m_nNext;
+    size_t nCount = std::min(BATCH_HITS, m_vecNodeNos.size() - m_nNext);
+    // (node number, slot in the batch), in node-file order.
+    std::vector<std::pair<uint32_t, uint32_t>> vecWanted(nCount);
+    for (size_t i = 0; i < nCount; ++i)
+        vecWanted[i] = {m_vecNodeNos[m_nNext + i], static_cast<uint32_t>(i)};
+    std::sort(vecWanted.begin(), vecWanted.end());
+    // A store opened afresh since the search no longer holds these nodes.
+    if (vecWanted.front().first == 0 || vecWanted.back().first > m_store.GetFileIndex())
         return ERROR_INVALID_PARAMETER;
-    uint32_t nCount = std::min(READ_WINDOW_NODES, nLast - nNodeNo + 1);
-    m_nWindowCount = 0;
-    if (int nErr = m_store.ReadFileNodes(nNodeNo, nCount, m_vecWindow.data()); nErr != 0)
-        return nErr;
-    m_nWindowFirst = nNodeNo;
-    m_nWindowCount = nCount;
+    m_vecBatch.resize(nCount);
+    for (size_t i = 0; i < nCount;) {
+        uint32_t nFirst = vecWanted[i].first;
+        size_t nEnd = i + 1;
+        while (nEnd < nCount && vecWanted[nEnd].first - nFirst < READ_SPAN_NODES)
+            ++nEnd;
+        uint32_t nSpan = vecWanted[nEnd - 1].first - nFirst + 1;
+        if (int nErr = m_store.ReadFileNodes(nFirst, nSpan, m_vecSpan.data()); nErr != 0)
+            return nErr;
+        for (; i < nEnd; ++i)
+            m_vecBatch[vecWanted[i].second] = m_vecSpan[vecWanted[i].first - nFirst];
+    }
     return 0;
 }
 
 bool CStoreSearchCursor::Next(SEARCH_FILE_INFO& hit) {
     if (m_nResult != 0 || m_nNext >= m_vecNodeNos.size())
         return false;
-    uint32_t nNodeNo = m_vecNodeNos[m_nNext];
-    bool bInWindow = nNodeNo >= m_nWindowFirst && nNodeNo - m_nWindowFirst < m_nWindowCount;
-    if (!bInWindow) {
-        m_nResult = ReadWindowAt(nNodeNo);
+    if (m_nNext - m_nBatchFirst >= m_vecBatch.size()) {
+        m_nResult = ReadBatch();
         if (m_nResult != 0)
             return false;
     }
-    hit = m_vecWindow[nNodeNo - m_nWindowFirst];
+    hit = m_vecBatch[m_nNext - m_nBatchFirst];
     ++m_nNext;
     return true;
 }

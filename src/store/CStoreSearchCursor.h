@@ -20,16 +20,19 @@ public:
     int GetResult() const override { return m_nResult; }
 
 private:
-    // Nodes are read a few at a time: hits in name order often lie close together in the store.
-    static constexpr uint32_t READ_WINDOW_NODES = 16;
+    // Hits are read a batch at a time in node-file order, neighbours with one read: names in
+    // order often lie close together in the store, and one read per hit would cost a system
+    // call each.
+    static constexpr size_t BATCH_HITS = 2048;
+    static constexpr uint32_t READ_SPAN_NODES = 64;
 
-    int ReadWindowAt(uint32_t nNodeNo);
+    int ReadBatch();
 
     CScanResultFileManager& m_store;
     std::vector<uint32_t> m_vecNodeNos;
+    size_t m_nBatchFirst = 0; // position in m_vecNodeNos of m_vecBatch[0]
     size_t m_nNext = 0;
     int m_nResult = 0;
-    std::vector<FILE_NODE> m_vecWindow;
-    uint32_t m_nWindowFirst = 0;
-    uint32_t m_nWindowCount = 0;
+    std::vector<FILE_NODE> m_vecBatch;
+    std::vector<FILE_NODE> m_vecSpan;
 };

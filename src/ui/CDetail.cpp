@@ -2,7 +2,9 @@
 #include "ui/CDetail.h"
 
 #include "ui/UiStyle.h"
+#include "util/StatusCodes.h"
 
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -13,9 +15,30 @@
 #include <cerrno>
 
 namespace {
-constexpr int NAME_WIDTH = 400;
+// Names are elided on the left, so the file name and the whole reason stay in view.
+constexpr int NAME_WIDTH = 250;
 constexpr int ROW_HEIGHT = 22;
 const QColor FAILED_COLOUR(255, 0, 0);
+
+const QColor DAMAGED_COLOUR(200, 110, 0);
+
+// The reason of a failed file in words: the window's own checks, else the shared words.
+QString StatusWords(int nStatus) {
+    switch (nStatus) {
+    case EFBIG:
+        return "4 GB or larger, too big for a FAT drive";
+    case ENOTDIR:
+        return "a file stands where its folder should be";
+    default:
+        return QString::fromStdString(DescribeStatus(nStatus));
+    }
+}
+
+// What a stop left behind, as the disk shows it once the engine has returned.
+QString StoppedWords(const QString& strPath) {
+    return QFileInfo::exists(strPath) ? "Stopped: the file under this name is incomplete"
+                                      : "Stopped: nothing was kept";
+}
 } // namespace
 
 CDetail::CDetail(QWidget* pParent) : QDialog(pParent, Qt::Dialog | Qt::FramelessWindowHint) {
@@ -35,9 +58,9 @@ CDetail::CDetail(QWidget* pParent) : QDialog(pParent, Qt::Dialog | Qt::Frameless
     m_pTable->setHorizontalHeaderLabels({"Name", "Status"});
     m_pTable->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_pTable->horizontalHeader()->setStretchLastSection(true);
-    // The status column takes the rest of the row, so the list needs no sideways scrolling.
     m_pTable->setColumnWidth(0, NAME_WIDTH);
     m_pTable->verticalHeader()->setVisible(false);
+    m_pTable->setTextElideMode(Qt::ElideLeft);
     m_pTable->verticalHeader()->setDefaultSectionSize(ROW_HEIGHT);
     m_pTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_pTable->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -65,18 +88,29 @@ CDetail::CDetail(QWidget* pParent) : QDialog(pParent, Qt::Dialog | Qt::Frameless
 
 void CDetail::AddTableItem(const QString& strName, int nStatus) {
     int nRow = 0;
-    auto* pStatus = new QTableWidgetItem(nStatus == 0 ? "Success" : "Failed");
-    if (nStatus == 0) {
+    auto* pStatus = new QTableWidgetItem("Success");
+    if (nStatus == 0 || nStatus == ERROR_FILE_DAMAGED) {
         nRow = m_pTable->rowCount();
         ++m_nSuccess;
-    } else {
+    }
+    // A damaged file was written whole, with zeros for what could not be read: it is marked.
+    if (nStatus == ERROR_FILE_DAMAGED) {
+        pStatus->setText("Damaged: " + StatusWords(nStatus));
+        pStatus->setForeground(DAMAGED_COLOUR);
+        ++m_nDamaged;
+    } else if (nStatus != 0) {
         pStatus->setForeground(FAILED_COLOUR);
-        if (nStatus == EFBIG)
-            pStatus->setText("Failed: 4 GB or larger, too big for a FAT drive");
+        pStatus->setText(nStatus == ERROR_CANCELLED_BY_USER ? StoppedWords(strName)
+                                                            : "Failed: " + StatusWords(nStatus));
         ++m_nFailed;
     }
     m_pTable->insertRow(nRow);
-    m_pTable->setItem(nRow, 0, new QTableWidgetItem(strName));
+    const QString strBase = m_strBaseDir.endsWith('/') ? m_strBaseDir : m_strBaseDir + "/";
+    const bool bBelowBase = !m_strBaseDir.isEmpty() && strName.startsWith(strBase);
+    auto* pName = new QTableWidgetItem(bBelowBase ? strName.mid(strBase.size()) : strName);
+    pName->setToolTip(strName);
+    pStatus->setToolTip(pStatus->text());
+    m_pTable->setItem(nRow, 0, pName);
     m_pTable->setItem(nRow, 1, pStatus);
     UpdateHeader();
 }

@@ -16,11 +16,16 @@ public:
 
     explicit CDetail(QWidget* pParent = nullptr);
 
-    // Status 0 appends a "Success" row; any other status inserts a red "Failed" row at the top.
+    // Paths below this folder are listed from it (the whole path stays in the tooltip).
+    void SetBaseDir(const QString& strDir) { m_strBaseDir = strDir; }
+    // Status 0 appends a "Success" row and a damaged file an orange "Damaged" one; any other
+    // status inserts a red "Failed" (or "Stopped") row with its reason at the top.
     void AddTableItem(const QString& strName, int nStatus);
 
     int GetSuccessCount() const { return m_nSuccess; }
     int GetFailedCount() const { return m_nFailed; }
+    // Written with zeros for unreadable sectors; counted among the successes as well.
+    int GetDamagedCount() const { return m_nDamaged; }
     QString GetHeaderText() const;
     QTableWidget* GetTable() const { return m_pTable; }
 
@@ -34,8 +39,10 @@ protected:
 private:
     void UpdateHeader();
 
+    QString m_strBaseDir;
     int m_nSuccess = 0;
     int m_nFailed = 0;
+    int m_nDamaged = 0;
     QLabel* m_pHeader = nullptr;
     QTableWidget* m_pTable = nullptr;
     CWindowDragger m_dragger;

@@ -7,7 +7,10 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 constexpr int TITLE_HEIGHT = 30;
@@ -16,6 +19,8 @@ constexpr int BUTTON_BAR_HEIGHT = 40;
 constexpr int BUTTON_WIDTH = 90;
 constexpr int BUTTON_HEIGHT = 28;
 constexpr int ICON_SIZE = 40;
+// The box starts this share of the owner's height down, below any title strip.
+constexpr int OWNER_TOP_SHARE = 3;
 
 QPushButton* MakeBarButton(const QString& strText, QWidget* pParent) {
     auto* pButton = new QPushButton(strText, pParent);
@@ -32,7 +37,27 @@ CMessageBox::CMessageBox(QWidget* pParent, Qt::WindowFlags flags)
     : QDialog(pParent, flags | Qt::Dialog | Qt::FramelessWindowHint) {
     setFixedSize(MESSAGE_BOX_WIDTH, MESSAGE_BOX_HEIGHT);
     setObjectName("messageBox");
-    setStyleSheet("#messageBox{background-color: white; border: 1px solid rgb(16, 78, 139);}");
+    setStyleSheet("#messageBox{background-color: white; border: 2px solid rgb(30, 144, 255);}");
+}
+
+void CMessageBox::PlaceOver(const QWidget* pOwner) {
+    QRect rcBox(0, 0, MESSAGE_BOX_WIDTH, MESSAGE_BOX_HEIGHT);
+    rcBox.moveTo(pOwner->x() + (pOwner->width() - MESSAGE_BOX_WIDTH) / 2,
+                 pOwner->y() + pOwner->height() / OWNER_TOP_SHARE);
+    if (const QScreen* pScreen = pOwner->screen()) {
+        const QRect rcScreen = pScreen->availableGeometry();
+        rcBox.moveLeft(std::clamp(rcBox.left(), rcScreen.left(), rcScreen.right() - rcBox.width()));
+        rcBox.moveTop(std::clamp(rcBox.top(), rcScreen.top(), rcScreen.bottom() - rcBox.height()));
+    }
+    setGeometry(rcBox);
+}
+
+bool CMessageBox::Ask(QWidget* pOwner, const QString& strText, bool bInfoOnly) {
+    CMessageBox box(pOwner);
+    box.PlaceOver(pOwner);
+    box.InitQuestionDialog(strText, bInfoOnly);
+    box.exec();
+    return box.GetMessageBoxRet() == 1;
 }
 
 void CMessageBox::InitQuestionDialog(const QString& strText, bool bInfoOnly) {

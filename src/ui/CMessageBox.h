@@ -19,6 +19,11 @@ public:
     void InitQuestionDialog(const QString& strText, bool bInfoOnly);
     // 1 for Yes (or OK); 0 for No and for a dialog closed any other way.
     int GetMessageBoxRet() const { return m_nRet; }
+    // Below the owner's title strip, centred across it and kept on the owner's screen, so the
+    // two title strips never meet.
+    void PlaceOver(const QWidget* pOwner);
+    // Places, builds and runs a dialog over the owner; true for Yes (or OK).
+    static bool Ask(QWidget* pOwner, const QString& strText, bool bInfoOnly = false);
 
 public slots:
     void btnSlotNO();

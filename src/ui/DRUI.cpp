@@ -11,6 +11,7 @@
 #include "util/TextUtil.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -21,11 +22,13 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QSizeGrip>
 #include <QStackedLayout>
 #include <QTextOption>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -36,14 +39,18 @@ constexpr int BOTTOM_BAR_HEIGHT = 64;
 constexpr int HEADER_BUTTON_SIZE = 30;
 constexpr int TILE_WIDTH = 250;
 constexpr int TILE_HEIGHT = 290;
+constexpr int TILE_MIN_WIDTH = 180;
+constexpr int TILE_MIN_HEIGHT = 220;
 constexpr int TILE_ICON_SIZE = 128;
-constexpr int TREE_MIN_WIDTH = 800;
-constexpr int TREE_MIN_HEIGHT = 410;
+constexpr int TILE_STRETCH = 10;
+constexpr int TREE_MIN_WIDTH = 400;
+constexpr int TREE_MIN_HEIGHT = 160;
 constexpr int TREE_NAME_WIDTH = 700;
 constexpr int TREE_SIZE_WIDTH = 100;
 constexpr int TREE_FONT_POINTS = 14;
 constexpr int SECTOR_BYTES = 512;
 constexpr int LOGO_SIZE = 52;
+constexpr int SIZE_GRIP = 14;
 constexpr double PRODUCT_TAB_STOP = 16.0;
 
 const char* const PRODUCT_LINE =
@@ -53,6 +60,7 @@ const char* const DEVICE_PAGE_TITLE =
     "audios, videos.";
 const char* const CENTRAL_STYLE = "background-color: rgb(251, 252, 255);";
 const char* const DISK_TREE_STYLE = "QTreeWidget::item{height:30px};";
+const char* const LOSE_RESULTS_QUESTION = "The files found by the scan will be lost. Are you sure?";
 
 // A style sheet that reaches the widget itself and none of its children.
 void SetOwnStyle(QWidget* pWidget, const QString& strName, const QString& strStyle) {
@@ -125,14 +133,25 @@ DRUI::DRUI(QWidget* pParent, Qt::WindowFlags flags)
     : QMainWindow(pParent, flags | Qt::FramelessWindowHint) {
     RegisterUiMetaTypes();
     setWindowTitle("Orvanne");
-    setFixedSize(WINDOW_WIDTH, WINDOW_HEIGHT);
-    if (const QScreen* pScreen = QGuiApplication::primaryScreen()) {
-        const QRect rcDesk = pScreen->geometry();
-        move((rcDesk.width() - WINDOW_WIDTH) / 2, (rcDesk.height() - WINDOW_HEIGHT) / 2);
-    }
+    setMinimumSize(WINDOW_MIN_WIDTH, WINDOW_MIN_HEIGHT);
+    if (const QScreen* pScreen = QGuiApplication::primaryScreen())
+        setGeometry(GetWindowRect(pScreen->availableGeometry()));
+    else
+        resize(WINDOW_WIDTH, WINDOW_HEIGHT);
     auto* pCentral = new QWidget(this);
     SetOwnStyle(pCentral, "centralWidget", CENTRAL_STYLE);
     setCentralWidget(pCentral);
+}
+
+// The usual size where it fits, else the screen's free area; centred in that area.
+QRect DRUI::GetWindowRect(const QRect& rcAvailable) {
+    const QSize size(std::clamp(WINDOW_WIDTH, WINDOW_MIN_WIDTH, rcAvailable.width()),
+                     std::clamp(WINDOW_HEIGHT, WINDOW_MIN_HEIGHT, rcAvailable.height()));
+    QRect rcWindow(QPoint(0, 0), size);
+    rcWindow.moveCenter(rcAvailable.center());
+    rcWindow.moveTopLeft(QPoint(std::max(rcWindow.left(), rcAvailable.left()),
+                                std::max(rcWindow.top(), rcAvailable.top())));
+    return rcWindow;
 }
 
 DRUI::~DRUI() {
@@ -151,6 +170,22 @@ void DRUI::Init() {
     pLayout->setSpacing(0);
     pLayout->setContentsMargins(0, 0, 0, 0);
     pLayout->addLayout(m_pStackedLayout);
+    // A frameless window has no border to drag: the grip over the corner resizes it.
+    m_pSizeGrip = new QSizeGrip(centralWidget());
+    m_pSizeGrip->setFixedSize(SIZE_GRIP, SIZE_GRIP);
+    PlaceSizeGrip();
+}
+
+void DRUI::PlaceSizeGrip() {
+    if (m_pSizeGrip == nullptr)
+        return;
+    m_pSizeGrip->move(centralWidget()->width() - SIZE_GRIP, centralWidget()->height() - SIZE_GRIP);
+    m_pSizeGrip->raise();
+}
+
+void DRUI::resizeEvent(QResizeEvent* pEvent) {
+    QMainWindow::resizeEvent(pEvent);
+    PlaceSizeGrip();
 }
 
 QWidget* DRUI::CreateHeaderStrip(QWidget* pParent) {
@@ -203,7 +238,9 @@ QWidget* DRUI::CreatePageTitle(const QString& strText, const QString& strIcon, Q
 QWidget* DRUI::CreateKindTile(QCheckBox* pCheckBox, const QString& strIcon,
                               const QString& strColour, QWidget* pParent) {
     auto* pTile = new QWidget(pParent);
-    pTile->setFixedSize(TILE_WIDTH, TILE_HEIGHT);
+    pTile->setMinimumSize(TILE_MIN_WIDTH, TILE_MIN_HEIGHT);
+    pTile->setMaximumSize(TILE_WIDTH, TILE_HEIGHT);
+    pTile->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     const QString strName = "tile" + pCheckBox->text();
     SetOwnStyle(pTile, strName, strColour + "border-radius: 18px;");
     auto* pLayout = new QVBoxLayout(pTile);
@@ -212,6 +249,7 @@ QWidget* DRUI::CreateKindTile(QCheckBox* pCheckBox, const QString& strIcon,
     pIcon->setPixmap(QPixmap(strIcon).scaled(TILE_ICON_SIZE, TILE_ICON_SIZE, Qt::KeepAspectRatio,
                                              Qt::SmoothTransformation));
     pIcon->setAlignment(Qt::AlignCenter);
+    pIcon->setMinimumSize(1, 1);
     pCheckBox->setParent(pTile);
     pCheckBox->setFont(UiFont(18, QFont::Bold));
     pCheckBox->setCursor(Qt::PointingHandCursor);
@@ -237,12 +275,16 @@ QWidget* DRUI::InitLayout1Widget() {
     m_pCheckPhoto = new QCheckBox("Photo");
     m_pCheckMusic = new QCheckBox("Music");
     m_pCheckVideo = new QCheckBox("Video");
+    // Tiles take the room first, up to their full size; the side stretches get the rest.
     pTiles->addWidget(CreateKindTile(m_pCheckPhoto, ":/image/photo.png",
-                                     "background-color: rgb(180, 160, 200);", pBody));
+                                     "background-color: rgb(180, 160, 200);", pBody),
+                      TILE_STRETCH);
     pTiles->addWidget(CreateKindTile(m_pCheckMusic, ":/image/music.png",
-                                     "background-color: rgb(250, 181, 160);", pBody));
+                                     "background-color: rgb(250, 181, 160);", pBody),
+                      TILE_STRETCH);
     pTiles->addWidget(CreateKindTile(m_pCheckVideo, ":/image/video.png",
-                                     "background-color: rgb(152, 215 ,245);", pBody));
+                                     "background-color: rgb(152, 215 ,245);", pBody),
+                      TILE_STRETCH);
     pTiles->addStretch(1);
     pLayout->addWidget(pBody, 1);
 
@@ -314,10 +356,14 @@ QWidget* DRUI::InitLayout2Widget() {
 
 QTreeWidget* DRUI::CreateDiskTree(QWidget* pParent) {
     m_pDiskTree = new QTreeWidget(pParent);
-    m_pDiskTree->setColumnCount(2);
-    m_pDiskTree->setHeaderLabels({"Name", "Size"});
+    m_pDiskTree->setObjectName("diskTree");
+    m_pDiskTree->setColumnCount(3);
+    m_pDiskTree->setHeaderLabels({"Name", "Size", "File system"});
     m_pDiskTree->setColumnWidth(0, TREE_NAME_WIDTH);
     m_pDiskTree->setColumnWidth(1, TREE_SIZE_WIDTH);
+    // The name column takes what the window gives, so the sizes stay in view at any width.
+    m_pDiskTree->header()->setStretchLastSection(false);
+    m_pDiskTree->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     m_pDiskTree->setIconSize(QSize(24, 24));
     m_pDiskTree->setStyleSheet(
         "QTreeWidget{background-color: white; border: 1px solid rgb(205, 215, 230);"
@@ -351,7 +397,10 @@ void DRUI::AddDiskItem(int nDiskNo, const std::vector<PARTITION_ITEM>& vecPartit
         auto* pPartition = new QTreeWidgetItem(pDisk);
         const std::string strSize = GetFileSizeString(static_cast<long long>(PartitionBytes(item)));
         pPartition->setText(0, QString::fromUtf16(item.wszName));
+        pPartition->setToolTip(0, pPartition->text(0));
         pPartition->setText(1, QString::fromStdString(strSize));
+        pPartition->setText(
+            2, QString::fromStdString(CPartitionManager::GetPartitionFileSystem(item)));
         pPartition->setIcon(0, QIcon(":/image/drive.png"));
         pPartition->setFont(0, font);
         pPartition->setFont(1, font);
@@ -397,7 +446,17 @@ void DRUI::btnSlot() {
     m_pStackedLayout->setCurrentWidget(m_pPage2);
 }
 
+bool DRUI::HasResults() const {
+    return m_pEngine != nullptr && !m_vecSearchResults.empty();
+}
+
+bool DRUI::ConfirmLoseResults() {
+    return !HasResults() || CMessageBox::Ask(this, LOSE_RESULTS_QUESTION);
+}
+
 void DRUI::btnSlotBack() {
+    if (!ConfirmLoseResults())
+        return;
     DeleteEngine();
     if (m_pPage3 != nullptr && m_pStackedLayout->currentWidget() == m_pPage3)
         m_pStackedLayout->setCurrentWidget(m_pPage2);
@@ -435,14 +494,8 @@ void DRUI::btnOpenUrl(const QString& strPage) {
 void DRUI::btnAddImageSlot() {
     const QString strPath = QFileDialog::getOpenFileName(
         this, "Add Image", QString(), "Disk images (*.img *.dd *.raw *.iso *.bin);;All files (*)");
-    if (strPath.isNull() || AddImageDisk(strPath))
-        return;
-    CMessageBox message(this);
-    message.setGeometry(x() + (width() - CMessageBox::MESSAGE_BOX_WIDTH) / 2,
-                        y() + (height() - CMessageBox::MESSAGE_BOX_HEIGHT) / 2,
-                        CMessageBox::MESSAGE_BOX_WIDTH, CMessageBox::MESSAGE_BOX_HEIGHT);
-    message.InitQuestionDialog("The image file cannot be opened.", true);
-    message.exec();
+    if (!strPath.isNull() && !AddImageDisk(strPath))
+        CMessageBox::Ask(this, "The image file cannot be opened.", true);
 }
 
 void DRUI::CheckBoxStatChange(int) {
@@ -484,11 +537,16 @@ void DRUI::diskItemDoubleClick(QTreeWidgetItem*, int) {
 }
 
 void DRUI::mousePressEvent(QMouseEvent* pEvent) {
-    if (pEvent->button() == Qt::RightButton) {
-        close();
+    m_dragger.Press(this, pEvent);
+}
+
+// A finished scan may have taken hours: closing over its results asks first.
+void DRUI::closeEvent(QCloseEvent* pEvent) {
+    if (!ConfirmLoseResults()) {
+        pEvent->ignore();
         return;
     }
-    m_dragger.Press(this, pEvent);
+    QMainWindow::closeEvent(pEvent);
 }
 
 void DRUI::mouseMoveEvent(QMouseEvent* pEvent) {

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -17,7 +18,10 @@
 
 class QCheckBox;
 class QLabel;
+class QPlainTextEdit;
 class QPushButton;
+class QStackedWidget;
+class SCANUI;
 class QStackedLayout;
 class QTableWidget;
 class QTableWidgetItem;
@@ -29,12 +33,18 @@ class DRUI : public QMainWindow {
 public:
     static constexpr int WINDOW_WIDTH = 1000;
     static constexpr int WINDOW_HEIGHT = 660;
+    static constexpr int WINDOW_MIN_WIDTH = 720;
+    static constexpr int WINDOW_MIN_HEIGHT = 520;
 
     explicit DRUI(QWidget* pParent = nullptr, Qt::WindowFlags flags = {});
     ~DRUI() override;
 
     // Creates the scan-log directory and builds pages 1 and 2 with the device tree.
     void Init();
+    // Where the window opens on a screen whose free area is rcAvailable.
+    static QRect GetWindowRect(const QRect& rcAvailable);
+    // True while the result page holds files that Back or closing would throw away.
+    bool HasResults() const;
 
     // Worker entries: the parameter is the window.
     static void _ScanProcess(void* pParam, int& nResult);
@@ -59,7 +69,7 @@ public:
     void PreviewProcess();
     // Saves the selection into category folders under the folder (Recover after its dialog).
     void RecoverSelectionTo(const QString& strDir);
-    // The text form of preview bytes: zero bytes as '.', every 256 bytes a line ending in "\r\n".
+    // The hex and text view of preview bytes, 16 bytes a line.
     static QString WinHexText(const unsigned char* pBuffer, int nLength);
     void WinHexBufData(const FILE_NODE* pNode, const unsigned char* pBuffer, int nLength);
 
@@ -85,11 +95,18 @@ public:
     std::atomic<bool> m_bPreviewEnd{false};
     // Set by the scan when no engine could be made for the chosen device.
     std::atomic<bool> m_bScanFailed{false};
+    // Set when the user stopped the scan before it covered the volume.
+    std::atomic<bool> m_bScanStopped{false};
+    // The last scan report: what the engines found (folders and every kind) and how far it got.
+    std::atomic<unsigned long long> m_u64ItemsFound{0};
+    std::atomic<int> m_nScanPercent{0};
 
 signals:
     void ScanProcessCallBack(int nPercent, int nWeight, int nSecondsLeft, QString strCurrent,
                              QString strTotal, QString strFound, QString strText);
     void RecoveryCallBack(int nPercent, int nWeight, int nStatus, QString strPath);
+    // Sent before each file of a recovery: its place in the run, its target path and size.
+    void RecoveryFileStart(int nIndex, int nCount, QString strPath, qulonglong u64Size);
     void SearchCallBack(int nPercent, QString strText);
     void PreViewCallBackForSlot(int nPercent, int nStatus);
 
@@ -107,9 +124,9 @@ public slots:
     void CheckBoxAllStatChange(int nState);
     void diskItemClick(QTreeWidgetItem* pItem, int nColumn);
     void diskItemDoubleClick(QTreeWidgetItem* pItem, int nColumn);
-    void treeItemClick(QTreeWidgetItem* pItem, int nColumn);
     void treeItemSelectChanged();
-    void tableItemPress(int nRow, int nColumn);
+    void treeItemCheckChange(QTreeWidgetItem* pItem, int nColumn);
+    void tableItemCheckChange(QTableWidgetItem* pCell);
     void tableItemSelectChanged();
     void tableItemClick(QTableWidgetItem* pItem);
     void btnRecovery();
@@ -120,9 +137,12 @@ protected:
                                              long long llSectorCount, char16_t wcDriveLetter,
                                              RECOVERY_TYPE nRecoveryType);
 
+    bool eventFilter(QObject* pObject, QEvent* pEvent) override;
     void mousePressEvent(QMouseEvent* pEvent) override;
     void mouseMoveEvent(QMouseEvent* pEvent) override;
     void keyPressEvent(QKeyEvent* pEvent) override;
+    void closeEvent(QCloseEvent* pEvent) override;
+    void resizeEvent(QResizeEvent* pEvent) override;
 
 private:
     QWidget* InitLayout1Widget();
@@ -135,20 +155,32 @@ private:
     QTreeWidget* CreateDiskTree(QWidget* pParent);
     void AddDiskItem(int nDiskNo, const std::vector<PARTITION_ITEM>& vecPartitions);
     void SetActionButton(QPushButton* pButton, bool bEnabled);
+    void PlaceSizeGrip();
     void btnOpenUrl(const QString& strPage);
+    QWidget* CreateResultBar(QWidget* pPage);
+    QString ResultTitleText() const;
+    QString EmptyResultText() const;
     QTreeWidget* CreateTree(QWidget* pParent);
     QTableWidget* CreateTable(QWidget* pParent);
+    QWidget* CreatePreviewArea(QWidget* pParent);
     void UpdateTreeInfo(QTreeWidgetItem* pItem, int nColumn);
     void FillTable(const QString& strKey);
-    void ApplyNodeCheckState(QTreeWidgetItem* pItem);
-    std::vector<const SEARCH_FILE_INFO*> RecordsOfTreeItem(QTreeWidgetItem* pItem) const;
-    void SetTreeChildCheckState(QTreeWidgetItem* pItem, int nState);
-    void SetTreeParentCheckState(QTreeWidgetItem* pItem);
+    std::vector<const SEARCH_FILE_INFO*> RecordsOfTreeItem(const QTreeWidgetItem* pItem) const;
+    // The selection is the one truth of ticks; RefreshTicks redraws every box from it.
+    void SetTicked(const FILE_NODE& node, bool bTicked);
+    size_t CountTicked(const QTreeWidgetItem* pItem) const;
+    void RefreshTicks();
     void UpdateSelectionSummary();
+    void ClearPreview();
+    void ShowPreviewMessage(const QString& strText);
     void ShowPreview();
+    bool ConfirmLoseResults();
     bool ConfirmRecoveryDestination(const QString& strDir);
-    void RunScanOperation();
-    void RunSearchOperation();
+    int SaveOneFile(FILE_NODE& node, const std::string& strFolder, const std::u16string& strPath16,
+                    int nBaseDepth);
+    // Runs one engine operation on the worker under its modal progress dialog.
+    void RunOperation(int nOprType, void (*pEntry)(void*, int&),
+                      const std::function<void(SCANUI&)>& prepare = {});
     void DeleteEngine();
 
     IFileRecoveryParse* m_pEngine = nullptr;
@@ -173,13 +205,15 @@ private:
     CPartitionManager m_partitionManager;
     QTreeWidget* m_pDiskTree = nullptr;
     QPushButton* m_pBtnScan = nullptr;
+    bool m_bWholeDiskScan = false;
 
     std::map<QString, std::vector<SEARCH_FILE_INFO>> m_mapCategory[FILE_CATEGORY_COUNT];
     std::map<SELECTION_KEY, FILE_NODE> m_mapSelection;
     QTreeWidget* m_pResultTree = nullptr;
     QTableWidget* m_pResultTable = nullptr;
-    QTreeWidgetItem* m_pShownTreeItem = nullptr;
+    QStackedWidget* m_pPreviewStack = nullptr;
     QLabel* m_pPreviewLabel = nullptr;
+    QPlainTextEdit* m_pPreviewText = nullptr;
     QLabel* m_pSummaryLabel = nullptr;
     QPushButton* m_pBtnRecover = nullptr;
 
@@ -187,11 +221,13 @@ private:
     std::u16string m_strPreviewPath;
     std::vector<unsigned char> m_vecPreviewBuf;
     int m_nPreviewLength = 0;
+    int m_nPreviewResult = 0;
 
     QString m_strRecoveryDir;
     bool m_bRecoveryDirIsFat = false;
     // Set by the recovery callback when the engine reported the end of the current file.
     std::atomic<bool> m_bFileReported{false};
 
+    QWidget* m_pSizeGrip = nullptr;
     CWindowDragger m_dragger;
 };

@@ -16,8 +16,6 @@
 #include <cerrno>
 
 namespace {
-constexpr int RECOVERY_FILE_WEIGHT = 100;
-constexpr int RECOVERY_DONE_WEIGHT = 1000;
 
 const char* const SCANNED_VOLUME_QUESTION =
     "The destination folder is on the drive being recovered. Writing there may overwrite the "
@@ -41,23 +39,14 @@ void DRUI::btnRecovery() {
 bool DRUI::ConfirmRecoveryDestination(const QString& strDir) {
     const std::string strDevice =
         CDiskRegistry::GetInstance().GetDevicePath(static_cast<int>(m_partitionItem.nDiskNo));
-    auto ask = [this](const QString& strText, bool bInfoOnly) {
-        CMessageBox box(this);
-        box.setGeometry(x() + (width() - CMessageBox::MESSAGE_BOX_WIDTH) / 2,
-                        y() + (height() - CMessageBox::MESSAGE_BOX_HEIGHT) / 2,
-                        CMessageBox::MESSAGE_BOX_WIDTH, CMessageBox::MESSAGE_BOX_HEIGHT);
-        box.InitQuestionDialog(strText, bInfoOnly);
-        box.exec();
-        return box.GetMessageBoxRet() == 1;
-    };
     if (IsOnScannedVolume(strDir.toStdString(), strDevice, m_partitionItem) &&
-        !ask(SCANNED_VOLUME_QUESTION, false))
+        !CMessageBox::Ask(this, SCANNED_VOLUME_QUESTION))
         return false;
     m_bRecoveryDirIsFat = IsOnFatFileSystem(strDir.toStdString());
     if (m_bRecoveryDirIsFat) {
         for (const auto& [key, node] : m_mapSelection) {
             if (node.u64FileSize >= FAT_FILE_LIMIT) {
-                ask(FAT_LIMIT_NOTICE, true);
+                CMessageBox::Ask(this, FAT_LIMIT_NOTICE, true);
                 break;
             }
         }
@@ -69,18 +58,14 @@ void DRUI::RecoverSelectionTo(const QString& strDir) {
     m_strRecoveryDir = strDir;
     if (!ConfirmRecoveryDestination(strDir))
         return;
-    SCANUI dialog;
-    dialog.SetSaveDir(m_strRecoveryDir);
-    dialog.InitSlot(this, OPR_TYPE_RECOVERY);
-    dialog.setGeometry(x() + width() / 4, y() + height() / 4, SCANUI::DIALOG_WIDTH,
-                       SCANUI::DIALOG_HEIGHT);
+    unsigned long long u64TotalBytes = 0;
+    for (const auto& [key, node] : m_mapSelection)
+        u64TotalBytes += node.u64FileSize;
     DebugLog("_RecoveryProcess Start\n");
-    CMyThread thread;
-    thread.SetFunc(&DRUI::_RecoveryProcess, this);
-    thread.start();
-    dialog.exec();
-    thread.exit(0);
-    thread.wait();
+    RunOperation(OPR_TYPE_RECOVERY, &DRUI::_RecoveryProcess, [&](SCANUI& dialog) {
+        dialog.SetSaveDir(m_strRecoveryDir);
+        dialog.SetRecoveryTotals(static_cast<int>(m_mapSelection.size()), u64TotalBytes);
+    });
 }
 
 void DRUI::_RecoveryProcess(void* pParam, int&) {
@@ -97,24 +82,39 @@ void DRUI::RecoveryProcess() {
     const std::string strDir = m_strRecoveryDir.toStdString();
     int nBaseDepth = 0;
     GetPathDirIndex(strDir16.c_str(), nBaseDepth);
+    const int nCount = static_cast<int>(m_mapSelection.size());
+    int nIndex = 0;
+    int nEnd = ERROR_SUCCESS;
     for (auto& [key, node] : m_mapSelection) {
         const std::string strFolder = strDir + "/" + GetDirTypeByFileName(node.szFileName) + "/";
-        MakeRecoveryDir(strFolder);
         const std::string strPath = GetRealFileName(strFolder + node.szFileName);
         const std::u16string strPath16 = Ansi2Unicode(strPath.c_str());
-        if (m_bRecoveryDirIsFat && node.u64FileSize >= FAT_FILE_LIMIT) {
-            RecoveryCallBack(this, 100, RECOVERY_FILE_WEIGHT, EFBIG, strPath16.c_str());
-            continue;
-        }
+        const QString strShownPath = QString::fromStdU16String(strPath16);
+        emit RecoveryFileStart(++nIndex, nCount, strShownPath, node.u64FileSize);
         m_bFileReported = false;
-        const int nResult = m_pEngine != nullptr
-                                ? m_pEngine->SaveFileData(&node, strPath16.c_str(), nBaseDepth)
-                                : ERROR_INVALID_PARAMETER;
-        if (nResult == ERROR_CANCELLED_BY_USER)
+        const int nResult = SaveOneFile(node, strFolder, strPath16, nBaseDepth);
+        if (nResult == ERROR_CANCELLED_BY_USER) {
+            nEnd = nResult;
+            emit RecoveryCallBack(100, RECOVERY_FILE_WEIGHT, nResult, strShownPath);
             break;
+        }
         // An engine that gave up before its closing report still gets its row in the list.
         if (!m_bFileReported)
             RecoveryCallBack(this, 100, RECOVERY_FILE_WEIGHT, nResult, strPath16.c_str());
     }
-    RecoveryCallBack(this, 100, RECOVERY_DONE_WEIGHT, 0, u"");
+    // Sent past the stop flag: after a stop the dialog still shows what was and was not written.
+    emit RecoveryCallBack(100, RECOVERY_DONE_WEIGHT, nEnd, QString());
+}
+
+int DRUI::SaveOneFile(FILE_NODE& node, const std::string& strFolder,
+                      const std::u16string& strPath16, int nBaseDepth) {
+    if (m_bRecoveryDirIsFat && node.u64FileSize >= FAT_FILE_LIMIT)
+        return EFBIG;
+    // A plain file where the category folder should be: nothing can be written below it.
+    const int nDirResult = MakeRecoveryDir(strFolder);
+    if (nDirResult != 0)
+        return nDirResult == EEXIST ? ENOTDIR : nDirResult;
+    if (m_pEngine == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    return m_pEngine->SaveFileData(&node, strPath16.c_str(), nBaseDepth);
 }

@@ -7,8 +7,10 @@
 #include "util/FileCategory.h"
 #include "util/TextUtil.h"
 
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QStackedLayout>
@@ -17,56 +19,52 @@
 #include <QVBoxLayout>
 
 namespace {
-constexpr int TREE_MIN_WIDTH = 250;
-constexpr int TREE_MIN_HEIGHT = 410;
+constexpr int TREE_WIDTH = 250;
+constexpr int TREE_MIN_WIDTH = 170;
+constexpr int TREE_MIN_HEIGHT = 160;
 constexpr int TABLE_MIN_WIDTH = 300;
-constexpr int TABLE_MIN_HEIGHT = 205;
+constexpr int TABLE_MIN_HEIGHT = 120;
 constexpr int TABLE_NAME_WIDTH = 400;
-constexpr int TABLE_SIZE_WIDTH = 300;
 constexpr int TABLE_ROW_HEIGHT = 22;
-constexpr int PREVIEW_WIDTH = 720;
-constexpr int PREVIEW_HEIGHT = 200;
+constexpr int PREVIEW_MIN_HEIGHT = 120;
+// Tree items carry their category, and extension nodes their key, so ticks find their records.
+constexpr int CATEGORY_ROLE = Qt::UserRole;
+constexpr int KEY_ROLE = Qt::UserRole + 1;
 
 const char* const RESULT_TREE_STYLE =
     "QTreeWidget{background-color: white; border: 1px solid rgb(205, 215, 230); border-radius: "
     "6px;}QTreeWidget::item{height: 24px;}QTreeWidget::item:selected{background-color: rgb(214, "
-    "232, 252); color: rgb(16, 48, 89);}";
+    "232, 252); color: rgb(16, 48, 89);}QTreeWidget:focus{border: 2px solid rgb(30, 144, 255);}";
 const char* const RESULT_TABLE_STYLE =
     "QTableWidget{background-color: white; border: 1px solid rgb(205, 215, 230);"
     " selection-background-color: rgb(214, 232, 252); selection-color: rgb(16, 48, 89);}"
+    "QTableWidget:focus{border: 2px solid rgb(30, 144, 255);}"
     "QHeaderView::section{background-color: rgb(244, 247, 251); color: rgb(90, 100, 115);"
     " border: none; border-bottom: 1px solid rgb(225, 230, 238); padding: 4px;}";
-const char* const PREVIEW_STYLE =
-    "background-color: rgb(244, 247, 251); border: 1px solid rgb(205, 215, 230); color: rgb(60, "
-    "60, 60);";
+const char* const EMPTY_RESULT_STYLE =
+    "background-color: rgb(244, 247, 251); border: 1px solid rgb(205, 215, 230); color: rgb(16, "
+    "48, 89); padding: 24px;";
 
-QTreeWidgetItem* MakeCheckItem(const QString& strText) {
+QTreeWidgetItem* MakeCheckItem(const QString& strText, int nCategory, const QString& strKey) {
     auto* pItem = new QTreeWidgetItem(QStringList{strText});
     pItem->setFlags(pItem->flags() | Qt::ItemIsUserCheckable);
     pItem->setCheckState(0, Qt::Unchecked);
+    pItem->setData(0, CATEGORY_ROLE, nCategory);
+    pItem->setData(0, KEY_ROLE, strKey);
+    pItem->setToolTip(0, strText);
     return pItem;
-}
-
-// An extension node's text is "<key> Files (<n>)"; a category node's has no space.
-bool IsExtensionNode(const QTreeWidgetItem* pItem) {
-    return pItem->text(0).contains(' ');
-}
-
-QString ExtensionKeyOf(const QTreeWidgetItem* pItem) {
-    return pItem->text(0).section(' ', 0, 0);
-}
-
-int CategoryOfNode(const QTreeWidgetItem* pItem) {
-    for (int n = 0; n < FILE_CATEGORY_COUNT; ++n)
-        if (pItem->text(0).startsWith(GetCategoryName(static_cast<FileCategory>(n))))
-            return n;
-    return static_cast<int>(FileCategory::Other);
 }
 
 int CategoryOfKey(const QString& strKey) {
     const FileCategory category =
         strKey == NO_EXTENSION_KEY ? FileCategory::Other : GetFileCategory(strKey.toStdString());
     return static_cast<int>(category);
+}
+
+Qt::CheckState CheckStateOf(size_t nTicked, size_t nAll) {
+    if (nTicked == 0)
+        return Qt::Unchecked;
+    return nTicked == nAll ? Qt::Checked : Qt::PartiallyChecked;
 }
 } // namespace
 
@@ -77,37 +75,51 @@ DRUI::SELECTION_KEY DRUI::GetSelectionKey(const FILE_NODE& node) {
 void DRUI::InitLayout3Widget() {
     // Records of an earlier scan belong to the engine that was deleted with it.
     m_mapSelection.clear();
-    m_pShownTreeItem = nullptr;
+    m_pResultTree = nullptr;
+    m_pResultTable = nullptr;
+    m_pPreviewStack = nullptr;
 
     auto* pPage = new QWidget;
     auto* pLayout = new QVBoxLayout(pPage);
     pLayout->setSpacing(0);
     pLayout->setContentsMargins(0, 0, 0, 0);
     pLayout->addWidget(CreateHeaderStrip(pPage));
-    const QString strTitle =
-        QString("Select Desired Files to Recover\nFound %1 recoverable files after the scan. "
-                "Please preview and choose the files you want to recover.")
-            .arg(m_vecSearchResults.size());
-    pLayout->addWidget(CreatePageTitle(strTitle, ":/image/recover_file.png", pPage));
+    pLayout->addWidget(CreatePageTitle(ResultTitleText(), ":/image/recover_file.png", pPage));
 
     auto* pBody = new QHBoxLayout;
     pBody->setContentsMargins(10, 8, 10, 4);
     pBody->setSpacing(10);
-    m_pResultTree = CreateTree(pPage);
-    pBody->addWidget(m_pResultTree);
-    auto* pRight = new QVBoxLayout;
-    pRight->setSpacing(8);
-    m_pPreviewLabel = new QLabel(pPage);
-    m_pPreviewLabel->setObjectName("previewLabel");
-    m_pPreviewLabel->setFixedSize(PREVIEW_WIDTH, PREVIEW_HEIGHT);
-    m_pPreviewLabel->setStyleSheet(PREVIEW_STYLE);
-    m_pPreviewLabel->setAlignment(Qt::AlignCenter);
-    pRight->addWidget(m_pPreviewLabel);
-    m_pResultTable = CreateTable(pPage);
-    pRight->addWidget(m_pResultTable, 1);
-    pBody->addLayout(pRight, 1);
+    if (m_vecSearchResults.empty()) {
+        auto* pEmpty = new QLabel(EmptyResultText(), pPage);
+        pEmpty->setObjectName("emptyResultLabel");
+        pEmpty->setWordWrap(true);
+        pEmpty->setAlignment(Qt::AlignCenter);
+        pEmpty->setFont(UiFont(12));
+        pEmpty->setStyleSheet(EMPTY_RESULT_STYLE);
+        pBody->addWidget(pEmpty, 1);
+    } else {
+        m_pResultTree = CreateTree(pPage);
+        pBody->addWidget(m_pResultTree);
+        auto* pRight = new QVBoxLayout;
+        pRight->setSpacing(8);
+        pRight->addWidget(CreatePreviewArea(pPage), 2);
+        m_pResultTable = CreateTable(pPage);
+        pRight->addWidget(m_pResultTable, 3);
+        pBody->addLayout(pRight, 1);
+    }
     pLayout->addLayout(pBody, 1);
+    pLayout->addWidget(CreateResultBar(pPage));
 
+    if (m_pPage3 != nullptr) {
+        m_pStackedLayout->removeWidget(m_pPage3);
+        delete m_pPage3;
+    }
+    m_pPage3 = pPage;
+    m_pStackedLayout->addWidget(m_pPage3);
+    m_pStackedLayout->setCurrentWidget(m_pPage3);
+}
+
+QWidget* DRUI::CreateResultBar(QWidget* pPage) {
     auto* pBar = new QWidget(pPage);
     pBar->setFixedHeight(56);
     auto* pBarLayout = new QHBoxLayout(pBar);
@@ -124,18 +136,44 @@ void DRUI::InitLayout3Widget() {
     pBarLayout->addSpacing(16);
     pBarLayout->addWidget(pBtnBack);
     pBarLayout->addWidget(m_pBtnRecover);
-    pLayout->addWidget(pBar);
     SetActionButton(m_pBtnRecover, false);
     connect(pBtnBack, &QPushButton::clicked, this, &DRUI::btnSlotBack);
     connect(m_pBtnRecover, &QPushButton::clicked, this, &DRUI::btnRecovery);
+    return pBar;
+}
 
-    if (m_pPage3 != nullptr) {
-        m_pStackedLayout->removeWidget(m_pPage3);
-        delete m_pPage3;
-    }
-    m_pPage3 = pPage;
-    m_pStackedLayout->addWidget(m_pPage3);
-    m_pStackedLayout->setCurrentWidget(m_pPage3);
+// The scan's own count covers folders and every kind; the page names both, and says when the
+// scan was stopped before it covered the whole volume.
+QString DRUI::ResultTitleText() const {
+    const QString strScan =
+        m_bScanStopped ? QString("a partial scan (stopped at %1%)").arg(m_nScanPercent.load())
+                       : QString("the scan");
+    const QString strItems =
+        m_u64ItemsFound > 0 ? QString(", among %1 items found").arg(m_u64ItemsFound.load()) : "";
+    QString strTitle = QString("Select Desired Files to Recover\nFound %1 recoverable files after "
+                               "%2%3.")
+                           .arg(m_vecSearchResults.size())
+                           .arg(strScan, strItems);
+    if (!m_vecSearchResults.empty())
+        strTitle += "\nPlease preview and choose the files you want to recover.";
+    return strTitle;
+}
+
+QString DRUI::EmptyResultText() const {
+    QStringList listKinds;
+    for (const QCheckBox* pBox : {m_pCheckPhoto, m_pCheckMusic, m_pCheckVideo})
+        if (pBox->isChecked())
+            listKinds << pBox->text();
+    QString strText = QString("No %1 files were found on %2.")
+                          .arg(listKinds.join(", "), QString::fromUtf16(m_partitionItem.wszName));
+    if (m_bScanStopped)
+        strText += "\nThe scan was stopped, so part of the volume was not searched.";
+    if (m_bWholeDiskScan)
+        return strText + "\nTry again with more kinds of files ticked on the first page.";
+    return strText + QString("\nTry a whole-disk scan: press Back, choose \"Physical Driver %1\" "
+                             "itself and press Scan. It reads every sector of the disk, so it "
+                             "also finds files of lost or reformatted partitions.")
+                         .arg(m_partitionItem.nDiskNo);
 }
 
 QTreeWidget* DRUI::CreateTree(QWidget* pParent) {
@@ -145,11 +183,9 @@ QTreeWidget* DRUI::CreateTree(QWidget* pParent) {
     pTree->setHeaderLabels({QString()});
     pTree->setHeaderHidden(true);
     pTree->setMinimumSize(TREE_MIN_WIDTH, TREE_MIN_HEIGHT);
-    pTree->setMaximumWidth(TREE_MIN_WIDTH);
+    pTree->setMaximumWidth(TREE_WIDTH);
     pTree->setStyleSheet(RESULT_TREE_STYLE);
     pTree->setFont(UiFont(10));
-    connect(pTree, &QTreeWidget::itemClicked, this, &DRUI::treeItemClick);
-    connect(pTree, &QTreeWidget::itemSelectionChanged, this, &DRUI::treeItemSelectChanged);
 
     for (auto& mapCategory : m_mapCategory)
         mapCategory.clear();
@@ -164,17 +200,20 @@ QTreeWidget* DRUI::CreateTree(QWidget* pParent) {
         if (nCounts[n] == 0)
             continue;
         const char* pName = GetCategoryName(static_cast<FileCategory>(n));
-        QTreeWidgetItem* pCategory = MakeCheckItem(QString("%1(%2)").arg(pName).arg(nCounts[n]));
+        QTreeWidgetItem* pCategory =
+            MakeCheckItem(QString("%1(%2)").arg(pName).arg(nCounts[n]), n, QString());
         pTree->addTopLevelItem(pCategory);
         for (const auto& [strKey, vecInfo] : m_mapCategory[n]) {
             QTreeWidgetItem* pExtension =
-                MakeCheckItem(QString("%1 Files (%2)").arg(strKey).arg(vecInfo.size()));
+                MakeCheckItem(QString("%1 Files (%2)").arg(strKey).arg(vecInfo.size()), n, strKey);
             pExtension->setIcon(0, QIcon(GetExtendNameIcon(strKey)));
             pCategory->addChild(pExtension);
         }
     }
     pTree->setItemsExpandable(true);
     pTree->expandAll();
+    connect(pTree, &QTreeWidget::itemSelectionChanged, this, &DRUI::treeItemSelectChanged);
+    connect(pTree, &QTreeWidget::itemChanged, this, &DRUI::treeItemCheckChange);
     return pTree;
 }
 
@@ -185,7 +224,6 @@ QTableWidget* DRUI::CreateTable(QWidget* pParent) {
     pTable->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     pTable->horizontalHeader()->setStretchLastSection(true);
     pTable->setColumnWidth(0, TABLE_NAME_WIDTH);
-    pTable->setColumnWidth(1, TABLE_SIZE_WIDTH);
     pTable->verticalHeader()->setVisible(false);
     pTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     pTable->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -194,16 +232,21 @@ QTableWidget* DRUI::CreateTable(QWidget* pParent) {
     pTable->setMouseTracking(true);
     pTable->setStyleSheet(RESULT_TABLE_STYLE);
     pTable->setFont(UiFont(10));
-    connect(pTable, &QTableWidget::cellClicked, this, &DRUI::tableItemPress);
+    // Space ticks the current row whichever of its cells has the focus.
+    pTable->installEventFilter(this);
     connect(pTable, &QTableWidget::itemSelectionChanged, this, &DRUI::tableItemSelectChanged);
+    connect(pTable, &QTableWidget::itemChanged, this, &DRUI::tableItemCheckChange);
     return pTable;
 }
 
-void DRUI::treeItemClick(QTreeWidgetItem* pItem, int nColumn) {
-    if (pItem != m_pShownTreeItem)
-        return;
-    const QList<QTreeWidgetItem*> listSelected = m_pResultTree->selectedItems();
-    UpdateTreeInfo(listSelected.isEmpty() ? pItem : listSelected.front(), nColumn);
+bool DRUI::eventFilter(QObject* pObject, QEvent* pEvent) {
+    if (pObject == m_pResultTable && pEvent->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(pEvent)->key() == Qt::Key_Space) {
+        if (QTableWidgetItem* pCell = m_pResultTable->item(m_pResultTable->currentRow(), 0))
+            pCell->setCheckState(pCell->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+        return true;
+    }
+    return QMainWindow::eventFilter(pObject, pEvent);
 }
 
 void DRUI::treeItemSelectChanged() {
@@ -213,23 +256,26 @@ void DRUI::treeItemSelectChanged() {
 }
 
 void DRUI::UpdateTreeInfo(QTreeWidgetItem* pItem, int) {
-    m_pShownTreeItem = pItem;
-    m_pResultTable->setRowCount(0);
-    if (IsExtensionNode(pItem))
-        FillTable(ExtensionKeyOf(pItem));
-    ApplyNodeCheckState(pItem);
-    UpdateSelectionSummary();
+    {
+        const QSignalBlocker blocker(m_pResultTable);
+        m_pResultTable->setRowCount(0);
+        FillTable(pItem->data(0, KEY_ROLE).toString());
+    }
+    RefreshTicks();
     if (m_pResultTable->rowCount() > 0)
-        tableItemClick(m_pResultTable->item(0, 0));
+        m_pResultTable->selectRow(0);
+    else
+        ClearPreview();
 }
 
 void DRUI::FillTable(const QString& strKey) {
+    if (strKey.isEmpty())
+        return;
     const auto& mapCategory = m_mapCategory[CategoryOfKey(strKey)];
     const auto itVec = mapCategory.find(strKey);
     if (itVec == mapCategory.end())
         return;
     const QIcon icon(GetExtendNameIcon(strKey));
-    const QSignalBlocker blocker(m_pResultTable);
     for (const SEARCH_FILE_INFO& info : itVec->second) {
         const int nRow = m_pResultTable->rowCount();
         m_pResultTable->insertRow(nRow);
@@ -238,6 +284,7 @@ void DRUI::FillTable(const QString& strKey) {
         pName->setFlags(pName->flags() | Qt::ItemIsUserCheckable);
         pName->setCheckState(Qt::Unchecked);
         pName->setData(Qt::UserRole, varNode);
+        pName->setToolTip(pName->text());
         auto* pSize = new QTableWidgetItem(
             QString::fromStdString(GetFileSizeString(static_cast<long long>(info.u64FileSize))));
         pSize->setData(Qt::UserRole, varNode);
@@ -247,64 +294,72 @@ void DRUI::FillTable(const QString& strKey) {
     }
 }
 
-std::vector<const SEARCH_FILE_INFO*> DRUI::RecordsOfTreeItem(QTreeWidgetItem* pItem) const {
+std::vector<const SEARCH_FILE_INFO*> DRUI::RecordsOfTreeItem(const QTreeWidgetItem* pItem) const {
     std::vector<const SEARCH_FILE_INFO*> vecRecords;
-    if (IsExtensionNode(pItem)) {
-        const QString strKey = ExtensionKeyOf(pItem);
-        const auto& mapCategory = m_mapCategory[CategoryOfKey(strKey)];
-        const auto itVec = mapCategory.find(strKey);
-        if (itVec != mapCategory.end())
-            for (const SEARCH_FILE_INFO& info : itVec->second)
+    const auto& mapCategory = m_mapCategory[pItem->data(0, CATEGORY_ROLE).toInt()];
+    const QString strKey = pItem->data(0, KEY_ROLE).toString();
+    for (const auto& [strVecKey, vecInfo] : mapCategory)
+        if (strKey.isEmpty() || strKey == strVecKey)
+            for (const SEARCH_FILE_INFO& info : vecInfo)
                 vecRecords.push_back(&info);
-        return vecRecords;
-    }
-    for (const auto& [strKey, vecInfo] : m_mapCategory[CategoryOfNode(pItem)])
-        for (const SEARCH_FILE_INFO& info : vecInfo)
-            vecRecords.push_back(&info);
     return vecRecords;
 }
 
-void DRUI::ApplyNodeCheckState(QTreeWidgetItem* pItem) {
-    const Qt::CheckState nState = pItem->checkState(0);
-    const QSignalBlocker blocker(m_pResultTable);
-    if (nState == Qt::PartiallyChecked) {
-        for (int nRow = 0; nRow < m_pResultTable->rowCount(); ++nRow) {
-            QTableWidgetItem* pCell = m_pResultTable->item(nRow, 0);
-            const bool bSelected =
-                m_mapSelection.count(GetSelectionKey(pCell->data(Qt::UserRole).value<FILE_NODE>()));
-            pCell->setCheckState(bSelected ? Qt::Checked : Qt::Unchecked);
-        }
+// Every tick, whatever made it (a click on any box, Space, a call), lands here or in
+// tableItemCheckChange: it changes the selection, and the boxes are then redrawn from it.
+void DRUI::treeItemCheckChange(QTreeWidgetItem* pItem, int nColumn) {
+    if (nColumn != 0)
         return;
-    }
-    SetTreeChildCheckState(pItem, nState);
-    SetTreeParentCheckState(pItem);
-    for (const SEARCH_FILE_INFO* pInfo : RecordsOfTreeItem(pItem)) {
-        if (nState == Qt::Checked)
-            m_mapSelection[GetSelectionKey(*pInfo)] = *pInfo;
-        else
-            m_mapSelection.erase(GetSelectionKey(*pInfo));
-    }
-    for (int nRow = 0; nRow < m_pResultTable->rowCount(); ++nRow)
-        m_pResultTable->item(nRow, 0)->setCheckState(nState);
+    // A box shows partial only when the selection says so; setting it changes nothing.
+    const Qt::CheckState nState = pItem->checkState(0);
+    if (nState != Qt::PartiallyChecked)
+        for (const SEARCH_FILE_INFO* pInfo : RecordsOfTreeItem(pItem))
+            SetTicked(*pInfo, nState == Qt::Checked);
+    RefreshTicks();
 }
 
-void DRUI::tableItemPress(int nRow, int nColumn) {
-    if (nColumn != 0 || m_pShownTreeItem == nullptr)
+void DRUI::tableItemCheckChange(QTableWidgetItem* pCell) {
+    if (pCell->column() != 0)
         return;
-    QTableWidgetItem* pCell = m_pResultTable->item(nRow, 0);
-    const FILE_NODE node = pCell->data(Qt::UserRole).value<FILE_NODE>();
-    int nTicked = 0;
-    for (int i = 0; i < m_pResultTable->rowCount(); ++i)
-        nTicked += m_pResultTable->item(i, 0)->checkState() == Qt::Checked ? 1 : 0;
-    if (pCell->checkState() == Qt::Checked) {
+    SetTicked(pCell->data(Qt::UserRole).value<FILE_NODE>(), pCell->checkState() == Qt::Checked);
+    RefreshTicks();
+}
+
+void DRUI::SetTicked(const FILE_NODE& node, bool bTicked) {
+    if (bTicked)
         m_mapSelection[GetSelectionKey(node)] = node;
-        m_pShownTreeItem->setCheckState(
-            0, nTicked == m_pResultTable->rowCount() ? Qt::Checked : Qt::PartiallyChecked);
-    } else {
+    else
         m_mapSelection.erase(GetSelectionKey(node));
-        m_pShownTreeItem->setCheckState(0, nTicked > 0 ? Qt::PartiallyChecked : Qt::Unchecked);
+}
+
+size_t DRUI::CountTicked(const QTreeWidgetItem* pItem) const {
+    size_t nTicked = 0;
+    for (const SEARCH_FILE_INFO* pInfo : RecordsOfTreeItem(pItem))
+        nTicked += m_mapSelection.count(GetSelectionKey(*pInfo));
+    return nTicked;
+}
+
+void DRUI::RefreshTicks() {
+    {
+        const QSignalBlocker treeBlocker(m_pResultTree);
+        const QSignalBlocker tableBlocker(m_pResultTable);
+        for (int i = 0; i < m_pResultTree->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* pCategory = m_pResultTree->topLevelItem(i);
+            for (int j = 0; j < pCategory->childCount(); ++j) {
+                QTreeWidgetItem* pExtension = pCategory->child(j);
+                pExtension->setCheckState(
+                    0, CheckStateOf(CountTicked(pExtension), RecordsOfTreeItem(pExtension).size()));
+            }
+            pCategory->setCheckState(
+                0, CheckStateOf(CountTicked(pCategory), RecordsOfTreeItem(pCategory).size()));
+        }
+        for (int nRow = 0; nRow < m_pResultTable->rowCount(); ++nRow) {
+            QTableWidgetItem* pCell = m_pResultTable->item(nRow, 0);
+            const bool bTicked =
+                m_mapSelection.count(GetSelectionKey(pCell->data(Qt::UserRole).value<FILE_NODE>()));
+            pCell->setCheckState(bTicked ? Qt::Checked : Qt::Unchecked);
+        }
     }
-    SetTreeParentCheckState(m_pShownTreeItem);
     UpdateSelectionSummary();
 }
 
@@ -312,34 +367,6 @@ void DRUI::tableItemSelectChanged() {
     const QList<QTableWidgetItem*> listSelected = m_pResultTable->selectedItems();
     if (!listSelected.isEmpty())
         tableItemClick(listSelected.front());
-}
-
-void DRUI::SetTreeChildCheckState(QTreeWidgetItem* pItem, int nState) {
-    for (int i = 0; i < pItem->childCount(); ++i) {
-        QTreeWidgetItem* pChild = pItem->child(i);
-        pChild->setCheckState(0, nState != 0 ? Qt::Checked : Qt::Unchecked);
-        SetTreeChildCheckState(pChild, nState);
-    }
-}
-
-void DRUI::SetTreeParentCheckState(QTreeWidgetItem* pItem) {
-    QTreeWidgetItem* pParent = pItem->parent();
-    if (pParent == nullptr)
-        return;
-    int nChecked = 0;
-    int nUnchecked = 0;
-    for (int i = 0; i < pParent->childCount(); ++i) {
-        const Qt::CheckState nState = pParent->child(i)->checkState(0);
-        nChecked += nState == Qt::Checked ? 1 : 0;
-        nUnchecked += nState == Qt::Unchecked ? 1 : 0;
-    }
-    if (nChecked == pParent->childCount())
-        pParent->setCheckState(0, Qt::Checked);
-    else if (nUnchecked == pParent->childCount())
-        pParent->setCheckState(0, Qt::Unchecked);
-    else
-        pParent->setCheckState(0, Qt::PartiallyChecked);
-    SetTreeParentCheckState(pParent);
 }
 
 void DRUI::UpdateSelectionSummary() {

@@ -7,6 +7,7 @@
 #include "ui/SCANUI.h"
 #include "util/DebugLog.h"
 #include "util/FileCategory.h"
+#include "util/StatusCodes.h"
 
 #include <QCheckBox>
 #include <QTreeWidget>
@@ -17,7 +18,6 @@ constexpr int SCAN_WEIGHT = 100;
 constexpr int SCAN_STOP_VALUE = 1;
 constexpr int SEARCH_STOP_VALUE = 1;
 constexpr int PREVIEW_STOP_VALUE = 1;
-constexpr int RECOVERY_DONE_WEIGHT = 1000;
 const char* const DEVICE_UNREADABLE_TEXT = "The selected device cannot be read.";
 
 QString FromWide(const char16_t* pText) {
@@ -44,6 +44,9 @@ void DRUI::_ScanProcess(void* pParam, int& nResult) {
 void DRUI::Scan(const char16_t*, int&) {
     m_bScanStop = false;
     m_bScanEnd = false;
+    m_u64ItemsFound = 0;
+    m_nScanPercent = 0;
+    m_bScanStopped = false;
     DeleteEngine();
     DebugLog("m_partitionItem.u64StartSector = %lld\n",
              static_cast<long long>(m_partitionItem.u64StartSector));
@@ -60,7 +63,8 @@ void DRUI::Scan(const char16_t*, int&) {
         m_pEngine->InitCallBack(static_cast<ScanProgressCallback>(&DRUI::ScanCallBack),
                                 static_cast<RecoveryProgressCallback>(&DRUI::RecoveryCallBack),
                                 this, SCAN_WEIGHT);
-        m_pEngine->ScanDevice(nullptr);
+        // A stop that came after the engine had finished leaves a whole scan.
+        m_bScanStopped = m_pEngine->ScanDevice(nullptr) != 0 && m_bScanStop;
     }
     m_bScanEnd = true;
     // Without an engine no report would ever close the dialog; the window says why instead.
@@ -89,6 +93,10 @@ int DRUI::ScanCallBack(void* pParam, int nPercent, int nWeight, int nSecondsLeft
     auto* pThis = static_cast<DRUI*>(pParam);
     if (pThis->m_bScanStop)
         return SCAN_STOP_VALUE;
+    // The closing report may carry no count; the largest one seen stands.
+    if (u64FilesFound > pThis->m_u64ItemsFound)
+        pThis->m_u64ItemsFound = u64FilesFound;
+    pThis->m_nScanPercent = nPercent * nWeight / 100;
     emit pThis->ScanProcessCallBack(
         nPercent, nWeight, nSecondsLeft, QString::number(u64CurrentSector),
         QString::number(u64TotalSectors), QString::number(u64FilesFound), FromWide(pText));
@@ -144,47 +152,35 @@ void DRUI::btnSlotScan() {
     if (pItem == nullptr)
         return;
     m_partitionItem = pItem->data(0, Qt::UserRole).value<PARTITION_ITEM>();
-    RunScanOperation();
+    m_bWholeDiskScan = pItem->parent() == nullptr;
+    RunOperation(OPR_TYPE_SCAN, &DRUI::_ScanProcess);
+    DebugLog("_ScanProcess end\n");
     if (m_bScanFailed) {
-        CMessageBox message(this);
-        message.setGeometry(x() + (width() - CMessageBox::MESSAGE_BOX_WIDTH) / 2,
-                            y() + (height() - CMessageBox::MESSAGE_BOX_HEIGHT) / 2,
-                            CMessageBox::MESSAGE_BOX_WIDTH, CMessageBox::MESSAGE_BOX_HEIGHT);
-        message.InitQuestionDialog(DEVICE_UNREADABLE_TEXT, true);
-        message.exec();
+        CMessageBox::Ask(this, DEVICE_UNREADABLE_TEXT, true);
         return;
     }
-    RunSearchOperation();
+    m_strSearchPattern = BuildSearchPattern();
+    DebugLog("_SearchProcess Start\n");
+    RunOperation(OPR_TYPE_SEARCH, &DRUI::_SearchProcess);
+    DebugLog("_SearchProcess end\n");
     InitLayout3Widget();
 }
 
-// The dialog is connected before the worker starts, so a scan that ends at once still closes it.
-void DRUI::RunScanOperation() {
+// The dialog is connected before the worker starts, so an operation that ends at once still
+// closes it.
+void DRUI::RunOperation(int nOprType, void (*pEntry)(void*, int&),
+                        const std::function<void(SCANUI&)>& prepare) {
     SCANUI dialog;
-    dialog.InitSlot(this, OPR_TYPE_SCAN);
-    dialog.setGeometry(x() + width() / 4, y() + height() / 4, SCANUI::DIALOG_WIDTH,
+    dialog.InitSlot(this, nOprType);
+    if (prepare)
+        prepare(dialog);
+    dialog.setGeometry(x() + (width() - SCANUI::DIALOG_WIDTH) / 2,
+                       y() + (height() - SCANUI::DIALOG_HEIGHT) / 2, SCANUI::DIALOG_WIDTH,
                        SCANUI::DIALOG_HEIGHT);
     CMyThread thread;
-    thread.SetFunc(&DRUI::_ScanProcess, this);
+    thread.SetFunc(pEntry, this);
     thread.start();
     dialog.exec();
     thread.exit(0);
     thread.wait();
-    DebugLog("_ScanProcess end\n");
-}
-
-void DRUI::RunSearchOperation() {
-    m_strSearchPattern = BuildSearchPattern();
-    SCANUI dialog;
-    dialog.InitSlot(this, OPR_TYPE_SEARCH);
-    dialog.setGeometry(x() + width() / 4, y() + height() / 4, SCANUI::DIALOG_WIDTH,
-                       SCANUI::DIALOG_HEIGHT);
-    DebugLog("_SearchProcess Start\n");
-    CMyThread thread;
-    thread.SetFunc(&DRUI::_SearchProcess, this);
-    thread.start();
-    dialog.exec();
-    thread.exit(0);
-    thread.wait();
-    DebugLog("_SearchProcess end\n");
 }

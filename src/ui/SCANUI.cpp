@@ -5,6 +5,7 @@
 #include "ui/CMessageBox.h"
 #include "ui/DRUI.h"
 #include "ui/UiStyle.h"
+#include "util/StatusCodes.h"
 #include "util/TextUtil.h"
 
 #include <QCloseEvent>
@@ -18,6 +19,8 @@
 #include <QThread>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -39,9 +42,14 @@ constexpr int WAIT_STEP_MS = 100;
 constexpr int SCAN_END_LOW = 10000;
 constexpr int SCAN_END_HIGH = 10099;
 constexpr int SCAN_PASS_WEIGHT = 90;
-constexpr int RECOVERY_DONE_WEIGHT = 1000;
 constexpr int SECONDS_UNKNOWN = -1;
+// Time left is guessed once the run has gone on long enough to have a rate.
+constexpr qint64 TIME_LEFT_AFTER_MS = 1000;
+constexpr int STATUS_TEXT_WIDTH = 440;
 
+const char* const STATUS_STYLE = "color: rgb(60, 60, 60); padding: 8px 0px 0px 14px;";
+const char* const STATUS_FAILED_STYLE =
+    "color: rgb(200, 0, 0); font-weight: bold; padding: 8px 0px 0px 14px;";
 const char* const SCAN_STATUS_START = "  Current Process: 0%\n  Estimated Time Left: 0 second\n";
 
 const char* const PROGRESS_BAR_STYLE =
@@ -100,6 +108,18 @@ void SCANUI::InitSlot(DRUI* pOwner, int nOprType) {
     connect(pOwner, qOverload<int, QString>(&DRUI::SearchCallBack), this,
             &SCANUI::SearchCallBackSlot);
     connect(pOwner, &DRUI::PreViewCallBackForSlot, this, &SCANUI::PreViewCallBackSlot);
+    connect(pOwner, &DRUI::RecoveryFileStart, this, &SCANUI::RecoveryFileStartSlot);
+}
+
+void SCANUI::SetSaveDir(const QString& strDir) {
+    m_strSaveDir = strDir;
+    m_detail.SetBaseDir(strDir);
+}
+
+void SCANUI::SetRecoveryTotals(int nFiles, unsigned long long u64Bytes) {
+    m_nFileCount = nFiles;
+    m_u64TotalBytes = u64Bytes;
+    m_elapsed.start();
 }
 
 void SCANUI::InitDialog() {
@@ -112,7 +132,7 @@ void SCANUI::InitDialog() {
     m_pStatusLabel = new QLabel(this);
     m_pStatusLabel->setFixedHeight(STATUS_HEIGHT);
     m_pStatusLabel->setFont(UiFont(10));
-    m_pStatusLabel->setStyleSheet("color: rgb(60, 60, 60); padding: 8px 0px 0px 14px;");
+    m_pStatusLabel->setStyleSheet(STATUS_STYLE);
     m_pStatusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     pLayout->addWidget(m_pStatusLabel);
 
@@ -210,7 +230,7 @@ void SCANUI::ScanProcessCallBackSlot(int nPercent, int nWeight, int nSecondsLeft
     if (nWeight == SCAN_PASS_WEIGHT) {
         if (nSecondsLeft != SECONDS_UNKNOWN)
             strTime = "Estimated Time Left: " + QString::fromStdString(GetTimeString(nSecondsLeft));
-        strStatus = QString("  Current Process: %1%\n  Reading Sector: %2/%3\n  Total Files "
+        strStatus = QString("  Current Process: %1%\n  Reading Sector: %2/%3\n  Total Items "
                             "Found: %4\n  %5\n")
                         .arg(nShown)
                         .arg(strCurrent, strTotal, strFound, strTime);
@@ -223,17 +243,78 @@ void SCANUI::ScanProcessCallBackSlot(int nPercent, int nWeight, int nSecondsLeft
         Finish();
 }
 
+void SCANUI::RecoveryFileStartSlot(int nIndex, int nCount, QString strPath, qulonglong u64Size) {
+    m_nFileIndex = nIndex;
+    m_nFileCount = nCount;
+    m_u64FileSize = u64Size;
+    m_strCurrentPath = strPath;
+    ShowRecoveryProgress(0);
+}
+
+// Engines report each file's own percent; the bar and the texts are the whole run's.
 void SCANUI::RecoveryCallBackSlot(int nPercent, int nWeight, int nStatus, QString strPath) {
-    const int nShown = nPercent * nWeight / 100;
-    m_progressBar->setValue(nShown);
     if (nWeight == RECOVERY_DONE_WEIGHT) {
-        m_bIsFinished = true;
-        m_pBtnCancel->setText("Finished");
+        ShowRecoveryOutcome(nStatus == ERROR_CANCELLED_BY_USER);
         return;
     }
-    if (nPercent == 100)
+    const unsigned long long u64FileDone = m_u64FileSize * std::clamp(nPercent, 0, 100) / 100;
+    if (nPercent == 100) {
         m_detail.AddTableItem(strPath, nStatus);
-    m_pStatusLabel->setText(QString("  Process: %1%\n  Destination: %2").arg(nShown).arg(strPath));
+        m_u64FinishedBytes += m_u64FileSize;
+        m_u64FileSize = 0;
+    }
+    ShowRecoveryProgress(u64FileDone);
+}
+
+void SCANUI::ShowRecoveryProgress(unsigned long long u64FileDone) {
+    const unsigned long long u64Done = m_u64FinishedBytes + u64FileDone;
+    const int nFilesDone = m_detail.GetSuccessCount() + m_detail.GetFailedCount();
+    const int nShown = m_u64TotalBytes > 0
+                           ? static_cast<int>(u64Done * 100 / m_u64TotalBytes)
+                           : (m_nFileCount > 0 ? nFilesDone * 100 / m_nFileCount : 0);
+    m_progressBar->setValue(std::min(nShown, 100));
+    QString strTime = "Estimated time is calculating";
+    const qint64 llMs = m_elapsed.isValid() ? m_elapsed.elapsed() : 0;
+    if (u64Done > 0 && llMs >= TIME_LEFT_AFTER_MS && m_u64TotalBytes >= u64Done) {
+        const double dSecondsLeft = (m_u64TotalBytes - u64Done) * (llMs / 1000.0) / u64Done;
+        strTime = "Estimated Time Left: " +
+                  QString::fromStdString(GetTimeString(static_cast<long long>(dSecondsLeft)));
+    }
+    m_pStatusLabel->setText(
+        QString("  File %1 of %2, %3 of %4 written\n  %5\n  %6")
+            .arg(m_nFileIndex)
+            .arg(m_nFileCount)
+            .arg(QString::fromStdString(GetFileSizeString(static_cast<long long>(u64Done))),
+                 QString::fromStdString(GetFileSizeString(static_cast<long long>(m_u64TotalBytes))),
+                 strTime,
+                 m_pStatusLabel->fontMetrics().elidedText(m_strCurrentPath, Qt::ElideMiddle,
+                                                          STATUS_TEXT_WIDTH)));
+    m_pStatusLabel->setToolTip(m_strCurrentPath);
+}
+
+// The run ends on what it did: the counts, in red when any file failed, and the dialog stays
+// so Detail can show each file with its reason.
+void SCANUI::ShowRecoveryOutcome(bool bStopped) {
+    m_bIsFinished = true;
+    m_pBtnCancel->setText("Finished");
+    const int nFailed = m_detail.GetFailedCount();
+    const int nUntried = m_nFileCount - m_detail.GetSuccessCount() - nFailed;
+    QString strRecovered = QString("%1 recovered").arg(m_detail.GetSuccessCount());
+    if (m_detail.GetDamagedCount() > 0)
+        strRecovered += QString(" (%1 damaged)").arg(m_detail.GetDamagedCount());
+    QString strOutcome = QString("  %1, %2 failed").arg(strRecovered).arg(nFailed);
+    if (bStopped)
+        strOutcome = QString("  Stopped: %1, %2 failed, %3 not tried")
+                         .arg(strRecovered)
+                         .arg(nFailed)
+                         .arg(nUntried);
+    if (nFailed > 0)
+        strOutcome += "\n  Press Detail to see why each file failed.";
+    m_pStatusLabel->setText(strOutcome);
+    m_pStatusLabel->setToolTip(QString());
+    m_pStatusLabel->setStyleSheet(nFailed > 0 || bStopped ? STATUS_FAILED_STYLE : STATUS_STYLE);
+    if (!bStopped)
+        m_progressBar->setValue(100);
 }
 
 void SCANUI::SearchCallBackSlot(int nPercent, QString) {
@@ -286,24 +367,22 @@ void SCANUI::closeEvent(QCloseEvent* pEvent) {
         QDialog::closeEvent(pEvent);
         return;
     }
-    const bool bRecoveryDone =
-        m_nOprType == OPR_TYPE_RECOVERY && m_pBtnCancel->text() == "Finished";
-    if (!bRecoveryDone && !ConfirmCancel()) {
+    if (!ConfirmCancel()) {
         pEvent->ignore();
         return;
     }
     StopOperation();
+    // A stopped recovery stays open: its closing report tells what was and was not written.
+    if (m_nOprType == OPR_TYPE_RECOVERY) {
+        pEvent->ignore();
+        return;
+    }
     m_progressBar->setValue(0);
     QDialog::closeEvent(pEvent);
 }
 
 bool SCANUI::ConfirmCancel() {
-    CMessageBox question(this);
-    question.setGeometry(x() + width() / 8, y() + height() / 8, CMessageBox::MESSAGE_BOX_WIDTH,
-                         CMessageBox::MESSAGE_BOX_HEIGHT);
-    question.InitQuestionDialog(CancelQuestion(m_nOprType), false);
-    question.exec();
-    return question.GetMessageBoxRet() == 1;
+    return CMessageBox::Ask(this, CancelQuestion(m_nOprType));
 }
 
 void SCANUI::StopOperation() {

@@ -5,6 +5,7 @@
 #include "ui/CWindowDragger.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QString>
 
 #include <atomic>
@@ -20,6 +21,10 @@ constexpr int OPR_TYPE_SEARCH = 2;
 constexpr int OPR_TYPE_PREVIEW = 3;
 constexpr int OPR_TYPE_RECOVERY = 4;
 
+// The second value of a recovery report: one file's progress, or the end of the run.
+constexpr int RECOVERY_FILE_WEIGHT = 100;
+constexpr int RECOVERY_DONE_WEIGHT = 1000;
+
 class SCANUI : public QDialog {
     Q_OBJECT
 public:
@@ -31,7 +36,9 @@ public:
 
     // Resets the dialog for the operation kind and connects the owner's four signals.
     void InitSlot(DRUI* pOwner, int nOprType);
-    void SetSaveDir(const QString& strDir) { m_strSaveDir = strDir; }
+    void SetSaveDir(const QString& strDir);
+    // What a recovery run will write: the number of files and their bytes.
+    void SetRecoveryTotals(int nFiles, unsigned long long u64Bytes);
 
     QString GetStatusText() const;
     QString GetTitleText() const;
@@ -46,6 +53,7 @@ public slots:
     void ScanProcessCallBackSlot(int nPercent, int nWeight, int nSecondsLeft, QString strCurrent,
                                  QString strTotal, QString strFound, QString strText);
     void RecoveryCallBackSlot(int nPercent, int nWeight, int nStatus, QString strPath);
+    void RecoveryFileStartSlot(int nIndex, int nCount, QString strPath, qulonglong u64Size);
     void SearchCallBackSlot(int nPercent, QString strText);
     void PreViewCallBackSlot(int nPercent, int nStatus);
     void btnSlot();
@@ -68,12 +76,22 @@ private:
     std::atomic<bool>* StopFlag() const;
     std::atomic<bool>* FinishedFlag() const;
     void Finish();
+    void ShowRecoveryProgress(unsigned long long u64FileDone);
+    void ShowRecoveryOutcome(bool bStopped);
 
     DRUI* m_pOwner = nullptr;
     QLabel* m_pTitleLabel = nullptr;
     QLabel* m_pStatusLabel = nullptr;
     QPushButton* m_pBtnCancel = nullptr;
     QString m_strSaveDir;
+    // Recovery run: totals, the file being written, and what the finished files added up to.
+    int m_nFileCount = 0;
+    int m_nFileIndex = 0;
+    unsigned long long m_u64TotalBytes = 0;
+    unsigned long long m_u64FinishedBytes = 0;
+    unsigned long long m_u64FileSize = 0;
+    QString m_strCurrentPath;
+    QElapsedTimer m_elapsed;
     CDetail m_detail;
     CWindowDragger m_dragger;
 };

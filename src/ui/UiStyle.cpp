@@ -7,25 +7,30 @@
 namespace {
 constexpr int ACTION_BUTTON_WIDTH = 130;
 constexpr int ACTION_BUTTON_HEIGHT = 38;
+constexpr const char* FOCUS_RING = "QPushButton:focus{border: 2px solid rgb(255, 196, 0);}";
 } // namespace
 
+// Hover is a lighter shade of the button's own colour (grey is the disabled look), and keyboard
+// focus draws a bright ring so the focused button can be found.
 const QString button_style =
-    "QPushButton{background-color:rgb(30, 144, 255);color: white; border-radius: 10px; border: "
-    "2px groove white; border-style: outset;}QPushButton:hover{background-color:rgb(220, 220, "
-    "220); color: white;}QPushButton:pressed{background-color:rgb(30, 144, 255); color: "
-    "white;border: 2px groove white;border-style: inset; }";
+    QString(
+        "QPushButton{background-color:rgb(30, 144, 255);color: white; border-radius: 10px; border: "
+        "2px groove white; border-style: outset;}QPushButton:hover{background-color:rgb(70, 165, "
+        "255); color: white;}QPushButton:pressed{background-color:rgb(30, 144, 255); color: "
+        "white;border: 2px groove white;border-style: inset; }") +
+    FOCUS_RING;
 const QString main_button_style_ =
-    "QPushButton{background-color:rgb(16, 78, 159);\t\t\t\t\t\t\t  color: white; border-radius: "
-    "10px; border: 2px groove white;\t\t\t\t\t\t\t  border-style: "
-    "outset;}QPushButton:hover{background-color:rgb(156, 156, 156); "
-    "}QPushButton:pressed{background-color:rgb(156, 156, 156);border: 2px groove "
-    "white;\t\t\t\t\t\t\t  border-style: inset; }";
+    QString("QPushButton{background-color:rgb(16, 78, 159);\t\t\t\t\t\t\t  color: white; "
+            "border-radius: "
+            "10px; border: 2px groove white;\t\t\t\t\t\t\t  border-style: "
+            "outset;}QPushButton:hover{background-color:rgb(48, 112, 196); "
+            "}QPushButton:pressed{background-color:rgb(12, 60, 124);border: 2px groove "
+            "white;\t\t\t\t\t\t\t  border-style: inset; }") +
+    FOCUS_RING;
 const QString main_button_style_no_file =
     "QPushButton{background-color:rgb(191, 191, 191);color: gray;\t\t\t\t\t\t\t\t   "
     "border-radius: 10px; border: 2px groove white;\t\t\t\t\t\t\t\t   border-style: "
-    "outset;}QPushButton:hover{background-color:rgb(156, 156, 156); "
-    "}QPushButton:pressed{background-color:rgb(156, 156, 156);border: 2px groove "
-    "white;\t\t\t\t\t\t\t\t   border-style: inset; }";
+    "outset;}";
 const QString backGroud_style_ = "background-color: rgb(16, 78, 139);";
 const QString Layout1BackGroud_style = "background-color: rgb(54, 100, 139);";
 const QString Start_label_style = "background-color: rgb(236, 246, 255);";

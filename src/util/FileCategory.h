@@ -14,8 +14,9 @@ extern const char* const MIXED_PATTERN;
 enum class FileCategory { Photo, Music, Office, Video, Archive, Other };
 constexpr int FILE_CATEGORY_COUNT = 6;
 
-// The category of an extension (no dot); searched as ".ext" substring of the lists, so ".jp"
-// is a photo; fewer than 3 characters with the dot is Other.
+// The category of an extension (no dot): the first list holding it as an item, else the first
+// holding ".ext" as a substring (so ".jp" is a photo); fewer than 3 characters with the dot is
+// Other.
 FileCategory GetFileCategory(const std::string& strExtension);
 // The category of a file name's extension; Other without one.
 FileCategory GetFileCategoryOfName(const char* pFileName);

@@ -18,7 +18,7 @@ constexpr int ERROR_FILE_DAMAGED = 1393;
 constexpr int NTFS_ERROR_NOT_FILE_RECORD = -1;
 constexpr int NTFS_ERROR_ATTRIBUTE_NOT_FOUND = -100;
 constexpr int NTFS_ERROR_NOT_RESIDENT = -101;
-constexpr int ERROR_UNRECOGNIZED_VOLUME = 1005; // no usable FAT boot sector
+constexpr int ERROR_UNRECOGNIZED_VOLUME = 1005; // no usable FAT or exFAT boot sector
 // A store file garbled past what was loaded, or a file entry whose size the volume cannot hold.
 constexpr int ERROR_FILE_CORRUPT = 1392;
 

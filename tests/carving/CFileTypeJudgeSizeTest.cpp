@@ -1,158 +1,244 @@
-// Identification and sizing of every committed sample inside raw images, and the tail rules.
-#include "formats/carving/CFileTypeJudge.h"
-
+// Size finders on what real disks hold beside whole files: files inside files, files cut off,
+// updates appended, transport streams met again; and sizing's progress and cancellation.
 #include "CarvingTestDisk.h"
-#include "fixtures/CarvingImageBuilder.h"
-#include "fixtures/FixtureUtil.h"
+
 #include "util/ByteView.h"
 
 #include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
-#include <map>
 
 namespace {
 
-std::vector<uint8_t> Sample(const std::string& strName) {
-    return ReadFileBytes(TestDataPath("samples/" + strName));
+void PutU16LE(std::vector<uint8_t>& bytes, size_t nAt, uint16_t u16Value) {
+    bytes[nAt] = uint8_t(u16Value);
+    bytes[nAt + 1] = uint8_t(u16Value >> 8);
+}
+void PutU32LE(std::vector<uint8_t>& bytes, size_t nAt, uint32_t u32Value) {
+    for (int i = 0; i < 4; ++i)
+        bytes[nAt + i] = uint8_t(u32Value >> (8 * i));
 }
 
-std::string ExtensionOf(const std::string& strName) {
-    return strName.substr(strName.rfind('.') + 1);
+std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
-EXTEND_NAME_TYPE ExpectedType(const std::string& strName) {
-    static const std::map<std::string, EXTEND_NAME_TYPE> special = {
-        {"sample_clsid.doc", FILE_TYPE_DOC},
-        {"sample.ole", FILE_TYPE_OLE},
-    };
-    auto it = special.find(strName);
-    return it != special.end() ? it->second
-                               : CFileTypeJudge::GetExtendNameType(ExtensionOf(strName).c_str());
+// A ZIP that stores one entry, bytes and all, with its central directory and end record; the
+// entry is flagged as streamed, so its end is searched for rather than jumped to.
+std::vector<uint8_t> StoredZip(const std::string& strName, const std::vector<uint8_t>& data) {
+    std::vector<uint8_t> local(30, 0), central(46, 0), end(22, 0);
+    std::memcpy(local.data(), "PK\x03\x04", 4);
+    local[4] = 10;   // version needed
+    local[6] = 0x08; // sizes also in a data descriptor
+    PutU32LE(local, 18, uint32_t(data.size()));
+    PutU32LE(local, 22, uint32_t(data.size()));
+    PutU16LE(local, 26, uint16_t(strName.size()));
+    std::memcpy(central.data(), "PK\x01\x02", 4);
+    PutU32LE(central, 20, uint32_t(data.size()));
+    PutU32LE(central, 24, uint32_t(data.size()));
+    PutU16LE(central, 28, uint16_t(strName.size()));
+    std::vector<uint8_t> zip = local;
+    zip.insert(zip.end(), strName.begin(), strName.end());
+    zip = Concat(zip, data);
+    const size_t nCentral = zip.size();
+    zip = Concat(zip, central);
+    zip.insert(zip.end(), strName.begin(), strName.end());
+    std::memcpy(end.data(), "PK\x05\x06", 4);
+    PutU16LE(end, 8, 1);
+    PutU16LE(end, 10, 1);
+    PutU32LE(end, 12, uint32_t(zip.size() - nCentral));
+    PutU32LE(end, 16, uint32_t(nCentral));
+    return Concat(zip, end);
 }
 
-// What the carver can know of each sample's end.
-enum class END_RULE {
-    EXACT,
-    NEXT_FILE,
-    ZIP_COMMENT_CUT,
-    PDF_EOF,
-    MP3_TAG,
-    SEVEN_ZIP_CODER,
-    NOT_SIZED
-};
-
-END_RULE ExpectedEnd(const std::string& strName) {
-    static const std::map<std::string, END_RULE> rules = {
-        {"mp4", END_RULE::NEXT_FILE},      {"mov", END_RULE::NEXT_FILE},
-        {"3gp", END_RULE::NEXT_FILE},      {"mkv", END_RULE::NEXT_FILE},
-        {"flv", END_RULE::NEXT_FILE},      {"mxf", END_RULE::NEXT_FILE},
-        {"mts", END_RULE::NEXT_FILE},      {"mp2", END_RULE::NEXT_FILE},
-        {"mmf", END_RULE::NEXT_FILE},      {"psd", END_RULE::NEXT_FILE},
-        {"tif", END_RULE::NEXT_FILE},      {"gz", END_RULE::NEXT_FILE},
-        {"db", END_RULE::NEXT_FILE},       {"dbx", END_RULE::NEXT_FILE},
-        {"pst", END_RULE::NEXT_FILE},      {"zip", END_RULE::ZIP_COMMENT_CUT},
-        {"pdf", END_RULE::PDF_EOF},        {"mp3", END_RULE::MP3_TAG},
-        {"7z", END_RULE::SEVEN_ZIP_CODER}, {"exe", END_RULE::NOT_SIZED},
-        {"gho", END_RULE::NOT_SIZED},
-    };
-    auto it = rules.find(ExtensionOf(strName));
-    return it != rules.end() ? it->second : END_RULE::EXACT;
-}
-
-uint64_t ExpectedSize(const CARVING_PLACEMENT& placed, const std::vector<uint8_t>& bytes) {
-    switch (ExpectedEnd(placed.strName)) {
-    case END_RULE::NEXT_FILE:
-        return (placed.u64NextSector - placed.u64Sector) * SECTOR;
-    case END_RULE::ZIP_COMMENT_CUT:
-        return placed.u64Size -
-               LoadU16LE(
-                   &bytes[CByteView(bytes.data(), bytes.size()).Find("PK\x05\x06", 4).value_or(0) +
-                          20]);
-    case END_RULE::SEVEN_ZIP_CODER: {
-        // 27 bytes after the LZMA coder record of the end header: its end when the header's
-        // unpacked size takes two bytes, one byte past it when that size takes one.
-        const uint8_t coder[] = {0x00, 0x07, 0x0B, 0x01, 0x00, 0x01,
-                                 0x23, 0x03, 0x01, 0x01, 0x05, 0x5D};
-        auto at = CByteView(bytes.data(), bytes.size()).Find(coder, sizeof(coder));
-        EXPECT_TRUE(at.has_value());
-        return at.value_or(0) + 27;
-    }
-    case END_RULE::PDF_EOF:
-        return placed.u64Size - 1; // the line end after %%EOF
-    case END_RULE::MP3_TAG:
-        return placed.u64Size + 3; // "TAG" + 131 reaches 3 bytes past the 128-byte ID3v1 tag
-    default:
-        return placed.u64Size;
-    }
-}
-
-// Every sample, in name order, with no gap, a zero gap or a random gap after it.
-CCarvingImageBuilder BuildSampleImage(uint64_t u64FirstSector) {
-    CCarvingImageBuilder builder(u64FirstSector);
-    int i = 0;
-    for (const std::string& strName : ListCarvingSamples()) {
-        builder.Add(strName, Sample(strName));
-        if (i % 3 == 1)
-            builder.AddZeroGap(2);
-        else if (i % 3 == 2)
-            builder.AddRandomGap(3, uint32_t(i));
-        ++i;
-    }
-    return builder;
-}
-
-// Each image is a scan of its own: carved TS ranges of another scan do not apply.
 class CFileTypeJudgeSize : public ::testing::Test {
 protected:
-    void SetUp() override { CFileTypeJudge::ClearTsFileRanges(); }
-    CFileTypeJudge m_judge;
+    CCarvingScope m_scope;
 };
 
-TEST_F(CFileTypeJudgeSize, EverySampleIsIdentifiedAndSized) {
-    CCarvingImageBuilder builder = BuildSampleImage(64);
-    CCarvingDisk disk(builder);
-    ASSERT_GE(builder.Placements().size(), 45u);
-    for (const CARVING_PLACEMENT& placed : builder.Placements()) {
-        SCOPED_TRACE(placed.strName);
-        const std::vector<uint8_t> bytes = Sample(placed.strName);
-        const std::vector<uint8_t> sector = disk.ReadSector(placed.u64Sector);
-        const std::string strExt = ExtensionOf(placed.strName);
-        EXPECT_EQ(CFileTypeJudge::IsFileTypeMatching(sector.data(), SECTOR, strExt.c_str(),
-                                                     &disk.Reader(), SECTOR, placed.u64Sector),
-                  1);
-        SIZED_FILE sized = disk.Carve(placed.u64Sector);
-        if (ExpectedEnd(placed.strName) == END_RULE::NOT_SIZED) {
-            EXPECT_EQ(sized.nResult, ERROR_INVALID_PARAMETER);
-            EXPECT_EQ(CFileTypeJudge::GetDataBufType(sector.data(), SECTOR),
-                      ExpectedType(placed.strName));
-            continue;
-        }
-        ASSERT_EQ(sized.nResult, 0);
-        EXPECT_EQ(sized.nType, ExpectedType(placed.strName));
-        EXPECT_EQ(sized.strName, std::to_string(placed.u64Sector) + "." +
-                                     CFileTypeJudge::GetTypeExtendName(sized.nType));
-        EXPECT_EQ(sized.u64Size, ExpectedSize(placed, bytes));
-    }
+TEST_F(CFileTypeJudgeSize, FilesInsideFilesDoNotEndThem) {
+    // A ZIP storing another ZIP: the inner end record names a directory of the inner archive.
+    const std::vector<uint8_t> outer = StoredZip("inner.zip", Sample("sample.zip"));
+    const CARVED_SIZE zip = SizeInMemory(Concat(outer, PatternBytes(4096, 1)));
+    EXPECT_EQ(zip.u64Size, outer.size());
+    EXPECT_EQ(zip.nType, FILE_TYPE_ZIP);
+    // A JPEG whose Exif thumbnail ends with an EOI of its own.
+    const std::vector<uint8_t> photo = Sample("sample_exifthumb.jpg");
+    EXPECT_EQ(SizeInMemory(Concat(photo, Sample("sample_jfif.jpg"))).u64Size, photo.size());
+    // A PDF updated incrementally, directly followed by another PDF.
+    const std::vector<uint8_t> pdf = Sample("sample_incremental.pdf");
+    EXPECT_EQ(SizeInMemory(Concat(pdf, Sample("sample.pdf"))).u64Size, pdf.size());
 }
 
-TEST_F(CFileTypeJudgeSize, ShiftedByAnOddNumberOfSectorsKeepsSizes) {
-    CCarvingImageBuilder first = BuildSampleImage(64);
-    CCarvingImageBuilder shifted = BuildSampleImage(64 + 7);
-    CCarvingDisk firstDisk(first);
-    std::vector<SIZED_FILE> vecFirst;
-    for (const CARVING_PLACEMENT& placed : first.Placements())
-        vecFirst.push_back(firstDisk.Carve(placed.u64Sector));
-    CCarvingDisk shiftedDisk(shifted);
-    CFileTypeJudge::ClearTsFileRanges();
-    for (size_t i = 0; i < shifted.Placements().size(); ++i) {
-        const CARVING_PLACEMENT& placed = shifted.Placements()[i];
-        SCOPED_TRACE(placed.strName);
-        ASSERT_EQ(placed.u64Sector, first.Placements()[i].u64Sector + 7);
-        SIZED_FILE sized = shiftedDisk.Carve(placed.u64Sector);
-        EXPECT_EQ(sized.nResult, vecFirst[i].nResult);
-        EXPECT_EQ(sized.nType, vecFirst[i].nType);
-        EXPECT_EQ(sized.u64Size, vecFirst[i].u64Size);
+TEST_F(CFileTypeJudgeSize, TagsBehindTheAudioBelongToIt) {
+    // An APEv2 tag written without its header: its items lead to the footer.
+    std::vector<uint8_t> mp3 = Sample("sample_ape.mp3");
+    auto header = CByteView(mp3.data(), mp3.size()).Find("APETAGEX", 8);
+    ASSERT_TRUE(header.has_value());
+    mp3.erase(mp3.begin() + long(*header), mp3.begin() + long(*header) + 32);
+    EXPECT_EQ(SizeInMemory(Concat(mp3, PatternBytes(1024, 6))).u64Size, mp3.size());
+    // FLAC behind an ID3v2 tag, as some taggers write it.
+    const std::vector<uint8_t> id3 = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 10,
+                                      0,   0,   0,   0, 0, 0, 0, 0, 0, 0};
+    const std::vector<uint8_t> flac = Concat(id3, Sample("sample.flac"));
+    const CARVED_SIZE tagged = SizeInMemory(Concat(flac, PatternBytes(1024, 7)));
+    EXPECT_EQ(tagged.u64Size, flac.size());
+    EXPECT_EQ(tagged.nType, FILE_TYPE_FLAC);
+}
+
+TEST_F(CFileTypeJudgeSize, MultiPictureJpegKeepsTheImagesBehindItsFirstEnd) {
+    // An MPF segment (APP2) after SOI whose second entry points at a JPEG behind the first EOI.
+    const std::vector<uint8_t> first = Sample("sample_jfif.jpg");
+    const std::vector<uint8_t> second = Sample("sample_bare.jpg");
+    std::vector<uint8_t> mpf = {0xFF, 0xE2, 0,  0, 'M', 'P', 'F',  0,    'I', 'I', 0x2A, 0,
+                                8,    0,    0,  0, 1,   0,   0x02, 0xB0, 7,   0,   32,   0,
+                                0,    0,    26, 0, 0,   0,   0,    0,    0,   0};
+    const uint32_t u32Tiff = 2 + 8; // offsets count from the TIFF header in the segment
+    std::vector<uint8_t> entries(32, 0);
+    const size_t nFirstBytes = first.size() + mpf.size() + entries.size();
+    PutU32LE(entries, 4, uint32_t(nFirstBytes));
+    PutU32LE(entries, 16 + 4, uint32_t(second.size()));
+    PutU32LE(entries, 16 + 8, uint32_t(nFirstBytes - u32Tiff));
+    mpf = Concat(mpf, entries);
+    mpf[3] = uint8_t(mpf.size() - 2);
+    std::vector<uint8_t> file = {0xFF, 0xD8};
+    file = Concat(Concat(file, mpf), std::vector<uint8_t>(first.begin() + 2, first.end()));
+    ASSERT_EQ(file.size(), nFirstBytes);
+    file = Concat(file, second);
+    EXPECT_EQ(SizeInMemory(Concat(file, PatternBytes(2048, 2))).u64Size, file.size());
+}
+
+TEST_F(CFileTypeJudgeSize, FilesCutOffKeepWhatIsThereAndFalseStartsAreRefused) {
+    // Photos and music whose data breaks off into other data: kept up to the break.
+    const std::vector<uint8_t> jpeg = Sample("sample_big.jpg");
+    const size_t nCut = jpeg.size() - 300;
+    const CARVED_SIZE photo = SizeInMemory(
+        Concat(std::vector<uint8_t>(jpeg.begin(), jpeg.begin() + nCut), PatternBytes(4096, 3)));
+    EXPECT_GE(photo.u64Size, nCut);
+    EXPECT_LT(photo.u64Size, nCut + 4096);
+    const std::vector<uint8_t> ogg = Sample("sample.ogg");
+    std::vector<uint8_t> broken = ogg;
+    broken[ogg.size() - 100] ^= 0xFF; // the last page's CRC no longer holds
+    EXPECT_LT(SizeInMemory(broken).u64Size, ogg.size());
+    EXPECT_GT(SizeInMemory(broken).u64Size, 0u);
+    // A header whose structure breaks at once is no file of that format.
+    std::vector<uint8_t> rar = Sample("sample_rar5.rar");
+    rar[12] ^= 0x01; // the main header's CRC no longer holds
+    EXPECT_EQ(SizeInMemory(Concat(rar, PatternBytes(512, 4))).u64Size, 0u);
+    std::vector<uint8_t> doc = Sample("sample.doc");
+    doc[30] = 10; // a sector shift no compound document has
+    EXPECT_EQ(SizeInMemory(doc).u64Size, 0u);
+    std::vector<uint8_t> png = Sample("sample.png");
+    png.resize(100); // IHDR, then nothing of the picture
+    EXPECT_EQ(SizeInMemory(Concat(png, PatternBytes(1024, 5))).u64Size, 0u);
+}
+
+TEST_F(CFileTypeJudgeSize, SizesPastTheVolumeAreCutAtItsEnd) {
+    std::vector<uint8_t> wav = Sample("sample.wav");
+    PutU32LE(wav, 4, 1000 * 1000); // a RIFF size far past the 16 zero sectors that follow
+    CCarvingImageBuilder builder;
+    const CARVING_PLACEMENT placed = builder.Add("long.wav", wav);
+    CCarvingDisk disk(builder);
+    SIZED_FILE sized = disk.Carve(placed.u64Sector);
+    EXPECT_EQ(sized.nType, FILE_TYPE_WAV);
+    EXPECT_EQ(sized.u64Size, (disk.SectorCount() - placed.u64Sector) * SECTOR);
+}
+
+// TS packets: 47, a PID, a counter, then payload bytes that never start a packet.
+std::vector<uint8_t> TsPackets(size_t nPackets) {
+    std::vector<uint8_t> stream(nPackets * 188, 0x55);
+    for (size_t i = 0; i < nPackets; ++i) {
+        stream[i * 188] = 0x47;
+        stream[i * 188 + 1] = 0x01;
+        stream[i * 188 + 2] = 0x00;
+        stream[i * 188 + 3] = uint8_t(0x10 | (i & 0x0F));
     }
+    return stream;
+}
+
+TEST_F(CFileTypeJudgeSize, TransportStreamIsRememberedAndNotCarvedAgainFromItsMiddle) {
+    // 200 packets: packet 128 starts exactly at sector 47 of the stream.
+    CCarvingImageBuilder builder;
+    const CARVING_PLACEMENT ts = builder.Add("stream.ts", TsPackets(200));
+    builder.AddZeroGap(4);
+    const CARVING_PLACEMENT jpg = builder.Add("photo.jpg", Sample("sample_jfif.jpg"));
+    CCarvingDisk disk(builder);
+    // A stream whose packets run on from the sector before began earlier.
+    EXPECT_EQ(disk.Carve(ts.u64Sector + 47).nResult, ERROR_INVALID_PARAMETER);
+    SIZED_FILE sized = disk.Carve(ts.u64Sector);
+    ASSERT_EQ(sized.nType, FILE_TYPE_TS);
+    EXPECT_EQ(sized.u64Size, 200u * 188);
+    ASSERT_EQ(CFileTypeJudge::GetTsFileRanges().size(), 1u);
+    EXPECT_EQ(CFileTypeJudge::GetTsFileRanges()[0].u64StartSector, ts.u64Sector);
+    EXPECT_EQ(CFileTypeJudge::GetTsFileRanges()[0].u64EndSector, ts.u64Sector + 73);
+    ASSERT_EQ(disk.Carve(jpg.u64Sector).nType, FILE_TYPE_JPG);
+    EXPECT_EQ(disk.Carve(ts.u64Sector + 47).nResult, ERROR_INVALID_PARAMETER);
+}
+
+struct PROGRESS_LOG {
+    int nCalls = 0;
+    int nAnswer = 0;
+    int nLastPercent = 0;
+    uint64_t u64LastSector = 0;
+};
+
+int RecordProgress(void* pParam, int nPercent, int, int, uint64_t u64Sector, uint64_t, uint64_t,
+                   const char16_t*) {
+    auto* pLog = static_cast<PROGRESS_LOG*>(pParam);
+    ++pLog->nCalls;
+    pLog->nLastPercent = nPercent;
+    pLog->u64LastSector = u64Sector;
+    return pLog->nAnswer;
+}
+
+// A sparse 3 GB image: a PDF header and then nothing but zeros, which the finder searches
+// for an end.
+class CBigPdfImage {
+public:
+    CBigPdfImage() {
+        m_strPath = m_dir.File("big.img");
+        std::vector<uint8_t> head(512, 0);
+        std::memcpy(head.data(), "%PDF-1.7\n", 9);
+        EXPECT_TRUE(WriteFileBytes(m_strPath, head));
+        std::filesystem::resize_file(m_strPath, 3000ull * 1000 * 1000);
+        m_nDisk = CDiskRegistry::GetInstance().AddImage(m_strPath);
+        EXPECT_EQ(m_reader.Init(m_nDisk, 3000ull * 1000 * 1000 / 512), 0);
+    }
+    int Carve(PROGRESS_LOG& log, unsigned long long& u64Size) {
+        CFileTypeJudge::InitCallBack(RecordProgress, nullptr, &log, 90);
+        std::vector<uint8_t> sector(512, 0);
+        std::memcpy(sector.data(), "%PDF-1.7\n", 9);
+        char szName[FILE_NODE_NAME_BYTES];
+        EXTEND_NAME_TYPE nType;
+        unsigned long long u64Checked = 0;
+        return CFileTypeJudge::ParseFileBuf(sector.data(), 512, 0, 1000, 2000, 5, 3, &m_reader, 512,
+                                            szName, nType, u64Size, u64Checked);
+    }
+
+private:
+    CTempDir m_dir;
+    std::string m_strPath;
+    int m_nDisk = -1;
+    CDiskReader m_reader;
+};
+
+TEST_F(CFileTypeJudgeSize, CancelWhileSizingStopsTheScanAndOtherAnswersOnlyThatFile) {
+    CBigPdfImage image;
+    PROGRESS_LOG log;
+    log.nAnswer = ERROR_CANCELLED_BY_USER;
+    unsigned long long u64Size = 0;
+    EXPECT_EQ(image.Carve(log, u64Size), ERROR_CANCELLED_BY_USER);
+    EXPECT_EQ(log.nCalls, 1);
+    // The progress counts the sectors the finder read on top of the scan's own.
+    EXPECT_GT(log.u64LastSector, 1000u);
+    EXPECT_EQ(log.nLastPercent, int(log.u64LastSector * 100 / 2000 + 10));
+
+    PROGRESS_LOG other;
+    other.nAnswer = 1;
+    EXPECT_EQ(image.Carve(other, u64Size), 0);
+    EXPECT_EQ(other.nCalls, 1);
+    EXPECT_EQ(u64Size, 512u);
 }
 
 } // namespace

@@ -1,11 +1,14 @@
-// An image file with a reader over it, offered to the file type judge as a carving pass does.
+// Carving test helpers: an image file with a reader over it, offered to the judge as a carving
+// pass does; sizing from memory; the committed samples.
 #pragma once
 
 #include "device/CDiskReader.h"
 #include "device/CDiskRegistry.h"
 #include "fixtures/CarvingImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
+#include "formats/carving/CCarvingScope.h"
 #include "formats/carving/CFileTypeJudge.h"
+#include "formats/carving/CMemoryCarvingReader.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -13,12 +16,35 @@
 
 constexpr uint64_t SECTOR = CCarvingImageBuilder::SECTOR_BYTES;
 
+inline std::vector<uint8_t> Sample(const std::string& strName) {
+    return ReadFileBytes(TestDataPath("samples/" + strName));
+}
+
 struct SIZED_FILE {
     int nResult = -1;
     EXTEND_NAME_TYPE nType = FILE_TYPE_NONE;
     uint64_t u64Size = 0;
+    uint64_t u64Checked = 0;
     std::string strName;
 };
+
+// The row's size finder on bytes in memory, as if they stood on a disk alone.
+inline CARVED_SIZE SizeInMemory(const std::vector<uint8_t>& bytes) {
+    EXTEND_NAME_TYPE nType = FILE_TYPE_NONE;
+    const EXTEND_NAME_AND_TYPE* pTable = CFileTypeJudge::GetExtendNameTable();
+    for (int i = 0; pTable[i].szExtendName != nullptr; ++i) {
+        nType = pTable[i].pfnDetect(bytes.data(), int(std::min<size_t>(bytes.size(), SECTOR)));
+        if (nType == FILE_TYPE_NONE || pTable[i].pfnGetSize == nullptr)
+            continue;
+        CMemoryCarvingReader reader(bytes.data(), bytes.size());
+        CCarvedFile file(reader, SECTOR, CFileTypeJudge::StartsAnotherFile);
+        CARVED_SIZE sized = pTable[i].pfnGetSize(file);
+        if (sized.nType == FILE_TYPE_NONE)
+            sized.nType = nType;
+        return sized;
+    }
+    return {};
+}
 
 // An image on disk with a reader over it, as a carving pass sees it.
 class CCarvingDisk {
@@ -45,11 +71,12 @@ public:
         std::vector<uint8_t> sector = ReadSector(u64Sector);
         SIZED_FILE sized;
         char szName[FILE_NODE_NAME_BYTES] = {};
-        unsigned long long u64Size = 0;
-        sized.nResult =
-            CFileTypeJudge::ParseFileBuf(sector.data(), SECTOR, u64Sector, 0, m_u64Sectors, 0, 0,
-                                         &m_reader, SECTOR, szName, sized.nType, u64Size);
+        unsigned long long u64Size = 0, u64Checked = 0;
+        sized.nResult = CFileTypeJudge::ParseFileBuf(sector.data(), SECTOR, u64Sector, 0,
+                                                     m_u64Sectors, 0, 0, &m_reader, SECTOR, szName,
+                                                     sized.nType, u64Size, u64Checked);
         sized.u64Size = u64Size;
+        sized.u64Checked = u64Checked;
         sized.strName = szName;
         return sized;
     }
@@ -57,7 +84,6 @@ public:
     CDiskReader& Reader() { return m_reader; }
     int DiskNo() const { return m_nDisk; }
     uint64_t SectorCount() const { return m_u64Sectors; }
-    const std::string& Path() const { return m_strPath; }
 
 private:
     CTempDir m_dir;

@@ -99,6 +99,11 @@ TEST_F(CliScanTest, RefusesBadTargetsAndDestinations) {
     EXPECT_EQ(nStatus, 2);
     Cli("scan " + m_strImage + " --types pictures", nStatus);
     EXPECT_EQ(nStatus, 2);
+    Cli("scan " + m_strImage + " --no-such-option", nStatus);
+    EXPECT_EQ(nStatus, 2);
+    EXPECT_EQ(Cli("--version", nStatus), std::string("orvanne-cli ") + ORVANNE_VERSION + "\n");
+    EXPECT_NE(Cli("help recover", nStatus).find("--keep-partial"), std::string::npos);
+    EXPECT_EQ(nStatus, 0);
 }
 
 } // namespace

@@ -6,7 +6,7 @@ import sys
 import zlib
 
 out = sys.argv[1]
-pending = sys.argv[2]
+variants = sys.argv[2]
 
 
 def write(name, data):
@@ -19,8 +19,8 @@ def read(folder, name):
         return f.read()
 
 
-def write_pending(name, data):
-    with open(os.path.join(pending, name), "wb") as f:
+def write_variant(name, data):
+    with open(os.path.join(variants, name), "wb") as f:
         f.write(data)
 
 
@@ -249,7 +249,7 @@ rar()
 mts()
 
 
-# ---- pending/: variants no tool writes, built from tool output where one exists.
+# ---- Variants no tool writes, built from tool output where one exists.
 
 # BMP with the 56-byte Windows v3 header with alpha mask and the 64-byte OS/2 2.x header: the
 # 24-bit pixels of the ImageMagick v3 sample behind a longer DIB header.
@@ -267,16 +267,16 @@ def bmp_headers():
         offset = 14 + dib_size
         file_header = b"BM" + struct.pack("<IHHI", offset + len(pixels), 0, 0, offset)
         return file_header + dib + pixels
-    write_pending("sample_v3alpha.bmp", bmp(56, struct.pack("<IIII", 0, 0, 0, 0)))  # RGBA masks
+    write_variant("sample_v3alpha.bmp", bmp(56, struct.pack("<IIII", 0, 0, 0, 0)))  # RGBA masks
     os2 = struct.pack("<HHHHIIII", 0, 0,                         # units, reserved
                       0, 0,                                      # recording, rendering
                       0, 0, 0, 0)                                # size1, size2, encoding, id
-    write_pending("sample_os2v2.bmp", bmp(64, os2))
+    write_variant("sample_os2v2.bmp", bmp(64, os2))
 
 
 # JPEG whose Huffman tables come before its quantisation tables (no APPn segment).
 def jpeg_dht_first():
-    data = read(pending, "sample_bare.jpg")
+    data = read(variants, "sample_bare.jpg")
     segments, pos = [], 2
     while data[pos + 1] != 0xDA:                                 # up to the start of scan
         length = struct.unpack(">H", data[pos + 2:pos + 4])[0]
@@ -284,7 +284,7 @@ def jpeg_dht_first():
         pos += 2 + length
     dht = [seg for seg in segments if seg[1] == 0xC4]
     others = [seg for seg in segments if seg[1] != 0xC4]
-    write_pending("sample_dhtfirst.jpg", b"\xff\xd8" + b"".join(dht + others) + data[pos:])
+    write_variant("sample_dhtfirst.jpg", b"\xff\xd8" + b"".join(dht + others) + data[pos:])
 
 
 # MPEG audio layer I (no free encoder writes it): frames whose bit allocation is all zero, i.e.
@@ -304,8 +304,8 @@ def mpeg_layer1():
             size = (12 * bitrate // rate + padding) * 4
             data += struct.pack(">I", header) + bytes(size - 4)  # allocation 0: no samples
         return bytes(data)
-    write_pending("sample_mpeg1l1.mp1", stream(3, 2, 44100, 60))  # index 2: 64 kbit/s
-    write_pending("sample_mpeg2l1.mp1", stream(2, 4, 22050, 40))  # index 4: 64 kbit/s
+    write_variant("sample_mpeg1l1.mp1", stream(3, 2, 44100, 60))  # index 2: 64 kbit/s
+    write_variant("sample_mpeg2l1.mp1", stream(2, 4, 22050, 40))  # index 4: 64 kbit/s
 
 
 def vint(value):
@@ -337,7 +337,7 @@ def rar5():
                    + vint(0)                                     # host OS: Windows
                    + vint(len(name)) + name)
     end = header(vint(5) + vint(0) + vint(0))                    # type 5, flags, end flags
-    write_pending("sample_rar5.rar", b"Rar!\x1a\x07\x01\x00" + main + header(file_fields, payload)
+    write_variant("sample_rar5.rar", b"Rar!\x1a\x07\x01\x00" + main + header(file_fields, payload)
                   + end)
 
 
@@ -461,7 +461,7 @@ def dng():
             (AS_SHOT_NEUTRAL, RATIONAL, [(1, 2), (1, 1), (1, 2)]),
             (CALIBRATION_ILLUMINANT_1, SHORT, [21])]
     raw_tags = [(BLACK_LEVEL, LONG, [0]), (WHITE_LEVEL, LONG, [4095])]
-    write_pending("sample.dng", tiff("<", 42, [
+    write_variant("sample.dng", tiff("<", 42, [
         ("ifd0", preview_ifd("<", "Orvanne", "Sample", tags), None),
         ("raw_ifd", cfa_ifd("<", "Orvanne", "Sample", raw_tags), None), exif_ifd()],
         [("preview", PREVIEW), ("raw", cfa_pixels(RAW_W, RAW_H, "<"))]))
@@ -477,7 +477,7 @@ def cr2():
             ("raw_ifd", cfa_ifd("<", "Canon", "Canon EOS 5D Mark II"), None), exif_ifd()]
     blocks = [("preview", PREVIEW), ("raw", cfa_pixels(RAW_W, RAW_H, "<"))]
     image = tiff("<", 42, ifds, blocks, header_tail, 8)
-    write_pending("sample.cr2", image)
+    write_variant("sample.cr2", image)
 
 
 # TIFF-based raws that differ in byte order, magic number and maker: preview IFD0 with a
@@ -489,11 +489,11 @@ def tiff_raws():
                                                       (EXIF_IFD, LONG, [Ref("exif")])]), None),
             ("raw_ifd", cfa_ifd(order, make, model), None), exif_ifd()],
             [("preview", PREVIEW), ("raw", cfa_pixels(RAW_W, RAW_H, order))])
-    write_pending("sample.nef", with_sub_ifd(">", "NIKON CORPORATION", "NIKON D300"))
-    write_pending("sample.arw", with_sub_ifd("<", "SONY", "DSLR-A700"))
-    write_pending("sample.pef", with_sub_ifd(">", "PENTAX Corporation", "PENTAX K10D"))
+    write_variant("sample.nef", with_sub_ifd(">", "NIKON CORPORATION", "NIKON D300"))
+    write_variant("sample.arw", with_sub_ifd("<", "SONY", "DSLR-A700"))
+    write_variant("sample.pef", with_sub_ifd(">", "PENTAX Corporation", "PENTAX K10D"))
     orf_magic = 0x4F52                                           # "RO" after "II"
-    write_pending("sample.orf", tiff("<", orf_magic, [
+    write_variant("sample.orf", tiff("<", orf_magic, [
         ("ifd0", cfa_ifd("<", "OLYMPUS IMAGING CORP.", "E-500",
                          [(EXIF_IFD, LONG, [Ref("exif")])]), None), exif_ifd()],
         [("raw", cfa_pixels(RAW_W, RAW_H, "<"))]))
@@ -514,9 +514,9 @@ def rw2():
                (STRIP_OFFSETS, LONG, [Ref("raw")]), (ORIENTATION, SHORT, [1]),
                (ROWS_PER_STRIP, LONG, [RAW_H]), (STRIP_BYTE_COUNTS, LONG, [RAW_W * RAW_H * 2]),
                (RAW_DATA_OFFSET, LONG, [Ref("raw")]), (EXIF_IFD, LONG, [Ref("exif")]),
-               (JPG_FROM_RAW, UNDEFINED, read(pending, "sample_exiftool.jpg"))]
+               (JPG_FROM_RAW, UNDEFINED, read(variants, "sample_exiftool.jpg"))]
     rw2_magic = bytes.fromhex("88e774d8f8251d4d947a6e77822b5d6a")  # tells RW2 from older RAW
-    write_pending("sample.rw2", tiff("<", 0x55, [("ifd0", entries, None), exif_ifd()],
+    write_variant("sample.rw2", tiff("<", 0x55, [("ifd0", entries, None), exif_ifd()],
                                      [("raw", cfa_pixels(RAW_W, RAW_H, "<"))],
                                      lambda where: rw2_magic, len(rw2_magic)))
 
@@ -539,13 +539,13 @@ def cr3():
                + bytes(24) + struct.pack(">I", 2))
     ftyp = box(b"ftyp", b"crx " + struct.pack(">I", 1) + b"crx isom")
     mdat = box(b"mdat", cfa_pixels(RAW_W, RAW_H, ">"))
-    write_pending("sample.cr3", ftyp + box(b"moov", canon + mvhd) + mdat)
+    write_variant("sample.cr3", ftyp + box(b"moov", canon + mvhd) + mdat)
 
 
 # RAF: the Fujifilm header with big-endian offsets and lengths of the embedded JPEG, the CFA
 # header (a count of tag/size/value records) and the CFA data.
 def raf():
-    jpeg = read(pending, "sample_exiftool.jpg")
+    jpeg = read(variants, "sample_exiftool.jpg")
     records = [(0x100, struct.pack(">HH", RAW_H, RAW_W)),        # raw image full size
                (0x121, struct.pack(">HH", RAW_H, RAW_W)),        # raw image size
                (0x130, bytes([2, 2, 0, 0]))]                     # layout
@@ -562,7 +562,7 @@ def raf():
               + struct.pack(">6I", jpeg_at, len(jpeg), cfa_header_at, len(cfa_header),
                             cfa_at, len(cfa)))
     header = header.ljust(header_size, b"\0")
-    write_pending("sample.raf", header + jpeg + cfa_header + cfa)
+    write_variant("sample.raf", header + jpeg + cfa_header + cfa)
 
 
 bmp_headers()

@@ -1,8 +1,6 @@
 #!/bin/sh
 # Makes the small carving samples: real tools where a tool writes the format,
-# tests/data/handbuilt.py for the rest. samples/ holds the set the carving tests walk; pending/
-# holds the variants and formats the carver does not size yet (a file moves into samples/ when
-# its size finder lands).
+# tests/data/handbuilt.py for the rest, all into samples/, the set the carving tests walk.
 # The outputs are committed. A file that exists already is kept, since a rerun can change bytes
 # (time stamps, random payloads) that tests pin; "--replace" writes every file anew.
 # SAMPLES.md says how each one was made and how its end is defined.
@@ -13,7 +11,7 @@ replace=0
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 out="$work/samples"
-new="$work/pending"
+new="$work/variants"
 mkdir -p "$out" "$new"
 cd "$work"
 export TZ=UTC SOURCE_DATE_EPOCH=1700000000
@@ -76,7 +74,7 @@ ooxml "$out/sample.docx" word document.xml
 ooxml "$out/sample.xlsx" xl workbook.xml
 ooxml "$out/sample.pptx" ppt presentation.xml
 
-# ---- pending/: header variants and newer formats. Inputs get fixed time stamps and seeded
+# ---- Header variants and newer formats. Inputs get fixed time stamps and seeded
 # payloads so that reruns give the same bytes wherever the tool allows it.
 bx="-fflags +bitexact -flags:v +bitexact -flags:a +bitexact" # output side of ffmpeg too
 noise() { # $1 bytes from seed $2
@@ -281,15 +279,13 @@ sqlite3 "$new/sample_pages.db" "PRAGMA page_size=1024; CREATE TABLE t(a, b);
 python3 "$here/handbuilt.py" "$out" "$new"
 
 # Install: new files are written, existing ones are kept unless --replace.
-for dir in samples pending; do
-    mkdir -p "$here/$dir"
-    for f in "$work/$dir"/*; do
-        dest="$here/$dir/${f##*/}"
-        if [ ! -e "$dest" ] || [ $replace = 1 ]; then
-            cp "$f" "$dest"
-        elif ! cmp -s "$f" "$dest"; then
-            echo "kept $dir/${f##*/} (a rerun made other bytes)"
-        fi
-    done
+mkdir -p "$here/samples"
+for f in "$out"/* "$new"/*; do
+    dest="$here/samples/${f##*/}"
+    if [ ! -e "$dest" ] || [ $replace = 1 ]; then
+        cp "$f" "$dest"
+    elif ! cmp -s "$f" "$dest"; then
+        echo "kept samples/${f##*/} (a rerun made other bytes)"
+    fi
 done
 

@@ -64,7 +64,19 @@ protected:
         engine.InitCallBack(CScanRecord::OnScan, CScanRecord::OnRecovery, &record, 100);
         return engine.ScanDevice(nullptr);
     }
-    std::vector<SEARCH_FILE_INFO> Search(IFileRecoveryParse& engine) { return SearchAll(engine); }
+    std::vector<SEARCH_FILE_INFO> Search(IFileRecoveryParse& engine) {
+        std::vector<SEARCH_FILE_INFO> vecHits = SearchAll(engine);
+        // The engines' streams are merged, not sorted afterwards: the merge must keep node order.
+        EXPECT_TRUE(
+            std::is_sorted(vecHits.begin(), vecHits.end(), CScanResultFileManager::NodeOrderLess));
+        // The fast walks store deleted files only, and say so.
+        for (const SEARCH_FILE_INFO& hit : vecHits) {
+            if (hit.nEngineType == ENGINE_FAST_FAT || hit.nEngineType == ENGINE_FAST_NTFS) {
+                EXPECT_EQ(hit.bIsDeleted, 1u) << hit.szFileName;
+            }
+        }
+        return vecHits;
+    }
     // Recovers every hit into its own file; the SHA-256 of each recovered file, by hit index.
     std::vector<std::string> RecoverAll(IFileRecoveryParse& engine,
                                         std::vector<SEARCH_FILE_INFO>& vecHits) {

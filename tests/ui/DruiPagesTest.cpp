@@ -1,12 +1,12 @@
 // Main window pages: the file-kind check boxes, the device tree over registered images, image
-// adding, navigation, and the keyboard and mouse rules of the frameless window.
+// adding, navigation, placement on small screens, and the keyboard and mouse rules of the
+// frameless window.
 #include "UiTestSupport.h"
 #include "device/CDiskRegistry.h"
 #include "fixtures/FixtureUtil.h"
 #include "ui/CHelpDialog.h"
 #include "ui/UiMetaTypes.h"
 #include "ui/UiStyle.h"
-#include "util/TextUtil.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -16,184 +16,108 @@
 #include <QTextBrowser>
 #include <QTreeWidget>
 
-#include <map>
-
 namespace {
-QCheckBox* FindCheckBox(QWidget& window, const QString& strText) {
-    for (QCheckBox* pBox : window.findChildren<QCheckBox*>())
-        if (pBox->text() == strText)
-            return pBox;
-    return nullptr;
-}
-
-QPushButton* FindButton(QWidget& window, const QString& strText) {
-    for (QPushButton* pButton : window.findChildren<QPushButton*>())
-        if (pButton->text() == strText)
-            return pButton;
-    return nullptr;
-}
-
 // Opens a help page through its button and returns the text the viewer showed.
 QString ShownHelpText(DRUI& window, void (DRUI::*pSlot)()) {
     QString strShown;
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        auto* pDialog = qobject_cast<CHelpDialog*>(QApplication::activeModalWidget());
-        if (pDialog == nullptr)
-            return;
+    CModalAnswer close("CHelpDialog", "Close", [&strShown](QWidget* pDialog) {
         strShown = pDialog->findChild<QTextBrowser*>()->toPlainText();
-        timer.stop();
-        pDialog->accept();
+        return true;
     });
-    timer.start(20);
     (window.*pSlot)();
     return strShown;
 }
 
-QTreeWidgetItem* FindDiskItem(QTreeWidget* pTree, int nDiskNo) {
-    const QString strLabel = QString("Physical Driver %1").arg(nDiskNo);
-    for (int i = 0; i < pTree->topLevelItemCount(); ++i)
-        if (pTree->topLevelItem(i)->text(0) == strLabel)
-            return pTree->topLevelItem(i);
-    return nullptr;
-}
-
 void ClickItem(QTreeWidget* pTree, QTreeWidgetItem* pItem) {
-    const QRect rcItem = pTree->visualItemRect(pItem);
-    QTest::mouseClick(pTree->viewport(), Qt::LeftButton, {}, rcItem.center());
+    QTest::mouseClick(pTree->viewport(), Qt::LeftButton, {}, pTree->visualItemRect(pItem).center());
 }
 
+// Every visible button of the window lies wholly inside it.
+bool ButtonsInside(QWidget& window) {
+    for (QPushButton* pButton : window.findChildren<QPushButton*>())
+        if (pButton->isVisible() &&
+            !window.rect().contains(QRect(pButton->mapTo(&window, QPoint()), pButton->size())))
+            return false;
+    return true;
+}
 } // namespace
 
 class DruiPagesTest : public QObject {
     Q_OBJECT
+private:
+    CTempDir m_dir;
+    int m_nDiskNo = -1;
+
 private slots:
-    void UncheckingKindsOneByOneEndsWithStartDisabled() {
+    void initTestCase() {
+        const std::string strImage = MakePartitionedImage(m_dir.File("d.img"), 8, "start=2048\\n");
+        m_nDiskNo = CDiskRegistry::GetInstance().AddImage(strImage);
+        QVERIFY(m_nDiskNo >= 0);
+    }
+
+    void KindBoxesDriveRecoverAllAndStart() {
         DRUI window;
         window.Init();
+        window.show();
         QCheckBox* pAll = FindCheckBox(window, " Recover All");
         QPushButton* pStart = FindButton(window, "Start");
-        QVERIFY(pAll && pStart);
         QCOMPARE(pAll->checkState(), Qt::Checked);
-        QVERIFY(pStart->isEnabled());
-
         FindCheckBox(window, "Photo")->setChecked(false);
         QCOMPARE(pAll->checkState(), Qt::PartiallyChecked);
-        QVERIFY(pStart->isEnabled());
         FindCheckBox(window, "Music")->setChecked(false);
-        QCOMPARE(pAll->checkState(), Qt::PartiallyChecked);
-        QVERIFY(pStart->isEnabled());
-        QVERIFY(FindCheckBox(window, "Video")->isChecked());
+        QVERIFY(pStart->isEnabled() && FindCheckBox(window, "Video")->isChecked());
         FindCheckBox(window, "Video")->setChecked(false);
         QCOMPARE(pAll->checkState(), Qt::Unchecked);
         QVERIFY(!pStart->isEnabled());
         QCOMPARE(pStart->styleSheet(), main_button_style_no_file);
-    }
-
-    void ClickingRecoverAllIntoPartialChecksEverything() {
-        DRUI window;
-        window.Init();
-        window.show();
-        QCheckBox* pAll = FindCheckBox(window, " Recover All");
-        pAll->setCheckState(Qt::Unchecked);
-        QVERIFY(!FindCheckBox(window, "Photo")->isChecked());
         QTest::mouseClick(pAll, Qt::LeftButton);
         QCOMPARE(pAll->checkState(), Qt::Checked);
         for (const char* pKind : {"Photo", "Music", "Video"})
             QVERIFY(FindCheckBox(window, pKind)->isChecked());
-        QPushButton* pStart = FindButton(window, "Start");
         QVERIFY(pStart->isEnabled());
         QCOMPARE(pStart->styleSheet(), main_button_style_);
+        // Hover is not the grey of a disabled button, and keyboard focus is drawn.
+        QVERIFY(!main_button_style_.contains("hover{background-color:rgb(156, 156, 156)"));
+        QVERIFY(main_button_style_.contains("QPushButton:focus{border: 2px solid"));
     }
 
+    // A disk lists its partitions with sizes and records; the last partition is current.
     void DeviceTreeListsRegisteredImagesWithTheirPartitions() {
         CTempDir dir;
         const std::string strA = MakePartitionedImage(
-            dir.File("a.img"), 32, "start=2048, size=20480\\nstart=22528, size=40960\\n");
-        const std::string strB = MakePartitionedImage(
-            dir.File("b.img"), 16, "start=2048, size=8192\\nstart=10240, size=12288\\n");
-        QVERIFY(!strA.empty() && !strB.empty());
+            dir.File("a.img"), 16, "start=2048, size=8192\\nstart=10240, size=12288\\n");
         const int nDiskA = CDiskRegistry::GetInstance().AddImage(strA);
-        const int nDiskB = CDiskRegistry::GetInstance().AddImage(strB);
-        QVERIFY(nDiskA >= 0 && nDiskB == nDiskA + 1);
-
+        QVERIFY(nDiskA >= 0);
         DRUI window;
         window.Init();
         window.btnSlot();
         window.show();
-        auto* pTree = window.findChild<QTreeWidget*>();
-        QVERIFY(pTree);
-        QCOMPARE(pTree->headerItem()->text(0), QString("Name"));
-        QCOMPARE(pTree->headerItem()->text(1), QString("Size"));
-        QTreeWidgetItem* pDiskA = FindDiskItem(pTree, nDiskA);
-        QTreeWidgetItem* pDiskB = FindDiskItem(pTree, nDiskB);
-        QVERIFY(pDiskA && pDiskB);
-        QCOMPARE(pDiskA->childCount(), 2);
-        QCOMPARE(pDiskB->childCount(), 2);
-        QVERIFY(pDiskA->isExpanded() && pDiskB->isExpanded());
-        QCOMPARE(pDiskA->text(1), QString());
-        QCOMPARE(pDiskA->child(0)->text(1), QString("10.00 MB"));
-        QCOMPARE(pDiskA->child(1)->text(1), QString("20.00 MB"));
-        QCOMPARE(pDiskB->child(0)->text(1), QString("4.00 MB"));
-        QCOMPARE(pDiskB->child(1)->text(1), QString("6.00 MB"));
-        std::map<int, std::vector<PARTITION_ITEM>> mapItems;
-        CPartitionManager().GetPartitionItems(mapItems);
-        QCOMPARE(pDiskB->child(1)->text(0), QString::fromUtf16(mapItems[nDiskB][1].wszName));
-        const auto itemB1 = pDiskB->child(1)->data(0, Qt::UserRole).value<PARTITION_ITEM>();
-        QCOMPARE(itemB1.u64StartSector, uint64_t(10240));
-        QCOMPARE(itemB1.u64EndSector, uint64_t(10240 + 12288 - 1));
-        QCOMPARE(pTree->currentItem(), pDiskB->child(1));
-
-        const auto diskB = pDiskB->data(0, Qt::UserRole).value<PARTITION_ITEM>();
-        QCOMPARE(diskB.nDiskNo, uint32_t(nDiskB));
-        QCOMPARE(diskB.u64StartSector, uint64_t(0));
-        QCOMPARE(diskB.u64EndSector, uint64_t(16 * 2048 - 1));
+        auto* pTree = window.findChild<QTreeWidget*>("diskTree");
+        QTreeWidgetItem* pDiskA = FindItem(pTree, QString("Physical Driver %1").arg(nDiskA));
+        QVERIFY(pDiskA && pDiskA->isExpanded() && pDiskA->text(1).isEmpty());
+        QCOMPARE(pDiskA->child(0)->text(1) + " " + pDiskA->child(1)->text(1),
+                 QString("4.00 MB 6.00 MB"));
+        const auto item1 = pDiskA->child(1)->data(0, Qt::UserRole).value<PARTITION_ITEM>();
+        QCOMPARE(item1.u64EndSector - item1.u64StartSector, uint64_t(12288 - 1));
+        QCOMPARE(pTree->currentItem(), pDiskA->child(1));
+        QCOMPARE(pDiskA->data(0, Qt::UserRole).value<PARTITION_ITEM>().u64EndSector,
+                 uint64_t(16 * 2048 - 1));
 
         QPushButton* pScan = FindButton(window, "Scan");
-        QVERIFY(pScan->isEnabled());
         ClickItem(pTree, pDiskA);
         QVERIFY(!pScan->isEnabled());
-        QCOMPARE(pScan->styleSheet(), main_button_style_no_file);
         ClickItem(pTree, pDiskA->child(0));
         QVERIFY(pScan->isEnabled());
-        QCOMPARE(pScan->styleSheet(), main_button_style_);
-    }
 
-    void AddedImageJoinsTheTreeOnce() {
-        CTempDir dir;
-        const std::string strC =
-            MakePartitionedImage(dir.File("c.img"), 8, "start=2048, size=4096\\n");
-        QVERIFY(!strC.empty());
-        DRUI window;
-        window.Init();
-        window.btnSlot();
-        auto* pTree = window.findChild<QTreeWidget*>();
         const int nBefore = pTree->topLevelItemCount();
-        QVERIFY(window.AddImageDisk(QString::fromStdString(strC)));
-        QCOMPARE(pTree->topLevelItemCount(), nBefore + 1);
-        QTreeWidgetItem* pDisk = pTree->topLevelItem(nBefore);
-        QCOMPARE(pDisk->childCount(), 1);
-        QCOMPARE(pDisk->child(0)->text(1), QString("2.00 MB"));
-        QCOMPARE(pTree->currentItem(), pDisk->child(0));
-        QVERIFY(FindButton(window, "Scan")->isEnabled());
-
-        QVERIFY(window.AddImageDisk(QString::fromStdString(strC)));
-        QCOMPARE(pTree->topLevelItemCount(), nBefore + 1);
+        QVERIFY(window.AddImageDisk(QString::fromStdString(strA)));
+        QCOMPARE(pTree->topLevelItemCount(), nBefore);
+        QCOMPARE(pTree->currentItem(), pDiskA);
         QVERIFY(!window.AddImageDisk(QString::fromStdString(dir.File("missing.img"))));
+        const std::string strC = MakePartitionedImage(dir.File("c.img"), 8, "start=2048\\n");
+        QVERIFY(window.AddImageDisk(QString::fromStdString(strC)));
         QCOMPARE(pTree->topLevelItemCount(), nBefore + 1);
-    }
-
-    void StartAndBackWalkThePages() {
-        DRUI window;
-        window.Init();
-        window.show();
-        auto* pTree = window.findChild<QTreeWidget*>();
-        QVERIFY(!pTree->isVisible());
-        QTest::mouseClick(FindButton(window, "Start"), Qt::LeftButton);
-        QVERIFY(pTree->isVisible());
-        QTest::mouseClick(FindButton(window, "Back"), Qt::LeftButton);
-        QVERIFY(!pTree->isVisible());
-        QVERIFY(FindCheckBox(window, "Photo")->isVisible());
+        QCOMPARE(pTree->currentItem(), pTree->topLevelItem(nBefore)->child(0));
     }
 
     void HelpSupportAndAboutAreLocalPages() {
@@ -210,18 +134,46 @@ private slots:
         }
     }
 
-    void EscapeIsIgnoredAndARightClickCloses() {
-        DRUI window;
-        window.Init();
-        window.show();
-        QCOMPARE(window.size(), QSize(1000, 660));
+    // On a 1024 x 600 screen (with or without a panel) the window opens inside the free area,
+    // and at that size or its smallest every page keeps its buttons in view.
+    void WindowFitsASmallScreen() {
+        for (const QRect& rcFree : {QRect(0, 0, 1024, 600), QRect(0, 27, 1024, 573)}) {
+            const QRect rcWindow = DRUI::GetWindowRect(rcFree);
+            QVERIFY(rcFree.contains(rcWindow));
+            QCOMPARE(rcWindow.width(), 1000);
+        }
+        QCOMPARE(DRUI::GetWindowRect(QRect(0, 0, 1920, 1080)), QRect(460, 210, 1000, 660));
+        CFakeEngineWindow window(EFakeScan::FinishAtOnce, {"a-very-long-name.jpg"});
+        ScanFirstPartition(window, m_nDiskNo);
+        QVERIFY(window.minimumWidth() < 1000 && window.maximumWidth() > 1000);
+        CModalAnswer yes("CMessageBox", "Yes");
+        for (int nPage = 3; nPage > 0; --nPage) {
+            for (const QSize& size : {QSize(1000, 573), window.minimumSize(), QSize(1200, 800)}) {
+                window.resize(size);
+                QCOMPARE(window.size(), size);
+                QVERIFY2(ButtonsInside(window), qPrintable(QString("page %1").arg(nPage)));
+            }
+            window.btnSlotBack();
+        }
+        QVERIFY(FindButton(window, "Start", true));
+    }
+
+    // Escape and a right click leave the window alone; closing over results asks first.
+    void OnlyAnAnsweredQuestionClosesOverResults() {
+        CFakeEngineWindow window(EFakeScan::FinishAtOnce, {"a.jpg"});
+        ScanFirstPartition(window, m_nDiskNo);
         QVERIFY(window.windowFlags() & Qt::FramelessWindowHint);
         QTest::keyClick(&window, Qt::Key_Escape);
+        for (QWidget* pStrip : window.findChildren<QWidget*>("headerStrip"))
+            if (pStrip->isVisible())
+                QTest::mouseClick(pStrip, Qt::RightButton, {}, {300, 10});
         QVERIFY(window.isVisible());
-        QWidget* pBody = window.findChild<QWidget*>("kindBody");
-        QVERIFY(pBody);
-        QTest::mouseClick(pBody, Qt::RightButton, {}, QPoint(10, 10));
-        QVERIFY(!window.isVisible());
+        CModalAnswer keep("CMessageBox", "No");
+        QVERIFY(!window.close());
+        QVERIFY(keep.Answered() && window.isVisible());
+        CModalAnswer leave("CMessageBox", "Yes");
+        QVERIFY(window.close());
+        QVERIFY(leave.Answered());
     }
 };
 

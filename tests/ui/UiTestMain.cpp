@@ -16,10 +16,13 @@ namespace {
 using RunTestClass = int (*)(int, char**);
 
 const std::pair<const char*, RunTestClass> TEST_CLASSES[] = {
-    {"CMessageBoxTest", RunCMessageBoxTest}, {"ScanUiTest", RunScanUiTest},
-    {"DruiPagesTest", RunDruiPagesTest},     {"DruiScanTest", RunDruiScanTest},
-    {"ResultPageTest", RunResultPageTest},   {"DemoScanTest", RunDemoScanTest},
+    {"ScanUiTest", RunScanUiTest},
+    {"DruiPagesTest", RunDruiPagesTest},
+    {"DruiScanTest", RunDruiScanTest},
+    {"ResultPageTest", RunResultPageTest},
+    {"DemoScanTest", RunDemoScanTest},
     {"AppStartupTest", RunAppStartupTest},
+    {"ResultBrowserTest", RunResultBrowserTest},
 };
 
 } // namespace

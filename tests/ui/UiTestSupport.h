@@ -1,5 +1,6 @@
 // Shared pieces of the desktop-application tests: a scriptable engine, a window that uses it,
-// partitioned disk images, and a hand that answers modal dialogs.
+// partitioned disk images, finding widgets, clicking item check boxes, and a hand that answers
+// modal dialogs.
 #pragma once
 
 #include "device/CPartitionManager.h"
@@ -8,10 +9,19 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
+#include <functional>
 #include <string>
 #include <vector>
+
+class QAbstractItemView;
+class QCheckBox;
+class QModelIndex;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
 
 // What the last fake engine was asked, kept after the window deleted it.
 struct FAKE_ENGINE_LOG {
@@ -23,60 +33,23 @@ struct FAKE_ENGINE_LOG {
     int nWeight = 0;
     int nScanResult = -100;
     std::u16string strSearchKey;
-    std::vector<std::u16string> vecSavedPaths;
-    std::vector<int> vecBaseDepths;
-    int nPreviews = 0;
-    std::u16string strPicturePath; // what a ".png" preview hands out
+    std::vector<int> vecBaseDepths; // one per file saved
+    std::u16string strPicturePath;  // what a picture preview hands out
     int nCreated = 0;
     int nDeleted = 0;
 };
 
 enum class EFakeScan {
     FinishAtOnce,    // one closing report of 100 %
-    RunUntilStopped, // reports every few milliseconds until the callback says stop
+    RunUntilStopped, // reports until the callback says stop
     NoEngine         // the device cannot be read: no engine at all
 };
 
-class CFakeEngine : public IFileRecoveryParse {
-public:
-    CFakeEngine(FAKE_ENGINE_LOG& log, EFakeScan nMode, std::vector<std::string> vecHitNames);
-    ~CFakeEngine() override;
+// The main window with a scriptable engine in place of the factory's. The engine finds one file
+// per name, of 1024 x (place + 1) bytes ("empty..." of none); saving writes the name as the
+// file's bytes ("bad..." fails with EIO, "silent..." without a report); a preview of ".png" or
+// ".psd" hands out m_log.strPicturePath, of others the name's bytes.
 
-    int Init(int, long long, long long, char16_t) override { return 0; }
-    int Init(const char16_t*, char16_t) override { return 0; }
-    int InitCallBack(ScanProgressCallback pScan, RecoveryProgressCallback pRecovery, void* pParam,
-                     int nWeight) override;
-    int ScanDevice(const char16_t* pResultName) override;
-    int GetChildrenFileNode(FILE_NODE*, unsigned int, std::vector<FILE_NODE>&) override {
-        return 0;
-    }
-    int GetChildrenFileCount(FILE_NODE*, unsigned int, unsigned int&) override { return 0; }
-    unsigned int GetLostFileCount() override { return 0; }
-    int GetFileNodeParentDirPath(FILE_NODE*, char16_t*, int) override { return 0; }
-    // Writes the node's name as the file's bytes; names starting with "bad" fail with EIO, and
-    // "silent" ones fail without any report.
-    int SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int nBaseDepth) override;
-    int GetUnUsedSectorCount(unsigned long long&, unsigned long long&) override { return 0; }
-    int InitSearchCallBack(SearchProgressCallback pSearch, void* pParam) override;
-    int SearchFileNode(const char16_t* pKey, std::vector<SEARCH_FILE_INFO>& vecOut) override;
-    int BuildBitMapInfo() override { return 0; }
-    // Fills the buffer with the node's name, or names a picture file for ".png" nodes.
-    int PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer, int& nLength,
-                PreviewProgressCallback pCallback, void* pParam) override;
-
-private:
-    FAKE_ENGINE_LOG& m_log;
-    EFakeScan m_nMode;
-    std::vector<std::string> m_vecHitNames;
-    ScanProgressCallback m_pScan = nullptr;
-    RecoveryProgressCallback m_pRecovery = nullptr;
-    SearchProgressCallback m_pSearch = nullptr;
-    void* m_pParam = nullptr;
-    void* m_pSearchParam = nullptr;
-    int m_nWeight = 0;
-};
-
-// The main window with the fake engine in place of the factory's.
 class CFakeEngineWindow : public DRUI {
 public:
     CFakeEngineWindow(EFakeScan nMode, std::vector<std::string> vecHitNames)
@@ -92,11 +65,13 @@ private:
     std::vector<std::string> m_vecHitNames;
 };
 
-// Presses a button of the next modal dialog of the class that opens (polled on the GUI thread).
+// Presses a button of the next modal dialog of the class once the condition holds (polled on the
+// GUI thread); the modal dialog is handed to the condition.
 class CModalAnswer : public QObject {
     Q_OBJECT
 public:
-    CModalAnswer(const char* pClassName, const QString& strButton, int nDelayMs = 0);
+    using Condition = std::function<bool(QWidget*)>;
+    CModalAnswer(const char* pClassName, const QString& strButton, Condition when = {});
     bool Answered() const { return m_bAnswered; }
 
 private slots:
@@ -105,18 +80,46 @@ private slots:
 private:
     const char* m_pClassName;
     QString m_strButton;
+    Condition m_when;
     QTimer m_timer;
     bool m_bAnswered = false;
 };
 
+// What a recovery run showed when it ended: the dialog's status text and the detail rows
+// ("<status> <path>"), taken before Finished was pressed.
+struct RECOVERY_VIEW {
+    QString strStatus;
+    QString strHeader;
+    QStringList listRows;
+    bool bSeen = false;
+};
+// Recovers the window's selection into the folder, saying Yes to any question.
+RECOVERY_VIEW RecoverAndWatch(DRUI& window, const QString& strDir);
+
+// Widgets by their text; the first visible one when bVisible.
+QPushButton* FindButton(QWidget& widget, const QString& strText, bool bVisible = false);
+QCheckBox* FindCheckBox(QWidget& widget, const QString& strText);
+// The text of the first visible label that starts with strStart (and not with strNot).
+QString FindLabel(QWidget& widget, const QString& strStart, const QString& strNot = {});
+// The child (of the root when null) whose text starts with the prefix.
+QTreeWidgetItem* FindItem(QTreeWidget* pTree, const QString& strPrefix,
+                          QTreeWidgetItem* pParent = nullptr);
+// Clicks the check box of an item as the mouse does, wherever the current item is.
+void ClickCheckBox(QAbstractItemView* pView, const QModelIndex& index);
+QByteArray ReadAll(const QString& strPath);
+// Every file below the folder, relative to it, sorted.
+QStringList FilesBelow(const QString& strDir);
+
 // A sparse image of nMiB with an MBR holding the given sfdisk lines; empty path on failure.
 std::string MakePartitionedImage(const std::string& strPath, int nMiB,
                                  const std::string& strSfdiskLines);
+// Page 2 of the window with the first partition of the disk current, then Scan.
+void ScanFirstPartition(DRUI& window, int nDiskNo);
 
-int RunCMessageBoxTest(int argc, char** argv);
 int RunScanUiTest(int argc, char** argv);
 int RunDruiPagesTest(int argc, char** argv);
 int RunDruiScanTest(int argc, char** argv);
 int RunAppStartupTest(int argc, char** argv);
 int RunResultPageTest(int argc, char** argv);
 int RunDemoScanTest(int argc, char** argv);
+int RunResultBrowserTest(int argc, char** argv);

@@ -12,7 +12,12 @@ TEST(FileCategory, ListsAreSearchedAsSubstringsInOrder) {
     EXPECT_EQ(GetFileCategory("mp3"), FileCategory::Music);
     EXPECT_EQ(GetFileCategory("doc"), FileCategory::Office);
     EXPECT_EQ(GetFileCategory("rmvb"), FileCategory::Video);
-    EXPECT_EQ(GetFileCategory("rtf"), FileCategory::Archive); // only in the mixed list
+    EXPECT_EQ(GetFileCategory("rtf"), FileCategory::Office);
+    EXPECT_EQ(GetFileCategory("avi"), FileCategory::Video); // an item, though ".avif" holds it
+    EXPECT_EQ(GetFileCategory("fla"), FileCategory::Video); // an item, though ".flac" holds it
+    EXPECT_EQ(GetFileCategory("m4b"), FileCategory::Music);
+    EXPECT_EQ(GetFileCategory("heic"), FileCategory::Photo);
+    EXPECT_EQ(GetFileCategory("zst"), FileCategory::Archive);
     EXPECT_EQ(GetFileCategory("zip"), FileCategory::Archive);
     EXPECT_EQ(GetFileCategory("m"), FileCategory::Other); // ".m" is too short
     EXPECT_EQ(GetFileCategory("xyz"), FileCategory::Other);

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -16,6 +17,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <utility>
 
 namespace {
 constexpr int POLL_MS = 50;
@@ -44,11 +46,13 @@ QTreeWidgetItem* FindItemStartingWith(QTreeWidgetItem* pParent, const QString& s
     return nullptr;
 }
 
-// Answers the modal dialogs of the recovery run: grabs and confirms the destination question,
-// grabs the finished progress dialog and its detail list, then presses Finished.
-class CRecoveryDriver : public QObject {
+// Answers the modal dialogs that open while it lives: grabs and confirms questions, cancels a
+// scan when asked to, and for a recovery grabs the finished dialog and its
+// detail list before pressing Finished. Pictures are named with the prefix.
+class CDialogDriver : public QObject {
 public:
-    CRecoveryDriver(const QString& strDir) : m_strDir(strDir) {
+    CDialogDriver(const QString& strPrefix, bool bCancelScan = false)
+        : m_strPrefix(strPrefix), m_bCancelScan(bCancelScan) {
         connect(&m_timer, &QTimer::timeout, this, [this] { Poll(); });
         m_timer.start(POLL_MS);
     }
@@ -60,18 +64,23 @@ private:
         if (pModal == nullptr)
             return;
         if (auto* pQuestion = qobject_cast<CMessageBox*>(pModal)) {
-            m_bOk = SaveGrab(*pQuestion, m_strDir + "/recover-question.png") && m_bOk;
+            m_bOk = SaveGrab(*pQuestion, m_strPrefix + "-question.png") && m_bOk;
             FindButton(pQuestion, "Yes")->click();
         } else if (auto* pDetail = qobject_cast<CDetail*>(pModal)) {
-            m_bOk = SaveGrab(*pDetail, m_strDir + "/recover-detail.png") && m_bOk;
+            m_bOk = SaveGrab(*pDetail, m_strPrefix + "-detail.png") && m_bOk;
             FindButton(pDetail, "OK")->click();
             m_bDetailShown = true;
         } else if (auto* pProgress = qobject_cast<SCANUI*>(pModal)) {
+            if (m_bCancelScan && SCANUI::m_nOprType == OPR_TYPE_SCAN) {
+                m_bCancelScan = false;
+                QTimer::singleShot(0, pProgress, [pProgress] { pProgress->close(); });
+                return;
+            }
             QPushButton* pFinished = FindButton(pProgress, "Finished");
             if (pFinished == nullptr)
                 return;
             if (!m_bDetailShown) {
-                m_bOk = SaveGrab(*pProgress, m_strDir + "/recover-progress.png") && m_bOk;
+                m_bOk = SaveGrab(*pProgress, m_strPrefix + "-progress.png") && m_bOk;
                 QTimer::singleShot(0, pProgress, [pProgress] { pProgress->btnDetail(); });
                 return;
             }
@@ -79,14 +88,32 @@ private:
             pFinished->click();
         }
     }
-    QString m_strDir;
+    QString m_strPrefix;
+    bool m_bCancelScan;
     QTimer m_timer;
     bool m_bDetailShown = false;
 };
 
-// Scans the listed demo partition and shows its photos with the first one previewed and all
+// The main window whose next scan is stopped at its first report, as a user's early Cancel
+// does on a disk far larger than the demo.
+class CStoppingWindow : public DRUI {
+public:
+    bool m_bStopNextScan = false;
+
+protected:
+    IFileRecoveryParse* CreateEngine(int nDiskNo, long long llStartSector, long long llSectorCount,
+                                     char16_t wcDriveLetter, RECOVERY_TYPE nRecoveryType) override {
+        m_bScanStop = std::exchange(m_bStopNextScan, false);
+        return DRUI::CreateEngine(nDiskNo, llStartSector, llSectorCount, wcDriveLetter,
+                                  nRecoveryType);
+    }
+};
+
+// Scans the disk's first partition and shows its photos with the first one previewed and all
 // of them ticked.
-bool ShowPhotos(DRUI& window) {
+bool ShowPhotos(DRUI& window, int nDisk) {
+    auto* pDisks = window.findChild<QTreeWidget*>("diskTree");
+    pDisks->setCurrentItem(pDisks->topLevelItem(nDisk)->child(0));
     window.btnSlotScan();
     auto* pTree = window.findChild<QTreeWidget*>("resultTree");
     if (pTree == nullptr)
@@ -94,12 +121,30 @@ bool ShowPhotos(DRUI& window) {
     QTreeWidgetItem* pPhoto = FindItemStartingWith(pTree->invisibleRootItem(), "Photo(");
     if (pPhoto == nullptr)
         return false;
-    pTree->setCurrentItem(pPhoto);
     pPhoto->setCheckState(0, Qt::Checked);
-    window.treeItemClick(pPhoto, 0);
     QTreeWidgetItem* pJpg = FindItemStartingWith(pPhoto, "jpg ");
     pTree->setCurrentItem(pJpg != nullptr ? pJpg : pPhoto->child(0));
     return true;
+}
+
+// Shows the first file that is not a picture, in the hex and text view.
+void ShowHexPreview(DRUI& window) {
+    auto* pTree = window.findChild<QTreeWidget*>("resultTree");
+    for (const char* pCategory : {"Music(", "Video("})
+        if (QTreeWidgetItem* pNode = FindItemStartingWith(pTree->invisibleRootItem(), pCategory)) {
+            pTree->setCurrentItem(pNode->child(0));
+            return;
+        }
+}
+
+// Goes back to the device page and scans the disk's first partition again.
+void Rescan(CStoppingWindow& window, int nDisk, const QString& strPrefix, bool bStop) {
+    CDialogDriver driver(strPrefix, bStop);
+    window.m_bStopNextScan = bStop;
+    window.btnSlotBack();
+    auto* pDisks = window.findChild<QTreeWidget*>("diskTree");
+    pDisks->setCurrentItem(pDisks->topLevelItem(nDisk)->child(0));
+    window.btnSlotScan();
 }
 } // namespace
 
@@ -117,8 +162,9 @@ int main(int argc, char** argv) {
         std::exit(1);
     });
 
-    DRUI window;
+    CStoppingWindow window;
     window.Init();
+    window.resize(DRUI::WINDOW_WIDTH, DRUI::WINDOW_HEIGHT);
     bool bOk = SaveGrab(window, strDir + "/page1-file-kinds.png");
     window.btnSlot();
     bOk = SaveGrab(window, strDir + "/page2-devices.png") && bOk;
@@ -134,14 +180,35 @@ int main(int argc, char** argv) {
     bOk = SaveGrab(question, strDir + "/question.png") && bOk;
     question.hide();
 
-    if (!ShowPhotos(window)) {
+    if (!ShowPhotos(window, 0)) {
         std::fprintf(stderr, "orvanne-screenshots: the scan found no photos\n");
         return 1;
     }
     bOk = SaveGrab(window, strDir + "/page3-results.png") && bOk;
+    ShowHexPreview(window);
+    bOk = SaveGrab(window, strDir + "/page3-hex-preview.png") && bOk;
 
     QTemporaryDir recoveryDir;
-    CRecoveryDriver driver(strDir);
-    window.RecoverSelectionTo(recoveryDir.path());
-    return bOk && driver.m_bOk ? 0 : 1;
+    {
+        CDialogDriver driver(strDir + "/recover");
+        window.RecoverSelectionTo(recoveryDir.path());
+        bOk = driver.m_bOk && bOk;
+    }
+    // A plain file where the photo folder belongs: every photo fails, and the dialog says so.
+    QTemporaryDir blockedDir;
+    QFile blocker(blockedDir.path() + "/photo");
+    bOk = blocker.open(QIODevice::WriteOnly) && bOk;
+    blocker.close();
+    {
+        CDialogDriver driver(strDir + "/recover-failed");
+        window.RecoverSelectionTo(blockedDir.path());
+        bOk = driver.m_bOk && bOk;
+    }
+
+    Rescan(window, 0, strDir + "/partial", true);
+    bOk = SaveGrab(window, strDir + "/page3-partial-scan.png") && bOk;
+    Rescan(window, 1, strDir + "/empty", false);
+    bOk = SaveGrab(window, strDir + "/page3-empty-result.png") && bOk;
+    window.hide();
+    return bOk ? 0 : 1;
 }

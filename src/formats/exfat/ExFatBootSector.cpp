@@ -8,7 +8,7 @@
 namespace {
 
 constexpr size_t MAIN_BOOT_BYTES = 512;
-static_assert(EXFAT_BOOT_SIGNATURE + 2 <= MAIN_BOOT_BYTES);
+static_assert(BOOT_SIGNATURE + 2 <= MAIN_BOOT_BYTES);
 
 bool IsSkippedByChecksum(size_t nOffset) {
     return nOffset == EXFAT_VOLUME_FLAGS || nOffset == EXFAT_VOLUME_FLAGS + 1 ||
@@ -50,7 +50,7 @@ std::optional<EXFAT_GEOMETRY> ParseExFatBootSector(const uint8_t* pData, size_t 
                                                    uint64_t u64PartitionStart) {
     if (pData == nullptr || nSize < MAIN_BOOT_BYTES ||
         std::memcmp(pData + EXFAT_FILE_SYSTEM_NAME, EXFAT_NAME_TEXT, 8) != 0 ||
-        LoadU16LE(pData + EXFAT_BOOT_SIGNATURE) != 0xAA55)
+        LoadU16LE(pData + BOOT_SIGNATURE) != 0xAA55)
         return std::nullopt;
     for (size_t i = 0; i < EXFAT_MUST_BE_ZERO_BYTES; ++i)
         if (pData[EXFAT_MUST_BE_ZERO + i] != 0)

@@ -1,39 +1,16 @@
 // The exFAT boot region: main boot sector fields, the region checksum, and the volume geometry.
 #pragma once
 
+#include "device/BootSectorLayout.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 
-// Main boot sector field offsets (from the first byte of the volume).
-constexpr size_t EXFAT_FILE_SYSTEM_NAME = 3;
-constexpr size_t EXFAT_MUST_BE_ZERO = 11;
-constexpr size_t EXFAT_MUST_BE_ZERO_BYTES = 53;
-constexpr size_t EXFAT_PARTITION_OFFSET = 64;
-constexpr size_t EXFAT_VOLUME_LENGTH = 72;
-constexpr size_t EXFAT_FAT_OFFSET = 80;
-constexpr size_t EXFAT_FAT_LENGTH = 84;
-constexpr size_t EXFAT_CLUSTER_HEAP_OFFSET = 88;
-constexpr size_t EXFAT_CLUSTER_COUNT = 92;
-constexpr size_t EXFAT_FIRST_CLUSTER_OF_ROOT = 96;
-constexpr size_t EXFAT_VOLUME_SERIAL = 100;
-constexpr size_t EXFAT_VOLUME_FLAGS = 106;
-constexpr size_t EXFAT_BYTES_PER_SECTOR_SHIFT = 108;
-constexpr size_t EXFAT_SECTORS_PER_CLUSTER_SHIFT = 109;
-constexpr size_t EXFAT_NUMBER_OF_FATS = 110;
-constexpr size_t EXFAT_PERCENT_IN_USE = 112;
-constexpr size_t EXFAT_BOOT_SIGNATURE = 510;
-constexpr char EXFAT_NAME_TEXT[] = "EXFAT   ";
-
 // The boot region: main boot, eight extended boot, OEM parameters, reserved, then the checksum
 // sector; the backup region repeats it right after.
-constexpr uint32_t EXFAT_CHECKSUMMED_SECTORS = 11;
 constexpr uint32_t EXFAT_BOOT_REGION_SECTORS = 12;
-constexpr uint32_t EXFAT_BACKUP_BOOT_SECTOR = 12;
 
-constexpr uint32_t EXFAT_MIN_SECTOR_SHIFT = 9;
-constexpr uint32_t EXFAT_MAX_SECTOR_SHIFT = 12;
-constexpr uint32_t EXFAT_MAX_CLUSTER_SHIFT = 25; // sector and cluster shifts together
 constexpr uint32_t EXFAT_FIRST_CLUSTER = 2;
 // Engines count in 512-byte sectors, whatever the volume's own sector size.
 constexpr uint32_t EXFAT_UNIT_BYTES = 512;
@@ -53,6 +30,10 @@ struct EXFAT_GEOMETRY {
     uint32_t ClusterBytes() const { return nSectorsPerCluster * EXFAT_UNIT_BYTES; }
     bool IsHeapCluster(uint32_t nCluster) const {
         return nCluster >= EXFAT_FIRST_CLUSTER && nCluster - EXFAT_FIRST_CLUSTER < nClusterCount;
+    }
+    // True when an absolute 512-byte sector lies inside the volume.
+    bool ContainsSector(uint64_t u64Sector) const {
+        return u64Sector >= u64PartitionStart && u64Sector - u64PartitionStart < u64TotalSectors;
     }
     // Absolute 512-byte sector where a heap cluster begins.
     uint64_t ClusterToSector(uint32_t nCluster) const {
