@@ -634,6 +634,11 @@ bool CProfessionalFatRecovery::IsFolderStartAt(const VIRTUAL_DBR_INFO& dbr, uint
     return bStart;
 }
 
+bool CProfessionalFatRecovery::IsDeletedFolder(uint32_t nCluster) const {
+    auto it = m_mapDirSeen.find(nCluster);
+    return it != m_mapDirSeen.end() && it->second.fileNode.bIsDeleted != 0;
+}
+
 void CProfessionalFatRecovery::FillEntryNode(FILE_NODE& node, const uint8_t* pEntry,
                                              const std::string& strName, uint32_t nParent,
                                              uint64_t u64RecordSector, bool bIsDir) {
@@ -641,6 +646,7 @@ void CProfessionalFatRecovery::FillEntryNode(FILE_NODE& node, const uint8_t* pEn
     node.wcDriveLetter = m_wcDriveLetter;
     node.nEngineType = m_nEngineType;
     node.bIsDir = bIsDir ? 1 : 0;
+    node.bIsDeleted = pEntry[0] == FAT_ENTRY_DELETED || IsDeletedFolder(nParent) ? 1 : 0;
     node.nFileIndex = nParent;
     Fat32GetFileCreateTime(&entry, &node.u64CreateTime);
     Fat32GetFileLastAccessTime(&entry, &node.u64AccessTime);

@@ -142,6 +142,8 @@ private:
     uint32_t GetEntryCluster(const uint8_t* pEntry, bool bIsDir, const char* pName,
                              const Geometry& dbr);
     bool IsFolderStartAt(const VIRTUAL_DBR_INFO& dbr, uint32_t nCluster);
+    // A folder met so far whose own entry, or an ancestor's, is deleted.
+    bool IsDeletedFolder(uint32_t nCluster) const;
 
     // Tree rebuild.
     void ParseUnDealFileMap();
