@@ -156,6 +156,7 @@ protected:
                     continue;
                 ++figures.nExact;
                 figures.nRealFolder += bRealFolder ? 1 : 0;
+                EXPECT_EQ(node.bIsDeleted, file.bDeleted ? 1u : 0u) << file.strPath;
                 break;
             }
         }

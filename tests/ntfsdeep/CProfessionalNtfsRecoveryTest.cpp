@@ -227,6 +227,7 @@ TEST_F(NtfsDeepTest, ReportsInUseAndDeletedFilesInTheirFolders) {
         const FILE_NODE& node = mapTree[file.strPath];
         EXPECT_EQ(node.nEngineType, ENGINE_DEEP_NTFS);
         EXPECT_EQ(node.bIsDir, 0u);
+        EXPECT_EQ(node.bIsDeleted, file.bDeleted ? 1u : 0u) << file.strPath;
         EXPECT_EQ(node.u64FileSize, file.data.size()) << file.strPath;
         EXPECT_EQ(node.u64PartitionStartSector, 0u);
         EXPECT_EQ(node.nClusterBytes, 4096u);
