@@ -85,14 +85,22 @@ public:
     int SearchFileNode(const char16_t* pKey, std::vector<SEARCH_FILE_INFO>& vecOut) override {
         m_log.strSearchKey = pKey;
         m_pSearch(m_pSearchParam, 50, u"half way");
-        for (size_t i = 0; i < m_vecHitNames.size(); ++i) {
-            SEARCH_FILE_INFO info{};
-            std::strncpy(info.szFileName, m_vecHitNames[i].c_str(), FILE_NODE_NAME_BYTES - 1);
-            info.u64FileSize = m_vecHitNames[i].rfind("empty", 0) == 0 ? 0 : 1024 * (i + 1);
-            info.nFileIndex = static_cast<uint32_t>(i + 1);
-            vecOut.push_back(info);
+        for (uint32_t nIndex = 1; nIndex <= m_vecHitNames.size(); ++nIndex) {
+            vecOut.emplace_back();
+            GetFileNodeByIndex(ENGINE_FAST_NTFS, nIndex, &vecOut.back());
         }
         m_pSearch(m_pSearchParam, 100, nullptr);
+        return 0;
+    }
+    int GetFileNodeByIndex(unsigned int, unsigned int nIndex, FILE_NODE* pOut) override {
+        if (nIndex == 0 || nIndex > m_vecHitNames.size())
+            return ERROR_INVALID_PARAMETER;
+        const std::string& strName = m_vecHitNames[nIndex - 1];
+        *pOut = FILE_NODE{};
+        std::strncpy(pOut->szFileName, strName.c_str(), FILE_NODE_NAME_BYTES - 1);
+        pOut->u64FileSize = strName.rfind("empty", 0) == 0 ? 0 : 1024 * nIndex;
+        pOut->nFileIndex = nIndex;
+        pOut->nDataHealth = 1;
         return 0;
     }
     int BuildBitMapInfo() override { return 0; }
