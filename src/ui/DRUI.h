@@ -87,8 +87,6 @@ public:
 
     // The result page's rows, with the ticks that Recover saves; null until a search ended.
     CResultTableModel* GetResultModel() const { return m_pResultModel; }
-    // Recover writes into the files' original folders instead of one folder per category.
-    void SetRecoverIntoFolders(bool bFolders);
 
     // Registers a disk image and lists it with its partitions; false when it cannot be opened.
     bool AddImageDisk(const QString& strPath);
@@ -264,6 +262,7 @@ private:
 
     QString m_strRecoveryDir;
     bool m_bRecoveryDirIsFat = false;
+    // Recover writes into the files' original folders instead of one folder per category.
     bool m_bRecoverIntoFolders = false;
 
     QWidget* m_pPage4 = nullptr;

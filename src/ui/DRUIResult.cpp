@@ -40,7 +40,7 @@ constexpr int TABLE_ROW_HEIGHT = 22;
 constexpr int FOLDER_NAME_WIDTH = 420;
 constexpr int SIZE_BOX_WIDTH = 70;
 constexpr int NAME_BOX_MIN_WIDTH = 120;
-constexpr int TABLE_COLUMN_WIDTHS[COLUMN_COUNT] = {220, 80, 120, 170, 70, 90};
+constexpr int TABLE_COLUMN_WIDTHS[COLUMN_COUNT] = {200, 80, 120, 150, 70, 90};
 // Tree items carry their category and extension id (-1: the whole category).
 constexpr int CATEGORY_ROLE = Qt::UserRole;
 constexpr int EXTENSION_ROLE = Qt::UserRole + 1;
@@ -104,7 +104,9 @@ std::optional<uint64_t> DRUI::ParseSizeText(const QString& strText) {
     const QRegularExpressionMatch match = sizeText.match(strText);
     if (!match.hasMatch())
         return std::nullopt;
-    const int nPower = static_cast<int>(QString("kmgt").indexOf(match.captured(2).toLower())) + 1;
+    const QString strUnit = match.captured(2).toLower();
+    const int nPower =
+        strUnit.isEmpty() ? 0 : static_cast<int>(QString("kmgt").indexOf(strUnit)) + 1;
     const double dBytes = match.captured(1).toDouble() * std::pow(1024.0, nPower);
     if (dBytes >= 18e18)
         return std::nullopt;

@@ -277,6 +277,7 @@ private slots:
         Box("Max size")->setText("five");
         QCOMPARE(pModel->rowCount(), 3); // a size it cannot read is no bound
         QCOMPARE(DRUI::ParseSizeText("1.5 MB").value_or(0), 1572864u);
+        QCOMPARE(DRUI::ParseSizeText("4096").value_or(0), 4096u);
     }
 };
 
