@@ -477,7 +477,7 @@ void DRUI::btnSlotBack() {
         m_pPage3->hide();
         m_pPage3->deleteLater();
         m_pPage3 = nullptr;
-        m_pResultModel = nullptr;
+        ForgetResultPage();
     }
     const bool bToFirst = pCurrent == m_pPage2 || pCurrent == m_pPage1;
     m_pStackedLayout->setCurrentWidget(bToFirst ? m_pPage1 : m_pPage2);

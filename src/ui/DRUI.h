@@ -181,6 +181,8 @@ private:
     QWidget* CreateResultBar(QWidget* pPage);
     QString ResultTitleText() const;
     QString EmptyResultText() const;
+    // Drops every pointer into the result page (it is being replaced or deleted).
+    void ForgetResultPage();
     QTreeWidget* CreateTree(QWidget* pParent);
     QTableView* CreateTable(QWidget* pParent);
     QWidget* CreateFilterBar(QWidget* pParent);

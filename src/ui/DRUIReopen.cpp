@@ -28,7 +28,7 @@ constexpr int SCAN_COLUMN_WIDTHS[] = {380, 130, 70, 150};
 const char* const PAGE_TITLE =
     "Reopen an Earlier Scan\nOpening one shows its files at once, without scanning the volume "
     "again.";
-const char* const REMOVE_QUESTION = "The chosen scan and its results will be removed. Continue?";
+const char* const REMOVE_QUESTION = "The chosen scans and their results will be removed. Continue?";
 const char* const NO_SCANS_TEXT = "No earlier scans are kept.";
 const char* const LIST_STYLE =
     "QTreeWidget{background-color: white; border: 1px solid rgb(205, 215, 230); border-radius: "
@@ -92,6 +92,7 @@ QWidget* DRUI::InitEarlierScansPage() {
     m_pScanList = new QTreeWidget(pPage);
     m_pScanList->setObjectName("scanList");
     m_pScanList->setRootIsDecorated(false);
+    m_pScanList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_pScanList->setHeaderLabels({"Volume", "Scanned", "Files", "State", "Size on disk"});
     for (int nColumn = 0; nColumn < int(std::size(SCAN_COLUMN_WIDTHS)); ++nColumn)
         m_pScanList->setColumnWidth(nColumn, SCAN_COLUMN_WIDTHS[nColumn]);
@@ -157,11 +158,12 @@ void DRUI::FillEarlierScans() {
 }
 
 void DRUI::RemoveEarlierScan() {
-    QTreeWidgetItem* pItem = m_pScanList->currentItem();
-    if (pItem == nullptr || !CMessageBox::Ask(this, REMOVE_QUESTION))
+    const QList<QTreeWidgetItem*> listChosen = m_pScanList->selectedItems();
+    if (listChosen.isEmpty() || !CMessageBox::Ask(this, REMOVE_QUESTION))
         return;
     CLogFileManager* pLogs = CLogFileManager::GetInstance();
-    pLogs->DeleteLogFileDir(pItem->data(0, LOG_DIR_ROLE).toString().toUtf8().constData());
+    for (const QTreeWidgetItem* pItem : listChosen)
+        pLogs->DeleteLogFileDir(pItem->data(0, LOG_DIR_ROLE).toString().toUtf8().constData());
     if (int nError = pLogs->SaveLogConfigFile(); nError != 0)
         CMessageBox::Ask(this,
                          "The list of scans could not be saved: " +

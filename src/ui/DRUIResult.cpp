@@ -113,13 +113,18 @@ std::optional<uint64_t> DRUI::ParseSizeText(const QString& strText) {
     return static_cast<uint64_t>(dBytes);
 }
 
-void DRUI::InitLayout3Widget() {
+void DRUI::ForgetResultPage() {
+    m_pResultModel = nullptr;
+    m_pFolderModel = nullptr;
     m_pResultTree = nullptr;
     m_pResultTable = nullptr;
     m_pFolderView = nullptr;
-    m_pFolderModel = nullptr;
+    m_pViewStack = nullptr;
     m_pPreviewStack = nullptr;
+}
 
+void DRUI::InitLayout3Widget() {
+    ForgetResultPage();
     auto* pPage = new QWidget;
     // The rows belong to the page: a new scan's page replaces the old one with its rows.
     m_pResultModel = new CResultTableModel(m_pEngine, std::move(m_foundRows), pPage);

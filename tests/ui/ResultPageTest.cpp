@@ -9,6 +9,7 @@
 #include "ui/FileTypeIcon.h"
 #include "util/FileCategory.h"
 
+#include <QDateEdit>
 #include <QDir>
 #include <QHeaderView>
 #include <QImage>
@@ -238,7 +239,8 @@ private slots:
     }
 
     // Every hit shows at first; a header click sorts, a second one turns the order; the name box
-    // takes wildcards and a part of a name, the size boxes take units, and they narrow together.
+    // takes wildcards and a part of a name, the size boxes take units, the date boxes take whole
+    // days, and they narrow together.
     void SortsByHeaderAndFiltersAsOneTypes() {
         CFakeEngineWindow window(EFakeScan::FinishAtOnce,
                                  {"a.jpg", "b.JPG", "c.tiff", "d.psd", "e.mp3", "f"});
@@ -276,6 +278,13 @@ private slots:
         QCOMPARE(listNames, QStringList({"d.psd", "e.mp3"}));
         Box("Max size")->setText("five");
         QCOMPARE(pModel->rowCount(), 3); // a size it cannot read is no bound
+        Box("Min size")->clear();
+        for (QDateEdit* pDate : window.findChildren<QDateEdit*>())
+            pDate->setDate(pDate->toolTip().contains("after") ? QDate(2020, 1, 4)
+                                                              : QDate(2020, 1, 5));
+        listNames = Column(*pModel, COLUMN_NAME);
+        listNames.sort();
+        QCOMPARE(listNames, QStringList({"c.tiff", "d.psd"})); // both days whole
         QCOMPARE(DRUI::ParseSizeText("1.5 MB").value_or(0), 1572864u);
         QCOMPARE(DRUI::ParseSizeText("4096").value_or(0), 4096u);
     }

@@ -25,6 +25,11 @@
 #include <cstring>
 
 namespace {
+// Hit n was modified at noon UTC on 2020-01-01 plus n days, as NTFS counts time.
+constexpr uint64_t FAKE_FIRST_DAY = 1577836800 + 43200;
+constexpr uint64_t DAY_SECONDS = 86400;
+constexpr uint64_t FILETIME_1970 = 11644473600;
+
 class CFakeEngine : public IFileRecoveryParse {
 public:
     CFakeEngine(FAKE_ENGINE_LOG& log, EFakeScan nMode, std::vector<std::string> vecHitNames)
@@ -101,6 +106,7 @@ public:
         pOut->u64FileSize = strName.rfind("empty", 0) == 0 ? 0 : 1024 * nIndex;
         pOut->nFileIndex = nIndex;
         pOut->nDataHealth = 1;
+        pOut->u64ModifyTime = (FAKE_FIRST_DAY + nIndex * DAY_SECONDS + FILETIME_1970) * 10000000;
         return 0;
     }
     int BuildBitMapInfo() override { return 0; }
