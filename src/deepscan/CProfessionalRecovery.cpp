@@ -220,12 +220,6 @@ int CProfessionalRecovery::ScanDevice(const char16_t*) {
         m_strImagePath.clear();
         return nResult;
     }
-    // A boot sector the fast engine refuses may still lead the way to a volume full of files:
-    // the sector pass then reads the whole volume, as for one no engine recognises.
-    if (nResult != 0) {
-        DebugLog("fast engine refused the volume (%d); the deep pass reads all of it\n", nResult);
-        bUseMap = false;
-    }
     OpenPassStores(bResumed);
     DebugLog("InitVirtualDbrInfo Start\n");
     m_fatRecovery.InitVirtualDbrInfo();

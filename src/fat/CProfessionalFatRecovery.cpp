@@ -118,8 +118,8 @@ CProfessionalFatRecovery::CProfessionalFatRecovery()
       m_folderRecovery(
           *this,
           [this](FILE_NODE* pNode, const char16_t* pPath) {
-              return m_nodeData.SaveToFile(*pNode, pPath, m_callbacks.RecoveryCallback(),
-                                           m_callbacks.Param());
+              return NodeData(*pNode).SaveToFile(*pNode, pPath, m_callbacks.RecoveryCallback(),
+                                                 m_callbacks.Param());
           },
           [this](const FILE_NODE& folder) { return GetFolderGroup(folder); }) {}
 
@@ -178,6 +178,7 @@ int CProfessionalFatRecovery::ScanDevice(const char16_t*) {
 void CProfessionalFatRecovery::ResetScanState() {
     m_vecDbrInfo.clear();
     m_bRealDbr = 0;
+    m_bootGeometry.reset();
     m_nRootCluster = 0;
     m_vecFolderStart.clear();
     m_vecLongFile.clear();
@@ -247,6 +248,10 @@ int CProfessionalFatRecovery::InitVirtualDbrInfo() {
                                          m_u64StartSector, geometry.nRootSectors, 0});
     m_nRootCluster = geometry.bIsFat32 ? geometry.nRootCluster : 0;
     m_bRealDbr = 1;
+    m_bootGeometry = geometry;
+    if (int rc = m_fatTable.Init(&m_diskReader, geometry); rc != 0)
+        DebugLog("deep FAT: FAT at sector %llu not read whole: %d\n",
+                 static_cast<unsigned long long>(geometry.u64FirstFatSector), rc);
     m_nNoDbrCheckedDbr = 0;
     return 0;
 }
@@ -629,6 +634,11 @@ bool CProfessionalFatRecovery::IsFolderStartAt(const VIRTUAL_DBR_INFO& dbr, uint
     return bStart;
 }
 
+bool CProfessionalFatRecovery::IsDeletedFolder(uint32_t nCluster) const {
+    auto it = m_mapDirSeen.find(nCluster);
+    return it != m_mapDirSeen.end() && it->second.fileNode.bIsDeleted != 0;
+}
+
 void CProfessionalFatRecovery::FillEntryNode(FILE_NODE& node, const uint8_t* pEntry,
                                              const std::string& strName, uint32_t nParent,
                                              uint64_t u64RecordSector, bool bIsDir) {
@@ -636,6 +646,7 @@ void CProfessionalFatRecovery::FillEntryNode(FILE_NODE& node, const uint8_t* pEn
     node.wcDriveLetter = m_wcDriveLetter;
     node.nEngineType = m_nEngineType;
     node.bIsDir = bIsDir ? 1 : 0;
+    node.bIsDeleted = pEntry[0] == FAT_ENTRY_DELETED || IsDeletedFolder(nParent) ? 1 : 0;
     node.nFileIndex = nParent;
     Fat32GetFileCreateTime(&entry, &node.u64CreateTime);
     Fat32GetFileLastAccessTime(&entry, &node.u64AccessTime);
@@ -1173,8 +1184,8 @@ int CProfessionalFatRecovery::SaveDataToTargetFile(FILE_NODE* pNode, const char1
     if (pNode->bIsDir != 0)
         return m_folderRecovery.SaveFolder(*pNode, pPath);
     std::u16string strPath = Ansi2Unicode(GetRealFileName(Unicode2Ansi(pPath)).c_str());
-    return m_nodeData.SaveToFile(*pNode, strPath.c_str(), m_callbacks.RecoveryCallback(),
-                                 m_callbacks.Param());
+    return NodeData(*pNode).SaveToFile(*pNode, strPath.c_str(), m_callbacks.RecoveryCallback(),
+                                       m_callbacks.Param());
 }
 
 int CProfessionalFatRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut,
@@ -1182,5 +1193,16 @@ int CProfessionalFatRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut,
                                       PreviewProgressCallback pCallback, void* pParam) {
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
-    return m_nodeData.PreView(*pNode, pTempPathOut, pBuffer, nLength, pCallback, pParam);
+    return NodeData(*pNode).PreView(*pNode, pTempPathOut, pBuffer, nLength, pCallback, pParam);
+}
+
+CFatNodeData CProfessionalFatRecovery::NodeData(const FILE_NODE& node) {
+    if (!m_bootGeometry || node.u64DataAreaSector != m_bootGeometry->nDataStart ||
+        node.u64PartitionStartSector != m_bootGeometry->u64PartitionStart ||
+        node.nClusterBytes != m_bootGeometry->ClusterBytes())
+        return m_nodeData;
+    return CFatNodeData(m_diskReader, m_bootGeometry->nRootSectors, m_bootGeometry->nClusterLimit,
+                        [this](uint32_t nCluster, uint32_t& nNext) {
+                            return m_fatTable.GetChainNextCluster(nCluster, nNext);
+                        });
 }

@@ -8,6 +8,7 @@
 #include "engine/CFolderRecoveryQueue.h"
 #include "engine/IFileRecoveryParse.h"
 #include "fat/CFatNodeData.h"
+#include "fat/CFatTable.h"
 #include "fat/CUnplacedSectorMap.h"
 #include "fat/ProFatRecords.h"
 
@@ -141,6 +142,8 @@ private:
     uint32_t GetEntryCluster(const uint8_t* pEntry, bool bIsDir, const char* pName,
                              const Geometry& dbr);
     bool IsFolderStartAt(const VIRTUAL_DBR_INFO& dbr, uint32_t nCluster);
+    // A folder met so far whose own entry, or an ancestor's, is deleted.
+    bool IsDeletedFolder(uint32_t nCluster) const;
 
     // Tree rebuild.
     void ParseUnDealFileMap();
@@ -169,12 +172,17 @@ private:
                          std::vector<uint8_t>& vecOut);
 
     // Queries and extraction.
+    // The node's data reader: along the FAT chains for a node of the volume whose boot sector
+    // (or its copy) was read, else the clusters that follow on disk.
+    CFatNodeData NodeData(const FILE_NODE& node);
     uint64_t GetChildrenKey(const FILE_NODE* pParent, unsigned int nDepth) const;
     unsigned int GetFolderGroup(const FILE_NODE& folder);
 
     CDiskReader m_diskReader;
-    // The deep engine has no FAT: a node's data is read from the clusters that follow on disk.
+    // Without a boot sector there is no FAT: a node's data is read from the clusters that follow.
     CFatNodeData m_nodeData;
+    std::optional<FAT_GEOMETRY> m_bootGeometry;
+    CFatTable m_fatTable;
     bool m_bIsOpen = false;
     int m_nDiskNo = -1;
     uint64_t m_u64StartSector = 0;

@@ -73,6 +73,7 @@ SYSTEMTIME GetLocalTimeNow() {
 
 struct CProfessionalNtfsRecovery::RECORD_INFO {
     uint32_t nRecordNo = 0;
+    bool bInUse = false;
     bool bHasName = false;
     NTFS_FILE_NAME firstName;
     std::string strName; // the first name, or the long name met later
@@ -225,6 +226,7 @@ int CProfessionalNtfsRecovery::ParseProfessionalRecordInfo(uint8_t* pRecord, siz
 
     RECORD_INFO info;
     info.nRecordNo = GetNtfsRecordNumber(pRecord, nSize);
+    info.bInUse = (GetNtfsRecordFlags(pRecord, nSize) & FR_FLAG_IN_USE) != 0;
     if (info.nRecordNo != MFT_RECORD && info.nRecordNo <= LAST_SYSTEM_RECORD)
         return 0;
 
@@ -277,6 +279,7 @@ int CProfessionalNtfsRecovery::CreateRecordNode(const RECORD_INFO& info, uint64_
     pNode->wcDriveLetter = m_wcDriveLetter;
     pNode->nEngineType = ENGINE_DEEP_NTFS;
     pNode->bIsDir = nMode == PARSE_DIRECTORY ? 1 : 0;
+    pNode->bIsDeleted = info.bInUse ? 0 : 1;
     pNode->nDataHealth = 1;
     pNode->nFileIndex = m_pStore->GetFileIndex();
     pNode->nClusterNo = info.nRecordNo;

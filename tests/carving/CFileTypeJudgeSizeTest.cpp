@@ -24,23 +24,24 @@ std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& 
     return a;
 }
 
-// A ZIP that stores one entry, bytes and all, with its central directory and end record; the
-// entry is flagged as streamed, so its end is searched for rather than jumped to.
-std::vector<uint8_t> StoredZip(const std::string& strName, const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> local(30, 0), central(46, 0), end(22, 0);
+// A ZIP that stores one entry as a streaming writer does: sizes in a data descriptor behind the
+// bytes, then the central directory and end record.
+std::vector<uint8_t> StreamedZip(const std::string& strName, const std::vector<uint8_t>& data) {
+    std::vector<uint8_t> local(30, 0), descriptor(16, 0), central(46, 0), end(22, 0);
     std::memcpy(local.data(), "PK\x03\x04", 4);
     local[4] = 10;   // version needed
-    local[6] = 0x08; // sizes also in a data descriptor
-    PutU32LE(local, 18, uint32_t(data.size()));
-    PutU32LE(local, 22, uint32_t(data.size()));
+    local[6] = 0x08; // sizes in the data descriptor
     PutU16LE(local, 26, uint16_t(strName.size()));
+    std::memcpy(descriptor.data(), "PK\x07\x08", 4);
+    PutU32LE(descriptor, 8, uint32_t(data.size()));
+    PutU32LE(descriptor, 12, uint32_t(data.size()));
     std::memcpy(central.data(), "PK\x01\x02", 4);
     PutU32LE(central, 20, uint32_t(data.size()));
     PutU32LE(central, 24, uint32_t(data.size()));
     PutU16LE(central, 28, uint16_t(strName.size()));
     std::vector<uint8_t> zip = local;
     zip.insert(zip.end(), strName.begin(), strName.end());
-    zip = Concat(zip, data);
+    zip = Concat(Concat(zip, data), descriptor);
     const size_t nCentral = zip.size();
     zip = Concat(zip, central);
     zip.insert(zip.end(), strName.begin(), strName.end());
@@ -58,8 +59,8 @@ protected:
 };
 
 TEST_F(CFileTypeJudgeSize, FilesInsideFilesDoNotEndThem) {
-    // A ZIP storing another ZIP: the inner end record names a directory of the inner archive.
-    const std::vector<uint8_t> outer = StoredZip("inner.zip", Sample("sample.zip"));
+    // A streamed ZIP storing another ZIP: the inner archive's records do not end the outer.
+    const std::vector<uint8_t> outer = StreamedZip("inner.zip", Sample("sample.zip"));
     const CARVED_SIZE zip = SizeInMemory(Concat(outer, PatternBytes(4096, 1)));
     EXPECT_EQ(zip.u64Size, outer.size());
     EXPECT_EQ(zip.nType, FILE_TYPE_ZIP);

@@ -204,7 +204,7 @@ TEST_F(CCarvingEngineTest, PngAtSector5000IsNamedSizedAndSkipped) {
     EXPECT_TRUE(vecChildren.empty());
 }
 
-TEST_F(CCarvingEngineTest, SizeTakenFromAHeaderHidesNoFollowingFile) {
+TEST_F(CCarvingEngineTest, SizeTakenFromAHeaderHidesNoFollowingFileButAWalkedOneHidesItsInside) {
     // A 1000 x 666 24-bit BMP header (2 MB stated) whose pixels were overwritten by a JPEG.
     std::vector<uint8_t> bmp = Sample("sample.bmp");
     const uint32_t u32Width = 1000, u32Height = 666, u32Size = 54 + 3000 * 666;
@@ -223,6 +223,35 @@ TEST_F(CCarvingEngineTest, SizeTakenFromAHeaderHidesNoFollowingFile) {
     ASSERT_EQ(vecNodes.size(), 2u);
     EXPECT_EQ(vecNodes[0].u64FileSize, u32Size);
     EXPECT_EQ(CopyOut(vecNodes[1]), Sample("sample_jfif.jpg"));
+
+    // A WAV whose chunks lead to its end holds a JPEG in its data from its second sector on:
+    // not carved again. With a RIFF size past its chunks, only its header is taken as read.
+    const std::vector<uint8_t> jpg = Sample("sample_jfif.jpg");
+    std::vector<uint8_t> wav = Sample("sample.wav");
+    wav.resize(70); // RIFF header, fmt and LIST chunks
+    const std::vector<uint8_t> junk = {'J', 'U', 'N', 'K', 0xAA, 0x01, 0, 0}; // 426 bytes
+    wav.insert(wav.end(), junk.begin(), junk.end());
+    wav.resize(512 - 8, 0);
+    const std::vector<uint8_t> data = {
+        'd', 'a', 't', 'a', uint8_t(jpg.size()), uint8_t(jpg.size() >> 8), 0, 0};
+    wav.insert(wav.end(), data.begin(), data.end());
+    wav.insert(wav.end(), jpg.begin(), jpg.end());
+    wav.resize(wav.size() + (jpg.size() & 1), 0);
+    for (uint32_t u32Claimed : {uint32_t(wav.size() - 8), uint32_t(wav.size() + 4096)}) {
+        std::memcpy(wav.data() + 4, &u32Claimed, 4);
+        CCarvingImageBuilder withWav;
+        const CARVING_PLACEMENT placedWav = withWav.Add("walked.wav", wav);
+        withWav.AddZeroGap(16);
+        CCarvingDisk wavDisk(withWav);
+        CScanLogDirScope logDir;
+        Open(wavDisk);
+        const std::vector<uint64_t> vecCarved = Walk(wavDisk);
+        if (u32Claimed == wav.size() - 8)
+            EXPECT_EQ(vecCarved, (std::vector<uint64_t>{placedWav.u64Sector}));
+        else
+            EXPECT_EQ(vecCarved,
+                      (std::vector<uint64_t>{placedWav.u64Sector, placedWav.u64Sector + 1}));
+    }
 }
 
 TEST_F(CCarvingEngineTest, CopyOutNeverOverwritesAndCopiesEmptyNodes) {

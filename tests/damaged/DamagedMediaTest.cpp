@@ -1,34 +1,23 @@
-// Damaged media end to end, through orvanne-cli and the engine API: unreadable sectors (an
+// Damaged media end to end, through orvanne-cli: unreadable sectors (an
 // LD_PRELOAD seam fails reads of the image with EIO), truncated and random images, FAT chains
 // that loop, an NTFS volume whose $MFT record 0 is garbage. Every scan ends normally with what
 // can be found, and unreadable sectors show in the debug log.
-#include "deepscan/CFileRecoveryFactory.h"
-#include "deepscan/CProfessionalRecovery.h"
 #include "device/BootSectorLayout.h"
-#include "device/CDiskRegistry.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
 #include "fixtures/NtfsImageBuilder.h"
 #include "util/ByteView.h"
 #include "util/CSha256.h"
-#include "util/DebugLog.h"
-#include "util/FileCategory.h"
-#include "util/TextUtil.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <memory>
-#include <mutex>
 #include <set>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr uint64_t SECTOR = 512;
-constexpr const char* CHILD_ENV = "ORVANNE_DAMAGED_CHILD";
 
 std::string Digest(const std::vector<uint8_t>& vecBytes) {
     CSha256 sha;
@@ -60,8 +49,6 @@ struct CDeletedFatVolume {
     std::vector<uint32_t> vecLostClusters;
     uint64_t u64FirstFatSector = 0;
 };
-
-constexpr long long FAT_VOLUME_SECTORS = 16 * 1024 * 1024 / 512;
 
 // The reserved sector count: where the first FAT starts.
 uint64_t FirstFatSector(const std::string& strImage) {
@@ -95,30 +82,6 @@ protected:
 
     CScanLogDirScope m_logs;
     CTempDir m_dir;
-};
-
-class CLogCapture {
-public:
-    CLogCapture() { SetDebugLogSink(Collect); }
-    ~CLogCapture() { SetDebugLogSink(nullptr); }
-    static std::string Text() {
-        std::lock_guard<std::mutex> lock(Mutex());
-        return Lines();
-    }
-
-private:
-    static std::mutex& Mutex() {
-        static std::mutex mutex;
-        return mutex;
-    }
-    static std::string& Lines() {
-        static std::string strLines;
-        return strLines;
-    }
-    static void Collect(const char* pLine) {
-        std::lock_guard<std::mutex> lock(Mutex());
-        Lines() += pLine;
-    }
 };
 
 TEST_F(DamagedMediaTest, UnreadableSectorsAreLoggedAndTheRestIsRecovered) {
@@ -177,46 +140,6 @@ TEST_F(DamagedMediaTest, UnreadableBootAndFatStillLetTheScansEnd) {
               std::string::npos)
         << run.strErr;
     EXPECT_NE(ReadText(m_dir.File("fast.json")).find("\"name\""), std::string::npos);
-}
-
-// The engine API in a child of this test program that runs with the failing-read seam loaded.
-TEST_F(DamagedMediaTest, EngineApiScansThroughUnreadableSectors) {
-    if (!CFatImageBuilder::HaveTools())
-        SKIP_WITHOUT("mkfs.vfat and mtools");
-    if (const char* pImage = std::getenv(CHILD_ENV)) {
-        CLogCapture capture;
-        int nDisk = CDiskRegistry::GetInstance().AddImage(pImage);
-        ASSERT_GE(nDisk, 0);
-        long long llSectors = FAT_VOLUME_SECTORS;
-        for (RECOVERY_TYPE nType : {RECOVERY_TYPE_FAST, RECOVERY_TYPE_DEEP}) {
-            std::unique_ptr<IFileRecoveryParse> pEngine(
-                CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(nDisk, 0, llSectors,
-                                                                                u'C', nType));
-            ASSERT_NE(pEngine, nullptr);
-            if (auto* pDeep = dynamic_cast<CProfessionalRecovery*>(pEngine.get()))
-                pDeep->SetNotLoadLogFile();
-            EXPECT_EQ(pEngine->ScanDevice(nullptr), 0);
-            std::vector<SEARCH_FILE_INFO> vecHits;
-            std::u16string strKey = Ansi2Unicode((std::string(PHOTO_PATTERN) + "|").c_str());
-            EXPECT_EQ(pEngine->SearchFileNode(strKey.c_str(), vecHits), 0);
-            EXPECT_FALSE(vecHits.empty());
-        }
-        EXPECT_NE(CLogCapture::Text().find("unreadable sector"), std::string::npos)
-            << CLogCapture::Text();
-        return;
-    }
-    std::string strImage = m_dir.File("api.img");
-    CDeletedFatVolume volume;
-    ASSERT_TRUE(MakeDeletedFatVolume(strImage, volume));
-    uint64_t u64Bad = ClusterSector(strImage, volume.vecLostClusters[10]);
-    std::string strBad = std::to_string(volume.u64FirstFatSector) + "," + std::to_string(u64Bad) +
-                         "-" + std::to_string(u64Bad + 7);
-    std::string strSelf = std::filesystem::read_symlink("/proc/self/exe").string();
-    std::string strCommand =
-        "ORVANNE_SCANLOG_DIR=" + ShellQuote(m_logs.Path()) + " " + CHILD_ENV + "=" +
-        ShellQuote(strImage) + " " + FailingReadEnv(strImage, strBad) + ShellQuote(strSelf) +
-        " --gtest_filter=DamagedMediaTest.EngineApiScansThroughUnreadableSectors";
-    EXPECT_TRUE(RunShell(strCommand));
 }
 
 TEST_F(DamagedMediaTest, TruncatedAndRandomImagesEndNormally) {

@@ -3,11 +3,10 @@
 #include "deepscan/CFileRecoveryFactory.h"
 #include "deepscan/CProfessionalRecovery.h"
 #include "device/CDiskRegistry.h"
+#include "fixtures/EngineQueries.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
 #include "util/CSha256.h"
-#include "util/FileCategory.h"
-#include "util/TextUtil.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -36,26 +35,23 @@ IMAGE_STATE StateOf(const std::string& strPath) {
     return state;
 }
 
-// Scans the image fast and deep through the engine API and recovers every photo found.
+// Scans the image fast and deep through the engine API and recovers every file found.
 void ScanAndRecoverThroughTheApi(const std::string& strImage, const std::string& strOut) {
     int nDisk = CDiskRegistry::GetInstance().AddImage(strImage);
     ASSERT_GE(nDisk, 0);
-    long long llSectors = 16 * 1024 * 1024 / 512;
     int nSaved = 0;
     for (RECOVERY_TYPE nType : {RECOVERY_TYPE_FAST, RECOVERY_TYPE_DEEP}) {
         std::unique_ptr<IFileRecoveryParse> pEngine(
-            CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(nDisk, 0, llSectors,
-                                                                            u'C', nType));
+            CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
+                nDisk, 0, 16 * 1024 * 1024 / 512, u'C', nType));
         ASSERT_NE(pEngine, nullptr);
         if (auto* pDeep = dynamic_cast<CProfessionalRecovery*>(pEngine.get()))
             pDeep->SetNotLoadLogFile();
         ASSERT_EQ(pEngine->ScanDevice(nullptr), 0);
-        std::vector<SEARCH_FILE_INFO> vecHits;
-        std::u16string strKey = Ansi2Unicode((std::string(PHOTO_PATTERN) + "|").c_str());
-        ASSERT_EQ(pEngine->SearchFileNode(strKey.c_str(), vecHits), 0);
-        for (SEARCH_FILE_INFO& hit : vecHits) {
-            std::string strTarget = strOut + "/" + std::to_string(nSaved++) + ".bin";
-            EXPECT_EQ(pEngine->SaveFileData(&hit, Ansi2Unicode(strTarget.c_str()).c_str(), 0), 0);
+        for (const SEARCH_FILE_INFO& hit : SearchAll(*pEngine)) {
+            int rc = -1;
+            CopyOutNode(*pEngine, hit, strOut + "/" + std::to_string(nSaved++) + ".bin", rc);
+            EXPECT_EQ(rc, 0);
         }
     }
     EXPECT_GT(nSaved, 0);
@@ -104,10 +100,10 @@ TEST(ReadOnlyGuarantee, ScansAndRecoveriesNeverWriteTheImage) {
 
     IMAGE_STATE after = StateOf(strImage);
     EXPECT_EQ(after.strSha256, before.strSha256);
-    EXPECT_EQ(after.mtime.tv_sec, before.mtime.tv_sec);
-    EXPECT_EQ(after.mtime.tv_nsec, before.mtime.tv_nsec);
-    EXPECT_EQ(after.ctime.tv_sec, before.ctime.tv_sec);
-    EXPECT_EQ(after.ctime.tv_nsec, before.ctime.tv_nsec);
+    EXPECT_EQ(std::make_pair(after.mtime.tv_sec, after.mtime.tv_nsec),
+              std::make_pair(before.mtime.tv_sec, before.mtime.tv_nsec));
+    EXPECT_EQ(std::make_pair(after.ctime.tv_sec, after.ctime.tv_nsec),
+              std::make_pair(before.ctime.tv_sec, before.ctime.tv_nsec));
 }
 
 } // namespace

@@ -243,12 +243,14 @@ printf '%% Orvanne\n\n# Carving sample\n\nA short book.\n' > book.md
 fixed pandoc --quiet -M identifier=urn:uuid:6f0b3d3e-0000-4000-8000-000000000001 -M title=Orvanne \
     -o "$new/sample.epub" book.md
 
-# Archives: ZIP64, ZIP streamed with data descriptors, stored 7z, multi-member gzip, xz with
-# several blocks, bzip2 with two streams, zstd with several frames and with skippable frames
-# (pzstd), tar as ustar / GNU (long name) / pax, CAB with MSZIP.
+# Archives: ZIP64, ZIP streamed with data descriptors, ZIP of stdin (ZIP64 records beside a plain
+# end record), stored 7z, multi-member gzip, xz with several blocks, bzip2 with two streams, zstd
+# with several frames and with skippable frames (pzstd), tar as ustar / GNU (long name) / pax,
+# CAB with MSZIP.
 rm -f "$new"/*.zip "$new"/*.7z "$new"/*.cab
 (rel && zip -q -X -fz "$new/sample_zip64.zip" note.txt licence.txt)
 (rel && cat licence.txt | fixed zip -q -X - - | cat > "$new/sample_stream.zip")
+(rel && cat licence.txt | fixed zip -q -X "$new/sample_stdin.zip" -)
 (rel && 7z a -bd -mx=0 "$new/sample_copy.7z" note.txt licence.txt >/dev/null)
 (rel && gzip -n -9 -c note.txt > "$new/sample_multi.gz" &&
     gzip -n -9 -c licence.txt >> "$new/sample_multi.gz")

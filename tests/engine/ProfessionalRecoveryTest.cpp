@@ -4,16 +4,17 @@
 #include "deepscan/CProfessionalRecovery.h"
 #include "device/BootSectorLayout.h"
 #include "device/CDiskRegistry.h"
+#include "fixtures/EngineQueries.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
 #include "fixtures/NtfsImageBuilder.h"
 #include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
 #include "util/CSha256.h"
-#include "util/FileCategory.h"
 #include "util/TextUtil.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
@@ -22,11 +23,6 @@
 namespace {
 
 constexpr uint64_t MiB = 1024 * 1024;
-
-std::string AllKindsKey() {
-    return std::string(PHOTO_PATTERN) + MUSIC_PATTERN + "|" + VIDEO_PATTERN + OFFICE_PATTERN + "|" +
-           ARCHIVE_PATTERN + ".other";
-}
 
 struct CScanRecord {
     std::vector<std::pair<int, int>> vecReports; // percent, weight
@@ -57,13 +53,10 @@ protected:
     std::unique_ptr<IFileRecoveryParse> MakeDeepEngine(const std::string& strImage) {
         int nDisk = CDiskRegistry::GetInstance().AddImage(strImage);
         EXPECT_GE(nDisk, 0);
-        long long llSectors = static_cast<long long>(ReadFileSize(strImage) / 512);
+        long long llSectors = static_cast<long long>(std::filesystem::file_size(strImage) / 512);
         return std::unique_ptr<IFileRecoveryParse>(
             CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
                 nDisk, 0, llSectors, u'C', RECOVERY_TYPE_DEEP));
-    }
-    static uint64_t ReadFileSize(const std::string& strPath) {
-        return ReadFileBytes(strPath).size();
     }
     int Scan(IFileRecoveryParse& engine, CScanRecord& record, bool bFresh = true) {
         if (bFresh)
@@ -72,9 +65,7 @@ protected:
         return engine.ScanDevice(nullptr);
     }
     std::vector<SEARCH_FILE_INFO> Search(IFileRecoveryParse& engine) {
-        std::vector<SEARCH_FILE_INFO> vecHits;
-        std::u16string strKey = Ansi2Unicode(AllKindsKey().c_str());
-        EXPECT_EQ(engine.SearchFileNode(strKey.c_str(), vecHits), 0);
+        std::vector<SEARCH_FILE_INFO> vecHits = SearchAll(engine);
         // The engines' streams are merged, not sorted afterwards: the merge must keep node order.
         EXPECT_TRUE(
             std::is_sorted(vecHits.begin(), vecHits.end(), CScanResultFileManager::NodeOrderLess));
@@ -318,57 +309,6 @@ TEST_F(ProfessionalRecoveryTest, StoppedScanResumesWithItsCountOnlyOnTheSameImag
     ASSERT_TRUE(PatchFileBytes(image.Path(), 64 * MiB - 512, {1}));
     std::unique_ptr<IFileRecoveryParse> pChanged = MakeDeepEngine(image.Path());
     EXPECT_EQ(static_cast<CProfessionalRecovery&>(*pChanged).IsFindLogFile(), 0);
-}
-
-// No file system: the whole image is one run for the carver.
-TEST_F(ProfessionalRecoveryTest, RawSamplesAreCarvedAtTheirSectors) {
-    std::vector<uint8_t> vecImage(8 * MiB, 0);
-    const char* samples[] = {"samples/sample.png", "samples/sample.gif", "samples/sample.bmp",
-                             "samples/sample_big.jpg"};
-    std::vector<std::pair<uint64_t, std::vector<uint8_t>>> vecPlaced;
-    uint64_t u64Sector = 101;
-    for (const char* pSample : samples) {
-        std::vector<uint8_t> vecBytes = ReadFileBytes(TestDataPath(pSample));
-        ASSERT_FALSE(vecBytes.empty()) << pSample;
-        std::copy(vecBytes.begin(), vecBytes.end(), vecImage.begin() + u64Sector * 512);
-        vecPlaced.push_back({u64Sector, vecBytes});
-        u64Sector += vecBytes.size() / 512 + 37;
-    }
-    ASSERT_TRUE(WriteFileBytes(m_dir.File("raw.img"), vecImage));
-    std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(m_dir.File("raw.img"));
-    ASSERT_NE(pEngine, nullptr);
-    CScanRecord record;
-    ASSERT_EQ(Scan(*pEngine, record), 0);
-    std::vector<SEARCH_FILE_INFO> vecHits = Search(*pEngine);
-    std::vector<std::string> vecDigests = RecoverAll(*pEngine, vecHits);
-    for (const auto& [u64At, vecBytes] : vecPlaced) {
-        bool bFound = false;
-        for (size_t i = 0; i < vecHits.size(); ++i)
-            bFound |= vecHits[i].u64LocationSector == u64At && vecDigests[i] == Digest(vecBytes);
-        EXPECT_TRUE(bFound) << "sample at sector " << u64At;
-    }
-}
-
-TEST_F(ProfessionalRecoveryTest, RandomAndTruncatedImagesEndNormally) {
-    ASSERT_TRUE(WriteFileBytes(m_dir.File("random.img"), PatternBytes(4 * MiB, 99)));
-    std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(m_dir.File("random.img"));
-    ASSERT_NE(pEngine, nullptr);
-    CScanRecord record;
-    EXPECT_EQ(Scan(*pEngine, record), 0);
-    EXPECT_TRUE(record.SawFinalReport());
-    Search(*pEngine);
-
-    // A volume that claims more sectors than the image holds: reads past the end fail softly.
-    std::string strShort = m_dir.File("short.img");
-    ASSERT_TRUE(WriteFileBytes(strShort, PatternBytes(MiB, 5)));
-    int nDisk = CDiskRegistry::GetInstance().AddImage(strShort);
-    std::unique_ptr<IFileRecoveryParse> pShort(
-        CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(nDisk, 0, 8192, u'C',
-                                                                        RECOVERY_TYPE_DEEP));
-    ASSERT_NE(pShort, nullptr);
-    CScanRecord shortRecord;
-    EXPECT_EQ(Scan(*pShort, shortRecord), 0);
-    EXPECT_TRUE(shortRecord.SawFinalReport());
 }
 
 TEST_F(ProfessionalRecoveryTest, FactoryPicksEnginesByVolumeAndType) {

@@ -133,67 +133,43 @@ TEST_F(FatVolumeTest, ImplausibleBootFieldsAreRefused) {
     EXPECT_EQ(ERROR_UNRECOGNIZED_VOLUME, ParseFatBootSector(boot.data(), 100, 0, geo));
 }
 
-TEST_F(FatVolumeTest, Fat16ChainEndsAtFFF8AndFreeRunsContinue) {
-    ASSERT_TRUE(Open({16, 16384, 4}));
-    PatchEntry(10, 0xFFF8);
-    PatchEntry(11, 0xFFF7);
-    PatchEntry(12, 13);
-    PatchEntry(13, 0xFFFF);
-    PatchEntry(30, 30); // points at itself
-    PatchEntry(31, 1);
-    PatchEntry(41, 0xFFFF); // 40 free before a used cluster
-    ASSERT_TRUE(OpenTable());
-    uint32_t nRaw = 0;
-    ASSERT_EQ(0, m_table.GetNextClusterNO(11, nRaw));
-    EXPECT_EQ(0xFFF7u, nRaw);
-    EXPECT_FALSE(m_table.IsEndOfChain(0xFFF7)) << "the bad-cluster mark is not an end mark";
-    EXPECT_EQ(0u, Next(10));
-    EXPECT_EQ(0u, Next(11)) << "no cluster 0xFFF7 on this volume";
-    EXPECT_EQ(13u, Next(12));
-    EXPECT_EQ(0u, Next(13));
-    EXPECT_EQ(21u, Next(20)) << "free followed by free";
-    EXPECT_EQ(0u, Next(40)) << "free followed by used";
-    EXPECT_EQ(0u, Next(30));
-    EXPECT_EQ(0u, Next(31));
-    EXPECT_EQ(0u, Next(m_geometry.nClusterLimit - 1)) << "free at the end of the volume";
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, m_table.GetNextClusterNO(0xFFFFFFF0u, nRaw));
-}
+// Entries written into the first FAT, then where each chain step leads (0: the chain ends there).
+struct CHAIN_CASE {
+    FAT_IMAGE_FORMAT format;
+    std::vector<std::pair<uint32_t, uint32_t>> vecEntries;
+    std::vector<std::pair<uint32_t, uint32_t>> vecNext;
+};
 
-TEST_F(FatVolumeTest, Fat12EntriesShareTheirBytesAndCrossSectors) {
-    ASSERT_TRUE(Open({12, 4096, 4}));
-    PatchEntry(30, 0x7A3);
-    PatchEntry(31, 0x5B4); // shares byte 46 with cluster 30
-    PatchEntry(32, 0xFF8);
-    PatchEntry(341, 342); // bytes 511 and 512: across the first FAT sector's end
-    PatchEntry(342, 0xFFF);
-    ASSERT_TRUE(OpenTable());
-    uint32_t nRaw = 0;
-    ASSERT_EQ(0, m_table.GetNextClusterNO(31, nRaw));
-    EXPECT_EQ(0x5B4u, nRaw);
-    EXPECT_EQ(0x7A3u, Next(30));
-    EXPECT_EQ(0x5B4u, Next(31));
-    EXPECT_EQ(0u, Next(32));
-    EXPECT_EQ(342u, Next(341));
-    EXPECT_EQ(0u, Next(342));
-    EXPECT_EQ(21u, Next(20)) << "free followed by free";
-    EXPECT_TRUE(m_table.IsEndOfChain(0xFF8));
-    EXPECT_FALSE(m_table.IsEndOfChain(0xFF7));
-}
-
-TEST_F(FatVolumeTest, Fat32UpperFourBitsNeverDecide) {
-    ASSERT_TRUE(Open({32, 65536, 1}));
-    PatchEntry(100, 0xF0000065); // 101 with the reserved bits set
-    PatchEntry(101, 0x1FFFFFF8); // end of chain in the low 28 bits
-    PatchEntry(102, 0x10000000); // free in the low 28 bits
-    PatchEntry(104, 0x0FFFFFF7);
-    ASSERT_TRUE(OpenTable());
+TEST_F(FatVolumeTest, ChainsFollowTheRulesOfEachWidth) {
+    const CHAIN_CASE cases[] = {
+        // FAT16: 0xFFF8 ends; 0xFFF7 (bad) is no end mark but lies past the volume; a link to
+        // itself or to 1 ends; a free entry continues while the next one is free too.
+        {{16, 16384, 4},
+         {{10, 0xFFF8}, {11, 0xFFF7}, {12, 13}, {13, 0xFFFF}, {30, 30}, {31, 1}, {41, 0xFFFF}},
+         {{10, 0}, {11, 0}, {12, 13}, {13, 0}, {20, 21}, {40, 0}, {30, 0}, {31, 0}}},
+        // FAT12: neighbours share a byte; the entry of 341 crosses the first FAT sector's end.
+        {{12, 4096, 4},
+         {{30, 0x7A3}, {31, 0x5B4}, {32, 0xFF8}, {341, 342}, {342, 0xFFF}},
+         {{30, 0x7A3}, {31, 0x5B4}, {32, 0}, {341, 342}, {342, 0}, {20, 21}}},
+        // FAT32: the upper four bits never decide, neither the end nor a free entry.
+        {{32, 65536, 1},
+         {{100, 0xF0000065}, {101, 0x1FFFFFF8}, {102, 0x10000000}, {104, 0x0FFFFFF7}},
+         {{100, 101}, {101, 0}, {102, 103}, {104, 0}}},
+    };
+    for (const CHAIN_CASE& chain : cases) {
+        SCOPED_TRACE("FAT" + std::to_string(chain.format.nFatBits));
+        ASSERT_TRUE(Open(chain.format));
+        for (auto [nCluster, nValue] : chain.vecEntries)
+            PatchEntry(nCluster, nValue);
+        ASSERT_TRUE(OpenTable());
+        for (auto [nCluster, nNext] : chain.vecNext)
+            EXPECT_EQ(nNext, Next(nCluster)) << "cluster " << nCluster;
+        EXPECT_EQ(0u, Next(m_geometry.nClusterLimit - 1)) << "free at the end of the volume";
+    }
     uint32_t nRaw = 0;
     ASSERT_EQ(0, m_table.GetNextClusterNO(100, nRaw));
-    EXPECT_EQ(0xF0000065u, nRaw) << "stored value as is";
-    EXPECT_EQ(101u, Next(100));
-    EXPECT_EQ(0u, Next(101));
-    EXPECT_EQ(103u, Next(102)) << "upper bits alone do not make an entry used";
-    EXPECT_EQ(0u, Next(104)) << "bad-cluster mark leads past the volume";
+    EXPECT_EQ(0xF0000065u, nRaw) << "the stored value as is";
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, m_table.GetNextClusterNO(0xFFFFFFF0u, nRaw));
 }
 
 TEST_F(FatVolumeTest, WindowRefillsForEntriesBeyondSixteenMiB) {
@@ -207,19 +183,6 @@ TEST_F(FatVolumeTest, WindowRefillsForEntriesBeyondSixteenMiB) {
     EXPECT_EQ(51u, Next(50));
     EXPECT_EQ(nFar + 7, Next(nFar));
     EXPECT_EQ(51u, Next(50)) << "back to the first window";
-}
-
-TEST_F(FatVolumeTest, RootDirectoryWrittenByMtoolsIsADirectorySector) {
-    CFatImageBuilder image(m_dir.File("root.img"));
-    ASSERT_TRUE(image.Format({16, 16384, 4}) &&
-                image.AddFile("/A long file name.txt", PatternBytes(3000, 7)) &&
-                image.AddFile("/SHORT.TXT", PatternBytes(100, 8)));
-    std::vector<uint8_t> vecImage = ReadFileBytes(image.Path());
-    std::vector<uint8_t> boot = ReadHead(image.Path());
-    ASSERT_EQ(0, ParseFatBootSector(boot.data(), boot.size(), 0, m_geometry));
-    const size_t nRoot = m_geometry.ClusterToSector(FAT16_ROOT_CLUSTER) * FAT_SECTOR_BYTES;
-    ASSERT_TRUE(InBounds(vecImage.size(), nRoot, 512));
-    EXPECT_EQ(1, IsFatFDTRecord(&vecImage[nRoot], 512));
 }
 
 // ---- entries by hand
@@ -377,28 +340,6 @@ TEST(FatEntryValidator, FoundEntriesMustBeNamesAndStampsAFileSystemWrites) {
     EXPECT_FALSE(name.HasNameCharacters()) << "a lone low surrogate";
 }
 
-// Sets the local time zone for one scope.
-class CTimeZoneScope {
-public:
-    explicit CTimeZoneScope(const char* pZone) {
-        if (const char* pOld = std::getenv("TZ"))
-            m_strOld = pOld, m_bHadOld = true;
-        setenv("TZ", pZone, 1);
-        tzset();
-    }
-    ~CTimeZoneScope() {
-        if (m_bHadOld)
-            setenv("TZ", m_strOld.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::string m_strOld;
-    bool m_bHadOld = false;
-};
-
 bool IsLiveFileDatedValid(uint16_t u16Date) {
     Entry e = FileEntry();
     PutDates(e, u16Date);
@@ -409,8 +350,11 @@ TEST(FatEntryValidator, DatesRollOverLikeTheCalendarAndBoundsAreLocalMidnights) 
     EXPECT_EQ(FatDateToTimeValue(FatDate(2021, 3, 0)), FatDateToTimeValue(FatDate(2021, 2, 28)));
     EXPECT_EQ(FatDateToTimeValue(FatDate(2021, 13, 5)), FatDateToTimeValue(FatDate(2020, 12, 31)));
     EXPECT_EQ(FatDateToTimeValue(FatDate(2021, 2, 30)), FatDateToTimeValue(FatDate(2021, 3, 2)));
+    const char* pOldZone = std::getenv("TZ");
+    const std::string strOldZone = pOldZone != nullptr ? pOldZone : "";
     {
-        CTimeZoneScope zone("UTC0");
+        setenv("TZ", "UTC0", 1);
+        tzset();
         EXPECT_EQ(FatDateToTimeValue(FatDate(1991, 5, 4)), 673315200);
         EXPECT_FALSE(IsLiveFileDatedValid(FatDate(1991, 5, 3))); // 00:00 is before 00:38:05
         EXPECT_TRUE(IsLiveFileDatedValid(FatDate(1991, 5, 4)));
@@ -419,10 +363,13 @@ TEST(FatEntryValidator, DatesRollOverLikeTheCalendarAndBoundsAreLocalMidnights) 
     }
     {
         // Fourteen hours ahead of UTC, local midnight of 24 January 2080 is still in range.
-        CTimeZoneScope zone("XXX-14");
+        setenv("TZ", "XXX-14", 1);
+        tzset();
         EXPECT_TRUE(IsLiveFileDatedValid(FatDate(2080, 1, 24)));
         EXPECT_FALSE(IsLiveFileDatedValid(FatDate(2080, 1, 25)));
     }
+    pOldZone != nullptr ? setenv("TZ", strOldZone.c_str(), 1) : unsetenv("TZ");
+    tzset();
 }
 
 // ---- names

@@ -156,6 +156,7 @@ protected:
                     continue;
                 ++figures.nExact;
                 figures.nRealFolder += bRealFolder ? 1 : 0;
+                EXPECT_EQ(node.bIsDeleted, file.bDeleted ? 1u : 0u) << file.strPath;
                 break;
             }
         }
@@ -219,8 +220,17 @@ TEST_F(ProFatScanTest, Fat32WithFirstMiBZeroedIsRebuiltFromFolderStarts) {
 }
 
 TEST_F(ProFatScanTest, Fat32WithItsBootSectorZeroedTakesTheBackupBeforeThePass) {
-    std::vector<HOST_FILE> vecFiles = WithDeleted(MakeHostTree(7));
+    std::vector<HOST_FILE> vecFiles = MakeHostTree(7);
     ASSERT_TRUE(BuildImage({32, 40 * 1024, 1}, vecFiles));
+    // A (3 clusters), B (2), A deleted, C (5) fills A's hole and goes on after B: live and
+    // fragmented, it is read back along its FAT chain.
+    CFatImageBuilder image(m_strImage);
+    vecFiles.push_back({"CCC.BIN", PatternBytes(2560, 21)});
+    ASSERT_TRUE(image.AddFile("/AAA.BIN", PatternBytes(1536, 20)) &&
+                image.AddFile("/BBB.BIN", PatternBytes(1024, 22)) && image.Delete({"/AAA.BIN"}) &&
+                image.ResetNextFreeHint() && image.AddFile("/CCC.BIN", vecFiles.back().vecBytes));
+    std::vector<uint32_t> vecC = image.GetClusters("/CCC.BIN");
+    ASSERT_TRUE(vecC.size() == 5 && vecC[2] + 1 != vecC[3]) << "C must be fragmented";
     std::vector<uint8_t> vecBoot = ReadFileBytes(m_strImage);
     vecBoot.resize(SECTOR_BYTES);
     ASSERT_TRUE(ZeroImageRange(0, SECTOR_BYTES));

@@ -207,10 +207,12 @@ TEST_F(NtfsMountedTest, FastScanFilesEachDeletionUnderItsFolderAndDepth) {
         EXPECT_EQ(mapTree.count(pPath), 1u) << pPath;
     for (const char* pLive : {"C/stay.bin", "reuse.txt", "other.bin"})
         EXPECT_EQ(mapTree.count(pLive), 0u) << pLive;
-    EXPECT_EQ(ParentPath(*pEngine, mapTree["A/B/deep.txt"]), "A/B/");
-    std::vector<FILE_NODE> vecB = ListChildren(*pEngine, &mapTree["A/B/"], 2);
-    EXPECT_EQ(NodeNames(vecB), std::vector<std::string>{"deep.txt"});
-    EXPECT_TRUE(ListChildren(*pEngine, &mapTree["A/B/"], 1).empty()) << "wrong depth, wrong key";
+    char16_t szPath[256] = {};
+    ASSERT_EQ(pEngine->GetFileNodeParentDirPath(&mapTree["A/B/deep.txt"], szPath, 256), 0);
+    EXPECT_EQ(Unicode2Ansi(szPath), "A/B/");
+    std::vector<FILE_NODE> vecB;
+    ASSERT_EQ(pEngine->GetChildrenFileNode(&mapTree["A/B/"], 1, vecB), 0);
+    EXPECT_TRUE(vecB.empty()) << "wrong depth, wrong key";
     unsigned int nCount = 0;
     EXPECT_EQ(pEngine->GetChildrenFileCount(&mapTree["A/"], 1, nCount), 0);
     EXPECT_EQ(nCount, 3u);

@@ -92,36 +92,24 @@ std::string DisplayName(const std::vector<NAME_ATTR>& vecNames) {
 
 } // namespace
 
-TEST(NtfsRunList, DecodesLengthAndOffsetUntilZeroHeader) {
-    auto vecRuns = Decode(MakeRunAttribute({0x21, 0x18, 0x34, 0x56, 0x00, 0x11, 0x01, 0x01}));
-    ASSERT_EQ(vecRuns.size(), 1u);
-    EXPECT_EQ(vecRuns[0].u64Length, 0x18u);
-    EXPECT_EQ(vecRuns[0].i64Offset, 0x5634);
-}
-
-TEST(NtfsRunList, OffsetsAreSignedAtTheirWidth) {
-    auto vecRuns = Decode(MakeRunAttribute({0x21, 0x04, 0x00, 0x10,             // +0x1000
-                                            0x21, 0x02, 0xFF, 0xFF,             // -1
-                                            0x51, 0x03, 0x00, 0x00, 0x00, 0x00, // 5-byte
-                                            0x80}));
-    ASSERT_EQ(vecRuns.size(), 3u);
-    EXPECT_EQ(vecRuns[0].i64Offset, 0x1000);
-    EXPECT_EQ(vecRuns[1].i64Offset, -1);
-    EXPECT_EQ(vecRuns[2].i64Offset, static_cast<int64_t>(0xFFFFFF8000000000ull));
-}
-
-TEST(NtfsRunList, SparseRunHasOffsetZeroAndOversizedFieldsEnd) {
-    auto vecRuns = Decode(MakeRunAttribute({0x01, 0x10, 0x81, 0x01, 1, 2, 3, 4, 5, 6, 7, 8}));
-    ASSERT_EQ(vecRuns.size(), 1u);
-    EXPECT_EQ(vecRuns[0].u64Length, 0x10u);
-    EXPECT_EQ(vecRuns[0].i64Offset, 0);
-}
-
-TEST(NtfsRunList, LengthKeepsItsLowFourBytes) {
-    auto vecRuns = Decode(MakeRunAttribute({0x16, 1, 2, 3, 4, 5, 6, 0x09}));
-    ASSERT_EQ(vecRuns.size(), 1u);
-    EXPECT_EQ(vecRuns[0].u64Length, 0x04030201u);
-    EXPECT_EQ(vecRuns[0].i64Offset, 9);
+// Run bytes and the runs they decode to: signed offsets at their width, sparse runs with offset 0,
+// a length keeping its low four bytes, an oversized field or a zero header ending the list.
+TEST(NtfsRunList, DecodesLengthAndSignedOffsetUntilTheEnd) {
+    const std::vector<std::pair<std::vector<uint8_t>, std::vector<RUNLIST>>> cases = {
+        {{0x21, 0x18, 0x34, 0x56, 0x00, 0x11, 0x01, 0x01}, {{0x18, 0x5634}}},
+        {{0x21, 0x04, 0x00, 0x10, 0x21, 0x02, 0xFF, 0xFF, 0x51, 0x03, 0x00, 0x00, 0x00, 0x00, 0x80},
+         {{4, 0x1000}, {2, -1}, {3, static_cast<int64_t>(0xFFFFFF8000000000ull)}}},
+        {{0x01, 0x10, 0x81, 0x01, 1, 2, 3, 4, 5, 6, 7, 8}, {{0x10, 0}}},
+        {{0x16, 1, 2, 3, 4, 5, 6, 0x09}, {{0x04030201, 9}}},
+    };
+    for (const auto& [vecBytes, vecExpected] : cases) {
+        std::vector<RUNLIST> vecRuns = Decode(MakeRunAttribute(vecBytes));
+        ASSERT_EQ(vecRuns.size(), vecExpected.size());
+        for (size_t i = 0; i < vecRuns.size(); ++i) {
+            EXPECT_EQ(vecRuns[i].u64Length, vecExpected[i].u64Length) << i;
+            EXPECT_EQ(vecRuns[i].i64Offset, vecExpected[i].i64Offset) << i;
+        }
+    }
 }
 
 TEST(NtfsRunList, AttributeLongerThanASectorIsDecodedWhole) {

@@ -14,6 +14,7 @@ constexpr uint64_t KIB = 1024;
 constexpr uint64_t MIB = 1024 * KIB;
 constexpr uint64_t GIB = 1024 * MIB;
 constexpr uint64_t ARCHIVE_LIMIT = 64 * GIB;
+constexpr int RAW_DEFLATE = -MAX_WBITS;
 
 uint32_t Crc32Over(CByteView view) {
     return uint32_t(crc32(0L, view.Data(), static_cast<uInt>(view.Size())));
@@ -52,7 +53,13 @@ constexpr uint8_t szZip64Locator[] = {'P', 'K', 6, 7};
 constexpr size_t ZIP_LOCAL_HEADER = 30;
 constexpr uint64_t ZIP_END_BYTES = 22;
 constexpr uint64_t ZIP64_LOCATOR_BYTES = 20;
+constexpr uint8_t szZipDescriptor[] = {'P', 'K', 7, 8};
 constexpr uint16_t ZIP_DATA_DESCRIPTOR = 0x0008;
+constexpr uint16_t ZIP_DEFLATED = 8;
+// How far a stored streamed entry's descriptor is searched for.
+constexpr uint64_t ZIP_STORED_SEARCH = 256 * MIB;
+// How far the end record may lie behind the start of the central directory.
+constexpr uint64_t ZIP_DIRECTORY_SEARCH = 256 * MIB;
 constexpr uint16_t ZIP_RESERVED_FLAGS = 0xD780;
 constexpr uint8_t ZIP_MAX_VERSION = 63;
 constexpr uint16_t ZIP_MAX_NAME = 1024;
@@ -64,7 +71,7 @@ bool IsZipMethod(uint16_t u16Method) {
     return u16Method <= 20 || (u16Method >= 93 && u16Method <= 99);
 }
 
-// The compressed size of a ZIP64 entry, from its extra field.
+// The ZIP64 extra field of an entry: its compressed size, when it has one.
 std::optional<uint64_t> Zip64CompressedSize(CCarvedFile& file, uint64_t u64Extra,
                                             uint16_t u16ExtraBytes) {
     for (uint64_t off = 0; off + 4 <= u16ExtraBytes;) {
@@ -77,6 +84,39 @@ std::optional<uint64_t> Zip64CompressedSize(CCarvedFile& file, uint64_t u64Extra
         off += 4 + *size;
     }
     return std::nullopt;
+}
+
+bool IsZipRecord(CCarvedFile& file, uint64_t u64Pos) {
+    return file.Matches(u64Pos, szZipLocal, 4) || file.Matches(u64Pos, szZipCentral, 4) ||
+           file.Matches(u64Pos, szZipEnd, 4) || file.Matches(u64Pos, szZip64End, 4);
+}
+
+// The end of a streamed entry's data (sizes only in the data descriptor behind it) and of that
+// descriptor: deflated data is inflated to its end; stored data ends at the descriptor whose
+// size names it.
+std::optional<uint64_t> StreamedEntryEnd(CCarvedFile& file, uint64_t u64Data, uint16_t u16Method,
+                                         bool bZip64) {
+    uint64_t u64DataEnd = 0;
+    if (u16Method == ZIP_DEFLATED) {
+        auto deflated = InflateToEnd(file, u64Data, RAW_DEFLATE, ARCHIVE_LIMIT);
+        if (!deflated)
+            return std::nullopt;
+        u64DataEnd = u64Data + deflated->u64Consumed;
+    } else {
+        for (auto hit = file.Find(szZipDescriptor, 4, u64Data, u64Data + ZIP_STORED_SEARCH); hit;
+             hit = file.Find(szZipDescriptor, 4, *hit + 1, u64Data + ZIP_STORED_SEARCH)) {
+            if (file.U32LE(*hit + 8) == *hit - u64Data) {
+                u64DataEnd = *hit;
+                break;
+            }
+        }
+        if (u64DataEnd == 0)
+            return std::nullopt;
+    }
+    // The descriptor: an optional signature, the CRC, and both sizes (64-bit for ZIP64).
+    const uint64_t u64Signature = file.Matches(u64DataEnd, szZipDescriptor, 4) ? 4 : 0;
+    const uint64_t u64End = u64DataEnd + u64Signature + 4 + (bZip64 ? 16 : 8);
+    return IsZipRecord(file, u64End) ? std::optional<uint64_t>(u64End) : std::nullopt;
 }
 
 struct ZIP_END {
@@ -97,15 +137,18 @@ std::optional<ZIP_END> CheckZipEnd(CCarvedFile& file, uint64_t u64At) {
     const uint64_t u64Past = u64At + ZIP_END_BYTES + LoadU16LE(p + 20);
     const bool bZip64 =
         u16Entries == ZIP64_MARK16 || u32CdSize == ZIP64_MARK32 || u32CdOffset == ZIP64_MARK32;
-    if (!bZip64) {
+    // Writers that learn sizes late (zip reading stdin) add the ZIP64 records even when every
+    // field of the end record fits.
+    const bool bLocator = u64At >= ZIP64_LOCATOR_BYTES &&
+                          file.Matches(u64At - ZIP64_LOCATOR_BYTES, szZip64Locator, 4);
+    if (!bZip64 && !bLocator) {
         if (u16Disk != 0 || u16CdDisk != 0 || u16DiskEntries != u16Entries ||
             uint64_t(u32CdOffset) + u32CdSize != u64At ||
             (u16Entries != 0 && !file.Matches(u32CdOffset, szZipCentral, 4)))
             return std::nullopt;
         return ZIP_END{u64Past, u32CdOffset, u16Entries};
     }
-    if (u64At < ZIP64_LOCATOR_BYTES ||
-        !file.Matches(u64At - ZIP64_LOCATOR_BYTES, szZip64Locator, 4))
+    if (!bLocator)
         return std::nullopt;
     auto record = file.U64LE(u64At - ZIP64_LOCATOR_BYTES + 8);
     if (!record || *record >= u64At || !file.Matches(*record, szZip64End, 4))
@@ -186,7 +229,6 @@ constexpr uint8_t GZIP_HEADER_CRC = 0x02, GZIP_EXTRA = 0x04, GZIP_NAME = 0x08, G
 constexpr uint64_t GZIP_HEADER_BYTES = 10;
 constexpr uint64_t GZIP_TRAILER_BYTES = 8;
 constexpr uint64_t GZIP_MAX_TEXT = 64 * KIB;
-constexpr int RAW_DEFLATE = -MAX_WBITS;
 
 // Past a zero-terminated header text at u64Pos.
 std::optional<uint64_t> SkipText(CCarvedFile& file, uint64_t u64Pos) {
@@ -311,8 +353,11 @@ std::optional<uint64_t> WalkXzStream(CCarvedFile& file, uint64_t u64Pos) {
         Crc32Over(*header.Slice(6, 2)) != LoadU32LE(header.Data() + 8))
         return std::nullopt;
     const uint16_t u16Flags = LoadU16LE(header.Data() + 6);
-    for (auto hit = file.Find("YZ", 2, u64Pos + XZ_HEADER_BYTES, ARCHIVE_LIMIT); hit;
-         hit = file.Find("YZ", 2, *hit + 1, ARCHIVE_LIMIT)) {
+    // Compressed data holds neither a zero sector nor another file's start: a stream that
+    // breaks off is not searched further than that.
+    const uint64_t u64Reach = file.NextFileStart(u64Pos + XZ_HEADER_BYTES, ARCHIVE_LIMIT, true);
+    for (auto hit = file.Find("YZ", 2, u64Pos + XZ_HEADER_BYTES, u64Reach); hit;
+         hit = file.Find("YZ", 2, *hit + 1, u64Reach)) {
         const uint64_t u64End = *hit + 2;
         if ((u64End - u64Pos) % 4 != 0 || u64End < u64Pos + XZ_HEADER_BYTES + XZ_FOOTER_BYTES)
             continue;
@@ -466,32 +511,49 @@ EXTEND_NAME_TYPE CArchiveFormats::IsZipType(const unsigned char* pBuf, int nLeng
 }
 
 CARVED_SIZE CArchiveFormats::GetZIPFileBytesSize(CCarvedFile& file) {
-    // Entries that state their sizes are jumped over; the end record is searched from there.
+    // The entries, each to the next, then the end record behind the central directory.
     uint64_t pos = 0;
     int nEntries = 0;
     while (file.Matches(pos, szZipLocal, 4)) {
         CByteView local = file.View(pos, ZIP_LOCAL_HEADER);
-        if (!local.Has(0, ZIP_LOCAL_HEADER) || (LoadU16LE(local.Data() + 6) & ZIP_DATA_DESCRIPTOR))
+        if (!local.Has(0, ZIP_LOCAL_HEADER))
             break;
+        const uint16_t u16Flags = LoadU16LE(local.Data() + 6);
         const uint16_t u16Name = LoadU16LE(local.Data() + 26);
         const uint16_t u16Extra = LoadU16LE(local.Data() + 28);
-        std::optional<uint64_t> compressed = LoadU32LE(local.Data() + 18);
-        if (*compressed == ZIP64_MARK32)
-            compressed = Zip64CompressedSize(file, pos + ZIP_LOCAL_HEADER + u16Name, u16Extra);
-        if (!compressed)
+        uint64_t u64Data = pos;
+        if (!StepWithin(u64Data, ZIP_LOCAL_HEADER + u16Name + u16Extra, ARCHIVE_LIMIT))
             break;
-        pos += ZIP_LOCAL_HEADER + u16Name + u16Extra + *compressed;
+        const bool bZip64 = LoadU32LE(local.Data() + 18) == ZIP64_MARK32;
+        std::optional<uint64_t> next;
+        if (u16Flags & ZIP_DATA_DESCRIPTOR) {
+            next = StreamedEntryEnd(file, u64Data, LoadU16LE(local.Data() + 8), bZip64);
+        } else {
+            auto compressed =
+                bZip64 ? Zip64CompressedSize(file, pos + ZIP_LOCAL_HEADER + u16Name, u16Extra)
+                       : std::optional<uint64_t>(LoadU32LE(local.Data() + 18));
+            if (compressed && StepWithin(u64Data, *compressed, ARCHIVE_LIMIT))
+                next = u64Data;
+        }
+        if (!next)
+            break;
+        pos = *next;
         ++nEntries;
     }
-    for (auto hit = file.Find(szZipEnd, 4, pos, ARCHIVE_LIMIT); hit;
-         hit = file.Find(szZipEnd, 4, *hit + 1, ARCHIVE_LIMIT)) {
+    if (nEntries == 0)
+        return Refused();
+    // An archive whose entries break off (overwritten, fragmented) keeps the entries walked.
+    if (!file.Matches(pos, szZipCentral, 4) && !file.Matches(pos, szZip64End, 4) &&
+        !file.Matches(pos, szZipEnd, 4))
+        return WalkedSize(pos);
+    for (auto hit = file.Find(szZipEnd, 4, pos, pos + ZIP_DIRECTORY_SEARCH); hit;
+         hit = file.Find(szZipEnd, 4, *hit + 1, pos + ZIP_DIRECTORY_SEARCH)) {
         if (auto end = CheckZipEnd(file, *hit)) {
             return WalkedSize(end->u64End, CDocumentFormats::ZipPackageType(
                                                file, end->u64CentralDirectory, end->u64Entries));
         }
     }
-    // An archive that breaks off keeps the entries walked.
-    return nEntries > 0 ? WalkedSize(pos) : Refused();
+    return WalkedSize(pos);
 }
 
 // ---- 7z
@@ -542,9 +604,8 @@ CARVED_SIZE CArchiveFormats::GetRARFileBytesSize(CCarvedFile& file) {
         uint64_t pos = sizeof(szRar5Head);
         while (pos < ARCHIVE_LIMIT) {
             auto header = ReadRar5Header(file, pos);
-            if (!header)
+            if (!header || !StepWithin(pos, header->second, ARCHIVE_LIMIT))
                 break;
-            pos += header->second;
             if (header->first == RAR5_END)
                 return WalkedSize(pos);
         }
@@ -569,7 +630,8 @@ CARVED_SIZE CArchiveFormats::GetRARFileBytesSize(CCarvedFile& file) {
             u64Added = block.U32LE(7).value_or(0);
         if (u8Type == RAR4_FILE && (u16Flags & RAR4_LARGE_FILE))
             u64Added |= uint64_t(block.U32LE(32).value_or(0)) << 32;
-        pos += u16Size + u64Added;
+        if (!StepWithin(pos, u16Size, ARCHIVE_LIMIT) || !StepWithin(pos, u64Added, ARCHIVE_LIMIT))
+            break;
         if (u8Type == RAR4_END)
             return WalkedSize(pos);
     }
@@ -726,8 +788,9 @@ CARVED_SIZE CArchiveFormats::GetTARFileBytesSize(CCarvedFile& file) {
             bMoreSparse = *more != 0;
             pos += TAR_BLOCK;
         }
-        if (TarEntryHasData(u8Type))
-            pos += RoundUp(*size, TAR_BLOCK);
+        if (TarEntryHasData(u8Type) &&
+            (*size > ARCHIVE_LIMIT || !StepWithin(pos, RoundUp(*size, TAR_BLOCK), ARCHIVE_LIMIT)))
+            break;
         ++nMembers;
     }
     return nMembers > 0 ? WalkedSize(pos) : Refused();

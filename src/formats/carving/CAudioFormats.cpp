@@ -3,7 +3,6 @@
 
 #include "formats/carving/CRiffChunks.h"
 #include "formats/carving/CarvingCrc.h"
-#include "formats/carving/CarvingSignatures.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,6 +16,7 @@ constexpr uint64_t GIB = 1024 * MIB;
 
 // ---- tags around MPEG audio
 
+constexpr size_t ID3V2_HEADER_BYTES = 10;
 constexpr uint8_t ID3V2_FOOTER_FLAG = 0x10;
 constexpr char szApeTagId[] = "APETAGEX";
 constexpr uint64_t APE_TAG_BYTES = 32;
@@ -804,7 +804,7 @@ CARVED_SIZE CAudioFormats::GetWAVFileBytesSize(CCarvedFile& file) {
     }
     auto size = file.U32LE(4);
     if (size && *size != RIFF_UNKNOWN_SIZE && *size != 0)
-        return ClaimedSize(CRiffChunks::OuterEnd(file, 0, false), CRiffChunks::OUTER_HEADER_BYTES);
+        return CRiffChunks::OuterSize(file, 0, false);
     // A streaming writer never filled the size in: the chunks, then the end check.
     const uint64_t u64Walked =
         CRiffChunks::WalkInner(file, CRiffChunks::OUTER_HEADER_BYTES, WAV_LIMIT, false);
@@ -823,7 +823,7 @@ EXTEND_NAME_TYPE CAudioFormats::IsAiffType(const unsigned char* pBuf, int nLengt
 }
 
 CARVED_SIZE CAudioFormats::GetAIFFFileBytesSize(CCarvedFile& file) {
-    return ClaimedSize(CRiffChunks::OuterEnd(file, 0, true), CRiffChunks::OUTER_HEADER_BYTES);
+    return CRiffChunks::OuterSize(file, 0, true);
 }
 
 // ---- APE

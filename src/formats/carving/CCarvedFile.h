@@ -33,6 +33,15 @@ inline CARVED_SIZE Refused() {
     return {};
 }
 
+// Moves a walk on by a length a file states, never past u64Limit (a wrapped sum would send the
+// walk back to where it has been): false when the length does not fit.
+inline bool StepWithin(uint64_t& u64Pos, uint64_t u64Length, uint64_t u64Limit) {
+    if (u64Pos > u64Limit || u64Length > u64Limit - u64Pos)
+        return false;
+    u64Pos += u64Length;
+    return true;
+}
+
 // The bytes of a detector's buffer, bounded.
 inline CByteView HeadView(const unsigned char* pBuf, int nLength) {
     return pBuf != nullptr && nLength > 0 ? CByteView(pBuf, size_t(nLength)) : CByteView();

@@ -2,8 +2,6 @@
 // package.
 #include "formats/carving/CDocumentFormats.h"
 
-#include "formats/carving/CarvingSignatures.h"
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -21,6 +19,8 @@ constexpr uint64_t GIB = 1024 * MIB;
 constexpr char szPdfEof[] = "%%EOF";
 constexpr uint64_t PDF_EOF_BYTES = 5;
 constexpr uint64_t PDF_LIMIT = 1 * GIB;
+// Searched at a time for %%EOF; also how far past the next file's start a PDF is followed.
+constexpr uint64_t PDF_WINDOW = 16 * MIB;
 constexpr uint64_t PDF_TRAILER_REACH = 64; // startxref, its offset and %%EOF lie this close
 constexpr size_t PDF_NUMBER_DIGITS = 20;
 constexpr size_t PDF_UPDATE_LOOK = 512;
@@ -113,9 +113,11 @@ bool UpdateFollows(CCarvedFile& file, uint64_t u64Pos) {
 constexpr uint64_t RTF_LIMIT = 1 * GIB;
 constexpr size_t RTF_MAX_WORD = 32;
 constexpr uint64_t RTF_MIN_BYTES = 64;
+constexpr size_t RTF_MAX_BINARY_DIGITS = 10;
 
 // ---- compound documents
 
+constexpr uint8_t szOleHead[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 constexpr size_t OLE_MAJOR_VERSION = 26;
 constexpr size_t OLE_BYTE_ORDER = 28;
 constexpr size_t OLE_SECTOR_SHIFT = 30;
@@ -349,13 +351,23 @@ CARVED_SIZE CDocumentFormats::GetPDFFileBytesSize(CCarvedFile& file) {
     std::optional<uint64_t> reach;
     auto endCheck = [&]() {
         if (!reach)
-            reach = file.NextFileStart(file.SectorBytes(), PDF_LIMIT);
+            reach = file.NextFileStart(file.SectorBytes(), PDF_LIMIT, true);
         return *reach;
     };
     std::optional<uint64_t> lastEof;
     bool bUpdateFollows = false; // a closed section was followed by another update
     uint64_t pos = 0;
-    while (auto eof = file.Find(szPdfEof, PDF_EOF_BYTES, pos, PDF_LIMIT)) {
+    while (pos < PDF_LIMIT) {
+        const uint64_t u64WindowEnd = std::min(PDF_LIMIT, pos + PDF_WINDOW);
+        auto eof = file.Find(szPdfEof, PDF_EOF_BYTES, pos, u64WindowEnd);
+        if (!eof) {
+            // Well past the next file's start, a PDF that no update is known to continue is
+            // over: one that broke off, not one holding a picture on a sector boundary.
+            pos = u64WindowEnd;
+            if (file.DataEnded() || (!bUpdateFollows && pos > endCheck() + PDF_WINDOW))
+                break;
+            continue;
+        }
         // Past the next file's start, only a PDF known to go on is searched further.
         if (lastEof && !bUpdateFollows && *eof >= endCheck())
             break;
@@ -417,7 +429,11 @@ CARVED_SIZE CDocumentFormats::GetRTFFileBytesSize(CCarvedFile& file) {
                     u64Binary = u64Binary * 10 + (word.Data()[nDigits++] - '0');
                 if (n == 4 && word.Matches(1, "bin", 3) && nDigits > n) {
                     const size_t nSpace = word.Matches(nDigits, " ", 1) ? 1 : 0;
-                    binaryEnd = pos + i + nDigits + nSpace + u64Binary;
+                    uint64_t u64End = pos + i + nDigits + nSpace;
+                    if (nDigits - n > RTF_MAX_BINARY_DIGITS ||
+                        !StepWithin(u64End, u64Binary, RTF_LIMIT))
+                        return WalkedSize(pos + i);
+                    binaryEnd = u64End;
                     break;
                 }
                 i += n == 1 ? 2 : n; // an escaped symbol, or the word's letters

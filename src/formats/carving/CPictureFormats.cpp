@@ -834,7 +834,7 @@ EXTEND_NAME_TYPE CPictureFormats::IsWebpType(const unsigned char* pBuf, int nLen
 }
 
 CARVED_SIZE CPictureFormats::GetWEBPFileBytesSize(CCarvedFile& file) {
-    return ClaimedSize(CRiffChunks::OuterEnd(file, 0, false), CRiffChunks::OUTER_HEADER_BYTES);
+    return CRiffChunks::OuterSize(file, 0, false);
 }
 
 // ---- RAF

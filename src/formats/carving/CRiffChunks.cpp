@@ -43,9 +43,18 @@ uint64_t CRiffChunks::WalkInner(CCarvedFile& file, uint64_t u64From, uint64_t u6
     uint64_t pos = u64From;
     while (pos < u64Limit && IsChunkId(file.View(pos, 4))) {
         auto size = ChunkSize(file, pos + 4, bBigEndian);
-        if (!size || *size == UNKNOWN_SIZE)
+        if (!size || *size == UNKNOWN_SIZE || CHUNK_HEADER_BYTES + Padded(*size) > u64Limit - pos)
             break;
         pos += CHUNK_HEADER_BYTES + Padded(*size);
     }
-    return std::min(pos, u64Limit);
+    return pos;
+}
+
+CARVED_SIZE CRiffChunks::OuterSize(CCarvedFile& file, uint64_t u64Start, bool bBigEndian) {
+    const uint64_t u64End = OuterEnd(file, u64Start, bBigEndian);
+    if (u64End == 0)
+        return Refused();
+    const uint64_t u64Inner = u64Start + OUTER_HEADER_BYTES;
+    const bool bWalked = WalkInner(file, u64Inner, u64End, bBigEndian) == u64End;
+    return {u64End, bWalked ? u64End : u64Inner, FILE_TYPE_NONE};
 }

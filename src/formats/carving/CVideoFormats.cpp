@@ -336,7 +336,8 @@ CARVED_SIZE CVideoFormats::GetIsoMediaFileBytesSize(CCarvedFile& file) {
             break;
         bMovie |=
             type.Matches(0, "moov", 4) || type.Matches(0, "moof", 4) || type.Matches(0, "meta", 4);
-        pos += u64Size;
+        if (!StepWithin(pos, u64Size, VIDEO_LIMIT))
+            break;
         ++nBoxes;
     }
     return bMovie || nBoxes >= 2 ? WalkedSize(pos, nType) : Refused();
@@ -393,16 +394,18 @@ EXTEND_NAME_TYPE CVideoFormats::IsAviType(const unsigned char* pBuf, int nLength
 }
 
 CARVED_SIZE CVideoFormats::GetAVIFileBytesSize(CCarvedFile& file) {
-    uint64_t u64End = CRiffChunks::OuterEnd(file, 0, false);
+    CARVED_SIZE size = CRiffChunks::OuterSize(file, 0, false);
     // OpenDML files go on in RIFF AVIX chunks.
-    while (u64End != 0 && file.MatchesText(u64End, "RIFF") &&
-           file.MatchesText(u64End + 8, "AVIX")) {
-        const uint64_t u64Next = CRiffChunks::OuterEnd(file, u64End, false);
-        if (u64Next == 0)
+    while (size.u64Size != 0 && file.MatchesText(size.u64Size, "RIFF") &&
+           file.MatchesText(size.u64Size + 8, "AVIX")) {
+        const CARVED_SIZE next = CRiffChunks::OuterSize(file, size.u64Size, false);
+        if (next.u64Size == 0)
             break;
-        u64End = u64Next;
+        if (size.u64Checked == size.u64Size && next.u64Checked == next.u64Size)
+            size.u64Checked = next.u64Size;
+        size.u64Size = next.u64Size;
     }
-    return ClaimedSize(u64End, CRiffChunks::OUTER_HEADER_BYTES);
+    return size;
 }
 
 // ---- FLV
@@ -550,7 +553,9 @@ CARVED_SIZE CVideoFormats::GetMXFFileBytesSize(CCarvedFile& file) {
                 u64Value = u64Value << 8 | klv.Data()[MXF_KEY_BYTES + 1 + i];
             u64LengthBytes += u32Bytes;
         }
-        pos += MXF_KEY_BYTES + u64LengthBytes + u64Value;
+        if (!StepWithin(pos, MXF_KEY_BYTES + u64LengthBytes, VIDEO_LIMIT) ||
+            !StepWithin(pos, u64Value, VIDEO_LIMIT))
+            break;
     }
     return pos > 0 ? WalkedSize(pos) : Refused();
 }
@@ -608,7 +613,8 @@ CARVED_SIZE CVideoFormats::GetASFFileBytesSize(CCarvedFile& file) {
         if (file.Matches(child, szAsfStreamPropertiesGuid, 16) &&
             file.Matches(child + ASF_OBJECT_HEADER, szAsfVideoMediaGuid, 16))
             nType = FILE_TYPE_WMV;
-        child += *size;
+        if (!StepWithin(child, *size, *headerSize))
+            break;
     }
     uint64_t pos = *headerSize;
     bool bData = false;
@@ -618,10 +624,10 @@ CARVED_SIZE CVideoFormats::GetASFFileBytesSize(CCarvedFile& file) {
         const bool bIsIndex =
             std::any_of(std::begin(szAsfIndexGuids), std::end(szAsfIndexGuids),
                         [&](const uint8_t(&guid)[16]) { return file.Matches(pos, guid, 16); });
-        if ((!bIsData && !bIsIndex) || !size || *size < ASF_OBJECT_HEADER)
+        if ((!bIsData && !bIsIndex) || !size || *size < ASF_OBJECT_HEADER ||
+            !StepWithin(pos, *size, VIDEO_LIMIT))
             break;
         bData |= bIsData;
-        pos += *size;
     }
     return bData ? WalkedSize(pos, nType) : Refused();
 }
