@@ -71,10 +71,9 @@ bool RESULT_FILTER::IsNarrowerThan(const RESULT_FILTER& other) const {
 RESULT_STATE CResultRowIndex::StateOf(const FILE_NODE& node) {
     if (node.nDataHealth == 0)
         return RESULT_STATE::Damaged;
-    // The deep engines and the carver read only sectors the live file system does not use.
-    if (node.bIsDeleted != 0 || node.nEngineType == ENGINE_DEEP_NTFS ||
-        node.nEngineType == ENGINE_DEEP_FAT || node.nEngineType == ENGINE_DEEP_EXFAT ||
-        node.nEngineType == ENGINE_FILE_TYPE)
+    // Every file-system engine says whether its entry is deleted; a carved file has no entry, and
+    // the carver reads only sectors the live file system does not use.
+    if (node.bIsDeleted != 0 || node.nEngineType == ENGINE_FILE_TYPE)
         return RESULT_STATE::Deleted;
     return RESULT_STATE::Present;
 }
