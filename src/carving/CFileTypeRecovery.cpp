@@ -2,6 +2,7 @@
 #include "carving/CFileTypeRecovery.h"
 
 #include "engine/CCopyOutFile.h"
+#include "formats/proof/DiskDataProof.h"
 #include "store/CLogFileManager.h"
 #include "util/CSafeOutputFile.h"
 #include "util/DebugLog.h"
@@ -117,7 +118,11 @@ int CFileTypeRecovery::ParseFileBuf(const unsigned char* pBuf, int nLength,
         return nResult;
     if (!m_pResultStore)
         return ERROR_INVALID_PARAMETER;
-    StoreCarvedFile(szName, u64Size, u64Sector);
+    const uint32_t nHealth = pDiskReader == nullptr
+                                 ? 1
+                                 : ProveDiskData(*pDiskReader, u64Sector, nBytesPerSector, u64Size,
+                                                 GetLowerExtension(szName).c_str());
+    StoreCarvedFile(szName, u64Size, u64Sector, nHealth);
     // The scan goes on behind what the file's structure proved its own; only a header's claim
     // of more hides nothing. A skip of 0 would offer the same sector again for ever.
     const unsigned long long u64Sectors =
@@ -127,14 +132,15 @@ int CFileTypeRecovery::ParseFileBuf(const unsigned char* pBuf, int nLength,
     return 0;
 }
 
-void CFileTypeRecovery::StoreCarvedFile(const char* pName, uint64_t u64Size, uint64_t u64Sector) {
+void CFileTypeRecovery::StoreCarvedFile(const char* pName, uint64_t u64Size, uint64_t u64Sector,
+                                        uint32_t nDataHealth) {
     FILE_NODE* pNode = m_pResultStore->CreateFileNode(sizeof(FILE_NODE));
     if (pNode == nullptr)
         return;
     std::memset(pNode, 0, sizeof(FILE_NODE));
     pNode->wcDriveLetter = m_wcDriveLetter;
     pNode->nEngineType = ENGINE_FILE_TYPE;
-    pNode->nDataHealth = 1;
+    pNode->nDataHealth = nDataHealth;
     pNode->nFileIndex = m_pResultStore->GetFileIndex();
     pNode->nClusterBytes = CLUSTER_BYTES_NONE;
     pNode->u64FileSize = u64Size;

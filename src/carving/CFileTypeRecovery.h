@@ -61,7 +61,8 @@ public:
 
 private:
     int InitResultStore(const char16_t* pResultName);
-    void StoreCarvedFile(const char* pName, uint64_t u64Size, uint64_t u64Sector);
+    void StoreCarvedFile(const char* pName, uint64_t u64Size, uint64_t u64Sector,
+                         uint32_t nDataHealth);
     // Reads u64Bytes of the node's data chunk by chunk; the sink takes each chunk (bytes, count,
     // bytes done) and answers 0 to go on. 0, 30, the reader's or the sink's code.
     template <typename Sink> int ReadNodeData(const FILE_NODE& node, uint64_t u64Bytes, Sink sink);

@@ -3,6 +3,7 @@
 #include "cli/CJsonReport.h"
 
 #include "cli/CDfxmlReport.h"
+#include "formats/proof/CFileProof.h"
 #include "util/FileCategory.h"
 
 #include <cstring>
@@ -40,6 +41,7 @@ void CJsonReport::AddFile(const SEARCH_FILE_INFO& hit, const std::string& strPat
         {"location_sector", hit.u64LocationSector},
         {"first_data_sector", GetFirstDataSector(hit)},
         {"health", hit.nDataHealth},
+        {"state", CFileProof::GetStateName(hit.nDataHealth)},
     };
     std::string strText =
         object.dump(JSON_INDENT, ' ', false, nlohmann::ordered_json::error_handler_t::replace);

@@ -12,6 +12,7 @@
 #include "device/CDiskRegistry.h"
 #include "device/CPartitionManager.h"
 #include "engine/CCopyOutFile.h"
+#include "formats/proof/CFileProof.h"
 #include "store/CLogFileManager.h"
 #include "util/CSafeOutputFile.h"
 #include "util/CSha256.h"
@@ -248,12 +249,14 @@ bool CScanCommand::NextWantedHit(SEARCH_FILE_INFO& hit) {
 void CScanCommand::PrintTree() {
     std::map<std::string, size_t> mapByExtension[FILE_CATEGORY_COUNT];
     size_t counts[FILE_CATEGORY_COUNT] = {};
-    size_t nFiles = 0;
+    size_t nFiles = 0, nWhole = 0, nDamaged = 0;
     SEARCH_FILE_INFO hit;
     for (m_pHits->Rewind(); NextWantedHit(hit); ++nFiles) {
         int nCategory = static_cast<int>(GetFileCategoryOfName(hit.szFileName));
         ++mapByExtension[nCategory][ExtensionKey(hit.szFileName)];
         ++counts[nCategory];
+        nWhole += hit.nDataHealth == DATA_HEALTH_WHOLE;
+        nDamaged += hit.nDataHealth == DATA_HEALTH_DAMAGED;
     }
     for (int i = 0; i < FILE_CATEGORY_COUNT; ++i) {
         if (counts[i] == 0)
@@ -263,6 +266,9 @@ void CScanCommand::PrintTree() {
             std::printf("  %s Files (%zu)\n", strKey.c_str(), nCount);
     }
     std::printf("%zu files found\n", nFiles);
+    if (nWhole + nDamaged != 0)
+        std::printf("%zu proved whole by decoding, %zu damaged (they do not decode whole)\n",
+                    nWhole, nDamaged);
 }
 
 std::string CScanCommand::ParentPathOf(SEARCH_FILE_INFO& hit) {
@@ -341,7 +347,10 @@ int CScanCommand::RecoverOne(SEARCH_FILE_INFO& hit, CDfxmlReport* pReport) {
                         DescribeStatus(nResult).c_str());
         return nResult;
     }
-    if (nResult == 0) {
+    if (nResult == 0 && hit.nDataHealth == DATA_HEALTH_DAMAGED) {
+        ++m_nDamaged;
+        std::printf("DAMAGED  %s  (its data does not decode whole)\n", strShown.c_str());
+    } else if (nResult == 0) {
         ++m_nRecovered;
         std::printf("OK       %s\n", strShown.c_str());
     } else if (nResult == ERROR_FILE_DAMAGED) {

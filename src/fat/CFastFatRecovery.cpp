@@ -76,10 +76,10 @@ CFastFatRecovery::CFastFatRecovery()
     : m_folderRecovery(
           *this,
           [this](FILE_NODE* pNode, const char16_t* pPath) {
-              return pNode->bIsDir
-                         ? 0
-                         : GetNodeData().SaveToFile(*pNode, pPath, m_callbacks.RecoveryCallback(),
-                                                    m_callbacks.Param());
+              return pNode->bIsDir ? 0
+                                   : GetNodeData(*pNode).SaveToFile(*pNode, pPath,
+                                                                    m_callbacks.RecoveryCallback(),
+                                                                    m_callbacks.Param());
           },
           [this](const FILE_NODE& folder) { return GetFolderGroup(folder); }) {}
 
@@ -415,6 +415,8 @@ void CFastFatRecovery::HandleFileEntry(const uint8_t* pEntry, const std::string&
                           nullptr);
     pNode->nDataHealth =
         static_cast<uint32_t>(IsFileDataHealth(pNode, m_geometry.nSectorsPerCluster));
+    if (pNode->nDataHealth == DATA_HEALTH_INTACT_OR_UNKNOWN && IsReleasedChain(*pNode))
+        pNode->nDataHealth = ChooseReleasedClusters(*pNode).nDataHealth;
     AddLostFolderChain(nParent);
 }
 
@@ -616,13 +618,63 @@ CFatNodeData CFastFatRecovery::GetNodeData() {
                         });
 }
 
+bool CFastFatRecovery::IsFreeCluster(uint32_t nCluster) {
+    uint32_t nEntry = 0;
+    return m_fatTable.GetNextClusterNO(nCluster, nEntry) == 0 &&
+           m_fatTable.ReduceEntry(nEntry) == 0;
+}
+
+bool CFastFatRecovery::IsReleasedChain(const FILE_NODE& node) {
+    return node.bIsDir == 0 && node.nClusterNo >= FAT_FIRST_DATA_CLUSTER &&
+           node.nClusterNo < m_geometry.nClusterLimit && IsFreeCluster(node.nClusterNo);
+}
+
+CFreeClusterFollower CFastFatRecovery::GetFollower() {
+    return CFreeClusterFollower(FAT_FIRST_DATA_CLUSTER, m_geometry.nClusterLimit,
+                                [this](uint32_t nCluster) { return IsFreeCluster(nCluster); });
+}
+
+CFatNodeData CFastFatRecovery::ReleasedNodeData(bool bFollowFree) {
+    return CFatNodeData(m_diskReader, m_geometry.nRootSectors, m_geometry.nClusterLimit,
+                        [this, bFollowFree](uint32_t nCluster, uint32_t& nNext) {
+                            if (bFollowFree)
+                                return GetFollower().NextFree(nCluster, nNext);
+                            nNext = nCluster + 1;
+                            return nNext < m_geometry.nClusterLimit;
+                        });
+}
+
+CFreeClusterFollower::CHOICE CFastFatRecovery::ChooseReleasedClusters(const FILE_NODE& node) {
+    auto read = [&](bool bFollowFree, std::vector<uint8_t>& vecData) {
+        vecData.clear();
+        vecData.reserve(node.u64FileSize);
+        uint64_t u64Unreadable = 0;
+        return ReleasedNodeData(bFollowFree)
+            .Read(
+                node, node.u64FileSize,
+                [&](const uint8_t* pData, uint32_t nBytes) {
+                    vecData.insert(vecData.end(), pData, pData + nBytes);
+                    return 0;
+                },
+                u64Unreadable);
+    };
+    return GetFollower().Choose(node.nClusterNo, node.u64FileSize, node.nClusterBytes,
+                                GetLowerExtension(node.szFileName).c_str(), read);
+}
+
+CFatNodeData CFastFatRecovery::GetNodeData(const FILE_NODE& node) {
+    if (!IsReleasedChain(node))
+        return GetNodeData();
+    return ReleasedNodeData(ChooseReleasedClusters(node).bFollowFree);
+}
+
 int CFastFatRecovery::SaveDataToTargetFile(FILE_NODE* pNode, const char16_t* pPath) {
     if (pNode == nullptr || pPath == nullptr)
         return ERROR_INVALID_PARAMETER;
     if (pNode->bIsDir != 0)
         return m_folderRecovery.SaveFolder(*pNode, pPath);
-    return GetNodeData().SaveToFile(*pNode, pPath, m_callbacks.RecoveryCallback(),
-                                    m_callbacks.Param());
+    return GetNodeData(*pNode).SaveToFile(*pNode, pPath, m_callbacks.RecoveryCallback(),
+                                          m_callbacks.Param());
 }
 
 int CFastFatRecovery::SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int) {
@@ -634,7 +686,7 @@ int CFastFatRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned
                               int& nLength, PreviewProgressCallback pCallback, void* pParam) {
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
-    return GetNodeData().PreView(*pNode, pTempPathOut, pBuffer, nLength, pCallback, pParam);
+    return GetNodeData(*pNode).PreView(*pNode, pTempPathOut, pBuffer, nLength, pCallback, pParam);
 }
 
 // ---- free space ----

@@ -11,6 +11,7 @@
 #include "fat/CFatNodeData.h"
 #include "fat/CFatTable.h"
 #include "formats/fat/FatGeometry.h"
+#include "formats/proof/CFreeClusterFollower.h"
 #include "util/TimeUtil.h"
 
 #include <cstdint>
@@ -94,6 +95,14 @@ private:
     int ReadSector(uint64_t u64Sector, uint8_t* pBuffer);
     // A node's data follows its FAT chain (a released chain: the free clusters after it).
     CFatNodeData GetNodeData();
+    // A deleted file whose first cluster is free lost its chain: its data is read the way
+    // ChooseReleasedClusters proves; any other node's along its chain.
+    CFatNodeData GetNodeData(const FILE_NODE& node);
+    bool IsFreeCluster(uint32_t nCluster);
+    bool IsReleasedChain(const FILE_NODE& node);
+    CFreeClusterFollower GetFollower();
+    CFatNodeData ReleasedNodeData(bool bFollowFree);
+    CFreeClusterFollower::CHOICE ChooseReleasedClusters(const FILE_NODE& node);
 
     CDiskReader m_diskReader;
     bool m_bIsOpen = false;

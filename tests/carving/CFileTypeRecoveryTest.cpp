@@ -1,6 +1,7 @@
 // The carving engine over raw images: every committed sample carved byte-exact among random and
 // zero gaps (and the same hits when shifted), skips, listing, search, copy-out, preview.
 #include "carving/CFileTypeRecovery.h"
+#include "formats/proof/CFileProof.h"
 
 #include "CarvingTestDisk.h"
 #include "store/CLogFileManager.h"
@@ -195,7 +196,7 @@ TEST_F(CCarvingEngineTest, PngAtSector5000IsNamedSizedAndSkipped) {
     EXPECT_EQ(node.u64LocationSector, 5000u);
     EXPECT_EQ(node.nEngineType, uint32_t(ENGINE_FILE_TYPE));
     EXPECT_EQ(node.wcDriveLetter, uint32_t(u'E'));
-    EXPECT_EQ(node.nDataHealth, 1u);
+    EXPECT_EQ(node.nDataHealth, DATA_HEALTH_DAMAGED) << "its filler chunk's CRC is zeros";
     EXPECT_EQ(node.nFileIndex, 1u);
     EXPECT_EQ(node.nClusterBytes, CLUSTER_BYTES_NONE);
     EXPECT_EQ(m_engine.GetLostFileCount(), 1u);

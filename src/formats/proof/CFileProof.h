@@ -1,0 +1,36 @@
+// Whether a file's bytes are the whole file: decoded by its format (checksums, compressed
+// streams, a picture decoded to its end, a structure walked to its last byte).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The two data-health values a decoding adds to the first-sector judgement (0 gone, 1 not
+// proved either way): the whole file decoded, or its decoding failed part-way.
+constexpr uint32_t DATA_HEALTH_WHOLE = 2;
+constexpr uint32_t DATA_HEALTH_DAMAGED = 3;
+
+// Files above this size are not read for a proof: they stay unchecked.
+constexpr uint64_t PROOF_BYTES_LIMIT = 64ull * 1024 * 1024;
+
+enum class PROOF_STATE { UNCHECKED, WHOLE, DAMAGED };
+
+class CFileProof {
+public:
+    // True for the extensions whose format can prove a file whole.
+    static bool CanProve(const char* pExtension);
+    // The bytes decoded as the format the (lower-case) extension names.
+    static PROOF_STATE Prove(const uint8_t* pData, size_t nSize, const char* pExtension);
+    // The data health a proof gives.
+    static uint32_t HealthOf(PROOF_STATE state);
+    // "whole", "damaged" or "unchecked" for a node's data health.
+    static const char* GetStateName(uint32_t nDataHealth);
+
+    static PROOF_STATE ProvePng(const uint8_t* pData, size_t nSize);
+    static PROOF_STATE ProveZip(const uint8_t* pData, size_t nSize);
+    static PROOF_STATE ProveGzip(const uint8_t* pData, size_t nSize);
+    static PROOF_STATE ProveJpeg(const uint8_t* pData, size_t nSize);
+    static PROOF_STATE ProvePdf(const uint8_t* pData, size_t nSize);
+    static PROOF_STATE ProveFlac(const uint8_t* pData, size_t nSize);
+    static PROOF_STATE ProveOgg(const uint8_t* pData, size_t nSize);
+};
