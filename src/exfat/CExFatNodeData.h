@@ -7,16 +7,19 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class CDiskReader;
 
 // How a node's data lies: along a chain, or as one run from its first cluster.
 struct EXFAT_DATA_LAYOUT {
     bool bChained;
-    uint64_t u64ValidLength;  // bytes from the start that hold data; the rest reads as zeros
-    bool bPossiblyDamaged;    // a chained file whose chain is gone, read as one run instead
-    bool bFollowFree = false; // that file read along the clusters the bitmap shows free
-    uint32_t nDataHealth = 1; // what proving the chosen reading gave (1: not proved)
+    uint64_t u64ValidLength; // bytes from the start that hold data; the rest reads as zeros
+    bool bPossiblyDamaged;   // a chained file whose chain is gone, read as one run instead
+    // That file's clusters as proving chose them (empty: by the fields above), and what the
+    // proof of that reading gave (1: not proved).
+    std::vector<uint32_t> vecClusters{};
+    uint32_t nDataHealth = 1;
 };
 
 class CExFatNodeData {

@@ -204,10 +204,11 @@ EXFAT_DATA_LAYOUT CExFatVolume::GetDataLayout(const FILE_NODE& node) {
 }
 
 std::optional<uint32_t> CExFatVolume::NextOf(const EXFAT_DATA_LAYOUT& layout, uint32_t nCluster) {
-    if (layout.bFollowFree) {
+    if (!layout.vecClusters.empty()) {
         uint32_t nNext = 0;
-        return GetFollower().NextFree(nCluster, nNext) ? std::optional<uint32_t>(nNext)
-                                                       : std::nullopt;
+        return CFreeClusterFollower::NextInList(layout.vecClusters, nCluster, nNext)
+                   ? std::optional<uint32_t>(nNext)
+                   : std::nullopt;
     }
     return layout.bChained ? GetChainNext(nCluster) : std::optional<uint32_t>(nCluster + 1);
 }
@@ -220,22 +221,24 @@ CFreeClusterFollower CExFatVolume::GetFollower() const {
 }
 
 int CExFatVolume::ReadNodeBytes(const FILE_NODE& node, const EXFAT_DATA_LAYOUT& layout,
-                                std::vector<uint8_t>& vecData) {
+                                uint64_t u64Bytes, std::vector<uint8_t>& vecData) {
     vecData.clear();
-    if (node.u64FileSize > PROOF_BYTES_LIMIT)
+    if (u64Bytes > PROOF_BYTES_LIMIT + uint64_t(CFreeClusterFollower::MAX_SKIPPED_CLUSTERS) *
+                                           m_geometry.ClusterBytes())
         return ERROR_INVALID_PARAMETER;
-    vecData.reserve(node.u64FileSize);
+    vecData.reserve(u64Bytes);
     EXFAT_DATA_LAYOUT reading = layout;
     reading.bChained = true; // the reader asks NextOf for every cluster
+    reading.u64ValidLength = std::max(layout.u64ValidLength, u64Bytes);
     CExFatNodeData data(*m_pReader, reading, m_geometry.nClusterCount,
-                        [this, layout](uint32_t nCluster, uint32_t& nNext) {
+                        [this, &layout](uint32_t nCluster, uint32_t& nNext) {
                             std::optional<uint32_t> next = NextOf(layout, nCluster);
                             nNext = next.value_or(0);
                             return next.has_value();
                         });
     uint64_t u64Unreadable = 0;
     return data.Read(
-        node, node.u64FileSize,
+        node, u64Bytes,
         [&](const uint8_t* pData, uint32_t nBytes) {
             vecData.insert(vecData.end(), pData, pData + nBytes);
             return 0;
@@ -244,15 +247,16 @@ int CExFatVolume::ReadNodeBytes(const FILE_NODE& node, const EXFAT_DATA_LAYOUT& 
 }
 
 void CExFatVolume::ChooseReleasedClusters(const FILE_NODE& node, EXFAT_DATA_LAYOUT& layout) {
-    const CFreeClusterFollower::CHOICE choice =
+    CFreeClusterFollower::CHOICE choice =
         GetFollower().Choose(node.nClusterNo, node.u64FileSize, m_geometry.ClusterBytes(),
                              GetLowerExtension(node.szFileName).c_str(),
-                             [&](bool bFollowFree, std::vector<uint8_t>& vecData) {
+                             [&](const std::vector<uint32_t>& vecClusters, uint64_t u64Bytes,
+                                 std::vector<uint8_t>& vecData) {
                                  EXFAT_DATA_LAYOUT candidate = layout;
-                                 candidate.bFollowFree = bFollowFree;
-                                 return ReadNodeBytes(node, candidate, vecData);
+                                 candidate.vecClusters = vecClusters;
+                                 return ReadNodeBytes(node, candidate, u64Bytes, vecData);
                              });
-    layout.bFollowFree = choice.bFollowFree;
+    layout.vecClusters = std::move(choice.vecClusters);
     layout.nDataHealth = choice.nDataHealth;
     // Only a proof makes the reading sure.
     layout.bPossiblyDamaged = choice.nDataHealth != DATA_HEALTH_WHOLE;
@@ -261,7 +265,7 @@ void CExFatVolume::ChooseReleasedClusters(const FILE_NODE& node, EXFAT_DATA_LAYO
 CExFatNodeData CExFatVolume::GetNodeData(const FILE_NODE& node) {
     const EXFAT_DATA_LAYOUT layout = GetDataLayout(node);
     EXFAT_DATA_LAYOUT reading = layout;
-    reading.bChained = layout.bChained || layout.bFollowFree;
+    reading.bChained = layout.bChained || !layout.vecClusters.empty();
     return CExFatNodeData(*m_pReader, reading, m_geometry.nClusterCount,
                           [this, layout](uint32_t nCluster, uint32_t& nNext) {
                               std::optional<uint32_t> next = NextOf(layout, nCluster);
@@ -276,7 +280,9 @@ uint32_t CExFatVolume::ProveNodeData(const FILE_NODE& node) {
         !CFileProof::CanProve(GetLowerExtension(node.szFileName).c_str()))
         return layout.nDataHealth;
     std::vector<uint8_t> vecData;
-    if (ReadNodeBytes(node, layout, vecData) != 0 || vecData.size() != node.u64FileSize)
+    if (node.u64FileSize > PROOF_BYTES_LIMIT ||
+        ReadNodeBytes(node, layout, node.u64FileSize, vecData) != 0 ||
+        vecData.size() != node.u64FileSize)
         return 1;
     return CFileProof::HealthOf(CFileProof::Prove(vecData.data(), vecData.size(),
                                                   GetLowerExtension(node.szFileName).c_str()));

@@ -67,10 +67,12 @@ private:
     // The cluster after one of the node's clusters along the layout.
     std::optional<uint32_t> NextOf(const EXFAT_DATA_LAYOUT& layout, uint32_t nCluster);
     CFreeClusterFollower GetFollower() const;
-    // A chained file whose chain is gone: on from its first cluster, or along the free ones.
+    // A chained file whose chain is gone: on from its first cluster, along the free ones, or in
+    // two pieces of them.
     void ChooseReleasedClusters(const FILE_NODE& node, EXFAT_DATA_LAYOUT& layout);
-    // The node's bytes along the layout (at most PROOF_BYTES_LIMIT): 0 or the read's error.
-    int ReadNodeBytes(const FILE_NODE& node, const EXFAT_DATA_LAYOUT& layout,
+    // u64Bytes of the node's clusters along the layout (about PROOF_BYTES_LIMIT at most): 0 or
+    // the read's error.
+    int ReadNodeBytes(const FILE_NODE& node, const EXFAT_DATA_LAYOUT& layout, uint64_t u64Bytes,
                       std::vector<uint8_t>& vecData);
 
     CDiskReader* m_pReader = nullptr;
