@@ -285,7 +285,8 @@ uint32_t CExFatVolume::ProveNodeData(const FILE_NODE& node) {
         vecData.size() != node.u64FileSize)
         return 1;
     return CFileProof::HealthOf(CFileProof::Prove(vecData.data(), vecData.size(),
-                                                  GetLowerExtension(node.szFileName).c_str()));
+                                                  GetLowerExtension(node.szFileName).c_str(),
+                                                  PROOF_DEPTH::STRUCTURE));
 }
 
 bool CExFatVolume::IsNodeDataHealthy(const FILE_NODE& node) {

@@ -2,8 +2,6 @@
 // clusters, or joining two pieces of them, made by proving each candidate.
 #include "formats/proof/CFreeClusterFollower.h"
 
-#include "formats/proof/CFileProof.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -56,21 +54,22 @@ bool CFreeClusterFollower::AreFree(const std::vector<uint32_t>& vecClusters) con
 }
 
 uint32_t CFreeClusterFollower::Prove(const std::vector<uint8_t>& vecData, uint64_t u64Size,
-                                     const char* pExtension) const {
+                                     const char* pExtension, PROOF_DEPTH depth) const {
     if (vecData.size() != u64Size)
         return CFileProof::HealthOf(PROOF_STATE::DAMAGED);
-    return CFileProof::HealthOf(CFileProof::Prove(vecData.data(), vecData.size(), pExtension));
+    return CFileProof::HealthOf(
+        CFileProof::Prove(vecData.data(), vecData.size(), pExtension, depth));
 }
 
 uint32_t CFreeClusterFollower::ProveReading(const std::vector<uint32_t>& vecClusters,
                                             uint64_t u64Size, const char* pExtension,
-                                            const ReadFunc& read) const {
+                                            PROOF_DEPTH depth, const ReadFunc& read) const {
     if (u64Size == 0 || u64Size > PROOF_BYTES_LIMIT || !CFileProof::CanProve(pExtension))
         return 1;
     std::vector<uint8_t> vecData;
     if (read(vecClusters, u64Size, vecData) != 0)
         return CFileProof::HealthOf(PROOF_STATE::DAMAGED);
-    return Prove(vecData, u64Size, pExtension);
+    return Prove(vecData, u64Size, pExtension, depth);
 }
 
 // The free clusters after the first are read once; each join of its first k clusters with
@@ -98,7 +97,7 @@ std::vector<uint32_t> CFreeClusterFollower::FindTwoPieces(uint32_t nFirst, uint6
             std::memcpy(vecJoin.data() + u64HeadBytes,
                         vecAll.data() + (u64Head + u64Skip) * nClusterBytes,
                         u64Size - u64HeadBytes);
-            if (Prove(vecJoin, u64Size, pExtension) != DATA_HEALTH_WHOLE)
+            if (Prove(vecJoin, u64Size, pExtension, PROOF_DEPTH::DECODE) != DATA_HEALTH_WHOLE)
                 continue;
             std::vector<uint32_t> vecClusters(vecFree.begin(), vecFree.begin() + u64Head);
             vecClusters.insert(vecClusters.end(), vecFree.begin() + (u64Head + u64Skip),
@@ -117,7 +116,8 @@ CFreeClusterFollower::CHOICE CFreeClusterFollower::Choose(uint32_t nFirst, uint6
                            : std::max<uint64_t>(1, (u64Size + nClusterBytes - 1) / nClusterBytes);
     std::vector<uint32_t> vecContiguous = Contiguous(nFirst, u64Clusters);
     if (vecContiguous.size() == u64Clusters && AreFree(vecContiguous)) {
-        const uint32_t nHealth = ProveReading(vecContiguous, u64Size, pExtension, read);
+        const uint32_t nHealth =
+            ProveReading(vecContiguous, u64Size, pExtension, PROOF_DEPTH::STRUCTURE, read);
         if (nHealth != DATA_HEALTH_DAMAGED || nClusterBytes == 0)
             return {vecContiguous, nHealth};
         std::vector<uint32_t> vecJoined =
@@ -127,10 +127,12 @@ CFreeClusterFollower::CHOICE CFreeClusterFollower::Choose(uint32_t nFirst, uint6
         return {vecContiguous, nHealth};
     }
     std::vector<uint32_t> vecFollowed = Followed(nFirst, u64Clusters);
-    const uint32_t nFollowed = ProveReading(vecFollowed, u64Size, pExtension, read);
+    const uint32_t nFollowed =
+        ProveReading(vecFollowed, u64Size, pExtension, PROOF_DEPTH::DECODE, read);
     if (nFollowed != DATA_HEALTH_DAMAGED)
         return {vecFollowed, nFollowed};
-    const uint32_t nContiguous = ProveReading(vecContiguous, u64Size, pExtension, read);
+    const uint32_t nContiguous =
+        ProveReading(vecContiguous, u64Size, pExtension, PROOF_DEPTH::DECODE, read);
     // The contiguous reading wins when it proves whole, or when only the other one fails.
     if (nContiguous != DATA_HEALTH_DAMAGED)
         return {vecContiguous, nContiguous};

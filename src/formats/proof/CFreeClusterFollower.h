@@ -4,6 +4,8 @@
 // proves which.
 #pragma once
 
+#include "formats/proof/CFileProof.h"
+
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -30,8 +32,9 @@ public:
     // The first free cluster after nCluster; false when there is none.
     bool NextFree(uint32_t nCluster, uint32_t& nNext) const;
 
-    // The contiguous reading when every cluster it would read is free; otherwise the free
-    // clusters, unless only the contiguous reading proves whole. When neither proves whole, the
+    // The contiguous reading when every cluster it would read is free (a JPEG's structure is
+    // enough to prove it); otherwise the free clusters, unless only the contiguous reading
+    // proves whole (decoded). When neither proves whole, the
     // free clusters split in two with up to MAX_SKIPPED_CLUSTERS between the pieces, the first
     // join that proves whole. pExtension is lower-case; files above PROOF_BYTES_LIMIT or
     // without a proof are taken as the rule says.
@@ -47,10 +50,10 @@ private:
     std::vector<uint32_t> Contiguous(uint32_t nFirst, uint64_t u64Clusters) const;
     std::vector<uint32_t> Followed(uint32_t nFirst, uint64_t u64Clusters) const;
     bool AreFree(const std::vector<uint32_t>& vecClusters) const;
-    uint32_t Prove(const std::vector<uint8_t>& vecData, uint64_t u64Size,
-                   const char* pExtension) const;
+    uint32_t Prove(const std::vector<uint8_t>& vecData, uint64_t u64Size, const char* pExtension,
+                   PROOF_DEPTH depth) const;
     uint32_t ProveReading(const std::vector<uint32_t>& vecClusters, uint64_t u64Size,
-                          const char* pExtension, const ReadFunc& read) const;
+                          const char* pExtension, PROOF_DEPTH depth, const ReadFunc& read) const;
     // The first two-piece join of the free clusters that proves whole; empty when none does.
     std::vector<uint32_t> FindTwoPieces(uint32_t nFirst, uint64_t u64Clusters, uint64_t u64Size,
                                         uint32_t nClusterBytes, const char* pExtension,
