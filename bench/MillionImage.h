@@ -16,7 +16,8 @@ constexpr size_t SECTOR_BYTES = 512;
 constexpr size_t SECTORS_PER_WRITE = 2048;
 // BITMAPFILEHEADER + BITMAPINFOHEADER fields of a 512-byte picture.
 constexpr size_t BMP_FILE_SIZE = 2, BMP_PIXEL_OFFSET = 10, BMP_INFO_SIZE = 14, BMP_WIDTH = 18,
-                 BMP_HEIGHT = 22, BMP_PLANES = 26, BMP_BIT_COUNT = 28;
+                 BMP_HEIGHT = 22, BMP_PLANES = 26, BMP_BIT_COUNT = 28, BMP_COMPRESSION = 30,
+                 BMP_IMAGE_SIZE = 34;
 constexpr uint32_t BMP_HEADER_BYTES = 54;
 
 inline void PutU32(uint8_t* p, uint32_t x) {
@@ -38,6 +39,9 @@ inline std::vector<uint8_t> TinyBmpSector() {
     sector[BMP_PLANES + 1] = 0;
     sector[BMP_BIT_COUNT] = 24;
     sector[BMP_BIT_COUNT + 1] = 0;
+    // Uncompressed, its pixel bytes counted from the size: the carver refuses other values.
+    PutU32(&sector[BMP_COMPRESSION], 0);
+    PutU32(&sector[BMP_IMAGE_SIZE], 0);
     return sector;
 }
 

@@ -1,19 +1,24 @@
-// The result browser with a million hits: writes the million-BMP image to the path given, scans
-// it deep, then times the table until its first rows are painted, a sort by every column, and
-// a filter typed one key at a time; prints each figure and the peak resident size. Runs on the
-// offscreen platform unless QT_QPA_PLATFORM says otherwise.
+// The result page with a million hits: writes the million-BMP image to the path given, scans it
+// deep, then reopens that scan in the main window and times the page until its first rows are
+// painted, a header click on every column, a filter typed one key at a time, the folder view and
+// a tick of all; prints each figure and the peak resident size, and with a folder given renders
+// the page and the folder view to PNG. Runs on the offscreen platform unless QT_QPA_PLATFORM says
+// otherwise.
 #include "MillionImage.h"
 #include "deepscan/CFileRecoveryFactory.h"
 #include "deepscan/CProfessionalRecovery.h"
 #include "device/CDiskRegistry.h"
 #include "store/CLogFileManager.h"
-#include "ui/CResultFolderModel.h"
 #include "ui/CResultTableModel.h"
+#include "ui/DRUI.h"
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTableView>
 #include <QTreeView>
+#include <QTreeWidget>
 
 #include <chrono>
 #include <cstdio>
@@ -51,26 +56,48 @@ struct CStopwatch {
     }
 };
 
-// Lets the view lay out and paint what the model now holds.
-void Settle(QTableView& view) {
-    view.viewport()->repaint();
+// Lets the window lay out and paint what its page now holds.
+void Settle(QWidget& window) {
+    QApplication::processEvents();
+    window.repaint();
     QApplication::processEvents();
 }
 
-double TypeFilter(CResultTableModel& model, QTableView& view, const std::string& strText) {
+QLineEdit* FilterBox(QWidget& window, const QString& strHint) {
+    for (QLineEdit* pBox : window.findChildren<QLineEdit*>())
+        if (pBox->placeholderText().startsWith(strHint))
+            return pBox;
+    return nullptr;
+}
+
+// Types the text one key at a time; the worst key's cpu time.
+double TypeFilter(DRUI& window, QLineEdit& box, const QString& strText) {
     double dWorst = 0;
-    RESULT_FILTER filter;
-    for (size_t i = 1; i <= strText.size(); ++i) {
-        filter.strName = strText.substr(0, i);
+    for (int i = 1; i <= strText.size(); ++i) {
         CStopwatch watch;
-        model.SetFilter(filter);
-        Settle(view);
-        std::printf("  filter \"%s\": %d rows in %s\n", filter.strName.c_str(), model.rowCount(),
+        box.setText(strText.left(i));
+        Settle(window);
+        std::printf("  %s \"%s\": %d rows in %s\n", qPrintable(box.placeholderText()),
+                    qPrintable(box.text()), window.GetResultModel()->rowCount(),
                     watch.Text().c_str());
         dWorst = std::max(dWorst, watch.CpuSpentMs());
     }
-    model.SetFilter(RESULT_FILTER{});
+    box.clear();
     return dWorst;
+}
+
+bool ScanImage(const std::string& strImage) {
+    int nDisk = CDiskRegistry::GetInstance().AddImage(strImage);
+    std::unique_ptr<IFileRecoveryParse> pEngine(
+        CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
+            nDisk, 0, static_cast<long long>(FILE_COUNT), u'C', RECOVERY_TYPE_DEEP));
+    if (!pEngine)
+        return false;
+    static_cast<CProfessionalRecovery*>(pEngine.get())->SetNotLoadLogFile();
+    pEngine->ScanDevice(nullptr);
+    std::printf("scan: %u files; peak RSS %.1f MiB\n", pEngine->GetLostFileCount(),
+                PeakRssKiB() / 1024.0);
+    return true;
 }
 
 } // namespace
@@ -88,86 +115,68 @@ int main(int argc, char** argv) {
         return 1;
     setenv("ORVANNE_SCANLOG_DIR", szLogs, 1);
     CLogFileManager::GetInstance()->Init();
-    int nDisk = CDiskRegistry::GetInstance().AddImage(strImage);
-    std::unique_ptr<IFileRecoveryParse> pEngine(
-        CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
-            nDisk, 0, static_cast<long long>(FILE_COUNT), u'C', RECOVERY_TYPE_DEEP));
-    if (!pEngine)
+    if (!ScanImage(strImage) || CLogFileManager::GetInstance()->GetRecords().empty())
         return 1;
-    static_cast<CProfessionalRecovery*>(pEngine.get())->SetNotLoadLogFile();
-    pEngine->ScanDevice(nullptr);
-    std::printf("scan: %u files; peak RSS %.1f MiB\n", pEngine->GetLostFileCount(),
-                PeakRssKiB() / 1024.0);
 
+    DRUI window;
+    window.Init();
+    window.resize(DRUI::WINDOW_WIDTH, DRUI::WINDOW_HEIGHT);
+    window.show();
+    Settle(window);
     CStopwatch ready;
-    std::unique_ptr<ISearchCursor> pCursor;
-    pEngine->OpenSearchCursor(u"*.bmp|", pCursor);
-    std::printf("  search cursor open: %s\n", ready.Text().c_str());
-    CResultRowIndex index;
-    index.Load(*pCursor);
-    pCursor.reset();
-    std::printf("  row index loaded: %s\n", ready.Text().c_str());
-    CResultTableModel model(pEngine.get(), std::move(index));
-    QTableView view;
-    view.resize(1100, 600);
-    view.setModel(&model);
-    view.setSortingEnabled(false);
-    view.verticalHeader()->hide();
-    view.verticalHeader()->setDefaultSectionSize(22);
-    view.horizontalHeader()->setStretchLastSection(true);
-    view.setColumnWidth(COLUMN_NAME, 260);
-    view.setColumnWidth(COLUMN_PATH, 220);
-    view.show();
-    Settle(view);
+    const LOG_FILE_INFO record = CLogFileManager::GetInstance()->GetRecords().front();
+    if (!window.ReopenScan(record))
+        return 1;
+    Settle(window);
     std::printf("result page ready: %d rows, first rows shown in %s (target 1000)\n",
-                model.rowCount(), ready.Text().c_str());
+                window.GetResultModel()->rowCount(), ready.Text().c_str());
 
+    auto* pTable = window.findChild<QTableView*>("resultTable");
+    QHeaderView* pHeader = pTable->horizontalHeader();
     double dWorstSort = 0;
     for (int nColumn = 0; nColumn < COLUMN_COUNT; ++nColumn) {
         for (Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
             CStopwatch watch;
-            model.sort(nColumn, order);
-            Settle(view);
+            pHeader->setSortIndicator(nColumn, order);
+            Settle(window);
             std::printf("  sort by %s %s: %s\n",
-                        model.headerData(nColumn, Qt::Horizontal, Qt::DisplayRole)
-                            .toString()
-                            .toUtf8()
-                            .constData(),
+                        qPrintable(pTable->model()->headerData(nColumn, Qt::Horizontal).toString()),
                         order == Qt::AscendingOrder ? "up" : "down", watch.Text().c_str());
             dWorstSort = std::max(dWorstSort, watch.CpuSpentMs());
         }
     }
     std::printf("sort by any column: worst cpu %.0f ms (target 1000)\n", dWorstSort);
-    model.sort(COLUMN_NAME, Qt::AscendingOrder);
+    pHeader->setSortIndicator(COLUMN_NAME, Qt::AscendingOrder);
 
+    QLineEdit* pName = FilterBox(window, "Name");
+    QLineEdit* pMinSize = FilterBox(window, "Min size");
     double dWorstKey =
-        std::max(TypeFilter(model, view, "12345"), TypeFilter(model, view, "*7.bmp"));
+        std::max({TypeFilter(window, *pName, "12345"), TypeFilter(window, *pName, "*7.bmp"),
+                  TypeFilter(window, *pMinSize, "600k")});
     std::printf("filter as you type: worst cpu %.0f ms per key (target 200)\n", dWorstKey);
+
+    CStopwatch tickWatch;
+    auto* pKinds = window.findChild<QTreeWidget*>("resultTree");
+    pKinds->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    Settle(window);
+    std::printf("tick all %s: %s\n", qPrintable(pKinds->topLevelItem(0)->text(0)),
+                tickWatch.Text().c_str());
+
+    if (argc == 3)
+        window.grab().save(QString(argv[2]) + "/result-browser-million.png");
     CStopwatch treeWatch;
-    CResultFolderModel folders(model);
-    QTreeView tree;
-    tree.resize(600, 600);
-    tree.setUniformRowHeights(true);
-    tree.header()->setStretchLastSection(true);
-    tree.setModel(&folders);
-    tree.setColumnWidth(0, 400);
-    tree.expandToDepth(1);
-    tree.show();
-    tree.viewport()->repaint();
-    QApplication::processEvents();
-    std::printf("folder tree ready: %d top folders in %s\n", folders.rowCount(),
+    for (QPushButton* pButton : window.findChildren<QPushButton*>())
+        if (pButton->text() == "Folder view")
+            pButton->click();
+    auto* pFolders = window.findChild<QTreeView*>("folderView");
+    pFolders->expandToDepth(1);
+    Settle(window);
+    std::printf("folder view ready: %d top folders in %s\n", pFolders->model()->rowCount(),
                 treeWatch.Text().c_str());
-    if (argc == 3) {
-        view.horizontalHeader()->setSortIndicator(COLUMN_NAME, Qt::AscendingOrder);
-        view.horizontalHeader()->setSortIndicatorShown(true);
-        Settle(view);
-        view.grab().save(QString(argv[2]) + "/result-browser-million.png");
-        tree.expand(folders.index(0, 0, folders.index(0, 0)));
-        tree.grab().save(QString(argv[2]) + "/folder-tree-million.png");
-    }
+    if (argc == 3)
+        window.grab().save(QString(argv[2]) + "/folder-tree-million.png");
     std::printf("GUI peak RSS %.1f MiB (target 256)\n", PeakRssKiB() / 1024.0);
-    view.hide();
-    pEngine.reset();
+    window.hide();
     std::error_code ec;
     std::filesystem::remove_all(szLogs, ec);
     return 0;

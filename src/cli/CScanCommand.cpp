@@ -319,21 +319,7 @@ int CScanCommand::MakeDestinationFolder(SEARCH_FILE_INFO& hit, std::string& strF
         strFolder += "/" + GetDirTypeByFileName(hit.szFileName);
         return MakeRecoveryDir(strFolder);
     }
-    std::string strParent = ParentPathOf(hit);
-    size_t nStart = 0;
-    while (nStart < strParent.size()) {
-        size_t nEnd = strParent.find_first_of("/\\", nStart);
-        if (nEnd == std::string::npos)
-            nEnd = strParent.size();
-        std::string strPart = strParent.substr(nStart, nEnd - nStart);
-        nStart = nEnd + 1;
-        if (strPart.empty())
-            continue;
-        strFolder += "/" + MakeSafeFileName(strPart);
-        if (int nError = MakeRecoveryDir(strFolder); nError != 0)
-            return nError;
-    }
-    return 0;
+    return MakeRecoveryDirs(m_strDestination, ParentPathOf(hit), strFolder);
 }
 
 void CScanCommand::AddToReport(CDfxmlReport& report, SEARCH_FILE_INFO& hit,

@@ -11,12 +11,10 @@
 
 namespace {
 
-constexpr const char* OTHER_KEY = ".other";
-
 const std::map<std::string, const char*>& KindPatterns() {
     static const std::map<std::string, const char*> patterns = {
         {"photo", PHOTO_PATTERN},   {"music", MUSIC_PATTERN},     {"video", VIDEO_PATTERN},
-        {"office", OFFICE_PATTERN}, {"archive", ARCHIVE_PATTERN}, {"other", OTHER_KEY},
+        {"office", OFFICE_PATTERN}, {"archive", ARCHIVE_PATTERN}, {"other", OTHER_PATTERN},
     };
     return patterns;
 }

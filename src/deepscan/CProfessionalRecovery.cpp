@@ -5,6 +5,7 @@
 #include "deepscan/CFileRecoveryFactory.h"
 #include "deepscan/CMergedSearchCursor.h"
 #include "device/CDiskRegistry.h"
+#include "device/FileSystemRecognisers.h"
 #include "formats/carving/CFileTypeJudge.h"
 #include "formats/fat/FatEntryValidator.h"
 #include "formats/fat/FatGeometry.h"
@@ -374,6 +375,8 @@ int CProfessionalRecovery::ParseProfessionalFileInfo(const uint8_t* pBuffer, uin
             nResult = m_fatRecovery.ParseFatFileRecord(pSector, u64Sector + u64Index);
         } else if (IsFatFDTRecord(pSector, nSectorBytes)) {
             nResult = m_fatRecovery.ParseFDTFileRecord(pSector, u64Sector + u64Index);
+        } else if (IsFat(pSector, nSectorBytes)) {
+            nResult = m_fatRecovery.ParseBootRecord(pSector, u64Sector + u64Index);
         } else if (ParseExFatCandidate(pSector, nAvail, u64Sector + u64Index)) {
             nResult = 0;
         } else {

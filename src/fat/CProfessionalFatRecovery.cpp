@@ -1,6 +1,7 @@
 // Deep FAT engine: virtual boot sectors, directory-sector parsing, tree rebuild and extraction.
 #include "fat/CProfessionalFatRecovery.h"
 
+#include "device/BootSectorLayout.h"
 #include "device/CDiskRegistry.h"
 #include "device/FileSystemRecognisers.h"
 #include "formats/carving/CFileTypeJudge.h"
@@ -243,9 +244,46 @@ int CProfessionalFatRecovery::InitVirtualDbrInfo() {
     if (bBackup)
         DebugLog("deep FAT: geometry from the backup boot sector at sector %llu\n",
                  static_cast<unsigned long long>(m_u64StartSector + FAT32_BACKUP_BOOT_SECTOR));
+    AdoptBootGeometry(geometry);
+    return 0;
+}
+
+int CProfessionalFatRecovery::ParseBootRecord(const unsigned char* pSector,
+                                              unsigned long long u64Sector) {
+    if (pSector == nullptr || m_bRealDbr != 0 || !m_vecDbrInfo.empty() ||
+        u64Sector < m_u64StartSector)
+        return 0;
+    for (uint64_t u64Back : {uint64_t(0), uint64_t(FAT32_BACKUP_BOOT_SECTOR)}) {
+        if (u64Sector - m_u64StartSector < u64Back)
+            break;
+        FAT_GEOMETRY geometry{};
+        if (ParseFatBootSector(pSector, BOOT_SECTOR_BYTES, u64Sector - u64Back, geometry) != 0 ||
+            (u64Back != 0 && geometry.bIsFat32 == 0) ||
+            !StartsWithFat(geometry, pSector[BPB_MEDIA]))
+            continue;
+        DebugLog("deep FAT: geometry from the boot sector at sector %llu (volume at %llu)\n",
+                 u64Sector, static_cast<unsigned long long>(geometry.u64PartitionStart));
+        AdoptBootGeometry(geometry);
+        return 0;
+    }
+    return 0;
+}
+
+// The first FAT entry holds the media byte in its low byte and ones above it.
+bool CProfessionalFatRecovery::StartsWithFat(const FAT_GEOMETRY& geometry, uint8_t u8Media) {
+    uint8_t buf[PRO_FAT_SECTOR_BYTES] = {};
+    unsigned int nRead = 0;
+    m_diskReader.ReadData(buf, 1, static_cast<long long>(geometry.u64FirstFatSector),
+                          PRO_FAT_SECTOR_BYTES, &nRead);
+    return nRead == 1 && buf[0] == u8Media && buf[1] == 0xFF && buf[2] == 0xFF;
+}
+
+// A boot sector's geometry places files from the first sector on, and its FAT leads the data
+// of the volume's nodes along their chains.
+void CProfessionalFatRecovery::AdoptBootGeometry(const FAT_GEOMETRY& geometry) {
     m_vecDbrInfo.insert(m_vecDbrInfo.begin(),
                         VIRTUAL_DBR_INFO{geometry.nSectorsPerCluster, geometry.nDataStart,
-                                         m_u64StartSector, geometry.nRootSectors, 0});
+                                         geometry.u64PartitionStart, geometry.nRootSectors, 0});
     m_nRootCluster = geometry.bIsFat32 ? geometry.nRootCluster : 0;
     m_bRealDbr = 1;
     m_bootGeometry = geometry;
@@ -253,7 +291,6 @@ int CProfessionalFatRecovery::InitVirtualDbrInfo() {
         DebugLog("deep FAT: FAT at sector %llu not read whole: %d\n",
                  static_cast<unsigned long long>(geometry.u64FirstFatSector), rc);
     m_nNoDbrCheckedDbr = 0;
-    return 0;
 }
 
 int CProfessionalFatRecovery::CalcVirtualDbr(uint32_t nCluster1, uint64_t u64Sector1,

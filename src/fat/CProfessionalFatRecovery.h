@@ -62,6 +62,11 @@ public:
     // of an intact boot sector at the start sector, so files are placed from the first sector
     // on. 0, or the read error (a volume without a FAT boot sector is not an error).
     int InitVirtualDbrInfo();
+    // Deep-scan engine, sector pass: a 512-byte sector that IsFat accepts, at its absolute
+    // sector. A volume inside a partitioned disk is placed by its own boot sector (or FAT32's
+    // copy) when nothing else has given a geometry yet and its first FAT starts where the sector
+    // says. Returns 0.
+    int ParseBootRecord(const unsigned char* pSector, unsigned long long u64Sector);
     // Deep-scan engine, sector pass (increasing sectors): a 512-byte sector that IsFatFileRecord
     // accepts (a folder's first sector, "." and ".."), at its absolute sector. Returns 0.
     int ParseFatFileRecord(const unsigned char* pSector, unsigned long long u64Sector);
@@ -135,6 +140,8 @@ private:
     void RecordFileEntry(const uint8_t* pEntry, const std::string& strName, uint32_t nParent,
                          uint64_t u64RecordSector, const Geometry& dbr);
     bool IsInsideVolume(const VIRTUAL_DBR_INFO& dbr, uint32_t nCluster, uint64_t u64Size) const;
+    void AdoptBootGeometry(const FAT_GEOMETRY& geometry);
+    bool StartsWithFat(const FAT_GEOMETRY& geometry, uint8_t u8Media);
     void AddNeededFolders(uint32_t nParent, const Geometry& dbr, uint64_t u64RecordSector);
     void StoreFileNode(const FILE_NODE& source, uint32_t nParent, const VIRTUAL_DBR_INFO& dbr);
     void FillEntryNode(FILE_NODE& node, const uint8_t* pEntry, const std::string& strName,

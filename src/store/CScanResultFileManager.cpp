@@ -27,7 +27,6 @@ namespace {
 constexpr mode_t STORE_FILE_MODE = 0644;
 constexpr size_t STORE_NAME_BYTES = 256;
 constexpr size_t SEARCH_KEY_BYTES = 4096;
-constexpr const char* OTHER_SEARCH_MARK = ".other";
 // Beyond this node-file size a search for files of unknown type is not offered.
 constexpr uint64_t OTHER_SEARCH_MAX_BYTES = 0x7FFFFFF;
 // A folder path longer than any the system can open keeps only its nearest folders.
@@ -552,7 +551,7 @@ int CScanResultFileManager::VisitSearchMatches(
         return EBADF;
     uint64_t u64FileBytes = uint64_t(m_nNodeCount) * NODE_BYTES;
     bool bOther =
-        std::strstr(szKey, OTHER_SEARCH_MARK) != nullptr && u64FileBytes <= OTHER_SEARCH_MAX_BYTES;
+        std::strstr(szKey, OTHER_PATTERN) != nullptr && u64FileBytes <= OTHER_SEARCH_MAX_BYTES;
     const std::string& strKnown = GetKnownExtensionList();
 
     // Verdict per lower-case extension: the key and the lists are tested once per extension.

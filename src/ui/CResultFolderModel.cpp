@@ -36,15 +36,19 @@ CResultFolderModel::CResultFolderModel(CResultTableModel& table, QObject* pParen
     });
 }
 
+std::string CResultFolderModel::MakeTreePath(uint32_t nEngineType, int nCategory,
+                                             const std::string& strParentPath) {
+    if (nEngineType == ENGINE_FILE_TYPE)
+        return std::string(CARVED_FOLDER) + "/" +
+               GetCategoryName(static_cast<FileCategory>(nCategory)) + "/";
+    return strParentPath;
+}
+
 std::string CResultFolderModel::GetTreePath(uint32_t nRow) const {
     const CResultRowIndex& rows = m_table.GetIndex();
     const RESULT_ROW& row = rows.GetRow(nRow);
-    if (row.nEngineType == ENGINE_FILE_TYPE)
-        return std::string(CARVED_FOLDER) + "/" +
-               GetCategoryName(
-                   static_cast<FileCategory>(rows.GetExtensionCategory(row.nExtensionId))) +
-               "/";
-    return m_table.GetParentPath(nRow).toStdString();
+    return MakeTreePath(row.nEngineType, rows.GetExtensionCategory(row.nExtensionId),
+                        m_table.GetParentPath(nRow).toStdString());
 }
 
 uint32_t CResultFolderModel::ChildFolder(uint32_t nParent, const std::string& strName) {

@@ -30,6 +30,9 @@ public:
 
     // The folder path of an index row as this tree shows it ("Carved files/Photo/" for carved).
     std::string GetTreePath(uint32_t nRow) const;
+    // The same of a file of the engine kind and category with that parent path.
+    static std::string MakeTreePath(uint32_t nEngineType, int nCategory,
+                                    const std::string& strParentPath);
     // The index row of a file item, or -1 for a folder.
     long long RowOf(const QModelIndex& index) const;
 

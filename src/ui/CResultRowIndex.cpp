@@ -14,7 +14,7 @@ namespace {
 
 constexpr uint16_t EXTENSION_ID_LIMIT = UINT16_MAX;
 constexpr const char* EXTENSION_OVERFLOW_KEY = "*";
-// NTFS keeps 100 ns ticks since 1601; FAT engines keep seconds since 1970.
+// NTFS keeps 100 ns ticks since 1601; FAT and exFAT engines keep seconds since 1970.
 constexpr uint64_t FILETIME_TICKS_PER_SECOND = 10000000;
 constexpr int64_t FILETIME_UNIX_EPOCH_SECONDS = 11644473600;
 
@@ -71,9 +71,9 @@ bool RESULT_FILTER::IsNarrowerThan(const RESULT_FILTER& other) const {
 RESULT_STATE CResultRowIndex::StateOf(const FILE_NODE& node) {
     if (node.nDataHealth == 0)
         return RESULT_STATE::Damaged;
-    // The deep engines and the carver read only sectors the live file system does not use.
-    if (node.bIsDeleted != 0 || node.nEngineType == ENGINE_DEEP_NTFS ||
-        node.nEngineType == ENGINE_DEEP_FAT || node.nEngineType == ENGINE_FILE_TYPE)
+    // Every file-system engine says whether its entry is deleted; a carved file has no entry, and
+    // the carver reads only sectors the live file system does not use.
+    if (node.bIsDeleted != 0 || node.nEngineType == ENGINE_FILE_TYPE)
         return RESULT_STATE::Deleted;
     return RESULT_STATE::Present;
 }
@@ -88,6 +88,8 @@ int64_t CResultRowIndex::ModifySecondsOf(const FILE_NODE& node) {
                FILETIME_UNIX_EPOCH_SECONDS;
     case ENGINE_FAST_FAT:
     case ENGINE_DEEP_FAT:
+    case ENGINE_FAST_EXFAT:
+    case ENGINE_DEEP_EXFAT:
         return static_cast<int64_t>(node.u64ModifyTime);
     default:
         return 0;

@@ -40,7 +40,8 @@ QString CResultTableModel::StateText(RESULT_STATE state) {
 }
 
 QString CResultTableModel::EngineText(uint32_t nEngineType) {
-    static const char* const NAMES[] = {"NTFS", "FAT", "NTFS (deep)", "FAT (deep)", "Carved"};
+    static const char* const NAMES[] = {"NTFS",   "FAT",   "NTFS (deep)", "FAT (deep)",
+                                        "Carved", "exFAT", "exFAT (deep)"};
     return nEngineType < std::size(NAMES) ? NAMES[nEngineType] : "Unknown";
 }
 
@@ -56,15 +57,21 @@ QString CResultTableModel::GetParentPath(uint32_t nRow) const {
         return QString();
     if (QString* pCached = m_cachePaths.object(nRow))
         return *pCached;
+    if (m_bEngineBusy)
+        return QString();
     QString strPath;
     FILE_NODE node;
-    if (ReadNode(nRow, node) == 0) {
-        std::u16string strUnits(PARENT_PATH_UNITS, u'\0');
-        if (m_pEngine->GetFileNodeParentDirPath(&node, strUnits.data(), PARENT_PATH_UNITS) == 0)
-            strPath = QString::fromUtf16(strUnits.c_str());
-    }
+    if (ReadNode(nRow, node) == 0)
+        strPath = ReadParentPath(m_pEngine, node);
     m_cachePaths.insert(nRow, new QString(strPath));
     return strPath;
+}
+
+QString CResultTableModel::ReadParentPath(IFileRecoveryParse* pEngine, FILE_NODE& node) {
+    std::u16string strUnits(PARENT_PATH_UNITS, u'\0');
+    if (pEngine->GetFileNodeParentDirPath(&node, strUnits.data(), PARENT_PATH_UNITS) != 0)
+        return QString();
+    return QString::fromUtf16(strUnits.c_str());
 }
 
 QVariant CResultTableModel::DisplayText(uint32_t nRow, int nColumn) const {

@@ -41,6 +41,10 @@ public:
     int ReadNode(uint32_t nRow, FILE_NODE& node) const;
     // "a/b/" of an index row; empty for carved files and at the top level.
     QString GetParentPath(uint32_t nRow) const;
+    // The same of a record, asked of the engine.
+    static QString ReadParentPath(IFileRecoveryParse* pEngine, FILE_NODE& node);
+    // While another thread works with the engine, paths not read yet show empty.
+    void SetEngineBusy(bool bBusy) { m_bEngineBusy = bBusy; }
 
     static QString StateText(RESULT_STATE state);
     static QString EngineText(uint32_t nEngineType);
@@ -56,4 +60,5 @@ private:
     IFileRecoveryParse* m_pEngine;
     CResultRowIndex m_index;
     mutable QCache<uint32_t, QString> m_cachePaths;
+    bool m_bEngineBusy = false;
 };

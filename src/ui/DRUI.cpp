@@ -5,6 +5,7 @@
 #include "store/CLogFileManager.h"
 #include "ui/CHelpDialog.h"
 #include "ui/CMessageBox.h"
+#include "ui/CResultTableModel.h"
 #include "ui/UiMetaTypes.h"
 #include "ui/UiStyle.h"
 #include "util/DebugLog.h"
@@ -13,6 +14,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -37,12 +39,12 @@ constexpr int HEADER_HEIGHT = 80;
 constexpr int PAGE_TITLE_HEIGHT = 64;
 constexpr int BOTTOM_BAR_HEIGHT = 64;
 constexpr int HEADER_BUTTON_SIZE = 30;
-constexpr int TILE_WIDTH = 250;
-constexpr int TILE_HEIGHT = 290;
-constexpr int TILE_MIN_WIDTH = 180;
-constexpr int TILE_MIN_HEIGHT = 220;
-constexpr int TILE_ICON_SIZE = 128;
-constexpr int TILE_STRETCH = 10;
+constexpr int TILE_WIDTH = 240;
+constexpr int TILE_HEIGHT = 200;
+constexpr int TILE_MIN_WIDTH = 150;
+constexpr int TILE_MIN_HEIGHT = 140;
+constexpr int TILE_ICON_SIZE = 88;
+constexpr int TILE_COLUMNS = 3;
 constexpr int TREE_MIN_WIDTH = 400;
 constexpr int TREE_MIN_HEIGHT = 160;
 constexpr int TREE_NAME_WIDTH = 700;
@@ -244,14 +246,14 @@ QWidget* DRUI::CreateKindTile(QCheckBox* pCheckBox, const QString& strIcon,
     const QString strName = "tile" + pCheckBox->text();
     SetOwnStyle(pTile, strName, strColour + "border-radius: 18px;");
     auto* pLayout = new QVBoxLayout(pTile);
-    pLayout->setContentsMargins(0, 34, 0, 30);
+    pLayout->setContentsMargins(0, 14, 0, 12);
     auto* pIcon = new QLabel(pTile);
     pIcon->setPixmap(QPixmap(strIcon).scaled(TILE_ICON_SIZE, TILE_ICON_SIZE, Qt::KeepAspectRatio,
                                              Qt::SmoothTransformation));
     pIcon->setAlignment(Qt::AlignCenter);
     pIcon->setMinimumSize(1, 1);
     pCheckBox->setParent(pTile);
-    pCheckBox->setFont(UiFont(18, QFont::Bold));
+    pCheckBox->setFont(UiFont(16, QFont::Bold));
     pCheckBox->setCursor(Qt::PointingHandCursor);
     pCheckBox->setStyleSheet("QCheckBox{color: white; spacing: 10px;}"
                              "QCheckBox::indicator{width: 22px; height: 22px;}");
@@ -269,23 +271,26 @@ QWidget* DRUI::InitLayout1Widget() {
 
     auto* pBody = new QWidget(pPage);
     SetOwnStyle(pBody, "kindBody", Layout1BackGroud_style);
-    auto* pTiles = new QHBoxLayout(pBody);
-    pTiles->setSpacing(40);
-    pTiles->addStretch(1);
+    auto* pTiles = new QGridLayout(pBody);
+    pTiles->setSpacing(24);
+    pTiles->setContentsMargins(40, 16, 40, 16);
     m_pCheckPhoto = new QCheckBox("Photo");
     m_pCheckMusic = new QCheckBox("Music");
     m_pCheckVideo = new QCheckBox("Video");
-    // Tiles take the room first, up to their full size; the side stretches get the rest.
-    pTiles->addWidget(CreateKindTile(m_pCheckPhoto, ":/image/photo.png",
-                                     "background-color: rgb(180, 160, 200);", pBody),
-                      TILE_STRETCH);
-    pTiles->addWidget(CreateKindTile(m_pCheckMusic, ":/image/music.png",
-                                     "background-color: rgb(250, 181, 160);", pBody),
-                      TILE_STRETCH);
-    pTiles->addWidget(CreateKindTile(m_pCheckVideo, ":/image/video.png",
-                                     "background-color: rgb(152, 215 ,245);", pBody),
-                      TILE_STRETCH);
-    pTiles->addStretch(1);
+    m_pCheckOffice = new QCheckBox("Office");
+    m_pCheckArchive = new QCheckBox("Archive");
+    m_pCheckOther = new QCheckBox("Other");
+    const std::pair<const char*, const char*> tiles[] = {
+        {":/image/photo.png", "background-color: rgb(180, 160, 200);"},
+        {":/image/music.png", "background-color: rgb(250, 181, 160);"},
+        {":/image/video.png", "background-color: rgb(152, 215 ,245);"},
+        {":/image/FileIcon/office_default.png", "background-color: rgb(150, 200, 170);"},
+        {":/image/FileIcon/zip.png", "background-color: rgb(230, 200, 120);"},
+        {":/image/FileIcon/other.png", "background-color: rgb(170, 180, 195);"}};
+    const std::vector<QCheckBox*> vecBoxes = KindBoxes();
+    for (size_t i = 0; i < vecBoxes.size(); ++i)
+        pTiles->addWidget(CreateKindTile(vecBoxes[i], tiles[i].first, tiles[i].second, pBody),
+                          static_cast<int>(i) / TILE_COLUMNS, static_cast<int>(i) % TILE_COLUMNS);
     pLayout->addWidget(pBody, 1);
 
     auto* pBar = new QWidget(pPage);
@@ -307,10 +312,12 @@ QWidget* DRUI::InitLayout1Widget() {
     pBarLayout->addWidget(m_pBtnStart);
     pLayout->addWidget(pBar);
 
-    for (QCheckBox* pBox : {m_pCheckPhoto, m_pCheckMusic, m_pCheckVideo, m_pCheckAll})
-        pBox->setCheckState(Qt::Checked);
-    SetActionButton(m_pBtnStart, true);
+    // Photo, Music and Video are what most people come for; the other kinds are a tick away.
     for (QCheckBox* pBox : {m_pCheckPhoto, m_pCheckMusic, m_pCheckVideo})
+        pBox->setCheckState(Qt::Checked);
+    CheckBoxStatChange(Qt::Checked);
+    SetActionButton(m_pBtnStart, true);
+    for (QCheckBox* pBox : vecBoxes)
         connect(pBox, &QCheckBox::stateChanged, this, &DRUI::CheckBoxStatChange);
     connect(m_pCheckAll, &QCheckBox::stateChanged, this, &DRUI::CheckBoxAllStatChange);
     connect(m_pBtnStart, &QPushButton::clicked, this, &DRUI::btnSlot);
@@ -338,10 +345,13 @@ QWidget* DRUI::InitLayout2Widget() {
     pBarLayout->setSpacing(14);
     auto* pBtnAddImage = MakeActionButton("Add Image...", pBar);
     pBtnAddImage->setStyleSheet(button_style);
+    auto* pBtnEarlier = MakeActionButton("Earlier Scans", pBar);
+    pBtnEarlier->setStyleSheet(button_style);
     auto* pBtnBack = MakeActionButton("Back", pBar);
     m_pBtnScan = MakeActionButton("Scan", pBar);
     pBarLayout->addWidget(MakeVersionLabel(pBar));
     pBarLayout->addStretch(1);
+    pBarLayout->addWidget(pBtnEarlier);
     pBarLayout->addWidget(pBtnAddImage);
     pBarLayout->addWidget(pBtnBack);
     pBarLayout->addWidget(m_pBtnScan);
@@ -349,6 +359,7 @@ QWidget* DRUI::InitLayout2Widget() {
 
     SetActionButton(m_pBtnScan, m_pDiskTree->currentItem() != nullptr);
     connect(pBtnAddImage, &QPushButton::clicked, this, &DRUI::btnAddImageSlot);
+    connect(pBtnEarlier, &QPushButton::clicked, this, &DRUI::btnEarlierScansSlot);
     connect(pBtnBack, &QPushButton::clicked, this, &DRUI::btnSlotBack);
     connect(m_pBtnScan, &QPushButton::clicked, this, &DRUI::btnSlotScan);
     return pPage;
@@ -447,7 +458,8 @@ void DRUI::btnSlot() {
 }
 
 bool DRUI::HasResults() const {
-    return m_pEngine != nullptr && !m_vecSearchResults.empty();
+    return m_pEngine != nullptr && m_pResultModel != nullptr &&
+           m_pResultModel->GetIndex().GetRowCount() > 0;
 }
 
 bool DRUI::ConfirmLoseResults() {
@@ -458,10 +470,17 @@ void DRUI::btnSlotBack() {
     if (!ConfirmLoseResults())
         return;
     DeleteEngine();
-    if (m_pPage3 != nullptr && m_pStackedLayout->currentWidget() == m_pPage3)
-        m_pStackedLayout->setCurrentWidget(m_pPage2);
-    else
-        m_pStackedLayout->setCurrentWidget(m_pPage1);
+    QWidget* pCurrent = m_pStackedLayout->currentWidget();
+    // The rows of the page are read from the engine that is gone now: the page goes too.
+    if (m_pPage3 != nullptr) {
+        m_pStackedLayout->removeWidget(m_pPage3);
+        m_pPage3->hide();
+        m_pPage3->deleteLater();
+        m_pPage3 = nullptr;
+        ForgetResultPage();
+    }
+    const bool bToFirst = pCurrent == m_pPage2 || pCurrent == m_pPage1;
+    m_pStackedLayout->setCurrentWidget(bToFirst ? m_pPage1 : m_pPage2);
 }
 
 void DRUI::btnCloseSlot() {
@@ -498,11 +517,17 @@ void DRUI::btnAddImageSlot() {
         CMessageBox::Ask(this, "The image file cannot be opened.", true);
 }
 
+std::vector<QCheckBox*> DRUI::KindBoxes() const {
+    return {m_pCheckPhoto,  m_pCheckMusic,   m_pCheckVideo,
+            m_pCheckOffice, m_pCheckArchive, m_pCheckOther};
+}
+
 void DRUI::CheckBoxStatChange(int) {
     m_bPartial = false;
-    const int nChecked = int(m_pCheckPhoto->isChecked()) + int(m_pCheckMusic->isChecked()) +
-                         int(m_pCheckVideo->isChecked());
-    if (nChecked == 3) {
+    const std::vector<QCheckBox*> vecBoxes = KindBoxes();
+    const auto nChecked = std::count_if(vecBoxes.begin(), vecBoxes.end(),
+                                        [](QCheckBox* p) { return p->isChecked(); });
+    if (nChecked == static_cast<long>(vecBoxes.size())) {
         m_pCheckAll->setCheckState(Qt::Checked);
     } else if (nChecked == 0) {
         m_pCheckAll->setCheckState(Qt::Unchecked);
@@ -515,11 +540,11 @@ void DRUI::CheckBoxStatChange(int) {
 void DRUI::CheckBoxAllStatChange(int nState) {
     if (nState == Qt::Unchecked) {
         SetActionButton(m_pBtnStart, false);
-        for (QCheckBox* pBox : {m_pCheckPhoto, m_pCheckMusic, m_pCheckVideo})
+        for (QCheckBox* pBox : KindBoxes())
             pBox->setChecked(false);
     } else if (nState == Qt::Checked) {
         SetActionButton(m_pBtnStart, true);
-        for (QCheckBox* pBox : {m_pCheckPhoto, m_pCheckMusic, m_pCheckVideo})
+        for (QCheckBox* pBox : KindBoxes())
             pBox->setChecked(true);
     } else if (m_bPartial) {
         SetActionButton(m_pBtnStart, true);

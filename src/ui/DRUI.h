@@ -3,6 +3,8 @@
 
 #include "device/CPartitionManager.h"
 #include "engine/IFileRecoveryParse.h"
+#include "store/CLogFileManager.h"
+#include "ui/CResultRowIndex.h"
 #include "ui/CWindowDragger.h"
 #include "util/FileCategory.h"
 
@@ -12,19 +14,24 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
+class CResultFolderModel;
+class CResultTableModel;
 class QCheckBox;
+class QDateEdit;
 class QLabel;
+class QLineEdit;
+class QModelIndex;
 class QPlainTextEdit;
 class QPushButton;
 class QStackedWidget;
 class SCANUI;
 class QStackedLayout;
-class QTableWidget;
-class QTableWidgetItem;
+class QTableView;
+class QTreeView;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -65,23 +72,28 @@ public:
     void Scan(const char16_t* pPath, int& nResult);
     // The search key of the ticked kinds.
     std::u16string BuildSearchPattern() const;
+    // "4096", "200k", "1.5 MB", "2 GiB" in bytes; nothing for any other text.
+    static std::optional<uint64_t> ParseSizeText(const QString& strText);
     void RecoveryProcess();
     void PreviewProcess();
+    // The scan of m_partitionItem, the search and the result page; false (after saying why) when
+    // no engine could read the volume or a reopened scan is gone.
+    bool ScanAndShowResults();
     // Saves the selection into category folders under the folder (Recover after its dialog).
     void RecoverSelectionTo(const QString& strDir);
     // The hex and text view of preview bytes, 16 bytes a line.
     static QString WinHexText(const unsigned char* pBuffer, int nLength);
     void WinHexBufData(const FILE_NODE* pNode, const unsigned char* pBuffer, int nLength);
 
-    // Selection keys keep the engine apart: nodes of different engines may share both numbers.
-    using SELECTION_KEY = std::pair<uint32_t, uint64_t>;
-    static SELECTION_KEY GetSelectionKey(const FILE_NODE& node);
-    const std::map<SELECTION_KEY, FILE_NODE>& GetSelection() const { return m_mapSelection; }
+    // The result page's rows, with the ticks that Recover saves; null until a search ended.
+    CResultTableModel* GetResultModel() const { return m_pResultModel; }
 
     // Registers a disk image and lists it with its partitions; false when it cannot be opened.
     bool AddImageDisk(const QString& strPath);
+    // Loads the results of a stored scan without scanning (the page of earlier scans calls it);
+    // false, after saying why, when its volume is gone or changed since.
+    bool ReopenScan(const LOG_FILE_INFO& record);
 
-    const std::vector<SEARCH_FILE_INFO>& GetSearchResults() const { return m_vecSearchResults; }
     const QString& GetPreviewFileName() const { return m_strPreviewFileName; }
 
     // Stop flags are set by the progress dialog, finished flags by the worker.
@@ -97,6 +109,9 @@ public:
     std::atomic<bool> m_bScanFailed{false};
     // Set when the user stopped the scan before it covered the volume.
     std::atomic<bool> m_bScanStopped{false};
+    // Set for a reopened scan: the stored results are loaded, and nothing is scanned when they
+    // are gone (m_bScanFailed then).
+    std::atomic<bool> m_bReopen{false};
     // The last scan report: what the engines found (folders and every kind) and how far it got.
     std::atomic<unsigned long long> m_u64ItemsFound{0};
     std::atomic<int> m_nScanPercent{0};
@@ -126,10 +141,14 @@ public slots:
     void diskItemDoubleClick(QTreeWidgetItem* pItem, int nColumn);
     void treeItemSelectChanged();
     void treeItemCheckChange(QTreeWidgetItem* pItem, int nColumn);
-    void tableItemCheckChange(QTableWidgetItem* pCell);
-    void tableItemSelectChanged();
-    void tableItemClick(QTableWidgetItem* pItem);
+    // Selects and previews a row of the table or a file of the folder view.
+    void tableItemClick(const QModelIndex& index);
+    void folderItemClick(const QModelIndex& index);
+    // Narrows the table to the tree's kind and the filter boxes.
+    void ApplyFilter();
+    void ShowFolderView(bool bFolders);
     void btnRecovery();
+    void btnEarlierScansSlot();
 
 protected:
     // The engine for the chosen volume; tests put their own engine here.
@@ -157,27 +176,35 @@ private:
     void SetActionButton(QPushButton* pButton, bool bEnabled);
     void PlaceSizeGrip();
     void btnOpenUrl(const QString& strPage);
+    // Photo, Music, Video, Office, Archive, Other.
+    std::vector<QCheckBox*> KindBoxes() const;
     QWidget* CreateResultBar(QWidget* pPage);
     QString ResultTitleText() const;
     QString EmptyResultText() const;
+    // Drops every pointer into the result page (it is being replaced or deleted).
+    void ForgetResultPage();
     QTreeWidget* CreateTree(QWidget* pParent);
-    QTableWidget* CreateTable(QWidget* pParent);
+    QTableView* CreateTable(QWidget* pParent);
+    QWidget* CreateFilterBar(QWidget* pParent);
+    QTreeView* CreateFolderView();
     QWidget* CreatePreviewArea(QWidget* pParent);
     void UpdateTreeInfo(QTreeWidgetItem* pItem, int nColumn);
-    void FillTable(const QString& strKey);
-    std::vector<const SEARCH_FILE_INFO*> RecordsOfTreeItem(const QTreeWidgetItem* pItem) const;
-    // The selection is the one truth of ticks; RefreshTicks redraws every box from it.
-    void SetTicked(const FILE_NODE& node, bool bTicked);
-    size_t CountTicked(const QTreeWidgetItem* pItem) const;
+    // The row index is the one truth of ticks; RefreshTicks redraws the tree boxes and the
+    // summary from it.
     void RefreshTicks();
+    void PreviewRow(uint32_t nRow);
     void UpdateSelectionSummary();
     void ClearPreview();
     void ShowPreviewMessage(const QString& strText);
     void ShowPreview();
     bool ConfirmLoseResults();
     bool ConfirmRecoveryDestination(const QString& strDir);
-    int SaveOneFile(FILE_NODE& node, const std::string& strFolder, const std::u16string& strPath16,
-                    int nBaseDepth);
+    int MakeTargetFolder(const FILE_NODE& node, std::string& strFolder);
+    int SaveOneFile(FILE_NODE& node, const std::u16string& strPath16, int nBaseDepth);
+    QWidget* InitEarlierScansPage();
+    void FillEarlierScans();
+    void RemoveEarlierScan();
+    void OpenEarlierScan();
     // Runs one engine operation on the worker under its modal progress dialog.
     void RunOperation(int nOprType, void (*pEntry)(void*, int&),
                       const std::function<void(SCANUI&)>& prepare = {});
@@ -185,7 +212,8 @@ private:
 
     IFileRecoveryParse* m_pEngine = nullptr;
     PARTITION_ITEM m_partitionItem{};
-    std::vector<SEARCH_FILE_INFO> m_vecSearchResults;
+    // What the search found; the result page's model takes it over.
+    CResultRowIndex m_foundRows;
     std::u16string m_strSearchPattern;
     QString m_strPreviewFileName;
 
@@ -197,6 +225,9 @@ private:
     QCheckBox* m_pCheckPhoto = nullptr;
     QCheckBox* m_pCheckMusic = nullptr;
     QCheckBox* m_pCheckVideo = nullptr;
+    QCheckBox* m_pCheckOffice = nullptr;
+    QCheckBox* m_pCheckArchive = nullptr;
+    QCheckBox* m_pCheckOther = nullptr;
     QCheckBox* m_pCheckAll = nullptr;
     QPushButton* m_pBtnStart = nullptr;
     bool m_bPartial = false;
@@ -207,10 +238,18 @@ private:
     QPushButton* m_pBtnScan = nullptr;
     bool m_bWholeDiskScan = false;
 
-    std::map<QString, std::vector<SEARCH_FILE_INFO>> m_mapCategory[FILE_CATEGORY_COUNT];
-    std::map<SELECTION_KEY, FILE_NODE> m_mapSelection;
+    CResultTableModel* m_pResultModel = nullptr;
+    CResultFolderModel* m_pFolderModel = nullptr;
     QTreeWidget* m_pResultTree = nullptr;
-    QTableWidget* m_pResultTable = nullptr;
+    QTableView* m_pResultTable = nullptr;
+    QTreeView* m_pFolderView = nullptr;
+    QStackedWidget* m_pViewStack = nullptr;
+    QLineEdit* m_pFilterName = nullptr;
+    QLineEdit* m_pFilterMinSize = nullptr;
+    QLineEdit* m_pFilterMaxSize = nullptr;
+    QDateEdit* m_pFilterFrom = nullptr;
+    QDateEdit* m_pFilterTo = nullptr;
+    QCheckBox* m_pRecoverIntoFolders = nullptr;
     QStackedWidget* m_pPreviewStack = nullptr;
     QLabel* m_pPreviewLabel = nullptr;
     QPlainTextEdit* m_pPreviewText = nullptr;
@@ -225,6 +264,12 @@ private:
 
     QString m_strRecoveryDir;
     bool m_bRecoveryDirIsFat = false;
+    // Recover writes into the files' original folders instead of one folder per category.
+    bool m_bRecoverIntoFolders = false;
+
+    QWidget* m_pPage4 = nullptr;
+    QTreeWidget* m_pScanList = nullptr;
+    QLabel* m_pScanLogSize = nullptr;
     // Set by the recovery callback when the engine reported the end of the current file.
     std::atomic<bool> m_bFileReported{false};
 

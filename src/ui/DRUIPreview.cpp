@@ -1,17 +1,21 @@
 // Main window, preview: the chosen file read by the engine on the worker, then shown as a
 // picture, or as a hex and text view of its first bytes.
 #include "ui/CMyThread.h"
+#include "ui/CResultFolderModel.h"
+#include "ui/CResultTableModel.h"
 #include "ui/DRUI.h"
 #include "ui/SCANUI.h"
 #include "ui/UiMetaTypes.h"
 #include "ui/UiStyle.h"
 
 #include <QFontDatabase>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QStackedWidget>
-#include <QTableWidget>
+#include <QTableView>
+#include <QTreeView>
 
 namespace {
 constexpr int PREVIEW_BUFFER_BYTES = 10240;
@@ -51,16 +55,30 @@ QWidget* DRUI::CreatePreviewArea(QWidget* pParent) {
     return m_pPreviewStack;
 }
 
-void DRUI::tableItemClick(QTableWidgetItem* pItem) {
-    if (pItem == nullptr)
+void DRUI::tableItemClick(const QModelIndex& index) {
+    if (!index.isValid() || m_pResultModel == nullptr)
         return;
     {
         // The previewed row is the highlighted one, whoever asked for the preview.
-        const QSignalBlocker blocker(m_pResultTable);
-        m_pResultTable->selectRow(pItem->row());
+        const QSignalBlocker blocker(m_pResultTable->selectionModel());
+        m_pResultTable->selectRow(index.row());
+        m_pResultTable->viewport()->update();
     }
-    const QVariant varNode = pItem->data(Qt::UserRole);
-    m_previewNode = varNode.isValid() ? varNode.value<FILE_NODE>() : FILE_NODE{};
+    PreviewRow(m_pResultModel->RowAt(index.row()));
+}
+
+void DRUI::folderItemClick(const QModelIndex& index) {
+    const long long llRow = m_pFolderModel == nullptr ? -1 : m_pFolderModel->RowOf(index);
+    if (llRow >= 0)
+        PreviewRow(static_cast<uint32_t>(llRow));
+}
+
+void DRUI::PreviewRow(uint32_t nRow) {
+    m_previewNode = FILE_NODE{};
+    if (m_pResultModel->ReadNode(nRow, m_previewNode) != 0) {
+        ShowPreviewMessage(UNREADABLE_TEXT);
+        return;
+    }
     m_strPreviewFileName = QString::fromUtf8(m_previewNode.szFileName);
     RunOperation(OPR_TYPE_PREVIEW, &DRUI::_PreviewProcess);
     ShowPreview();

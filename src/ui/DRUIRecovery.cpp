@@ -1,8 +1,10 @@
-// Main window, recovery: the destination question, the worker that saves each selected file into
-// its category folder under a free name, and the per-file results.
+// Main window, recovery: the destination question, the worker that saves each ticked file into
+// its category folder, or its original folder, under a free name, and the per-file results.
 #include "device/CDiskRegistry.h"
 #include "ui/CMessageBox.h"
 #include "ui/CMyThread.h"
+#include "ui/CResultFolderModel.h"
+#include "ui/CResultTableModel.h"
 #include "ui/DRUI.h"
 #include "ui/RecoveryDestination.h"
 #include "ui/SCANUI.h"
@@ -11,6 +13,7 @@
 #include "util/FileCategory.h"
 #include "util/TextUtil.h"
 
+#include <QCheckBox>
 #include <QFileDialog>
 
 #include <cerrno>
@@ -44,8 +47,9 @@ bool DRUI::ConfirmRecoveryDestination(const QString& strDir) {
         return false;
     m_bRecoveryDirIsFat = IsOnFatFileSystem(strDir.toStdString());
     if (m_bRecoveryDirIsFat) {
-        for (const auto& [key, node] : m_mapSelection) {
-            if (node.u64FileSize >= FAT_FILE_LIMIT) {
+        const CResultRowIndex& rows = m_pResultModel->GetIndex();
+        for (uint32_t nRow : rows.GetTickedRows()) {
+            if (rows.GetRow(nRow).u64FileSize >= FAT_FILE_LIMIT) {
                 CMessageBox::Ask(this, FAT_LIMIT_NOTICE, true);
                 break;
             }
@@ -56,15 +60,14 @@ bool DRUI::ConfirmRecoveryDestination(const QString& strDir) {
 
 void DRUI::RecoverSelectionTo(const QString& strDir) {
     m_strRecoveryDir = strDir;
-    if (!ConfirmRecoveryDestination(strDir))
+    if (m_pResultModel == nullptr || !ConfirmRecoveryDestination(strDir))
         return;
-    unsigned long long u64TotalBytes = 0;
-    for (const auto& [key, node] : m_mapSelection)
-        u64TotalBytes += node.u64FileSize;
+    m_bRecoverIntoFolders = m_pRecoverIntoFolders->isChecked();
+    const CResultRowIndex& rows = m_pResultModel->GetIndex();
     DebugLog("_RecoveryProcess Start\n");
     RunOperation(OPR_TYPE_RECOVERY, &DRUI::_RecoveryProcess, [&](SCANUI& dialog) {
         dialog.SetSaveDir(m_strRecoveryDir);
-        dialog.SetRecoveryTotals(static_cast<int>(m_mapSelection.size()), u64TotalBytes);
+        dialog.SetRecoveryTotals(static_cast<int>(rows.CountTicked(-1, -1)), rows.GetTickedBytes());
     });
 }
 
@@ -77,22 +80,29 @@ void DRUI::_RecoveryProcess(void* pParam, int&) {
     pThis->m_bRecoveryEnd = true;
 }
 
+// The ticked rows are read back one at a time: a million ticks never hold a million records.
 void DRUI::RecoveryProcess() {
     const std::u16string strDir16 = m_strRecoveryDir.toStdU16String();
-    const std::string strDir = m_strRecoveryDir.toStdString();
     int nBaseDepth = 0;
     GetPathDirIndex(strDir16.c_str(), nBaseDepth);
-    const int nCount = static_cast<int>(m_mapSelection.size());
+    const std::vector<uint32_t> vecRows = m_pResultModel->GetIndex().GetTickedRows();
+    const int nCount = static_cast<int>(vecRows.size());
     int nIndex = 0;
     int nEnd = ERROR_SUCCESS;
-    for (auto& [key, node] : m_mapSelection) {
-        const std::string strFolder = strDir + "/" + GetDirTypeByFileName(node.szFileName) + "/";
-        const std::string strPath = GetRealFileName(strFolder + node.szFileName);
+    for (uint32_t nRow : vecRows) {
+        FILE_NODE node{};
+        int nResult = m_pResultModel->ReadNode(nRow, node);
+        std::string strFolder;
+        if (nResult == 0)
+            nResult = MakeTargetFolder(node, strFolder);
+        const std::string strPath =
+            GetRealFileName(strFolder + "/" + MakeSafeFileName(node.szFileName));
         const std::u16string strPath16 = Ansi2Unicode(strPath.c_str());
         const QString strShownPath = QString::fromStdU16String(strPath16);
         emit RecoveryFileStart(++nIndex, nCount, strShownPath, node.u64FileSize);
         m_bFileReported = false;
-        const int nResult = SaveOneFile(node, strFolder, strPath16, nBaseDepth);
+        if (nResult == 0)
+            nResult = SaveOneFile(node, strPath16, nBaseDepth);
         if (nResult == ERROR_CANCELLED_BY_USER) {
             nEnd = nResult;
             emit RecoveryCallBack(100, RECOVERY_FILE_WEIGHT, nResult, strShownPath);
@@ -106,14 +116,33 @@ void DRUI::RecoveryProcess() {
     emit RecoveryCallBack(100, RECOVERY_DONE_WEIGHT, nEnd, QString());
 }
 
-int DRUI::SaveOneFile(FILE_NODE& node, const std::string& strFolder,
-                      const std::u16string& strPath16, int nBaseDepth) {
+// The category folder, or the folders the file was found in (carved files: their kind's folder
+// under "Carved files"). A plain file where a folder should be: nothing can be written below it.
+int DRUI::MakeTargetFolder(const FILE_NODE& node, std::string& strFolder) {
+    const std::string strDir = m_strRecoveryDir.toStdString();
+    int nResult = 0;
+    if (m_bRecoverIntoFolders) {
+        FILE_NODE nodeCopy = node;
+        const std::string strParent =
+            m_pEngine == nullptr
+                ? std::string()
+                : CResultTableModel::ReadParentPath(m_pEngine, nodeCopy).toStdString();
+        nResult = MakeRecoveryDirs(strDir,
+                                   CResultFolderModel::MakeTreePath(
+                                       node.nEngineType,
+                                       static_cast<int>(GetFileCategoryOfName(node.szFileName)),
+                                       strParent),
+                                   strFolder);
+    } else {
+        strFolder = strDir + "/" + GetDirTypeByFileName(node.szFileName);
+        nResult = MakeRecoveryDir(strFolder);
+    }
+    return nResult == EEXIST ? ENOTDIR : nResult;
+}
+
+int DRUI::SaveOneFile(FILE_NODE& node, const std::u16string& strPath16, int nBaseDepth) {
     if (m_bRecoveryDirIsFat && node.u64FileSize >= FAT_FILE_LIMIT)
         return EFBIG;
-    // A plain file where the category folder should be: nothing can be written below it.
-    const int nDirResult = MakeRecoveryDir(strFolder);
-    if (nDirResult != 0)
-        return nDirResult == EEXIST ? ENOTDIR : nDirResult;
     if (m_pEngine == nullptr)
         return ERROR_INVALID_PARAMETER;
     return m_pEngine->SaveFileData(&node, strPath16.c_str(), nBaseDepth);

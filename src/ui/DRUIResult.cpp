@@ -1,22 +1,34 @@
-// Main window, result page: hits grouped by category and extension, the file table, ticks that
-// travel between tree and table, and the selection that Recover saves.
+// Main window, result page: the category tree with its counts, the table of hits over the row
+// index (sorted by any column, narrowed by the tree and the filter boxes), the folder view, and
+// the ticks that Recover saves.
+#include "ui/CResultFolderModel.h"
+#include "ui/CResultTableModel.h"
 #include "ui/DRUI.h"
 #include "ui/FileTypeIcon.h"
-#include "ui/UiMetaTypes.h"
 #include "ui/UiStyle.h"
 #include "util/FileCategory.h"
 #include "util/TextUtil.h"
 
 #include <QCheckBox>
+#include <QDateEdit>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStackedLayout>
-#include <QTableWidget>
+#include <QStackedWidget>
+#include <QTableView>
+#include <QTreeView>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 constexpr int TREE_WIDTH = 250;
@@ -24,62 +36,100 @@ constexpr int TREE_MIN_WIDTH = 170;
 constexpr int TREE_MIN_HEIGHT = 160;
 constexpr int TABLE_MIN_WIDTH = 300;
 constexpr int TABLE_MIN_HEIGHT = 120;
-constexpr int TABLE_NAME_WIDTH = 400;
 constexpr int TABLE_ROW_HEIGHT = 22;
-constexpr int PREVIEW_MIN_HEIGHT = 120;
-// Tree items carry their category, and extension nodes their key, so ticks find their records.
+constexpr int FOLDER_NAME_WIDTH = 420;
+constexpr int SIZE_BOX_WIDTH = 70;
+constexpr int NAME_BOX_MIN_WIDTH = 120;
+constexpr int TABLE_COLUMN_WIDTHS[COLUMN_COUNT] = {200, 80, 120, 150, 70, 90};
+// Tree items carry their category and extension id (-1: the whole category).
 constexpr int CATEGORY_ROLE = Qt::UserRole;
-constexpr int KEY_ROLE = Qt::UserRole + 1;
+constexpr int EXTENSION_ROLE = Qt::UserRole + 1;
+// A date box at its minimum means no bound.
+const QDate NO_DATE(1970, 1, 1);
 
 const char* const RESULT_TREE_STYLE =
     "QTreeWidget{background-color: white; border: 1px solid rgb(205, 215, 230); border-radius: "
     "6px;}QTreeWidget::item{height: 24px;}QTreeWidget::item:selected{background-color: rgb(214, "
     "232, 252); color: rgb(16, 48, 89);}QTreeWidget:focus{border: 2px solid rgb(30, 144, 255);}";
-const char* const RESULT_TABLE_STYLE =
-    "QTableWidget{background-color: white; border: 1px solid rgb(205, 215, 230);"
+const char* const RESULT_VIEW_STYLE =
+    "QAbstractItemView{background-color: white; border: 1px solid rgb(205, 215, 230);"
     " selection-background-color: rgb(214, 232, 252); selection-color: rgb(16, 48, 89);}"
-    "QTableWidget:focus{border: 2px solid rgb(30, 144, 255);}"
+    "QAbstractItemView:focus{border: 2px solid rgb(30, 144, 255);}"
     "QHeaderView::section{background-color: rgb(244, 247, 251); color: rgb(90, 100, 115);"
     " border: none; border-bottom: 1px solid rgb(225, 230, 238); padding: 4px;}";
 const char* const EMPTY_RESULT_STYLE =
     "background-color: rgb(244, 247, 251); border: 1px solid rgb(205, 215, 230); color: rgb(16, "
     "48, 89); padding: 24px;";
+const char* const FILTER_STYLE = "color: rgb(16, 48, 89);";
 
-QTreeWidgetItem* MakeCheckItem(const QString& strText, int nCategory, const QString& strKey) {
+QTreeWidgetItem* MakeCheckItem(const QString& strText, int nCategory, int nExtensionId) {
     auto* pItem = new QTreeWidgetItem(QStringList{strText});
     pItem->setFlags(pItem->flags() | Qt::ItemIsUserCheckable);
     pItem->setCheckState(0, Qt::Unchecked);
     pItem->setData(0, CATEGORY_ROLE, nCategory);
-    pItem->setData(0, KEY_ROLE, strKey);
+    pItem->setData(0, EXTENSION_ROLE, nExtensionId);
     pItem->setToolTip(0, strText);
     return pItem;
 }
 
-int CategoryOfKey(const QString& strKey) {
-    const FileCategory category =
-        strKey == NO_EXTENSION_KEY ? FileCategory::Other : GetFileCategory(strKey.toStdString());
-    return static_cast<int>(category);
+Qt::CheckState CheckStateOf(uint64_t u64Ticked, uint64_t u64All) {
+    if (u64Ticked == 0)
+        return Qt::Unchecked;
+    return u64Ticked == u64All ? Qt::Checked : Qt::PartiallyChecked;
 }
 
-Qt::CheckState CheckStateOf(size_t nTicked, size_t nAll) {
-    if (nTicked == 0)
-        return Qt::Unchecked;
-    return nTicked == nAll ? Qt::Checked : Qt::PartiallyChecked;
+QDateEdit* MakeDateBox(const QString& strTip, QWidget* pParent) {
+    auto* pBox = new QDateEdit(NO_DATE, pParent);
+    pBox->setMinimumDate(NO_DATE);
+    pBox->setSpecialValueText("Any date");
+    pBox->setDisplayFormat("yyyy-MM-dd");
+    pBox->setCalendarPopup(true);
+    pBox->setToolTip(strTip);
+    return pBox;
+}
+
+QLineEdit* MakeFilterBox(const QString& strHint, QWidget* pParent) {
+    auto* pBox = new QLineEdit(pParent);
+    pBox->setPlaceholderText(strHint);
+    pBox->setToolTip(strHint);
+    pBox->setClearButtonEnabled(true);
+    return pBox;
 }
 } // namespace
 
-DRUI::SELECTION_KEY DRUI::GetSelectionKey(const FILE_NODE& node) {
-    return {node.nEngineType, uint64_t(node.nFileIndex) << 32 | node.nClusterNo};
+// "4096", "200k", "1.5 MB", "2 GiB": bytes; nothing for any other text.
+std::optional<uint64_t> DRUI::ParseSizeText(const QString& strText) {
+    static const QRegularExpression sizeText(R"(^\s*(\d+(?:\.\d+)?)\s*([kmgt]?)(?:i?b)?\s*$)",
+                                             QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = sizeText.match(strText);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const QString strUnit = match.captured(2).toLower();
+    const int nPower =
+        strUnit.isEmpty() ? 0 : static_cast<int>(QString("kmgt").indexOf(strUnit)) + 1;
+    const double dBytes = match.captured(1).toDouble() * std::pow(1024.0, nPower);
+    if (dBytes >= 18e18)
+        return std::nullopt;
+    return static_cast<uint64_t>(dBytes);
+}
+
+void DRUI::ForgetResultPage() {
+    m_pResultModel = nullptr;
+    m_pFolderModel = nullptr;
+    m_pResultTree = nullptr;
+    m_pResultTable = nullptr;
+    m_pFolderView = nullptr;
+    m_pViewStack = nullptr;
+    m_pPreviewStack = nullptr;
 }
 
 void DRUI::InitLayout3Widget() {
-    // Records of an earlier scan belong to the engine that was deleted with it.
-    m_mapSelection.clear();
-    m_pResultTree = nullptr;
-    m_pResultTable = nullptr;
-    m_pPreviewStack = nullptr;
-
+    ForgetResultPage();
     auto* pPage = new QWidget;
+    // The rows belong to the page: a new scan's page replaces the old one with its rows.
+    m_pResultModel = new CResultTableModel(m_pEngine, std::move(m_foundRows), pPage);
+    m_foundRows = CResultRowIndex();
+    connect(m_pResultModel, &CResultTableModel::TicksChanged, this, &DRUI::RefreshTicks);
     auto* pLayout = new QVBoxLayout(pPage);
     pLayout->setSpacing(0);
     pLayout->setContentsMargins(0, 0, 0, 0);
@@ -89,7 +139,7 @@ void DRUI::InitLayout3Widget() {
     auto* pBody = new QHBoxLayout;
     pBody->setContentsMargins(10, 8, 10, 4);
     pBody->setSpacing(10);
-    if (m_vecSearchResults.empty()) {
+    if (m_pResultModel->GetIndex().GetRowCount() == 0) {
         auto* pEmpty = new QLabel(EmptyResultText(), pPage);
         pEmpty->setObjectName("emptyResultLabel");
         pEmpty->setWordWrap(true);
@@ -101,10 +151,13 @@ void DRUI::InitLayout3Widget() {
         m_pResultTree = CreateTree(pPage);
         pBody->addWidget(m_pResultTree);
         auto* pRight = new QVBoxLayout;
-        pRight->setSpacing(8);
+        pRight->setSpacing(6);
         pRight->addWidget(CreatePreviewArea(pPage), 2);
-        m_pResultTable = CreateTable(pPage);
-        pRight->addWidget(m_pResultTable, 3);
+        pRight->addWidget(CreateFilterBar(pPage));
+        m_pViewStack = new QStackedWidget(pPage);
+        m_pResultTable = CreateTable(m_pViewStack);
+        m_pViewStack->addWidget(m_pResultTable);
+        pRight->addWidget(m_pViewStack, 3);
         pBody->addLayout(pRight, 1);
     }
     pLayout->addLayout(pBody, 1);
@@ -117,6 +170,7 @@ void DRUI::InitLayout3Widget() {
     m_pPage3 = pPage;
     m_pStackedLayout->addWidget(m_pPage3);
     m_pStackedLayout->setCurrentWidget(m_pPage3);
+    RefreshTicks();
 }
 
 QWidget* DRUI::CreateResultBar(QWidget* pPage) {
@@ -128,12 +182,18 @@ QWidget* DRUI::CreateResultBar(QWidget* pPage) {
     m_pSummaryLabel = new QLabel("Select 0 Bytes in 0 file", pBar);
     m_pSummaryLabel->setFont(UiFont(11, QFont::Bold));
     m_pSummaryLabel->setStyleSheet("color: rgb(16, 48, 89);");
+    m_pRecoverIntoFolders = new QCheckBox("Keep original folders", pBar);
+    m_pRecoverIntoFolders->setToolTip("Recover each file into its original folder, carved files "
+                                      "into a folder of their kind, instead of one folder per "
+                                      "kind");
+    m_pRecoverIntoFolders->setStyleSheet(FILTER_STYLE);
     auto* pBtnBack = MakeActionButton("Back", pBar);
     m_pBtnRecover = MakeActionButton("Recover", pBar);
     pBarLayout->addWidget(m_pSummaryLabel);
     pBarLayout->addStretch(1);
+    pBarLayout->addWidget(m_pRecoverIntoFolders);
     pBarLayout->addWidget(MakeVersionLabel(pBar));
-    pBarLayout->addSpacing(16);
+    pBarLayout->addSpacing(8);
     pBarLayout->addWidget(pBtnBack);
     pBarLayout->addWidget(m_pBtnRecover);
     SetActionButton(m_pBtnRecover, false);
@@ -147,21 +207,22 @@ QWidget* DRUI::CreateResultBar(QWidget* pPage) {
 QString DRUI::ResultTitleText() const {
     const QString strScan =
         m_bScanStopped ? QString("a partial scan (stopped at %1%)").arg(m_nScanPercent.load())
-                       : QString("the scan");
+                       : QString(m_bReopen ? "the earlier scan" : "the scan");
     const QString strItems =
         m_u64ItemsFound > 0 ? QString(", among %1 items found").arg(m_u64ItemsFound.load()) : "";
+    const uint32_t nFound = m_pResultModel->GetIndex().GetRowCount();
     QString strTitle = QString("Select Desired Files to Recover\nFound %1 recoverable files after "
                                "%2%3.")
-                           .arg(m_vecSearchResults.size())
+                           .arg(nFound)
                            .arg(strScan, strItems);
-    if (!m_vecSearchResults.empty())
+    if (nFound > 0)
         strTitle += "\nPlease preview and choose the files you want to recover.";
     return strTitle;
 }
 
 QString DRUI::EmptyResultText() const {
     QStringList listKinds;
-    for (const QCheckBox* pBox : {m_pCheckPhoto, m_pCheckMusic, m_pCheckVideo})
+    for (const QCheckBox* pBox : KindBoxes())
         if (pBox->isChecked())
             listKinds << pBox->text();
     QString strText = QString("No %1 files were found on %2.")
@@ -187,25 +248,27 @@ QTreeWidget* DRUI::CreateTree(QWidget* pParent) {
     pTree->setStyleSheet(RESULT_TREE_STYLE);
     pTree->setFont(UiFont(10));
 
-    for (auto& mapCategory : m_mapCategory)
-        mapCategory.clear();
-    int nCounts[FILE_CATEGORY_COUNT] = {};
-    for (const SEARCH_FILE_INFO& info : m_vecSearchResults) {
-        const QString strKey = GetExtensionKey(info.szFileName);
-        const int nCategory = CategoryOfKey(strKey);
-        m_mapCategory[nCategory][strKey].push_back(info);
-        ++nCounts[nCategory];
-    }
+    const CResultRowIndex& rows = m_pResultModel->GetIndex();
+    const std::vector<std::string>& vecExtensions = rows.GetExtensions();
     for (int n = 0; n < FILE_CATEGORY_COUNT; ++n) {
-        if (nCounts[n] == 0)
+        const uint64_t u64Count = rows.CountRows(n, -1);
+        if (u64Count == 0)
             continue;
         const char* pName = GetCategoryName(static_cast<FileCategory>(n));
         QTreeWidgetItem* pCategory =
-            MakeCheckItem(QString("%1(%2)").arg(pName).arg(nCounts[n]), n, QString());
+            MakeCheckItem(QString("%1(%2)").arg(pName).arg(u64Count), n, -1);
         pTree->addTopLevelItem(pCategory);
-        for (const auto& [strKey, vecInfo] : m_mapCategory[n]) {
-            QTreeWidgetItem* pExtension =
-                MakeCheckItem(QString("%1 Files (%2)").arg(strKey).arg(vecInfo.size()), n, strKey);
+        std::vector<std::pair<QString, int>> vecKeys;
+        for (size_t nId = 0; nId < vecExtensions.size(); ++nId)
+            if (rows.GetExtensionCategory(static_cast<uint16_t>(nId)) == n)
+                vecKeys.emplace_back(vecExtensions[nId].empty()
+                                         ? QString(NO_EXTENSION_KEY)
+                                         : QString::fromStdString(vecExtensions[nId]),
+                                     static_cast<int>(nId));
+        std::sort(vecKeys.begin(), vecKeys.end());
+        for (const auto& [strKey, nId] : vecKeys) {
+            QTreeWidgetItem* pExtension = MakeCheckItem(
+                QString("%1 Files (%2)").arg(strKey).arg(rows.CountRows(n, nId)), n, nId);
             pExtension->setIcon(0, QIcon(GetExtendNameIcon(strKey)));
             pCategory->addChild(pExtension);
         }
@@ -217,33 +280,120 @@ QTreeWidget* DRUI::CreateTree(QWidget* pParent) {
     return pTree;
 }
 
-QTableWidget* DRUI::CreateTable(QWidget* pParent) {
-    auto* pTable = new QTableWidget(0, 2, pParent);
+QWidget* DRUI::CreateFilterBar(QWidget* pParent) {
+    auto* pBar = new QWidget(pParent);
+    pBar->setObjectName("filterBar");
+    pBar->setStyleSheet(FILTER_STYLE);
+    pBar->setFont(UiFont(10));
+    auto* pLayout = new QHBoxLayout(pBar);
+    pLayout->setContentsMargins(0, 0, 0, 0);
+    pLayout->setSpacing(6);
+    m_pFilterName = MakeFilterBox("Name, e.g. IMG_*.jpg", pBar);
+    m_pFilterName->setMinimumWidth(NAME_BOX_MIN_WIDTH);
+    m_pFilterMinSize = MakeFilterBox("Min size", pBar);
+    m_pFilterMaxSize = MakeFilterBox("Max size", pBar);
+    for (QLineEdit* pBox : {m_pFilterMinSize, m_pFilterMaxSize}) {
+        pBox->setFixedWidth(SIZE_BOX_WIDTH);
+        pBox->setToolTip("A size such as 4096, 200 KB or 1.5 GB");
+    }
+    m_pFilterFrom = MakeDateBox("Modified on or after", pBar);
+    m_pFilterTo = MakeDateBox("Modified on or before", pBar);
+    auto* pFolders = new QPushButton("Folder view", pBar);
+    pFolders->setCheckable(true);
+    pFolders->setToolTip("The files under the folders they were found in");
+    pLayout->addWidget(m_pFilterName, 1);
+    pLayout->addWidget(m_pFilterMinSize);
+    pLayout->addWidget(new QLabel("-", pBar));
+    pLayout->addWidget(m_pFilterMaxSize);
+    pLayout->addWidget(m_pFilterFrom);
+    pLayout->addWidget(new QLabel("-", pBar));
+    pLayout->addWidget(m_pFilterTo);
+    pLayout->addWidget(pFolders);
+    for (QLineEdit* pBox : {m_pFilterName, m_pFilterMinSize, m_pFilterMaxSize})
+        connect(pBox, &QLineEdit::textChanged, this, &DRUI::ApplyFilter);
+    for (QDateEdit* pBox : {m_pFilterFrom, m_pFilterTo})
+        connect(pBox, &QDateEdit::dateChanged, this, &DRUI::ApplyFilter);
+    connect(pFolders, &QPushButton::toggled, this, &DRUI::ShowFolderView);
+    return pBar;
+}
+
+QTableView* DRUI::CreateTable(QWidget* pParent) {
+    auto* pTable = new QTableView(pParent);
     pTable->setObjectName("resultTable");
-    pTable->setHorizontalHeaderLabels({"Name", "Size"});
-    pTable->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    pTable->horizontalHeader()->setStretchLastSection(true);
-    pTable->setColumnWidth(0, TABLE_NAME_WIDTH);
+    pTable->setModel(m_pResultModel);
+    QHeaderView* pHeader = pTable->horizontalHeader();
+    pHeader->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    pHeader->setStretchLastSection(true);
+    for (int nColumn = 0; nColumn < COLUMN_COUNT; ++nColumn)
+        pTable->setColumnWidth(nColumn, TABLE_COLUMN_WIDTHS[nColumn]);
+    // Rows come in name order; a click on a header sorts by its column.
+    pHeader->setSortIndicator(COLUMN_NAME, Qt::AscendingOrder);
+    pTable->setSortingEnabled(true);
     pTable->verticalHeader()->setVisible(false);
+    pTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    pTable->verticalHeader()->setDefaultSectionSize(TABLE_ROW_HEIGHT);
     pTable->setSelectionBehavior(QAbstractItemView::SelectRows);
-    pTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    pTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
     pTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    pTable->setWordWrap(false);
+    pTable->setTextElideMode(Qt::ElideMiddle);
     pTable->setMinimumSize(TABLE_MIN_WIDTH, TABLE_MIN_HEIGHT);
-    pTable->setMouseTracking(true);
-    pTable->setStyleSheet(RESULT_TABLE_STYLE);
+    pTable->setStyleSheet(RESULT_VIEW_STYLE);
     pTable->setFont(UiFont(10));
-    // Space ticks the current row whichever of its cells has the focus.
+    // Space ticks the chosen rows whichever of their cells has the focus.
     pTable->installEventFilter(this);
-    connect(pTable, &QTableWidget::itemSelectionChanged, this, &DRUI::tableItemSelectChanged);
-    connect(pTable, &QTableWidget::itemChanged, this, &DRUI::tableItemCheckChange);
+    connect(pTable->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) {
+                if (current.isValid())
+                    PreviewRow(m_pResultModel->RowAt(current.row()));
+            });
     return pTable;
+}
+
+// Built at the first look: it reads the folder of every hit.
+QTreeView* DRUI::CreateFolderView() {
+    m_pFolderModel = new CResultFolderModel(*m_pResultModel, m_pViewStack);
+    auto* pView = new QTreeView(m_pViewStack);
+    pView->setObjectName("folderView");
+    pView->setModel(m_pFolderModel);
+    pView->setUniformRowHeights(true);
+    pView->setColumnWidth(0, FOLDER_NAME_WIDTH);
+    pView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    pView->setStyleSheet(RESULT_VIEW_STYLE);
+    pView->setFont(UiFont(10));
+    connect(pView->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &DRUI::folderItemClick);
+    return pView;
+}
+
+// The filter boxes narrow the table only; the folder view always shows every hit.
+void DRUI::ShowFolderView(bool bFolders) {
+    if (bFolders && m_pFolderView == nullptr) {
+        m_pFolderView = CreateFolderView();
+        m_pViewStack->addWidget(m_pFolderView);
+    }
+    m_pViewStack->setCurrentWidget(bFolders ? static_cast<QWidget*>(m_pFolderView)
+                                            : m_pResultTable);
+    for (QWidget* pBox : std::initializer_list<QWidget*>{
+             m_pFilterName, m_pFilterMinSize, m_pFilterMaxSize, m_pFilterFrom, m_pFilterTo})
+        pBox->setEnabled(!bFolders);
 }
 
 bool DRUI::eventFilter(QObject* pObject, QEvent* pEvent) {
     if (pObject == m_pResultTable && pEvent->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(pEvent)->key() == Qt::Key_Space) {
-        if (QTableWidgetItem* pCell = m_pResultTable->item(m_pResultTable->currentRow(), 0))
-            pCell->setCheckState(pCell->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+        const QModelIndex current = m_pResultTable->currentIndex();
+        QModelIndexList listRows = m_pResultTable->selectionModel()->selectedRows();
+        if (listRows.isEmpty() && current.isValid())
+            listRows << current;
+        if (listRows.isEmpty())
+            return true;
+        const int nLead = current.isValid() ? current.row() : listRows.front().row();
+        const bool bTick = !m_pResultModel->GetIndex().IsTicked(m_pResultModel->RowAt(nLead));
+        std::vector<uint32_t> vecRows;
+        for (const QModelIndex& index : listRows)
+            vecRows.push_back(m_pResultModel->RowAt(index.row()));
+        m_pResultModel->SetRowsTicked(vecRows, bTick);
         return true;
     }
     return QMainWindow::eventFilter(pObject, pEvent);
@@ -255,128 +405,66 @@ void DRUI::treeItemSelectChanged() {
         UpdateTreeInfo(listSelected.front(), 0);
 }
 
-void DRUI::UpdateTreeInfo(QTreeWidgetItem* pItem, int) {
-    {
-        const QSignalBlocker blocker(m_pResultTable);
-        m_pResultTable->setRowCount(0);
-        FillTable(pItem->data(0, KEY_ROLE).toString());
-    }
-    RefreshTicks();
-    if (m_pResultTable->rowCount() > 0)
-        m_pResultTable->selectRow(0);
+// A tree node shows its files, the first of them previewed.
+void DRUI::UpdateTreeInfo(QTreeWidgetItem*, int) {
+    ApplyFilter();
+    if (m_pResultModel->rowCount() > 0)
+        tableItemClick(m_pResultModel->index(0, COLUMN_NAME));
     else
         ClearPreview();
 }
 
-void DRUI::FillTable(const QString& strKey) {
-    if (strKey.isEmpty())
-        return;
-    const auto& mapCategory = m_mapCategory[CategoryOfKey(strKey)];
-    const auto itVec = mapCategory.find(strKey);
-    if (itVec == mapCategory.end())
-        return;
-    const QIcon icon(GetExtendNameIcon(strKey));
-    for (const SEARCH_FILE_INFO& info : itVec->second) {
-        const int nRow = m_pResultTable->rowCount();
-        m_pResultTable->insertRow(nRow);
-        const QVariant varNode = QVariant::fromValue<FILE_NODE>(info);
-        auto* pName = new QTableWidgetItem(icon, QString::fromUtf8(info.szFileName));
-        pName->setFlags(pName->flags() | Qt::ItemIsUserCheckable);
-        pName->setCheckState(Qt::Unchecked);
-        pName->setData(Qt::UserRole, varNode);
-        pName->setToolTip(pName->text());
-        auto* pSize = new QTableWidgetItem(
-            QString::fromStdString(GetFileSizeString(static_cast<long long>(info.u64FileSize))));
-        pSize->setData(Qt::UserRole, varNode);
-        m_pResultTable->setItem(nRow, 0, pName);
-        m_pResultTable->setItem(nRow, 1, pSize);
-        m_pResultTable->setRowHeight(nRow, TABLE_ROW_HEIGHT);
+void DRUI::ApplyFilter() {
+    RESULT_FILTER filter;
+    if (const QTreeWidgetItem* pKind = m_pResultTree->currentItem()) {
+        filter.nCategory = pKind->data(0, CATEGORY_ROLE).toInt();
+        filter.nExtensionId = pKind->data(0, EXTENSION_ROLE).toInt();
     }
+    filter.strName = m_pFilterName->text().trimmed().toStdString();
+    filter.u64MinSize = ParseSizeText(m_pFilterMinSize->text()).value_or(filter.u64MinSize);
+    filter.u64MaxSize = ParseSizeText(m_pFilterMaxSize->text()).value_or(filter.u64MaxSize);
+    // Files without a date pass only while no date is asked for.
+    if (m_pFilterFrom->date() != NO_DATE || m_pFilterTo->date() != NO_DATE)
+        filter.i64ModifiedFrom = 1;
+    if (m_pFilterFrom->date() != NO_DATE)
+        filter.i64ModifiedFrom = m_pFilterFrom->date().startOfDay().toSecsSinceEpoch();
+    if (m_pFilterTo->date() != NO_DATE)
+        filter.i64ModifiedTo = m_pFilterTo->date().addDays(1).startOfDay().toSecsSinceEpoch() - 1;
+    if (filter != m_pResultModel->GetIndex().GetFilter())
+        m_pResultModel->SetFilter(filter);
 }
 
-std::vector<const SEARCH_FILE_INFO*> DRUI::RecordsOfTreeItem(const QTreeWidgetItem* pItem) const {
-    std::vector<const SEARCH_FILE_INFO*> vecRecords;
-    const auto& mapCategory = m_mapCategory[pItem->data(0, CATEGORY_ROLE).toInt()];
-    const QString strKey = pItem->data(0, KEY_ROLE).toString();
-    for (const auto& [strVecKey, vecInfo] : mapCategory)
-        if (strKey.isEmpty() || strKey == strVecKey)
-            for (const SEARCH_FILE_INFO& info : vecInfo)
-                vecRecords.push_back(&info);
-    return vecRecords;
-}
-
-// Every tick, whatever made it (a click on any box, Space, a call), lands here or in
-// tableItemCheckChange: it changes the selection, and the boxes are then redrawn from it.
+// Every tick, whatever made it (a click on any box, Space, a call), goes into the row index; the
+// model then says so and every box is redrawn from the index.
 void DRUI::treeItemCheckChange(QTreeWidgetItem* pItem, int nColumn) {
     if (nColumn != 0)
         return;
-    // A box shows partial only when the selection says so; setting it changes nothing.
+    // A box shows partial only when the rows say so; setting it changes nothing.
     const Qt::CheckState nState = pItem->checkState(0);
-    if (nState != Qt::PartiallyChecked)
-        for (const SEARCH_FILE_INFO* pInfo : RecordsOfTreeItem(pItem))
-            SetTicked(*pInfo, nState == Qt::Checked);
-    RefreshTicks();
-}
-
-void DRUI::tableItemCheckChange(QTableWidgetItem* pCell) {
-    if (pCell->column() != 0)
+    if (nState == Qt::PartiallyChecked) {
+        RefreshTicks();
         return;
-    SetTicked(pCell->data(Qt::UserRole).value<FILE_NODE>(), pCell->checkState() == Qt::Checked);
-    RefreshTicks();
-}
-
-void DRUI::SetTicked(const FILE_NODE& node, bool bTicked) {
-    if (bTicked)
-        m_mapSelection[GetSelectionKey(node)] = node;
-    else
-        m_mapSelection.erase(GetSelectionKey(node));
-}
-
-size_t DRUI::CountTicked(const QTreeWidgetItem* pItem) const {
-    size_t nTicked = 0;
-    for (const SEARCH_FILE_INFO* pInfo : RecordsOfTreeItem(pItem))
-        nTicked += m_mapSelection.count(GetSelectionKey(*pInfo));
-    return nTicked;
+    }
+    m_pResultModel->SetKindTicked(pItem->data(0, CATEGORY_ROLE).toInt(),
+                                  pItem->data(0, EXTENSION_ROLE).toInt(), nState == Qt::Checked);
 }
 
 void DRUI::RefreshTicks() {
-    {
-        const QSignalBlocker treeBlocker(m_pResultTree);
-        const QSignalBlocker tableBlocker(m_pResultTable);
-        for (int i = 0; i < m_pResultTree->topLevelItemCount(); ++i) {
-            QTreeWidgetItem* pCategory = m_pResultTree->topLevelItem(i);
-            for (int j = 0; j < pCategory->childCount(); ++j) {
-                QTreeWidgetItem* pExtension = pCategory->child(j);
-                pExtension->setCheckState(
-                    0, CheckStateOf(CountTicked(pExtension), RecordsOfTreeItem(pExtension).size()));
-            }
-            pCategory->setCheckState(
-                0, CheckStateOf(CountTicked(pCategory), RecordsOfTreeItem(pCategory).size()));
-        }
-        for (int nRow = 0; nRow < m_pResultTable->rowCount(); ++nRow) {
-            QTableWidgetItem* pCell = m_pResultTable->item(nRow, 0);
-            const bool bTicked =
-                m_mapSelection.count(GetSelectionKey(pCell->data(Qt::UserRole).value<FILE_NODE>()));
-            pCell->setCheckState(bTicked ? Qt::Checked : Qt::Unchecked);
+    const CResultRowIndex& rows = m_pResultModel->GetIndex();
+    if (m_pResultTree != nullptr) {
+        const QSignalBlocker blocker(m_pResultTree);
+        for (QTreeWidgetItemIterator it(m_pResultTree); *it != nullptr; ++it) {
+            const int nCategory = (*it)->data(0, CATEGORY_ROLE).toInt();
+            const int nExtensionId = (*it)->data(0, EXTENSION_ROLE).toInt();
+            (*it)->setCheckState(0, CheckStateOf(rows.CountTicked(nCategory, nExtensionId),
+                                                 rows.CountRows(nCategory, nExtensionId)));
         }
     }
-    UpdateSelectionSummary();
-}
-
-void DRUI::tableItemSelectChanged() {
-    const QList<QTableWidgetItem*> listSelected = m_pResultTable->selectedItems();
-    if (!listSelected.isEmpty())
-        tableItemClick(listSelected.front());
-}
-
-void DRUI::UpdateSelectionSummary() {
-    SetActionButton(m_pBtnRecover, !m_mapSelection.empty());
-    unsigned long long u64Bytes = 0;
-    for (const auto& [key, node] : m_mapSelection)
-        u64Bytes += node.u64FileSize;
-    const size_t nCount = m_mapSelection.size();
+    const uint64_t u64Count = rows.CountTicked(-1, -1);
+    SetActionButton(m_pBtnRecover, u64Count > 0);
     m_pSummaryLabel->setText(
-        QString(nCount < 2 ? "Select %1 in %2 file" : "Select %1 in %2 files")
-            .arg(QString::fromStdString(GetFileSizeString(static_cast<long long>(u64Bytes))))
-            .arg(nCount));
+        QString(u64Count < 2 ? "Select %1 in %2 file" : "Select %1 in %2 files")
+            .arg(QString::fromStdString(
+                GetFileSizeString(static_cast<long long>(rows.GetTickedBytes()))))
+            .arg(u64Count));
 }

@@ -3,6 +3,7 @@
 #include "deepscan/CFileRecoveryFactory.h"
 #include "ui/CMessageBox.h"
 #include "ui/CMyThread.h"
+#include "ui/CResultTableModel.h"
 #include "ui/DRUI.h"
 #include "ui/SCANUI.h"
 #include "util/DebugLog.h"
@@ -19,6 +20,9 @@ constexpr int SCAN_STOP_VALUE = 1;
 constexpr int SEARCH_STOP_VALUE = 1;
 constexpr int PREVIEW_STOP_VALUE = 1;
 const char* const DEVICE_UNREADABLE_TEXT = "The selected device cannot be read.";
+const char* const STALE_SCAN_TEXT =
+    "That scan cannot be opened: its volume has changed since (or the scan's files are gone), "
+    "so its results no longer match. Scan the volume again.";
 
 QString FromWide(const char16_t* pText) {
     return pText == nullptr ? QString() : QString::fromUtf16(pText);
@@ -56,9 +60,15 @@ void DRUI::Scan(const char16_t*, int&) {
                              static_cast<long long>(m_partitionItem.u64StartSector), llSectorCount,
                              SCAN_DRIVE_LETTER, RECOVERY_TYPE_DEEP);
     m_bScanFailed = m_pEngine == nullptr;
-    // The window always scans afresh rather than taking up a stored scan of the volume.
-    if (IDeepScanControl* pDeep = CFileRecoveryFactory::GetDeepScanControl(m_pEngine))
+    // A scan starts afresh rather than taking up a stored scan of the volume; a reopened scan
+    // takes it up and only loads it (it covered the volume), or, when it was stopped, goes on.
+    IDeepScanControl* pDeep = CFileRecoveryFactory::GetDeepScanControl(m_pEngine);
+    if (pDeep != nullptr && !m_bReopen)
         pDeep->SetNotLoadLogFile();
+    if (m_bReopen && (pDeep == nullptr || pDeep->IsFindLogFile() == 0)) {
+        DeleteEngine();
+        m_bScanFailed = true;
+    }
     if (m_pEngine != nullptr) {
         m_pEngine->InitCallBack(static_cast<ScanProgressCallback>(&DRUI::ScanCallBack),
                                 static_cast<RecoveryProgressCallback>(&DRUI::RecoveryCallBack),
@@ -76,12 +86,15 @@ void DRUI::_SearchProcess(void* pParam, int&) {
     auto* pThis = static_cast<DRUI*>(pParam);
     pThis->m_bSearchStop = false;
     pThis->m_bSearchEnd = false;
-    pThis->m_vecSearchResults.clear();
+    pThis->m_foundRows = CResultRowIndex();
     if (pThis->m_pEngine != nullptr) {
         pThis->m_pEngine->InitSearchCallBack(
             static_cast<SearchProgressCallback>(&DRUI::SearchCallBack), pThis);
-        pThis->m_pEngine->SearchFileNode(pThis->m_strSearchPattern.c_str(),
-                                         pThis->m_vecSearchResults);
+        // The hits stream into the compact rows; a million of them never sit in memory whole.
+        std::unique_ptr<ISearchCursor> pCursor;
+        pThis->m_pEngine->OpenSearchCursor(pThis->m_strSearchPattern.c_str(), pCursor);
+        if (pCursor)
+            pThis->m_foundRows.Load(*pCursor);
     }
     pThis->m_bSearchEnd = true;
     SearchCallBack(pThis, 100, u"");
@@ -131,15 +144,16 @@ int DRUI::PreViewCallBack(void* pParam, int nPercent, int nStatus) {
 }
 
 // Photo and Video end with a bar, Music does not: a bar is put between two kinds wherever one is
-// missing, or the last Music and the first Video extension would merge into one.
+// missing, or the last extension of one kind and the first of the next would merge into one.
 std::u16string DRUI::BuildSearchPattern() const {
     std::string strPattern;
-    const std::pair<const QCheckBox*, const char*> kinds[] = {{m_pCheckPhoto, PHOTO_PATTERN},
-                                                              {m_pCheckMusic, MUSIC_PATTERN},
-                                                              {m_pCheckVideo, VIDEO_PATTERN}};
-    for (const auto& [pBox, pPattern] : kinds) {
-        if (!pBox->isChecked())
+    const char* const PATTERNS[] = {PHOTO_PATTERN,  MUSIC_PATTERN,   VIDEO_PATTERN,
+                                    OFFICE_PATTERN, ARCHIVE_PATTERN, OTHER_PATTERN};
+    const std::vector<QCheckBox*> vecBoxes = KindBoxes();
+    for (size_t i = 0; i < vecBoxes.size(); ++i) {
+        if (!vecBoxes[i]->isChecked())
             continue;
+        const char* pPattern = PATTERNS[i];
         if (!strPattern.empty() && strPattern.back() != '|')
             strPattern += '|';
         strPattern += pPattern;
@@ -153,17 +167,22 @@ void DRUI::btnSlotScan() {
         return;
     m_partitionItem = pItem->data(0, Qt::UserRole).value<PARTITION_ITEM>();
     m_bWholeDiskScan = pItem->parent() == nullptr;
+    ScanAndShowResults();
+}
+
+bool DRUI::ScanAndShowResults() {
     RunOperation(OPR_TYPE_SCAN, &DRUI::_ScanProcess);
     DebugLog("_ScanProcess end\n");
     if (m_bScanFailed) {
-        CMessageBox::Ask(this, DEVICE_UNREADABLE_TEXT, true);
-        return;
+        CMessageBox::Ask(this, m_bReopen ? STALE_SCAN_TEXT : DEVICE_UNREADABLE_TEXT, true);
+        return false;
     }
     m_strSearchPattern = BuildSearchPattern();
     DebugLog("_SearchProcess Start\n");
     RunOperation(OPR_TYPE_SEARCH, &DRUI::_SearchProcess);
     DebugLog("_SearchProcess end\n");
     InitLayout3Widget();
+    return true;
 }
 
 // The dialog is connected before the worker starts, so an operation that ends at once still
@@ -177,10 +196,15 @@ void DRUI::RunOperation(int nOprType, void (*pEntry)(void*, int&),
     dialog.setGeometry(x() + (width() - SCANUI::DIALOG_WIDTH) / 2,
                        y() + (height() - SCANUI::DIALOG_HEIGHT) / 2, SCANUI::DIALOG_WIDTH,
                        SCANUI::DIALOG_HEIGHT);
+    // Meanwhile the engine is the worker's: the table shows no path it has not read before.
+    if (m_pResultModel != nullptr)
+        m_pResultModel->SetEngineBusy(true);
     CMyThread thread;
     thread.SetFunc(pEntry, this);
     thread.start();
     dialog.exec();
     thread.exit(0);
     thread.wait();
+    if (m_pResultModel != nullptr)
+        m_pResultModel->SetEngineBusy(false);
 }

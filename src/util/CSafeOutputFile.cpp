@@ -208,3 +208,22 @@ int MakeRecoveryDir(const std::string& strUtf8Path) {
     close(nDirFd);
     return 0;
 }
+
+int MakeRecoveryDirs(const std::string& strBase, const std::string& strRelative,
+                     std::string& strFolder) {
+    strFolder = strBase;
+    size_t nStart = 0;
+    while (nStart < strRelative.size()) {
+        size_t nEnd = strRelative.find_first_of("/\\", nStart);
+        if (nEnd == std::string::npos)
+            nEnd = strRelative.size();
+        std::string strPart = strRelative.substr(nStart, nEnd - nStart);
+        nStart = nEnd + 1;
+        if (strPart.empty())
+            continue;
+        strFolder += "/" + MakeSafeFileName(strPart);
+        if (int nError = MakeRecoveryDir(strFolder); nError != 0)
+            return nError;
+    }
+    return 0;
+}

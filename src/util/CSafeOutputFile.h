@@ -52,3 +52,8 @@ std::string GetPartFileName(const std::string& strUtf8Path);
 // Creates a recovery folder with mode 0755 (an existing real folder is fine, a symlink or a file
 // is refused with ELOOP or EEXIST) owned like its parent when running as root; 0 or errno.
 int MakeRecoveryDir(const std::string& strUtf8Path);
+// Creates the folders of a relative path ("a/b/"; '\\' splits too) below the base, each name made
+// safe ("..", "." and "" never climb or vanish) and none a symlink; strFolder receives the
+// deepest. 0 or errno.
+int MakeRecoveryDirs(const std::string& strBase, const std::string& strRelative,
+                     std::string& strFolder);

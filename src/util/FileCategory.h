@@ -10,6 +10,8 @@ extern const char* const VIDEO_PATTERN;
 extern const char* const OFFICE_PATTERN;
 extern const char* const ARCHIVE_PATTERN;
 extern const char* const MIXED_PATTERN;
+// Files of unknown or no extension (the stores read this mark).
+extern const char* const OTHER_PATTERN;
 
 enum class FileCategory { Photo, Music, Office, Video, Archive, Other };
 constexpr int FILE_CATEGORY_COUNT = 6;

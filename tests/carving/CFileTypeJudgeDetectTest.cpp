@@ -134,8 +134,6 @@ TEST(CFileTypeJudgeDetect, HeaderVariantsWritersUse) {
             std::memcpy(pe.data() + u32Offset + 22, &u16Characteristics, 2);
         }
     };
-    place(128, 0x2102);
-    EXPECT_EQ(TypeOf(pe), FILE_TYPE_DLL);
     place(128, 0x1002);
     EXPECT_EQ(TypeOf(pe), FILE_TYPE_SYS);
     place(128, 0x0100);

@@ -270,6 +270,14 @@ tarit posix --pax-option=exthdr.name=%d/PaxHeaders/%f,delete=atime,delete=ctime 
     -cf "$new/sample_pax.tar" "$long"
 (rel && gcab -c -z "$new/sample_mszip.cab" note.txt licence.txt)
 
+# Executables: PE images linked by GNU ld, one keeping its COFF symbol and string tables behind
+# the sections (as unstripped MinGW builds do), one stripped DLL.
+printf 'static volatile int value = 7;\nstatic const char text[] = "Orvanne carving sample";\nint start(void) { return value * 6 + text[3]; }\n' > pe.c
+gcc -O2 -fPIC -fno-asynchronous-unwind-tables -c pe.c -o pe.o
+objcopy -O pe-x86-64 -R .comment -R .note.GNU-stack pe.o pe.obj
+ld -m i386pep --no-insert-timestamp --entry start -o "$new/sample_symbols.exe" pe.obj
+ld -m i386pep --no-insert-timestamp --entry start --dll -s -o "$new/sample_stripped.dll" pe.obj
+
 # Fonts and databases: a CFF-flavoured OpenType subset, a SQLite file of many pages.
 pyftsubset /usr/share/texmf/fonts/opentype/public/tex-gyre/texgyreheros-regular.otf \
     --text="Orvanne carving sample" --output-file="$new/sample.otf"

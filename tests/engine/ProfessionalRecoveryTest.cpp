@@ -224,6 +224,52 @@ TEST_F(ProfessionalRecoveryTest, BootSectorWithAZeroFieldStillGivesItsFiles) {
     }
 }
 
+// A FAT volume inside a partitioned disk, its files all in the root (no two folders to infer a
+// geometry from): the deep scan of the whole disk places them by the volume's boot sector, and
+// reads a live fragmented file along its FAT chain.
+TEST_F(ProfessionalRecoveryTest, FatVolumeInsideAPartitionedDiskIsPlacedByItsBootSector) {
+    if (!CFatImageBuilder::HaveTools() || !HaveTool("sfdisk"))
+        SKIP_WITHOUT("mkfs.vfat, mtools and sfdisk");
+    constexpr uint64_t u64VolumeStart = 2048;
+    constexpr uint32_t nVolumeKiB = 16 * 1024;
+    CFatImageBuilder image(m_dir.File("volume.img"));
+    std::map<std::string, std::vector<uint8_t>> mapFiles = {
+        {"kept sums.bin", PatternBytes(3000, 42)},
+        {"fragmented data.bin", PatternBytes(10000, 43)},
+        {"old letter.bin", PatternBytes(5000, 44)},
+        {"old ledger.bin", PatternBytes(7000, 45)}};
+    // 2 KiB clusters: the fragmented file fills the 3 clusters the deleted AAA.BIN left and goes
+    // on after the kept file.
+    ASSERT_TRUE(image.Format({16, nVolumeKiB, 4}) &&
+                image.AddFile("/AAA.BIN", PatternBytes(6000, 41)) &&
+                image.AddFile("/kept sums.bin", mapFiles["kept sums.bin"]) &&
+                image.Delete({"/AAA.BIN"}) && image.ResetNextFreeHint());
+    for (const char* pName : {"fragmented data.bin", "old letter.bin", "old ledger.bin"})
+        ASSERT_TRUE(image.AddFile(std::string("/") + pName, mapFiles[pName]));
+    ASSERT_TRUE(image.Delete({"/old letter.bin", "/old ledger.bin"}));
+    std::vector<uint32_t> vecFragmented = image.GetClusters("/fragmented data.bin");
+    ASSERT_TRUE(vecFragmented.size() == 5 && vecFragmented[2] + 1 != vecFragmented[3]);
+    std::string strDisk = m_dir.File("disk.img");
+    ASSERT_TRUE(RunShell("truncate -s 20M " + ShellQuote(strDisk) + " && echo '" +
+                         std::to_string(u64VolumeStart) + "," + std::to_string(nVolumeKiB * 2) +
+                         ",6' | sfdisk -q " + ShellQuote(strDisk)));
+    ASSERT_TRUE(PatchFileBytes(strDisk, u64VolumeStart * 512, ReadFileBytes(image.Path())));
+
+    std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(strDisk);
+    ASSERT_NE(pEngine, nullptr);
+    CScanRecord record;
+    ASSERT_EQ(Scan(*pEngine, record), 0);
+    std::vector<SEARCH_FILE_INFO> vecHits = Search(*pEngine);
+    std::vector<std::string> vecDigests = RecoverAll(*pEngine, vecHits);
+    for (const auto& [strName, vecBytes] : mapFiles) {
+        bool bFound = false;
+        for (size_t i = 0; i < vecHits.size(); ++i)
+            bFound |= vecHits[i].szFileName == strName && vecDigests[i] == Digest(vecBytes) &&
+                      vecHits[i].u64PartitionStartSector == u64VolumeStart;
+        EXPECT_TRUE(bFound) << strName;
+    }
+}
+
 TEST_F(ProfessionalRecoveryTest, NtfsDeletedFilesComeBackOnceEach) {
     if (!HaveTool("mkntfs") || !HaveTool("ntfscp"))
         SKIP_WITHOUT("the ntfs-3g tools");

@@ -1,16 +1,45 @@
 // The whole road with the real engines: the demo disk scanned and searched through btnSlotScan,
-// its deleted photos recovered byte for byte; and a large file whose copy is stopped part-way,
-// which leaves nothing under its name and a dialog that says so.
+// its deleted photos recovered byte for byte, into category folders and into their original
+// folders, and the scan reopened from the earlier scans without scanning, refused once its image
+// changed, and removed; and a large file whose copy is stopped part-way, which leaves nothing
+// under its name and a dialog that says so.
 #include "UiTestSupport.h"
 #include "device/CDiskRegistry.h"
 #include "fixtures/FixtureUtil.h"
+#include "store/CLogFileManager.h"
+#include "ui/CResultTableModel.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QTreeView>
 #include <QTreeWidget>
+
+namespace {
+QStringList ResultNames(DRUI& window) {
+    QStringList listNames;
+    const CResultRowIndex& rows = window.GetResultModel()->GetIndex();
+    for (uint32_t nRow = 0; nRow < rows.GetRowCount(); ++nRow)
+        listNames << QString::fromUtf8(rows.GetName(nRow));
+    return listNames;
+}
+
+// Back from the result page, saying Yes to losing its files.
+void LeaveResults(DRUI& window) {
+    CModalAnswer yes("CMessageBox", "Yes");
+    FindButton(window, "Back", true)->click();
+    QVERIFY(yes.Answered());
+}
+
+QTreeWidget* EarlierScans(DRUI& window) {
+    FindButton(window, "Earlier Scans", true)->click();
+    return window.findChild<QTreeWidget*>("scanList");
+}
+} // namespace
 
 class DemoScanTest : public QObject {
     Q_OBJECT
@@ -26,16 +55,14 @@ private slots:
         DRUI window;
         ScanFirstPartition(window, nDiskNo);
 
-        QStringList listNames;
-        for (const SEARCH_FILE_INFO& info : window.GetSearchResults())
-            listNames << QString::fromUtf8(info.szFileName);
+        const QStringList listNames = ResultNames(window);
         for (const char* pDeleted : {"Sunset.jpg", "Scan.tif", "Ringtone.mp3", "Garden.avi"})
             QVERIFY2(listNames.filter(pDeleted, Qt::CaseInsensitive).size() >= 1, pDeleted);
 
         QTreeWidgetItem* pPhoto = FindItem(window.findChild<QTreeWidget*>("resultTree"), "Photo(");
         QVERIFY(pPhoto);
         pPhoto->setCheckState(0, Qt::Checked);
-        QVERIFY(!window.GetSelection().empty());
+        QVERIFY(window.GetResultModel()->GetIndex().CountTicked(-1, -1) > 0);
 
         CTempDir out;
         const RECOVERY_VIEW view = RecoverAndWatch(window, QString::fromStdString(out.Path()));
@@ -50,6 +77,65 @@ private slots:
         QCOMPARE(
             ReadAll(QString::fromStdString(out.File("photo/" + listSunset.front().toStdString()))),
             original);
+
+        // The folder view and a recovery into the original folders.
+        FindButton(window, "Folder view")->click();
+        auto* pFolders = window.findChild<QTreeView*>("folderView");
+        QVERIFY(pFolders != nullptr && pFolders->isVisible());
+        QVERIFY(pFolders->model()
+                    ->match(pFolders->model()->index(0, 0), Qt::DisplayRole, "Photos")
+                    .size() == 1);
+        FindCheckBox(window, "Keep original folders")->setChecked(true);
+        CTempDir tree;
+        QVERIFY(RecoverAndWatch(window, QString::fromStdString(tree.Path())).bSeen);
+        const QStringList listTree = FilesBelow(QString::fromStdString(tree.Path()));
+        QVERIFY2(listTree.contains("Photos/Sunset.jpg") &&
+                     listTree.contains("Photos/Holiday/Scan.tif"),
+                 qPrintable(listTree.join(", ")));
+        QCOMPARE(ReadAll(QString::fromStdString(tree.File("Photos/Sunset.jpg"))), original);
+
+        // Reopened: the same files, loaded from the scan-log, not scanned again.
+        LeaveResults(window);
+        QTreeWidget* pScans = EarlierScans(window);
+        QCOMPARE(pScans->topLevelItemCount(), 1);
+        QVERIFY(pScans->topLevelItem(0)->text(0).startsWith(QString::fromStdString(strImage)));
+        QCOMPARE(pScans->topLevelItem(0)->text(3), QString("Complete"));
+        QVERIFY(FindLabel(window, "Scans are kept in ").contains(" and take "));
+        FindButton(window, "Open", true)->click();
+        QCOMPARE(ResultNames(window), listNames);
+        QVERIFY(FindLabel(window, "Select Desired").contains("after the earlier scan"));
+
+        // Removed from the list, and from the disk.
+        LeaveResults(window);
+        pScans = EarlierScans(window);
+        const std::string strLogDir = CLogFileManager::GetInstance()->GetRecords()[0].szLogDirPath;
+        QVERIFY(QDir(QString::fromStdString(strLogDir)).exists());
+        CModalAnswer remove("CMessageBox", "Yes");
+        FindButton(window, "Remove", true)->click();
+        QCOMPARE(pScans->topLevelItemCount(), 0);
+        QVERIFY(!QDir(QString::fromStdString(strLogDir)).exists());
+        QVERIFY(!FindLabel(window, "No earlier scans are kept.").isEmpty());
+    }
+
+    // An image changed since its scan gets its own new scan: the old results would not match it.
+    void ChangedImageIsNotReopened() {
+        CTempDir dir;
+        const std::string strImage = dir.File("demo.img");
+        QVERIFY(RunShell(ShellQuote(TestDataPath("../../scripts/make-demo-image")) + " " +
+                         ShellQuote(strImage) + " >/dev/null"));
+        DRUI window;
+        ScanFirstPartition(window, CDiskRegistry::GetInstance().AddImage(strImage));
+        LeaveResults(window);
+        QVERIFY(RunShell("touch -d 2001-01-01 " + ShellQuote(strImage)));
+        QTreeWidget* pScans = EarlierScans(window);
+        QCOMPARE(pScans->topLevelItemCount(), 1);
+        CModalAnswer refused("CMessageBox", "OK", [](QWidget* pBox) {
+            return FindLabel(*pBox, "That scan cannot be opened").contains("changed");
+        });
+        FindButton(window, "Open", true)->click();
+        QVERIFY(refused.Answered());
+        QCOMPARE(pScans->topLevelItemCount(), 0);
+        QVERIFY(window.GetResultModel() == nullptr);
     }
 
     void StoppedCopyLeavesNothingUnderItsName() {

@@ -61,9 +61,10 @@ private slots:
         window.show();
         QCheckBox* pAll = FindCheckBox(window, " Recover All");
         QPushButton* pStart = FindButton(window, "Start");
-        QCOMPARE(pAll->checkState(), Qt::Checked);
-        FindCheckBox(window, "Photo")->setChecked(false);
+        // Office, Archive and Other wait for a tick.
         QCOMPARE(pAll->checkState(), Qt::PartiallyChecked);
+        QVERIFY(pStart->isEnabled() && !FindCheckBox(window, "Archive")->isChecked());
+        FindCheckBox(window, "Photo")->setChecked(false);
         FindCheckBox(window, "Music")->setChecked(false);
         QVERIFY(pStart->isEnabled() && FindCheckBox(window, "Video")->isChecked());
         FindCheckBox(window, "Video")->setChecked(false);
@@ -72,7 +73,7 @@ private slots:
         QCOMPARE(pStart->styleSheet(), main_button_style_no_file);
         QTest::mouseClick(pAll, Qt::LeftButton);
         QCOMPARE(pAll->checkState(), Qt::Checked);
-        for (const char* pKind : {"Photo", "Music", "Video"})
+        for (const char* pKind : {"Photo", "Music", "Video", "Office", "Archive", "Other"})
             QVERIFY(FindCheckBox(window, pKind)->isChecked());
         QVERIFY(pStart->isEnabled());
         QCOMPARE(pStart->styleSheet(), main_button_style_);

@@ -88,6 +88,11 @@ private slots:
         FindCheckBox(window, "Music")->setChecked(true);
         QCOMPARE(QString::fromStdU16String(window.BuildSearchPattern()),
                  QString(MUSIC_PATTERN) + "|" + VIDEO_PATTERN);
+        FindCheckBox(window, "Video")->setChecked(false);
+        FindCheckBox(window, "Office")->setChecked(true);
+        FindCheckBox(window, "Other")->setChecked(true);
+        QCOMPARE(QString::fromStdU16String(window.BuildSearchPattern()),
+                 QString(MUSIC_PATTERN) + "|" + OFFICE_PATTERN + "|" + OTHER_PATTERN);
     }
 
     void ScanOfAPartitionEndsOnTheResultPage() {

@@ -1,19 +1,24 @@
 // The result page: categories, icons and folders of found files; ticks by mouse on any box and by
-// keyboard, followed by the selection, the summary and the files written; honest recovery
-// outcomes; the destination question; the preview in hex, picture and message form.
+// keyboard, followed by the selection, the summary and the files written; sorting by a header
+// click and filtering as one types; honest recovery outcomes; the destination question; the
+// preview in hex, picture and message form.
 #include "UiTestSupport.h"
 #include "device/CDiskRegistry.h"
 #include "fixtures/FixtureUtil.h"
+#include "ui/CResultTableModel.h"
 #include "ui/FileTypeIcon.h"
 #include "util/FileCategory.h"
 
+#include <QDateEdit>
 #include <QDir>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -28,6 +33,13 @@ QString DirOf(const char* pFileName) {
 
 QString Summary(QWidget& window) {
     return FindLabel(window, "Select ", "Select Desired");
+}
+
+QStringList Column(const QAbstractItemModel& model, int nColumn) {
+    QStringList list;
+    for (int nRow = 0; nRow < model.rowCount(); ++nRow)
+        list << model.index(nRow, nColumn).data().toString();
+    return list;
 }
 } // namespace
 
@@ -64,12 +76,6 @@ private slots:
         QCOMPARE(listIcons.size(), 65);
         for (const QString& strExt : listIcons)
             QVERIFY2(QFile::exists(GetExtendNameIcon(strExt)), qPrintable(strExt));
-        FILE_NODE carved{};
-        FILE_NODE fat{};
-        carved.nEngineType = ENGINE_FILE_TYPE;
-        fat.nEngineType = ENGINE_FAST_FAT;
-        carved.nFileIndex = fat.nFileIndex = 7;
-        QVERIFY(DRUI::GetSelectionKey(carved) != DRUI::GetSelectionKey(fat));
     }
 
     // Hits grouped by category and extension, and a title that counts both the hits and what
@@ -80,7 +86,8 @@ private slots:
                                  {"a.jpg", "b.JPG", "c.tiff", "d.psd", "e.mp3", "f"});
         ScanFirstPartition(window, m_nDiskNo);
         auto* pTree = window.findChild<QTreeWidget*>("resultTree");
-        auto* pTable = window.findChild<QTableWidget*>("resultTable");
+        auto* pTable = window.findChild<QTableView*>("resultTable");
+        QAbstractItemModel* pModel = pTable->model();
         QTreeWidgetItem* pPhoto = FindItem(pTree, "Photo(4)");
         QTreeWidgetItem* pJpg = FindItem(pTree, "jpg Files (2)", pPhoto);
         QTreeWidgetItem* pPsd = FindItem(pTree, "psd ", pPhoto);
@@ -100,15 +107,15 @@ private slots:
 
         ClickCheckBox(pTree, pTree->indexFromItem(pMusic));
         QCOMPARE(FindItem(pTree, "mp3 ", pMusic)->checkState(0), Qt::Checked);
-        QCOMPARE(window.GetSelection().size(), size_t(2));
+        QCOMPARE(window.GetResultModel()->GetIndex().CountTicked(-1, -1), 2u);
 
         pTree->setCurrentItem(pJpg);
-        QCOMPARE(pTable->rowCount(), 2);
-        ClickCheckBox(pTable, pTable->model()->index(1, 0));
+        QCOMPARE(pModel->rowCount(), 2);
+        ClickCheckBox(pTable, pModel->index(1, 0));
         QCOMPARE(pJpg->checkState(0), Qt::PartiallyChecked);
-        pTable->setCurrentCell(0, 1);
+        pTable->setCurrentIndex(pModel->index(0, 1));
         QTest::keyClick(pTable, Qt::Key_Space);
-        QCOMPARE(pTable->item(0, 0)->checkState(), Qt::Checked);
+        QCOMPARE(pModel->index(0, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
         QCOMPARE(pJpg->checkState(0), Qt::Checked);
         QCOMPARE(Summary(window), QString("Select 12.00 KB in 4 files"));
 
@@ -189,7 +196,8 @@ private slots:
         window.m_log.strPicturePath = strWide.toStdU16String();
         ScanFirstPartition(window, m_nDiskNo);
         auto* pTree = window.findChild<QTreeWidget*>("resultTree");
-        auto* pTable = window.findChild<QTableWidget*>("resultTable");
+        auto* pTable = window.findChild<QTableView*>("resultTable");
+        QAbstractItemModel* pModel = pTable->model();
         auto* pLabel = window.findChild<QLabel*>("previewLabel");
         auto* pText = window.findChild<QPlainTextEdit*>("previewText");
         auto* pStack = window.findChild<QStackedWidget*>();
@@ -202,7 +210,8 @@ private slots:
         window.m_log.strPicturePath = strTiff.toStdU16String();
         pTable->selectRow(1);
         QCOMPARE(pLabel->pixmap().size(), QSize(64, 32));
-        QCOMPARE(pTable->selectedItems().front()->text(), QString("r.png"));
+        QCOMPARE(pTable->selectionModel()->selectedRows().front().data().toString(),
+                 QString("r.png"));
 
         const QString strPsd = QString::fromStdString(pictures.File("tmp.psd"));
         QVERIFY(WriteFileBytes(strPsd.toStdString(), {'8', 'B', 'P', 'S', 0, 1}));
@@ -219,13 +228,65 @@ private slots:
         QVERIFY(DRUI::WinHexText(bytes, 3).startsWith("00000000  41 00 42 "));
         QVERIFY(DRUI::WinHexText(bytes, 3).endsWith(" A.B\n"));
         QVERIFY(pText->isVisible());
-        window.tableItemClick(pTable->item(1, 0));
-        QCOMPARE(pTable->item(1, 0)->text(), QString("empty.txt"));
-        QVERIFY(pText->toPlainText().isEmpty() && pTable->item(1, 0)->isSelected());
+        window.tableItemClick(pModel->index(1, 0));
+        QCOMPARE(pModel->index(1, 0).data().toString(), QString("empty.txt"));
+        QVERIFY(pText->toPlainText().isEmpty() && pTable->selectionModel()->isRowSelected(1));
 
+        // A category shows all its files.
         pTree->setCurrentItem(pPhoto);
-        QCOMPARE(pTable->rowCount(), 0);
-        QVERIFY(pText->toPlainText().isEmpty() && pLabel->pixmap().isNull());
+        QCOMPARE(Column(*pModel, COLUMN_NAME), QStringList({"p.png", "q.psd", "r.png"}));
+        QVERIFY(pTable->selectionModel()->isRowSelected(0));
+    }
+
+    // Every hit shows at first; a header click sorts, a second one turns the order; the name box
+    // takes wildcards and a part of a name, the size boxes take units, the date boxes take whole
+    // days, and they narrow together.
+    void SortsByHeaderAndFiltersAsOneTypes() {
+        CFakeEngineWindow window(EFakeScan::FinishAtOnce,
+                                 {"a.jpg", "b.JPG", "c.tiff", "d.psd", "e.mp3", "f"});
+        ScanFirstPartition(window, m_nDiskNo);
+        auto* pTable = window.findChild<QTableView*>("resultTable");
+        QAbstractItemModel* pModel = pTable->model();
+        QCOMPARE(Column(*pModel, COLUMN_NAME).join(' '),
+                 QString("a.jpg b.JPG c.tiff d.psd e.mp3 f"));
+        QCOMPARE(Column(*pModel, COLUMN_STATE).first(), QString("Present"));
+        QHeaderView* pHeader = pTable->horizontalHeader();
+        const QPoint sizeHeader(pHeader->sectionViewportPosition(COLUMN_SIZE) + 5, 5);
+        QTest::mouseClick(pHeader->viewport(), Qt::LeftButton, {}, sizeHeader);
+        const QString strFirst =
+            pHeader->sortIndicatorOrder() == Qt::AscendingOrder ? "a.jpg" : "f";
+        QCOMPARE(pModel->index(0, COLUMN_NAME).data().toString(), strFirst);
+        QTest::mouseClick(pHeader->viewport(), Qt::LeftButton, {}, sizeHeader);
+        QVERIFY(pModel->index(0, COLUMN_NAME).data().toString() != strFirst);
+
+        QList<QLineEdit*> listBoxes = window.findChildren<QLineEdit*>();
+        auto Box = [&](const QString& strHint) {
+            for (QLineEdit* pBox : listBoxes)
+                if (pBox->placeholderText().startsWith(strHint))
+                    return pBox;
+            return static_cast<QLineEdit*>(nullptr);
+        };
+        QTest::keyClicks(Box("Name"), "*.jp*");
+        QCOMPARE(pModel->rowCount(), 2);
+        QTest::keyClicks(Box("Min size"), "2k");
+        QCOMPARE(Column(*pModel, COLUMN_NAME), QStringList({"b.JPG"}));
+        Box("Name")->clear();
+        Box("Min size")->setText("3.5 KiB");
+        QTest::keyClicks(Box("Max size"), "5 kb");
+        QStringList listNames = Column(*pModel, COLUMN_NAME);
+        listNames.sort();
+        QCOMPARE(listNames, QStringList({"d.psd", "e.mp3"}));
+        Box("Max size")->setText("five");
+        QCOMPARE(pModel->rowCount(), 3); // a size it cannot read is no bound
+        Box("Min size")->clear();
+        for (QDateEdit* pDate : window.findChildren<QDateEdit*>())
+            pDate->setDate(pDate->toolTip().contains("after") ? QDate(2020, 1, 4)
+                                                              : QDate(2020, 1, 5));
+        listNames = Column(*pModel, COLUMN_NAME);
+        listNames.sort();
+        QCOMPARE(listNames, QStringList({"c.tiff", "d.psd"})); // both days whole
+        QCOMPARE(DRUI::ParseSizeText("1.5 MB").value_or(0), 1572864u);
+        QCOMPARE(DRUI::ParseSizeText("4096").value_or(0), 4096u);
     }
 };
 

@@ -25,6 +25,11 @@
 #include <cstring>
 
 namespace {
+// Hit n was modified at noon UTC on 2020-01-01 plus n days, as NTFS counts time.
+constexpr uint64_t FAKE_FIRST_DAY = 1577836800 + 43200;
+constexpr uint64_t DAY_SECONDS = 86400;
+constexpr uint64_t FILETIME_1970 = 11644473600;
+
 class CFakeEngine : public IFileRecoveryParse {
 public:
     CFakeEngine(FAKE_ENGINE_LOG& log, EFakeScan nMode, std::vector<std::string> vecHitNames)
@@ -85,14 +90,23 @@ public:
     int SearchFileNode(const char16_t* pKey, std::vector<SEARCH_FILE_INFO>& vecOut) override {
         m_log.strSearchKey = pKey;
         m_pSearch(m_pSearchParam, 50, u"half way");
-        for (size_t i = 0; i < m_vecHitNames.size(); ++i) {
-            SEARCH_FILE_INFO info{};
-            std::strncpy(info.szFileName, m_vecHitNames[i].c_str(), FILE_NODE_NAME_BYTES - 1);
-            info.u64FileSize = m_vecHitNames[i].rfind("empty", 0) == 0 ? 0 : 1024 * (i + 1);
-            info.nFileIndex = static_cast<uint32_t>(i + 1);
-            vecOut.push_back(info);
+        for (uint32_t nIndex = 1; nIndex <= m_vecHitNames.size(); ++nIndex) {
+            vecOut.emplace_back();
+            GetFileNodeByIndex(ENGINE_FAST_NTFS, nIndex, &vecOut.back());
         }
         m_pSearch(m_pSearchParam, 100, nullptr);
+        return 0;
+    }
+    int GetFileNodeByIndex(unsigned int, unsigned int nIndex, FILE_NODE* pOut) override {
+        if (nIndex == 0 || nIndex > m_vecHitNames.size())
+            return ERROR_INVALID_PARAMETER;
+        const std::string& strName = m_vecHitNames[nIndex - 1];
+        *pOut = FILE_NODE{};
+        std::strncpy(pOut->szFileName, strName.c_str(), FILE_NODE_NAME_BYTES - 1);
+        pOut->u64FileSize = strName.rfind("empty", 0) == 0 ? 0 : 1024 * nIndex;
+        pOut->nFileIndex = nIndex;
+        pOut->nDataHealth = 1;
+        pOut->u64ModifyTime = (FAKE_FIRST_DAY + nIndex * DAY_SECONDS + FILETIME_1970) * 10000000;
         return 0;
     }
     int BuildBitMapInfo() override { return 0; }

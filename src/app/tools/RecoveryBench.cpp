@@ -1,6 +1,7 @@
 // orvanne-recovery-bench OUTDIR: scans the first partition of the first listed image (named in
 // ORVANNE_IMAGES) in the real window, ticks every photo and recovers them into OUTDIR, then prints
 // the recovery's time and what its progress dialog showed while it ran (bench/gui-recovery).
+#include "ui/CResultTableModel.h"
 #include "ui/DRUI.h"
 #include "ui/SCANUI.h"
 #include "util/TextUtil.h"
@@ -78,7 +79,8 @@ int main(int argc, char** argv) {
     for (int i = 0; pTree != nullptr && i < pTree->topLevelItemCount(); ++i)
         if (pTree->topLevelItem(i)->text(0).startsWith("Photo("))
             pTree->topLevelItem(i)->setCheckState(0, Qt::Checked);
-    const size_t nFiles = window.GetSelection().size();
+    const size_t nFiles =
+        static_cast<size_t>(window.GetResultModel()->GetIndex().CountTicked(-1, -1));
     CProgressSampler sampler;
     timer.restart();
     window.RecoverSelectionTo(QString::fromLocal8Bit(argv[1]));

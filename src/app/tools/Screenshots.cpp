@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -187,6 +188,11 @@ int main(int argc, char** argv) {
     bOk = SaveGrab(window, strDir + "/page3-results.png") && bOk;
     ShowHexPreview(window);
     bOk = SaveGrab(window, strDir + "/page3-hex-preview.png") && bOk;
+    FindButton(&window, "Folder view")->click();
+    if (auto* pFolders = window.findChild<QTreeView*>("folderView"))
+        pFolders->expandAll();
+    bOk = SaveGrab(window, strDir + "/page3-folder-view.png") && bOk;
+    FindButton(&window, "Folder view")->click();
 
     QTemporaryDir recoveryDir;
     {
@@ -204,6 +210,13 @@ int main(int argc, char** argv) {
         window.RecoverSelectionTo(blockedDir.path());
         bOk = driver.m_bOk && bOk;
     }
+
+    {
+        CDialogDriver driver(strDir + "/leave-results");
+        window.btnSlotBack();
+    }
+    window.btnEarlierScansSlot();
+    bOk = SaveGrab(window, strDir + "/page4-earlier-scans.png") && bOk;
 
     Rescan(window, 0, strDir + "/partial", true);
     bOk = SaveGrab(window, strDir + "/page3-partial-scan.png") && bOk;

@@ -481,6 +481,8 @@ constexpr size_t PE_OFFSET_FIELD = 60;
 constexpr uint32_t PE_MAX_HEADER_OFFSET = 488;
 constexpr uint8_t szPeSignature[] = {'P', 'E', 0, 0};
 constexpr size_t PE_SECTION_COUNT = 6;
+constexpr size_t PE_SYMBOL_TABLE = 12;
+constexpr uint64_t PE_SYMBOL_BYTES = 18;
 constexpr size_t PE_OPTIONAL_SIZE = 20;
 constexpr size_t PE_CHARACTERISTICS = 22;
 constexpr uint64_t PE_FILE_HEADER = 24;
@@ -493,6 +495,20 @@ constexpr uint64_t PE_SECTION_BYTES = 40;
 constexpr uint16_t PE_MAX_SECTIONS = 96;
 constexpr int PE_SECURITY_DIRECTORY = 4;
 constexpr uint64_t PE_LIMIT = 4 * GIB;
+
+// The end of the COFF symbol table and the string table behind it, which unstripped MinGW and
+// GNU ld images keep after their sections; 0 when there is none.
+uint64_t PeSymbolsEnd(CCarvedFile& file, uint64_t u64Header) {
+    auto offset = file.U32LE(u64Header + PE_SYMBOL_TABLE);
+    auto count = file.U32LE(u64Header + PE_SYMBOL_TABLE + 4);
+    if (!offset || !count || *offset == 0 || *offset + PE_SYMBOL_BYTES * *count > PE_LIMIT)
+        return 0;
+    const uint64_t u64Strings = *offset + PE_SYMBOL_BYTES * *count;
+    auto strings = file.U32LE(u64Strings);
+    // A pointer no writer would leave is ignored rather than refusing the image.
+    return strings && *strings >= 4 && u64Strings + *strings <= PE_LIMIT ? u64Strings + *strings
+                                                                         : 0;
+}
 
 } // namespace
 
@@ -866,6 +882,7 @@ CARVED_SIZE CArchiveFormats::GetPEFileBytesSize(CCarvedFile& file) {
         if (offset && bytes && *offset != 0)
             u64End = std::max(u64End, uint64_t(*offset) + *bytes);
     }
+    u64End = std::max(u64End, PeSymbolsEnd(file, *peOffset));
     if (u64End > PE_LIMIT || u64End < u64Sections)
         return Refused();
     return ClaimedSize(u64End, u64Sections + PE_SECTION_BYTES * *sections);
