@@ -17,6 +17,7 @@
 #include "util/TimeUtil.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -65,9 +66,23 @@ bool IsNameContinuation(const uint8_t* pEntry) {
            (pEntry[0] & LDIR_LAST_PART) == 0;
 }
 
+// A deleted short entry whose first letter, taken back from the long name's first character,
+// gives the long name's checksum.
+bool RestoresNameCheckSum(const uint8_t* pFirstPart, uint8_t u8CheckSum, const uint8_t* pEntry) {
+    const uint16_t u16First = LoadU16LE(pFirstPart + 1);
+    if (u16First >= 0x80 || std::isalnum(u16First) == 0)
+        return false;
+    uint8_t name[FAT_SHORT_NAME_BYTES];
+    std::memcpy(name, pEntry, FAT_SHORT_NAME_BYTES);
+    name[0] = static_cast<uint8_t>(std::toupper(u16First));
+    return GetShortNameCheckSum(name) == u8CheckSum;
+}
+
 // The sector's first entry goes on with the cut-off name: the next lower part of a live name
 // (same checksum), or its short entry (checksum of the 11 name bytes). A deleted name has lost
-// its ordinals and its short entry's checksum, so only nearness vouches for a deleted short entry.
+// its ordinals and its short entry's first letter: a deleted short entry goes on with it when
+// near, or, in a folder's later cluster anywhere, when the long name's first character restores
+// the checksum.
 bool ContinuesPending(const LONG_FILE_INFO& pending, const uint8_t* pEntry, uint64_t u64Sector,
                       bool bAdjacent) {
     if (pending.nLength < FAT_ENTRY_BYTES || pEntry[0] == FAT_ENTRY_END)
@@ -83,7 +98,8 @@ bool ContinuesPending(const LONG_FILE_INFO& pending, const uint8_t* pEntry, uint
     if (IsLongNameEntry(pEntry))
         return pEntry[0] == FAT_ENTRY_DELETED && pEntry[LDIR_CHKSUM_OFFSET] == pending.u8CheckSum;
     return pEntry[0] == FAT_ENTRY_DELETED &&
-           (bAdjacent || u64Sector - pending.u64Sector < pending.nSectorsPerCluster);
+           (bAdjacent || u64Sector - pending.u64Sector < pending.nSectorsPerCluster ||
+            (IsLongNameEntry(pLast) && RestoresNameCheckSum(pLast, pending.u8CheckSum, pEntry)));
 }
 
 VIRTUAL_DBR_INFO NodeDbrInfo(const FILE_NODE& node) {

@@ -278,6 +278,29 @@ TEST_F(ProFatScanTest, LongNameStraddlingTwoSectorsKeepsItsName) {
     EXPECT_EQ(Recover(vecFiles).nRealFolder, 8);
 }
 
+TEST_F(ProFatScanTest, DeletedLongNameCutAtAClusterEndFindsItsEntryInTheFolderNextCluster) {
+    // One sector per cluster: ".", "..", six names of two entries each, then the two long-name
+    // parts of the deleted file fill F's first cluster; its short entry opens F's second
+    // cluster, which lies past the files written in between.
+    CFatImageBuilder image(m_strImage);
+    ASSERT_TRUE(image.Format({16, 8 * 1024, 1}) && image.MakeDir("/F") &&
+                image.AddFile("/spacer.bin", PatternBytes(2000, 60)));
+    std::vector<HOST_FILE> vecFiles;
+    for (int i = 0; i < 6; ++i) {
+        vecFiles.push_back({"F/file number" + std::to_string(i), PatternBytes(100, 61 + i)});
+        ASSERT_TRUE(image.AddFile("/" + vecFiles.back().strPath, vecFiles.back().vecBytes));
+    }
+    vecFiles.push_back({"F/the long cut name.bin", PatternBytes(3000, 70), true});
+    ASSERT_TRUE(image.AddFile("/F/the long cut name.bin", vecFiles.back().vecBytes) &&
+                image.Delete({"/F/the long cut name.bin"}));
+    std::vector<uint32_t> vecFolder = image.GetClusters("/F");
+    ASSERT_TRUE(vecFolder.size() == 2 && vecFolder[0] + 1 != vecFolder[1]);
+    ASSERT_EQ(image.FindEntryOffset("\xE5HELON~1BIN", 0x20),
+              static_cast<int64_t>(image.ClusterOffset(vecFolder[1])));
+    Scan();
+    EXPECT_EQ(Recover(vecFiles).nRealFolder, 7);
+}
+
 TEST_F(ProFatScanTest, FolderWithOverwrittenEntryBecomesLostFolderUnderItsParent) {
     std::vector<HOST_FILE> vecFiles = {{"Outer/INNER/a.txt", PatternBytes(5000, 7)},
                                        {"Outer/INNER/b.txt", PatternBytes(100, 8)},
