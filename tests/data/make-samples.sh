@@ -45,6 +45,7 @@ ff $tone -c:a libmp3lame -id3v2_version 3 -write_id3v1 1 -metadata title=Orvanne
 ff -f lavfi -i sine=frequency=440:sample_rate=48000:duration=0.2 -ac 2 -c:a mp2 -b:a 384k -f mp2 "$out/sample.mp2"
 ff $src -c:v wmv2 -f asf "$out/sample.wmv"
 ff $src -c:v flv -f swf "$out/sample.swf"
+ff $src $tone -c:v rv20 -c:a ac3 -shortest "$out/sample_ffmpeg.rm"
 
 # Archives, database, font, document.
 printf 'Orvanne carving sample\n' > note.txt

@@ -238,6 +238,28 @@ constexpr uint64_t MXF_KEY_BYTES = 16;
 constexpr const char* szRealChunks[] = {".RMF", "PROP", "MDPR", "CONT",
                                         "DATA", "INDX", "RMMD", "RJMD"};
 constexpr uint32_t REAL_MIN_CHUNK = 10;
+constexpr uint64_t REAL_DATA_HEADER = 18;  // id, size, version, packet count, next DATA
+constexpr uint64_t REAL_PACKET_COUNT = 10; // in the DATA header
+constexpr uint16_t REAL_MIN_PACKET = 12;   // a packet's own header
+// ffmpeg's muxer closes a file with 8 zero bytes behind the packets.
+constexpr size_t REAL_MUXER_END_BYTES = 8;
+
+// The end of the packets of the DATA chunk at u64Data, walked by their lengths within
+// u64Limit; nullopt when they break off.
+std::optional<uint64_t> RealPacketsEnd(CCarvedFile& file, uint64_t u64Data, uint64_t u64Limit) {
+    auto count = file.U32BE(u64Data + REAL_PACKET_COUNT);
+    if (!count)
+        return std::nullopt;
+    uint64_t pos = u64Data + REAL_DATA_HEADER;
+    for (uint32_t i = 0; i < *count; ++i) {
+        auto version = file.U16BE(pos);
+        auto length = file.U16BE(pos + 2);
+        if (!version || !length || *version > 1 || *length < REAL_MIN_PACKET ||
+            !StepWithin(pos, *length, u64Limit))
+            return std::nullopt;
+    }
+    return pos;
+}
 
 // ---- ASF
 
@@ -578,6 +600,19 @@ CARVED_SIZE CVideoFormats::GetRMVBFileBytesSize(CCarvedFile& file) {
         if (!chunk.Has(0, 8) || !IsOneOf(chunk, szRealChunks, std::size(szRealChunks)) || !size ||
             *size < REAL_MIN_CHUNK)
             break;
+        // ffmpeg states a DATA size 18 bytes past its packets: they end the chunk.
+        auto packets =
+            chunk.Matches(0, "DATA", 4) ? RealPacketsEnd(file, pos, pos + *size) : std::nullopt;
+        if (packets && *packets < pos + *size) {
+            CByteView end = file.View(*packets, REAL_MUXER_END_BYTES);
+            const bool bMuxerEnd = end.Has(0, REAL_MUXER_END_BYTES) &&
+                                   std::all_of(end.Data(), end.Data() + REAL_MUXER_END_BYTES,
+                                               [](uint8_t c) { return c == 0; });
+            if (bMuxerEnd)
+                return WalkedSize(*packets + REAL_MUXER_END_BYTES);
+            pos = *packets;
+            continue;
+        }
         pos += *size;
     }
     return pos > 0 ? WalkedSize(pos) : Refused();
