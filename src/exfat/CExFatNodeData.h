@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class CDiskReader;
 
@@ -15,6 +16,10 @@ struct EXFAT_DATA_LAYOUT {
     bool bChained;
     uint64_t u64ValidLength; // bytes from the start that hold data; the rest reads as zeros
     bool bPossiblyDamaged;   // a chained file whose chain is gone, read as one run instead
+    // That file's clusters as proving chose them (empty: by the fields above), and what the
+    // proof of that reading gave (1: not proved).
+    std::vector<uint32_t> vecClusters{};
+    uint32_t nDataHealth = 1;
 };
 
 class CExFatNodeData {

@@ -4,6 +4,7 @@
 #include "device/CDiskReader.h"
 #include "formats/carving/CFileTypeJudge.h"
 #include "formats/exfat/ExFatDirectory.h"
+#include "formats/proof/CFileProof.h"
 #include "util/DebugLog.h"
 #include "util/TextUtil.h"
 
@@ -193,6 +194,8 @@ EXFAT_DATA_LAYOUT CExFatVolume::GetDataLayout(const FILE_NODE& node) {
     layout.bChained = IsChainTheirs(set->nFirstCluster, set->u64DataLength, set->bInUse);
     layout.bPossiblyDamaged =
         !layout.bChained && ClustersFor(set->u64DataLength, m_geometry.ClusterBytes()) > 1;
+    if (layout.bPossiblyDamaged && !m_vecBitmap.empty())
+        ChooseReleasedClusters(node, layout);
     if (layout.bPossiblyDamaged)
         DebugLog("CExFatVolume: chain of \"%s\" at cluster %u is gone; read as one run, possibly "
                  "damaged\n",
@@ -200,13 +203,90 @@ EXFAT_DATA_LAYOUT CExFatVolume::GetDataLayout(const FILE_NODE& node) {
     return layout;
 }
 
+std::optional<uint32_t> CExFatVolume::NextOf(const EXFAT_DATA_LAYOUT& layout, uint32_t nCluster) {
+    if (!layout.vecClusters.empty()) {
+        uint32_t nNext = 0;
+        return CFreeClusterFollower::NextInList(layout.vecClusters, nCluster, nNext)
+                   ? std::optional<uint32_t>(nNext)
+                   : std::nullopt;
+    }
+    return layout.bChained ? GetChainNext(nCluster) : std::optional<uint32_t>(nCluster + 1);
+}
+
+CFreeClusterFollower CExFatVolume::GetFollower() const {
+    return CFreeClusterFollower(EXFAT_FIRST_CLUSTER, EXFAT_FIRST_CLUSTER + m_geometry.nClusterCount,
+                                [this](uint32_t nCluster) {
+                                    return IsClusterInUse(nCluster) == std::optional<bool>(false);
+                                });
+}
+
+int CExFatVolume::ReadNodeBytes(const FILE_NODE& node, const EXFAT_DATA_LAYOUT& layout,
+                                uint64_t u64Bytes, std::vector<uint8_t>& vecData) {
+    vecData.clear();
+    if (u64Bytes > PROOF_BYTES_LIMIT + uint64_t(CFreeClusterFollower::MAX_SKIPPED_CLUSTERS) *
+                                           m_geometry.ClusterBytes())
+        return ERROR_INVALID_PARAMETER;
+    vecData.reserve(u64Bytes);
+    EXFAT_DATA_LAYOUT reading = layout;
+    reading.bChained = true; // the reader asks NextOf for every cluster
+    reading.u64ValidLength = std::max(layout.u64ValidLength, u64Bytes);
+    CExFatNodeData data(*m_pReader, reading, m_geometry.nClusterCount,
+                        [this, &layout](uint32_t nCluster, uint32_t& nNext) {
+                            std::optional<uint32_t> next = NextOf(layout, nCluster);
+                            nNext = next.value_or(0);
+                            return next.has_value();
+                        });
+    uint64_t u64Unreadable = 0;
+    return data.Read(
+        node, u64Bytes,
+        [&](const uint8_t* pData, uint32_t nBytes) {
+            vecData.insert(vecData.end(), pData, pData + nBytes);
+            return 0;
+        },
+        u64Unreadable);
+}
+
+void CExFatVolume::ChooseReleasedClusters(const FILE_NODE& node, EXFAT_DATA_LAYOUT& layout) {
+    CFreeClusterFollower::CHOICE choice =
+        GetFollower().Choose(node.nClusterNo, node.u64FileSize, m_geometry.ClusterBytes(),
+                             GetLowerExtension(node.szFileName).c_str(),
+                             [&](const std::vector<uint32_t>& vecClusters, uint64_t u64Bytes,
+                                 std::vector<uint8_t>& vecData) {
+                                 EXFAT_DATA_LAYOUT candidate = layout;
+                                 candidate.vecClusters = vecClusters;
+                                 return ReadNodeBytes(node, candidate, u64Bytes, vecData);
+                             });
+    layout.vecClusters = std::move(choice.vecClusters);
+    layout.nDataHealth = choice.nDataHealth;
+    // Only a proof makes the reading sure.
+    layout.bPossiblyDamaged = choice.nDataHealth != DATA_HEALTH_WHOLE;
+}
+
 CExFatNodeData CExFatVolume::GetNodeData(const FILE_NODE& node) {
-    return CExFatNodeData(*m_pReader, GetDataLayout(node), m_geometry.nClusterCount,
-                          [this](uint32_t nCluster, uint32_t& nNext) {
-                              std::optional<uint32_t> next = GetChainNext(nCluster);
+    const EXFAT_DATA_LAYOUT layout = GetDataLayout(node);
+    EXFAT_DATA_LAYOUT reading = layout;
+    reading.bChained = layout.bChained || !layout.vecClusters.empty();
+    return CExFatNodeData(*m_pReader, reading, m_geometry.nClusterCount,
+                          [this, layout](uint32_t nCluster, uint32_t& nNext) {
+                              std::optional<uint32_t> next = NextOf(layout, nCluster);
                               nNext = next.value_or(0);
                               return next.has_value();
                           });
+}
+
+uint32_t CExFatVolume::ProveNodeData(const FILE_NODE& node) {
+    const EXFAT_DATA_LAYOUT layout = GetDataLayout(node);
+    if (layout.nDataHealth != 1 || node.bIsDir != 0 ||
+        !CFileProof::CanProve(GetLowerExtension(node.szFileName).c_str()))
+        return layout.nDataHealth;
+    std::vector<uint8_t> vecData;
+    if (node.u64FileSize > PROOF_BYTES_LIMIT ||
+        ReadNodeBytes(node, layout, node.u64FileSize, vecData) != 0 ||
+        vecData.size() != node.u64FileSize)
+        return 1;
+    return CFileProof::HealthOf(CFileProof::Prove(vecData.data(), vecData.size(),
+                                                  GetLowerExtension(node.szFileName).c_str(),
+                                                  PROOF_DEPTH::STRUCTURE));
 }
 
 bool CExFatVolume::IsNodeDataHealthy(const FILE_NODE& node) {
@@ -239,8 +319,7 @@ std::vector<FILE_DATA_RUN> CExFatVolume::GetDataRuns(const FILE_NODE& node) {
         else
             vecRuns.push_back({u64Done, u64Disk, u64Bytes, false});
         u64Done += u64Bytes;
-        std::optional<uint32_t> next =
-            layout.bChained ? GetChainNext(nCluster) : std::optional<uint32_t>(nCluster + 1);
+        std::optional<uint32_t> next = NextOf(layout, nCluster);
         if (!next)
             return vecRuns;
         nCluster = *next;

@@ -7,6 +7,7 @@
 #include "formats/exfat/ExFatAllocation.h"
 #include "formats/exfat/ExFatBootSector.h"
 #include "formats/exfat/ExFatEntrySet.h"
+#include "formats/proof/CFreeClusterFollower.h"
 #include "util/StatusCodes.h"
 
 #include <cstdint>
@@ -48,6 +49,8 @@ public:
     std::vector<FILE_DATA_RUN> GetDataRuns(const FILE_NODE& node);
     // False when the first data sector does not match the type the name's extension names.
     bool IsNodeDataHealthy(const FILE_NODE& node);
+    // The data health of the node's data read along its layout, proved by its format.
+    uint32_t ProveNodeData(const FILE_NODE& node);
     // Nullopt without a bitmap or past it.
     std::optional<bool> IsClusterInUse(uint32_t nCluster) const;
     const std::vector<uint8_t>& Bitmap() const { return m_vecBitmap; }
@@ -61,6 +64,16 @@ private:
     std::optional<EXFAT_GEOMETRY> ReadRegion(uint64_t u64Sector, uint32_t nRegionBytes);
     int LoadBitmap();
     int FillWindow(uint64_t u64FatByte);
+    // The cluster after one of the node's clusters along the layout.
+    std::optional<uint32_t> NextOf(const EXFAT_DATA_LAYOUT& layout, uint32_t nCluster);
+    CFreeClusterFollower GetFollower() const;
+    // A chained file whose chain is gone: on from its first cluster, along the free ones, or in
+    // two pieces of them.
+    void ChooseReleasedClusters(const FILE_NODE& node, EXFAT_DATA_LAYOUT& layout);
+    // u64Bytes of the node's clusters along the layout (about PROOF_BYTES_LIMIT at most): 0 or
+    // the read's error.
+    int ReadNodeBytes(const FILE_NODE& node, const EXFAT_DATA_LAYOUT& layout, uint64_t u64Bytes,
+                      std::vector<uint8_t>& vecData);
 
     CDiskReader* m_pReader = nullptr;
     EXFAT_GEOMETRY m_geometry{};

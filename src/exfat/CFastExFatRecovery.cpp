@@ -217,7 +217,7 @@ void CFastExFatRecovery::StoreFile(const EXFAT_ENTRY_SET& set, uint64_t u64Secto
         return;
     FillNode(*pNode, set, u64Sector);
     pNode->nFileIndex = m_pStore->GetFileIndex();
-    pNode->nDataHealth = m_volume.IsNodeDataHealthy(*pNode) ? 1 : 0;
+    pNode->nDataHealth = m_volume.IsNodeDataHealthy(*pNode) ? m_volume.ProveNodeData(*pNode) : 0;
     m_pStore->AddChildren(folder.nCluster, folder.nDepth, pNode->nFileIndex, set.nFirstCluster,
                           nullptr);
     NeedFolderChain(folder.nCluster);

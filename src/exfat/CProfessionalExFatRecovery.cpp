@@ -281,7 +281,10 @@ void CProfessionalExFatRecovery::RebuildVolume(size_t nVolume, const std::vector
             return;
         FillNode(*pNode, volume, &m_vecSets[i], m_vecSets[i].set.nFirstCluster);
         pNode->nFileIndex = m_pStore->GetFileIndex();
-        pNode->nDataHealth = VolumeOf(*pNode).IsNodeDataHealthy(*pNode) ? 1 : 0;
+        // Deleted files are the ones whose reading is in doubt; they are proved.
+        pNode->nDataHealth = !VolumeOf(*pNode).IsNodeDataHealthy(*pNode) ? 0
+                             : m_vecSets[i].set.bInUse                   ? 1
+                                                       : VolumeOf(*pNode).ProveNodeData(*pNode);
         m_pStore->AddChildren(nParent, nParent == TOP_KEY ? 0 : mapFolders[nParent].nLevel,
                               pNode->nFileIndex, pNode->nClusterNo, nullptr);
     }

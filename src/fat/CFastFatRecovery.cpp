@@ -634,24 +634,23 @@ CFreeClusterFollower CFastFatRecovery::GetFollower() {
                                 [this](uint32_t nCluster) { return IsFreeCluster(nCluster); });
 }
 
-CFatNodeData CFastFatRecovery::ReleasedNodeData(bool bFollowFree) {
+CFatNodeData CFastFatRecovery::ListNodeData(std::vector<uint32_t> vecClusters) {
+    auto pClusters = std::make_shared<const std::vector<uint32_t>>(std::move(vecClusters));
     return CFatNodeData(m_diskReader, m_geometry.nRootSectors, m_geometry.nClusterLimit,
-                        [this, bFollowFree](uint32_t nCluster, uint32_t& nNext) {
-                            if (bFollowFree)
-                                return GetFollower().NextFree(nCluster, nNext);
-                            nNext = nCluster + 1;
-                            return nNext < m_geometry.nClusterLimit;
+                        [pClusters](uint32_t nCluster, uint32_t& nNext) {
+                            return CFreeClusterFollower::NextInList(*pClusters, nCluster, nNext);
                         });
 }
 
 CFreeClusterFollower::CHOICE CFastFatRecovery::ChooseReleasedClusters(const FILE_NODE& node) {
-    auto read = [&](bool bFollowFree, std::vector<uint8_t>& vecData) {
+    auto read = [&](const std::vector<uint32_t>& vecClusters, uint64_t u64Bytes,
+                    std::vector<uint8_t>& vecData) {
         vecData.clear();
-        vecData.reserve(node.u64FileSize);
+        vecData.reserve(u64Bytes);
         uint64_t u64Unreadable = 0;
-        return ReleasedNodeData(bFollowFree)
+        return ListNodeData(vecClusters)
             .Read(
-                node, node.u64FileSize,
+                node, u64Bytes,
                 [&](const uint8_t* pData, uint32_t nBytes) {
                     vecData.insert(vecData.end(), pData, pData + nBytes);
                     return 0;
@@ -665,7 +664,7 @@ CFreeClusterFollower::CHOICE CFastFatRecovery::ChooseReleasedClusters(const FILE
 CFatNodeData CFastFatRecovery::GetNodeData(const FILE_NODE& node) {
     if (!IsReleasedChain(node))
         return GetNodeData();
-    return ReleasedNodeData(ChooseReleasedClusters(node).bFollowFree);
+    return ListNodeData(ChooseReleasedClusters(node).vecClusters);
 }
 
 int CFastFatRecovery::SaveDataToTargetFile(FILE_NODE* pNode, const char16_t* pPath) {

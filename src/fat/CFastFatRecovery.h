@@ -101,7 +101,8 @@ private:
     bool IsFreeCluster(uint32_t nCluster);
     bool IsReleasedChain(const FILE_NODE& node);
     CFreeClusterFollower GetFollower();
-    CFatNodeData ReleasedNodeData(bool bFollowFree);
+    // Reads the clusters of the list in order.
+    CFatNodeData ListNodeData(std::vector<uint32_t> vecClusters);
     CFreeClusterFollower::CHOICE ChooseReleasedClusters(const FILE_NODE& node);
 
     CDiskReader m_diskReader;

@@ -79,7 +79,8 @@ public:
     // The scan of m_partitionItem, the search and the result page; false (after saying why) when
     // no engine could read the volume or a reopened scan is gone.
     bool ScanAndShowResults();
-    // Saves the selection into category folders under the folder (Recover after its dialog).
+    // Saves the ticked files under the folder, into category folders or their original folders
+    // (Recover after its dialog).
     void RecoverSelectionTo(const QString& strDir);
     // The hex and text view of preview bytes, 16 bytes a line.
     static QString WinHexText(const unsigned char* pBuffer, int nLength);

@@ -250,6 +250,8 @@ QTreeWidget* DRUI::CreateTree(QWidget* pParent) {
 
     const CResultRowIndex& rows = m_pResultModel->GetIndex();
     const std::vector<std::string>& vecExtensions = rows.GetExtensions();
+    // The way back to every file once a kind was chosen, and a box that ticks them all.
+    pTree->addTopLevelItem(MakeCheckItem(QString("All files(%1)").arg(rows.GetRowCount()), -1, -1));
     for (int n = 0; n < FILE_CATEGORY_COUNT; ++n) {
         const uint64_t u64Count = rows.CountRows(n, -1);
         if (u64Count == 0)

@@ -13,6 +13,8 @@
 #include <QCheckBox>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 namespace {
 constexpr char16_t SCAN_DRIVE_LETTER = u'C';
 constexpr int SCAN_WEIGHT = 100;
@@ -75,6 +77,10 @@ void DRUI::Scan(const char16_t*, int&) {
                                 this, SCAN_WEIGHT);
         // A stop that came after the engine had finished leaves a whole scan.
         m_bScanStopped = m_pEngine->ScanDevice(nullptr) != 0 && m_bScanStop;
+        // A stored scan that is only loaded reports no count of its own.
+        if (m_bReopen)
+            m_u64ItemsFound =
+                std::max<unsigned long long>(m_u64ItemsFound, m_pEngine->GetLostFileCount());
     }
     m_bScanEnd = true;
     // Without an engine no report would ever close the dialog; the window says why instead.

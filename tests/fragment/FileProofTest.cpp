@@ -53,11 +53,18 @@ TEST(FileProofTest, SamplesProveWholeAndTheirFragmentedTwinsDamaged) {
         EXPECT_STREQ(Name(test.whole),
                      Name(CFileProof::Prove(bytes.data(), bytes.size(), strExt.c_str())))
             << test.pSample;
+        EXPECT_STREQ(Name(test.whole),
+                     Name(CFileProof::Prove(bytes.data(), bytes.size(), strExt.c_str(),
+                                            PROOF_DEPTH::STRUCTURE)))
+            << test.pSample << ", structure only";
         std::vector<uint8_t> foreign = PatternBytes(bytes.size(), 7);
         std::copy(foreign.begin() + bytes.size() / 2, foreign.end(),
                   bytes.begin() + bytes.size() / 2);
         EXPECT_STREQ("damaged", Name(CFileProof::Prove(bytes.data(), bytes.size(), strExt.c_str())))
             << test.pSample << " with its second half foreign";
+        EXPECT_STREQ("damaged", Name(CFileProof::Prove(bytes.data(), bytes.size(), strExt.c_str(),
+                                                       PROOF_DEPTH::STRUCTURE)))
+            << test.pSample << " with its second half foreign, structure only";
     }
 }
 

@@ -103,7 +103,7 @@ private slots:
         QVERIFY(FindLabel(window, "Scans are kept in ").contains(" and take "));
         FindButton(window, "Open", true)->click();
         QCOMPARE(ResultNames(window), listNames);
-        QVERIFY(FindLabel(window, "Select Desired").contains("after the earlier scan"));
+        QVERIFY(FindLabel(window, "Select Desired").contains("after the earlier scan, among "));
 
         // Removed from the list, and from the disk.
         LeaveResults(window);

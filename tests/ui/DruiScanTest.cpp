@@ -107,7 +107,8 @@ private slots:
         QCOMPARE(window.m_log.nScanResult, 0);
         QCOMPARE(QString::fromStdU16String(window.m_log.strSearchKey),
                  QString::fromStdU16String(window.BuildSearchPattern()));
-        QCOMPARE(ResultNodes(window), QStringList({"Photo(1)", "Music(1)", "Other(1)"}));
+        QCOMPARE(ResultNodes(window),
+                 QStringList({"All files(3)", "Photo(1)", "Music(1)", "Other(1)"}));
 
         // Back asks before the results go; No keeps them, Yes drops them with the engine.
         CModalAnswer keep("CMessageBox", "No");
@@ -119,7 +120,8 @@ private slots:
         QVERIFY(window.findChild<QTreeWidget*>("diskTree")->isVisible());
         window.btnSlotScan();
         QCOMPARE(window.m_log.nCreated, 2);
-        QCOMPARE(ResultNodes(window), QStringList({"Photo(1)", "Music(1)", "Other(1)"}));
+        QCOMPARE(ResultNodes(window),
+                 QStringList({"All files(3)", "Photo(1)", "Music(1)", "Other(1)"}));
     }
 
     // An empty result says what was searched: a partition suggests its whole disk by name, and
@@ -151,7 +153,7 @@ private slots:
         ScanFirstPartition(window, m_nDiskNo);
         QVERIFY(cancel.Answered() && confirm.Answered());
         QCOMPARE(window.m_log.nScanResult, 1);
-        QCOMPARE(ResultNodes(window), QStringList({"Photo(1)"}));
+        QCOMPARE(ResultNodes(window), QStringList({"All files(1)", "Photo(1)"}));
         QVERIFY2(FindLabel(window, "Select Desired")
                      .contains("Found 1 recoverable files after a partial scan "
                                "(stopped at 36%), among 9 items found."),

@@ -123,7 +123,7 @@ private slots:
         QTest::keyClick(pTree, Qt::Key_Space);
         QCOMPARE(pMusic->checkState(0), Qt::Unchecked);
         pPhoto->setCheckState(0, Qt::Checked);
-        QCOMPARE(pTree->topLevelItem(0)->child(2)->checkState(0), Qt::Checked);
+        QCOMPARE(pTree->topLevelItem(1)->child(2)->checkState(0), Qt::Checked);
         CTempDir out;
         QVERIFY(RecoverAndWatch(window, QString::fromStdString(out.Path())).bSeen);
         QCOMPARE(FilesBelow(QString::fromStdString(out.Path())),
@@ -238,9 +238,9 @@ private slots:
         QVERIFY(pTable->selectionModel()->isRowSelected(0));
     }
 
-    // Every hit shows at first; a header click sorts, a second one turns the order; the name box
-    // takes wildcards and a part of a name, the size boxes take units, the date boxes take whole
-    // days, and they narrow together.
+    // Every hit shows at first, and again from "All files"; a header click sorts, a second one
+    // turns the order; the name box takes wildcards and a part of a name, the size boxes take
+    // units, the date boxes take whole days, and they narrow together.
     void SortsByHeaderAndFiltersAsOneTypes() {
         CFakeEngineWindow window(EFakeScan::FinishAtOnce,
                                  {"a.jpg", "b.JPG", "c.tiff", "d.psd", "e.mp3", "f"});
@@ -258,6 +258,12 @@ private slots:
         QCOMPARE(pModel->index(0, COLUMN_NAME).data().toString(), strFirst);
         QTest::mouseClick(pHeader->viewport(), Qt::LeftButton, {}, sizeHeader);
         QVERIFY(pModel->index(0, COLUMN_NAME).data().toString() != strFirst);
+
+        auto* pTree = window.findChild<QTreeWidget*>("resultTree");
+        pTree->setCurrentItem(FindItem(pTree, "Music("));
+        QCOMPARE(pModel->rowCount(), 1);
+        pTree->setCurrentItem(FindItem(pTree, "All files(6)"));
+        QCOMPARE(pModel->rowCount(), 6);
 
         QList<QLineEdit*> listBoxes = window.findChildren<QLineEdit*>();
         auto Box = [&](const QString& strHint) {

@@ -54,6 +54,11 @@ constexpr size_t PDF_OBJ_HEADER_BYTES = 40;
 // Ogg page header: capture pattern, CRC-32 (computed with the field zeroed), segment table.
 constexpr size_t OGG_HEADER_BYTES = 27, OGG_CRC = 22, OGG_SEGMENTS = 26;
 
+// JPEG markers (second byte after 0xFF).
+constexpr uint8_t JPEG_SOI = 0xD8, JPEG_EOI = 0xD9, JPEG_SOS = 0xDA, JPEG_DRI = 0xDD;
+constexpr uint8_t JPEG_RST0 = 0xD0, JPEG_RST7 = 0xD7, JPEG_STUFFED = 0x00, JPEG_FILL = 0xFF;
+constexpr uint8_t JPEG_FIRST_SEGMENT = 0xC0, JPEG_COM = 0xFE, JPEG_TEM = 0x01;
+
 // FLAC: "fLaC", metadata blocks (last-block flag, type, 24-bit length), then frames that each
 // end with the CRC-16 of their bytes.
 constexpr size_t FLAC_MARKER_BYTES = 4, FLAC_BLOCK_HEADER_BYTES = 4;
@@ -302,10 +307,13 @@ bool CFileProof::CanProve(const char* pExtension) {
     return FindProver(pExtension) != nullptr;
 }
 
-PROOF_STATE CFileProof::Prove(const uint8_t* pData, size_t nSize, const char* pExtension) {
+PROOF_STATE CFileProof::Prove(const uint8_t* pData, size_t nSize, const char* pExtension,
+                              PROOF_DEPTH depth) {
     const PROVER* pProver = FindProver(pExtension);
     if (pProver == nullptr || pData == nullptr || nSize == 0)
         return PROOF_STATE::UNCHECKED;
+    if (depth == PROOF_DEPTH::STRUCTURE && pProver->pfnProve == ProveJpeg)
+        return ProveJpegStructure(pData, nSize);
     return pProver->pfnProve(pData, nSize);
 }
 
@@ -388,6 +396,8 @@ PROOF_STATE CFileProof::ProveGzip(const uint8_t* pData, size_t nSize) {
 // Decoded at the smallest scale: every Huffman code is still read, the picture stays tiny. Any
 // warning (corrupt data, a marker in the wrong place, data ending early) stops the decoding.
 PROOF_STATE CFileProof::ProveJpeg(const uint8_t* pData, size_t nSize) {
+    if (ProveJpegStructure(pData, nSize) == PROOF_STATE::DAMAGED)
+        return PROOF_STATE::DAMAGED;
     tjhandle hDecoder = tjInitDecompress();
     if (hDecoder == nullptr)
         return PROOF_STATE::UNCHECKED;
@@ -517,4 +527,59 @@ PROOF_STATE CFileProof::ProveOgg(const uint8_t* pData, size_t nSize) {
         nPos += nPage;
     }
     return PROOF_STATE::WHOLE;
+}
+
+PROOF_STATE CFileProof::ProveJpegStructure(const uint8_t* pData, size_t nSize) {
+    const CByteView file(pData, nSize);
+    if (nSize < 4 || pData[0] != JPEG_FILL || pData[1] != JPEG_SOI)
+        return PROOF_STATE::DAMAGED;
+    bool bRestarts = false, bScanned = false;
+    size_t nPos = 2;
+    while (nPos < nSize) {
+        if (pData[nPos] != JPEG_FILL)
+            return PROOF_STATE::DAMAGED;
+        while (nPos < nSize && pData[nPos] == JPEG_FILL)
+            ++nPos;
+        if (nPos >= nSize)
+            return PROOF_STATE::DAMAGED;
+        const uint8_t u8Marker = pData[nPos++];
+        if (u8Marker == JPEG_EOI)
+            return bScanned ? PROOF_STATE::WHOLE : PROOF_STATE::DAMAGED;
+        if (u8Marker == JPEG_TEM)
+            continue;
+        if (u8Marker < JPEG_FIRST_SEGMENT || u8Marker == JPEG_SOI ||
+            (u8Marker >= JPEG_RST0 && u8Marker <= JPEG_RST7) || u8Marker > JPEG_COM)
+            return PROOF_STATE::DAMAGED;
+        std::optional<uint16_t> u16Length = file.U16BE(nPos);
+        if (!u16Length || *u16Length < 2 || !file.Has(nPos, *u16Length))
+            return PROOF_STATE::DAMAGED;
+        if (u8Marker == JPEG_DRI)
+            bRestarts = file.U16BE(nPos + 2).value_or(0) != 0;
+        nPos += *u16Length;
+        if (u8Marker != JPEG_SOS)
+            continue;
+        bScanned = true;
+        // Entropy-coded data: 0xFF is stuffed with 0x00 or starts RST0..RST7 in turn.
+        for (uint8_t u8NextRestart = 0;;) {
+            const uint8_t* pFound =
+                static_cast<const uint8_t*>(std::memchr(pData + nPos, JPEG_FILL, nSize - nPos));
+            if (pFound == nullptr || size_t(pFound - pData) + 1 >= nSize)
+                return PROOF_STATE::DAMAGED;
+            nPos = size_t(pFound - pData);
+            const uint8_t u8Next = pData[nPos + 1];
+            if (u8Next == JPEG_STUFFED) {
+                nPos += 2;
+            } else if (u8Next >= JPEG_RST0 && u8Next <= JPEG_RST7) {
+                if (!bRestarts || u8Next != JPEG_RST0 + u8NextRestart)
+                    return PROOF_STATE::DAMAGED;
+                u8NextRestart = (u8NextRestart + 1) & 7;
+                nPos += 2;
+            } else if (u8Next == JPEG_FILL) {
+                ++nPos;
+            } else {
+                break;
+            }
+        }
+    }
+    return PROOF_STATE::DAMAGED;
 }

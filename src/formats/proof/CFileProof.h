@@ -15,12 +15,17 @@ constexpr uint64_t PROOF_BYTES_LIMIT = 64ull * 1024 * 1024;
 
 enum class PROOF_STATE { UNCHECKED, WHOLE, DAMAGED };
 
+// How far a JPEG is checked: its markers and restart sequence (at memory speed), or decoded too
+// (some tens of MB/s; kept for choosing between readings). Other formats are always decoded.
+enum class PROOF_DEPTH { STRUCTURE, DECODE };
+
 class CFileProof {
 public:
     // True for the extensions whose format can prove a file whole.
     static bool CanProve(const char* pExtension);
     // The bytes decoded as the format the (lower-case) extension names.
-    static PROOF_STATE Prove(const uint8_t* pData, size_t nSize, const char* pExtension);
+    static PROOF_STATE Prove(const uint8_t* pData, size_t nSize, const char* pExtension,
+                             PROOF_DEPTH depth = PROOF_DEPTH::DECODE);
     // The data health a proof gives.
     static uint32_t HealthOf(PROOF_STATE state);
     // "whole", "damaged" or "unchecked" for a node's data health.
@@ -29,7 +34,11 @@ public:
     static PROOF_STATE ProvePng(const uint8_t* pData, size_t nSize);
     static PROOF_STATE ProveZip(const uint8_t* pData, size_t nSize);
     static PROOF_STATE ProveGzip(const uint8_t* pData, size_t nSize);
+    // The structure, then libjpeg-turbo's decoding.
     static PROOF_STATE ProveJpeg(const uint8_t* pData, size_t nSize);
+    // Segments by their lengths, entropy data holding only stuffed bytes and restart markers in
+    // their order, to the EOI.
+    static PROOF_STATE ProveJpegStructure(const uint8_t* pData, size_t nSize);
     static PROOF_STATE ProvePdf(const uint8_t* pData, size_t nSize);
     static PROOF_STATE ProveFlac(const uint8_t* pData, size_t nSize);
     static PROOF_STATE ProveOgg(const uint8_t* pData, size_t nSize);

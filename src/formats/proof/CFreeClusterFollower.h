@@ -1,7 +1,10 @@
 // Where a deleted file's clusters lie once its chain is gone: on from its first cluster, or
 // along the clusters that are still free (the allocator filled a gap in order, skipping the
-// clusters other files held), and which of the two the file's own format proves whole.
+// clusters other files held), or in two pieces with other data between; the file's own format
+// proves which.
 #pragma once
+
+#include "formats/proof/CFileProof.h"
 
 #include <cstdint>
 #include <functional>
@@ -10,30 +13,51 @@
 class CFreeClusterFollower {
 public:
     using IsFreeFunc = std::function<bool(uint32_t nCluster)>;
-    // Reads the file's bytes along the clusters one way into the vector: 0 or an error.
-    using ReadFunc = std::function<int(bool bFollowFree, std::vector<uint8_t>& vecData)>;
+    // Reads u64Bytes of the clusters, in their order, into the vector: 0 or an error.
+    using ReadFunc = std::function<int(const std::vector<uint32_t>& vecClusters, uint64_t u64Bytes,
+                                       std::vector<uint8_t>& vecData)>;
 
     struct CHOICE {
-        bool bFollowFree;     // read the free clusters after the first, not the next ones
-        uint32_t nDataHealth; // the proof of the bytes read that way (1 when there is none)
+        std::vector<uint32_t> vecClusters; // the file's clusters in order, ascending
+        uint32_t nDataHealth;              // the proof of that reading (1 when there is none)
     };
 
     // Clusters are numbered from nFirstCluster up to (not including) nClusterLimit.
     CFreeClusterFollower(uint32_t nFirstCluster, uint32_t nClusterLimit, IsFreeFunc isFree);
 
+    // The cluster after nCluster in an ascending list; false at its end or when it is not there.
+    static bool NextInList(const std::vector<uint32_t>& vecClusters, uint32_t nCluster,
+                           uint32_t& nNext);
+
     // The first free cluster after nCluster; false when there is none.
     bool NextFree(uint32_t nCluster, uint32_t& nNext) const;
 
-    // The contiguous reading when every cluster it would read is free; otherwise the free
-    // clusters, unless only the contiguous reading proves whole. The file's format proves
-    // each candidate when it can (pExtension lower-case, at most PROOF_BYTES_LIMIT bytes).
+    // The contiguous reading when every cluster it would read is free (a JPEG's structure is
+    // enough to prove it); otherwise the free clusters, unless only the contiguous reading
+    // proves whole (decoded). When neither proves whole, the
+    // free clusters split in two with up to MAX_SKIPPED_CLUSTERS between the pieces, the first
+    // join that proves whole. pExtension is lower-case; files above PROOF_BYTES_LIMIT or
+    // without a proof are taken as the rule says.
     CHOICE Choose(uint32_t nFirst, uint64_t u64Size, uint32_t nClusterBytes, const char* pExtension,
                   const ReadFunc& read) const;
 
+    static constexpr uint32_t MAX_SKIPPED_CLUSTERS = 64;
+    // At most this many joins are proved for one file, and at most JOIN_PROOF_BYTES decoded.
+    static constexpr uint32_t MAX_JOINS = 512;
+    static constexpr uint64_t JOIN_PROOF_BYTES = 512ull * 1024 * 1024;
+
 private:
-    bool AreFree(uint32_t nFrom, uint64_t u64Count) const;
-    uint32_t Prove(bool bFollowFree, uint64_t u64Size, const char* pExtension,
-                   const ReadFunc& read) const;
+    std::vector<uint32_t> Contiguous(uint32_t nFirst, uint64_t u64Clusters) const;
+    std::vector<uint32_t> Followed(uint32_t nFirst, uint64_t u64Clusters) const;
+    bool AreFree(const std::vector<uint32_t>& vecClusters) const;
+    uint32_t Prove(const std::vector<uint8_t>& vecData, uint64_t u64Size, const char* pExtension,
+                   PROOF_DEPTH depth) const;
+    uint32_t ProveReading(const std::vector<uint32_t>& vecClusters, uint64_t u64Size,
+                          const char* pExtension, PROOF_DEPTH depth, const ReadFunc& read) const;
+    // The first two-piece join of the free clusters that proves whole; empty when none does.
+    std::vector<uint32_t> FindTwoPieces(uint32_t nFirst, uint64_t u64Clusters, uint64_t u64Size,
+                                        uint32_t nClusterBytes, const char* pExtension,
+                                        const ReadFunc& read) const;
 
     uint32_t m_nFirstCluster;
     uint32_t m_nClusterLimit;

@@ -19,5 +19,6 @@ uint32_t ProveDiskData(CDiskReader& reader, uint64_t u64Sector, int nBytesPerSec
                         static_cast<long long>(u64Sector), nBytesPerSector, &nRead) != 0 ||
         nRead != u64Sectors)
         return CFileProof::HealthOf(PROOF_STATE::UNCHECKED);
-    return CFileProof::HealthOf(CFileProof::Prove(vecData.data(), size_t(u64Size), pExtension));
+    return CFileProof::HealthOf(
+        CFileProof::Prove(vecData.data(), size_t(u64Size), pExtension, PROOF_DEPTH::STRUCTURE));
 }
