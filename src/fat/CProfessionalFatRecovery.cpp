@@ -778,7 +778,12 @@ bool CProfessionalFatRecovery::IsInsideVolume(const VIRTUAL_DBR_INFO& dbr, uint3
     if (nCluster == 0)
         return u64Size == 0;
     std::optional<uint64_t> u64Sector = GetVirtualClusterSector(dbr, nCluster);
-    const uint64_t u64End = m_u64StartSector + m_u64SectorCount;
+    uint64_t u64End = m_u64StartSector + m_u64SectorCount;
+    // A volume placed by its boot sector ends where that sector says, inside a larger disk too.
+    if (m_bootGeometry && dbr.u64StartSector == m_bootGeometry->u64PartitionStart &&
+        dbr.nDataStart == m_bootGeometry->nDataStart)
+        u64End =
+            std::min(u64End, m_bootGeometry->u64PartitionStart + m_bootGeometry->u64TotalSectors);
     if (nCluster < FIRST_DATA_CLUSTER || !u64Sector || *u64Sector >= u64End)
         return false;
     return u64Size <= (u64End - *u64Sector) * PRO_FAT_SECTOR_BYTES;

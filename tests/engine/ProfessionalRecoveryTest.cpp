@@ -246,8 +246,13 @@ TEST_F(ProfessionalRecoveryTest, FatVolumeInsideAPartitionedDiskIsPlacedByItsBoo
                 image.Delete({"/AAA.BIN"}) && image.ResetNextFreeHint());
     for (const char* pName : {"fragmented data.bin", "old letter.bin", "old ledger.bin"})
         ASSERT_TRUE(image.AddFile(std::string("/") + pName, mapFiles[pName]));
-    ASSERT_TRUE(image.Delete({"/old letter.bin", "/old ledger.bin"}));
+    ASSERT_TRUE(image.AddFile("/beyond.bin", PatternBytes(2000, 46)));
     std::vector<uint32_t> vecFragmented = image.GetClusters("/fragmented data.bin");
+    // beyond.bin's entry names a cluster past the volume's end, though still on the disk.
+    int64_t llBeyond = image.FindEntryOffset("BEYOND  BIN", 0x20);
+    ASSERT_GE(llBeyond, 0);
+    ASSERT_TRUE(PatchFileBytes(image.Path(), llBeyond + 26, {0xF0, 0x1F}));
+    ASSERT_TRUE(image.Delete({"/old letter.bin", "/old ledger.bin"}));
     ASSERT_TRUE(vecFragmented.size() == 5 && vecFragmented[2] + 1 != vecFragmented[3]);
     std::string strDisk = m_dir.File("disk.img");
     ASSERT_TRUE(RunShell("truncate -s 20M " + ShellQuote(strDisk) + " && echo '" +
@@ -268,6 +273,8 @@ TEST_F(ProfessionalRecoveryTest, FatVolumeInsideAPartitionedDiskIsPlacedByItsBoo
                       vecHits[i].u64PartitionStartSector == u64VolumeStart;
         EXPECT_TRUE(bFound) << strName;
     }
+    for (const SEARCH_FILE_INFO& hit : vecHits)
+        EXPECT_STRCASENE(hit.szFileName, "beyond.bin");
 }
 
 TEST_F(ProfessionalRecoveryTest, NtfsDeletedFilesComeBackOnceEach) {
