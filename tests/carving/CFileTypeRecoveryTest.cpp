@@ -5,7 +5,6 @@
 
 #include "CarvingTestDisk.h"
 #include "store/CLogFileManager.h"
-#include "util/CSha256.h"
 #include "util/TextUtil.h"
 
 #include <cstring>
@@ -17,12 +16,6 @@ namespace {
 
 std::string ExtensionOf(const std::string& strName) {
     return strName.substr(strName.rfind('.') + 1);
-}
-
-std::string Sha256(const std::vector<uint8_t>& bytes) {
-    CSha256 sha;
-    sha.Update(bytes.data(), bytes.size());
-    return sha.FinalHex();
 }
 
 // Samples whose format states no end: a PE without sections and a Ghost image are not carved;
@@ -52,14 +45,9 @@ std::vector<uint8_t> PngOfSize(size_t nSize) {
     std::vector<uint8_t> png = Sample("sample.png");
     const size_t nAfterIhdr = 8 + 25;
     const size_t nData = nSize - png.size() - 12;
-    std::vector<uint8_t> chunk = {uint8_t(nData >> 24),
-                                  uint8_t(nData >> 16),
-                                  uint8_t(nData >> 8),
-                                  uint8_t(nData),
-                                  'p',
-                                  'r',
-                                  'V',
-                                  't'};
+    std::vector<uint8_t> chunk = {0, 0, 0, 0, 'p', 'r', 'V', 't'};
+    for (int i = 0; i < 4; ++i)
+        chunk[i] = uint8_t(nData >> (24 - 8 * i)); // big-endian length
     std::vector<uint8_t> data = PatternBytes(nData, 11);
     chunk.insert(chunk.end(), data.begin(), data.end());
     chunk.insert(chunk.end(), 4, 0); // CRC: not checked by carving
@@ -149,7 +137,7 @@ TEST_F(CCarvingEngineTest, EverySampleComesBackByteExact) {
             continue;
         }
         EXPECT_EQ(carved.size(), bytes.size());
-        EXPECT_EQ(Sha256(carved), Sha256(bytes));
+        EXPECT_TRUE(carved == bytes);
     }
     // Nothing else is carved: no false start in a gap, no file inside another.
     EXPECT_EQ(nodes.size(), builder.Placements().size() - NOT_CARVED.size());

@@ -37,8 +37,10 @@ class CTmpfs {
 public:
     static std::unique_ptr<CTmpfs> Mount(const std::string& strDir, const std::string& strSize) {
         fs::create_directories(strDir);
-        if (mount("tmpfs", strDir.c_str(), "tmpfs", 0, ("size=" + strSize).c_str()) != 0)
+        if (mount("tmpfs", strDir.c_str(), "tmpfs", 0, ("size=" + strSize).c_str()) != 0) {
+            std::cerr << "tmpfs cannot be mounted here (" << std::strerror(errno) << ")\n";
             return nullptr;
+        }
         return std::unique_ptr<CTmpfs>(new CTmpfs(strDir));
     }
     ~CTmpfs() { umount(m_strDir.c_str()); }
@@ -73,12 +75,6 @@ protected:
         EXPECT_TRUE(image.Delete(vecDelete));
         return image.Path();
     }
-    std::unique_ptr<CTmpfs> MountTmpfs(const std::string& strName, const std::string& strSize) {
-        std::unique_ptr<CTmpfs> pMount = CTmpfs::Mount(m_dir.File(strName), strSize);
-        if (!pMount)
-            std::cerr << "tmpfs cannot be mounted here (" << std::strerror(errno) << ")\n";
-        return pMount;
-    }
 
     CTempDir m_dir;
     CTempDir m_logs;
@@ -107,7 +103,7 @@ TEST_F(CliHostileTest, FullFileSystemsEndInStatusTwoOrFailedFilesAndLeaveNothing
     std::string strImage =
         MakeFatImage("img", {{"/big.bin", vecBig},
                              {"/a.png", ReadFileBytes(TestDataPath("samples/sample.png"))}});
-    auto pFull = MountTmpfs("full", "64k");
+    auto pFull = CTmpfs::Mount(m_dir.File("full"), "64k");
     if (!pFull)
         GTEST_SKIP() << "no tmpfs mount";
     ASSERT_TRUE(WriteFileBytes(m_dir.File("full/filler"), std::vector<uint8_t>(64 * 1024)));
@@ -123,7 +119,7 @@ TEST_F(CliHostileTest, FullFileSystemsEndInStatusTwoOrFailedFilesAndLeaveNothing
     EXPECT_NE(run.strErr.find("bytes free"), std::string::npos) << run.strErr;
 
     // A destination that fills part-way: the big file fails, nothing keeps its name half-written.
-    auto pSmall = MountTmpfs("small", "512k");
+    auto pSmall = CTmpfs::Mount(m_dir.File("small"), "512k");
     ASSERT_TRUE(pSmall);
     run = Cli("recover " + strImage + " --fast --to " + m_dir.File("small/out"));
     EXPECT_EQ(run.nStatus, 1) << run.strOut;

@@ -1,21 +1,9 @@
 // orvanne-cli scan and recover on the demo disk image, end to end.
 #include "fixtures/FixtureUtil.h"
 
-#include <cstdio>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 namespace {
-
-std::string Capture(const std::string& strCommand, int& nStatus) {
-    std::string strOutput;
-    FILE* pPipe = popen(strCommand.c_str(), "r");
-    char szLine[1024];
-    while (pPipe != nullptr && std::fgets(szLine, sizeof(szLine), pPipe) != nullptr)
-        strOutput += szLine;
-    nStatus = pPipe != nullptr ? WEXITSTATUS(pclose(pPipe)) : -1;
-    return strOutput;
-}
 
 class CliScanTest : public ::testing::Test {
 protected:
@@ -26,10 +14,8 @@ protected:
         ASSERT_TRUE(RunShell(std::string(ORVANNE_SOURCE_DIR) + "/scripts/make-demo-image " +
                              m_strImage + " >/dev/null"));
     }
-    std::string Cli(const std::string& strArgs, int& nStatus) {
-        return Capture("ORVANNE_SCANLOG_DIR=" + m_logs.Path() + " " + ORVANNE_CLI_PATH + " " +
-                           strArgs + " 2>/dev/null",
-                       nStatus);
+    CLI_RUN Cli(const std::string& strArgs) {
+        return RunCli(strArgs, "ORVANNE_SCANLOG_DIR=" + ShellQuote(m_logs.Path()));
     }
     std::vector<uint8_t> Sample(const char* pName) {
         return ReadFileBytes(TestDataPath(std::string("samples/") + pName));
@@ -41,13 +27,11 @@ protected:
 };
 
 TEST_F(CliScanTest, RecoversTheDeletedDemoFilesByteExact) {
-    int nStatus = -1;
     std::string strOut = m_dir.File("out");
-    std::string strOutput = Cli("recover " + m_strImage + " --partition 1 --to " + strOut +
-                                    " --report " + m_dir.File("report.xml"),
-                                nStatus);
-    EXPECT_EQ(nStatus, 0) << strOutput;
-    EXPECT_EQ(ReadFileBytes(strOut + "/photo/Sunset.jpg"), Sample("sample_jfif.jpg")) << strOutput;
+    CLI_RUN run = Cli("recover " + m_strImage + " --partition 1 --to " + strOut + " --report " +
+                      m_dir.File("report.xml"));
+    EXPECT_EQ(run.nStatus, 0) << run.strOut << run.strErr;
+    EXPECT_EQ(ReadFileBytes(strOut + "/photo/Sunset.jpg"), Sample("sample_jfif.jpg")) << run.strOut;
     EXPECT_EQ(ReadFileBytes(strOut + "/photo/Scan.tif"), Sample("sample.tif"));
     EXPECT_EQ(ReadFileBytes(strOut + "/audio/Ringtone.mp3"), Sample("sample.mp3"));
     EXPECT_EQ(ReadFileBytes(strOut + "/video/Garden.avi"), Sample("sample.avi"));
@@ -58,52 +42,38 @@ TEST_F(CliScanTest, RecoversTheDeletedDemoFilesByteExact) {
     EXPECT_NE(strReport.find("<hashdigest type=\"sha256\">"), std::string::npos);
 
     // A second run never overwrites: the same files come back under free names.
-    Cli("recover " + m_strImage + " --partition 1 --to " + strOut, nStatus);
+    Cli("recover " + m_strImage + " --partition 1 --to " + strOut);
     EXPECT_EQ(ReadFileBytes(strOut + "/photo/Sunset(1).jpg"), Sample("sample_jfif.jpg"));
 }
 
-TEST_F(CliScanTest, TreeLayoutKeepsFoldersAndFiltersApply) {
-    int nStatus = -1;
-    std::string strOut = m_dir.File("tree");
-    std::string strOutput =
-        Cli("recover " + m_strImage + " --partition 1 --fast --layout tree --name '*.png' --to " +
-                strOut,
-            nStatus);
-    EXPECT_EQ(nStatus, 0) << strOutput;
-    EXPECT_EQ(ReadFileBytes(strOut + "/Drafts/Sketch.png"), Sample("sample.png")) << strOutput;
-    EXPECT_TRUE(ReadFileBytes(strOut + "/Drafts/Portrait.jpg").empty());
-}
-
-TEST_F(CliScanTest, ScanPrintsTheCategoryTreeAndJson) {
-    int nStatus = -1;
+TEST_F(CliScanTest, ScanListingTreeLayoutFiltersAndRefusals) {
     std::string strJson = m_dir.File("hits.json");
-    std::string strOutput =
-        Cli("scan " + m_strImage + " --partition 1 --types photo --json " + strJson, nStatus);
-    EXPECT_EQ(nStatus, 0);
-    EXPECT_NE(strOutput.find("Photo("), std::string::npos) << strOutput;
-    EXPECT_NE(strOutput.find("  jpg Files ("), std::string::npos) << strOutput;
-    EXPECT_EQ(strOutput.find("Music("), std::string::npos) << strOutput;
+    CLI_RUN run = Cli("scan " + m_strImage + " --partition 1 --types photo --json " + strJson);
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_NE(run.strOut.find("Photo("), std::string::npos) << run.strOut;
+    EXPECT_NE(run.strOut.find("  jpg Files ("), std::string::npos) << run.strOut;
+    EXPECT_EQ(run.strOut.find("Music("), std::string::npos) << run.strOut;
     std::vector<uint8_t> vecJson = ReadFileBytes(strJson);
     std::string strText(vecJson.begin(), vecJson.end());
     EXPECT_NE(strText.find("\"name\": \"Sunset.jpg\""), std::string::npos) << strText;
     EXPECT_NE(strText.find("\"category\": \"Photo\""), std::string::npos);
-}
 
-TEST_F(CliScanTest, RefusesBadTargetsAndDestinations) {
-    int nStatus = -1;
-    Cli("scan /nonexistent.img", nStatus);
-    EXPECT_EQ(nStatus, 2);
-    Cli("scan " + m_strImage + " --partition 9", nStatus);
-    EXPECT_EQ(nStatus, 2);
-    Cli("recover " + m_strImage + " --to /proc/orvanne-no-such-dir", nStatus);
-    EXPECT_EQ(nStatus, 2);
-    Cli("scan " + m_strImage + " --types pictures", nStatus);
-    EXPECT_EQ(nStatus, 2);
-    Cli("scan " + m_strImage + " --no-such-option", nStatus);
-    EXPECT_EQ(nStatus, 2);
-    EXPECT_EQ(Cli("--version", nStatus), std::string("orvanne-cli ") + ORVANNE_VERSION + "\n");
-    EXPECT_NE(Cli("help recover", nStatus).find("--keep-partial"), std::string::npos);
-    EXPECT_EQ(nStatus, 0);
+    std::string strTree = m_dir.File("tree");
+    run = Cli("recover " + m_strImage + " --partition 1 --fast --layout tree --name '*.png' --to " +
+              strTree);
+    EXPECT_EQ(run.nStatus, 0) << run.strOut;
+    EXPECT_EQ(ReadFileBytes(strTree + "/Drafts/Sketch.png"), Sample("sample.png")) << run.strOut;
+    EXPECT_TRUE(ReadFileBytes(strTree + "/Drafts/Portrait.jpg").empty());
+
+    for (const std::string& strArgs :
+         {std::string("scan /nonexistent.img"), "scan " + m_strImage + " --partition 9",
+          "recover " + m_strImage + " --to /proc/orvanne-no-such-dir",
+          "scan " + m_strImage + " --types pictures", "scan " + m_strImage + " --no-such-option"})
+        EXPECT_EQ(Cli(strArgs).nStatus, 2) << strArgs;
+    EXPECT_EQ(Cli("--version").strOut, std::string("orvanne-cli ") + ORVANNE_VERSION + "\n");
+    run = Cli("help recover");
+    EXPECT_NE(run.strOut.find("--keep-partial"), std::string::npos);
+    EXPECT_EQ(run.nStatus, 0);
 }
 
 } // namespace

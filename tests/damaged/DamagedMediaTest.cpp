@@ -58,6 +58,10 @@ uint64_t FirstFatSector(const std::string& strImage) {
 
 class DamagedMediaTest : public ::testing::Test {
 protected:
+    void SetUp() override {
+        if (!CFatImageBuilder::HaveTools())
+            SKIP_WITHOUT("mkfs.vfat and mtools");
+    }
     // orvanne-cli --verbose: the debug log is its standard error.
     CLI_RUN Cli(const std::string& strEnv, const std::string& strArgs) {
         return RunCli("--verbose " + strArgs,
@@ -85,8 +89,6 @@ protected:
 };
 
 TEST_F(DamagedMediaTest, UnreadableSectorsAreLoggedAndTheRestIsRecovered) {
-    if (!CFatImageBuilder::HaveTools())
-        SKIP_WITHOUT("mkfs.vfat and mtools");
     std::string strImage = m_dir.File("bad.img");
     CDeletedFatVolume volume;
     ASSERT_TRUE(MakeDeletedFatVolume(strImage, volume));
@@ -115,8 +117,6 @@ TEST_F(DamagedMediaTest, UnreadableSectorsAreLoggedAndTheRestIsRecovered) {
 }
 
 TEST_F(DamagedMediaTest, UnreadableBootAndFatStillLetTheScansEnd) {
-    if (!CFatImageBuilder::HaveTools())
-        SKIP_WITHOUT("mkfs.vfat and mtools");
     std::string strImage = m_dir.File("head.img");
     CDeletedFatVolume volume;
     ASSERT_TRUE(MakeDeletedFatVolume(strImage, volume));
@@ -143,8 +143,6 @@ TEST_F(DamagedMediaTest, UnreadableBootAndFatStillLetTheScansEnd) {
 }
 
 TEST_F(DamagedMediaTest, TruncatedAndRandomImagesEndNormally) {
-    if (!CFatImageBuilder::HaveTools())
-        SKIP_WITHOUT("mkfs.vfat and mtools");
     std::string strImage = m_dir.File("cut.img");
     CDeletedFatVolume volume;
     ASSERT_TRUE(MakeDeletedFatVolume(strImage, volume));
@@ -165,8 +163,6 @@ TEST_F(DamagedMediaTest, TruncatedAndRandomImagesEndNormally) {
 }
 
 TEST_F(DamagedMediaTest, LoopingFatChainsEnd) {
-    if (!CFatImageBuilder::HaveTools())
-        SKIP_WITHOUT("mkfs.vfat and mtools");
     std::string strImage = m_dir.File("loop.img");
     CFatImageBuilder image(strImage);
     ASSERT_TRUE(image.Format({16, 16 * 1024, 1}));

@@ -25,7 +25,7 @@ protected:
     int m_nDisk = -1;
 };
 
-TEST_F(DiskReaderTest, ReadEndingAtTheLimitIsAllowedOneMoreIsNot) {
+TEST_F(DiskReaderTest, ReadsEndAtTheLimitOrAtTheDeviceEnd) {
     CDiskReader reader;
     ASSERT_EQ(reader.Init(m_nDisk, 60), 0);
     std::vector<uint8_t> buffer(20 * 512);
@@ -36,29 +36,18 @@ TEST_F(DiskReaderTest, ReadEndingAtTheLimitIsAllowedOneMoreIsNot) {
     nRead = 999;
     EXPECT_EQ(reader.ReadData(buffer.data(), 20, 41, 512, &nRead), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(nRead, 999u);
-}
+    EXPECT_EQ(reader.ReadData(buffer.data(), 0, 5, 512, &nRead), 0);
+    EXPECT_EQ(nRead, 0u);
+    ASSERT_EQ(reader.ReadData(buffer.data(), 2, 3, 4096, &nRead), 0);
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 8192, m_vecImage.begin() + 3 * 4096));
 
-TEST_F(DiskReaderTest, DeviceShorterThanTheLimitCountsWholeSectors) {
-    CDiskReader reader;
-    ASSERT_EQ(reader.Init(m_nDisk, 1000), 0);
-    std::vector<uint8_t> buffer(8 * 512);
-    unsigned int nRead = 0;
-    EXPECT_EQ(reader.ReadData(buffer.data(), 8, 96, 512, &nRead), ERROR_READ_SHORT);
+    // A limit past the device: whole sectors up to its end are counted.
+    CDiskReader longer;
+    ASSERT_EQ(longer.Init(m_nDisk, 1000), 0);
+    EXPECT_EQ(longer.ReadData(buffer.data(), 8, 96, 512, &nRead), ERROR_READ_SHORT);
     EXPECT_EQ(nRead, 4u);
     EXPECT_TRUE(
         std::equal(buffer.begin(), buffer.begin() + 4 * 512, m_vecImage.begin() + 96 * 512));
-}
-
-TEST_F(DiskReaderTest, ZeroSectorsAndLargeSectorSizes) {
-    CDiskReader reader;
-    ASSERT_EQ(reader.Init(m_nDisk, 100), 0);
-    uint8_t byte = 0;
-    unsigned int nRead = 7;
-    EXPECT_EQ(reader.ReadData(&byte, 0, 5, 512, &nRead), 0);
-    EXPECT_EQ(nRead, 0u);
-    std::vector<uint8_t> buffer(2 * 4096);
-    ASSERT_EQ(reader.ReadData(buffer.data(), 2, 3, 4096, &nRead), 0);
-    EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), m_vecImage.begin() + 3 * 4096));
 }
 
 TEST_F(DiskReaderTest, PathFormOpensReadOnlyAndUnknownDisksFail) {

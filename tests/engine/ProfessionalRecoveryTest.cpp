@@ -89,6 +89,17 @@ protected:
         }
         return vecDigests;
     }
+    // A fresh deep scan of the image to its end; every hit and the digest of its recovered copy.
+    void ScanAndRecover(const std::string& strImage, std::vector<SEARCH_FILE_INFO>& vecHits,
+                        std::vector<std::string>& vecDigests) {
+        std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(strImage);
+        ASSERT_NE(pEngine, nullptr);
+        CScanRecord record;
+        ASSERT_EQ(Scan(*pEngine, record), 0);
+        EXPECT_TRUE(record.SawFinalReport());
+        vecHits = Search(*pEngine);
+        vecDigests = RecoverAll(*pEngine, vecHits);
+    }
     static std::string Digest(const std::vector<uint8_t>& vecBytes) {
         CSha256 sha;
         sha.Update(vecBytes.data(), vecBytes.size());
@@ -128,13 +139,9 @@ TEST_F(ProfessionalRecoveryTest, FatDeletedFilesComeBackOnceEach) {
     ASSERT_TRUE(image.Delete({"/Keep/data0.bin", "/Keep/data2.bin", "/Keep/data4.bin"}));
     ASSERT_TRUE(image.DeleteTree("/Gone"));
 
-    std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(image.Path());
-    ASSERT_NE(pEngine, nullptr);
-    CScanRecord record;
-    ASSERT_EQ(Scan(*pEngine, record), 0);
-    EXPECT_TRUE(record.SawFinalReport());
-    std::vector<SEARCH_FILE_INFO> vecHits = Search(*pEngine);
-    std::vector<std::string> vecDigests = RecoverAll(*pEngine, vecHits);
+    std::vector<SEARCH_FILE_INFO> vecHits;
+    std::vector<std::string> vecDigests;
+    ASSERT_NO_FATAL_FAILURE(ScanAndRecover(image.Path(), vecHits, vecDigests));
     std::multiset<std::string> setRecovered(vecDigests.begin(), vecDigests.end());
     for (const auto& [strName, vecBytes] : mapDeleted)
         EXPECT_EQ(setRecovered.count(Digest(vecBytes)), 1u) << strName;
@@ -164,12 +171,9 @@ TEST_F(ProfessionalRecoveryTest, QuickFormattedFatVolumeGivesItsFilesBackAndNoFa
         ASSERT_TRUE(image.AddFile("/Album/" + strName, vecBytes));
     ASSERT_TRUE(RunShell("mkfs.vfat -F 32 -s 1 " + ShellQuote(image.Path()) + " >/dev/null"));
 
-    std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(image.Path());
-    ASSERT_NE(pEngine, nullptr);
-    CScanRecord record;
-    ASSERT_EQ(Scan(*pEngine, record), 0);
-    std::vector<SEARCH_FILE_INFO> vecHits = Search(*pEngine);
-    std::vector<std::string> vecDigests = RecoverAll(*pEngine, vecHits);
+    std::vector<SEARCH_FILE_INFO> vecHits;
+    std::vector<std::string> vecDigests;
+    ASSERT_NO_FATAL_FAILURE(ScanAndRecover(image.Path(), vecHits, vecDigests));
     std::multiset<std::string> setRecovered(vecDigests.begin(), vecDigests.end());
     for (const auto& [strName, vecBytes] : mapFiles)
         EXPECT_GE(setRecovered.count(Digest(vecBytes)), 1u) << strName;
@@ -207,12 +211,9 @@ TEST_F(ProfessionalRecoveryTest, BootSectorWithAZeroFieldStillGivesItsFiles) {
             ASSERT_TRUE(image.AddFile("/" + strName, mapFiles[strName]));
         }
         ASSERT_TRUE(PatchFileBytes(image.Path(), field.nOffset, {0, 0}));
-        std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(image.Path());
-        ASSERT_NE(pEngine, nullptr);
-        CScanRecord record;
-        ASSERT_EQ(Scan(*pEngine, record), 0);
-        std::vector<SEARCH_FILE_INFO> vecHits = Search(*pEngine);
-        std::vector<std::string> vecDigests = RecoverAll(*pEngine, vecHits);
+        std::vector<SEARCH_FILE_INFO> vecHits;
+        std::vector<std::string> vecDigests;
+        ASSERT_NO_FATAL_FAILURE(ScanAndRecover(image.Path(), vecHits, vecDigests));
         for (const auto& [strName, vecBytes] : mapFiles) {
             bool bNamed = false;
             for (size_t i = 0; i < vecHits.size(); ++i)
@@ -260,12 +261,9 @@ TEST_F(ProfessionalRecoveryTest, FatVolumeInsideAPartitionedDiskIsPlacedByItsBoo
                          ",6' | sfdisk -q " + ShellQuote(strDisk)));
     ASSERT_TRUE(PatchFileBytes(strDisk, u64VolumeStart * 512, ReadFileBytes(image.Path())));
 
-    std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(strDisk);
-    ASSERT_NE(pEngine, nullptr);
-    CScanRecord record;
-    ASSERT_EQ(Scan(*pEngine, record), 0);
-    std::vector<SEARCH_FILE_INFO> vecHits = Search(*pEngine);
-    std::vector<std::string> vecDigests = RecoverAll(*pEngine, vecHits);
+    std::vector<SEARCH_FILE_INFO> vecHits;
+    std::vector<std::string> vecDigests;
+    ASSERT_NO_FATAL_FAILURE(ScanAndRecover(strDisk, vecHits, vecDigests));
     for (const auto& [strName, vecBytes] : mapFiles) {
         bool bFound = false;
         for (size_t i = 0; i < vecHits.size(); ++i)
@@ -293,12 +291,9 @@ TEST_F(ProfessionalRecoveryTest, NtfsDeletedFilesComeBackOnceEach) {
     for (const char* pGone : {"/small.txt", "/medium.bin", "/picture.png"})
         ASSERT_TRUE(image.DeleteInPlace(pGone));
 
-    std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(image.Image());
-    ASSERT_NE(pEngine, nullptr);
-    CScanRecord record;
-    ASSERT_EQ(Scan(*pEngine, record), 0);
-    std::vector<SEARCH_FILE_INFO> vecHits = Search(*pEngine);
-    std::vector<std::string> vecDigests = RecoverAll(*pEngine, vecHits);
+    std::vector<SEARCH_FILE_INFO> vecHits;
+    std::vector<std::string> vecDigests;
+    ASSERT_NO_FATAL_FAILURE(ScanAndRecover(image.Image(), vecHits, vecDigests));
     for (const char* pGone : {"/small.txt", "/medium.bin", "/picture.png"}) {
         size_t nCopies = 0;
         for (size_t i = 0; i < vecHits.size(); ++i)

@@ -22,7 +22,7 @@ TEST(FastExFatTest, ListsAndRecoversDeletedSetsInTheirFolders) {
     CFastExFatRecovery engine;
     ASSERT_EQ(0, engine.Init(Ansi2Unicode(builder.Image().c_str()).c_str(), u'C'));
     ASSERT_EQ(0, engine.ScanDevice(nullptr));
-    std::map<std::string, FILE_NODE> tree = CollectExFatTree(engine);
+    std::map<std::string, FILE_NODE> tree = CollectTree(engine);
     EXPECT_TRUE(tree.count("Music/Album/") && tree.count("Photos/Holiday 2023/"));
     EXPECT_TRUE(tree["Music/"].bIsDeleted && !tree["Photos/"].bIsDeleted);
     for (const EXFAT_SAMPLE_FILE& file : vecFiles) {

@@ -1,6 +1,6 @@
-// The deep scan of a disk holding two exFAT partitions, one intact and one with both boot regions
-// zeroed: each volume keeps its own geometry, its files their names, folders and bytes; and the
-// factory's choice of engine for an exFAT volume.
+// The deep scan of a disk holding two exFAT partitions, one left with its backup boot region only
+// and one with both boot regions zeroed (geometry inferred): each volume keeps its own geometry,
+// its files their names, folders, deleted state and bytes; and the factory's choice of engine.
 #include "ExFatEngineTestUtil.h"
 #include "deepscan/CFileRecoveryFactory.h"
 #include "deepscan/CProfessionalRecovery.h"
@@ -57,7 +57,7 @@ TEST(ExFatDeepScanTest, TwoPartitionsOnOneDiskEachKeepTheirGeometryNamesAndBytes
     ASSERT_NE(deep, nullptr);
     deep->InitCallBack(nullptr, nullptr, nullptr, 100);
     ASSERT_EQ(0, deep->ScanDevice(nullptr));
-    std::map<std::string, FILE_NODE> tree = CollectExFatTree(*deep);
+    std::map<std::string, FILE_NODE> tree = CollectTree(*deep);
     size_t nNamed = 0, nWhole = 0, nExpectedWhole = 0;
     for (const std::vector<EXFAT_SAMPLE_FILE>* pFiles : {&vecFirst, &vecSecond})
         for (const EXFAT_SAMPLE_FILE& file : *pFiles) {
@@ -66,6 +66,7 @@ TEST(ExFatDeepScanTest, TwoPartitionsOnOneDiskEachKeepTheirGeometryNamesAndBytes
             if (it == tree.end())
                 continue;
             ++nNamed;
+            EXPECT_EQ(it->second.bIsDeleted, file.bDeleted ? 1u : 0u);
             // Only the intact volume's FAT brings a live fragmented file back whole.
             const bool bChains = pFiles == &vecFirst && !file.bDeleted;
             nExpectedWhole += !file.bFragmented || bChains;

@@ -206,7 +206,7 @@ protected:
     bool m_bPartitioned = false;
 };
 
-// Boot-sector fields of FAT16 and FAT32 (offsets as the FAT specification names them).
+// Boot-sector fields of FAT16 and FAT32 (offsets as Microsoft's FAT documentation names them).
 void AddFatBootCases(std::vector<CASE>& vecCases, bool bFat32) {
     AddField(vecCases, "BPB_BytsPerSec", 11, 2, {0, 1, 256, 4096, 0xFFFF});
     AddField(vecCases, "BPB_SecPerClus", 13, 1, {0, 3, 128, 255});

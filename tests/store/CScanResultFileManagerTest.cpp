@@ -1,7 +1,8 @@
-// Result store: node buffering, child lists, counts, parent paths and search.
+// Result store: node buffering, child lists, counts, parent paths, search, damaged store files.
 #include "store/CScanResultFileManager.h"
 #include "fixtures/FixtureUtil.h"
 #include "store/CLogFileManager.h"
+#include "store/StoreFileFormat.h"
 #include "util/TextUtil.h"
 
 #include <gtest/gtest.h>
@@ -270,6 +271,56 @@ TEST_F(StoreTest, NodesPastFourGibibytesAreReadAtTheirOwnOffset) {
     struct stat st;
     ASSERT_EQ(stat(store.GetNodeFilePath().c_str(), &st), 0);
     EXPECT_EQ(uint64_t(st.st_size), FAR_OFFSET + 2 * sizeof(FILE_NODE));
+}
+
+TEST_F(StoreTest, DamagedRelationFileReportedByInit) {
+    std::string strDir = CLogFileManager::GetInstance()->GetLogFileDirPath();
+    {
+        CScanResultFileManager store;
+        ASSERT_EQ(store.Init(u"damaged"), 0);
+        for (uint32_t nParent : {5, 5, 8})
+            AddNode(store, "n.txt", false, nParent, 0);
+    }
+    std::string strRelation = strDir + "damaged_Relation";
+    ASSERT_EQ(ReadFileBytes(strRelation).size(), std::string(" | 5 - [1,2] | 8 - [3]").size());
+    ASSERT_TRUE(PatchFileBytes(strRelation, 17, {'?'}));
+
+    CScanResultFileManager store;
+    EXPECT_EQ(store.Init(u"damaged"), ERROR_FILE_CORRUPT);
+    std::vector<FILE_NODE> vecNodes;
+    ASSERT_EQ(store.GetChildrenFileNode(5, vecNodes), 0);
+    EXPECT_EQ(vecNodes.size(), 2u);
+    EXPECT_EQ(store.Init(u"../escape"), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(store.CreateFileNode(100), nullptr);
+}
+
+TEST_F(StoreTest, ChildrenPastTheWrittenNodesAreSkipped) {
+    std::string strDir = CLogFileManager::GetInstance()->GetLogFileDirPath();
+    ASSERT_EQ(CLogFileManager::MakeLogDir(strDir), 0);
+    // The relation file names nodes that a stopped scan never wrote.
+    std::string strText = " | 5 - [1,2,7]";
+    ASSERT_TRUE(WriteFileBytes(strDir + "short_Relation",
+                               std::vector<uint8_t>(strText.begin(), strText.end())));
+    FILE_NODE node{};
+    node.nDataHealth = 1;
+    std::vector<uint8_t> vecNodes(sizeof(FILE_NODE) * 2 + 20);
+    for (int i = 0; i < 2; ++i) {
+        node.nFileIndex = i + 1;
+        std::memset(node.szFileName, 'z', sizeof(node.szFileName)); // no terminator on disk
+        std::memcpy(vecNodes.data() + i * sizeof(FILE_NODE), &node, sizeof(node));
+    }
+    ASSERT_TRUE(WriteFileBytes(strDir + "short", vecNodes));
+
+    CScanResultFileManager store;
+    ASSERT_EQ(store.Init(u"short"), 0);
+    EXPECT_EQ(store.GetFileIndex(), 2u);
+    std::vector<FILE_NODE> vecOut;
+    ASSERT_EQ(store.GetChildrenFileNode(5, vecOut), 0);
+    ASSERT_EQ(vecOut.size(), 2u);
+    EXPECT_EQ(std::strlen(vecOut[0].szFileName), 255u);
+    unsigned int nCount = 0;
+    ASSERT_EQ(store.GetChildrenFileCount(5, nCount), 0);
+    EXPECT_EQ(nCount, 2u);
 }
 
 } // namespace
