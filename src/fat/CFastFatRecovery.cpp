@@ -667,6 +667,27 @@ CFatNodeData CFastFatRecovery::GetNodeData(const FILE_NODE& node) {
     return ListNodeData(ChooseReleasedClusters(node).vecClusters);
 }
 
+bool CFastFatRecovery::GetFileDataRuns(FILE_NODE* pNode, std::vector<FILE_DATA_RUN>& vecRuns) {
+    if (pNode == nullptr || !IsReleasedChain(*pNode))
+        return false;
+    vecRuns.clear();
+    uint64_t u64Done = 0;
+    for (uint32_t nCluster : ChooseReleasedClusters(*pNode).vecClusters) {
+        std::optional<uint64_t> u64Sector = GetFatNodeClusterSector(*pNode, nCluster);
+        if (!u64Sector || u64Done >= pNode->u64FileSize)
+            break;
+        const uint64_t u64Disk = *u64Sector * FAT_SECTOR_BYTES;
+        const uint64_t u64Bytes =
+            std::min<uint64_t>(pNode->nClusterBytes, pNode->u64FileSize - u64Done);
+        if (!vecRuns.empty() && vecRuns.back().u64DiskOffset + vecRuns.back().u64Bytes == u64Disk)
+            vecRuns.back().u64Bytes += u64Bytes;
+        else
+            vecRuns.push_back({u64Done, u64Disk, u64Bytes, false});
+        u64Done += u64Bytes;
+    }
+    return true;
+}
+
 int CFastFatRecovery::SaveDataToTargetFile(FILE_NODE* pNode, const char16_t* pPath) {
     if (pNode == nullptr || pPath == nullptr)
         return ERROR_INVALID_PARAMETER;

@@ -54,6 +54,8 @@ public:
     int BuildBitMapInfo() override;
     int PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer, int& nLength,
                 PreviewProgressCallback pCallback, void* pParam) override;
+    // A deleted file's runs along the clusters its proof chose (one run per piece).
+    bool GetFileDataRuns(FILE_NODE* pNode, std::vector<FILE_DATA_RUN>& vecRuns) override;
 
     // Writes one file node to a new file at the path (a folder node: the whole folder).
     int SaveDataToTargetFile(FILE_NODE* pNode, const char16_t* pPath);

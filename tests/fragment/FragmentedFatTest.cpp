@@ -132,6 +132,10 @@ TEST_F(FragmentedFatTest, DeletedFilesWrittenAroundOthersComeBackWholeAndProved)
             EXPECT_STREQ(strName == "pbin.bin" ? "unchecked" : "whole",
                          CFileProof::GetStateName(m_mapFound[strFound].nDataHealth))
                 << strFound;
+            std::vector<FILE_DATA_RUN> vecRuns;
+            ASSERT_TRUE(m_engine.GetFileDataRuns(&m_mapFound[strFound], vecRuns));
+            EXPECT_GT(vecRuns.size(), 1u) << strFound << ": one run for each piece";
+            EXPECT_EQ(bytes.size(), vecRuns.back().u64FileOffset + vecRuns.back().u64Bytes);
         }
         // The gaps were never overwritten whole: the last one still reads contiguously.
         int rc = -1;
