@@ -197,7 +197,7 @@ std::map<std::string, std::vector<uint8_t>> NtfsMountedTest::s_files;
 std::string NtfsMountedTest::s_strSkip;
 int64_t NtfsMountedTest::s_llReusedRecord = -1;
 
-TEST_F(NtfsMountedTest, FastScanFilesEachDeletionUnderItsFolderAndDepth) {
+TEST_F(NtfsMountedTest, FastScanFilesAndRecoversEachDeletionUnderItsFolderAndDepth) {
     auto pEngine = ScanNtfsImage(s_pBuilder->Image());
     ASSERT_TRUE(pEngine);
     std::map<std::string, FILE_NODE> mapTree = CollectTree(*pEngine);
@@ -235,12 +235,8 @@ TEST_F(NtfsMountedTest, FastScanFilesEachDeletionUnderItsFolderAndDepth) {
         ExpectRecovered(*pEngine, it->second, BulkPath(i));
     }
     EXPECT_EQ(nListed, (BULK_FILES + 2) / 3);
-}
 
-TEST_F(NtfsMountedTest, FastScanRecoversFragmentedSparseNamedFilesAndWholeFolders) {
-    auto pEngine = ScanNtfsImage(s_pBuilder->Image());
-    ASSERT_TRUE(pEngine);
-    std::map<std::string, FILE_NODE> mapTree = CollectTree(*pEngine);
+    // Fragmented, sparse, attribute-list and long-named files, and a whole folder.
     for (const char* pName :
          {"frag.bin", "huge.bin", "sparse.bin", "top.txt", "Long File Name.txt", "bare.jpg"}) {
         ASSERT_EQ(mapTree.count(pName), 1u) << pName;
