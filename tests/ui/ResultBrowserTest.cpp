@@ -1,5 +1,5 @@
-// The result browser over a real deep scan of the demo disk: the row index, sorting and filtering
-// in the table model, and the folder tree with its ticks.
+// The result browser over a real deep scan of the demo disk: the row index, sorting in the table
+// model, and the folder tree with its ticks.
 #include "UiTestSupport.h"
 #include "deepscan/CFileRecoveryFactory.h"
 #include "deepscan/CProfessionalRecovery.h"
@@ -7,7 +7,6 @@
 #include "fixtures/FixtureUtil.h"
 #include "ui/CResultFolderModel.h"
 #include "ui/CResultTableModel.h"
-#include "util/FileCategory.h"
 
 #include <QTest>
 
@@ -89,28 +88,6 @@ private slots:
             QCOMPARE(model.index(nRow, COLUMN_STATE).data().toString(), QString("Deleted"));
         }
         model.sort(COLUMN_NAME, Qt::AscendingOrder);
-    }
-
-    // Each key narrows; wildcards match whole names, plain text any part; size and kind narrow too.
-    void FilterNarrowsAsYouType() {
-        CResultTableModel& model = *m_pModel;
-        RESULT_FILTER filter;
-        filter.strName = "s";
-        model.SetFilter(filter);
-        QCOMPARE(ColumnTexts(model, COLUMN_NAME),
-                 (QStringList{"Scan.tif", "Sketch.png", "Sunset.jpg"}));
-        filter.strName = "su";
-        model.SetFilter(filter);
-        QCOMPARE(ColumnTexts(model, COLUMN_NAME), QStringList{"Sunset.jpg"});
-        filter.strName = "*.JPG";
-        model.SetFilter(filter);
-        QCOMPARE(ColumnTexts(model, COLUMN_NAME), (QStringList{"Portrait.jpg", "Sunset.jpg"}));
-        filter = RESULT_FILTER{};
-        filter.nCategory = static_cast<int>(FileCategory::Music);
-        filter.u64MinSize = 1;
-        model.SetFilter(filter);
-        QCOMPARE(ColumnTexts(model, COLUMN_NAME), QStringList{"Ringtone.mp3"});
-        model.SetFilter(RESULT_FILTER{});
     }
 
     // Files sit under their original folders; ticking a folder ticks its files, and the parent

@@ -272,6 +272,9 @@ private slots:
                     return pBox;
             return static_cast<QLineEdit*>(nullptr);
         };
+        QTest::keyClicks(Box("Name"), "PS");
+        QCOMPARE(Column(*pModel, COLUMN_NAME), QStringList({"d.psd"}));
+        Box("Name")->clear();
         QTest::keyClicks(Box("Name"), "*.jp*");
         QCOMPARE(pModel->rowCount(), 2);
         QTest::keyClicks(Box("Min size"), "2k");

@@ -60,6 +60,13 @@ private slots:
         QCOMPARE(dialog.GetStatusText(),
                  QString("  Current Process: 4%\n  Estimated time is calculating\n"));
         dialog.show();
+        // No, by button or by Escape, leaves the scan running (Yes: DruiScanTest).
+        CModalAnswer no("CMessageBox", "No");
+        QVERIFY(!dialog.close());
+        CModalAnswer escapeNo("CMessageBox", "No");
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QVERIFY(no.Answered() && escapeNo.Answered());
+        QVERIFY(dialog.isVisible() && !owner.m_bScanStop);
         dialog.ScanProcessCallBackSlot(100, 90, 0, "1", "1", "0", QString());
         QVERIFY(dialog.isVisible());
         dialog.ScanProcessCallBackSlot(100, 100, 0, "1", "1", "0", QString());
@@ -75,20 +82,6 @@ private slots:
         owner.m_bSearchEnd = true;
         search.SearchCallBackSlot(100, QString());
         QVERIFY(!search.isVisible());
-    }
-
-    // No, by button or by Escape, leaves the operation running (Yes: DruiScanTest).
-    void CancelAnsweredNoGoesOn() {
-        DRUI owner;
-        SCANUI dialog;
-        dialog.InitSlot(&owner, OPR_TYPE_SCAN);
-        dialog.show();
-        CModalAnswer no("CMessageBox", "No");
-        QVERIFY(!dialog.close());
-        CModalAnswer escapeNo("CMessageBox", "No");
-        QTest::keyClick(&dialog, Qt::Key_Escape);
-        QVERIFY(no.Answered() && escapeNo.Answered());
-        QVERIFY(dialog.isVisible() && !owner.m_bScanStop);
     }
 
     // The bar, "file n of m" and the bytes are the whole run's; the end counts what happened.

@@ -48,9 +48,8 @@ enum class EFakeScan {
 // The main window with a scriptable engine in place of the factory's. The engine finds one file
 // per name, of 1024 x (place + 1) bytes ("empty..." of none), modified on 2020-01-(place + 2);
 // saving writes the name as the file's bytes ("bad..." fails with EIO, "silent..." without a
-// report); a preview of ".png" or
-// ".psd" hands out m_log.strPicturePath, of others the name's bytes.
-
+// report); a preview of ".png" or ".psd" hands out m_log.strPicturePath, of others the name's
+// bytes.
 class CFakeEngineWindow : public DRUI {
 public:
     CFakeEngineWindow(EFakeScan nMode, std::vector<std::string> vecHitNames)
