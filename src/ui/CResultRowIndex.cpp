@@ -1,6 +1,8 @@
 // Loading, sorting and filtering the result browser's rows.
 #include "ui/CResultRowIndex.h"
 
+#include "formats/carving/FileDataHealth.h"
+#include "formats/proof/CFileProof.h"
 #include "util/FileCategory.h"
 #include "util/TextUtil.h"
 
@@ -69,7 +71,7 @@ bool RESULT_FILTER::IsNarrowerThan(const RESULT_FILTER& other) const {
 }
 
 RESULT_STATE CResultRowIndex::StateOf(const FILE_NODE& node) {
-    if (node.nDataHealth == 0)
+    if (node.nDataHealth == DATA_HEALTH_GONE || node.nDataHealth == DATA_HEALTH_DAMAGED)
         return RESULT_STATE::Damaged;
     // Every file-system engine says whether its entry is deleted; a carved file has no entry, and
     // the carver reads only sectors the live file system does not use.

@@ -5,6 +5,7 @@
 #include "deepscan/CProfessionalRecovery.h"
 #include "device/CDiskRegistry.h"
 #include "fixtures/FixtureUtil.h"
+#include "formats/proof/CFileProof.h"
 #include "ui/CResultFolderModel.h"
 #include "ui/CResultTableModel.h"
 
@@ -88,6 +89,16 @@ private slots:
             QCOMPARE(model.index(nRow, COLUMN_STATE).data().toString(), QString("Deleted"));
         }
         model.sort(COLUMN_NAME, Qt::AscendingOrder);
+    }
+
+    // A file whose data does not decode whole shows as damaged, whatever its entry says.
+    void StateFollowsTheProofOfTheData() {
+        FILE_NODE node{};
+        node.bIsDeleted = 1;
+        node.nDataHealth = DATA_HEALTH_DAMAGED;
+        QVERIFY(CResultRowIndex::StateOf(node) == RESULT_STATE::Damaged);
+        node.nDataHealth = DATA_HEALTH_WHOLE;
+        QVERIFY(CResultRowIndex::StateOf(node) == RESULT_STATE::Deleted);
     }
 
     // Files sit under their original folders; ticking a folder ticks its files, and the parent

@@ -6,6 +6,7 @@
 #include "formats/carving/CMemoryCarvingReader.h"
 #include "formats/carving/CVideoFormats.h"
 #include "formats/carving/CarvingCrc.h"
+#include "formats/carving/FileDataHealth.h"
 #include "util/ByteView.h"
 
 #include <algorithm>
@@ -331,7 +332,7 @@ uint32_t CFileProof::HealthOf(PROOF_STATE state) {
 const char* CFileProof::GetStateName(uint32_t nDataHealth) {
     if (nDataHealth == DATA_HEALTH_WHOLE)
         return "whole";
-    return nDataHealth == 1 ? "unchecked" : "damaged";
+    return nDataHealth == DATA_HEALTH_INTACT_OR_UNKNOWN ? "unchecked" : "damaged";
 }
 
 PROOF_STATE CFileProof::ProvePng(const uint8_t* pData, size_t nSize) {
