@@ -82,8 +82,7 @@ int CFatNodeData::Read(const FILE_NODE& node, uint64_t u64Wanted, const DataSink
 bool CFatNodeData::FitsVolume(const FILE_NODE& node) const {
     const uint64_t u64DataSector = node.u64DataAreaSector + node.u64PartitionStartSector;
     const uint64_t u64Limit = m_reader.GetLimit();
-    uint64_t u64Room =
-        u64Limit > u64DataSector ? (u64Limit - u64DataSector) * FAT_SECTOR_BYTES : 0;
+    uint64_t u64Room = u64Limit > u64DataSector ? (u64Limit - u64DataSector) * FAT_SECTOR_BYTES : 0;
     if (m_nMaxClusters > FAT_FIRST_DATA_CLUSTER)
         u64Room = std::min<uint64_t>(u64Room, uint64_t(m_nMaxClusters - FAT_FIRST_DATA_CLUSTER) *
                                                   node.nClusterBytes);
