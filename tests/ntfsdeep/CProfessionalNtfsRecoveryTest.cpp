@@ -252,9 +252,11 @@ TEST_F(NtfsDeepTest, ReportsInUseAndDeletedFilesInTheirFolders) {
     // A whole folder comes back with its sub-folder.
     const std::string strDocs = m_work.File("docs-copy");
     ASSERT_EQ(scanned.SaveFileData(&docs, Ansi2Unicode(strDocs.c_str()).c_str(), 0), 0);
-    for (const EXPECTED_FILE& file : s_pTree->vecFiles)
-        if (file.strPath.starts_with("docs/"))
+    for (const EXPECTED_FILE& file : s_pTree->vecFiles) {
+        if (file.strPath.starts_with("docs/")) {
             EXPECT_EQ(ReadFileBytes(strDocs + file.strPath.substr(4)), file.data) << file.strPath;
+        }
+    }
 }
 
 TEST_F(NtfsDeepTest, WithoutAnyMftRecordTheTableIsTakenAsContiguous) {
