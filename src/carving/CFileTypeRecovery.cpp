@@ -54,12 +54,9 @@ int CFileTypeRecovery::Init(const char16_t* pDevicePath, char16_t wcDriveLetter)
     m_wcDriveLetter = wcDriveLetter;
     m_u64StartSector = 0;
     // The path form knows no sector count; the device's own length bounds the reads.
-    int nResult = m_diskReader.Init(pDevicePath, 0);
-    if (nResult == 0) {
-        const off_t llEnd = lseek(m_diskReader.GetFd(), 0, SEEK_END);
-        m_u64SectorCount = llEnd > 0 ? static_cast<unsigned long long>(llEnd) / 512 : 0;
-        nResult = m_diskReader.Init(pDevicePath, m_u64SectorCount);
-    }
+    unsigned long long u64Sectors = 0;
+    int nResult = m_diskReader.InitWhole(pDevicePath, u64Sectors);
+    m_u64SectorCount = u64Sectors;
     SYSTEMTIME now = {};
     GetLocalSystemTime(&now);
     std::u16string strName = CLogFileManager::MakeStoreName(STORE_PREFIX_FILE_TYPE, 0, now);

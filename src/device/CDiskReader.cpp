@@ -17,6 +17,7 @@
 namespace {
 
 constexpr unsigned int READ_CHUNK_BYTES = 65536;
+constexpr unsigned long long LENGTH_SECTOR_BYTES = 512;
 
 constexpr off_t AT_FILE_POSITION = -1;
 
@@ -68,6 +69,19 @@ int CDiskReader::Init(const char16_t* pPath, unsigned long long u64Limit) {
     if (pPath == nullptr)
         return ERROR_INVALID_PARAMETER;
     return Open(Unicode2Ansi(pPath).c_str(), u64Limit);
+}
+
+int CDiskReader::InitWhole(const char16_t* pPath, unsigned long long& u64Sectors) {
+    u64Sectors = 0;
+    if (int rc = Init(pPath, 0); rc != 0)
+        return rc;
+    // The end offset, unlike st_size, is also the length of a block device.
+    const off_t llBytes = lseek(m_nFd, 0, SEEK_END);
+    if (llBytes < 0)
+        return errno;
+    u64Sectors = static_cast<unsigned long long>(llBytes) / LENGTH_SECTOR_BYTES;
+    m_u64Limit = u64Sectors;
+    return 0;
 }
 
 int CDiskReader::ReadData(unsigned char* pBuffer, int nSectors, long long llStartSector,

@@ -14,6 +14,8 @@ public:
     int Init(int nDiskNo, unsigned long long u64Limit);
     // The same for a device or image path (UTF-16).
     int Init(const char16_t* pPath, unsigned long long u64Limit);
+    // Opens a device or image path bounded by its own length, given back in 512-byte sectors.
+    int InitWhole(const char16_t* pPath, unsigned long long& u64Sectors);
     // Reads nSectors whole sectors from nStartSector: 0, 87 past the limit, 30 when the device
     // ends first, the errno of a failed read (EIO: an unreadable sector); the whole sectors that
     // arrived are in *pSectorsRead.

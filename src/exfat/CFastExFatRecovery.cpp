@@ -68,16 +68,10 @@ int CFastExFatRecovery::Init(const char16_t* pDevicePath, char16_t wcDriveLetter
         return 0;
     if (pDevicePath == nullptr)
         return ERROR_INVALID_PARAMETER;
-    if (int rc = m_diskReader.Init(pDevicePath, 0); rc != 0)
+    unsigned long long u64Sectors = 0;
+    if (int rc = m_diskReader.InitWhole(pDevicePath, u64Sectors); rc != 0)
         return rc;
-    off_t llBytes = lseek(m_diskReader.GetFd(), 0, SEEK_END);
-    if (llBytes < 0)
-        return errno;
-    const long long llSectors = static_cast<long long>(llBytes / UNIT);
-    if (int rc = m_diskReader.Init(pDevicePath, static_cast<unsigned long long>(llSectors));
-        rc != 0)
-        return rc;
-    return InitVolume(0, llSectors, wcDriveLetter);
+    return InitVolume(0, static_cast<long long>(u64Sectors), wcDriveLetter);
 }
 
 int CFastExFatRecovery::InitVolume(long long llStartSector, long long llSectorCount,

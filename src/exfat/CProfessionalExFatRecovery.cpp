@@ -48,16 +48,10 @@ int CProfessionalExFatRecovery::Init(int nDiskNo, long long llStartSector, long 
 int CProfessionalExFatRecovery::Init(const char16_t* pDevicePath, char16_t wcDriveLetter) {
     if (pDevicePath == nullptr)
         return ERROR_INVALID_PARAMETER;
-    if (int rc = m_diskReader.Init(pDevicePath, 0); rc != 0)
+    unsigned long long u64Sectors = 0;
+    if (int rc = m_diskReader.InitWhole(pDevicePath, u64Sectors); rc != 0)
         return rc;
-    off_t llBytes = lseek(m_diskReader.GetFd(), 0, SEEK_END);
-    if (llBytes < 0)
-        return errno;
-    const long long llSectors = static_cast<long long>(llBytes / UNIT);
-    if (int rc = m_diskReader.Init(pDevicePath, static_cast<unsigned long long>(llSectors));
-        rc != 0)
-        return rc;
-    return OpenVolume(0, llSectors, wcDriveLetter);
+    return OpenVolume(0, static_cast<long long>(u64Sectors), wcDriveLetter);
 }
 
 int CProfessionalExFatRecovery::OpenVolume(long long llStartSector, long long llSectorCount,

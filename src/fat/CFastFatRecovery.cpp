@@ -102,18 +102,11 @@ int CFastFatRecovery::Init(const char16_t* pDevicePath, char16_t wcDriveLetter) 
         return 0;
     if (pDevicePath == nullptr)
         return ERROR_INVALID_PARAMETER;
-    if (int rc = m_diskReader.Init(pDevicePath, 0); rc != 0)
+    // An image scanned by path is set up from its boot sector like a partition of a disk.
+    unsigned long long u64Sectors = 0;
+    if (int rc = m_diskReader.InitWhole(pDevicePath, u64Sectors); rc != 0)
         return rc;
-    // An image scanned by path is set up from its boot sector like a partition of a disk. The
-    // end offset, unlike st_size, is also the size of a block device.
-    off_t llBytes = lseek(m_diskReader.GetFd(), 0, SEEK_END);
-    if (llBytes < 0)
-        return errno;
-    long long llSectors = static_cast<long long>(llBytes / FAT_SECTOR_BYTES);
-    if (int rc = m_diskReader.Init(pDevicePath, static_cast<unsigned long long>(llSectors));
-        rc != 0)
-        return rc;
-    return InitVolume(0, llSectors, wcDriveLetter);
+    return InitVolume(0, static_cast<long long>(u64Sectors), wcDriveLetter);
 }
 
 int CFastFatRecovery::InitVolume(long long llStartSector, long long llSectorCount,
