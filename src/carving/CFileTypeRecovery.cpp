@@ -2,6 +2,7 @@
 #include "carving/CFileTypeRecovery.h"
 
 #include "engine/CCopyOutFile.h"
+#include "formats/carving/FileDataHealth.h"
 #include "formats/proof/CFileProof.h"
 #include "formats/proof/CTwoPieceJoin.h"
 #include "formats/proof/DiskDataProof.h"
@@ -114,9 +115,11 @@ int CFileTypeRecovery::ParseFileBuf(const unsigned char* pBuf, int nLength,
     EXTEND_NAME_TYPE nType = FILE_TYPE_NONE;
     unsigned long long u64Size = 0;
     unsigned long long u64Checked = 0;
-    int nResult = CFileTypeJudge::ParseFileBuf(
-        pBuf, nLength, u64Sector, u64ScanSectorCount, u64SectorTotalCount, nRemaidSecond,
-        u64FileCount, pDiskReader, nBytesPerSector, szName, nType, u64Size, u64Checked);
+    bool bProvedWhole = false;
+    int nResult = CFileTypeJudge::ParseFileBuf(pBuf, nLength, u64Sector, u64ScanSectorCount,
+                                               u64SectorTotalCount, nRemaidSecond, u64FileCount,
+                                               pDiskReader, nBytesPerSector, szName, nType, u64Size,
+                                               u64Checked, bProvedWhole);
     if (nResult != 0)
         return nResult;
     if (!m_pResultStore)
@@ -124,7 +127,8 @@ int CFileTypeRecovery::ParseFileBuf(const unsigned char* pBuf, int nLength,
     CARVED_FILE carved;
     carved.u64Sector = u64Sector;
     carved.u64Size = u64Size;
-    if (pDiskReader != nullptr) {
+    carved.nDataHealth = bProvedWhole ? DATA_HEALTH_WHOLE : DATA_HEALTH_INTACT_OR_UNKNOWN;
+    if (!bProvedWhole && pDiskReader != nullptr) {
         carved.nDataHealth = ProveDiskData(*pDiskReader, u64Sector, nBytesPerSector, u64Size,
                                            GetLowerExtension(szName).c_str());
         if (carved.nDataHealth == DATA_HEALTH_DAMAGED)

@@ -16,8 +16,9 @@ constexpr uint64_t PROOF_BYTES_LIMIT = 64ull * 1024 * 1024;
 
 enum class PROOF_STATE { UNCHECKED, WHOLE, DAMAGED };
 
-// How far a JPEG is checked: its markers and restart sequence (at memory speed), or decoded too
-// (some tens of MB/s; kept for choosing between readings). Other formats are always decoded.
+// How far a file is checked: its structure and checksums at memory speed (a JPEG's markers and
+// restart sequence, a PNG's chunk CRCs), or decoded too (some tens of MB/s; kept for choosing
+// between readings). Formats without a cheaper check are always decoded.
 enum class PROOF_DEPTH { STRUCTURE, DECODE };
 
 // Where the data of a damaged file stops being its own: the leading nIntact bytes are the
@@ -47,6 +48,7 @@ public:
                                                 const char* pExtension);
 
     static PROOF_STATE ProvePng(const uint8_t* pData, size_t nSize);
+    static PROOF_STATE ProvePngStructure(const uint8_t* pData, size_t nSize);
     static PROOF_STATE ProveZip(const uint8_t* pData, size_t nSize);
     // One ZIP member by its central directory entry (ZIP_CENTRAL_BYTES at pEntry): the data its
     // local header offset leads to in the file's bytes gives the CRC-32 and size it states.
