@@ -118,11 +118,19 @@ private:
 
 // Every chunk's CRC-32, and the IDAT stream inflated to its end when pImage is given: the
 // CRCs alone already show any foreign byte, the stream only what the encoder itself got wrong.
-PROOF_STATE WalkPngChunks(CByteView file, CInflateCheck* pImage) {
+// pBreak, when given, is set to the chunk where a damaged file fails.
+PROOF_STATE WalkPngChunks(CByteView file, CInflateCheck* pImage, PROOF_BREAK* pBreak = nullptr) {
+    PROOF_BREAK unused;
+    PROOF_BREAK& brk = pBreak != nullptr ? *pBreak : unused;
+    brk = {0, 0};
     if (!file.Matches(0, PNG_SIGNATURE, sizeof(PNG_SIGNATURE)))
         return PROOF_STATE::DAMAGED;
-    for (size_t nOff = sizeof(PNG_SIGNATURE); file.Has(nOff, PNG_CHUNK_OVERHEAD);) {
+    size_t nOff = sizeof(PNG_SIGNATURE);
+    for (; file.Has(nOff, PNG_CHUNK_OVERHEAD);) {
         const uint32_t u32Length = *file.U32BE(nOff);
+        const size_t nChunkEnd = nOff + PNG_CHUNK_OVERHEAD + size_t(u32Length);
+        brk = {nOff,
+               std::min(file.Size(), u32Length > PNG_MAX_CHUNK_LENGTH ? nOff + 8 : nChunkEnd)};
         if (u32Length > PNG_MAX_CHUNK_LENGTH || !file.Has(nOff + 8, size_t(u32Length) + 4))
             return PROOF_STATE::DAMAGED;
         const uint8_t* pType = file.Data() + nOff + 4;
@@ -133,8 +141,9 @@ PROOF_STATE WalkPngChunks(CByteView file, CInflateCheck* pImage) {
             return PROOF_STATE::DAMAGED;
         if (std::memcmp(pType, "IEND", 4) == 0)
             return pImage == nullptr || pImage->Ended() ? PROOF_STATE::WHOLE : PROOF_STATE::DAMAGED;
-        nOff += PNG_CHUNK_OVERHEAD + u32Length;
+        nOff = nChunkEnd;
     }
+    brk = {nOff, file.Size()};
     return PROOF_STATE::DAMAGED;
 }
 
@@ -346,23 +355,10 @@ bool IsFlacFrameStart(CByteView file, size_t nPos) {
 }
 
 std::optional<PROOF_BREAK> PngBreak(const uint8_t* pData, size_t nSize) {
-    const CByteView file(pData, nSize);
-    if (!file.Matches(0, PNG_SIGNATURE, sizeof(PNG_SIGNATURE)))
-        return PROOF_BREAK{0, 0};
-    for (size_t nOff = sizeof(PNG_SIGNATURE); nOff < nSize;) {
-        std::optional<uint32_t> u32Length = file.U32BE(nOff);
-        if (!u32Length || *u32Length > PNG_MAX_CHUNK_LENGTH)
-            return PROOF_BREAK{nOff, std::min(nSize, nOff + 8)};
-        const size_t nChunkEnd = nOff + PNG_CHUNK_OVERHEAD + size_t(*u32Length);
-        if (!file.Has(nOff, PNG_CHUNK_OVERHEAD + size_t(*u32Length)))
-            return PROOF_BREAK{nOff, nSize};
-        if (crc32_z(0, pData + nOff + 4, size_t(*u32Length) + 4) != *file.U32BE(nChunkEnd - 4))
-            return PROOF_BREAK{nOff, nChunkEnd};
-        if (std::memcmp(pData + nOff + 4, "IEND", 4) == 0)
-            return std::nullopt;
-        nOff = nChunkEnd;
-    }
-    return PROOF_BREAK{nSize, nSize};
+    PROOF_BREAK brk;
+    return WalkPngChunks(CByteView(pData, nSize), nullptr, &brk) == PROOF_STATE::DAMAGED
+               ? std::optional<PROOF_BREAK>(brk)
+               : std::nullopt;
 }
 
 // The member whose local header is at nPos; nNext is set past its data.
