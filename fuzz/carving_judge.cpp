@@ -5,8 +5,10 @@
 #include "formats/carving/CFileTypeJudge.h"
 #include "formats/carving/CMemoryCarvingReader.h"
 #include "formats/carving/FileDataHealth.h"
+#include "formats/proof/CFileProof.h"
 
 #include <string>
+#include <string_view>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
@@ -22,6 +24,16 @@ int PickSectorBytes(uint8_t u8Choice) {
     return SIZES[u8Choice % 5];
 }
 
+// A JPEG the size walk proved whole is whole to the proof too: carving trusts the walk alone.
+void CheckJpegProofAgrees(const std::vector<uint8_t>& image, const EXTEND_NAME_AND_TYPE& row,
+                          const CARVED_SIZE& sized) {
+    if (!sized.bProvedWhole || std::string_view(row.szExtendName) != "jpg" || image.size() < 2 ||
+        sized.u64Size > image.size() || image[0] != 0xFF || image[1] != 0xD8)
+        return;
+    if (CFileProof::ProveJpegStructure(image.data(), size_t(sized.u64Size)) != PROOF_STATE::WHOLE)
+        __builtin_trap();
+}
+
 // Every distinct size finder on the whole input, whatever its first bytes.
 void SizeWithEveryFinder(const std::vector<uint8_t>& image, int nSectorBytes) {
     const EXTEND_NAME_AND_TYPE* pTable = CFileTypeJudge::GetExtendNameTable();
@@ -31,7 +43,8 @@ void SizeWithEveryFinder(const std::vector<uint8_t>& image, int nSectorBytes) {
             continue;
         CMemoryCarvingReader reader(image.data(), image.size());
         CCarvedFile file(reader, size_t(nSectorBytes), CFileTypeJudge::StartsAnotherFile);
-        pTable[i].pfnGetSize(file);
+        const CARVED_SIZE sized = pTable[i].pfnGetSize(file);
+        CheckJpegProofAgrees(image, pTable[i], sized);
     }
 }
 
@@ -49,9 +62,10 @@ void CarveFromDisk(const std::vector<uint8_t>& image, int nSectorBytes) {
                 char szName[FILE_NODE_NAME_BYTES];
                 EXTEND_NAME_TYPE nType;
                 unsigned long long u64Size = 0, u64Checked = 0;
+                bool bProvedWhole = false;
                 CFileTypeJudge::ParseFileBuf(image.data() + s * nSectorBytes, nSectorBytes, s, s,
                                              u64Sectors, 0, 0, &reader, nSectorBytes, szName, nType,
-                                             u64Size, u64Checked);
+                                             u64Size, u64Checked, bProvedWhole);
             }
         }
     }

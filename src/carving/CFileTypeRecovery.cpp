@@ -2,6 +2,8 @@
 #include "carving/CFileTypeRecovery.h"
 
 #include "engine/CCopyOutFile.h"
+#include "formats/carving/FileDataHealth.h"
+#include "formats/proof/CFileProof.h"
 #include "formats/proof/DiskDataProof.h"
 #include "store/CLogFileManager.h"
 #include "util/CSafeOutputFile.h"
@@ -108,17 +110,21 @@ int CFileTypeRecovery::ParseFileBuf(const unsigned char* pBuf, int nLength,
     EXTEND_NAME_TYPE nType = FILE_TYPE_NONE;
     unsigned long long u64Size = 0;
     unsigned long long u64Checked = 0;
-    int nResult = CFileTypeJudge::ParseFileBuf(
-        pBuf, nLength, u64Sector, u64ScanSectorCount, u64SectorTotalCount, nRemaidSecond,
-        u64FileCount, pDiskReader, nBytesPerSector, szName, nType, u64Size, u64Checked);
+    bool bProvedWhole = false;
+    int nResult = CFileTypeJudge::ParseFileBuf(pBuf, nLength, u64Sector, u64ScanSectorCount,
+                                               u64SectorTotalCount, nRemaidSecond, u64FileCount,
+                                               pDiskReader, nBytesPerSector, szName, nType, u64Size,
+                                               u64Checked, bProvedWhole);
     if (nResult != 0)
         return nResult;
     if (!m_pResultStore)
         return ERROR_INVALID_PARAMETER;
-    const uint32_t nHealth = pDiskReader == nullptr
-                                 ? 1
-                                 : ProveDiskData(*pDiskReader, u64Sector, nBytesPerSector, u64Size,
-                                                 GetLowerExtension(szName).c_str());
+    uint32_t nHealth = DATA_HEALTH_WHOLE;
+    if (!bProvedWhole)
+        nHealth = pDiskReader == nullptr
+                      ? DATA_HEALTH_INTACT_OR_UNKNOWN
+                      : ProveDiskData(*pDiskReader, u64Sector, nBytesPerSector, u64Size,
+                                      GetLowerExtension(szName).c_str());
     StoreCarvedFile(szName, u64Size, u64Sector, nHealth);
     // The scan goes on behind what the file's structure proved its own; only a header's claim
     // of more hides nothing. A skip of 0 would offer the same sector again for ever.

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 void PutU16LE(std::vector<uint8_t>& bytes, size_t nAt, uint16_t u16Value) {
@@ -110,6 +112,20 @@ TEST_F(CFileTypeJudgeSize, MultiPictureJpegKeepsTheImagesBehindItsFirstEnd) {
     EXPECT_EQ(SizeInMemory(Concat(file, PatternBytes(2048, 2))).u64Size, file.size());
 }
 
+TEST_F(CFileTypeJudgeSize, JpegWalkProvesOnlyAnUnbrokenStructure) {
+    for (const char* pName : {"sample_big.jpg", "sample_progressive.jpg", "sample_restart.jpg"})
+        EXPECT_TRUE(SizeInMemory(Sample(pName)).bProvedWhole) << pName;
+    // Foreign data whose FF bytes look like restart markers, but out of turn.
+    std::vector<uint8_t> jpeg = Sample("sample_restart.jpg");
+    const uint8_t rst1[] = {0xFF, 0xD1};
+    auto it = std::search(jpeg.begin(), jpeg.end(), std::begin(rst1), std::end(rst1));
+    ASSERT_NE(it, jpeg.end());
+    it[1] = 0xD3;
+    const CARVED_SIZE twin = SizeInMemory(jpeg);
+    EXPECT_EQ(twin.u64Size, jpeg.size());
+    EXPECT_FALSE(twin.bProvedWhole);
+}
+
 TEST_F(CFileTypeJudgeSize, FilesCutOffKeepWhatIsThereAndFalseStartsAreRefused) {
     // Photos and music whose data breaks off into other data: kept up to the break.
     const std::vector<uint8_t> jpeg = Sample("sample_big.jpg");
@@ -118,6 +134,7 @@ TEST_F(CFileTypeJudgeSize, FilesCutOffKeepWhatIsThereAndFalseStartsAreRefused) {
         Concat(std::vector<uint8_t>(jpeg.begin(), jpeg.begin() + nCut), PatternBytes(4096, 3)));
     EXPECT_GE(photo.u64Size, nCut);
     EXPECT_LT(photo.u64Size, nCut + 4096);
+    EXPECT_FALSE(photo.bProvedWhole);
     const std::vector<uint8_t> ogg = Sample("sample.ogg");
     std::vector<uint8_t> broken = ogg;
     broken[ogg.size() - 100] ^= 0xFF; // the last page's CRC no longer holds
@@ -213,8 +230,9 @@ public:
         char szName[FILE_NODE_NAME_BYTES];
         EXTEND_NAME_TYPE nType;
         unsigned long long u64Checked = 0;
+        bool bProvedWhole = false;
         return CFileTypeJudge::ParseFileBuf(sector.data(), 512, 0, 1000, 2000, 5, 3, &m_reader, 512,
-                                            szName, nType, u64Size, u64Checked);
+                                            szName, nType, u64Size, u64Checked, bProvedWhole);
     }
 
 private:

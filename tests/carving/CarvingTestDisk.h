@@ -25,6 +25,7 @@ struct SIZED_FILE {
     EXTEND_NAME_TYPE nType = FILE_TYPE_NONE;
     uint64_t u64Size = 0;
     uint64_t u64Checked = 0;
+    bool bProvedWhole = false;
     std::string strName;
 };
 
@@ -72,9 +73,9 @@ public:
         SIZED_FILE sized;
         char szName[FILE_NODE_NAME_BYTES] = {};
         unsigned long long u64Size = 0, u64Checked = 0;
-        sized.nResult = CFileTypeJudge::ParseFileBuf(sector.data(), SECTOR, u64Sector, 0,
-                                                     m_u64Sectors, 0, 0, &m_reader, SECTOR, szName,
-                                                     sized.nType, u64Size, u64Checked);
+        sized.nResult = CFileTypeJudge::ParseFileBuf(
+            sector.data(), SECTOR, u64Sector, 0, m_u64Sectors, 0, 0, &m_reader, SECTOR, szName,
+            sized.nType, u64Size, u64Checked, sized.bProvedWhole);
         sized.u64Size = u64Size;
         sized.u64Checked = u64Checked;
         sized.strName = szName;

@@ -17,11 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Text(const std::string& strPath) {
-    std::vector<uint8_t> vecBytes = ReadFileBytes(strPath);
-    return std::string(vecBytes.begin(), vecBytes.end());
-}
-
 // Every file under the folder, relative paths.
 std::vector<std::string> FilesUnder(const std::string& strDir) {
     std::vector<std::string> vecFiles;
@@ -181,7 +176,7 @@ TEST_F(CliHostileTest, ScanLogFolderOfOtherFilesIsNeverUsedNorEmptied) {
     EXPECT_EQ(run.nStatus, 2);
     EXPECT_NE(run.strErr.find("holds other files"), std::string::npos) << run.strErr;
     EXPECT_EQ(ReadFileBytes(m_dir.File("user/1/thesis.txt")), std::vector<uint8_t>{7});
-    EXPECT_EQ(Text(m_dir.File("user/config")), "[a]\nx=1\n");
+    EXPECT_EQ(ReadFileText(m_dir.File("user/config")), "[a]\nx=1\n");
     EXPECT_EQ(FilesUnder(m_dir.File("user")).size(), 2u);
 }
 
@@ -232,15 +227,14 @@ TEST_F(CliHostileTest, HalfValidVolumesOversizeTablesAndNonDiskTargets) {
                 PatchFileBytes(strImage, 16, {0xFF, 0xFF, 0xFF}));
     CLI_RUN run = Cli("scan " + strImage + " --json " + m_dir.File("hits.json"));
     EXPECT_EQ(run.nStatus, 0) << run.strErr;
-    EXPECT_NE(Text(m_dir.File("hits.json")).find("\"size\": " + std::to_string(vecJpg.size())),
-              std::string::npos);
+    EXPECT_NE(
+        ReadFileText(m_dir.File("hits.json")).find("\"size\": " + std::to_string(vecJpg.size())),
+        std::string::npos);
     EXPECT_EQ(Cli("scan " + strImage + " --fast").nStatus, 2);
 
     // A 2 TB MBR entry on a 16 MiB image: once a two-hour scan of sectors that do not exist.
-    std::string strDisk = m_dir.File("disk.img");
-    ASSERT_TRUE(RunShell("truncate -s 16M " + strDisk +
-                         " && printf 'label: dos\\n2048,4096,c\\n' | sfdisk -q " + strDisk) &&
-                PatchFileBytes(strDisk, 446 + 12, {0xFF, 0xF7, 0xFF, 0xFF}));
+    std::string strDisk = MakePartitionedImage(m_dir.File("disk.img"), 16, "2048,4096,c\\n");
+    ASSERT_TRUE(PatchFileBytes(strDisk, 446 + 12, {0xFF, 0xF7, 0xFF, 0xFF}));
     run = RunCli("scan " + strDisk + " --partition 1", "ORVANNE_SCANLOG_DIR=" + m_logs.Path(), 30);
     EXPECT_EQ(run.nStatus, 0) << run.strErr;
     EXPECT_NE(run.strErr.find("past the disk's 32768 sectors"), std::string::npos) << run.strErr;
@@ -272,11 +266,11 @@ TEST_F(CliHostileTest, NamesStayWholeEscapedAndInsideTheDestination) {
     EXPECT_EQ(ReadFileBytes(m_dir.File("out/photo/\x1Bscape.png")), vecPng);
     EXPECT_EQ(run.strOut.find('\x1B'), std::string::npos) << "raw ESC on the terminal";
     EXPECT_NE(run.strOut.find("\\x1Bscape.png"), std::string::npos) << run.strOut;
-    std::string strXml = Text(m_dir.File("r.xml"));
+    std::string strXml = ReadFileText(m_dir.File("r.xml"));
     EXPECT_EQ(strXml.find('\x1B'), std::string::npos);
     EXPECT_EQ(strXml.find("&#27;"), std::string::npos);
     ASSERT_EQ(Cli("scan " + strImage + " --fast --json " + m_dir.File("h.json")).nStatus, 0);
-    nlohmann::json hits = nlohmann::json::parse(Text(m_dir.File("h.json")));
+    nlohmann::json hits = nlohmann::json::parse(ReadFileText(m_dir.File("h.json")));
     EXPECT_EQ(hits.size(), 2u);
 
     // A second copy of the 255-byte name gets "(1)" inside 255 bytes.
@@ -304,7 +298,7 @@ TEST_F(CliHostileTest, NamesStayWholeEscapedAndInsideTheDestination) {
                 ntfs.PutFile("/" + strWide + ".txt", PatternBytes(5000, 6)) &&
                 ntfs.DeleteInPlace("/" + strWide + ".txt"));
     ASSERT_EQ(Cli("scan " + ntfs.Image() + " --json " + m_dir.File("n.json")).nStatus, 0);
-    nlohmann::json ntfsHits = nlohmann::json::parse(Text(m_dir.File("n.json")));
+    nlohmann::json ntfsHits = nlohmann::json::parse(ReadFileText(m_dir.File("n.json")));
     ASSERT_FALSE(ntfsHits.empty());
     EXPECT_EQ(ntfsHits[0]["name"].get<std::string>(), strWide.substr(0, 250) + ".txt");
 }

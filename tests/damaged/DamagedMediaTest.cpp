@@ -19,12 +19,6 @@ namespace {
 
 constexpr uint64_t SECTOR = 512;
 
-std::string Digest(const std::vector<uint8_t>& vecBytes) {
-    CSha256 sha;
-    sha.Update(vecBytes.data(), vecBytes.size());
-    return sha.FinalHex();
-}
-
 // Digests of every file under a folder.
 std::multiset<std::string> DigestsUnder(const std::string& strDir) {
     std::multiset<std::string> setDigests;
@@ -33,11 +27,6 @@ std::multiset<std::string> DigestsUnder(const std::string& strDir) {
         if (entry.is_regular_file())
             setDigests.insert(CSha256::OfFile(entry.path().string()));
     return setDigests;
-}
-
-std::string ReadText(const std::string& strPath) {
-    std::vector<uint8_t> vecBytes = ReadFileBytes(strPath);
-    return std::string(vecBytes.begin(), vecBytes.end());
 }
 
 // A 16 MiB FAT16 volume (one sector per cluster) holding a PNG, a JPEG and a patterned file,
@@ -105,13 +94,13 @@ TEST_F(DamagedMediaTest, UnreadableSectorsAreLoggedAndTheRestIsRecovered) {
             << s << "\n"
             << run.strErr;
     std::multiset<std::string> setRecovered = DigestsUnder(strOut);
-    EXPECT_EQ(setRecovered.count(Digest(volume.vecPng)), 1u);
-    EXPECT_EQ(setRecovered.count(Digest(volume.vecJpg)), 1u);
+    EXPECT_EQ(setRecovered.count(Sha256Of(volume.vecPng)), 1u);
+    EXPECT_EQ(setRecovered.count(Sha256Of(volume.vecJpg)), 1u);
     // The sectors after the bad ones are still copied: the file comes back whole but for four
     // zero-filled sectors, and is never listed as if it were intact.
     std::vector<uint8_t> vecExpected = volume.vecLost;
     std::fill_n(vecExpected.begin() + 40 * SECTOR, 4 * SECTOR, 0);
-    EXPECT_EQ(setRecovered.count(Digest(vecExpected)), 1u);
+    EXPECT_EQ(setRecovered.count(Sha256Of(vecExpected)), 1u);
     EXPECT_NE(run.strOut.find("(4 unreadable sectors written as zeros)"), std::string::npos)
         << run.strOut;
 }
@@ -127,8 +116,8 @@ TEST_F(DamagedMediaTest, UnreadableBootAndFatStillLetTheScansEnd) {
     EXPECT_EQ(run.nStatus, 0) << run.strErr;
     EXPECT_NE(run.strErr.find("unreadable sector 0 "), std::string::npos) << run.strErr;
     std::multiset<std::string> setRecovered = DigestsUnder(strOut);
-    EXPECT_EQ(setRecovered.count(Digest(volume.vecPng)), 1u) << run.strErr;
-    EXPECT_EQ(setRecovered.count(Digest(volume.vecJpg)), 1u) << run.strErr;
+    EXPECT_EQ(setRecovered.count(Sha256Of(volume.vecPng)), 1u) << run.strErr;
+    EXPECT_EQ(setRecovered.count(Sha256Of(volume.vecJpg)), 1u) << run.strErr;
 
     // The first FAT sectors unreadable: the fast scan walks the folders anyway and says where.
     std::string strFat = std::to_string(volume.u64FirstFatSector) + "-" +
@@ -139,7 +128,7 @@ TEST_F(DamagedMediaTest, UnreadableBootAndFatStillLetTheScansEnd) {
     EXPECT_NE(run.strErr.find("at sector " + std::to_string(volume.u64FirstFatSector) + " "),
               std::string::npos)
         << run.strErr;
-    EXPECT_NE(ReadText(m_dir.File("fast.json")).find("\"name\""), std::string::npos);
+    EXPECT_NE(ReadFileText(m_dir.File("fast.json")).find("\"name\""), std::string::npos);
 }
 
 TEST_F(DamagedMediaTest, TruncatedAndRandomImagesEndNormally) {
@@ -152,7 +141,7 @@ TEST_F(DamagedMediaTest, TruncatedAndRandomImagesEndNormally) {
     std::string strOut = m_dir.File("cut-out");
     run = Cli("", "recover " + strImage + " --to " + strOut);
     EXPECT_LE(run.nStatus, 1) << run.strErr;
-    EXPECT_EQ(DigestsUnder(strOut).count(Digest(volume.vecPng)), 1u) << run.strErr;
+    EXPECT_EQ(DigestsUnder(strOut).count(Sha256Of(volume.vecPng)), 1u) << run.strErr;
 
     std::string strRandom = m_dir.File("random.img");
     ASSERT_TRUE(WriteFileBytes(strRandom, PatternBytes(3 * 1024 * 1024, 4242)));
@@ -189,11 +178,11 @@ TEST_F(DamagedMediaTest, LoopingFatChainsEnd) {
     std::string strFast = m_dir.File("fast");
     CLI_RUN run = Cli("", "recover " + strImage + " --fast --to " + strFast);
     EXPECT_EQ(run.nStatus, 0) << run.strErr;
-    EXPECT_EQ(DigestsUnder(strFast).count(Digest(vecGone)), 1u) << run.strErr;
+    EXPECT_EQ(DigestsUnder(strFast).count(Sha256Of(vecGone)), 1u) << run.strErr;
     std::string strDeep = m_dir.File("deep");
     run = Cli("", "recover " + strImage + " --to " + strDeep);
     EXPECT_EQ(run.nStatus, 0) << run.strErr;
-    EXPECT_EQ(DigestsUnder(strDeep).count(Digest(vecGone)), 1u) << run.strErr;
+    EXPECT_EQ(DigestsUnder(strDeep).count(Sha256Of(vecGone)), 1u) << run.strErr;
 }
 
 TEST_F(DamagedMediaTest, NtfsWithCorruptMftRecordZeroEndsAndTheDeepScanFindsTheFiles) {
@@ -221,8 +210,8 @@ TEST_F(DamagedMediaTest, NtfsWithCorruptMftRecordZeroEndsAndTheDeepScanFindsTheF
     run = Cli("", "recover " + strImage + " --to " + strOut);
     EXPECT_LE(run.nStatus, 1) << run.strErr;
     std::multiset<std::string> setRecovered = DigestsUnder(strOut);
-    EXPECT_GE(setRecovered.count(Digest(vecGone)), 1u) << run.strErr;
-    EXPECT_GE(setRecovered.count(Digest(vecPng)), 1u) << run.strErr;
+    EXPECT_GE(setRecovered.count(Sha256Of(vecGone)), 1u) << run.strErr;
+    EXPECT_GE(setRecovered.count(Sha256Of(vecPng)), 1u) << run.strErr;
 }
 
 } // namespace

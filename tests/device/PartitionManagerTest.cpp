@@ -27,10 +27,6 @@ protected:
             RunShell("truncate -s " + std::to_string(u64Bytes) + " " + ShellQuote(strPath)));
         return strPath;
     }
-    bool Sfdisk(const std::string& strPath, const std::string& strScript) {
-        return RunShell("printf '" + strScript + "' | sfdisk -q --no-reread " +
-                        ShellQuote(strPath));
-    }
     std::vector<PARTITION_ITEM> Discover(const std::string& strPath, int nDiskNo = 7) {
         int nFd = open(strPath.c_str(), O_RDONLY);
         EXPECT_GE(nFd, 0);
@@ -44,9 +40,10 @@ protected:
 };
 
 TEST_F(PartitionManagerTest, MbrPrimariesThenLogicalDrivesInChainOrder) {
-    std::string strImage = MakeImage("mbr.img", 64 * MiB);
-    ASSERT_TRUE(Sfdisk(strImage, "label: dos\\n2048,40960,c\\n43008,8192,83\\n51200,,5\\n"
-                                 "52224,4096,83\\n57344,,83\\n"));
+    std::string strImage = MakePartitionedImage(m_dir.File("mbr.img"), 64,
+                                                "2048,40960,c\\n43008,8192,83\\n51200,,5\\n"
+                                                "52224,4096,83\\n57344,,83\\n");
+    ASSERT_FALSE(strImage.empty());
     std::vector<PARTITION_ITEM> vecItems = Discover(strImage);
     ASSERT_EQ(vecItems.size(), 4u);
     const uint64_t expected[4][2] = {
@@ -91,8 +88,9 @@ TEST_F(PartitionManagerTest, GptListsOnlyTheEntriesInsideTheFirstFourKiB) {
 // describing more disk than there is are clamped to the disk, or left out when they start past
 // its end, and each is reported.
 TEST_F(PartitionManagerTest, DamagedTablesEndAndStayInsideTheDisk) {
-    std::string strImage = MakeImage("table.img", 16 * MiB);
-    ASSERT_TRUE(Sfdisk(strImage, "label: dos\\n2048,4096,83\\n8192,,5\\n9216,2048,83\\n"));
+    std::string strImage = MakePartitionedImage(m_dir.File("table.img"), 16,
+                                                "2048,4096,83\\n8192,,5\\n9216,2048,83\\n");
+    ASSERT_FALSE(strImage.empty());
     const std::vector<uint8_t> vecTable = ReadFileBytes(strImage);
     // Second entry of the first extended boot record: type 0x05, relative start 0 (itself).
     std::vector<uint8_t> link(16, 0);
@@ -115,8 +113,7 @@ TEST_F(PartitionManagerTest, DamagedTablesEndAndStayInsideTheDisk) {
     EXPECT_FALSE(m_manager.GetClampedPartitions()[0].bLeftOut);
 
     // A 2 TB entry on a 16 MiB disk: the first entry's sector count (offset 12) set to 2^32 - 2049.
-    strImage = MakeImage("huge.img", 16 * MiB);
-    ASSERT_TRUE(Sfdisk(strImage, "label: dos\\n2048,4096,83\\n"));
+    strImage = MakePartitionedImage(m_dir.File("huge.img"), 16, "2048,4096,83\\n");
     ASSERT_TRUE(PatchFileBytes(strImage, 446 + 12, {0xFF, 0xF7, 0xFF, 0xFF}));
     vecItems = Discover(strImage);
     ASSERT_EQ(vecItems.size(), 1u);
@@ -135,8 +132,8 @@ TEST_F(PartitionManagerTest, BareFileSystemIsOneWholeDiskVolume) {
 }
 
 TEST_F(PartitionManagerTest, RegistryImagesAreDiscoveredAndKeepTheirNumber) {
-    std::string strImage = MakeImage("reg.img", 16 * MiB);
-    ASSERT_TRUE(Sfdisk(strImage, "label: dos\\n2048,4096,83\\n"));
+    std::string strImage = MakePartitionedImage(m_dir.File("reg.img"), 16, "2048,4096,83\\n");
+    ASSERT_FALSE(strImage.empty());
     CDiskRegistry& registry = CDiskRegistry::GetInstance();
     int nDisk = registry.AddImage(strImage);
     ASSERT_GE(nDisk, 0);

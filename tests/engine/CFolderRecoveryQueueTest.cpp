@@ -89,11 +89,6 @@ public:
     }
 };
 
-std::string ReadText(const std::string& strPath) {
-    std::vector<uint8_t> bytes = ReadFileBytes(strPath);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 // docs (depth 1, cluster 10) holds two files and two deleted folders of the same name; the first
 // holds a file and a folder with a hostile name.
 class FolderRecoveryQueueTest : public ::testing::Test {
@@ -119,8 +114,10 @@ protected:
     FILE_NODE m_docs = MakeNode(1, 10, true, "docs");
 };
 
-TEST_F(FolderRecoveryQueueTest, WritesTreeBreadthFirstWithEachFoldersGroup) {
+TEST_F(FolderRecoveryQueueTest, WritesTreeBreadthFirstWithEachFoldersGroupAndEachFolderOnce) {
     // The extra "others" level must not shift the groups: they come from the tree, not the path.
+    // The deepest folder lists the first !OLD again: it is not copied a second time.
+    m_engine.m_mapChildren[3ull << 32 | 13].push_back(MakeNode(4, 11, true, "back"));
     std::string strTarget = m_dir.File("others/docs");
     ASSERT_EQ(0, MakeRecoveryDir(m_dir.File("others")));
     ASSERT_EQ(0, Save(strTarget));
@@ -128,11 +125,12 @@ TEST_F(FolderRecoveryQueueTest, WritesTreeBreadthFirstWithEachFoldersGroup) {
     std::vector<uint64_t> expectKeys = {1ull << 32 | 10, 2ull << 32 | 11, 2ull << 32 | 12,
                                         3ull << 32 | 13};
     EXPECT_EQ(expectKeys, m_engine.m_vecAskedKeys);
-    EXPECT_EQ("a.txt", ReadText(strTarget + "/a.txt"));
-    EXPECT_EQ("b.txt", ReadText(strTarget + "/b.txt"));
-    EXPECT_EQ("c.txt", ReadText(strTarget + "/!OLD/c.txt"));
-    EXPECT_EQ("c.txt", ReadText(strTarget + "/!OLD(1)/c.txt"));
-    EXPECT_EQ("d.txt", ReadText(strTarget + "/!OLD/.._x_../d.txt"));
+    EXPECT_EQ("a.txt", ReadFileText(strTarget + "/a.txt"));
+    EXPECT_EQ("b.txt", ReadFileText(strTarget + "/b.txt"));
+    EXPECT_EQ("c.txt", ReadFileText(strTarget + "/!OLD/c.txt"));
+    EXPECT_EQ("c.txt", ReadFileText(strTarget + "/!OLD(1)/c.txt"));
+    EXPECT_EQ("d.txt", ReadFileText(strTarget + "/!OLD/.._x_../d.txt"));
+    EXPECT_FALSE(std::filesystem::exists(strTarget + "/!OLD/.._x_../back"));
 
     struct stat st;
     ASSERT_EQ(0, stat((strTarget + "/!OLD").c_str(), &st));
@@ -145,12 +143,12 @@ TEST_F(FolderRecoveryQueueTest, TakenNamesGetTheNextFreeNameAndAreLeftUntouched)
     ASSERT_TRUE(WriteFileBytes(strTarget + "/a.txt", {'o', 'l', 'd'}));
 
     ASSERT_EQ(0, Save(strTarget));
-    EXPECT_EQ("old", ReadText(strTarget + "/a.txt"));
-    EXPECT_EQ("a.txt", ReadText(strTarget + "/a(1).txt"));
+    EXPECT_EQ("old", ReadFileText(strTarget + "/a.txt"));
+    EXPECT_EQ("a.txt", ReadFileText(strTarget + "/a(1).txt"));
 
     ASSERT_EQ(0, Save(strTarget));
-    EXPECT_EQ("a.txt", ReadText(strTarget + "/a(2).txt"));
-    EXPECT_EQ("c.txt", ReadText(strTarget + "/!OLD(2)/c.txt"));
+    EXPECT_EQ("a.txt", ReadFileText(strTarget + "/a(2).txt"));
+    EXPECT_EQ("c.txt", ReadFileText(strTarget + "/!OLD(2)/c.txt"));
 }
 
 TEST_F(FolderRecoveryQueueTest, CancelStopsAtOnceAndTheNextCopyStartsAfresh) {
@@ -167,18 +165,11 @@ TEST_F(FolderRecoveryQueueTest, CancelStopsAtOnceAndTheNextCopyStartsAfresh) {
     EXPECT_EQ(expectKeys, m_engine.m_vecAskedKeys);
 }
 
-TEST_F(FolderRecoveryQueueTest, FoldersListingEachOtherAreCopiedOnce) {
-    m_engine.m_mapChildren[3ull << 32 | 13].push_back(MakeNode(4, 11, true, "back"));
-    ASSERT_EQ(0, Save(m_dir.File("docs")));
-    EXPECT_EQ(4u, m_engine.m_vecAskedKeys.size());
-    EXPECT_FALSE(std::filesystem::exists(m_dir.File("docs/!OLD/.._x_../back")));
-}
-
 TEST_F(FolderRecoveryQueueTest, AFailedFileIsReportedAndTheOthersAreStillWritten) {
     m_engine.m_strFailAt = "/a.txt";
     EXPECT_EQ(EIO, Save(m_dir.File("docs")));
-    EXPECT_EQ("b.txt", ReadText(m_dir.File("docs/b.txt")));
-    EXPECT_EQ("d.txt", ReadText(m_dir.File("docs/!OLD/.._x_../d.txt")));
+    EXPECT_EQ("b.txt", ReadFileText(m_dir.File("docs/b.txt")));
+    EXPECT_EQ("d.txt", ReadFileText(m_dir.File("docs/!OLD/.._x_../d.txt")));
 }
 
 } // namespace

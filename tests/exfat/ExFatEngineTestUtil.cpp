@@ -4,12 +4,6 @@
 #include "util/CSha256.h"
 #include "util/TextUtil.h"
 
-std::string Sha256Of(const std::vector<uint8_t>& vecBytes) {
-    CSha256 sha;
-    sha.Update(vecBytes.data(), vecBytes.size());
-    return sha.FinalHex();
-}
-
 std::string RecoverSha256(IFileRecoveryParse& engine, FILE_NODE node, const std::string& strDir) {
     static int s_nCount = 0;
     const std::string strPath = strDir + "/recovered" + std::to_string(++s_nCount);

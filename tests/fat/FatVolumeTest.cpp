@@ -307,21 +307,15 @@ TEST(FatEntryValidator, DirectorySectors) {
 }
 
 TEST(FatEntryValidator, FoundEntriesMustBeNamesAndStampsAFileSystemWrites) {
-    EXPECT_EQ(1, IsPlausibleFoundEntry(FileEntry().data()));
-    EXPECT_EQ(1, IsPlausibleFoundEntry(FileEntry("A       B  ").data()));
-    EXPECT_EQ(1, IsPlausibleFoundEntry(FileEntry("\xE5"
-                                                 "EADME  TXT")
-                                           .data()));
-    EXPECT_EQ(1, IsPlausibleFoundEntry(FileEntry("AAAAA   JPG").data()));
+    for (const char* pName : {"README  TXT", "A       B  ", "\345EADME  TXT", "AAAAA   JPG"})
+        EXPECT_EQ(1, IsPlausibleFoundEntry(FileEntry(pName).data())) << pName;
     Entry zero = FileEntry();
     PutDates(zero, 0);
     PutU16(zero, offsetof(FAT32_Entry, DIR_CrtTime), 0);
     EXPECT_EQ(1, IsPlausibleFoundEntry(zero.data())) << "stamps a system never set";
     // Contents of files: runs of one or two bytes, characters no short name holds.
-    EXPECT_EQ(0, IsPlausibleFoundEntry(FileEntry("##$$$$$$$$$").data()));
-    EXPECT_EQ(0, IsPlausibleFoundEntry(FileEntry("%%&%%&%%&%%").data()));
-    EXPECT_EQ(0, IsPlausibleFoundEntry(FileEntry("REA+ME  TXT").data()));
-    EXPECT_EQ(0, IsPlausibleFoundEntry(FileEntry(" README TXT").data()));
+    for (const char* pName : {"##$$$$$$$$$", "%%&%%&%%&%%", "REA+ME  TXT", " README TXT"})
+        EXPECT_EQ(0, IsPlausibleFoundEntry(FileEntry(pName).data())) << pName;
     Entry month = FileEntry();
     PutU16(month, offsetof(FAT32_Entry, DIR_WrtDate), uint16_t(35 << 9 | 13 << 5 | 4));
     EXPECT_EQ(0, IsPlausibleFoundEntry(month.data())) << "month 13";
@@ -398,18 +392,16 @@ std::vector<uint8_t> NamePart(uint8_t u8Ord, const std::u16string& strText, size
 }
 
 TEST(FatName, ShortNamesAsText) {
-    EXPECT_EQ("a.b", GetFatShortName(ShortEntry("A       B  ", 0x20).data(), false));
-    EXPECT_EQ("a", GetFatShortName(ShortEntry("A       B  ", 0x10).data(), true));
-    EXPECT_EQ("readme.txt", GetFatShortName(ShortEntry("README  TXT", 0x20).data(), false));
-    EXPECT_EQ("!eadme.txt", GetFatShortName(ShortEntry("\xE5"
-                                                       "EADME  TXT",
-                                                       0x20)
-                                                .data(),
-                                            false));
     // GBK: 你好 and 丄, whose trail byte 0x41 ('A') must not be lower-cased.
-    EXPECT_EQ("你好.txt",
-              GetFatShortName(ShortEntry("\xC4\xE3\xBA\xC3    TXT", 0x20).data(), false));
-    EXPECT_EQ("丄x", GetFatShortName(ShortEntry("\x81\x41X        ", 0x10).data(), true));
+    const std::tuple<const char*, uint8_t, const char*> cases[] = {
+        {"A       B  ", 0x20, "a.b"},
+        {"A       B  ", 0x10, "a"},
+        {"README  TXT", 0x20, "readme.txt"},
+        {"\345EADME  TXT", 0x20, "!eadme.txt"},
+        {"\xC4\xE3\xBA\xC3    TXT", 0x20, "你好.txt"},
+        {"\x81\x41X        ", 0x10, "丄x"}};
+    for (const auto& [pName11, u8Attr, pText] : cases)
+        EXPECT_EQ(pText, GetFatShortName(ShortEntry(pName11, u8Attr).data(), u8Attr == 0x10));
 }
 
 TEST(FatName, LongNamePartsLineUpAndStopAfterTwenty) {

@@ -74,9 +74,11 @@ TEST(FileProofTest, OneFlippedByteIsFoundWhereAChecksumCoversIt) {
         std::vector<uint8_t> bytes = ReadFileBytes(TestDataPath(std::string("samples/") + pSample));
         ASSERT_GT(bytes.size(), 200u);
         bytes[bytes.size() / 3] ^= 0x10;
-        EXPECT_EQ(PROOF_STATE::DAMAGED,
-                  CFileProof::Prove(bytes.data(), bytes.size(), GetLowerExtension(pSample).c_str()))
-            << pSample;
+        for (PROOF_DEPTH depth : {PROOF_DEPTH::DECODE, PROOF_DEPTH::STRUCTURE})
+            EXPECT_EQ(PROOF_STATE::DAMAGED,
+                      CFileProof::Prove(bytes.data(), bytes.size(),
+                                        GetLowerExtension(pSample).c_str(), depth))
+                << pSample;
     }
     const uint8_t text[] = "plain text has no proof";
     EXPECT_EQ(PROOF_STATE::UNCHECKED, CFileProof::Prove(text, sizeof(text), "txt"));

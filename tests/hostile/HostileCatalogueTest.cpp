@@ -74,11 +74,6 @@ void AddRandom(std::vector<CASE>& vecCases, const std::string& strName, uint64_t
     }
 }
 
-std::string Text(const std::string& strPath) {
-    std::vector<uint8_t> vecBytes = ReadFileBytes(strPath);
-    return std::string(vecBytes.begin(), vecBytes.end());
-}
-
 // The paths on the lines of the recovery listing that start with the word.
 std::vector<std::string> ListedPaths(const std::string& strOut, const std::string& strWord) {
     std::vector<std::string> vecPaths;
@@ -136,7 +131,7 @@ protected:
         ExpectTruthfulStatus(scan);
         std::map<std::string, std::set<uint64_t>> mapSizes;
         if (scan.nStatus == 0)
-            for (const auto& hit : nlohmann::json::parse(Text(strCase + "/hits.json")))
+            for (const auto& hit : nlohmann::json::parse(ReadFileText(strCase + "/hits.json")))
                 mapSizes[hit["name"].get<std::string>()].insert(hit["size"].get<uint64_t>());
 
         CLI_RUN recover = RunCli("recover " + strTarget + " --to " + strCase + "/out --report " +
@@ -151,7 +146,7 @@ protected:
                 << "written outside the destination: " << entry.path();
         ExpectOnlyWholeFiles(recover, strCase + "/out", mapSizes);
         if (fs::exists(strCase + "/report.xml")) {
-            std::string strXml = Text(strCase + "/report.xml");
+            std::string strXml = ReadFileText(strCase + "/report.xml");
             EXPECT_EQ(MakeValidUtf8(strXml), strXml);
             for (unsigned char c : strXml)
                 EXPECT_TRUE(c >= 0x20 || c == '\n' || c == '\t' || c == '\r') << int(c);
@@ -314,11 +309,8 @@ TEST_F(HostileCatalogueTest, NtfsBootSectorAndRecords) {
 // An MBR disk holding the FAT16 volume at sector 2048: entries past the disk, looping chains.
 TEST_F(HostileCatalogueTest, PartitionTables) {
     std::string strVolume = MakeFat(16, 16 * 1024);
-    std::string strDisk = m_dir.File("disk.img");
-    ASSERT_TRUE(RunShell("truncate -s 20M " + strDisk +
-                         " && printf 'label: dos\\n2048,32768,6\\n' | sfdisk -q " + strDisk +
-                         " && dd if=" + strVolume + " of=" + strDisk +
-                         " bs=512 seek=2048 conv=notrunc status=none"));
+    std::string strDisk = MakePartitionedImage(m_dir.File("disk.img"), 20, "2048,32768,6\\n");
+    ASSERT_TRUE(PatchFileBytes(strDisk, 2048 * SECTOR, ReadFileBytes(strVolume)));
     m_bPartitioned = true;
     constexpr uint64_t ENTRY = 446;
     std::vector<CASE> vecCases;

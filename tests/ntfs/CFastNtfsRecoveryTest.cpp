@@ -35,16 +35,10 @@ protected:
             ASSERT_TRUE(m_builder.DeleteInPlace("/" + strName));
     }
 
-    std::vector<uint8_t> CopyOut(IFileRecoveryParse& engine, const FILE_NODE& node, int& rc) {
-        return CopyOutNode(engine, node, m_out.File(std::to_string(m_nCopies++)), rc);
-    }
-
     CScanLogDirScope m_scanLog;
     CTempDir m_dir;
-    CTempDir m_out;
     CNtfsImageBuilder m_builder{m_dir.File("vol.img")};
     std::map<std::string, int64_t> m_mapRecords;
-    int m_nCopies = 0;
 };
 
 // 128 KiB clusters keep their sectors per cluster as a negative power of two; 4 KiB sectors
@@ -75,7 +69,7 @@ TEST_P(NtfsClusterSizeTest, FindsExactlyTheDeletedFilesAndRecoversAndPreviewsThe
         EXPECT_GE(node.nClusterNo, NTFS_FIRST_USER_RECORD);
         EXPECT_EQ(node.nClusterBytes, static_cast<uint32_t>(nClusterBytes));
         int rc = -1;
-        EXPECT_TRUE(CopyOut(*pEngine, node, rc) == mapFiles[strName]) << strName;
+        EXPECT_TRUE(CopyOutNode(*pEngine, node, rc) == mapFiles[strName]) << strName;
         EXPECT_EQ(rc, 0) << strName;
     }
     for (const char* pName : {"small300.txt", "big.dat"}) {
@@ -93,7 +87,7 @@ TEST_P(NtfsClusterSizeTest, FindsExactlyTheDeletedFilesAndRecoversAndPreviewsThe
     FILE_NODE moved = mapTree["big.dat"];
     moved.u64PartitionStartSector = IMAGE_BYTES / 512 - 8;
     int rc = 0;
-    EXPECT_TRUE(CopyOut(*pEngine, moved, rc).empty());
+    EXPECT_TRUE(CopyOutNode(*pEngine, moved, rc).empty());
     EXPECT_EQ(rc, ERROR_INVALID_PARAMETER);
 }
 

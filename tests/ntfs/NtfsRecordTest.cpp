@@ -147,7 +147,7 @@ TEST(NtfsRunList, FurtherExtentIsRebasedOnTheRunningPosition) {
     EXPECT_EQ(vecRuns[4].i64Offset, -10);
 }
 
-TEST(NtfsFixUp, RepairsEveryBlockTailOfTheRecord) {
+TEST(NtfsFixUp, RepairsEveryBlockTailAndRefusesEmptyLookingOrShortBuffers) {
     for (size_t nSize : {size_t(1024), size_t(4096)}) {
         auto rec = MakeRecord(nSize);
         CNtfsParse parse;
@@ -161,9 +161,6 @@ TEST(NtfsFixUp, RepairsEveryBlockTailOfTheRecord) {
             EXPECT_EQ(rec[(i + 1) * 512 - 1], 0xA0) << i;
         }
     }
-}
-
-TEST(NtfsFixUp, RefusesEmptyLookingOrShortBuffers) {
     CNtfsParse parse;
     parse.Init(512);
     std::vector<uint8_t> empty(1024, 0);
@@ -197,7 +194,7 @@ TEST(NtfsFileRecord, DefaultClusterSizesFollowTheVolumeSize) {
     EXPECT_EQ(GetDefaultNtfsSectorPerCluster(3072 * MB, 512), 8);
 }
 
-TEST(NtfsAttributeWalk, DecodesTheFileNameAndStopsAtTheEnd) {
+TEST(NtfsAttributeWalk, DecodesTheFileNameAndCorruptLengthsEndTheWalkInsideTheBound) {
     auto rec = MakeRecord(1024);
     CNtfsParse parse;
     parse.Init(512);
@@ -209,10 +206,7 @@ TEST(NtfsAttributeWalk, DecodesTheFileNameAndStopsAtTheEnd) {
     EXPECT_EQ(name->strName, "ab");
     EXPECT_EQ(name->nParentRecord, 5u);
     EXPECT_FALSE(FindNtfsAttribute(rec.data(), rec.size(), 1024, ATTR_TYPE_DATA));
-}
-
-TEST(NtfsAttributeWalk, CorruptLengthsEndTheWalkInsideTheBound) {
-    auto rec = MakeRecord(1024);
+    rec = MakeRecord(1024);
     // A length that runs past the bytes in use, then one too short to hold a header.
     for (uint32_t nBad : {0x7FFFFFF0u, 4u, 0u}) {
         auto bad = rec;
@@ -223,7 +217,7 @@ TEST(NtfsAttributeWalk, CorruptLengthsEndTheWalkInsideTheBound) {
     // A name length that claims more units than the content holds.
     auto longName = rec;
     longName[FIRST_ATTR_AT + 0x18 + FN_NAME_LENGTH] = 200;
-    auto attr = FindNtfsAttribute(longName.data(), 1024, 1024, ATTR_TYPE_FILE_NAME);
+    attr = FindNtfsAttribute(longName.data(), 1024, 1024, ATTR_TYPE_FILE_NAME);
     ASSERT_TRUE(attr);
     EXPECT_FALSE(DecodeNtfsFileName(longName.data(), 1024, *attr));
 }

@@ -165,29 +165,26 @@ protected:
     }
 
     // Init over a whole image, a fresh store, the sweep and the folder pass.
-    void Scan(CProfessionalNtfsRecovery& engine, const std::string& strImage,
-              const std::vector<uint64_t>& vecSkip = {}) {
+    void Scan(CProfessionalNtfsRecovery& engine, const std::string& strImage) {
         int nDisk = CDiskRegistry::GetInstance().AddImage(strImage);
         ASSERT_GE(nDisk, 0);
         std::vector<uint8_t> vecImage = ReadFileBytes(strImage);
         ASSERT_EQ(engine.Init(nDisk, 0, static_cast<long long>(vecImage.size() / SECTOR), u'C'), 0);
         ASSERT_EQ(engine.InitProfessionalScan(nullptr), 0);
-        FeedImage(engine, vecImage, vecSkip);
+        FeedImage(engine, vecImage);
         engine.ParseProfessionalRecordVec();
     }
 
     // Copies every expected file out through SaveFileData; the count that came back exact.
-    size_t RecoverAll(CProfessionalNtfsRecovery& engine,
-                      const std::map<std::string, FILE_NODE>& mapTree,
-                      const std::vector<EXPECTED_FILE>& vecFiles, const std::string& strOut) {
+    static size_t RecoverAll(CProfessionalNtfsRecovery& engine,
+                             const std::map<std::string, FILE_NODE>& mapTree,
+                             const std::vector<EXPECTED_FILE>& vecFiles) {
         size_t nExact = 0;
         for (const EXPECTED_FILE& file : vecFiles) {
             auto it = mapTree.find(file.strPath);
             int rc = -1;
-            nExact += it != mapTree.end() &&
-                      CopyOutNode(engine, it->second, strOut + "/" + std::to_string(m_nCopies++),
-                                  rc) == file.data &&
-                      rc == 0;
+            nExact +=
+                it != mapTree.end() && CopyOutNode(engine, it->second, rc) == file.data && rc == 0;
         }
         return nExact;
     }
@@ -196,7 +193,6 @@ protected:
     static TREE_IMAGE* s_pTree;
     CScanLogDirScope m_scope;
     CTempDir m_work;
-    int m_nCopies = 0;
 };
 
 CTempDir* NtfsDeepTest::s_pDir = nullptr;
@@ -257,9 +253,27 @@ TEST_F(NtfsDeepTest, ReportsInUseAndDeletedFilesInTheirFolders) {
             EXPECT_EQ(ReadFileBytes(strDocs + file.strPath.substr(4)), file.data) << file.strPath;
         }
     }
+
+    // Record sizes outside the record are refused and add nothing.
+    const uint64_t u64Offset =
+        CNtfsImageBuilder(strImage).RecordOffset(s_pTree->mapRecords["readme.txt"]);
+    ASSERT_NE(u64Offset, 0u);
+    const std::vector<uint8_t> vecRecord = ReadFileRange(strImage, u64Offset, RECORD);
+    std::vector<uint8_t> vecInUse = vecRecord; // bytes in use (0x18) past the record
+    vecInUse[0x18] = 0x01;
+    vecInUse[0x19] = 0x04;
+    EXPECT_EQ(scanned.ParseNtfsFileRecord(vecInUse.data(), RECORD, u64Offset / SECTOR), 87);
+    std::vector<uint8_t> vecFirst = vecRecord; // first attribute (0x14) past bytes in use
+    vecFirst[0x14] = 0xF0;
+    vecFirst[0x15] = 0x03;
+    EXPECT_EQ(scanned.ParseNtfsFileRecord(vecFirst.data(), RECORD, u64Offset / SECTOR), 87);
+    EXPECT_EQ(scanned.ParseNtfsFileRecord(vecRecord.data(), RECORD - 1, u64Offset / SECTOR), 87);
+    EXPECT_EQ(scanned.GetLostFileCount(), 36u);
+    EXPECT_EQ(scanned.ParseNtfsFileRecord(vecRecord.data(), RECORD, u64Offset / SECTOR), 0);
+    EXPECT_EQ(scanned.GetLostFileCount(), 37u);
 }
 
-TEST_F(NtfsDeepTest, WithoutAnyMftRecordTheTableIsTakenAsContiguous) {
+TEST_F(NtfsDeepTest, WithoutAnyMftRecordTheTableIsTakenAsContiguousAtAnyDiskSector) {
     // No boot sector, no copy of it, no record 0 offered: no table is ever learnt. readme.txt
     // names a parent whose record would lie past the end of the disk; it is the first folder met
     // in the sweep, so it is the first one resolved, and the others still are.
@@ -271,41 +285,37 @@ TEST_F(NtfsDeepTest, WithoutAnyMftRecordTheTableIsTakenAsContiguous) {
     const std::vector<uint8_t> vecZero(SECTOR, 0);
     ASSERT_TRUE(PatchFileBytes(strImage, 0, vecZero) &&
                 PatchFileBytes(strImage, std::filesystem::file_size(strImage) - SECTOR, vecZero));
-    std::vector<uint8_t> vecImage = ReadFileBytes(strImage);
-    CProfessionalNtfsRecovery engine;
-    int nDisk = CDiskRegistry::GetInstance().AddImage(strImage);
-    ASSERT_EQ(engine.Init(nDisk, 0, static_cast<long long>(vecImage.size() / SECTOR), u'C'), 0);
-    ASSERT_EQ(engine.InitProfessionalScan(nullptr), 0);
-    FeedImage(engine, vecImage, RecordZeroSectors(vecImage));
-    EXPECT_EQ(engine.ParseProfessionalRecordVec(), ERROR_INVALID_PARAMETER)
-        << "the read past the disk is reported";
-    EXPECT_TRUE(engine.GetMftMap().empty());
-    std::map<std::string, FILE_NODE> mapTree = CollectTree(engine);
-    for (const EXPECTED_FILE& file : s_pTree->vecFiles) {
-        EXPECT_EQ(mapTree.count(file.strPath), file.strPath == "readme.txt" ? 0u : 1u)
-            << file.strPath;
-        EXPECT_EQ(mapTree[file.strPath].u64PartitionStartSector, 0u);
+    // 4097 sectors into a disk is no whole number of clusters: the climbs must still read the
+    // exact folder records.
+    for (uint64_t u64VolumeStart : {0, 4097}) {
+        SCOPED_TRACE(u64VolumeStart);
+        std::string strDisk = m_work.File("disk" + std::to_string(u64VolumeStart) + ".img");
+        std::vector<uint8_t> vecDisk(u64VolumeStart * SECTOR, 0),
+            vecVolume = ReadFileBytes(strImage);
+        vecDisk.insert(vecDisk.end(), vecVolume.begin(), vecVolume.end());
+        ASSERT_TRUE(WriteFileBytes(strDisk, vecDisk));
+        CProfessionalNtfsRecovery engine;
+        int nDisk = CDiskRegistry::GetInstance().AddImage(strDisk);
+        ASSERT_EQ(engine.Init(nDisk, 0, static_cast<long long>(vecDisk.size() / SECTOR), u'C'), 0);
+        ASSERT_EQ(engine.InitProfessionalScan(nullptr), 0);
+        FeedImage(engine, vecDisk, RecordZeroSectors(vecDisk));
+        EXPECT_EQ(engine.ParseProfessionalRecordVec(), ERROR_INVALID_PARAMETER)
+            << "the read past the disk is reported";
+        EXPECT_TRUE(engine.GetMftMap().empty());
+        std::map<std::string, FILE_NODE> mapTree = CollectTree(engine);
+        // Off the disk's start, where the data lies is unknown without the $MFT's own runs, so a
+        // picture cannot be told from a damaged one and stays out of the listing.
+        for (const EXPECTED_FILE& file : s_pTree->vecFiles) {
+            if (file.strPath == "readme.txt" ||
+                (u64VolumeStart != 0 && file.strPath.ends_with(".jpg")))
+                continue;
+            ASSERT_EQ(mapTree.count(file.strPath), 1u) << file.strPath;
+            if (u64VolumeStart == 0) {
+                EXPECT_EQ(mapTree[file.strPath].u64PartitionStartSector, 0u);
+            }
+        }
+        EXPECT_EQ(mapTree.count("readme.txt"), 0u);
     }
-}
-
-TEST_F(NtfsDeepTest, ContiguousTableAtAnOddDiskSectorStillPlacesFolders) {
-    // The volume starts 4097 sectors into the disk, which is no whole number of clusters, and
-    // no record 0 is offered: the climbs must still read the exact folder records.
-    constexpr uint64_t u64VolumeStart = 4097;
-    std::string strDisk = m_work.File("odd.img");
-    std::vector<uint8_t> vecDisk(u64VolumeStart * SECTOR, 0);
-    std::vector<uint8_t> vecVolume = ReadFileBytes(s_pTree->strImage);
-    vecDisk.insert(vecDisk.end(), vecVolume.begin(), vecVolume.end());
-    ASSERT_TRUE(WriteFileBytes(strDisk, vecDisk));
-    CProfessionalNtfsRecovery engine;
-    Scan(engine, strDisk, RecordZeroSectors(vecDisk));
-    ASSERT_TRUE(engine.GetMftMap().empty());
-    std::map<std::string, FILE_NODE> mapTree = CollectTree(engine);
-    // Where the data lies is unknown without the $MFT's own runs, so a picture cannot be
-    // told from a damaged one and stays out of the listing; every other file is in place.
-    for (const EXPECTED_FILE& file : s_pTree->vecFiles)
-        EXPECT_TRUE(file.strPath.ends_with(".jpg") || mapTree.count(file.strPath) == 1)
-            << file.strPath;
 }
 
 TEST_F(NtfsDeepTest, TwoVolumesEachMatchTheirOwnMftAndStart) {
@@ -330,11 +340,10 @@ TEST_F(NtfsDeepTest, TwoVolumesEachMatchTheirOwnMftAndStart) {
     // sector so that no cluster arithmetic can line it up by accident.
     constexpr uint64_t u64FirstStart = 2048;
     constexpr uint64_t u64SecondStart = 2048 + (12 << 20) / SECTOR + 2049;
-    std::string strDisk = dir.File("disk.img");
-    ASSERT_TRUE(RunShell(
-        "truncate -s 40M " + ShellQuote(strDisk) + " && printf '" + std::to_string(u64FirstStart) +
-        "," + std::to_string((12 << 20) / SECTOR) + ",7\\n" + std::to_string(u64SecondStart) + "," +
-        std::to_string((10 << 20) / SECTOR) + ",7\\n' | sfdisk -q " + ShellQuote(strDisk)));
+    std::string strDisk = MakePartitionedImage(
+        dir.File("disk.img"), 40,
+        std::to_string(u64FirstStart) + "," + std::to_string((12 << 20) / SECTOR) + ",7\\n" +
+            std::to_string(u64SecondStart) + "," + std::to_string((10 << 20) / SECTOR) + ",7\\n");
     ASSERT_TRUE(PatchFileBytes(strDisk, u64FirstStart * SECTOR, ReadFileBytes(first.strImage)));
     ASSERT_TRUE(PatchFileBytes(strDisk, u64SecondStart * SECTOR, ReadFileBytes(second.Image())));
 
@@ -354,7 +363,7 @@ TEST_F(NtfsDeepTest, TwoVolumesEachMatchTheirOwnMftAndStart) {
     }
     std::vector<EXPECTED_FILE> vecAll = first.vecFiles;
     vecAll.insert(vecAll.end(), vecSecond.begin(), vecSecond.end());
-    EXPECT_EQ(RecoverAll(engine, mapTree, vecAll, m_work.Path()), vecAll.size());
+    EXPECT_EQ(RecoverAll(engine, mapTree, vecAll), vecAll.size());
 }
 
 TEST_F(NtfsDeepTest, ParentLoopEndsTheClimbAndRenumberedFolderBecomesLostFolder) {
@@ -388,33 +397,7 @@ TEST_F(NtfsDeepTest, ParentLoopEndsTheClimbAndRenumberedFolderBecomesLostFolder)
     ASSERT_NE(pSong, nullptr);
     std::vector<EXPECTED_FILE> vecSong = {*pSong};
     vecSong[0].strPath = strLost + "/song.mp3";
-    EXPECT_EQ(RecoverAll(engine, mapTree, vecSong, m_work.Path()), 1u);
-}
-
-TEST_F(NtfsDeepTest, RecordSizesOutsideTheRecordAreRefusedAndAddNothing) {
-    std::vector<uint8_t> vecImage = ReadFileBytes(s_pTree->strImage);
-    CNtfsImageBuilder image(s_pTree->strImage);
-    CNtfsFolderTreeBuilder tree(image);
-    uint64_t u64Offset = tree.RecordOffset(s_pTree->mapRecords["readme.txt"]);
-    ASSERT_NE(u64Offset, 0u);
-    std::vector<uint8_t> vecRecord(vecImage.begin() + u64Offset,
-                                   vecImage.begin() + u64Offset + RECORD);
-    CProfessionalNtfsRecovery engine;
-    Scan(engine, s_pTree->strImage);
-    unsigned int nBefore = engine.GetLostFileCount();
-
-    std::vector<uint8_t> vecInUse = vecRecord; // bytes in use (0x18) past the record
-    vecInUse[0x18] = 0x01;
-    vecInUse[0x19] = 0x04;
-    EXPECT_EQ(engine.ParseNtfsFileRecord(vecInUse.data(), RECORD, u64Offset / SECTOR), 87);
-    std::vector<uint8_t> vecFirst = vecRecord; // first attribute (0x14) past bytes in use
-    vecFirst[0x14] = 0xF0;
-    vecFirst[0x15] = 0x03;
-    EXPECT_EQ(engine.ParseNtfsFileRecord(vecFirst.data(), RECORD, u64Offset / SECTOR), 87);
-    EXPECT_EQ(engine.ParseNtfsFileRecord(vecRecord.data(), RECORD - 1, u64Offset / SECTOR), 87);
-    EXPECT_EQ(engine.GetLostFileCount(), nBefore);
-    EXPECT_EQ(engine.ParseNtfsFileRecord(vecRecord.data(), RECORD, u64Offset / SECTOR), 0);
-    EXPECT_EQ(engine.GetLostFileCount(), nBefore + 1);
+    EXPECT_EQ(RecoverAll(engine, mapTree, vecSong), 1u);
 }
 
 // A file record whose only attribute is a non-resident unnamed data attribute.

@@ -53,9 +53,6 @@ private slots:
     }
 };
 
-int RunAppStartupTest(int argc, char** argv) {
-    AppStartupTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+UI_TEST_CLASS(AppStartupTest);
 
 #include "AppStartupTest.moc"

@@ -1,12 +1,15 @@
 // The whole road with the real engines: the demo disk scanned and searched through btnSlotScan,
-// its deleted photos recovered byte for byte, into category folders and into their original
+// its results sorted and shown under their original folders, its deleted photos recovered byte
+// for byte, into category folders and into their original
 // folders, and the scan reopened from the earlier scans without scanning, removed, and refused
 // once its image changed; and a large file whose copy is stopped part-way, which leaves nothing
 // under its name and a dialog that says so.
 #include "UiTestSupport.h"
 #include "device/CDiskRegistry.h"
 #include "fixtures/FixtureUtil.h"
+#include "formats/proof/CFileProof.h"
 #include "store/CLogFileManager.h"
+#include "ui/CResultFolderModel.h"
 #include "ui/CResultTableModel.h"
 
 #include <QCheckBox>
@@ -18,6 +21,8 @@
 #include <QTest>
 #include <QTreeView>
 #include <QTreeWidget>
+
+#include <algorithm>
 
 namespace {
 QStringList ResultNames(DRUI& window) {
@@ -39,6 +44,68 @@ QTreeWidget* EarlierScans(DRUI& window) {
     FindButton(window, "Earlier Scans", true)->click();
     return window.findChild<QTreeWidget*>("scanList");
 }
+
+QStringList ColumnTexts(const QAbstractItemModel& model, int nColumn,
+                        const QModelIndex& parent = QModelIndex()) {
+    QStringList list;
+    for (int nRow = 0; nRow < model.rowCount(parent); ++nRow)
+        list << model.index(nRow, nColumn, parent).data().toString();
+    return list;
+}
+
+QModelIndex ChildNamed(const QAbstractItemModel& model, const QModelIndex& parent,
+                       const QString& strName) {
+    for (int nRow = 0; nRow < model.rowCount(parent); ++nRow)
+        if (model.index(nRow, 0, parent).data().toString() == strName)
+            return model.index(nRow, 0, parent);
+    return QModelIndex();
+}
+
+// Rows come in name order; sorting by size puts the largest first, and the original path and
+// state of each file are read back from the engine.
+void ExpectSortsByNameSizeAndPath(CResultTableModel& model) {
+    QStringList listSorted = ColumnTexts(model, COLUMN_NAME);
+    std::sort(listSorted.begin(), listSorted.end(), [](const QString& a, const QString& b) {
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    });
+    QCOMPARE(ColumnTexts(model, COLUMN_NAME), listSorted);
+    model.sort(COLUMN_SIZE, Qt::DescendingOrder);
+    for (int nRow = 1; nRow < model.rowCount(); ++nRow)
+        QVERIFY(
+            model.index(nRow - 1, COLUMN_SIZE)
+                .data(CResultTableModel::RAW_VALUE_ROLE)
+                .toULongLong() >=
+            model.index(nRow, COLUMN_SIZE).data(CResultTableModel::RAW_VALUE_ROLE).toULongLong());
+    model.sort(COLUMN_PATH, Qt::AscendingOrder);
+    QStringList listPaths = ColumnTexts(model, COLUMN_PATH);
+    QVERIFY(listPaths.contains("Photos/Holiday/"));
+    for (int nRow = 0; nRow < model.rowCount(); ++nRow) {
+        if (model.index(nRow, COLUMN_NAME).data().toString() != "Scan.tif")
+            continue;
+        QCOMPARE(listPaths[nRow], QString("Photos/Holiday/"));
+        QCOMPARE(model.index(nRow, COLUMN_STATE).data().toString(), QString("Deleted"));
+    }
+    model.sort(COLUMN_NAME, Qt::AscendingOrder);
+}
+
+// Files sit under their original folders; ticking a folder ticks its files, and the parent
+// shows partial.
+void ExpectFolderTreeShowsOriginalFoldersAndTicksThem(CResultTableModel& model) {
+    CResultFolderModel tree(model);
+    QModelIndex photos = ChildNamed(tree, QModelIndex(), "Photos");
+    QModelIndex holiday = ChildNamed(tree, photos, "Holiday");
+    QVERIFY(photos.isValid() && holiday.isValid());
+    QCOMPARE(ColumnTexts(tree, 0, photos), (QStringList{"Holiday", "Sunset.jpg"}));
+    QCOMPARE(ColumnTexts(tree, 0, holiday), QStringList{"Scan.tif"});
+    QVERIFY(tree.setData(holiday, Qt::Checked, Qt::CheckStateRole));
+    QCOMPARE(tree.data(holiday, Qt::CheckStateRole).toInt(), int(Qt::Checked));
+    QCOMPARE(tree.data(photos, Qt::CheckStateRole).toInt(), int(Qt::PartiallyChecked));
+    QCOMPARE(model.GetIndex().CountTicked(-1, -1), uint64_t(1));
+    QCOMPARE(tree.GetTreePath(tree.RowOf(tree.index(0, 0, holiday))),
+             std::string("Photos/Holiday/"));
+    tree.setData(holiday, Qt::Unchecked, Qt::CheckStateRole);
+    QCOMPARE(model.GetIndex().CountTicked(-1, -1), uint64_t(0));
+}
 } // namespace
 
 class DemoScanTest : public QObject {
@@ -58,6 +125,10 @@ private slots:
         const QStringList listNames = ResultNames(window);
         for (const char* pDeleted : {"Sunset.jpg", "Scan.tif", "Ringtone.mp3", "Garden.avi"})
             QVERIFY2(listNames.filter(pDeleted, Qt::CaseInsensitive).size() >= 1, pDeleted);
+        // The deleted files and the files of the deleted folder.
+        QCOMPARE(window.GetResultModel()->rowCount(), 6);
+        ExpectSortsByNameSizeAndPath(*window.GetResultModel());
+        ExpectFolderTreeShowsOriginalFoldersAndTicksThem(*window.GetResultModel());
 
         QTreeWidgetItem* pPhoto = FindItem(window.findChild<QTreeWidget*>("resultTree"), "Photo(");
         QVERIFY(pPhoto);
@@ -132,6 +203,16 @@ private slots:
         QVERIFY(again.GetResultModel() == nullptr);
     }
 
+    // A file whose data does not decode whole shows as damaged, whatever its entry says.
+    void StateFollowsTheProofOfTheData() {
+        FILE_NODE node{};
+        node.bIsDeleted = 1;
+        node.nDataHealth = DATA_HEALTH_DAMAGED;
+        QVERIFY(CResultRowIndex::StateOf(node) == RESULT_STATE::Damaged);
+        node.nDataHealth = DATA_HEALTH_WHOLE;
+        QVERIFY(CResultRowIndex::StateOf(node) == RESULT_STATE::Deleted);
+    }
+
     void StoppedCopyLeavesNothingUnderItsName() {
         CTempDir dir;
         const std::string strImage =
@@ -175,9 +256,6 @@ private slots:
     }
 };
 
-int RunDemoScanTest(int argc, char** argv) {
-    DemoScanTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+UI_TEST_CLASS(DemoScanTest);
 
 #include "DemoScanTest.moc"

@@ -55,7 +55,7 @@ private slots:
         QVERIFY(m_nDiskNo >= 0);
     }
 
-    void KindBoxesDriveRecoverAllAndStart() {
+    void KindBoxesDriveRecoverAllAndStartAndHelpPagesAreLocal() {
         DRUI window;
         window.Init();
         window.show();
@@ -80,6 +80,16 @@ private slots:
         // Hover is not the grey of a disabled button, and keyboard focus is drawn.
         QVERIFY(!main_button_style_.contains("hover{background-color:rgb(156, 156, 156)"));
         QVERIFY(main_button_style_.contains("QPushButton:focus{border: 2px solid"));
+
+        // Help, support and about are local pages.
+        QVERIFY(ShownHelpText(window, &DRUI::btnHelpSlot).contains("Using Orvanne"));
+        QVERIFY(ShownHelpText(window, &DRUI::btnSupportSlot).contains("Log.txt"));
+        QVERIFY(ShownHelpText(window, &DRUI::btnAboutSlot).contains("Version " ORVANNE_VERSION));
+        for (const char* pPage : {":/help/help.html", ":/help/support.html", ":/help/about.html"}) {
+            QFile page(pPage);
+            QVERIFY(page.open(QIODevice::ReadOnly));
+            QVERIFY2(!page.readAll().contains("http"), pPage);
+        }
     }
 
     // A disk lists its partitions with sizes and records; the last partition is current.
@@ -119,20 +129,6 @@ private slots:
         QVERIFY(window.AddImageDisk(QString::fromStdString(strC)));
         QCOMPARE(pTree->topLevelItemCount(), nBefore + 1);
         QCOMPARE(pTree->currentItem(), pTree->topLevelItem(nBefore)->child(0));
-    }
-
-    void HelpSupportAndAboutAreLocalPages() {
-        DRUI window;
-        window.Init();
-        window.show();
-        QVERIFY(ShownHelpText(window, &DRUI::btnHelpSlot).contains("Using Orvanne"));
-        QVERIFY(ShownHelpText(window, &DRUI::btnSupportSlot).contains("Log.txt"));
-        QVERIFY(ShownHelpText(window, &DRUI::btnAboutSlot).contains("Version " ORVANNE_VERSION));
-        for (const char* pPage : {":/help/help.html", ":/help/support.html", ":/help/about.html"}) {
-            QFile page(pPage);
-            QVERIFY(page.open(QIODevice::ReadOnly));
-            QVERIFY2(!page.readAll().contains("http"), pPage);
-        }
     }
 
     // On a 1024 x 600 screen (with or without a panel) the window opens inside the free area,
@@ -178,9 +174,6 @@ private slots:
     }
 };
 
-int RunDruiPagesTest(int argc, char** argv) {
-    DruiPagesTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+UI_TEST_CLASS(DruiPagesTest);
 
 #include "DruiPagesTest.moc"

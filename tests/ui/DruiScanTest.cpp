@@ -170,9 +170,6 @@ private slots:
     }
 };
 
-int RunDruiScanTest(int argc, char** argv) {
-    DruiScanTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+UI_TEST_CLASS(DruiScanTest);
 
 #include "DruiScanTest.moc"

@@ -140,9 +140,6 @@ private slots:
     }
 };
 
-int RunScanUiTest(int argc, char** argv) {
-    ScanUiTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+UI_TEST_CLASS(ScanUiTest);
 
 #include "ScanUiTest.moc"

@@ -8,24 +8,23 @@
 #include <QApplication>
 
 #include <cstdio>
-#include <cstring>
-#include <utility>
+#include <map>
+#include <string>
 
 namespace {
 
 using RunTestClass = int (*)(int, char**);
 
-const std::pair<const char*, RunTestClass> TEST_CLASSES[] = {
-    {"ScanUiTest", RunScanUiTest},
-    {"DruiPagesTest", RunDruiPagesTest},
-    {"DruiScanTest", RunDruiScanTest},
-    {"ResultPageTest", RunResultPageTest},
-    {"DemoScanTest", RunDemoScanTest},
-    {"AppStartupTest", RunAppStartupTest},
-    {"ResultBrowserTest", RunResultBrowserTest},
-};
+std::map<std::string, RunTestClass>& TestClasses() {
+    static std::map<std::string, RunTestClass> s_mapClasses;
+    return s_mapClasses;
+}
 
 } // namespace
+
+bool RegisterUiTestClass(const char* pName, RunTestClass pRun) {
+    return TestClasses().emplace(pName, pRun).second;
+}
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -36,9 +35,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     CScanLogDirScope scanLogDir;
     inner_initUnicodeMap("UTF-8");
-    for (const auto& [pName, pRun] : TEST_CLASSES)
-        if (std::strcmp(argv[1], pName) == 0)
-            return pRun(argc - 1, argv + 1) == 0 ? 0 : 1;
+    if (auto it = TestClasses().find(argv[1]); it != TestClasses().end())
+        return it->second(argc - 1, argv + 1) == 0 ? 0 : 1;
     std::fprintf(stderr, "test_ui: no test class %s\n", argv[1]);
     return 2;
 }

@@ -241,14 +241,6 @@ QStringList FilesBelow(const QString& strDir) {
     return listFiles;
 }
 
-std::string MakePartitionedImage(const std::string& strPath, int nMiB,
-                                 const std::string& strSfdiskLines) {
-    const bool bOk = RunShell("truncate -s " + std::to_string(nMiB) + "M " + ShellQuote(strPath)) &&
-                     RunShell("printf 'label: dos\\n" + strSfdiskLines +
-                              "' | sfdisk -q --no-reread " + ShellQuote(strPath));
-    return bOk ? strPath : std::string();
-}
-
 void ScanFirstPartition(DRUI& window, int nDiskNo) {
     window.Init();
     window.btnSlot();

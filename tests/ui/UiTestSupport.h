@@ -110,16 +110,14 @@ QByteArray ReadAll(const QString& strPath);
 // Every file below the folder, relative to it, sorted.
 QStringList FilesBelow(const QString& strDir);
 
-// A sparse image of nMiB with an MBR holding the given sfdisk lines; empty path on failure.
-std::string MakePartitionedImage(const std::string& strPath, int nMiB,
-                                 const std::string& strSfdiskLines);
 // Page 2 of the window with the first partition of the disk current, then Scan.
 void ScanFirstPartition(DRUI& window, int nDiskNo);
 
-int RunScanUiTest(int argc, char** argv);
-int RunDruiPagesTest(int argc, char** argv);
-int RunDruiScanTest(int argc, char** argv);
-int RunAppStartupTest(int argc, char** argv);
-int RunResultPageTest(int argc, char** argv);
-int RunDemoScanTest(int argc, char** argv);
-int RunResultBrowserTest(int argc, char** argv);
+// Each test class registers itself by name; test_ui runs the one its first argument names.
+bool RegisterUiTestClass(const char* pName, int (*pRun)(int, char**));
+#define UI_TEST_CLASS(Class)                                                                       \
+    [[maybe_unused]] const bool s_bRegistered##Class =                                             \
+        RegisterUiTestClass(#Class, [](int argc, char** argv) {                                    \
+            Class test;                                                                            \
+            return QTest::qExec(&test, argc, argv);                                                \
+        })

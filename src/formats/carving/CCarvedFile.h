@@ -18,11 +18,18 @@ struct CARVED_SIZE {
     uint64_t u64Checked = 0;
     // The format the structure showed (a sub-type of the detected one); NONE keeps the detector's.
     EXTEND_NAME_TYPE nType = FILE_TYPE_NONE;
+    // The walk reached the format's own end and every check on the way held, so the file's
+    // structure is proved whole and need not be read a second time for it.
+    bool bProvedWhole = false;
 };
 
 // A size found by walking the whole structure.
 inline CARVED_SIZE WalkedSize(uint64_t u64Size, EXTEND_NAME_TYPE nType = FILE_TYPE_NONE) {
     return {u64Size, u64Size, nType};
+}
+// A size found by a walk that also proved the structure whole.
+inline CARVED_SIZE ProvedSize(uint64_t u64Size, EXTEND_NAME_TYPE nType = FILE_TYPE_NONE) {
+    return {u64Size, u64Size, nType, true};
 }
 // A size a header states, of which only the header itself was read.
 inline CARVED_SIZE ClaimedSize(uint64_t u64Size, uint64_t u64HeaderBytes,

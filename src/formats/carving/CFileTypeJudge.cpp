@@ -285,7 +285,9 @@ int CFileTypeJudge::ParseFileBuf(const unsigned char* pBuf, int nLength,
                                  unsigned long long u64SectorTotalCount, int nRemaidSecond,
                                  unsigned long long u64FileCount, CDiskReader* pDiskReader,
                                  int nBytesPerSector, char* szName, EXTEND_NAME_TYPE& nType,
-                                 unsigned long long& u64Size, unsigned long long& u64Checked) {
+                                 unsigned long long& u64Size, unsigned long long& u64Checked,
+                                 bool& bProvedWhole) {
+    bProvedWhole = false;
     if (pBuf == nullptr || szName == nullptr || !IsSupportedSectorSize(nBytesPerSector) ||
         nLength < nBytesPerSector || m_pReadBuf == nullptr)
         return ERROR_INVALID_PARAMETER;
@@ -338,6 +340,7 @@ int CFileTypeJudge::ParseFileBuf(const unsigned char* pBuf, int nLength,
         u64Size = std::min<uint64_t>(u64Size, u64Readable);
     }
     u64Checked = std::min(sized.u64Checked, sized.u64Size);
+    bProvedWhole = sized.bProvedWhole && u64Size == sized.u64Size;
     std::snprintf(szName, FILE_NODE_NAME_BYTES, "%lld.%s", static_cast<long long>(u64StartSector),
                   GetTypeExtendName(nType));
     if (bStream)

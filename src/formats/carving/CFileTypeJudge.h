@@ -53,15 +53,15 @@ public:
 
     // Identifies the sector at u64StartSector and sizes the file starting there: 0 with the type,
     // its name "<sector>.<ext>" (szName holds at least FILE_NODE_NAME_BYTES), its size and the
-    // leading bytes whose structure was read (the scan may skip those); 87 when no carvable
+    // leading bytes whose structure was read (the scan may skip those), and whether that walk
+    // proved the structure whole (no second reading needed for it); 87 when no carvable
     // file starts there; ERROR_CANCELLED_BY_USER when the scan callback cancelled the sizing.
-    static int ParseFileBuf(const unsigned char* pBuf, int nLength,
-                            unsigned long long u64StartSector,
-                            unsigned long long u64ScanSectorCount,
-                            unsigned long long u64SectorTotalCount, int nRemaidSecond,
-                            unsigned long long u64FileCount, CDiskReader* pDiskReader,
-                            int nBytesPerSector, char* szName, EXTEND_NAME_TYPE& nType,
-                            unsigned long long& u64Size, unsigned long long& u64Checked);
+    static int
+    ParseFileBuf(const unsigned char* pBuf, int nLength, unsigned long long u64StartSector,
+                 unsigned long long u64ScanSectorCount, unsigned long long u64SectorTotalCount,
+                 int nRemaidSecond, unsigned long long u64FileCount, CDiskReader* pDiskReader,
+                 int nBytesPerSector, char* szName, EXTEND_NAME_TYPE& nType,
+                 unsigned long long& u64Size, unsigned long long& u64Checked, bool& bProvedWhole);
 
     // Transport streams carved so far; the deep scan empties the list before a sector pass.
     static void ClearTsFileRanges();

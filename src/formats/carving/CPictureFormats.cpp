@@ -27,9 +27,10 @@ constexpr uint8_t JPEG_DRI = 0xDD;
 constexpr uint8_t JPEG_APP0 = 0xE0;
 constexpr uint8_t JPEG_APP1 = 0xE1;
 constexpr uint8_t JPEG_APP2 = 0xE2;
-constexpr size_t JPEG_FIRST_SEGMENT = 4; // the first segment's length field
-constexpr uint16_t JPEG_MIN_DQT = 67;    // one 8-bit table
-constexpr uint16_t JPEG_MIN_DHT = 19;    // class/id and 16 counts
+constexpr uint8_t JPEG_FIRST_SEGMENT_MARKER = 0xC0; // below it only reserved markers
+constexpr size_t JPEG_FIRST_SEGMENT = 4;            // the first segment's length field
+constexpr uint16_t JPEG_MIN_DQT = 67;               // one 8-bit table
+constexpr uint16_t JPEG_MIN_DHT = 19;               // class/id and 16 counts
 constexpr uint16_t JPEG_MIN_SOF = 11;
 constexpr uint16_t JPEG_DRI_LENGTH = 4;
 // Multi-Picture Format (APP2 "MPF"): the MP entries name images stored behind the first EOI.
@@ -69,9 +70,23 @@ bool IsPlausibleFirstSegment(CByteView head) {
     return true;
 }
 
+// Restart markers met in a scan's entropy data: allowed only when a DRI set an interval, and
+// then RST0..RST7 in turn; a marker out of turn is where foreign data begins.
+struct JPEG_RESTARTS {
+    bool bEnabled = false;
+    uint8_t u8Next = 0;
+    bool bInTurn = true;
+
+    void Meet(uint8_t u8Marker) {
+        bInTurn = bInTurn && bEnabled && u8Marker == 0xD0 + u8Next;
+        u8Next = (u8Next + 1) & 7;
+    }
+};
+
 // The first marker behind entropy-coded data from u64From: an FF that is neither stuffing
 // (FF 00), a restart marker nor fill. nullopt when the data ends first.
-std::optional<uint64_t> SkipEntropyData(CCarvedFile& file, uint64_t u64From) {
+std::optional<uint64_t> SkipEntropyData(CCarvedFile& file, uint64_t u64From,
+                                        JPEG_RESTARTS& restarts) {
     uint64_t pos = u64From;
     while (pos < JPEG_LIMIT) {
         CByteView view = file.View(pos, 2);
@@ -85,6 +100,8 @@ std::optional<uint64_t> SkipEntropyData(CCarvedFile& file, uint64_t u64From) {
         }
         const size_t i = static_cast<size_t>(pHit - view.Data());
         const uint8_t next = view.Data()[i + 1];
+        if (IsRestartMarker(next))
+            restarts.Meet(next);
         if (next == 0x00 || next == JPEG_MARK || IsRestartMarker(next)) {
             pos += i + 1;
             continue;
@@ -507,6 +524,8 @@ CARVED_SIZE CPictureFormats::GetJPGFileBytesSize(CCarvedFile& file) {
     uint64_t u64MpfEnd = 0;
     bool bFrame = false;
     bool bScan = false;
+    JPEG_RESTARTS restarts;
+    bool bKnownMarkers = true;
     while (pos < JPEG_LIMIT) {
         CByteView marker = file.View(pos, 4);
         if (marker.Size() < 2 || marker.Data()[0] != JPEG_MARK)
@@ -520,12 +539,16 @@ CARVED_SIZE CPictureFormats::GetJPGFileBytesSize(CCarvedFile& file) {
         if (m == JPEG_EOI) {
             if (!bScan)
                 break;
-            return WalkedSize(std::max(pos + 2, u64MpfEnd));
+            const uint64_t u64End = std::max(pos + 2, u64MpfEnd);
+            return restarts.bInTurn && bKnownMarkers ? ProvedSize(u64End) : WalkedSize(u64End);
         }
         auto length = marker.U16BE(2);
         if (IsStandaloneMarker(m) || !length || *length < 2)
             break;
         bFrame |= IsStartOfFrame(m);
+        bKnownMarkers = bKnownMarkers && m >= JPEG_FIRST_SEGMENT_MARKER;
+        if (m == JPEG_DRI)
+            restarts.bEnabled = file.U16BE(pos + 4).value_or(0) != 0;
         if (m == JPEG_APP2)
             u64MpfEnd = std::max(u64MpfEnd, MultiPictureEnd(file, pos + 4, *length));
         pos += 2 + *length;
@@ -533,7 +556,8 @@ CARVED_SIZE CPictureFormats::GetJPGFileBytesSize(CCarvedFile& file) {
             if (!bFrame)
                 break;
             bScan = true;
-            auto next = SkipEntropyData(file, pos);
+            restarts.u8Next = 0;
+            auto next = SkipEntropyData(file, pos, restarts);
             if (!next)
                 break;
             pos = *next;

@@ -117,6 +117,28 @@ private:
     uint64_t m_u64Produced = 0;
 };
 
+// Every chunk's CRC-32, and the IDAT stream inflated to its end when pImage is given: the
+// CRCs alone already show any foreign byte, the stream only what the encoder itself got wrong.
+PROOF_STATE WalkPngChunks(CByteView file, CInflateCheck* pImage) {
+    if (!file.Matches(0, PNG_SIGNATURE, sizeof(PNG_SIGNATURE)))
+        return PROOF_STATE::DAMAGED;
+    for (size_t nOff = sizeof(PNG_SIGNATURE); file.Has(nOff, PNG_CHUNK_OVERHEAD);) {
+        const uint32_t u32Length = *file.U32BE(nOff);
+        if (u32Length > PNG_MAX_CHUNK_LENGTH || !file.Has(nOff + 8, size_t(u32Length) + 4))
+            return PROOF_STATE::DAMAGED;
+        const uint8_t* pType = file.Data() + nOff + 4;
+        if (crc32_z(0, pType, size_t(u32Length) + 4) != *file.U32BE(nOff + 8 + u32Length))
+            return PROOF_STATE::DAMAGED;
+        if (pImage != nullptr && std::memcmp(pType, "IDAT", 4) == 0 &&
+            !pImage->Feed(pType + 4, u32Length))
+            return PROOF_STATE::DAMAGED;
+        if (std::memcmp(pType, "IEND", 4) == 0)
+            return pImage == nullptr || pImage->Ended() ? PROOF_STATE::WHOLE : PROOF_STATE::DAMAGED;
+        nOff += PNG_CHUNK_OVERHEAD + u32Length;
+    }
+    return PROOF_STATE::DAMAGED;
+}
+
 PROOF_STATE ProveWithWalker(const uint8_t* pData, size_t nSize,
                             CARVED_SIZE (*pfnWalk)(CCarvedFile&)) {
     CMemoryCarvingReader reader(pData, nSize);
@@ -139,25 +161,43 @@ PROOF_STATE ProveMp3(const uint8_t* pData, size_t nSize) {
 struct PROVER {
     std::string_view svExtension;
     PROOF_STATE (*pfnProve)(const uint8_t*, size_t);
+    // The cheaper check at PROOF_DEPTH::STRUCTURE; null when the format has only one.
+    PROOF_STATE (*pfnProveStructure)(const uint8_t*, size_t) = nullptr;
 };
 
 constexpr PROVER PROVERS[] = {
-    {"png", CFileProof::ProvePng},   {"jpg", CFileProof::ProveJpeg},
-    {"jpeg", CFileProof::ProveJpeg}, {"jpe", CFileProof::ProveJpeg},
-    {"jfif", CFileProof::ProveJpeg}, {"zip", CFileProof::ProveZip},
-    {"docx", CFileProof::ProveZip},  {"xlsx", CFileProof::ProveZip},
-    {"pptx", CFileProof::ProveZip},  {"odt", CFileProof::ProveZip},
-    {"ods", CFileProof::ProveZip},   {"odp", CFileProof::ProveZip},
-    {"odg", CFileProof::ProveZip},   {"epub", CFileProof::ProveZip},
-    {"jar", CFileProof::ProveZip},   {"xps", CFileProof::ProveZip},
-    {"gz", CFileProof::ProveGzip},   {"tgz", CFileProof::ProveGzip},
-    {"pdf", CFileProof::ProvePdf},   {"flac", CFileProof::ProveFlac},
-    {"mp4", ProveIsoMedia},          {"mov", ProveIsoMedia},
-    {"m4a", ProveIsoMedia},          {"m4v", ProveIsoMedia},
-    {"m4b", ProveIsoMedia},          {"3gp", ProveIsoMedia},
-    {"3g2", ProveIsoMedia},          {"ogg", CFileProof::ProveOgg},
-    {"oga", CFileProof::ProveOgg},   {"opus", CFileProof::ProveOgg},
-    {"spx", CFileProof::ProveOgg},   {"mp3", ProveMp3},
+    {"png", CFileProof::ProvePng, CFileProof::ProvePngStructure},
+    {"jpg", CFileProof::ProveJpeg, CFileProof::ProveJpegStructure},
+    {"jpeg", CFileProof::ProveJpeg, CFileProof::ProveJpegStructure},
+    {"jpe", CFileProof::ProveJpeg, CFileProof::ProveJpegStructure},
+    {"jfif", CFileProof::ProveJpeg, CFileProof::ProveJpegStructure},
+    {"zip", CFileProof::ProveZip},
+    {"docx", CFileProof::ProveZip},
+    {"xlsx", CFileProof::ProveZip},
+    {"pptx", CFileProof::ProveZip},
+    {"odt", CFileProof::ProveZip},
+    {"ods", CFileProof::ProveZip},
+    {"odp", CFileProof::ProveZip},
+    {"odg", CFileProof::ProveZip},
+    {"epub", CFileProof::ProveZip},
+    {"jar", CFileProof::ProveZip},
+    {"xps", CFileProof::ProveZip},
+    {"gz", CFileProof::ProveGzip},
+    {"tgz", CFileProof::ProveGzip},
+    {"pdf", CFileProof::ProvePdf},
+    {"flac", CFileProof::ProveFlac},
+    {"mp4", ProveIsoMedia},
+    {"mov", ProveIsoMedia},
+    {"m4a", ProveIsoMedia},
+    {"m4v", ProveIsoMedia},
+    {"m4b", ProveIsoMedia},
+    {"3gp", ProveIsoMedia},
+    {"3g2", ProveIsoMedia},
+    {"ogg", CFileProof::ProveOgg},
+    {"oga", CFileProof::ProveOgg},
+    {"opus", CFileProof::ProveOgg},
+    {"spx", CFileProof::ProveOgg},
+    {"mp3", ProveMp3},
 };
 
 const PROVER* FindProver(const char* pExtension) {
@@ -313,8 +353,8 @@ PROOF_STATE CFileProof::Prove(const uint8_t* pData, size_t nSize, const char* pE
     const PROVER* pProver = FindProver(pExtension);
     if (pProver == nullptr || pData == nullptr || nSize == 0)
         return PROOF_STATE::UNCHECKED;
-    if (depth == PROOF_DEPTH::STRUCTURE && pProver->pfnProve == ProveJpeg)
-        return ProveJpegStructure(pData, nSize);
+    if (depth == PROOF_DEPTH::STRUCTURE && pProver->pfnProveStructure != nullptr)
+        return pProver->pfnProveStructure(pData, nSize);
     return pProver->pfnProve(pData, nSize);
 }
 
@@ -336,24 +376,12 @@ const char* CFileProof::GetStateName(uint32_t nDataHealth) {
 }
 
 PROOF_STATE CFileProof::ProvePng(const uint8_t* pData, size_t nSize) {
-    const CByteView file(pData, nSize);
-    if (!file.Matches(0, PNG_SIGNATURE, sizeof(PNG_SIGNATURE)))
-        return PROOF_STATE::DAMAGED;
     CInflateCheck image(MAX_WBITS);
-    for (size_t nOff = sizeof(PNG_SIGNATURE); file.Has(nOff, PNG_CHUNK_OVERHEAD);) {
-        const uint32_t u32Length = *file.U32BE(nOff);
-        if (u32Length > PNG_MAX_CHUNK_LENGTH || !file.Has(nOff + 8, size_t(u32Length) + 4))
-            return PROOF_STATE::DAMAGED;
-        const uint8_t* pType = pData + nOff + 4;
-        if (crc32_z(0, pType, size_t(u32Length) + 4) != *file.U32BE(nOff + 8 + u32Length))
-            return PROOF_STATE::DAMAGED;
-        if (std::memcmp(pType, "IDAT", 4) == 0 && !image.Feed(pType + 4, u32Length))
-            return PROOF_STATE::DAMAGED;
-        if (std::memcmp(pType, "IEND", 4) == 0)
-            return image.Ended() ? PROOF_STATE::WHOLE : PROOF_STATE::DAMAGED;
-        nOff += PNG_CHUNK_OVERHEAD + u32Length;
-    }
-    return PROOF_STATE::DAMAGED;
+    return WalkPngChunks(CByteView(pData, nSize), &image);
+}
+
+PROOF_STATE CFileProof::ProvePngStructure(const uint8_t* pData, size_t nSize) {
+    return WalkPngChunks(CByteView(pData, nSize), nullptr);
 }
 
 PROOF_STATE CFileProof::ProveZip(const uint8_t* pData, size_t nSize) {

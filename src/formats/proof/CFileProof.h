@@ -15,8 +15,9 @@ constexpr uint64_t PROOF_BYTES_LIMIT = 64ull * 1024 * 1024;
 
 enum class PROOF_STATE { UNCHECKED, WHOLE, DAMAGED };
 
-// How far a JPEG is checked: its markers and restart sequence (at memory speed), or decoded too
-// (some tens of MB/s; kept for choosing between readings). Other formats are always decoded.
+// How far a file is checked: its structure and checksums at memory speed (a JPEG's markers and
+// restart sequence, a PNG's chunk CRCs), or decoded too (some tens of MB/s; kept for choosing
+// between readings). Formats without a cheaper check are always decoded.
 enum class PROOF_DEPTH { STRUCTURE, DECODE };
 
 class CFileProof {
@@ -32,6 +33,7 @@ public:
     static const char* GetStateName(uint32_t nDataHealth);
 
     static PROOF_STATE ProvePng(const uint8_t* pData, size_t nSize);
+    static PROOF_STATE ProvePngStructure(const uint8_t* pData, size_t nSize);
     static PROOF_STATE ProveZip(const uint8_t* pData, size_t nSize);
     static PROOF_STATE ProveGzip(const uint8_t* pData, size_t nSize);
     // The structure, then libjpeg-turbo's decoding.
