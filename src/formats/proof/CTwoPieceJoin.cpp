@@ -6,6 +6,7 @@
 
 #include "formats/carving/CFileTypeJudge.h"
 #include "formats/proof/CFileProof.h"
+#include "formats/proof/CIsoMediaSamples.h"
 #include "formats/proof/CJpegStructure.h"
 #include "util/ByteView.h"
 
@@ -94,21 +95,28 @@ public:
     bool Png();
     bool Jpeg();
     bool Zip();
+    bool IsoMedia();
 
 private:
     // Every (B, C) with B in [u64First, u64Last] and C behind it, both on a grid, coarse grids
     // first; a pair a coarser grid held is not tried again. Nearest the failure first.
     bool ForEachPair(uint64_t u64First, uint64_t u64Last, const PairTest& test,
                      uint64_t u64FixedGap = 0);
+    // Every pair on the sector grid: true when exactly one passes (kept in m_join).
+    bool OnlyPair(uint64_t u64First, uint64_t u64Last, const PairTest& test, uint64_t u64FixedGap);
     // The candidate counts, and false once the budget is spent or another file starts at C.
     bool IsCandidate(uint64_t u64Resume);
-    bool Proves(uint64_t u64Break, uint64_t u64Resume, uint64_t u64Size);
+    // The joined file proves whole (or, with bUnchecked, is at least not found damaged).
+    bool Proves(uint64_t u64Break, uint64_t u64Resume, uint64_t u64Size, bool bUnchecked = false);
     JOINED View(uint64_t u64Break, uint64_t u64Resume) const {
         return {m_pData, m_nSize, u64Break, u64Resume};
     }
     bool PngChunkJoins(uint64_t u64Chunk, const JOINED& joined) const;
     std::optional<uint64_t> PngEnd(uint64_t u64Chunk, const JOINED& joined) const;
     bool ZipMemberJoins(const uint8_t* pEntry, uint64_t u64End, const JOINED& joined) const;
+    // The movie box's samples joined at a fixed gap (or at any, when 0) from where the first
+    // video sample fails read on from the first piece.
+    bool JoinSamples(const ISO_BOX& moov, uint64_t u64Size, uint64_t u64FixedGap);
 
     const uint8_t* m_pData;
     size_t m_nSize;
@@ -161,17 +169,48 @@ bool CJoinSearch::ForEachPair(uint64_t u64First, uint64_t u64Last, const PairTes
     return false;
 }
 
-bool CJoinSearch::Proves(uint64_t u64Break, uint64_t u64Resume, uint64_t u64Size) {
+bool CJoinSearch::Proves(uint64_t u64Break, uint64_t u64Resume, uint64_t u64Size, bool bUnchecked) {
     if (u64Size <= u64Break || u64Size - u64Break > m_nSize - u64Resume)
         return false;
     ++m_trial.u64Proved;
-    const TWO_PIECE_JOIN join{u64Break, u64Resume, u64Size};
+    TWO_PIECE_JOIN join{u64Break, u64Resume, u64Size, PROOF_STATE::UNCHECKED};
     const std::vector<uint8_t> vecJoined = CTwoPieceJoin::Join(m_pData, join);
-    if (CFileProof::Prove(vecJoined.data(), vecJoined.size(), m_pExtension, PROOF_DEPTH::DECODE) !=
-        PROOF_STATE::WHOLE)
+    join.state =
+        CFileProof::Prove(vecJoined.data(), vecJoined.size(), m_pExtension, PROOF_DEPTH::DECODE);
+    if (join.state != PROOF_STATE::WHOLE && !(bUnchecked && join.state == PROOF_STATE::UNCHECKED))
         return false;
     m_join = join;
     return true;
+}
+
+bool CJoinSearch::OnlyPair(uint64_t u64First, uint64_t u64Last, const PairTest& test,
+                           uint64_t u64FixedGap) {
+    ++m_trial.nGrids;
+    std::optional<TWO_PIECE_JOIN> found;
+    for (uint64_t u64Break = u64Last / m_nSectorBytes * m_nSectorBytes;
+         u64Break >= std::max<uint64_t>(u64First, m_nSectorBytes); u64Break -= m_nSectorBytes) {
+        const uint64_t u64LastResume =
+            u64FixedGap != 0 ? u64Break + u64FixedGap
+                             : std::min<uint64_t>(u64Break + CTwoPieceJoin::MAX_GAP_BYTES, m_nSize);
+        for (uint64_t u64Resume = u64FixedGap != 0 ? u64LastResume : u64Break + m_nSectorBytes;
+             u64Resume <= u64LastResume && u64Resume < m_nSize; u64Resume += m_nSectorBytes) {
+            if (!IsCandidate(u64Resume)) {
+                if (m_trial.bBudgetSpent)
+                    return false;
+                continue;
+            }
+            if (!test(u64Break, u64Resume))
+                continue;
+            if (found) {
+                m_trial.bAmbiguous = true;
+                return false;
+            }
+            found = m_join;
+        }
+    }
+    if (found)
+        m_join = *found;
+    return found.has_value();
 }
 
 // The chunk where the proof failed, read across the join, has the CRC it states.
@@ -321,6 +360,85 @@ bool CJoinSearch::Zip() {
     return false;
 }
 
+// Top-level boxes from u64From while their headers are plausible and they fit the window.
+struct ISO_WALK {
+    uint64_t u64End = 0;
+    std::optional<ISO_BOX> moov;
+};
+
+ISO_WALK WalkBoxes(const uint8_t* pData, size_t nSize, uint64_t u64From) {
+    ISO_WALK walk{u64From, std::nullopt};
+    for (std::optional<ISO_BOX> box = CIsoMediaSamples::ReadBox(pData, nSize, u64From);
+         box && CIsoMediaSamples::IsTopLevel(*box) && box->u64Size <= nSize - walk.u64End;
+         box = CIsoMediaSamples::ReadBox(pData, nSize, walk.u64End)) {
+        if (std::memcmp(box->szType, "moov", 4) == 0)
+            walk.moov = box;
+        walk.u64End += box->u64Size;
+    }
+    return walk;
+}
+
+bool CJoinSearch::JoinSamples(const ISO_BOX& moov, uint64_t u64Size, uint64_t u64FixedGap) {
+    std::vector<ISO_SAMPLE> vecSamples;
+    if (!CIsoMediaSamples::Read(m_pData + moov.u64Payload,
+                                size_t(moov.u64Offset + moov.u64Size - moov.u64Payload),
+                                vecSamples))
+        return false;
+    const JOINED contiguous = View(m_nSize, m_nSize);
+    const auto readFrom = [](const JOINED& joined) {
+        return [&joined](uint64_t u64Offset, uint8_t* pOut, size_t nBytes) {
+            return joined.Copy(u64Offset, nBytes, pOut);
+        };
+    };
+    // Only the length fields and unit headers are seen: the break lies behind the last of them
+    // that checked out, up to the end of the sample that fails.
+    uint64_t u64Good = 0;
+    size_t k = 0;
+    for (; k < vecSamples.size(); ++k)
+        if (vecSamples[k].u8LengthBytes != 0 &&
+            !CIsoMediaSamples::IsWholeSample(vecSamples[k], readFrom(contiguous), &u64Good))
+            break;
+    if (k == vecSamples.size())
+        return false;
+    const ISO_SAMPLE failed = vecSamples[k];
+    m_trial.u64FailAt = failed.u64Offset + failed.u32Size;
+    return OnlyPair(
+        u64Good, m_trial.u64FailAt,
+        [&](uint64_t u64Break, uint64_t u64Resume) {
+            const JOINED joined = View(u64Break, u64Resume);
+            return CIsoMediaSamples::IsWholeSample(failed, readFrom(joined)) &&
+                   Proves(u64Break, u64Resume, u64Size, true);
+        },
+        u64FixedGap);
+}
+
+// The movie box ahead of the media data (its samples show the break; the gap is free), or
+// behind it: the box after the media data then stands a gap further on in the window, which
+// fixes the gap.
+bool CJoinSearch::IsoMedia() {
+    const ISO_WALK walk = WalkBoxes(m_pData, m_nSize, 0);
+    if (walk.moov)
+        return JoinSamples(*walk.moov, walk.u64End, 0);
+    for (uint64_t u64Gap = m_nSectorBytes;
+         u64Gap <= CTwoPieceJoin::MAX_GAP_BYTES && walk.u64End + u64Gap < m_nSize;
+         u64Gap += m_nSectorBytes) {
+        std::optional<ISO_BOX> box =
+            CIsoMediaSamples::ReadBox(m_pData, m_nSize, walk.u64End + u64Gap);
+        if (m_budget.IsSpent()) {
+            m_trial.bBudgetSpent = true;
+            return false;
+        }
+        if (!box || !CIsoMediaSamples::IsTopLevel(*box))
+            continue;
+        const ISO_WALK tail = WalkBoxes(m_pData, m_nSize, walk.u64End + u64Gap);
+        if (tail.moov && JoinSamples(*tail.moov, tail.u64End - u64Gap, u64Gap))
+            return true;
+        if (m_trial.bBudgetSpent)
+            return false;
+    }
+    return false;
+}
+
 } // namespace
 
 bool CTwoPieceJoin::CanJoin(const char* pExtension) {
@@ -341,6 +459,9 @@ bool CTwoPieceJoin::Find(const uint8_t* pData, size_t nSize, const char* pExtens
         return search.Jpeg();
     if (window.Matches(0, ZIP_LOCAL_SIGNATURE, sizeof(ZIP_LOCAL_SIGNATURE)))
         return search.Zip();
+    std::optional<ISO_BOX> first = CIsoMediaSamples::ReadBox(pData, nSize, 0);
+    if (first && CIsoMediaSamples::IsTopLevel(*first))
+        return search.IsoMedia();
     return false;
 }
 
