@@ -477,7 +477,7 @@ std::optional<PROOF_BREAK> CFileProof::FindBreak(const uint8_t* pData, size_t nS
                    : std::nullopt;
     }
     if (pProver->pfnProve == ProveJpeg) {
-        const JPEG_WALK walk = CJpegStructure::Walk(pData, nSize);
+        const JPEG_WALK walk = CJpegStructure::Walk(pData, nSize, true);
         return walk.bWhole ? std::nullopt
                            : std::optional<PROOF_BREAK>(PROOF_BREAK{walk.nIntact, walk.nEnd});
     }

@@ -99,9 +99,15 @@ public:
 
 private:
     // Every (B, C) with B in [u64First, u64Last] and C behind it, both on a grid, coarse grids
-    // first; a pair a coarser grid held is not tried again. Nearest the failure first.
+    // first; a pair a coarser grid held is not tried again. Breaks nearest the failure first.
     bool ForEachPair(uint64_t u64First, uint64_t u64Last, const PairTest& test,
                      uint64_t u64FixedGap = 0);
+    // The same pairs with the breaks in turn from the failure back, each break's grids coarse
+    // first: for formats whose proof fails just behind the break (JPEG entropy data).
+    bool ForEachPairNearestFirst(uint64_t u64First, uint64_t u64Last, const PairTest& test);
+    // The pairs of one break on one grid, skipping those the next coarser grid holds.
+    std::optional<bool> TryResumes(uint64_t u64Break, uint64_t u64Grid, bool bSkipCoarser,
+                                   const PairTest& test);
     // Every pair on the sector grid: true when exactly one passes (kept in m_join).
     bool OnlyPair(uint64_t u64First, uint64_t u64Last, const PairTest& test, uint64_t u64FixedGap);
     // The candidate counts, and false once the budget is spent or another file starts at C.
@@ -137,6 +143,25 @@ bool CJoinSearch::IsCandidate(uint64_t u64Resume) {
              CFileTypeJudge::StartsAnotherFile(m_pData + u64Resume, m_nSectorBytes));
 }
 
+std::optional<bool> CJoinSearch::TryResumes(uint64_t u64Break, uint64_t u64Grid, bool bSkipCoarser,
+                                            const PairTest& test) {
+    const uint64_t u64LastResume =
+        std::min<uint64_t>(u64Break + CTwoPieceJoin::MAX_GAP_BYTES, m_nSize - 1);
+    for (uint64_t u64Resume = u64Break + u64Grid; u64Resume <= u64LastResume;
+         u64Resume += u64Grid) {
+        if (bSkipCoarser && u64Resume % (u64Grid * 2) == 0)
+            continue;
+        if (!IsCandidate(u64Resume)) {
+            if (m_trial.bBudgetSpent)
+                return std::nullopt;
+            continue;
+        }
+        if (test(u64Break, u64Resume))
+            return true;
+    }
+    return false;
+}
+
 bool CJoinSearch::ForEachPair(uint64_t u64First, uint64_t u64Last, const PairTest& test,
                               uint64_t u64FixedGap) {
     for (uint64_t u64Grid = CTwoPieceJoin::MAX_GRID_BYTES; u64Grid >= m_nSectorBytes;
@@ -144,26 +169,42 @@ bool CJoinSearch::ForEachPair(uint64_t u64First, uint64_t u64Last, const PairTes
         if (u64FixedGap % u64Grid != 0)
             continue;
         ++m_trial.nGrids;
-        const uint64_t u64Coarser = u64Grid * 2;
+        const bool bCoarser = u64Grid * 2 <= CTwoPieceJoin::MAX_GRID_BYTES;
         for (uint64_t u64Break = u64Last / u64Grid * u64Grid;
              u64Break >= std::max(u64First, u64Grid); u64Break -= u64Grid) {
-            const uint64_t u64LastResume =
-                u64FixedGap != 0
-                    ? u64Break + u64FixedGap
-                    : std::min<uint64_t>(u64Break + CTwoPieceJoin::MAX_GAP_BYTES, m_nSize);
-            for (uint64_t u64Resume = u64FixedGap != 0 ? u64LastResume : u64Break + u64Grid;
-                 u64Resume <= u64LastResume && u64Resume < m_nSize; u64Resume += u64Grid) {
-                if (u64Coarser <= CTwoPieceJoin::MAX_GRID_BYTES && u64Break % u64Coarser == 0 &&
-                    u64Resume % u64Coarser == 0)
-                    continue;
-                if (!IsCandidate(u64Resume)) {
-                    if (m_trial.bBudgetSpent)
-                        return false;
-                    continue;
-                }
-                if (test(u64Break, u64Resume))
-                    return true;
+            const bool bSkipCoarser = bCoarser && u64Break % (u64Grid * 2) == 0;
+            std::optional<bool> found;
+            if (u64FixedGap == 0) {
+                found = TryResumes(u64Break, u64Grid, bSkipCoarser, test);
+            } else if (bSkipCoarser && (u64Break + u64FixedGap) % (u64Grid * 2) == 0) {
+                found = false;
+            } else if (u64Break + u64FixedGap < m_nSize && IsCandidate(u64Break + u64FixedGap)) {
+                found = test(u64Break, u64Break + u64FixedGap);
+            } else {
+                found = m_trial.bBudgetSpent ? std::nullopt : std::optional<bool>(false);
             }
+            if (!found || *found)
+                return found.value_or(false);
+        }
+    }
+    return false;
+}
+
+bool CJoinSearch::ForEachPairNearestFirst(uint64_t u64First, uint64_t u64Last,
+                                          const PairTest& test) {
+    uint64_t u64Grids = 0; // one bit per grid tried
+    for (uint64_t u64Break = u64Last / m_nSectorBytes * m_nSectorBytes;
+         u64Break >= std::max<uint64_t>(u64First, m_nSectorBytes); u64Break -= m_nSectorBytes) {
+        // The coarsest grid the break lies on, down to the sector.
+        uint64_t u64Top = m_nSectorBytes;
+        while (u64Top * 2 <= CTwoPieceJoin::MAX_GRID_BYTES && u64Break % (u64Top * 2) == 0)
+            u64Top *= 2;
+        for (uint64_t u64Grid = u64Top; u64Grid >= m_nSectorBytes; u64Grid /= 2) {
+            u64Grids |= u64Grid;
+            m_trial.nGrids = uint32_t(__builtin_popcountll(u64Grids));
+            std::optional<bool> found = TryResumes(u64Break, u64Grid, u64Grid != u64Top, test);
+            if (!found || *found)
+                return found.value_or(false);
         }
     }
     return false;
@@ -255,23 +296,26 @@ bool CJoinSearch::Png() {
 // The second piece goes on where the structure broke: inside entropy-coded data (with the
 // restart marker the first piece expects next), or at the marker a segment length leads to.
 bool CJoinSearch::Jpeg() {
-    const JPEG_WALK walk = CJpegStructure::Walk(m_pData, m_nSize);
+    const JPEG_WALK walk = CJpegStructure::Walk(m_pData, m_nSize, true);
     if (walk.bWhole || walk.bDataEnded || !walk.state.bScanned)
         return false;
     m_trial.u64FailAt = walk.nEnd;
-    return ForEachPair(walk.nIntact, walk.nEnd, [&](uint64_t u64Break, uint64_t u64Resume) {
-        const uint64_t u64From =
-            walk.state.bInEntropy ? u64Resume : u64Resume + (walk.nEnd - u64Break);
-        if (u64From >= m_nSize)
-            return false;
-        const JPEG_WALK head = CJpegStructure::WalkFrom(
-            m_pData, std::min<size_t>(m_nSize, u64From + JPEG_FILTER_BYTES), u64From, walk.state);
-        if (!head.bWhole && !head.bDataEnded)
-            return false;
-        const JPEG_WALK tail =
-            head.bWhole ? head : CJpegStructure::WalkFrom(m_pData, m_nSize, u64From, walk.state);
-        return tail.bWhole && Proves(u64Break, u64Resume, u64Break + (tail.nEnd - u64Resume));
-    });
+    return ForEachPairNearestFirst(
+        walk.nIntact, walk.nEnd, [&](uint64_t u64Break, uint64_t u64Resume) {
+            const uint64_t u64From =
+                walk.state.bInEntropy ? u64Resume : u64Resume + (walk.nEnd - u64Break);
+            if (u64From >= m_nSize)
+                return false;
+            const JPEG_WALK head = CJpegStructure::WalkFrom(
+                m_pData, std::min<size_t>(m_nSize, u64From + JPEG_FILTER_BYTES), u64From,
+                walk.state, true);
+            if (!head.bWhole && !head.bDataEnded)
+                return false;
+            const JPEG_WALK tail =
+                head.bWhole ? head
+                            : CJpegStructure::WalkFrom(m_pData, m_nSize, u64From, walk.state, true);
+            return tail.bWhole && Proves(u64Break, u64Resume, u64Break + (tail.nEnd - u64Resume));
+        });
 }
 
 // The central directory's entries (in the window at u64Directory) in the order of their
