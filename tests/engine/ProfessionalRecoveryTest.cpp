@@ -14,6 +14,7 @@
 #include "util/TextUtil.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -266,6 +267,113 @@ TEST_F(ProfessionalRecoveryTest, FatVolumeInsideAPartitionedDiskIsPlacedByItsBoo
             << strName;
     for (const SEARCH_FILE_INFO& hit : m_vecHits)
         EXPECT_STRCASENE(hit.szFileName, "beyond.bin");
+}
+
+// A disk with FAT32, NTFS and FAT16 partitions, scanned whole: every file of each partition,
+// live or deleted, is listed once, by its name, in its folder, byte-exact, and read back by its
+// number; nothing lands in a lost folder; a photo in the gap between partitions is still carved.
+TEST_F(ProfessionalRecoveryTest, PartitionedDiskListsEachPartitionsFilesOnce) {
+    if (!CFatImageBuilder::HaveTools() || !HaveTool("sfdisk") || !HaveTool("mkntfs") ||
+        !HaveTool("ntfscp"))
+        SKIP_WITHOUT("mkfs.vfat, mtools, sfdisk and the ntfs-3g tools");
+    constexpr uint64_t FAT32_START = 2048, GAP_SECTOR = 71700, NTFS_START = 73728,
+                       FAT16_START = 122880;
+    constexpr size_t HIDDEN_SECTORS_OFFSET = 0x1C;
+    struct PUT_FILE {
+        uint64_t u64Start;
+        std::string strFolder, strName;
+        std::vector<uint8_t> vecBytes;
+        bool bDeleted;
+    };
+    auto sample = [](const char* pName) { return ReadFileBytes(TestDataPath(pName)); };
+    std::vector<PUT_FILE> vecFiles = {
+        {FAT32_START, "Docs/", "Report 2024.pdf", sample("samples/sample.pdf"), false},
+        {FAT32_START, "Docs/", "Letter Home.docx", sample("samples/sample.docx"), true},
+        {FAT32_START, "Photos/Trip/", "Beach Day.jpg", sample("samples/sample_big.jpg"), true},
+        {FAT32_START, "Photos/Trip/", "Route Map.png", sample("samples/sample.png"), false},
+        {NTFS_START, "", "kept.odt", sample("samples/sample.odt"), false},
+        {NTFS_START, "", "gone.flac", sample("samples/sample.flac"), true},
+        {NTFS_START, "", "tiny.gif", sample("samples/sample.gif"), true},
+        {FAT16_START, "Music/", "Tune One.ogg", sample("samples/sample.ogg"), false},
+        {FAT16_START, "Music/", "Old Song.mp3", sample("samples/sample.mp3"), true},
+        {FAT16_START, "", "Book Club.epub", sample("samples/sample.epub"), true}};
+    CFatImageBuilder fat32(m_dir.File("fat32.img")), fat16(m_dir.File("fat16.img"));
+    CNtfsImageBuilder ntfs(m_dir.File("ntfs.img"));
+    ASSERT_TRUE(fat32.Format({32, 34 * 1024, 1}) && fat32.MakeDir("/Docs") &&
+                fat32.MakeDir("/Photos") && fat32.MakeDir("/Photos/Trip"));
+    ASSERT_TRUE(fat16.Format({16, 16 * 1024, 0}) && fat16.MakeDir("/Music"));
+    ASSERT_TRUE(ntfs.Format(24 * MiB, 4096));
+    for (const PUT_FILE& file : vecFiles) {
+        std::string strPath = "/" + file.strFolder + file.strName;
+        bool bPut =
+            file.u64Start == NTFS_START
+                ? ntfs.PutFile(strPath, file.vecBytes)
+                : (file.u64Start == FAT32_START ? fat32 : fat16).AddFile(strPath, file.vecBytes);
+        ASSERT_TRUE(bPut) << strPath;
+    }
+    for (const PUT_FILE& file : vecFiles) {
+        std::string strPath = "/" + file.strFolder + file.strName;
+        if (file.bDeleted) {
+            ASSERT_TRUE(file.u64Start == NTFS_START
+                            ? ntfs.DeleteInPlace(strPath)
+                            : (file.u64Start == FAT32_START ? fat32 : fat16).Delete({strPath}));
+        }
+    }
+    std::string strDisk = MakePartitionedImage(m_dir.File("disk.img"), 80,
+                                               "2048,69632,c\\n73728,49152,7\\n122880,32768,6\\n");
+    ASSERT_FALSE(strDisk.empty());
+    for (auto [u64Start, strImage] :
+         {std::pair{FAT32_START, fat32.Path()}, std::pair{NTFS_START, ntfs.Image()},
+          std::pair{FAT16_START, fat16.Path()}}) {
+        // Formatted inside a partition, a volume counts the sectors before it.
+        ASSERT_TRUE(PatchFileBytes(strImage, HIDDEN_SECTORS_OFFSET,
+                                   {uint8_t(u64Start), uint8_t(u64Start >> 8), 0, 0}));
+        ASSERT_TRUE(PatchFileBytes(strDisk, u64Start * 512, ReadFileBytes(strImage)));
+    }
+    std::vector<uint8_t> vecGapPhoto = sample("samples/sample_exif.jpg");
+    ASSERT_TRUE(PatchFileBytes(strDisk, GAP_SECTOR * 512, vecGapPhoto));
+
+    std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(strDisk);
+    ASSERT_NE(pEngine, nullptr);
+    CScanRecord record;
+    ASSERT_EQ(Scan(*pEngine, record), 0);
+    m_vecHits = SearchAll(*pEngine);
+    m_vecDigests = RecoverAll(*pEngine, m_vecHits);
+    for (const PUT_FILE& file : vecFiles) {
+        std::vector<size_t> vecCopies;
+        for (size_t i = 0; i < m_vecHits.size(); ++i)
+            if (m_vecDigests[i] == Sha256Of(file.vecBytes))
+                vecCopies.push_back(i);
+        ASSERT_EQ(vecCopies.size(), 1u) << file.strName;
+        SEARCH_FILE_INFO& hit = m_vecHits[vecCopies[0]];
+        EXPECT_EQ(hit.szFileName, file.strName);
+        EXPECT_EQ(hit.u64PartitionStartSector, file.u64Start) << file.strName;
+        EXPECT_EQ(hit.bIsDeleted, file.bDeleted ? 1u : 0u) << file.strName;
+        char16_t szFolder[1024] = {};
+        EXPECT_EQ(pEngine->GetFileNodeParentDirPath(&hit, szFolder, 1024), 0);
+        EXPECT_EQ(Unicode2Ansi(szFolder), file.strFolder) << file.strName;
+        FILE_NODE again{};
+        ASSERT_EQ(pEngine->GetFileNodeByIndex(hit.nEngineType, hit.nFileIndex, &again), 0);
+        EXPECT_EQ(std::memcmp(&again, &hit, sizeof(FILE_NODE)), 0) << file.strName;
+    }
+    EXPECT_EQ(Copies(vecGapPhoto,
+                     [](const SEARCH_FILE_INFO& hit) {
+                         return hit.nEngineType == ENGINE_FILE_TYPE &&
+                                hit.u64LocationSector == GAP_SECTOR;
+                     }),
+              1u);
+    for (const auto& [strPath, node] : CollectTree(*pEngine))
+        EXPECT_EQ(strPath.find("LostFolder"), std::string::npos) << strPath;
+
+    // Reopened, the finished scan reloads each partition's stores: the same hits, same numbers.
+    pEngine = MakeDeepEngine(strDisk);
+    ASSERT_EQ(static_cast<CProfessionalRecovery&>(*pEngine).IsFindLogFile(), 1);
+    ASSERT_EQ(Scan(*pEngine, record, false), 0);
+    std::vector<SEARCH_FILE_INFO> vecReopened = SearchAll(*pEngine);
+    ASSERT_EQ(vecReopened.size(), m_vecHits.size());
+    for (size_t i = 0; i < vecReopened.size(); ++i)
+        EXPECT_EQ(std::memcmp(&vecReopened[i], &m_vecHits[i], sizeof(FILE_NODE)), 0)
+            << m_vecHits[i].szFileName;
 }
 
 TEST_F(ProfessionalRecoveryTest, NtfsDeletedFilesComeBackOnceEach) {
