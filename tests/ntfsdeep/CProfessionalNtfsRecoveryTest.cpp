@@ -53,16 +53,13 @@ bool BuildTreeImage(const std::string& strImage, uint64_t u64Bytes, int nCluster
     CNtfsFolderTreeBuilder tree(image);
     out.strImage = strImage;
     std::map<std::string, int64_t> mapFolders{{"", CNtfsFolderTreeBuilder::ROOT_RECORD}};
-    for (const char* pFolder : {"docs", "docs/old", "music", "photos"}) {
-        std::string strPath = pFolder;
-        size_t nSlash = strPath.rfind('/');
-        std::string strParent = nSlash == std::string::npos ? "" : strPath.substr(0, nSlash);
-        std::string strName = strPath.substr(nSlash + 1);
-        int64_t llRecord = tree.AddFolder(strName, static_cast<uint32_t>(mapFolders[strParent]));
-        if (llRecord < 0)
+    for (const auto& [pParent, pName] :
+         {std::pair{"", "docs"}, {"docs", "old"}, {"", "music"}, {"", "photos"}}) {
+        const std::string strPath = *pParent == '\0' ? pName : pParent + std::string("/") + pName;
+        out.mapRecords[strPath] = mapFolders[strPath] =
+            tree.AddFolder(pName, static_cast<uint32_t>(mapFolders[pParent]));
+        if (mapFolders[strPath] < 0)
             return false;
-        mapFolders[strPath] = llRecord;
-        out.mapRecords[strPath] = llRecord;
     }
     struct FILE_PLAN {
         std::string strFolder;
