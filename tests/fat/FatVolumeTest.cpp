@@ -258,18 +258,16 @@ TEST(FatEntryValidator, EntryRules) {
     // 255 characters take 20 entries of 13: ordinal 20 is the last a real name uses.
     EXPECT_TRUE(IsValid(LongNameEntry(0x54, 0)));
     EXPECT_FALSE(IsValid(LongNameEntry(0x55, 0))) << "ordinal 21 with the last-part flag";
-    e = FileEntry();
-    e[offsetof(FAT32_Entry, DIR_Attr)] = 0;
-    EXPECT_FALSE(IsValid(e)) << "a file without the archive bit";
-    e[offsetof(FAT32_Entry, DIR_Attr)] = FAT_ATTR_ARCHIVE | 0x40;
-    EXPECT_FALSE(IsValid(e));
+    // A file without the archive bit, a reserved bit, a read-only folder.
+    for (uint8_t u8Attr : {0, FAT_ATTR_ARCHIVE | 0x40, FAT_ATTR_DIRECTORY | FAT_ATTR_READ_ONLY}) {
+        e = FileEntry();
+        e[offsetof(FAT32_Entry, DIR_Attr)] = u8Attr;
+        EXPECT_FALSE(IsValid(e)) << int(u8Attr);
+    }
     EXPECT_FALSE(IsValid(FileEntry("readme  TXT")));
     e = FileEntry();
     PutLE(e, offsetof(FAT32_Entry, DIR_FileSize), 0, 2);
     EXPECT_FALSE(IsValid(e)) << "empty file with a cluster";
-    e = FileEntry();
-    e[offsetof(FAT32_Entry, DIR_Attr)] = FAT_ATTR_DIRECTORY | FAT_ATTR_READ_ONLY;
-    EXPECT_FALSE(IsValid(e));
     // A "." entry without its ".." partner inside the buffer is judged as a plain entry.
     Entry dot = DotEntry(false, FatDate(2020, 1, 1));
     EXPECT_EQ(0, IsFatFileRecord(dot.data(), dot.size()));
