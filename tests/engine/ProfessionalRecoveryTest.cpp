@@ -200,13 +200,13 @@ TEST_F(ProfessionalRecoveryTest, BootSectorWithAZeroFieldStillGivesItsFiles) {
         }
         ASSERT_TRUE(PatchFileBytes(image.Path(), field.nOffset, {0, 0}));
         ASSERT_NO_FATAL_FAILURE(ScanAndRecover(image.Path()));
-        for (const auto& [strName, vecBytes] : mapFiles)
-            EXPECT_GE(Copies(vecBytes,
+        for (const auto& file : mapFiles)
+            EXPECT_GE(Copies(file.second,
                              [&](const SEARCH_FILE_INFO& hit) {
-                                 return strName.ends_with(std::string("/") + hit.szFileName);
+                                 return file.first.ends_with(std::string("/") + hit.szFileName);
                              }),
                       1u)
-                << "FAT" << field.nFatBits << ", field at " << field.nOffset << ": " << strName;
+                << "FAT" << field.nFatBits << ", field at " << field.nOffset << ": " << file.first;
     }
 }
 
@@ -246,14 +246,14 @@ TEST_F(ProfessionalRecoveryTest, FatVolumeInsideAPartitionedDiskIsPlacedByItsBoo
     ASSERT_TRUE(PatchFileBytes(strDisk, u64VolumeStart * 512, ReadFileBytes(image.Path())));
 
     ASSERT_NO_FATAL_FAILURE(ScanAndRecover(strDisk));
-    for (const auto& [strName, vecBytes] : mapFiles)
-        EXPECT_GE(Copies(vecBytes,
+    for (const auto& file : mapFiles)
+        EXPECT_GE(Copies(file.second,
                          [&](const SEARCH_FILE_INFO& hit) {
-                             return hit.szFileName == strName &&
+                             return hit.szFileName == file.first &&
                                     hit.u64PartitionStartSector == u64VolumeStart;
                          }),
                   1u)
-            << strName;
+            << file.first;
     for (const SEARCH_FILE_INFO& hit : m_vecHits)
         EXPECT_STRCASENE(hit.szFileName, "beyond.bin");
 }
