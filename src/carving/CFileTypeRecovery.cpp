@@ -4,6 +4,7 @@
 #include "engine/CCopyOutFile.h"
 #include "formats/carving/FileDataHealth.h"
 #include "formats/proof/CFileProof.h"
+#include "formats/proof/CTwoPieceJoin.h"
 #include "formats/proof/DiskDataProof.h"
 #include "store/CLogFileManager.h"
 #include "util/CSafeOutputFile.h"
@@ -29,6 +30,8 @@ int Percent(uint64_t u64Done, uint64_t u64Total) {
 } // namespace
 
 int CFileTypeRecovery::InitResultStore(const char16_t* pResultName) {
+    m_vecSecondPieces.clear();
+    m_joinTime = std::chrono::milliseconds(0);
     m_pResultStore = std::make_unique<CScanResultFileManager>();
     int nResult = m_pResultStore->Init(pResultName);
     if (nResult != 0)
@@ -106,6 +109,8 @@ int CFileTypeRecovery::ParseFileBuf(const unsigned char* pBuf, int nLength,
                                     unsigned long long& u64SkipSectors,
                                     unsigned long long& u64FileCount) {
     m_nBytesPerSector = nBytesPerSector;
+    if (IsInsideSecondPiece(u64Sector))
+        return ERROR_INVALID_PARAMETER;
     char szName[FILE_NODE_NAME_BYTES] = {};
     EXTEND_NAME_TYPE nType = FILE_TYPE_NONE;
     unsigned long long u64Size = 0;
@@ -119,13 +124,18 @@ int CFileTypeRecovery::ParseFileBuf(const unsigned char* pBuf, int nLength,
         return nResult;
     if (!m_pResultStore)
         return ERROR_INVALID_PARAMETER;
-    uint32_t nHealth = DATA_HEALTH_WHOLE;
-    if (!bProvedWhole)
-        nHealth = pDiskReader == nullptr
-                      ? DATA_HEALTH_INTACT_OR_UNKNOWN
-                      : ProveDiskData(*pDiskReader, u64Sector, nBytesPerSector, u64Size,
-                                      GetLowerExtension(szName).c_str());
-    StoreCarvedFile(szName, u64Size, u64Sector, nHealth);
+    CARVED_FILE carved;
+    carved.u64Sector = u64Sector;
+    carved.u64Size = u64Size;
+    carved.nDataHealth = bProvedWhole ? DATA_HEALTH_WHOLE : DATA_HEALTH_INTACT_OR_UNKNOWN;
+    if (!bProvedWhole && pDiskReader != nullptr) {
+        carved.nDataHealth = ProveDiskData(*pDiskReader, u64Sector, nBytesPerSector, u64Size,
+                                           GetLowerExtension(szName).c_str());
+        if (carved.nDataHealth == DATA_HEALTH_DAMAGED)
+            u64Checked = std::min<uint64_t>(
+                u64Checked, MendDamagedFile(*pDiskReader, nBytesPerSector, szName, carved));
+    }
+    StoreCarvedFile(szName, carved);
     // The scan goes on behind what the file's structure proved its own; only a header's claim
     // of more hides nothing. A skip of 0 would offer the same sector again for ever.
     const unsigned long long u64Sectors =
@@ -135,19 +145,89 @@ int CFileTypeRecovery::ParseFileBuf(const unsigned char* pBuf, int nLength,
     return 0;
 }
 
-void CFileTypeRecovery::StoreCarvedFile(const char* pName, uint64_t u64Size, uint64_t u64Sector,
-                                        uint32_t nDataHealth) {
+bool CFileTypeRecovery::IsInsideSecondPiece(uint64_t u64Sector) const {
+    return std::any_of(m_vecSecondPieces.begin(), m_vecSecondPieces.end(), [&](const auto& piece) {
+        return piece.first <= u64Sector && u64Sector < piece.second;
+    });
+}
+
+uint64_t CFileTypeRecovery::MendDamagedFile(CDiskReader& reader, int nBytesPerSector,
+                                            const char* pName, CARVED_FILE& carved) {
+    const std::string strExt = GetLowerExtension(pName);
+    if (!CFileProof::CanFindBreak(strExt.c_str()))
+        return carved.u64Size;
+    const uint64_t u64SectorBytes = unsigned(nBytesPerSector);
+    const uint64_t u64Limit = reader.GetLimit();
+    const uint64_t u64Readable = u64Limit > carved.u64Sector ? u64Limit - carved.u64Sector : 0;
+    const bool bSearch = m_joinTime < TWO_PIECE_SCAN_BUDGET;
+    const uint64_t u64Window =
+        carved.u64Size +
+        (bSearch ? CTwoPieceJoin::MAX_GAP_BYTES + CTwoPieceJoin::MAX_TAIL_BYTES : 0);
+    const CTimeBudget budget(std::min(TWO_PIECE_FILE_BUDGET, TWO_PIECE_SCAN_BUDGET - m_joinTime));
+    const uint64_t u64Sectors =
+        std::min(u64Readable, (u64Window + u64SectorBytes - 1) / u64SectorBytes);
+    std::vector<uint8_t> vecWindow(size_t(u64Sectors * u64SectorBytes));
+    unsigned int nRead = 0;
+    if (reader.ReadData(vecWindow.data(), static_cast<int>(u64Sectors),
+                        static_cast<long long>(carved.u64Sector), nBytesPerSector, &nRead) != 0 ||
+        nRead != u64Sectors || vecWindow.size() < carved.u64Size)
+        return carved.u64Size;
+    std::optional<PROOF_BREAK> brk =
+        CFileProof::FindBreak(vecWindow.data(), size_t(carved.u64Size), strExt.c_str());
+    const uint64_t u64Intact = brk ? brk->nIntact : carved.u64Size;
+    if (!bSearch || !CTwoPieceJoin::CanJoin(strExt.c_str()))
+        return u64Intact;
+    TWO_PIECE_JOIN join;
+    TWO_PIECE_TRIAL trial;
+    const bool bJoined = CTwoPieceJoin::Find(vecWindow.data(), vecWindow.size(), strExt.c_str(),
+                                             size_t(u64SectorBytes), budget, join, trial);
+    const uint64_t u64Ms = budget.ElapsedMs();
+    m_joinTime += std::chrono::milliseconds(u64Ms);
+    if (!bJoined) {
+        DebugLog("two pieces: %s (sector %llu): failed at byte %llu; %u grids, %llu candidates, "
+                 "%llu proved; none proved whole%s; %llu ms\n",
+                 pName, static_cast<unsigned long long>(carved.u64Sector),
+                 static_cast<unsigned long long>(trial.u64FailAt), trial.nGrids,
+                 static_cast<unsigned long long>(trial.u64Candidates),
+                 static_cast<unsigned long long>(trial.u64Proved),
+                 trial.bBudgetSpent ? " (time budget spent)" : "",
+                 static_cast<unsigned long long>(u64Ms));
+        return u64Intact;
+    }
+    DebugLog("two pieces: %s (sector %llu): failed at byte %llu; %u grids, %llu candidates, "
+             "%llu proved; joined at B=%llu C=%llu, %llu bytes; %llu ms\n",
+             pName, static_cast<unsigned long long>(carved.u64Sector),
+             static_cast<unsigned long long>(trial.u64FailAt), trial.nGrids,
+             static_cast<unsigned long long>(trial.u64Candidates),
+             static_cast<unsigned long long>(trial.u64Proved),
+             static_cast<unsigned long long>(join.u64Break),
+             static_cast<unsigned long long>(join.u64Resume),
+             static_cast<unsigned long long>(join.u64Size), static_cast<unsigned long long>(u64Ms));
+    carved.u64Size = join.u64Size;
+    carved.nDataHealth = DATA_HEALTH_WHOLE;
+    carved.u64FirstPieceSectors = join.u64Break / u64SectorBytes;
+    carved.u64SecondPieceSector = carved.u64Sector + join.u64Resume / u64SectorBytes;
+    const uint64_t u64SecondBytes = join.u64Size - join.u64Break;
+    m_vecSecondPieces.emplace_back(carved.u64SecondPieceSector,
+                                   carved.u64SecondPieceSector +
+                                       (u64SecondBytes + u64SectorBytes - 1) / u64SectorBytes);
+    return join.u64Break;
+}
+
+void CFileTypeRecovery::StoreCarvedFile(const char* pName, const CARVED_FILE& carved) {
     FILE_NODE* pNode = m_pResultStore->CreateFileNode(sizeof(FILE_NODE));
     if (pNode == nullptr)
         return;
     std::memset(pNode, 0, sizeof(FILE_NODE));
     pNode->wcDriveLetter = m_wcDriveLetter;
     pNode->nEngineType = ENGINE_FILE_TYPE;
-    pNode->nDataHealth = nDataHealth;
+    pNode->nDataHealth = carved.nDataHealth;
     pNode->nFileIndex = m_pResultStore->GetFileIndex();
     pNode->nClusterBytes = CLUSTER_BYTES_NONE;
-    pNode->u64FileSize = u64Size;
-    pNode->u64LocationSector = u64Sector;
+    pNode->nClusterNo = static_cast<uint32_t>(carved.u64FirstPieceSectors);
+    pNode->u64DataAreaSector = carved.u64SecondPieceSector;
+    pNode->u64FileSize = carved.u64Size;
+    pNode->u64LocationSector = carved.u64Sector;
     std::snprintf(pNode->szFileName, sizeof(pNode->szFileName), "%s", pName);
     m_pResultStore->AddChildren(0, 0, pNode->nFileIndex, 0, nullptr);
 }
@@ -219,6 +299,23 @@ int CFileTypeRecovery::SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPat
     return SaveDataToTargetFile(pNode, pTargetPath);
 }
 
+std::vector<FILE_DATA_RUN> CFileTypeRecovery::DataRunsOf(const FILE_NODE& node) const {
+    const uint64_t u64SectorBytes = static_cast<uint64_t>(std::max(m_nBytesPerSector, 0));
+    const uint64_t u64First = uint64_t(node.nClusterNo) * u64SectorBytes;
+    if (node.u64DataAreaSector == 0 || u64First == 0 || u64First >= node.u64FileSize)
+        return {{0, node.u64LocationSector * u64SectorBytes, node.u64FileSize, false}};
+    return {
+        {0, node.u64LocationSector * u64SectorBytes, u64First, false},
+        {u64First, node.u64DataAreaSector * u64SectorBytes, node.u64FileSize - u64First, false}};
+}
+
+bool CFileTypeRecovery::GetFileDataRuns(FILE_NODE* pNode, std::vector<FILE_DATA_RUN>& vecRuns) {
+    if (pNode == nullptr || m_nBytesPerSector <= 0)
+        return false;
+    vecRuns = DataRunsOf(*pNode);
+    return true;
+}
+
 template <typename Sink>
 int CFileTypeRecovery::ReadNodeData(const FILE_NODE& node, uint64_t u64Bytes, Sink sink) {
     if (m_nBytesPerSector <= 0 || COPY_CHUNK_BYTES % m_nBytesPerSector != 0)
@@ -226,23 +323,26 @@ int CFileTypeRecovery::ReadNodeData(const FILE_NODE& node, uint64_t u64Bytes, Si
     const uint64_t u64SectorBytes = static_cast<uint64_t>(m_nBytesPerSector);
     std::vector<unsigned char> chunk(COPY_CHUNK_BYTES);
     uint64_t u64Done = 0;
-    uint64_t u64Sector = node.u64LocationSector;
-    while (u64Done < u64Bytes) {
-        const uint64_t u64Want = std::min<uint64_t>(COPY_CHUNK_BYTES, u64Bytes - u64Done);
-        const int nSectors = static_cast<int>((u64Want + u64SectorBytes - 1) / u64SectorBytes);
-        unsigned int nRead = 0;
-        int nResult =
-            m_diskReader.ReadDataTolerant(chunk.data(), nSectors, static_cast<long long>(u64Sector),
-                                          m_nBytesPerSector, &nRead, m_u64Unreadable);
-        if (nRead == 0)
-            return nResult != 0 ? nResult : ERROR_READ_SHORT;
-        const uint64_t u64Got = std::min<uint64_t>(u64Want, nRead * u64SectorBytes);
-        u64Done += u64Got;
-        u64Sector += nRead;
-        if (int nStop = sink(chunk.data(), static_cast<size_t>(u64Got), u64Done))
-            return nStop;
-        if (nResult != 0)
-            return nResult;
+    for (const FILE_DATA_RUN& run : DataRunsOf(node)) {
+        uint64_t u64Sector = run.u64DiskOffset / u64SectorBytes;
+        const uint64_t u64RunEnd = std::min(u64Bytes, run.u64FileOffset + run.u64Bytes);
+        while (u64Done < u64RunEnd) {
+            const uint64_t u64Want = std::min<uint64_t>(COPY_CHUNK_BYTES, u64RunEnd - u64Done);
+            const int nSectors = static_cast<int>((u64Want + u64SectorBytes - 1) / u64SectorBytes);
+            unsigned int nRead = 0;
+            int nResult = m_diskReader.ReadDataTolerant(chunk.data(), nSectors,
+                                                        static_cast<long long>(u64Sector),
+                                                        m_nBytesPerSector, &nRead, m_u64Unreadable);
+            if (nRead == 0)
+                return nResult != 0 ? nResult : ERROR_READ_SHORT;
+            const uint64_t u64Got = std::min<uint64_t>(u64Want, nRead * u64SectorBytes);
+            u64Done += u64Got;
+            u64Sector += nRead;
+            if (int nStop = sink(chunk.data(), static_cast<size_t>(u64Got), u64Done))
+                return nStop;
+            if (nResult != 0)
+                return nResult;
+        }
     }
     return 0;
 }

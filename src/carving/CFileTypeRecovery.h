@@ -8,6 +8,7 @@
 #include "formats/carving/CFileTypeJudge.h"
 #include "store/CScanResultFileManager.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -41,6 +42,8 @@ public:
     int BuildBitMapInfo() override;
     int PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer, int& nLength,
                 PreviewProgressCallback pCallback, void* pParam) override;
+    // One run, or two for a file joined from two pieces.
+    bool GetFileDataRuns(FILE_NODE* pNode, std::vector<FILE_DATA_RUN>& vecRuns) override;
 
     // Reopen or continue a stored carving result under a name the caller chose.
     int InitLogFile(const char16_t* pResultName, char16_t wcDriveLetter,
@@ -59,10 +62,29 @@ public:
     // Copies the node's bytes into a new file at the UTF-16 target path.
     int SaveDataToTargetFile(const FILE_NODE* pNode, const char16_t* pTargetPath);
 
+    // Time one file's two-piece search may take, and all of them in one scan.
+    static constexpr std::chrono::milliseconds TWO_PIECE_FILE_BUDGET{1500};
+    static constexpr std::chrono::milliseconds TWO_PIECE_SCAN_BUDGET{60000};
+
 private:
+    // What carving found at a sector: a size, and for a file joined from two pieces the first
+    // piece's sectors and the absolute sector of the second.
+    struct CARVED_FILE {
+        uint64_t u64Sector = 0;
+        uint64_t u64Size = 0;
+        uint32_t nDataHealth = 1;
+        uint64_t u64FirstPieceSectors = 0;
+        uint64_t u64SecondPieceSector = 0;
+    };
+
     int InitResultStore(const char16_t* pResultName);
-    void StoreCarvedFile(const char* pName, uint64_t u64Size, uint64_t u64Sector,
-                         uint32_t nDataHealth);
+    void StoreCarvedFile(const char* pName, const CARVED_FILE& carved);
+    // A damaged file of a format that shows where it broke: the bytes its structure still
+    // vouches for (the scan skips no further), and a join of two pieces that proves whole.
+    uint64_t MendDamagedFile(CDiskReader& reader, int nBytesPerSector, const char* pName,
+                             CARVED_FILE& carved);
+    bool IsInsideSecondPiece(uint64_t u64Sector) const;
+    std::vector<FILE_DATA_RUN> DataRunsOf(const FILE_NODE& node) const;
     // Reads u64Bytes of the node's data chunk by chunk; the sink takes each chunk (bytes, count,
     // bytes done) and answers 0 to go on. 0, 30, the reader's or the sink's code.
     template <typename Sink> int ReadNodeData(const FILE_NODE& node, uint64_t u64Bytes, Sink sink);
@@ -80,4 +102,7 @@ private:
     std::unique_ptr<CScanResultFileManager> m_pResultStore;
     CEngineCallbacks m_callbacks;
     uint64_t m_u64Unreadable = 0; // sectors of the current copy read as zeros
+    // Absolute sectors [first, end) of joined second pieces: no file starts inside them.
+    std::vector<std::pair<uint64_t, uint64_t>> m_vecSecondPieces;
+    std::chrono::milliseconds m_joinTime{0}; // spent on two-piece searches this scan
 };

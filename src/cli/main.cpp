@@ -61,8 +61,12 @@ constexpr const char* RECOVER_HELP =
     "Exit status: 0 all written, 1 some file failed or is damaged, 2 could not run,\n"
     "130 stopped by Ctrl-C or SIGTERM (the file being written is removed).\n";
 
+// One line each: a line's own line break is not escaped with the rest.
 void LogToStderr(const char* pLine) {
-    std::fputs(EscapeControlChars(pLine).c_str(), stderr);
+    std::string strLine(pLine);
+    while (!strLine.empty() && (strLine.back() == '\n' || strLine.back() == '\r'))
+        strLine.pop_back();
+    std::fprintf(stderr, "%s\n", EscapeControlChars(strLine).c_str());
 }
 
 int UsageError(const std::string& strWhy, const char* pHelp = USAGE) {

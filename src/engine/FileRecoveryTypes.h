@@ -27,6 +27,9 @@ constexpr uint32_t FILE_NODE_NAME_BYTES = 256;
 constexpr uint32_t CLUSTER_BYTES_NONE = 0xFFFFFFFF;
 
 // A file or folder found by an engine; also the on-disk record of the node file, byte for byte.
+// A carved node (ENGINE_FILE_TYPE) joined from two pieces keeps the join in fields carving
+// leaves unused: nClusterNo is the first piece's length in sectors and u64DataAreaSector the
+// absolute sector where the second piece starts (0: the file is one piece).
 struct FILE_NODE {
     uint32_t wcDriveLetter; // one UTF-16 unit in a 4-byte field
     uint32_t nEngineType;

@@ -76,10 +76,10 @@ CFastFatRecovery::CFastFatRecovery()
     : m_folderRecovery(
           *this,
           [this](FILE_NODE* pNode, const char16_t* pPath) {
-              return pNode->bIsDir ? 0
-                                   : GetNodeData(*pNode).SaveToFile(*pNode, pPath,
-                                                                    m_callbacks.RecoveryCallback(),
-                                                                    m_callbacks.Param());
+              return pNode->bIsDir
+                         ? 0
+                         : m_chainReader.GetNodeData(*pNode).SaveToFile(
+                               *pNode, pPath, m_callbacks.RecoveryCallback(), m_callbacks.Param());
           },
           [this](const FILE_NODE& folder) { return GetFolderGroup(folder); }) {}
 
@@ -165,6 +165,7 @@ void CFastFatRecovery::ResetScanState() {
     m_vecLostFolder.clear();
     m_setLostFolder.clear();
     m_mapDepth.clear();
+    m_chainReader.Clear();
     m_pStore = std::make_unique<CScanResultFileManager>();
     m_pStore->InitSearchCallBack(m_callbacks.SearchCallback(), m_callbacks.SearchParam());
 }
@@ -408,8 +409,9 @@ void CFastFatRecovery::HandleFileEntry(const uint8_t* pEntry, const std::string&
                           nullptr);
     pNode->nDataHealth =
         static_cast<uint32_t>(IsFileDataHealth(pNode, m_geometry.nSectorsPerCluster));
-    if (pNode->nDataHealth == DATA_HEALTH_INTACT_OR_UNKNOWN && IsReleasedChain(*pNode))
-        pNode->nDataHealth = ChooseReleasedClusters(*pNode).nDataHealth;
+    if (pNode->nDataHealth == DATA_HEALTH_INTACT_OR_UNKNOWN &&
+        m_chainReader.IsReleasedChain(*pNode))
+        pNode->nDataHealth = m_chainReader.ChooseReleasedClusters(*pNode).nDataHealth;
     AddLostFolderChain(nParent);
 }
 
@@ -604,80 +606,10 @@ unsigned int CFastFatRecovery::GetFolderGroup(const FILE_NODE& folder) {
 
 // ---- data: copy-out and preview ----
 
-CFatNodeData CFastFatRecovery::GetNodeData() {
-    return CFatNodeData(m_diskReader, m_geometry.nRootSectors, m_geometry.nClusterLimit,
-                        [this](uint32_t nCluster, uint32_t& nNext) {
-                            return m_fatTable.GetChainNextCluster(nCluster, nNext);
-                        });
-}
-
-bool CFastFatRecovery::IsFreeCluster(uint32_t nCluster) {
-    uint32_t nEntry = 0;
-    return m_fatTable.GetNextClusterNO(nCluster, nEntry) == 0 &&
-           m_fatTable.ReduceEntry(nEntry) == 0;
-}
-
-bool CFastFatRecovery::IsReleasedChain(const FILE_NODE& node) {
-    return node.bIsDir == 0 && node.nClusterNo >= FAT_FIRST_DATA_CLUSTER &&
-           node.nClusterNo < m_geometry.nClusterLimit && IsFreeCluster(node.nClusterNo);
-}
-
-CFreeClusterFollower CFastFatRecovery::GetFollower() {
-    return CFreeClusterFollower(FAT_FIRST_DATA_CLUSTER, m_geometry.nClusterLimit,
-                                [this](uint32_t nCluster) { return IsFreeCluster(nCluster); });
-}
-
-CFatNodeData CFastFatRecovery::ListNodeData(std::vector<uint32_t> vecClusters) {
-    auto pClusters = std::make_shared<const std::vector<uint32_t>>(std::move(vecClusters));
-    return CFatNodeData(m_diskReader, m_geometry.nRootSectors, m_geometry.nClusterLimit,
-                        [pClusters](uint32_t nCluster, uint32_t& nNext) {
-                            return CFreeClusterFollower::NextInList(*pClusters, nCluster, nNext);
-                        });
-}
-
-CFreeClusterFollower::CHOICE CFastFatRecovery::ChooseReleasedClusters(const FILE_NODE& node) {
-    auto read = [&](const std::vector<uint32_t>& vecClusters, uint64_t u64Bytes,
-                    std::vector<uint8_t>& vecData) {
-        vecData.clear();
-        vecData.reserve(u64Bytes);
-        uint64_t u64Unreadable = 0;
-        return ListNodeData(vecClusters)
-            .Read(
-                node, u64Bytes,
-                [&](const uint8_t* pData, uint32_t nBytes) {
-                    vecData.insert(vecData.end(), pData, pData + nBytes);
-                    return 0;
-                },
-                u64Unreadable);
-    };
-    return GetFollower().Choose(node.nClusterNo, node.u64FileSize, node.nClusterBytes,
-                                GetLowerExtension(node.szFileName).c_str(), read);
-}
-
-CFatNodeData CFastFatRecovery::GetNodeData(const FILE_NODE& node) {
-    if (!IsReleasedChain(node))
-        return GetNodeData();
-    return ListNodeData(ChooseReleasedClusters(node).vecClusters);
-}
-
 bool CFastFatRecovery::GetFileDataRuns(FILE_NODE* pNode, std::vector<FILE_DATA_RUN>& vecRuns) {
-    if (pNode == nullptr || !IsReleasedChain(*pNode))
+    if (pNode == nullptr || !m_chainReader.IsReleasedChain(*pNode))
         return false;
-    vecRuns.clear();
-    uint64_t u64Done = 0;
-    for (uint32_t nCluster : ChooseReleasedClusters(*pNode).vecClusters) {
-        std::optional<uint64_t> u64Sector = GetFatNodeClusterSector(*pNode, nCluster);
-        if (!u64Sector || u64Done >= pNode->u64FileSize)
-            break;
-        const uint64_t u64Disk = *u64Sector * FAT_SECTOR_BYTES;
-        const uint64_t u64Bytes =
-            std::min<uint64_t>(pNode->nClusterBytes, pNode->u64FileSize - u64Done);
-        if (!vecRuns.empty() && vecRuns.back().u64DiskOffset + vecRuns.back().u64Bytes == u64Disk)
-            vecRuns.back().u64Bytes += u64Bytes;
-        else
-            vecRuns.push_back({u64Done, u64Disk, u64Bytes, false});
-        u64Done += u64Bytes;
-    }
+    vecRuns = m_chainReader.GetNodeData(*pNode).GetDataRuns(*pNode);
     return true;
 }
 
@@ -686,8 +618,8 @@ int CFastFatRecovery::SaveDataToTargetFile(FILE_NODE* pNode, const char16_t* pPa
         return ERROR_INVALID_PARAMETER;
     if (pNode->bIsDir != 0)
         return m_folderRecovery.SaveFolder(*pNode, pPath);
-    return GetNodeData(*pNode).SaveToFile(*pNode, pPath, m_callbacks.RecoveryCallback(),
-                                          m_callbacks.Param());
+    return m_chainReader.GetNodeData(*pNode).SaveToFile(
+        *pNode, pPath, m_callbacks.RecoveryCallback(), m_callbacks.Param());
 }
 
 int CFastFatRecovery::SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath, int) {
@@ -699,7 +631,8 @@ int CFastFatRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned
                               int& nLength, PreviewProgressCallback pCallback, void* pParam) {
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
-    return GetNodeData(*pNode).PreView(*pNode, pTempPathOut, pBuffer, nLength, pCallback, pParam);
+    return m_chainReader.GetNodeData(*pNode).PreView(*pNode, pTempPathOut, pBuffer, nLength,
+                                                     pCallback, pParam);
 }
 
 // ---- free space ----

@@ -7,11 +7,11 @@
 #include "engine/CEngineCallbacks.h"
 #include "engine/CFolderRecoveryQueue.h"
 #include "engine/IFileRecoveryParse.h"
+#include "fat/CFatChainReader.h"
 #include "fat/CFatFreeSpaceMap.h"
 #include "fat/CFatNodeData.h"
 #include "fat/CFatTable.h"
 #include "formats/fat/FatGeometry.h"
-#include "formats/proof/CFreeClusterFollower.h"
 #include "util/TimeUtil.h"
 
 #include <cstdint>
@@ -95,18 +95,6 @@ private:
     uint64_t GetChildrenKey(const FILE_NODE* pParent, unsigned int nDepth) const;
 
     int ReadSector(uint64_t u64Sector, uint8_t* pBuffer);
-    // A node's data follows its FAT chain (a released chain: the free clusters after it).
-    CFatNodeData GetNodeData();
-    // A deleted file whose first cluster is free lost its chain: its data is read the way
-    // ChooseReleasedClusters proves; any other node's along its chain.
-    CFatNodeData GetNodeData(const FILE_NODE& node);
-    bool IsFreeCluster(uint32_t nCluster);
-    bool IsReleasedChain(const FILE_NODE& node);
-    CFreeClusterFollower GetFollower();
-    // Reads the clusters of the list in order.
-    CFatNodeData ListNodeData(std::vector<uint32_t> vecClusters);
-    CFreeClusterFollower::CHOICE ChooseReleasedClusters(const FILE_NODE& node);
-
     CDiskReader m_diskReader;
     bool m_bIsOpen = false;
     bool m_bHasGeometry = false;
@@ -116,6 +104,7 @@ private:
     uint32_t m_nEngineType = ENGINE_FAST_FAT;
     FAT_GEOMETRY m_geometry{};
     CFatTable m_fatTable;
+    CFatChainReader m_chainReader{m_diskReader, m_fatTable};
     CFatFreeSpaceMap m_freeSpaceMap;
 
     std::unique_ptr<CScanResultFileManager> m_pStore;

@@ -78,6 +78,32 @@ int CFatNodeData::Read(const FILE_NODE& node, uint64_t u64Wanted, const DataSink
     return 0;
 }
 
+std::vector<FILE_DATA_RUN> CFatNodeData::GetDataRuns(const FILE_NODE& node) const {
+    std::vector<FILE_DATA_RUN> vecRuns;
+    if (node.nClusterBytes == 0 || node.nClusterBytes % FAT_SECTOR_BYTES != 0)
+        return vecRuns;
+    uint32_t nCluster = node.nClusterNo;
+    for (uint64_t u64Done = 0, u64Steps = 1; u64Done < node.u64FileSize; ++u64Steps) {
+        const uint64_t u64Sector = GetClusterSector(node, nCluster);
+        if ((nCluster < FAT_FIRST_DATA_CLUSTER && nCluster != FAT16_ROOT_CLUSTER) ||
+            u64Sector >= m_reader.GetLimit())
+            break;
+        const uint64_t u64Disk = u64Sector * FAT_SECTOR_BYTES;
+        const uint64_t u64Bytes =
+            std::min<uint64_t>(node.nClusterBytes, node.u64FileSize - u64Done);
+        if (!vecRuns.empty() && vecRuns.back().u64DiskOffset + vecRuns.back().u64Bytes == u64Disk)
+            vecRuns.back().u64Bytes += u64Bytes;
+        else
+            vecRuns.push_back({u64Done, u64Disk, u64Bytes, false});
+        u64Done += u64Bytes;
+        uint32_t nNext = 0;
+        if ((m_nMaxClusters != 0 && u64Steps >= m_nMaxClusters) || !m_nextCluster(nCluster, nNext))
+            break;
+        nCluster = nNext;
+    }
+    return vecRuns;
+}
+
 // The data area ends where the volume does: a size beyond it is a damaged entry, not a file.
 bool CFatNodeData::FitsVolume(const FILE_NODE& node) const {
     const uint64_t u64DataSector = node.u64DataAreaSector + node.u64PartitionStartSector;

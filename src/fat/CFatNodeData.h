@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class CDiskReader;
 
@@ -33,6 +34,10 @@ public:
     // are added to u64Unreadable.
     int Read(const FILE_NODE& node, uint64_t u64Wanted, const DataSink& sink,
              uint64_t& u64Unreadable) const;
+
+    // The node's data as byte runs on the disk, one for each piece of consecutive clusters; the
+    // clusters followed are those Read reads, up to the disk's end.
+    std::vector<FILE_DATA_RUN> GetDataRuns(const FILE_NODE& node) const;
 
     // Writes the node's data to a new file at the path (never over an existing file), through
     // CCopyOutFile: 0, ERROR_FILE_DAMAGED, ERROR_FILE_CORRUPT for a size the volume cannot

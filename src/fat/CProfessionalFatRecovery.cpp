@@ -9,6 +9,7 @@
 #include "formats/fat/FatEntryValidator.h"
 #include "formats/fat/FatGeometry.h"
 #include "formats/fat/FatName.h"
+#include "formats/proof/DiskDataProof.h"
 #include "store/CLogFileManager.h"
 #include "store/CScanResultFileManager.h"
 #include "util/ByteView.h"
@@ -208,6 +209,7 @@ void CProfessionalFatRecovery::ResetScanState() {
     m_mapDepth.clear();
     m_setClimbed.clear();
     m_folderStartCheck.reset();
+    m_chainReader.Clear();
 }
 
 int CProfessionalFatRecovery::ClearProfessionalVec(const char16_t* pName) {
@@ -767,6 +769,8 @@ void CProfessionalFatRecovery::StoreFileNode(const FILE_NODE& source, uint32_t n
     pNode->u64DataAreaSector = dbr.nDataStart;
     pNode->u64PartitionStartSector = dbr.u64StartSector;
     pNode->nDataHealth = static_cast<uint32_t>(IsFileDataHealth(pNode, dbr.nSectorsPerCluster));
+    if (pNode->nDataHealth == DATA_HEALTH_INTACT_OR_UNKNOWN)
+        pNode->nDataHealth = ProveNodeData(*pNode);
     m_pStore->AddChildren(nParent, static_cast<unsigned int>(nDepth), pNode->nFileIndex,
                           pNode->nClusterNo, nullptr);
 }
@@ -1153,6 +1157,20 @@ int CProfessionalFatRecovery::IsFileDataHealth(FILE_NODE* pNode, unsigned int) {
                                                 &m_diskReader, PRO_FAT_SECTOR_BYTES, u64Sector));
 }
 
+// A file whose data may be there is proved along the reading its copy-out takes: a deleted
+// file of the FAT's volume along the free clusters its proof chooses, any file of a volume
+// without its FAT along the clusters that follow. A live file of the FAT's volume follows its
+// chain and is left unchecked.
+uint32_t CProfessionalFatRecovery::ProveNodeData(const FILE_NODE& node) {
+    if (IsBootVolumeNode(node))
+        return m_chainReader.IsReleasedChain(node)
+                   ? m_chainReader.ChooseReleasedClusters(node).nDataHealth
+                   : DATA_HEALTH_INTACT_OR_UNKNOWN;
+    return ProveDiskData(m_diskReader, m_nodeData.GetClusterSector(node, node.nClusterNo),
+                         PRO_FAT_SECTOR_BYTES, node.u64FileSize,
+                         GetLowerExtension(node.szFileName).c_str());
+}
+
 uint64_t CProfessionalFatRecovery::GetChildrenKey(const FILE_NODE* pParent,
                                                   unsigned int nDepth) const {
     return MakeRelationKey(nDepth, pParent != nullptr ? pParent->nClusterNo : 0);
@@ -1254,13 +1272,35 @@ int CProfessionalFatRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut,
     return NodeData(*pNode).PreView(*pNode, pTempPathOut, pBuffer, nLength, pCallback, pParam);
 }
 
+bool CProfessionalFatRecovery::GetFileDataRuns(FILE_NODE* pNode,
+                                               std::vector<FILE_DATA_RUN>& vecRuns) {
+    if (pNode == nullptr || pNode->bIsDir != 0 || pNode->u64FileSize == 0)
+        return false;
+    vecRuns = NodeData(*pNode).GetDataRuns(*pNode);
+    return true;
+}
+
+bool CProfessionalFatRecovery::IsBootVolumeNode(const FILE_NODE& node) const {
+    return m_bootGeometry && node.u64DataAreaSector == m_bootGeometry->nDataStart &&
+           node.u64PartitionStartSector == m_bootGeometry->u64PartitionStart &&
+           node.nClusterBytes == m_bootGeometry->ClusterBytes();
+}
+
+// A stored scan taken up again has not met the boot sector that placed a volume inside a larger
+// disk; its nodes say where that volume starts (or FAT32's copy of the sector lies).
+void CProfessionalFatRecovery::FindNodeBootGeometry(const FILE_NODE& node) {
+    if (node.u64PartitionStartSector == m_u64StartSector)
+        return;
+    for (uint64_t u64Sector :
+         {node.u64PartitionStartSector, node.u64PartitionStartSector + FAT32_BACKUP_BOOT_SECTOR}) {
+        uint8_t sector[PRO_FAT_SECTOR_BYTES];
+        if (!m_bootGeometry && ReadSectors(u64Sector, 1, sector) == 0 &&
+            IsFat(sector, sizeof(sector)))
+            ParseBootRecord(sector, u64Sector);
+    }
+}
+
 CFatNodeData CProfessionalFatRecovery::NodeData(const FILE_NODE& node) {
-    if (!m_bootGeometry || node.u64DataAreaSector != m_bootGeometry->nDataStart ||
-        node.u64PartitionStartSector != m_bootGeometry->u64PartitionStart ||
-        node.nClusterBytes != m_bootGeometry->ClusterBytes())
-        return m_nodeData;
-    return CFatNodeData(m_diskReader, m_bootGeometry->nRootSectors, m_bootGeometry->nClusterLimit,
-                        [this](uint32_t nCluster, uint32_t& nNext) {
-                            return m_fatTable.GetChainNextCluster(nCluster, nNext);
-                        });
+    FindNodeBootGeometry(node);
+    return IsBootVolumeNode(node) ? m_chainReader.GetNodeData(node) : m_nodeData;
 }

@@ -1,12 +1,14 @@
 // The deep FAT engine: infers volume geometries from directory sectors found anywhere on the disk,
 // stores the files their entries describe, rebuilds the folder tree at the end of the sector pass
-// and reads files back as consecutive clusters.
+// and reads files back along the FAT of a volume whose boot sector it met, else as consecutive
+// clusters.
 #pragma once
 
 #include "device/CDiskReader.h"
 #include "engine/CEngineCallbacks.h"
 #include "engine/CFolderRecoveryQueue.h"
 #include "engine/IFileRecoveryParse.h"
+#include "fat/CFatChainReader.h"
 #include "fat/CFatNodeData.h"
 #include "fat/CFatTable.h"
 #include "fat/CUnplacedSectorMap.h"
@@ -53,6 +55,8 @@ public:
     int BuildBitMapInfo() override;
     int PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer, int& nLength,
                 PreviewProgressCallback pCallback, void* pParam) override;
+    // A file's runs along the clusters its copy-out reads (one run per piece).
+    bool GetFileDataRuns(FILE_NODE* pNode, std::vector<FILE_DATA_RUN>& vecRuns) override;
 
     // Deep-scan engine, first step of a scan: empties all working state and starts a fresh
     // "Pro_Fat_" store (null or empty name), or reopens the stored result of that name.
@@ -174,13 +178,17 @@ private:
     int GetFileRealHighClusterNO(const VIRTUAL_DBR_INFO& dbr, unsigned short u16Low,
                                  unsigned short& u16High, const char* pName);
     int IsFileDataHealth(FILE_NODE* pNode, unsigned int nSectorsPerCluster);
+    uint32_t ProveNodeData(const FILE_NODE& node);
     int ReadSectors(uint64_t u64Sector, uint32_t nSectors, uint8_t* pBuffer);
     bool ReadFolderStart(const VIRTUAL_DBR_INFO& dbr, uint32_t nCluster,
                          std::vector<uint8_t>& vecOut);
 
     // Queries and extraction.
-    // The node's data reader: along the FAT chains for a node of the volume whose boot sector
-    // (or its copy) was read, else the clusters that follow on disk.
+    bool IsBootVolumeNode(const FILE_NODE& node) const;
+    void FindNodeBootGeometry(const FILE_NODE& node);
+    // The node's data reader: for a node of the volume whose boot sector (or its copy) was read,
+    // along its FAT chain, or a deleted file's free clusters as its proof chose them; else the
+    // clusters that follow on disk.
     CFatNodeData NodeData(const FILE_NODE& node);
     uint64_t GetChildrenKey(const FILE_NODE* pParent, unsigned int nDepth) const;
     unsigned int GetFolderGroup(const FILE_NODE& folder);
@@ -190,6 +198,7 @@ private:
     CFatNodeData m_nodeData;
     std::optional<FAT_GEOMETRY> m_bootGeometry;
     CFatTable m_fatTable;
+    CFatChainReader m_chainReader{m_diskReader, m_fatTable};
     bool m_bIsOpen = false;
     int m_nDiskNo = -1;
     uint64_t m_u64StartSector = 0;

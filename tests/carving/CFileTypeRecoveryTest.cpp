@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
+#include <zlib.h>
 
 namespace {
 
@@ -50,7 +51,9 @@ std::vector<uint8_t> PngOfSize(size_t nSize) {
         chunk[i] = uint8_t(nData >> (24 - 8 * i)); // big-endian length
     std::vector<uint8_t> data = PatternBytes(nData, 11);
     chunk.insert(chunk.end(), data.begin(), data.end());
-    chunk.insert(chunk.end(), 4, 0); // CRC: not checked by carving
+    const uint32_t u32Crc = uint32_t(crc32_z(0, chunk.data() + 4, chunk.size() - 4));
+    for (int i = 0; i < 4; ++i)
+        chunk.push_back(uint8_t(u32Crc >> (24 - 8 * i)));
     png.insert(png.begin() + nAfterIhdr, chunk.begin(), chunk.end());
     return png;
 }
@@ -184,7 +187,7 @@ TEST_F(CCarvingEngineTest, PngAtSector5000IsNamedSizedAndSkipped) {
     EXPECT_EQ(node.u64LocationSector, 5000u);
     EXPECT_EQ(node.nEngineType, uint32_t(ENGINE_FILE_TYPE));
     EXPECT_EQ(node.wcDriveLetter, uint32_t(u'E'));
-    EXPECT_EQ(node.nDataHealth, DATA_HEALTH_DAMAGED) << "its filler chunk's CRC is zeros";
+    EXPECT_EQ(node.nDataHealth, DATA_HEALTH_WHOLE);
     EXPECT_EQ(node.nFileIndex, 1u);
     EXPECT_EQ(node.nClusterBytes, CLUSTER_BYTES_NONE);
     EXPECT_EQ(m_engine.GetLostFileCount(), 1u);

@@ -1,16 +1,21 @@
 // Deleted files that mtools wrote around other files on FAT32, FAT16 and FAT12: the volume is
 // filled with gaps and keepers, the gaps are deleted, files of the formats that can be proved
 // fill the gaps and run on past the keepers, then they are deleted too.
+#include "deepscan/CFileRecoveryFactory.h"
+#include "deepscan/CProfessionalRecovery.h"
+#include "device/BootSectorLayout.h"
 #include "device/CDiskRegistry.h"
 #include "fat/CFastFatRecovery.h"
 #include "fixtures/EngineQueries.h"
 #include "fixtures/FatImageBuilder.h"
 #include "fixtures/FixtureUtil.h"
 #include "formats/proof/CFileProof.h"
+#include "util/ByteView.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 namespace {
@@ -65,9 +70,11 @@ protected:
     }
 
     // Gaps and keepers in turn, the gaps deleted, then the files written from the first gap on
-    // (FAT32: the allocation hint set back) and checked to be fragmented.
+    // (FAT32: the allocation hint set back), checked to be fragmented and deleted (unless the
+    // caller writes more first: mtools would give their entries to the next files).
     bool BuildFragmented(CFatImageBuilder& image, const FAT_IMAGE_FORMAT& format,
-                         const std::vector<std::pair<std::string, std::vector<uint8_t>>>& files) {
+                         const std::vector<std::pair<std::string, std::vector<uint8_t>>>& files,
+                         bool bDelete = true) {
         const std::string strHost = m_dir.File("tree" + std::to_string(format.nFatBits));
         std::filesystem::create_directories(strHost);
         std::vector<std::string> vecGaps;
@@ -90,7 +97,31 @@ protected:
                 << strName << " was written in one piece";
             vecWritten.push_back("/" + strName);
         }
-        return image.Delete(vecWritten);
+        return !bDelete || image.Delete(vecWritten);
+    }
+
+    // The deep scan of a whole disk, as the command line runs it (or the stored scan taken up
+    // again); its deep FAT hits by name.
+    void ScanWholeDisk(const std::string& strDisk, bool bFresh = true) {
+        const int nDisk = CDiskRegistry::GetInstance().AddImage(strDisk);
+        m_pDeep.reset(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
+            nDisk, 0, static_cast<long long>(std::filesystem::file_size(strDisk) / 512), u'C',
+            RECOVERY_TYPE_DEEP));
+        ASSERT_NE(m_pDeep, nullptr);
+        if (bFresh)
+            static_cast<CProfessionalRecovery&>(*m_pDeep).SetNotLoadLogFile();
+        ASSERT_EQ(0, m_pDeep->ScanDevice(nullptr));
+        m_mapDeepHits.clear();
+        for (const SEARCH_FILE_INFO& hit : SearchAll(*m_pDeep))
+            if (hit.nEngineType == ENGINE_DEEP_FAT)
+                m_mapDeepHits[hit.szFileName] = hit;
+    }
+
+    SEARCH_FILE_INFO* FindDeepHit(const std::string& strName) {
+        for (const std::string& strFound : {strName, DeletedName(strName)})
+            if (auto it = m_mapDeepHits.find(strFound); it != m_mapDeepHits.end())
+                return &it->second;
+        return nullptr;
     }
 
     std::string Keys() const {
@@ -104,6 +135,8 @@ protected:
     CScanLogDirScope m_logs;
     CFastFatRecovery m_engine;
     std::map<std::string, FILE_NODE> m_mapFound;
+    std::unique_ptr<IFileRecoveryParse> m_pDeep;
+    std::map<std::string, SEARCH_FILE_INFO> m_mapDeepHits;
     int m_nCopies = 0;
 };
 
@@ -176,4 +209,73 @@ TEST_F(FragmentedFatTest, AFileWhosePiecesCannotBeToldApartIsMarkedDamaged) {
     EXPECT_NE(recover.strOut.find("DAMAGED  "), std::string::npos) << recover.strOut;
     EXPECT_NE(recover.strOut.find("(its data does not decode whole)"), std::string::npos);
     EXPECT_EQ(zip, ReadFileBytes(m_dir.File("out/archive/!zip.zip")));
+}
+
+// The usual real disk: the volume is a partition, the user picks the disk, so no fast engine
+// runs and the deep pass lists the files. It places the volume by its boot sector and reads the
+// deleted files through its FAT: the fragmented ones along the free clusters their proof chose,
+// a contiguous one as before. Without boot sectors and FATs the same files are read on from
+// their first cluster: the fragmented ones are marked damaged, the contiguous one stays whole.
+TEST_F(FragmentedFatTest, WholeDiskDeepScanFollowsThePartitionsFreeClusters) {
+    if (!HaveTool("sfdisk"))
+        SKIP_WITHOUT("sfdisk");
+    const std::map<std::string, std::vector<uint8_t>> mapFragmented = {
+        {"pjpg.jpg", Sample("sample_exifthumb.jpg")}, {"pzip.zip", Sample("sample.zip")}};
+    const std::vector<uint8_t> contiguous = Sample("sample_progressive.jpg");
+    CFatImageBuilder image(m_dir.File("volume.img"));
+    ASSERT_TRUE(BuildFragmented(image, {32, 65536, 1}, {mapFragmented.begin(), mapFragmented.end()},
+                                false));
+    // A live file larger than all the gaps fills what is left of them: the next one is whole.
+    // Two folders let a volume without its boot sector be placed.
+    ASSERT_TRUE(image.AddFile("/filler.bin", PatternBytes(GAP_COUNT * GAP_BYTES, 7)) &&
+                image.AddFile("/whole.jpg", contiguous) && image.MakeDir("/one") &&
+                image.MakeDir("/two"));
+    const std::vector<uint32_t> vecContiguous = image.GetClusters("/whole.jpg");
+    ASSERT_TRUE(!vecContiguous.empty() &&
+                vecContiguous.back() - vecContiguous.front() + 1 == vecContiguous.size());
+    ASSERT_TRUE(image.Delete({"/pjpg.jpg", "/pzip.zip", "/whole.jpg"}));
+    constexpr uint64_t u64VolumeStart = 2048;
+    const std::string strDisk = m_dir.File("disk.img");
+    ASSERT_TRUE(RunShell("truncate -s 66M " + ShellQuote(strDisk) + " && echo '" +
+                         std::to_string(u64VolumeStart) + ",131072,c' | sfdisk -q " +
+                         ShellQuote(strDisk)));
+    const std::vector<uint8_t> vecVolume = ReadFileBytes(image.Path());
+    ASSERT_TRUE(PatchFileBytes(strDisk, u64VolumeStart * 512, vecVolume));
+    auto expected = mapFragmented;
+    expected.emplace("whole.jpg", contiguous);
+
+    ScanWholeDisk(strDisk);
+    for (const auto& [strName, bytes] : expected) {
+        SEARCH_FILE_INFO* pHit = FindDeepHit(strName);
+        ASSERT_NE(nullptr, pHit) << strName;
+        EXPECT_EQ(u64VolumeStart, pHit->u64PartitionStartSector) << strName;
+        EXPECT_STREQ("whole", CFileProof::GetStateName(pHit->nDataHealth)) << strName;
+        int rc = -1;
+        EXPECT_EQ(bytes, CopyOutNode(*m_pDeep, *pHit, m_dir.File("out_" + strName), rc)) << strName;
+        EXPECT_EQ(0, rc) << strName;
+        std::vector<FILE_DATA_RUN> vecRuns;
+        ASSERT_TRUE(m_pDeep->GetFileDataRuns(pHit, vecRuns));
+        EXPECT_EQ(strName == "whole.jpg", vecRuns.size() == 1) << strName << ": one run a piece";
+        EXPECT_EQ(bytes.size(), vecRuns.back().u64FileOffset + vecRuns.back().u64Bytes);
+    }
+    // Taken up again from the scan log, the copy-out still goes through the volume's FAT.
+    ScanWholeDisk(strDisk, false);
+    SEARCH_FILE_INFO* pReopened = FindDeepHit("pjpg.jpg");
+    ASSERT_NE(nullptr, pReopened);
+    int rc = -1;
+    EXPECT_EQ(mapFragmented.at("pjpg.jpg"),
+              CopyOutNode(*m_pDeep, *pReopened, m_dir.File("reopened.jpg"), rc));
+
+    const uint64_t u64FatEnd =
+        LoadU16LE(&vecVolume[BPB_RSVD_SEC_CNT]) + 2 * uint64_t(LoadU32LE(&vecVolume[BPB_FAT_SZ32]));
+    ASSERT_TRUE(
+        PatchFileBytes(strDisk, u64VolumeStart * 512, std::vector<uint8_t>(u64FatEnd * 512, 0)));
+    ScanWholeDisk(strDisk);
+    for (const auto& [strName, bytes] : expected) {
+        SEARCH_FILE_INFO* pHit = FindDeepHit(strName);
+        ASSERT_NE(nullptr, pHit) << strName << " without a FAT";
+        EXPECT_STREQ(strName == "whole.jpg" ? "whole" : "damaged",
+                     CFileProof::GetStateName(pHit->nDataHealth))
+            << strName << " without a FAT";
+    }
 }

@@ -7,6 +7,7 @@
 #include "formats/carving/CVideoFormats.h"
 #include "formats/carving/CarvingCrc.h"
 #include "formats/carving/FileDataHealth.h"
+#include "formats/proof/CJpegStructure.h"
 #include "util/ByteView.h"
 
 #include <algorithm>
@@ -33,11 +34,14 @@ constexpr uint8_t ZIP_LOCAL_SIGNATURE[] = {'P', 'K', 3, 4};
 constexpr size_t ZIP_EOCD_BYTES = 22;
 constexpr size_t ZIP_MAX_COMMENT = 0xFFFF;
 constexpr size_t EOCD_ENTRIES = 10, EOCD_CD_SIZE = 12, EOCD_CD_OFFSET = 16, EOCD_COMMENT = 20;
-constexpr size_t ZIP_CENTRAL_BYTES = 46;
+constexpr size_t ZIP_CENTRAL_BYTES = CFileProof::ZIP_CENTRAL_BYTES;
 constexpr size_t CD_FLAGS = 8, CD_METHOD = 10, CD_CRC = 16, CD_PACKED = 20, CD_SIZE = 24,
-                 CD_NAME = 28, CD_EXTRA = 30, CD_COMMENT = 32, CD_LOCAL_OFFSET = 42;
+                 CD_NAME = 28, CD_EXTRA = 30, CD_COMMENT = 32,
+                 CD_LOCAL_OFFSET = CFileProof::ZIP_CENTRAL_LOCAL_OFFSET;
 constexpr size_t ZIP_LOCAL_BYTES = 30;
-constexpr size_t LH_NAME = 26, LH_EXTRA = 28;
+constexpr size_t LH_FLAGS = 6, LH_METHOD = 8, LH_CRC = 14, LH_PACKED = 18, LH_SIZE = 22,
+                 LH_NAME = 26, LH_EXTRA = 28;
+constexpr uint16_t ZIP_FLAG_DESCRIPTOR = 8;
 constexpr uint16_t ZIP_FLAG_ENCRYPTED = 1;
 constexpr uint16_t ZIP_STORED = 0, ZIP_DEFLATED = 8;
 constexpr uint32_t ZIP64_MARK = 0xFFFFFFFF;
@@ -54,11 +58,6 @@ constexpr size_t PDF_OBJ_HEADER_BYTES = 40;
 
 // Ogg page header: capture pattern, CRC-32 (computed with the field zeroed), segment table.
 constexpr size_t OGG_HEADER_BYTES = 27, OGG_CRC = 22, OGG_SEGMENTS = 26;
-
-// JPEG markers (second byte after 0xFF).
-constexpr uint8_t JPEG_SOI = 0xD8, JPEG_EOI = 0xD9, JPEG_SOS = 0xDA, JPEG_DRI = 0xDD;
-constexpr uint8_t JPEG_RST0 = 0xD0, JPEG_RST7 = 0xD7, JPEG_STUFFED = 0x00, JPEG_FILL = 0xFF;
-constexpr uint8_t JPEG_FIRST_SEGMENT = 0xC0, JPEG_COM = 0xFE, JPEG_TEM = 0x01;
 
 // FLAC: "fLaC", metadata blocks (last-block flag, type, 24-bit length), then frames that each
 // end with the CRC-16 of their bytes.
@@ -119,11 +118,19 @@ private:
 
 // Every chunk's CRC-32, and the IDAT stream inflated to its end when pImage is given: the
 // CRCs alone already show any foreign byte, the stream only what the encoder itself got wrong.
-PROOF_STATE WalkPngChunks(CByteView file, CInflateCheck* pImage) {
+// pBreak, when given, is set to the chunk where a damaged file fails.
+PROOF_STATE WalkPngChunks(CByteView file, CInflateCheck* pImage, PROOF_BREAK* pBreak = nullptr) {
+    PROOF_BREAK unused;
+    PROOF_BREAK& brk = pBreak != nullptr ? *pBreak : unused;
+    brk = {0, 0};
     if (!file.Matches(0, PNG_SIGNATURE, sizeof(PNG_SIGNATURE)))
         return PROOF_STATE::DAMAGED;
-    for (size_t nOff = sizeof(PNG_SIGNATURE); file.Has(nOff, PNG_CHUNK_OVERHEAD);) {
+    size_t nOff = sizeof(PNG_SIGNATURE);
+    for (; file.Has(nOff, PNG_CHUNK_OVERHEAD);) {
         const uint32_t u32Length = *file.U32BE(nOff);
+        const size_t nChunkEnd = nOff + PNG_CHUNK_OVERHEAD + size_t(u32Length);
+        brk = {nOff,
+               std::min(file.Size(), u32Length > PNG_MAX_CHUNK_LENGTH ? nOff + 8 : nChunkEnd)};
         if (u32Length > PNG_MAX_CHUNK_LENGTH || !file.Has(nOff + 8, size_t(u32Length) + 4))
             return PROOF_STATE::DAMAGED;
         const uint8_t* pType = file.Data() + nOff + 4;
@@ -134,8 +141,9 @@ PROOF_STATE WalkPngChunks(CByteView file, CInflateCheck* pImage) {
             return PROOF_STATE::DAMAGED;
         if (std::memcmp(pType, "IEND", 4) == 0)
             return pImage == nullptr || pImage->Ended() ? PROOF_STATE::WHOLE : PROOF_STATE::DAMAGED;
-        nOff += PNG_CHUNK_OVERHEAD + u32Length;
+        nOff = nChunkEnd;
     }
+    brk = {nOff, file.Size()};
     return PROOF_STATE::DAMAGED;
 }
 
@@ -217,6 +225,22 @@ PROOF_STATE Worse(PROOF_STATE a, PROOF_STATE b) {
                                                                       : PROOF_STATE::WHOLE;
 }
 
+// A member's data, stored or deflated, against the CRC-32 and size its records state.
+PROOF_STATE ProveZipData(CByteView data, uint16_t u16Method, uint32_t u32Crc, uint64_t u64Size) {
+    uint32_t u32Found = 0;
+    uint64_t u64Produced = data.Size();
+    if (u16Method == ZIP_STORED) {
+        u32Found = static_cast<uint32_t>(crc32_z(0, data.Data(), data.Size()));
+    } else {
+        CInflateCheck inflater(-MAX_WBITS);
+        if (!inflater.Feed(data.Data(), data.Size()) || !inflater.Ended())
+            return PROOF_STATE::DAMAGED;
+        u32Found = inflater.Crc();
+        u64Produced = inflater.Produced();
+    }
+    return u32Found == u32Crc && u64Produced == u64Size ? PROOF_STATE::WHOLE : PROOF_STATE::DAMAGED;
+}
+
 // One member of a ZIP package, from its central directory entry: its data inflated (or taken
 // as stored) must give the CRC-32 and size the directory states.
 PROOF_STATE ProveZipMember(CByteView file, CByteView entry) {
@@ -236,19 +260,7 @@ PROOF_STATE ProveZipMember(CByteView file, CByteView entry) {
     std::optional<CByteView> data = file.Slice(u64Data, u32Packed);
     if (!data)
         return PROOF_STATE::DAMAGED;
-    uint32_t u32Crc = 0;
-    uint64_t u64Produced = data->Size();
-    if (u16Method == ZIP_STORED) {
-        u32Crc = static_cast<uint32_t>(crc32_z(0, data->Data(), data->Size()));
-    } else {
-        CInflateCheck inflater(-MAX_WBITS);
-        if (!inflater.Feed(data->Data(), data->Size()) || !inflater.Ended())
-            return PROOF_STATE::DAMAGED;
-        u32Crc = inflater.Crc();
-        u64Produced = inflater.Produced();
-    }
-    return u32Crc == *entry.U32LE(CD_CRC) && u64Produced == u32Size ? PROOF_STATE::WHOLE
-                                                                    : PROOF_STATE::DAMAGED;
+    return ProveZipData(*data, u16Method, *entry.U32LE(CD_CRC), u32Size);
 }
 
 // The end of central directory record whose comment ends exactly at the end of the file.
@@ -342,7 +354,75 @@ bool IsFlacFrameStart(CByteView file, size_t nPos) {
            (file.Data()[nPos + 1] & 0xFE) == 0xF8;
 }
 
+std::optional<PROOF_BREAK> PngBreak(const uint8_t* pData, size_t nSize) {
+    PROOF_BREAK brk;
+    return WalkPngChunks(CByteView(pData, nSize), nullptr, &brk) == PROOF_STATE::DAMAGED
+               ? std::optional<PROOF_BREAK>(brk)
+               : std::nullopt;
+}
+
+// The member whose local header is at nPos; nNext is set past its data.
+PROOF_STATE ProveLocalMember(CByteView file, size_t nPos, size_t& nNext) {
+    std::optional<CByteView> local = file.Slice(nPos, ZIP_LOCAL_BYTES);
+    if (!local || !local->Matches(0, ZIP_LOCAL_SIGNATURE, sizeof(ZIP_LOCAL_SIGNATURE)))
+        return PROOF_STATE::DAMAGED;
+    const uint16_t u16Method = *local->U16LE(LH_METHOD);
+    const uint32_t u32Packed = *local->U32LE(LH_PACKED);
+    if ((*local->U16LE(LH_FLAGS) & (ZIP_FLAG_DESCRIPTOR | ZIP_FLAG_ENCRYPTED)) != 0 ||
+        u32Packed == ZIP64_MARK || (u16Method != ZIP_STORED && u16Method != ZIP_DEFLATED))
+        return PROOF_STATE::UNCHECKED;
+    const size_t nData = nPos + ZIP_LOCAL_BYTES + *local->U16LE(LH_NAME) + *local->U16LE(LH_EXTRA);
+    nNext = nData + u32Packed;
+    std::optional<CByteView> data = file.Slice(nData, u32Packed);
+    if (!data)
+        return PROOF_STATE::DAMAGED;
+    return ProveZipData(*data, u16Method, *local->U32LE(LH_CRC), *local->U32LE(LH_SIZE));
+}
+
+// Members walked by their local headers: the first whose data fails its CRC or whose sizes do
+// not lead to another record holds the break. Streamed members state no sizes there.
+std::optional<PROOF_BREAK> ZipBreak(const uint8_t* pData, size_t nSize) {
+    const CByteView file(pData, nSize);
+    size_t nPos = 0;
+    while (file.Matches(nPos, ZIP_LOCAL_SIGNATURE, sizeof(ZIP_LOCAL_SIGNATURE))) {
+        size_t nNext = nSize;
+        const PROOF_STATE state = ProveLocalMember(file, nPos, nNext);
+        if (state == PROOF_STATE::UNCHECKED)
+            return std::nullopt;
+        if (state == PROOF_STATE::DAMAGED || !file.Has(nNext, 4) || pData[nNext] != 'P' ||
+            pData[nNext + 1] != 'K')
+            return PROOF_BREAK{nPos, std::min(nSize, nNext + 4)};
+        nPos = nNext;
+    }
+    return file.Matches(nPos, ZIP_CENTRAL_SIGNATURE, sizeof(ZIP_CENTRAL_SIGNATURE))
+               ? std::nullopt
+               : std::optional<PROOF_BREAK>(PROOF_BREAK{nPos, std::min(nSize, nPos + 4)});
+}
+
 } // namespace
+
+bool CFileProof::CanFindBreak(const char* pExtension) {
+    const PROVER* pProver = FindProver(pExtension);
+    return pProver != nullptr && (pProver->pfnProve == ProvePng || pProver->pfnProve == ProveZip ||
+                                  pProver->pfnProve == ProveJpeg);
+}
+
+std::optional<PROOF_BREAK> CFileProof::FindBreak(const uint8_t* pData, size_t nSize,
+                                                 const char* pExtension) {
+    const PROVER* pProver = FindProver(pExtension);
+    if (pProver == nullptr || pData == nullptr)
+        return std::nullopt;
+    if (pProver->pfnProve == ProvePng)
+        return PngBreak(pData, nSize);
+    if (pProver->pfnProve == ProveZip)
+        return ZipBreak(pData, nSize);
+    if (pProver->pfnProve == ProveJpeg) {
+        const JPEG_WALK walk = CJpegStructure::Walk(pData, nSize);
+        return walk.bWhole ? std::nullopt
+                           : std::optional<PROOF_BREAK>(PROOF_BREAK{walk.nIntact, walk.nEnd});
+    }
+    return std::nullopt;
+}
 
 bool CFileProof::CanProve(const char* pExtension) {
     return FindProver(pExtension) != nullptr;
@@ -407,6 +487,10 @@ PROOF_STATE CFileProof::ProveZip(const uint8_t* pData, size_t nSize) {
                 *entry->U16LE(CD_COMMENT);
     }
     return state;
+}
+
+PROOF_STATE CFileProof::ProveZipEntry(const uint8_t* pData, size_t nSize, const uint8_t* pEntry) {
+    return ProveZipMember(CByteView(pData, nSize), CByteView(pEntry, ZIP_CENTRAL_BYTES));
 }
 
 PROOF_STATE CFileProof::ProveGzip(const uint8_t* pData, size_t nSize) {
@@ -559,56 +643,5 @@ PROOF_STATE CFileProof::ProveOgg(const uint8_t* pData, size_t nSize) {
 }
 
 PROOF_STATE CFileProof::ProveJpegStructure(const uint8_t* pData, size_t nSize) {
-    const CByteView file(pData, nSize);
-    if (nSize < 4 || pData[0] != JPEG_FILL || pData[1] != JPEG_SOI)
-        return PROOF_STATE::DAMAGED;
-    bool bRestarts = false, bScanned = false;
-    size_t nPos = 2;
-    while (nPos < nSize) {
-        if (pData[nPos] != JPEG_FILL)
-            return PROOF_STATE::DAMAGED;
-        while (nPos < nSize && pData[nPos] == JPEG_FILL)
-            ++nPos;
-        if (nPos >= nSize)
-            return PROOF_STATE::DAMAGED;
-        const uint8_t u8Marker = pData[nPos++];
-        if (u8Marker == JPEG_EOI)
-            return bScanned ? PROOF_STATE::WHOLE : PROOF_STATE::DAMAGED;
-        if (u8Marker == JPEG_TEM)
-            continue;
-        if (u8Marker < JPEG_FIRST_SEGMENT || u8Marker == JPEG_SOI ||
-            (u8Marker >= JPEG_RST0 && u8Marker <= JPEG_RST7) || u8Marker > JPEG_COM)
-            return PROOF_STATE::DAMAGED;
-        std::optional<uint16_t> u16Length = file.U16BE(nPos);
-        if (!u16Length || *u16Length < 2 || !file.Has(nPos, *u16Length))
-            return PROOF_STATE::DAMAGED;
-        if (u8Marker == JPEG_DRI)
-            bRestarts = file.U16BE(nPos + 2).value_or(0) != 0;
-        nPos += *u16Length;
-        if (u8Marker != JPEG_SOS)
-            continue;
-        bScanned = true;
-        // Entropy-coded data: 0xFF is stuffed with 0x00 or starts RST0..RST7 in turn.
-        for (uint8_t u8NextRestart = 0;;) {
-            const uint8_t* pFound =
-                static_cast<const uint8_t*>(std::memchr(pData + nPos, JPEG_FILL, nSize - nPos));
-            if (pFound == nullptr || size_t(pFound - pData) + 1 >= nSize)
-                return PROOF_STATE::DAMAGED;
-            nPos = size_t(pFound - pData);
-            const uint8_t u8Next = pData[nPos + 1];
-            if (u8Next == JPEG_STUFFED) {
-                nPos += 2;
-            } else if (u8Next >= JPEG_RST0 && u8Next <= JPEG_RST7) {
-                if (!bRestarts || u8Next != JPEG_RST0 + u8NextRestart)
-                    return PROOF_STATE::DAMAGED;
-                u8NextRestart = (u8NextRestart + 1) & 7;
-                nPos += 2;
-            } else if (u8Next == JPEG_FILL) {
-                ++nPos;
-            } else {
-                break;
-            }
-        }
-    }
-    return PROOF_STATE::DAMAGED;
+    return CJpegStructure::Walk(pData, nSize).bWhole ? PROOF_STATE::WHOLE : PROOF_STATE::DAMAGED;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 // The two data-health values a decoding adds to the first-sector judgement (0 gone, 1 not
 // proved either way): the whole file decoded, or its decoding failed part-way.
@@ -20,6 +21,13 @@ enum class PROOF_STATE { UNCHECKED, WHOLE, DAMAGED };
 // between readings). Formats without a cheaper check are always decoded.
 enum class PROOF_DEPTH { STRUCTURE, DECODE };
 
+// Where the data of a damaged file stops being its own: the leading nIntact bytes are the
+// format's own, and the failure shows at nFailAt, so a break in the data lies in between.
+struct PROOF_BREAK {
+    size_t nIntact = 0;
+    size_t nFailAt = 0;
+};
+
 class CFileProof {
 public:
     // True for the extensions whose format can prove a file whole.
@@ -32,9 +40,21 @@ public:
     // "whole", "damaged" or "unchecked" for a node's data health.
     static const char* GetStateName(uint32_t nDataHealth);
 
+    // Where the proof of the bytes fails (PNG: the chunk whose CRC fails; JPEG: the first byte
+    // its structure rejects; ZIP: the member whose successor's local header is not where its
+    // sizes lead); nullopt when it does not fail or the format cannot tell.
+    static bool CanFindBreak(const char* pExtension);
+    static std::optional<PROOF_BREAK> FindBreak(const uint8_t* pData, size_t nSize,
+                                                const char* pExtension);
+
     static PROOF_STATE ProvePng(const uint8_t* pData, size_t nSize);
     static PROOF_STATE ProvePngStructure(const uint8_t* pData, size_t nSize);
     static PROOF_STATE ProveZip(const uint8_t* pData, size_t nSize);
+    // One ZIP member by its central directory entry (ZIP_CENTRAL_BYTES at pEntry): the data its
+    // local header offset leads to in the file's bytes gives the CRC-32 and size it states.
+    static PROOF_STATE ProveZipEntry(const uint8_t* pData, size_t nSize, const uint8_t* pEntry);
+    static constexpr size_t ZIP_CENTRAL_BYTES = 46;
+    static constexpr size_t ZIP_CENTRAL_LOCAL_OFFSET = 42;
     static PROOF_STATE ProveGzip(const uint8_t* pData, size_t nSize);
     // The structure, then libjpeg-turbo's decoding.
     static PROOF_STATE ProveJpeg(const uint8_t* pData, size_t nSize);

@@ -2,6 +2,9 @@
 // clusters, or joining two pieces of them, made by proving each candidate.
 #include "formats/proof/CFreeClusterFollower.h"
 
+#include "util/CTimeBudget.h"
+#include "util/DebugLog.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -77,21 +80,22 @@ uint32_t CFreeClusterFollower::ProveReading(const std::vector<uint32_t>& vecClus
 std::vector<uint32_t> CFreeClusterFollower::FindTwoPieces(uint32_t nFirst, uint64_t u64Clusters,
                                                           uint64_t u64Size, uint32_t nClusterBytes,
                                                           const char* pExtension,
-                                                          const ReadFunc& read) const {
+                                                          const ReadFunc& read,
+                                                          uint64_t& u64Joins) const {
+    const CTimeBudget budget(JOIN_BUDGET);
     const std::vector<uint32_t> vecFree = Followed(nFirst, u64Clusters + MAX_SKIPPED_CLUSTERS);
     std::vector<uint8_t> vecAll;
     if (vecFree.size() <= u64Clusters ||
         read(vecFree, vecFree.size() * uint64_t(nClusterBytes), vecAll) != 0)
         return {};
     vecAll.resize(vecFree.size() * uint64_t(nClusterBytes));
-    const uint64_t u64MaxJoins = std::min<uint64_t>(MAX_JOINS, JOIN_PROOF_BYTES / u64Size);
     const uint64_t u64MaxSkip = vecFree.size() - u64Clusters;
     std::vector<uint8_t> vecJoin(u64Size);
-    uint64_t u64Joins = 0;
     for (uint64_t u64Skip = 1; u64Skip <= u64MaxSkip; ++u64Skip)
         for (uint64_t u64Head = u64Clusters - 1; u64Head >= 1; --u64Head) {
-            if (++u64Joins > u64MaxJoins)
+            if (budget.IsSpent())
                 return {};
+            ++u64Joins;
             const uint64_t u64HeadBytes = u64Head * nClusterBytes;
             std::memcpy(vecJoin.data(), vecAll.data(), u64HeadBytes);
             std::memcpy(vecJoin.data() + u64HeadBytes,
@@ -111,6 +115,36 @@ CFreeClusterFollower::CHOICE CFreeClusterFollower::Choose(uint32_t nFirst, uint6
                                                           uint32_t nClusterBytes,
                                                           const char* pExtension,
                                                           const ReadFunc& read) const {
+    const CTimeBudget clock(JOIN_BUDGET);
+    std::string strTried;
+    uint64_t u64Joins = 0;
+    CHOICE choice =
+        ChooseReading(nFirst, u64Size, nClusterBytes, pExtension, read, strTried, u64Joins);
+    if (!strTried.empty())
+        DebugLog("free clusters: .%s at cluster %u, %llu bytes: proved%s, %llu joins; chose "
+                 "clusters %u..%u (%u runs), %s; %llu ms\n",
+                 pExtension, nFirst, static_cast<unsigned long long>(u64Size), strTried.c_str(),
+                 static_cast<unsigned long long>(u64Joins),
+                 choice.vecClusters.empty() ? 0 : choice.vecClusters.front(),
+                 choice.vecClusters.empty() ? 0 : choice.vecClusters.back(), RunCount(choice),
+                 CFileProof::GetStateName(choice.nDataHealth),
+                 static_cast<unsigned long long>(clock.ElapsedMs()));
+    return choice;
+}
+
+uint32_t CFreeClusterFollower::RunCount(const CHOICE& choice) {
+    uint32_t nRuns = choice.vecClusters.empty() ? 0 : 1;
+    for (size_t i = 1; i < choice.vecClusters.size(); ++i)
+        nRuns += choice.vecClusters[i] != choice.vecClusters[i - 1] + 1 ? 1 : 0;
+    return nRuns;
+}
+
+CFreeClusterFollower::CHOICE
+CFreeClusterFollower::ChooseReading(uint32_t nFirst, uint64_t u64Size, uint32_t nClusterBytes,
+                                    const char* pExtension, const ReadFunc& read,
+                                    std::string& strTried, uint64_t& u64Joins) const {
+    const bool bProvable =
+        u64Size > 0 && u64Size <= PROOF_BYTES_LIMIT && CFileProof::CanProve(pExtension);
     const uint64_t u64Clusters =
         nClusterBytes == 0 ? 1
                            : std::max<uint64_t>(1, (u64Size + nClusterBytes - 1) / nClusterBytes);
@@ -118,10 +152,12 @@ CFreeClusterFollower::CHOICE CFreeClusterFollower::Choose(uint32_t nFirst, uint6
     if (vecContiguous.size() == u64Clusters && AreFree(vecContiguous)) {
         const uint32_t nHealth =
             ProveReading(vecContiguous, u64Size, pExtension, PROOF_DEPTH::STRUCTURE, read);
+        if (bProvable)
+            strTried += " contiguous";
         if (nHealth != DATA_HEALTH_DAMAGED || nClusterBytes == 0)
             return {vecContiguous, nHealth};
         std::vector<uint32_t> vecJoined =
-            FindTwoPieces(nFirst, u64Clusters, u64Size, nClusterBytes, pExtension, read);
+            FindTwoPieces(nFirst, u64Clusters, u64Size, nClusterBytes, pExtension, read, u64Joins);
         if (!vecJoined.empty())
             return {vecJoined, DATA_HEALTH_WHOLE};
         return {vecContiguous, nHealth};
@@ -129,17 +165,20 @@ CFreeClusterFollower::CHOICE CFreeClusterFollower::Choose(uint32_t nFirst, uint6
     std::vector<uint32_t> vecFollowed = Followed(nFirst, u64Clusters);
     const uint32_t nFollowed =
         ProveReading(vecFollowed, u64Size, pExtension, PROOF_DEPTH::DECODE, read);
+    if (bProvable)
+        strTried += " followed";
     if (nFollowed != DATA_HEALTH_DAMAGED)
         return {vecFollowed, nFollowed};
     const uint32_t nContiguous =
         ProveReading(vecContiguous, u64Size, pExtension, PROOF_DEPTH::DECODE, read);
+    strTried += " contiguous";
     // The contiguous reading wins when it proves whole, or when only the other one fails.
     if (nContiguous != DATA_HEALTH_DAMAGED)
         return {vecContiguous, nContiguous};
     std::vector<uint32_t> vecJoined =
-        nClusterBytes == 0
-            ? std::vector<uint32_t>()
-            : FindTwoPieces(nFirst, u64Clusters, u64Size, nClusterBytes, pExtension, read);
+        nClusterBytes == 0 ? std::vector<uint32_t>()
+                           : FindTwoPieces(nFirst, u64Clusters, u64Size, nClusterBytes, pExtension,
+                                           read, u64Joins);
     if (!vecJoined.empty())
         return {vecJoined, DATA_HEALTH_WHOLE};
     return {vecFollowed, nFollowed};

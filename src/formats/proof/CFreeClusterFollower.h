@@ -6,8 +6,10 @@
 
 #include "formats/proof/CFileProof.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 class CFreeClusterFollower {
@@ -29,6 +31,9 @@ public:
     static bool NextInList(const std::vector<uint32_t>& vecClusters, uint32_t nCluster,
                            uint32_t& nNext);
 
+    // The stretches of consecutive clusters in a choice.
+    static uint32_t RunCount(const CHOICE& choice);
+
     // The first free cluster after nCluster; false when there is none.
     bool NextFree(uint32_t nCluster, uint32_t& nNext) const;
 
@@ -42,9 +47,8 @@ public:
                   const ReadFunc& read) const;
 
     static constexpr uint32_t MAX_SKIPPED_CLUSTERS = 64;
-    // At most this many joins are proved for one file, and at most JOIN_PROOF_BYTES decoded.
-    static constexpr uint32_t MAX_JOINS = 512;
-    static constexpr uint64_t JOIN_PROOF_BYTES = 512ull * 1024 * 1024;
+    // The time the joins of one file may take.
+    static constexpr std::chrono::milliseconds JOIN_BUDGET{1000};
 
 private:
     std::vector<uint32_t> Contiguous(uint32_t nFirst, uint64_t u64Clusters) const;
@@ -55,9 +59,14 @@ private:
     uint32_t ProveReading(const std::vector<uint32_t>& vecClusters, uint64_t u64Size,
                           const char* pExtension, PROOF_DEPTH depth, const ReadFunc& read) const;
     // The first two-piece join of the free clusters that proves whole; empty when none does.
+    // u64Joins counts the joins proved.
     std::vector<uint32_t> FindTwoPieces(uint32_t nFirst, uint64_t u64Clusters, uint64_t u64Size,
                                         uint32_t nClusterBytes, const char* pExtension,
-                                        const ReadFunc& read) const;
+                                        const ReadFunc& read, uint64_t& u64Joins) const;
+    // Chooses as Choose says; the readings proved are named in strTried.
+    CHOICE ChooseReading(uint32_t nFirst, uint64_t u64Size, uint32_t nClusterBytes,
+                         const char* pExtension, const ReadFunc& read, std::string& strTried,
+                         uint64_t& u64Joins) const;
 
     uint32_t m_nFirstCluster;
     uint32_t m_nClusterLimit;

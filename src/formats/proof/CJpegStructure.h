@@ -1,0 +1,31 @@
+// The structure of a JPEG walked byte by byte: segments by their lengths, entropy-coded data
+// holding only stuffed bytes and restart markers in their order, to the EOI. The walk can
+// start inside a file (at a second piece), in the state the first piece left it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct JPEG_WALK_STATE {
+    bool bInEntropy = false; // inside a scan's entropy-coded data
+    bool bRestarts = false;  // a restart interval is set
+    uint8_t u8NextRestart = 0;
+    bool bScanned = false; // a scan began
+};
+
+struct JPEG_WALK {
+    bool bWhole = false;     // the EOI was reached after a scan; nEnd is just past it
+    bool bDataEnded = false; // the bytes ended first (no byte was wrong)
+    size_t nEnd = 0;         // past the EOI, or the first byte the structure rejects
+    size_t nIntact = 0;      // the last point the structure vouched for (a segment or restart)
+    JPEG_WALK_STATE state;   // where the walk stood at nEnd
+};
+
+class CJpegStructure {
+public:
+    // From the SOI at the first byte.
+    static JPEG_WALK Walk(const uint8_t* pData, size_t nSize);
+    // From nPos in the given state (at a marker when not inside entropy-coded data).
+    static JPEG_WALK WalkFrom(const uint8_t* pData, size_t nSize, size_t nPos,
+                              JPEG_WALK_STATE state);
+};

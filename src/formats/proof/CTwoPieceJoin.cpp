@@ -1,0 +1,353 @@
+// The search for the join of a carved file's two pieces: where its proof fails gives the range
+// of the break B; each candidate C on a grid behind it passes cheap checks (no other file
+// starts there; the PNG chunk or ZIP member straddling B checks out across the join; JPEG
+// entropy data runs on with its restart markers in turn) before the whole file is proved.
+#include "formats/proof/CTwoPieceJoin.h"
+
+#include "formats/carving/CFileTypeJudge.h"
+#include "formats/proof/CFileProof.h"
+#include "formats/proof/CJpegStructure.h"
+#include "util/ByteView.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <zlib.h>
+
+namespace {
+
+constexpr uint8_t PNG_SIGNATURE[] = {0x89, 'P', 'N', 'G'};
+constexpr uint8_t JPEG_SOI[] = {0xFF, 0xD8};
+constexpr uint8_t ZIP_LOCAL_SIGNATURE[] = {'P', 'K', 3, 4};
+constexpr uint8_t ZIP_CENTRAL_SIGNATURE[] = {'P', 'K', 1, 2};
+constexpr uint8_t ZIP_EOCD_SIGNATURE[] = {'P', 'K', 5, 6};
+
+// PNG chunk: length (4), type (4), data, CRC-32 of type and data (4).
+constexpr size_t PNG_CHUNK_HEADER = 8, PNG_CHUNK_OVERHEAD = 12;
+constexpr uint32_t PNG_MAX_CHUNK_LENGTH = 0x7FFFFFFF;
+
+// ZIP end of central directory and local header fields.
+constexpr size_t ZIP_EOCD_BYTES = 22, EOCD_CD_SIZE = 12, EOCD_CD_OFFSET = 16, EOCD_COMMENT = 20;
+constexpr size_t CD_NAME = 28, CD_EXTRA = 30, CD_COMMENT = 32;
+constexpr uint32_t ZIP64_MARK = 0xFFFFFFFF;
+
+// Entropy-coded data a JPEG candidate must carry without a wrong byte before its full walk.
+constexpr size_t JPEG_FILTER_BYTES = 16 * 1024;
+
+// The joined file seen through the window: bytes below B from the first piece, the rest from C.
+struct JOINED {
+    const uint8_t* pData;
+    size_t nSize;
+    uint64_t u64Break;
+    uint64_t u64Resume;
+
+    std::optional<size_t> Raw(uint64_t u64Off) const {
+        const uint64_t u64Raw = u64Off < u64Break ? u64Off : u64Off - u64Break + u64Resume;
+        return u64Raw < nSize ? std::optional<size_t>(size_t(u64Raw)) : std::nullopt;
+    }
+    // Calls fn on the one or two raw stretches of [u64Off, u64Off + u64Len); false when a part
+    // lies outside the window.
+    template <typename Fn> bool ForEachPart(uint64_t u64Off, uint64_t u64Len, Fn fn) const {
+        while (u64Len > 0) {
+            std::optional<size_t> nRaw = Raw(u64Off);
+            if (!nRaw)
+                return false;
+            uint64_t u64Part = u64Off < u64Break ? std::min(u64Len, u64Break - u64Off) : u64Len;
+            if (u64Part > nSize - *nRaw)
+                return false;
+            fn(pData + *nRaw, size_t(u64Part));
+            u64Off += u64Part;
+            u64Len -= u64Part;
+        }
+        return true;
+    }
+    bool Copy(uint64_t u64Off, size_t nLen, uint8_t* pOut) const {
+        return ForEachPart(u64Off, nLen, [&](const uint8_t* p, size_t n) {
+            std::memcpy(pOut, p, n);
+            pOut += n;
+        });
+    }
+    std::optional<uint32_t> U32BE(uint64_t u64Off) const {
+        uint8_t bytes[4];
+        return Copy(u64Off, sizeof(bytes), bytes) ? std::optional<uint32_t>(LoadU32BE(bytes))
+                                                  : std::nullopt;
+    }
+    std::optional<uint32_t> Crc(uint64_t u64Off, uint64_t u64Len) const {
+        uLong crc = crc32_z(0, nullptr, 0);
+        if (!ForEachPart(u64Off, u64Len,
+                         [&](const uint8_t* p, size_t n) { crc = crc32_z(crc, p, n); }))
+            return std::nullopt;
+        return static_cast<uint32_t>(crc);
+    }
+};
+
+class CJoinSearch {
+public:
+    using PairTest = std::function<bool(uint64_t u64Break, uint64_t u64Resume)>;
+
+    CJoinSearch(const uint8_t* pData, size_t nSize, const char* pExtension, size_t nSectorBytes,
+                const CTimeBudget& budget, TWO_PIECE_JOIN& join, TWO_PIECE_TRIAL& trial)
+        : m_pData(pData), m_nSize(nSize), m_pExtension(pExtension), m_nSectorBytes(nSectorBytes),
+          m_budget(budget), m_join(join), m_trial(trial) {}
+
+    bool Png();
+    bool Jpeg();
+    bool Zip();
+
+private:
+    // Every (B, C) with B in [u64First, u64Last] and C behind it, both on a grid, coarse grids
+    // first; a pair a coarser grid held is not tried again. Nearest the failure first.
+    bool ForEachPair(uint64_t u64First, uint64_t u64Last, const PairTest& test,
+                     uint64_t u64FixedGap = 0);
+    // The candidate counts, and false once the budget is spent or another file starts at C.
+    bool IsCandidate(uint64_t u64Resume);
+    bool Proves(uint64_t u64Break, uint64_t u64Resume, uint64_t u64Size);
+    JOINED View(uint64_t u64Break, uint64_t u64Resume) const {
+        return {m_pData, m_nSize, u64Break, u64Resume};
+    }
+    bool PngChunkJoins(uint64_t u64Chunk, const JOINED& joined) const;
+    std::optional<uint64_t> PngEnd(uint64_t u64Chunk, const JOINED& joined) const;
+    bool ZipMemberJoins(const uint8_t* pEntry, uint64_t u64End, const JOINED& joined) const;
+
+    const uint8_t* m_pData;
+    size_t m_nSize;
+    const char* m_pExtension;
+    size_t m_nSectorBytes;
+    const CTimeBudget& m_budget;
+    TWO_PIECE_JOIN& m_join;
+    TWO_PIECE_TRIAL& m_trial;
+};
+
+bool CJoinSearch::IsCandidate(uint64_t u64Resume) {
+    ++m_trial.u64Candidates;
+    if (m_budget.IsSpent()) {
+        m_trial.bBudgetSpent = true;
+        return false;
+    }
+    return !(InBounds(m_nSize, size_t(u64Resume), m_nSectorBytes) &&
+             CFileTypeJudge::StartsAnotherFile(m_pData + u64Resume, m_nSectorBytes));
+}
+
+bool CJoinSearch::ForEachPair(uint64_t u64First, uint64_t u64Last, const PairTest& test,
+                              uint64_t u64FixedGap) {
+    for (uint64_t u64Grid = CTwoPieceJoin::MAX_GRID_BYTES; u64Grid >= m_nSectorBytes;
+         u64Grid /= 2) {
+        if (u64FixedGap % u64Grid != 0)
+            continue;
+        ++m_trial.nGrids;
+        const uint64_t u64Coarser = u64Grid * 2;
+        for (uint64_t u64Break = u64Last / u64Grid * u64Grid;
+             u64Break >= std::max(u64First, u64Grid); u64Break -= u64Grid) {
+            const uint64_t u64LastResume =
+                u64FixedGap != 0
+                    ? u64Break + u64FixedGap
+                    : std::min<uint64_t>(u64Break + CTwoPieceJoin::MAX_GAP_BYTES, m_nSize);
+            for (uint64_t u64Resume = u64FixedGap != 0 ? u64LastResume : u64Break + u64Grid;
+                 u64Resume <= u64LastResume && u64Resume < m_nSize; u64Resume += u64Grid) {
+                if (u64Coarser <= CTwoPieceJoin::MAX_GRID_BYTES && u64Break % u64Coarser == 0 &&
+                    u64Resume % u64Coarser == 0)
+                    continue;
+                if (!IsCandidate(u64Resume)) {
+                    if (m_trial.bBudgetSpent)
+                        return false;
+                    continue;
+                }
+                if (test(u64Break, u64Resume))
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool CJoinSearch::Proves(uint64_t u64Break, uint64_t u64Resume, uint64_t u64Size) {
+    if (u64Size <= u64Break || u64Size - u64Break > m_nSize - u64Resume)
+        return false;
+    ++m_trial.u64Proved;
+    const TWO_PIECE_JOIN join{u64Break, u64Resume, u64Size};
+    const std::vector<uint8_t> vecJoined = CTwoPieceJoin::Join(m_pData, join);
+    if (CFileProof::Prove(vecJoined.data(), vecJoined.size(), m_pExtension, PROOF_DEPTH::DECODE) !=
+        PROOF_STATE::WHOLE)
+        return false;
+    m_join = join;
+    return true;
+}
+
+// The chunk where the proof failed, read across the join, has the CRC it states.
+bool CJoinSearch::PngChunkJoins(uint64_t u64Chunk, const JOINED& joined) const {
+    std::optional<uint32_t> u32Length = joined.U32BE(u64Chunk);
+    if (!u32Length || *u32Length > PNG_MAX_CHUNK_LENGTH)
+        return false;
+    std::optional<uint32_t> u32Crc = joined.Crc(u64Chunk + 4, uint64_t(*u32Length) + 4);
+    return u32Crc && u32Crc == joined.U32BE(u64Chunk + PNG_CHUNK_HEADER + *u32Length);
+}
+
+// The end of the IEND chunk, walking the chunks on from the one that joins.
+std::optional<uint64_t> CJoinSearch::PngEnd(uint64_t u64Chunk, const JOINED& joined) const {
+    for (uint64_t u64Off = u64Chunk;;) {
+        uint8_t header[PNG_CHUNK_HEADER];
+        if (!joined.Copy(u64Off, sizeof(header), header))
+            return std::nullopt;
+        const uint32_t u32Length = LoadU32BE(header);
+        if (u32Length > PNG_MAX_CHUNK_LENGTH)
+            return std::nullopt;
+        u64Off += PNG_CHUNK_OVERHEAD + u32Length;
+        if (std::memcmp(header + 4, "IEND", 4) == 0)
+            return u64Off;
+    }
+}
+
+bool CJoinSearch::Png() {
+    std::optional<PROOF_BREAK> brk = CFileProof::FindBreak(m_pData, m_nSize, m_pExtension);
+    if (!brk || brk->nFailAt <= brk->nIntact)
+        return false;
+    m_trial.u64FailAt = brk->nFailAt;
+    const uint64_t u64Chunk = brk->nIntact;
+    return ForEachPair(u64Chunk, brk->nFailAt - 1, [&](uint64_t u64Break, uint64_t u64Resume) {
+        const JOINED joined = View(u64Break, u64Resume);
+        if (!PngChunkJoins(u64Chunk, joined))
+            return false;
+        std::optional<uint64_t> u64End = PngEnd(u64Chunk, joined);
+        return u64End && Proves(u64Break, u64Resume, *u64End);
+    });
+}
+
+// The second piece goes on where the structure broke: inside entropy-coded data (with the
+// restart marker the first piece expects next), or at the marker a segment length leads to.
+bool CJoinSearch::Jpeg() {
+    const JPEG_WALK walk = CJpegStructure::Walk(m_pData, m_nSize);
+    if (walk.bWhole || walk.bDataEnded || !walk.state.bScanned)
+        return false;
+    m_trial.u64FailAt = walk.nEnd;
+    return ForEachPair(walk.nIntact, walk.nEnd, [&](uint64_t u64Break, uint64_t u64Resume) {
+        const uint64_t u64From =
+            walk.state.bInEntropy ? u64Resume : u64Resume + (walk.nEnd - u64Break);
+        if (u64From >= m_nSize)
+            return false;
+        const JPEG_WALK head = CJpegStructure::WalkFrom(
+            m_pData, std::min<size_t>(m_nSize, u64From + JPEG_FILTER_BYTES), u64From, walk.state);
+        if (!head.bWhole && !head.bDataEnded)
+            return false;
+        const JPEG_WALK tail =
+            head.bWhole ? head : CJpegStructure::WalkFrom(m_pData, m_nSize, u64From, walk.state);
+        return tail.bWhole && Proves(u64Break, u64Resume, u64Break + (tail.nEnd - u64Resume));
+    });
+}
+
+// The central directory's entries (in the window at u64Directory) in the order of their
+// members; empty when an entry is not there.
+std::vector<const uint8_t*> ZipEntriesInOrder(CByteView window, uint64_t u64Directory,
+                                              uint32_t u32DirSize) {
+    std::vector<const uint8_t*> vecEntries;
+    std::optional<CByteView> dir = window.Slice(size_t(u64Directory), u32DirSize);
+    for (size_t nPos = 0; dir && dir->Matches(nPos, ZIP_CENTRAL_SIGNATURE, 4);) {
+        std::optional<CByteView> entry = dir->Slice(nPos, CFileProof::ZIP_CENTRAL_BYTES);
+        if (!entry)
+            return {};
+        vecEntries.push_back(entry->Data());
+        nPos += CFileProof::ZIP_CENTRAL_BYTES + *entry->U16LE(CD_NAME) + *entry->U16LE(CD_EXTRA) +
+                *entry->U16LE(CD_COMMENT);
+    }
+    std::sort(vecEntries.begin(), vecEntries.end(), [](const uint8_t* a, const uint8_t* b) {
+        return LoadU32LE(a + CFileProof::ZIP_CENTRAL_LOCAL_OFFSET) <
+               LoadU32LE(b + CFileProof::ZIP_CENTRAL_LOCAL_OFFSET);
+    });
+    return vecEntries;
+}
+
+uint64_t LocalOffset(const uint8_t* pEntry) {
+    return LoadU32LE(pEntry + CFileProof::ZIP_CENTRAL_LOCAL_OFFSET);
+}
+
+// The member, read across the join up to where the next one starts, proves by its entry.
+bool CJoinSearch::ZipMemberJoins(const uint8_t* pEntry, uint64_t u64End,
+                                 const JOINED& joined) const {
+    const uint64_t u64Local = LocalOffset(pEntry);
+    if (u64End <= u64Local || u64End - u64Local > m_nSize)
+        return false;
+    std::vector<uint8_t> vecMember(static_cast<size_t>(u64End - u64Local));
+    uint8_t entry[CFileProof::ZIP_CENTRAL_BYTES];
+    std::memcpy(entry, pEntry, sizeof(entry));
+    std::memset(entry + CFileProof::ZIP_CENTRAL_LOCAL_OFFSET, 0, 4);
+    return joined.Copy(u64Local, vecMember.size(), vecMember.data()) &&
+           CFileProof::ProveZipEntry(vecMember.data(), vecMember.size(), entry) ==
+               PROOF_STATE::WHOLE;
+}
+
+// Each end record fixes the gap: it stands where the central directory's offset and size put
+// it in the joined file. The directory (in the second piece) names the member that fails when
+// read on from the first piece: the break lies inside it.
+bool CJoinSearch::Zip() {
+    const CByteView window(m_pData, m_nSize);
+    for (std::optional<size_t> nEnd = window.Find(ZIP_EOCD_SIGNATURE, 4); nEnd;
+         nEnd = window.Find(ZIP_EOCD_SIGNATURE, 4, *nEnd + 1)) {
+        std::optional<uint32_t> u32DirSize = window.U32LE(*nEnd + EOCD_CD_SIZE);
+        std::optional<uint32_t> u32DirOffset = window.U32LE(*nEnd + EOCD_CD_OFFSET);
+        std::optional<uint16_t> u16Comment = window.U16LE(*nEnd + EOCD_COMMENT);
+        if (!u32DirSize || !u32DirOffset || !u16Comment || *u32DirOffset == ZIP64_MARK ||
+            !window.Has(*nEnd, ZIP_EOCD_BYTES + *u16Comment))
+            continue;
+        const uint64_t u64JoinedEnd = uint64_t(*u32DirOffset) + *u32DirSize;
+        if (*nEnd <= u64JoinedEnd)
+            continue;
+        const uint64_t u64Gap = *nEnd - u64JoinedEnd;
+        if (u64Gap % m_nSectorBytes != 0 || u64Gap > CTwoPieceJoin::MAX_GAP_BYTES)
+            continue;
+        const std::vector<const uint8_t*> vecEntries =
+            ZipEntriesInOrder(window, *u32DirOffset + u64Gap, *u32DirSize);
+        size_t k = 0;
+        while (k < vecEntries.size() &&
+               CFileProof::ProveZipEntry(m_pData, m_nSize, vecEntries[k]) != PROOF_STATE::DAMAGED)
+            ++k;
+        if (k == vecEntries.size())
+            continue;
+        const uint64_t u64Member = LocalOffset(vecEntries[k]);
+        const uint64_t u64MemberEnd =
+            k + 1 < vecEntries.size() ? LocalOffset(vecEntries[k + 1]) : *u32DirOffset;
+        const uint64_t u64Size = u64JoinedEnd + ZIP_EOCD_BYTES + *u16Comment;
+        m_trial.u64FailAt = u64Member;
+        if (ForEachPair(
+                u64Member, std::min<uint64_t>(u64MemberEnd, *u32DirOffset),
+                [&](uint64_t u64Break, uint64_t u64Resume) {
+                    return ZipMemberJoins(vecEntries[k], u64MemberEnd, View(u64Break, u64Resume)) &&
+                           Proves(u64Break, u64Resume, u64Size);
+                },
+                u64Gap))
+            return true;
+        if (m_trial.bBudgetSpent)
+            return false;
+    }
+    return false;
+}
+
+} // namespace
+
+bool CTwoPieceJoin::CanJoin(const char* pExtension) {
+    return CFileProof::CanFindBreak(pExtension);
+}
+
+bool CTwoPieceJoin::Find(const uint8_t* pData, size_t nSize, const char* pExtension,
+                         size_t nSectorBytes, const CTimeBudget& budget, TWO_PIECE_JOIN& join,
+                         TWO_PIECE_TRIAL& trial) {
+    trial = {};
+    if (pData == nullptr || nSectorBytes == 0 || !CanJoin(pExtension))
+        return false;
+    const CByteView window(pData, nSize);
+    CJoinSearch search(pData, nSize, pExtension, nSectorBytes, budget, join, trial);
+    if (window.Matches(0, PNG_SIGNATURE, sizeof(PNG_SIGNATURE)))
+        return search.Png();
+    if (window.Matches(0, JPEG_SOI, sizeof(JPEG_SOI)))
+        return search.Jpeg();
+    if (window.Matches(0, ZIP_LOCAL_SIGNATURE, sizeof(ZIP_LOCAL_SIGNATURE)))
+        return search.Zip();
+    return false;
+}
+
+std::vector<uint8_t> CTwoPieceJoin::Join(const uint8_t* pData, const TWO_PIECE_JOIN& join) {
+    std::vector<uint8_t> vecJoined(join.u64Size);
+    std::memcpy(vecJoined.data(), pData, join.u64Break);
+    std::memcpy(vecJoined.data() + join.u64Break, pData + join.u64Resume,
+                join.u64Size - join.u64Break);
+    return vecJoined;
+}
