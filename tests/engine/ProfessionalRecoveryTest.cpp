@@ -78,18 +78,6 @@ protected:
         }
         return vecHits;
     }
-    // Recovers every hit into its own file; the SHA-256 of each recovered file, by hit index.
-    std::vector<std::string> RecoverAll(IFileRecoveryParse& engine,
-                                        std::vector<SEARCH_FILE_INFO>& vecHits) {
-        std::vector<std::string> vecDigests;
-        for (size_t i = 0; i < vecHits.size(); ++i) {
-            std::string strPath = m_out.File(std::to_string(i) + "_" + vecHits[i].szFileName);
-            std::u16string strTarget = Ansi2Unicode(strPath.c_str());
-            int nResult = engine.SaveFileData(&vecHits[i], strTarget.c_str(), 0);
-            vecDigests.push_back(nResult == 0 ? CSha256::OfFile(strPath) : std::string());
-        }
-        return vecDigests;
-    }
     // A fresh deep scan of the image to its end; every hit and the digest of its recovered copy.
     void ScanAndRecover(const std::string& strImage) {
         std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(strImage);
@@ -98,7 +86,13 @@ protected:
         ASSERT_EQ(Scan(*pEngine, record), 0);
         EXPECT_TRUE(record.SawFinalReport());
         m_vecHits = Search(*pEngine);
-        m_vecDigests = RecoverAll(*pEngine, m_vecHits);
+        // Every hit recovered into its own file; the SHA-256 of each, by hit index.
+        for (size_t i = 0; i < m_vecHits.size(); ++i) {
+            std::string strPath = m_out.File(std::to_string(i) + "_" + m_vecHits[i].szFileName);
+            const int nResult =
+                pEngine->SaveFileData(&m_vecHits[i], Ansi2Unicode(strPath.c_str()).c_str(), 0);
+            m_vecDigests.push_back(nResult == 0 ? CSha256::OfFile(strPath) : std::string());
+        }
     }
     // How many hits were recovered as exactly these bytes (and pass the check, when given).
     size_t Copies(const std::vector<uint8_t>& vecBytes,
@@ -122,10 +116,12 @@ TEST_F(ProfessionalRecoveryTest, FatDeletedFilesComeBackOnceEach) {
     if (!CFatImageBuilder::HaveTools())
         SKIP_WITHOUT("mkfs.vfat and mtools");
     CFatImageBuilder image(m_dir.File("fat32.img"));
-    ASSERT_TRUE(image.Format({32, 64 * 1024, 1}));
-    std::map<std::string, std::vector<uint8_t>> mapDeleted;
-    ASSERT_TRUE(image.MakeDir("/Keep"));
-    ASSERT_TRUE(image.MakeDir("/Gone"));
+    ASSERT_TRUE(image.Format({32, 64 * 1024, 1}) && image.MakeDir("/Keep") &&
+                image.MakeDir("/Gone"));
+    std::map<std::string, std::vector<uint8_t>> mapDeleted = {
+        {"/Gone/picture.png", ReadFileBytes(TestDataPath("samples/sample.png"))},
+        {"/Gone/photo.jpg", ReadFileBytes(TestDataPath("samples/sample_big.jpg"))},
+        {"/Gone/notes.bin", PatternBytes(7000, 7)}};
     for (int i = 0; i < 6; ++i) {
         std::vector<uint8_t> vecBytes = PatternBytes(1000 + 3000 * i, 100 + i);
         std::string strName = "/Keep/data" + std::to_string(i) + ".bin";
@@ -133,16 +129,10 @@ TEST_F(ProfessionalRecoveryTest, FatDeletedFilesComeBackOnceEach) {
         if (i % 2 == 0)
             mapDeleted[strName] = vecBytes;
     }
-    std::vector<uint8_t> vecPng = ReadFileBytes(TestDataPath("samples/sample.png"));
-    std::vector<uint8_t> vecJpg = ReadFileBytes(TestDataPath("samples/sample_big.jpg"));
-    ASSERT_TRUE(image.AddFile("/Gone/picture.png", vecPng));
-    ASSERT_TRUE(image.AddFile("/Gone/photo.jpg", vecJpg));
-    ASSERT_TRUE(image.AddFile("/Gone/notes.bin", PatternBytes(7000, 7)));
-    mapDeleted["/Gone/picture.png"] = vecPng;
-    mapDeleted["/Gone/photo.jpg"] = vecJpg;
-    mapDeleted["/Gone/notes.bin"] = PatternBytes(7000, 7);
-    ASSERT_TRUE(image.Delete({"/Keep/data0.bin", "/Keep/data2.bin", "/Keep/data4.bin"}));
-    ASSERT_TRUE(image.DeleteTree("/Gone"));
+    for (const char* pGone : {"/Gone/picture.png", "/Gone/photo.jpg", "/Gone/notes.bin"})
+        ASSERT_TRUE(image.AddFile(pGone, mapDeleted[pGone]));
+    ASSERT_TRUE(image.Delete({"/Keep/data0.bin", "/Keep/data2.bin", "/Keep/data4.bin"}) &&
+                image.DeleteTree("/Gone"));
 
     ASSERT_NO_FATAL_FAILURE(ScanAndRecover(image.Path()));
     for (const auto& [strName, vecBytes] : mapDeleted)
@@ -211,13 +201,13 @@ TEST_F(ProfessionalRecoveryTest, BootSectorWithAZeroFieldStillGivesItsFiles) {
         }
         ASSERT_TRUE(PatchFileBytes(image.Path(), field.nOffset, {0, 0}));
         ASSERT_NO_FATAL_FAILURE(ScanAndRecover(image.Path()));
-        for (const auto& [strName, vecBytes] : mapFiles)
-            EXPECT_GE(Copies(vecBytes,
+        for (const auto& file : mapFiles)
+            EXPECT_GE(Copies(file.second,
                              [&](const SEARCH_FILE_INFO& hit) {
-                                 return strName.ends_with(std::string("/") + hit.szFileName);
+                                 return file.first.ends_with(std::string("/") + hit.szFileName);
                              }),
                       1u)
-                << "FAT" << field.nFatBits << ", field at " << field.nOffset << ": " << strName;
+                << "FAT" << field.nFatBits << ", field at " << field.nOffset << ": " << file.first;
     }
 }
 
@@ -257,14 +247,14 @@ TEST_F(ProfessionalRecoveryTest, FatVolumeInsideAPartitionedDiskIsPlacedByItsBoo
     ASSERT_TRUE(PatchFileBytes(strDisk, u64VolumeStart * 512, ReadFileBytes(image.Path())));
 
     ASSERT_NO_FATAL_FAILURE(ScanAndRecover(strDisk));
-    for (const auto& [strName, vecBytes] : mapFiles)
-        EXPECT_GE(Copies(vecBytes,
+    for (const auto& file : mapFiles)
+        EXPECT_GE(Copies(file.second,
                          [&](const SEARCH_FILE_INFO& hit) {
-                             return hit.szFileName == strName &&
+                             return hit.szFileName == file.first &&
                                     hit.u64PartitionStartSector == u64VolumeStart;
                          }),
                   1u)
-            << strName;
+            << file.first;
     for (const SEARCH_FILE_INFO& hit : m_vecHits)
         EXPECT_STRCASENE(hit.szFileName, "beyond.bin");
 }
