@@ -67,7 +67,8 @@ void CDuplicateHitFilter::Seal() {
 }
 
 bool CDuplicateHitFilter::IsDuplicate(const SEARCH_FILE_INFO& hit) const {
-    if (hit.nEngineType == ENGINE_DEEP_FAT || hit.nEngineType == ENGINE_DEEP_NTFS)
+    if (hit.nEngineType == ENGINE_DEEP_FAT || hit.nEngineType == ENGINE_DEEP_NTFS ||
+        hit.nEngineType == ENGINE_DEEP_EXFAT)
         return std::binary_search(m_vecDroppedDeep.begin(), m_vecDroppedDeep.end(),
                                   std::pair{hit.nEngineType, hit.nFileIndex});
     if (hit.nEngineType != ENGINE_FILE_TYPE)

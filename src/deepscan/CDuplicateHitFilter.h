@@ -1,6 +1,6 @@
-// Which hits of the deep scan's engines repeat a file an earlier engine listed: a deep FAT or
-// NTFS hit with the first data sector and size of a fast-walk file, and a carved hit at the
-// first data sector of a file-system hit with the same extension (or a carved "jpg" at a
+// Which hits of the deep scan's engines repeat a file an earlier engine listed: a deep FAT,
+// NTFS or exFAT hit with the first data sector and size of a fast-walk file, and a carved hit at
+// the first data sector of a file-system hit with the same extension (or a carved "jpg" at a
 // "thm"). Sixteen bytes per file-system hit; nothing per carved hit.
 #pragma once
 
@@ -14,8 +14,8 @@ class CDuplicateHitFilter {
 public:
     // Every fast-walk hit whose first data sector is known, before any deep one.
     void AddFastHit(const SEARCH_FILE_INFO& hit, uint64_t u64FirstSector);
-    // A deep FAT or NTFS hit whose first data sector is known; dropped when a fast hit had the
-    // same first sector and size.
+    // A deep FAT, NTFS or exFAT hit whose first data sector is known; dropped when a fast hit had
+    // the same first sector and size.
     void AddDeepHit(const SEARCH_FILE_INFO& hit, uint64_t u64FirstSector);
     // After the last Add: makes the tables searchable.
     void Seal();

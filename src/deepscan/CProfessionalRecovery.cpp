@@ -5,7 +5,9 @@
 #include "deepscan/CFileRecoveryFactory.h"
 #include "deepscan/CMergedSearchCursor.h"
 #include "device/CDiskRegistry.h"
+#include "device/CPartitionManager.h"
 #include "device/FileSystemRecognisers.h"
+#include "fat/CFastFatRecovery.h"
 #include "formats/carving/CFileTypeJudge.h"
 #include "formats/fat/FatEntryValidator.h"
 #include "formats/fat/FatGeometry.h"
@@ -77,7 +79,74 @@ int CProfessionalRecovery::Init(int nDiskNo, long long llStartSector, long long 
     int nResult = m_ntfsRecovery.Init(nDiskNo, llStartSector, llSectorCount, wcDriveLetter);
     m_pFastEngine.reset(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
         nDiskNo, llStartSector, llSectorCount, wcDriveLetter, RECOVERY_TYPE_FAST));
+    if (!m_pFastEngine && m_u64StartSector == 0)
+        OpenPartitionEngines(nDiskNo);
+    RebuildGroups();
     return nResult;
+}
+
+// A disk that starts with a partition table rather than a volume: each partition the factory
+// recognises is walked by its own fast engine, and a FAT partition's directory sectors go to a
+// deep FAT engine of its own, which places them by that volume's geometry.
+void CProfessionalRecovery::OpenPartitionEngines(int nDiskNo) {
+    CPartitionManager manager;
+    std::vector<PARTITION_ITEM> vecItems = manager.GetDiskPartitions(m_nFd, nDiskNo);
+    std::sort(vecItems.begin(), vecItems.end(),
+              [](const PARTITION_ITEM& a, const PARTITION_ITEM& b) {
+                  return a.u64StartSector < b.u64StartSector;
+              });
+    uint64_t u64FreeFrom = 1;
+    for (const PARTITION_ITEM& item : vecItems) {
+        // Of overlapping entries of a damaged table, the first keeps its sectors.
+        if (item.u64StartSector < u64FreeFrom || item.u64StartSector >= m_u64SectorCount ||
+            item.u64EndSector < item.u64StartSector)
+            continue;
+        PARTITION_ENGINES part;
+        part.u64StartSector = item.u64StartSector;
+        part.u64SectorCount =
+            std::min(item.u64EndSector + 1, m_u64SectorCount) - item.u64StartSector;
+        part.pFastEngine.reset(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
+            nDiskNo, static_cast<long long>(part.u64StartSector),
+            static_cast<long long>(part.u64SectorCount), m_wcDriveLetter, RECOVERY_TYPE_FAST));
+        // The ext placeholder finds nothing and maps nothing.
+        if (!part.pFastEngine || dynamic_cast<CFastExtRecovery*>(part.pFastEngine.get()))
+            continue;
+        if (dynamic_cast<CFastFatRecovery*>(part.pFastEngine.get()) != nullptr) {
+            part.pDeepFat = std::make_unique<CProfessionalFatRecovery>();
+            part.pDeepFat->Init(nDiskNo, static_cast<long long>(part.u64StartSector),
+                                static_cast<long long>(part.u64SectorCount), m_wcDriveLetter);
+        }
+        DebugLog("partition at sector %llu, %llu sectors: walked by its fast engine\n",
+                 (unsigned long long)part.u64StartSector, (unsigned long long)part.u64SectorCount);
+        u64FreeFrom = part.u64StartSector + part.u64SectorCount;
+        m_vecPartitions.push_back(std::move(part));
+    }
+}
+
+void CProfessionalRecovery::RebuildGroups() {
+    m_fastEngines.Clear();
+    m_deepFatEngines.Clear();
+    if (m_pFastEngine)
+        m_fastEngines.Add(m_pFastEngine.get());
+    m_deepFatEngines.Add(&m_fatRecovery);
+    for (PARTITION_ENGINES& part : m_vecPartitions) {
+        if (part.pFastEngine)
+            m_fastEngines.Add(part.pFastEngine.get());
+        if (part.pDeepFat)
+            m_deepFatEngines.Add(part.pDeepFat.get());
+    }
+}
+
+CProfessionalFatRecovery& CProfessionalRecovery::FatEngineFor(uint64_t u64Sector) {
+    auto it = std::upper_bound(m_vecPartitions.begin(), m_vecPartitions.end(), u64Sector,
+                               [](uint64_t u64Value, const PARTITION_ENGINES& part) {
+                                   return u64Value < part.u64StartSector;
+                               });
+    if (it == m_vecPartitions.begin())
+        return m_fatRecovery;
+    --it;
+    bool bInside = u64Sector - it->u64StartSector < it->u64SectorCount;
+    return bInside && it->pDeepFat ? *it->pDeepFat : m_fatRecovery;
 }
 
 int CProfessionalRecovery::Init(const char16_t* pDevicePath, char16_t wcDriveLetter) {
@@ -99,6 +168,7 @@ int CProfessionalRecovery::Init(const char16_t* pDevicePath, char16_t wcDriveLet
     int nResult = m_ntfsRecovery.Init(pDevicePath, wcDriveLetter);
     m_pFastEngine.reset(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
         pDevicePath, wcDriveLetter, RECOVERY_TYPE_FAST));
+    RebuildGroups();
     return nResult;
 }
 
@@ -112,6 +182,13 @@ int CProfessionalRecovery::InitCallBack(ScanProgressCallback pScanCallback,
     m_ntfsRecovery.InitCallBack(pScanCallback, pRecoveryCallback, pParam, SCAN_WEIGHT);
     m_exfatRecovery.InitCallBack(pScanCallback, pRecoveryCallback, pParam, SCAN_WEIGHT);
     m_fileTypeRecovery.InitCallBack(pScanCallback, pRecoveryCallback, pParam, SCAN_WEIGHT);
+    for (PARTITION_ENGINES& part : m_vecPartitions) {
+        if (part.pFastEngine)
+            part.pFastEngine->InitCallBack(pScanCallback, pRecoveryCallback, pParam,
+                                           FAST_ENGINE_WEIGHT);
+        if (part.pDeepFat)
+            part.pDeepFat->InitCallBack(pScanCallback, pRecoveryCallback, pParam, SCAN_WEIGHT);
+    }
     return 0;
 }
 
@@ -124,6 +201,12 @@ int CProfessionalRecovery::InitSearchCallBack(SearchProgressCallback pSearchCall
     m_ntfsRecovery.InitSearchCallBack(pSearchCallback, pParam);
     m_exfatRecovery.InitSearchCallBack(pSearchCallback, pParam);
     m_fileTypeRecovery.InitSearchCallBack(pSearchCallback, pParam);
+    for (PARTITION_ENGINES& part : m_vecPartitions) {
+        if (part.pFastEngine)
+            part.pFastEngine->InitSearchCallBack(pSearchCallback, pParam);
+        if (part.pDeepFat)
+            part.pDeepFat->InitSearchCallBack(pSearchCallback, pParam);
+    }
     return 0;
 }
 
@@ -141,11 +224,18 @@ std::string CProfessionalRecovery::StoredStoreName(const char* pPrefix) const {
     return strName;
 }
 
+std::string CProfessionalRecovery::StoredStoreName(const char* pPrefix,
+                                                   uint64_t u64StartSector) const {
+    return StoredStoreName((pPrefix + std::to_string(u64StartSector) + "_").c_str());
+}
+
 // The fast engine finds what the file system still knows and maps the unallocated sectors.
 int CProfessionalRecovery::RunFastEngine(bool bResumed, bool& bUseMap) {
     bUseMap = false;
-    if (!m_pFastEngine)
+    if (!m_pFastEngine) {
+        RunPartitionFastEngines(bResumed);
         return 0;
+    }
     m_pFastEngine->InitCallBack(m_callbacks.ScanCallback(), m_callbacks.RecoveryCallback(),
                                 m_callbacks.Param(), FAST_ENGINE_WEIGHT);
     // The ext placeholder reports a map but never a run: such a volume is scanned whole.
@@ -155,6 +245,32 @@ int CProfessionalRecovery::RunFastEngine(bool bResumed, bool& bUseMap) {
         return m_pFastEngine->ScanDevice(nullptr);
     std::u16string strName = Ansi2Unicode(StoredStoreName(STORE_PREFIX_FAST).c_str());
     return m_pFastEngine->ScanDevice(strName.c_str());
+}
+
+// A partition whose walk fails is left to the sector pass alone; a stop asked meanwhile ends the
+// pass at its first report.
+void CProfessionalRecovery::RunPartitionFastEngines(bool bResumed) {
+    for (PARTITION_ENGINES& part : m_vecPartitions) {
+        IFileRecoveryParse* pEngine = part.pFastEngine.get();
+        if (pEngine == nullptr)
+            continue;
+        pEngine->InitCallBack(m_callbacks.ScanCallback(), m_callbacks.RecoveryCallback(),
+                              m_callbacks.Param(), FAST_ENGINE_WEIGHT);
+        pEngine->BuildBitMapInfo();
+        int nResult = ENOENT;
+        if (!bResumed) {
+            nResult = pEngine->ScanDevice(nullptr);
+        } else if (std::string strName = StoredStoreName(STORE_PREFIX_FAST, part.u64StartSector);
+                   !strName.empty()) {
+            nResult = pEngine->ScanDevice(Ansi2Unicode(strName.c_str()).c_str());
+        }
+        if (nResult != 0) {
+            DebugLog("fast engine of the partition at sector %llu ended with %d\n",
+                     (unsigned long long)part.u64StartSector, nResult);
+            part.pFastEngine.reset();
+        }
+    }
+    RebuildGroups();
 }
 
 int CProfessionalRecovery::OpenPassStores(bool bResumed) {
@@ -168,6 +284,9 @@ int CProfessionalRecovery::OpenPassStores(bool bResumed) {
         m_ntfsRecovery.ClearProfessionalVec();
         m_ntfsRecovery.InitProfessionalScan(nullptr);
         m_exfatRecovery.ClearProfessionalVec(nullptr);
+        for (PARTITION_ENGINES& part : m_vecPartitions)
+            if (part.pDeepFat)
+                part.pDeepFat->ClearProfessionalVec(nullptr);
         return nResult;
     }
     std::u16string strCarved = Ansi2Unicode(StoredStoreName(STORE_PREFIX_FILE_TYPE).c_str());
@@ -181,6 +300,12 @@ int CProfessionalRecovery::OpenPassStores(bool bResumed) {
     m_ntfsRecovery.InitProfessionalScan(strNtfs.c_str());
     m_exfatRecovery.ClearProfessionalVec(
         Ansi2Unicode(StoredStoreName(STORE_PREFIX_PRO_EXFAT).c_str()).c_str());
+    for (PARTITION_ENGINES& part : m_vecPartitions) {
+        if (part.pDeepFat)
+            part.pDeepFat->ClearProfessionalVec(
+                Ansi2Unicode(StoredStoreName(STORE_PREFIX_PRO_FAT, part.u64StartSector).c_str())
+                    .c_str());
+    }
     return nResult;
 }
 
@@ -223,12 +348,16 @@ int CProfessionalRecovery::ScanDevice(const char16_t*) {
     }
     OpenPassStores(bResumed);
     DebugLog("InitVirtualDbrInfo Start\n");
-    m_fatRecovery.InitVirtualDbrInfo();
+    for (IFileRecoveryParse* pEngine : m_deepFatEngines.Engines())
+        static_cast<CProfessionalFatRecovery*>(pEngine)->InitVirtualDbrInfo();
     CFileTypeJudge::ClearTsFileRanges();
     nResult = RunSectorPass(bUseMap, bResumed, CountSectorsToScan(bUseMap));
-    m_fatRecovery.DealProfessionalRecordVec();
+    for (IFileRecoveryParse* pEngine : m_deepFatEngines.Engines())
+        static_cast<CProfessionalFatRecovery*>(pEngine)->DealProfessionalRecordVec();
     m_ntfsRecovery.ParseProfessionalRecordVec();
     m_exfatRecovery.DealProfessionalRecordVec();
+    m_fastEngines.AssignBases();
+    m_deepFatEngines.AssignBases();
     if (nResult == 0)
         m_callbacks.ReportScan(FINAL_PERCENT, FINAL_WEIGHT, 0);
     RecordScan(false, bResumed);
@@ -372,11 +501,14 @@ int CProfessionalRecovery::ParseProfessionalFileInfo(const uint8_t* pBuffer, uin
         if (IsNtfsFileRecord(pSector, std::min<size_t>(nAvail, nRecordSize), nRecordSize)) {
             nResult = ParseNtfsCandidate(pSector, nAvail, nRecordSize, u64Sector + u64Index);
         } else if (IsFatFileRecord(pSector, nSectorBytes)) {
-            nResult = m_fatRecovery.ParseFatFileRecord(pSector, u64Sector + u64Index);
+            nResult = FatEngineFor(u64Sector + u64Index)
+                          .ParseFatFileRecord(pSector, u64Sector + u64Index);
         } else if (IsFatFDTRecord(pSector, nSectorBytes)) {
-            nResult = m_fatRecovery.ParseFDTFileRecord(pSector, u64Sector + u64Index);
+            nResult = FatEngineFor(u64Sector + u64Index)
+                          .ParseFDTFileRecord(pSector, u64Sector + u64Index);
         } else if (IsFat(pSector, nSectorBytes)) {
-            nResult = m_fatRecovery.ParseBootRecord(pSector, u64Sector + u64Index);
+            nResult =
+                FatEngineFor(u64Sector + u64Index).ParseBootRecord(pSector, u64Sector + u64Index);
         } else if (ParseExFatCandidate(pSector, nAvail, u64Sector + u64Index)) {
             nResult = 0;
         } else {
@@ -428,18 +560,22 @@ bool CProfessionalRecovery::ParseExFatCandidate(const uint8_t* pSector, size_t n
     return m_exfatRecovery.ParseExFatSector(m_vecRecordBuf.data(), nHave, u64Sector);
 }
 
-IFileRecoveryParse* CProfessionalRecovery::EngineOf(uint32_t nEngineType) {
+CEngineGroup* CProfessionalRecovery::GroupOf(uint32_t nEngineType) {
+    if (IsFastEngineType(nEngineType))
+        return &m_fastEngines;
+    return nEngineType == ENGINE_DEEP_FAT ? &m_deepFatEngines : nullptr;
+}
+
+IFileRecoveryParse* CProfessionalRecovery::EngineOf(uint32_t nEngineType, uint32_t nFileIndex,
+                                                    uint32_t& nEngineIndex) {
+    nEngineIndex = nFileIndex;
+    if (CEngineGroup* pGroup = GroupOf(nEngineType))
+        return pGroup->Find(nFileIndex, nEngineIndex);
     switch (nEngineType) {
-    case ENGINE_FAST_NTFS:
-    case ENGINE_FAST_FAT:
-    case ENGINE_FAST_EXFAT:
-        return m_pFastEngine.get();
     case ENGINE_DEEP_EXFAT:
         return &m_exfatRecovery;
     case ENGINE_DEEP_NTFS:
         return &m_ntfsRecovery;
-    case ENGINE_DEEP_FAT:
-        return &m_fatRecovery;
     case ENGINE_FILE_TYPE:
         return &m_fileTypeRecovery;
     default:
@@ -447,10 +583,19 @@ IFileRecoveryParse* CProfessionalRecovery::EngineOf(uint32_t nEngineType) {
     }
 }
 
+IFileRecoveryParse* CProfessionalRecovery::EngineOfNode(const FILE_NODE& node,
+                                                        FILE_NODE& engineNode) {
+    engineNode = node;
+    return EngineOf(node.nEngineType, node.nFileIndex, engineNode.nFileIndex);
+}
+
 unsigned int CProfessionalRecovery::GetLostFileCount() {
-    unsigned int nCount = m_pFastEngine ? m_pFastEngine->GetLostFileCount() : 0;
-    return nCount + m_fatRecovery.GetLostFileCount() + m_ntfsRecovery.GetLostFileCount() +
-           m_exfatRecovery.GetLostFileCount() + m_fileTypeRecovery.GetLostFileCount();
+    unsigned int nCount = 0;
+    for (const CEngineGroup* pGroup : {&m_fastEngines, &m_deepFatEngines})
+        for (IFileRecoveryParse* pEngine : pGroup->Engines())
+            nCount += pEngine->GetLostFileCount();
+    return nCount + m_ntfsRecovery.GetLostFileCount() + m_exfatRecovery.GetLostFileCount() +
+           m_fileTypeRecovery.GetLostFileCount();
 }
 
 int CProfessionalRecovery::GetChildrenFileNode(FILE_NODE* pParent, unsigned int nDepth,
@@ -459,15 +604,23 @@ int CProfessionalRecovery::GetChildrenFileNode(FILE_NODE* pParent, unsigned int 
     if (pParent == nullptr) {
         if (nDepth != 0)
             return ERROR_INVALID_PARAMETER;
-        if (m_pFastEngine)
-            m_pFastEngine->GetChildrenFileNode(nullptr, 0, vecChildren);
-        m_fatRecovery.GetChildrenFileNode(nullptr, 0, vecChildren);
+        for (const CEngineGroup* pGroup : {&m_fastEngines, &m_deepFatEngines}) {
+            for (IFileRecoveryParse* pEngine : pGroup->Engines()) {
+                size_t nEngineFirst = vecChildren.size();
+                pEngine->GetChildrenFileNode(nullptr, 0, vecChildren);
+                pGroup->ToGroupNumbers(pEngine, vecChildren, nEngineFirst);
+            }
+        }
         m_ntfsRecovery.GetChildrenFileNode(nullptr, 0, vecChildren);
         m_exfatRecovery.GetChildrenFileNode(nullptr, 0, vecChildren);
         m_fileTypeRecovery.GetChildrenFileNode(nullptr, 0, vecChildren);
     } else if (pParent->nEngineType != ENGINE_FILE_TYPE) {
-        if (IFileRecoveryParse* pEngine = EngineOf(pParent->nEngineType))
-            pEngine->GetChildrenFileNode(pParent, nDepth, vecChildren);
+        FILE_NODE parent;
+        if (IFileRecoveryParse* pEngine = EngineOfNode(*pParent, parent)) {
+            pEngine->GetChildrenFileNode(&parent, nDepth, vecChildren);
+            if (CEngineGroup* pGroup = GroupOf(pParent->nEngineType))
+                pGroup->ToGroupNumbers(pEngine, vecChildren, nFirst);
+        }
     }
     CScanResultFileManager::SortFileNodes(vecChildren, nFirst);
     return 0;
@@ -476,19 +629,21 @@ int CProfessionalRecovery::GetChildrenFileNode(FILE_NODE* pParent, unsigned int 
 int CProfessionalRecovery::GetChildrenFileCount(FILE_NODE* pParent, unsigned int nDepth,
                                                 unsigned int& nCount) {
     if (pParent != nullptr) {
-        IFileRecoveryParse* pEngine = EngineOf(pParent->nEngineType);
+        FILE_NODE parent;
+        IFileRecoveryParse* pEngine = EngineOfNode(*pParent, parent);
         if (pEngine == nullptr || pParent->nEngineType == ENGINE_FILE_TYPE)
             return 0;
-        return pEngine->GetChildrenFileCount(pParent, nDepth, nCount);
+        return pEngine->GetChildrenFileCount(&parent, nDepth, nCount);
     }
     if (nDepth != 0)
         return ERROR_INVALID_PARAMETER;
-    IFileRecoveryParse* engines[] = {m_pFastEngine.get(), &m_fatRecovery, &m_ntfsRecovery,
-                                     &m_exfatRecovery, &m_fileTypeRecovery};
-    for (IFileRecoveryParse* pEngine : engines) {
+    std::vector<IFileRecoveryParse*> vecEngines = m_fastEngines.Engines();
+    vecEngines.insert(vecEngines.end(), m_deepFatEngines.Engines().begin(),
+                      m_deepFatEngines.Engines().end());
+    vecEngines.insert(vecEngines.end(), {&m_ntfsRecovery, &m_exfatRecovery, &m_fileTypeRecovery});
+    for (IFileRecoveryParse* pEngine : vecEngines) {
         unsigned int nEngineCount = 0;
-        if (pEngine != nullptr)
-            pEngine->GetChildrenFileCount(nullptr, 0, nEngineCount);
+        pEngine->GetChildrenFileCount(nullptr, 0, nEngineCount);
         nCount += nEngineCount;
     }
     return 0;
@@ -498,38 +653,47 @@ int CProfessionalRecovery::GetFileNodeParentDirPath(FILE_NODE* pNode, char16_t* 
                                                     int nCapacity) {
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
-    IFileRecoveryParse* pEngine = EngineOf(pNode->nEngineType);
-    return pEngine == nullptr ? 0 : pEngine->GetFileNodeParentDirPath(pNode, pOut, nCapacity);
+    FILE_NODE node;
+    IFileRecoveryParse* pEngine = EngineOfNode(*pNode, node);
+    return pEngine == nullptr ? 0 : pEngine->GetFileNodeParentDirPath(&node, pOut, nCapacity);
 }
 
 int CProfessionalRecovery::SaveFileData(FILE_NODE* pNode, const char16_t* pTargetPath,
                                         int nBaseDepth) {
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
-    IFileRecoveryParse* pEngine = EngineOf(pNode->nEngineType);
-    return pEngine == nullptr ? 0 : pEngine->SaveFileData(pNode, pTargetPath, nBaseDepth);
+    FILE_NODE node;
+    IFileRecoveryParse* pEngine = EngineOfNode(*pNode, node);
+    return pEngine == nullptr ? 0 : pEngine->SaveFileData(&node, pTargetPath, nBaseDepth);
 }
 
 int CProfessionalRecovery::GetFileNodeByIndex(unsigned int nEngineType, unsigned int nFileIndex,
                                               FILE_NODE* pOut) {
-    IFileRecoveryParse* pEngine = EngineOf(nEngineType);
-    return pEngine == nullptr ? ERROR_INVALID_PARAMETER
-                              : pEngine->GetFileNodeByIndex(nEngineType, nFileIndex, pOut);
+    uint32_t nEngineIndex = 0;
+    IFileRecoveryParse* pEngine = EngineOf(nEngineType, nFileIndex, nEngineIndex);
+    if (pEngine == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    int nResult = pEngine->GetFileNodeByIndex(nEngineType, nEngineIndex, pOut);
+    if (nResult == 0 && pOut != nullptr)
+        pOut->nFileIndex = nFileIndex;
+    return nResult;
 }
 
 int CProfessionalRecovery::PreView(FILE_NODE* pNode, char16_t* pTempPathOut, unsigned char* pBuffer,
                                    int& nLength, PreviewProgressCallback pCallback, void* pParam) {
     if (pNode == nullptr)
         return ERROR_INVALID_PARAMETER;
-    IFileRecoveryParse* pEngine = EngineOf(pNode->nEngineType);
+    FILE_NODE node;
+    IFileRecoveryParse* pEngine = EngineOfNode(*pNode, node);
     return pEngine == nullptr
                ? 0
-               : pEngine->PreView(pNode, pTempPathOut, pBuffer, nLength, pCallback, pParam);
+               : pEngine->PreView(&node, pTempPathOut, pBuffer, nLength, pCallback, pParam);
 }
 
 bool CProfessionalRecovery::GetFileDataRuns(FILE_NODE* pNode, std::vector<FILE_DATA_RUN>& vecRuns) {
-    IFileRecoveryParse* pEngine = pNode == nullptr ? nullptr : EngineOf(pNode->nEngineType);
-    return pEngine != nullptr && pEngine->GetFileDataRuns(pNode, vecRuns);
+    FILE_NODE node;
+    IFileRecoveryParse* pEngine = pNode == nullptr ? nullptr : EngineOfNode(*pNode, node);
+    return pEngine != nullptr && pEngine->GetFileDataRuns(&node, vecRuns);
 }
 
 uint64_t CProfessionalRecovery::GetFileDataStartSector(FILE_NODE& node, bool& bKnown) {
@@ -537,10 +701,12 @@ uint64_t CProfessionalRecovery::GetFileDataStartSector(FILE_NODE& node, bool& bK
     if (node.nEngineType == ENGINE_FAST_NTFS || node.nEngineType == ENGINE_DEEP_NTFS) {
         std::vector<RUNLIST> vecRuns;
         if (m_ntfsRecovery.GetRunListInfo(node.u64LocationSector, NTFS_DATA_ATTRIBUTE, vecRuns) !=
-                0 ||
-            vecRuns.empty())
+            0)
             return 0;
         bKnown = true;
+        // Data kept in the record itself: the record is where the file lies.
+        if (vecRuns.empty())
+            return node.u64LocationSector;
         return uint64_t(node.nClusterBytes) * uint64_t(vecRuns[0].i64Offset) / m_nBytesPerSector +
                node.u64PartitionStartSector;
     }
@@ -556,12 +722,14 @@ uint64_t CProfessionalRecovery::GetFileDataStartSector(FILE_NODE& node, bool& bK
     return 0;
 }
 
-// Reads the file-system engines' hits once to learn which later hits repeat a file.
-CDuplicateHitFilter CProfessionalRecovery::BuildDuplicateFilter(
-    std::vector<std::unique_ptr<ISearchCursor>>& vecSources) {
+// Reads the file-system engines' hits once to learn which later hits repeat a file. The first
+// nFastSources sources are the fast walks', the last one the carver's.
+CDuplicateHitFilter
+CProfessionalRecovery::BuildDuplicateFilter(std::vector<std::unique_ptr<ISearchCursor>>& vecSources,
+                                            size_t nFastSources) {
     CDuplicateHitFilter filter;
     SEARCH_FILE_INFO hit;
-    for (size_t i = 0; i < SEARCH_SOURCE_CARVER; ++i) {
+    for (size_t i = 0; i + 1 < vecSources.size(); ++i) {
         if (!vecSources[i])
             continue;
         while (vecSources[i]->Next(hit)) {
@@ -569,7 +737,7 @@ CDuplicateHitFilter CProfessionalRecovery::BuildDuplicateFilter(
             uint64_t u64Sector = GetFileDataStartSector(hit, bKnown);
             if (!bKnown)
                 continue;
-            if (i != SEARCH_SOURCE_FAST)
+            if (i >= nFastSources)
                 filter.AddDeepHit(hit, u64Sector);
             else if (IsFastEngineType(hit.nEngineType))
                 filter.AddFastHit(hit, u64Sector);
@@ -580,17 +748,19 @@ CDuplicateHitFilter CProfessionalRecovery::BuildDuplicateFilter(
     return filter;
 }
 
-// As before streaming, an engine without a store adds no hits and is not an error.
+// Sources in the order equal names keep: the fast walks, the deep FAT engines, deep NTFS, deep
+// exFAT, the carver.
 int CProfessionalRecovery::OpenSearchCursor(const char16_t* pKey,
                                             std::unique_ptr<ISearchCursor>& pCursor) {
-    std::vector<std::unique_ptr<ISearchCursor>> vecSources(SEARCH_SOURCE_COUNT);
-    if (m_pFastEngine)
-        m_pFastEngine->OpenSearchCursor(pKey, vecSources[SEARCH_SOURCE_FAST]);
-    m_fatRecovery.OpenSearchCursor(pKey, vecSources[SEARCH_SOURCE_DEEP_FAT]);
-    m_ntfsRecovery.OpenSearchCursor(pKey, vecSources[SEARCH_SOURCE_DEEP_NTFS]);
-    m_exfatRecovery.OpenSearchCursor(pKey, vecSources[SEARCH_SOURCE_DEEP_EXFAT]);
-    m_fileTypeRecovery.OpenSearchCursor(pKey, vecSources[SEARCH_SOURCE_CARVER]);
-    CDuplicateHitFilter filter = BuildDuplicateFilter(vecSources);
+    std::vector<std::unique_ptr<ISearchCursor>> vecSources;
+    for (const CEngineGroup* pGroup : {&m_fastEngines, &m_deepFatEngines}) {
+        for (size_t i = 0; i < pGroup->Engines().size(); ++i)
+            pGroup->OpenSearchCursor(i, pKey, vecSources.emplace_back());
+    }
+    m_ntfsRecovery.OpenSearchCursor(pKey, vecSources.emplace_back());
+    m_exfatRecovery.OpenSearchCursor(pKey, vecSources.emplace_back());
+    m_fileTypeRecovery.OpenSearchCursor(pKey, vecSources.emplace_back());
+    CDuplicateHitFilter filter = BuildDuplicateFilter(vecSources, m_fastEngines.Engines().size());
     pCursor = std::make_unique<CMergedSearchCursor>(std::move(vecSources), std::move(filter));
     return 0;
 }

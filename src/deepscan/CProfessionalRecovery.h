@@ -1,9 +1,12 @@
 // The deep scan: the volume's fast engine first, then one pass over the unallocated sectors in
-// which NTFS records, FAT directory sectors and file signatures are all looked for.
+// which NTFS records, FAT directory sectors and file signatures are all looked for. A whole disk
+// with a partition table gets the fast engine of every partition it holds, a deep FAT engine of
+// its own for each FAT partition, and one pass over all of its sectors.
 #pragma once
 
 #include "carving/CFileTypeRecovery.h"
 #include "deepscan/CDuplicateHitFilter.h"
+#include "deepscan/CEngineGroup.h"
 #include "deepscan/IDeepScanControl.h"
 #include "device/CDiskReader.h"
 #include "engine/CEngineCallbacks.h"
@@ -66,14 +69,12 @@ public:
                            FILE_NODE* pOut) override;
 
 private:
-    // The engines whose search hits merge, in the order equal names keep.
-    enum SEARCH_SOURCE : size_t {
-        SEARCH_SOURCE_FAST,
-        SEARCH_SOURCE_DEEP_FAT,
-        SEARCH_SOURCE_DEEP_NTFS,
-        SEARCH_SOURCE_DEEP_EXFAT,
-        SEARCH_SOURCE_CARVER,
-        SEARCH_SOURCE_COUNT,
+    // A partition of a whole disk that the factory recognised.
+    struct PARTITION_ENGINES {
+        uint64_t u64StartSector = 0; // absolute
+        uint64_t u64SectorCount = 0;
+        std::unique_ptr<IFileRecoveryParse> pFastEngine;
+        std::unique_ptr<CProfessionalFatRecovery> pDeepFat; // FAT partitions only
     };
 
     // A run of sectors of the volume still to scan, relative to its start.
@@ -82,8 +83,16 @@ private:
         uint64_t u64Length = 0;
     };
 
-    IFileRecoveryParse* EngineOf(uint32_t nEngineType);
+    // The engine that made a node of the type and number, and the number in that engine.
+    IFileRecoveryParse* EngineOf(uint32_t nEngineType, uint32_t nFileIndex, uint32_t& nEngineIndex);
+    // The engine that made the node, and the node as that engine numbers it.
+    IFileRecoveryParse* EngineOfNode(const FILE_NODE& node, FILE_NODE& engineNode);
+    CEngineGroup* GroupOf(uint32_t nEngineType);
+    void OpenPartitionEngines(int nDiskNo);
+    void RebuildGroups();
+    CProfessionalFatRecovery& FatEngineFor(uint64_t u64Sector);
     int RunFastEngine(bool bResumed, bool& bUseMap);
+    void RunPartitionFastEngines(bool bResumed);
     int OpenPassStores(bool bResumed);
     uint64_t CountSectorsToScan(bool bUseMap);
     SCAN_RUN NextRun(bool bUseMap, uint64_t u64From);
@@ -97,10 +106,12 @@ private:
     int ReportPassProgress(uint64_t u64SectorsDone, uint64_t u64TotalSectors);
     void RecordScan(bool bEndedInFastEngine, bool bResumed);
     std::string StoredStoreName(const char* pPrefix) const;
+    std::string StoredStoreName(const char* pPrefix, uint64_t u64StartSector) const;
     void LoadStoredScan(const std::string& strDevicePath);
     uint64_t GetFileDataStartSector(FILE_NODE& node, bool& bKnown);
     CDuplicateHitFilter
-    BuildDuplicateFilter(std::vector<std::unique_ptr<ISearchCursor>>& vecSources);
+    BuildDuplicateFilter(std::vector<std::unique_ptr<ISearchCursor>>& vecSources,
+                         size_t nFastSources);
 
     int m_nFd = -1;
     char16_t m_wcDriveLetter = u'C';
@@ -114,6 +125,9 @@ private:
     CProfessionalExFatRecovery m_exfatRecovery;
     CFileTypeRecovery m_fileTypeRecovery;
     std::unique_ptr<IFileRecoveryParse> m_pFastEngine;
+    std::vector<PARTITION_ENGINES> m_vecPartitions; // sorted by start, never overlapping
+    CEngineGroup m_fastEngines;                     // m_pFastEngine, or those of the partitions
+    CEngineGroup m_deepFatEngines;                  // m_fatRecovery, then the partitions' own
     bool m_bLoaded = false;
     LOG_FILE_INFO m_storedScan = {};
     SCAN_VOLUME_KEY m_volumeKey{};

@@ -12,15 +12,6 @@
 
 namespace {
 
-void PutU16LE(std::vector<uint8_t>& bytes, size_t nAt, uint16_t u16Value) {
-    bytes[nAt] = uint8_t(u16Value);
-    bytes[nAt + 1] = uint8_t(u16Value >> 8);
-}
-void PutU32LE(std::vector<uint8_t>& bytes, size_t nAt, uint32_t u32Value) {
-    for (int i = 0; i < 4; ++i)
-        bytes[nAt + i] = uint8_t(u32Value >> (8 * i));
-}
-
 std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -33,14 +24,14 @@ std::vector<uint8_t> StreamedZip(const std::string& strName, const std::vector<u
     std::memcpy(local.data(), "PK\x03\x04", 4);
     local[4] = 10;   // version needed
     local[6] = 0x08; // sizes in the data descriptor
-    PutU16LE(local, 26, uint16_t(strName.size()));
+    PutLE(local, 26, uint16_t(strName.size()), 2);
     std::memcpy(descriptor.data(), "PK\x07\x08", 4);
-    PutU32LE(descriptor, 8, uint32_t(data.size()));
-    PutU32LE(descriptor, 12, uint32_t(data.size()));
+    PutLE(descriptor, 8, uint32_t(data.size()), 4);
+    PutLE(descriptor, 12, uint32_t(data.size()), 4);
     std::memcpy(central.data(), "PK\x01\x02", 4);
-    PutU32LE(central, 20, uint32_t(data.size()));
-    PutU32LE(central, 24, uint32_t(data.size()));
-    PutU16LE(central, 28, uint16_t(strName.size()));
+    PutLE(central, 20, uint32_t(data.size()), 4);
+    PutLE(central, 24, uint32_t(data.size()), 4);
+    PutLE(central, 28, uint16_t(strName.size()), 2);
     std::vector<uint8_t> zip = local;
     zip.insert(zip.end(), strName.begin(), strName.end());
     zip = Concat(Concat(zip, data), descriptor);
@@ -48,10 +39,10 @@ std::vector<uint8_t> StreamedZip(const std::string& strName, const std::vector<u
     zip = Concat(zip, central);
     zip.insert(zip.end(), strName.begin(), strName.end());
     std::memcpy(end.data(), "PK\x05\x06", 4);
-    PutU16LE(end, 8, 1);
-    PutU16LE(end, 10, 1);
-    PutU32LE(end, 12, uint32_t(zip.size() - nCentral));
-    PutU32LE(end, 16, uint32_t(nCentral));
+    PutLE(end, 8, 1, 2);
+    PutLE(end, 10, 1, 2);
+    PutLE(end, 12, uint32_t(zip.size() - nCentral), 4);
+    PutLE(end, 16, uint32_t(nCentral), 4);
     return Concat(zip, end);
 }
 
@@ -100,9 +91,9 @@ TEST_F(CFileTypeJudgeSize, MultiPictureJpegKeepsTheImagesBehindItsFirstEnd) {
     const uint32_t u32Tiff = 2 + 8; // offsets count from the TIFF header in the segment
     std::vector<uint8_t> entries(32, 0);
     const size_t nFirstBytes = first.size() + mpf.size() + entries.size();
-    PutU32LE(entries, 4, uint32_t(nFirstBytes));
-    PutU32LE(entries, 16 + 4, uint32_t(second.size()));
-    PutU32LE(entries, 16 + 8, uint32_t(nFirstBytes - u32Tiff));
+    PutLE(entries, 4, uint32_t(nFirstBytes), 4);
+    PutLE(entries, 16 + 4, uint32_t(second.size()), 4);
+    PutLE(entries, 16 + 8, uint32_t(nFirstBytes - u32Tiff), 4);
     mpf = Concat(mpf, entries);
     mpf[3] = uint8_t(mpf.size() - 2);
     std::vector<uint8_t> file = {0xFF, 0xD8};
@@ -154,7 +145,7 @@ TEST_F(CFileTypeJudgeSize, FilesCutOffKeepWhatIsThereAndFalseStartsAreRefused) {
 
 TEST_F(CFileTypeJudgeSize, SizesPastTheVolumeAreCutAtItsEnd) {
     std::vector<uint8_t> wav = Sample("sample.wav");
-    PutU32LE(wav, 4, 1000 * 1000); // a RIFF size far past the 16 zero sectors that follow
+    PutLE(wav, 4, 1000 * 1000, 4); // a RIFF size far past the 16 zero sectors that follow
     CCarvingImageBuilder builder;
     const CARVING_PLACEMENT placed = builder.Add("long.wav", wav);
     CCarvingDisk disk(builder);

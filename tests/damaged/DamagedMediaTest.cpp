@@ -154,12 +154,11 @@ TEST_F(DamagedMediaTest, TruncatedAndRandomImagesEndNormally) {
 TEST_F(DamagedMediaTest, LoopingFatChainsEnd) {
     std::string strImage = m_dir.File("loop.img");
     CFatImageBuilder image(strImage);
-    ASSERT_TRUE(image.Format({16, 16 * 1024, 1}));
-    ASSERT_TRUE(image.MakeDir("/Folder"));
     std::vector<uint8_t> vecGone = PatternBytes(9000, 3);
-    ASSERT_TRUE(image.AddFile("/Folder/gone.bin", vecGone));
-    ASSERT_TRUE(image.AddFile("/looped.bin", PatternBytes(30000, 4)));
-    ASSERT_TRUE(image.Delete({"/Folder/gone.bin"}));
+    ASSERT_TRUE(image.Format({16, 16 * 1024, 1}) && image.MakeDir("/Folder") &&
+                image.AddFile("/Folder/gone.bin", vecGone) &&
+                image.AddFile("/looped.bin", PatternBytes(30000, 4)) &&
+                image.Delete({"/Folder/gone.bin"}));
     std::vector<uint32_t> vecFile = image.GetClusters("/looped.bin");
     std::vector<uint32_t> vecFolder = image.GetClusters("/Folder");
     ASSERT_GE(vecFile.size(), 10u);
@@ -190,12 +189,10 @@ TEST_F(DamagedMediaTest, NtfsWithCorruptMftRecordZeroEndsAndTheDeepScanFindsTheF
         SKIP_WITHOUT("the ntfs-3g tools");
     std::string strImage = m_dir.File("ntfs.img");
     CNtfsImageBuilder image(strImage);
-    ASSERT_TRUE(image.Format(16 * 1024 * 1024, 4096));
     std::vector<uint8_t> vecGone = PatternBytes(50000, 8);
     std::vector<uint8_t> vecPng = ReadFileBytes(TestDataPath("samples/sample.png"));
-    ASSERT_TRUE(image.PutFile("/gone.bin", vecGone));
-    ASSERT_TRUE(image.PutFile("/picture.png", vecPng));
-    ASSERT_TRUE(image.DeleteInPlace("/gone.bin"));
+    ASSERT_TRUE(image.Format(16 * 1024 * 1024, 4096) && image.PutFile("/gone.bin", vecGone) &&
+                image.PutFile("/picture.png", vecPng) && image.DeleteInPlace("/gone.bin"));
     // $MFT record 0 becomes noise.
     std::vector<uint8_t> vecBoot = ReadFileBytes(strImage);
     ASSERT_GE(vecBoot.size(), BOOT_SECTOR_BYTES);

@@ -64,10 +64,10 @@ TEST(ReadOnlyGuarantee, ScansAndRecoveriesNeverWriteTheImage) {
     CTempDir dir;
     std::string strImage = dir.File("readonly.img");
     CFatImageBuilder image(strImage);
-    ASSERT_TRUE(image.Format({16, 16 * 1024, 4}));
-    ASSERT_TRUE(image.AddFile("/kept.png", ReadFileBytes(TestDataPath("samples/sample.png"))));
-    ASSERT_TRUE(image.AddFile("/gone.jpg", ReadFileBytes(TestDataPath("samples/sample_big.jpg"))));
-    ASSERT_TRUE(image.Delete({"/gone.jpg"}));
+    ASSERT_TRUE(image.Format({16, 16 * 1024, 4}) &&
+                image.AddFile("/kept.png", ReadFileBytes(TestDataPath("samples/sample.png"))) &&
+                image.AddFile("/gone.jpg", ReadFileBytes(TestDataPath("samples/sample_big.jpg"))) &&
+                image.Delete({"/gone.jpg"}));
     ASSERT_EQ(chmod(strImage.c_str(), 0444), 0);
     IMAGE_STATE before = StateOf(strImage);
 

@@ -14,6 +14,7 @@
 #include "util/TextUtil.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -77,18 +78,6 @@ protected:
         }
         return vecHits;
     }
-    // Recovers every hit into its own file; the SHA-256 of each recovered file, by hit index.
-    std::vector<std::string> RecoverAll(IFileRecoveryParse& engine,
-                                        std::vector<SEARCH_FILE_INFO>& vecHits) {
-        std::vector<std::string> vecDigests;
-        for (size_t i = 0; i < vecHits.size(); ++i) {
-            std::string strPath = m_out.File(std::to_string(i) + "_" + vecHits[i].szFileName);
-            std::u16string strTarget = Ansi2Unicode(strPath.c_str());
-            int nResult = engine.SaveFileData(&vecHits[i], strTarget.c_str(), 0);
-            vecDigests.push_back(nResult == 0 ? CSha256::OfFile(strPath) : std::string());
-        }
-        return vecDigests;
-    }
     // A fresh deep scan of the image to its end; every hit and the digest of its recovered copy.
     void ScanAndRecover(const std::string& strImage) {
         std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(strImage);
@@ -97,7 +86,13 @@ protected:
         ASSERT_EQ(Scan(*pEngine, record), 0);
         EXPECT_TRUE(record.SawFinalReport());
         m_vecHits = Search(*pEngine);
-        m_vecDigests = RecoverAll(*pEngine, m_vecHits);
+        // Every hit recovered into its own file; the SHA-256 of each, by hit index.
+        for (size_t i = 0; i < m_vecHits.size(); ++i) {
+            std::string strPath = m_out.File(std::to_string(i) + "_" + m_vecHits[i].szFileName);
+            const int nResult =
+                pEngine->SaveFileData(&m_vecHits[i], Ansi2Unicode(strPath.c_str()).c_str(), 0);
+            m_vecDigests.push_back(nResult == 0 ? CSha256::OfFile(strPath) : std::string());
+        }
     }
     // How many hits were recovered as exactly these bytes (and pass the check, when given).
     size_t Copies(const std::vector<uint8_t>& vecBytes,
@@ -121,10 +116,12 @@ TEST_F(ProfessionalRecoveryTest, FatDeletedFilesComeBackOnceEach) {
     if (!CFatImageBuilder::HaveTools())
         SKIP_WITHOUT("mkfs.vfat and mtools");
     CFatImageBuilder image(m_dir.File("fat32.img"));
-    ASSERT_TRUE(image.Format({32, 64 * 1024, 1}));
-    std::map<std::string, std::vector<uint8_t>> mapDeleted;
-    ASSERT_TRUE(image.MakeDir("/Keep"));
-    ASSERT_TRUE(image.MakeDir("/Gone"));
+    ASSERT_TRUE(image.Format({32, 64 * 1024, 1}) && image.MakeDir("/Keep") &&
+                image.MakeDir("/Gone"));
+    std::map<std::string, std::vector<uint8_t>> mapDeleted = {
+        {"/Gone/picture.png", ReadFileBytes(TestDataPath("samples/sample.png"))},
+        {"/Gone/photo.jpg", ReadFileBytes(TestDataPath("samples/sample_big.jpg"))},
+        {"/Gone/notes.bin", PatternBytes(7000, 7)}};
     for (int i = 0; i < 6; ++i) {
         std::vector<uint8_t> vecBytes = PatternBytes(1000 + 3000 * i, 100 + i);
         std::string strName = "/Keep/data" + std::to_string(i) + ".bin";
@@ -132,16 +129,10 @@ TEST_F(ProfessionalRecoveryTest, FatDeletedFilesComeBackOnceEach) {
         if (i % 2 == 0)
             mapDeleted[strName] = vecBytes;
     }
-    std::vector<uint8_t> vecPng = ReadFileBytes(TestDataPath("samples/sample.png"));
-    std::vector<uint8_t> vecJpg = ReadFileBytes(TestDataPath("samples/sample_big.jpg"));
-    ASSERT_TRUE(image.AddFile("/Gone/picture.png", vecPng));
-    ASSERT_TRUE(image.AddFile("/Gone/photo.jpg", vecJpg));
-    ASSERT_TRUE(image.AddFile("/Gone/notes.bin", PatternBytes(7000, 7)));
-    mapDeleted["/Gone/picture.png"] = vecPng;
-    mapDeleted["/Gone/photo.jpg"] = vecJpg;
-    mapDeleted["/Gone/notes.bin"] = PatternBytes(7000, 7);
-    ASSERT_TRUE(image.Delete({"/Keep/data0.bin", "/Keep/data2.bin", "/Keep/data4.bin"}));
-    ASSERT_TRUE(image.DeleteTree("/Gone"));
+    for (const char* pGone : {"/Gone/picture.png", "/Gone/photo.jpg", "/Gone/notes.bin"})
+        ASSERT_TRUE(image.AddFile(pGone, mapDeleted[pGone]));
+    ASSERT_TRUE(image.Delete({"/Keep/data0.bin", "/Keep/data2.bin", "/Keep/data4.bin"}) &&
+                image.DeleteTree("/Gone"));
 
     ASSERT_NO_FATAL_FAILURE(ScanAndRecover(image.Path()));
     for (const auto& [strName, vecBytes] : mapDeleted)
@@ -210,13 +201,13 @@ TEST_F(ProfessionalRecoveryTest, BootSectorWithAZeroFieldStillGivesItsFiles) {
         }
         ASSERT_TRUE(PatchFileBytes(image.Path(), field.nOffset, {0, 0}));
         ASSERT_NO_FATAL_FAILURE(ScanAndRecover(image.Path()));
-        for (const auto& [strName, vecBytes] : mapFiles)
-            EXPECT_GE(Copies(vecBytes,
+        for (const auto& file : mapFiles)
+            EXPECT_GE(Copies(file.second,
                              [&](const SEARCH_FILE_INFO& hit) {
-                                 return strName.ends_with(std::string("/") + hit.szFileName);
+                                 return file.first.ends_with(std::string("/") + hit.szFileName);
                              }),
                       1u)
-                << "FAT" << field.nFatBits << ", field at " << field.nOffset << ": " << strName;
+                << "FAT" << field.nFatBits << ", field at " << field.nOffset << ": " << file.first;
     }
 }
 
@@ -256,16 +247,123 @@ TEST_F(ProfessionalRecoveryTest, FatVolumeInsideAPartitionedDiskIsPlacedByItsBoo
     ASSERT_TRUE(PatchFileBytes(strDisk, u64VolumeStart * 512, ReadFileBytes(image.Path())));
 
     ASSERT_NO_FATAL_FAILURE(ScanAndRecover(strDisk));
-    for (const auto& [strName, vecBytes] : mapFiles)
-        EXPECT_GE(Copies(vecBytes,
+    for (const auto& file : mapFiles)
+        EXPECT_GE(Copies(file.second,
                          [&](const SEARCH_FILE_INFO& hit) {
-                             return hit.szFileName == strName &&
+                             return hit.szFileName == file.first &&
                                     hit.u64PartitionStartSector == u64VolumeStart;
                          }),
                   1u)
-            << strName;
+            << file.first;
     for (const SEARCH_FILE_INFO& hit : m_vecHits)
         EXPECT_STRCASENE(hit.szFileName, "beyond.bin");
+}
+
+// A disk with FAT32, NTFS and FAT16 partitions, scanned whole: every file of each partition,
+// live or deleted, is listed once, by its name, in its folder, byte-exact, and read back by its
+// number; nothing lands in a lost folder; a photo in the gap between partitions is still carved.
+TEST_F(ProfessionalRecoveryTest, PartitionedDiskListsEachPartitionsFilesOnce) {
+    if (!CFatImageBuilder::HaveTools() || !HaveTool("sfdisk") || !HaveTool("mkntfs") ||
+        !HaveTool("ntfscp"))
+        SKIP_WITHOUT("mkfs.vfat, mtools, sfdisk and the ntfs-3g tools");
+    constexpr uint64_t FAT32_START = 2048, GAP_SECTOR = 71700, NTFS_START = 73728,
+                       FAT16_START = 122880;
+    constexpr size_t HIDDEN_SECTORS_OFFSET = 0x1C;
+    struct PUT_FILE {
+        uint64_t u64Start;
+        std::string strFolder, strName;
+        std::vector<uint8_t> vecBytes;
+        bool bDeleted;
+    };
+    auto sample = [](const char* pName) { return ReadFileBytes(TestDataPath(pName)); };
+    std::vector<PUT_FILE> vecFiles = {
+        {FAT32_START, "Docs/", "Report 2024.pdf", sample("samples/sample.pdf"), false},
+        {FAT32_START, "Docs/", "Letter Home.docx", sample("samples/sample.docx"), true},
+        {FAT32_START, "Photos/Trip/", "Beach Day.jpg", sample("samples/sample_big.jpg"), true},
+        {FAT32_START, "Photos/Trip/", "Route Map.png", sample("samples/sample.png"), false},
+        {NTFS_START, "", "kept.odt", sample("samples/sample.odt"), false},
+        {NTFS_START, "", "gone.flac", sample("samples/sample.flac"), true},
+        {NTFS_START, "", "tiny.gif", sample("samples/sample.gif"), true},
+        {FAT16_START, "Music/", "Tune One.ogg", sample("samples/sample.ogg"), false},
+        {FAT16_START, "Music/", "Old Song.mp3", sample("samples/sample.mp3"), true},
+        {FAT16_START, "", "Book Club.epub", sample("samples/sample.epub"), true}};
+    CFatImageBuilder fat32(m_dir.File("fat32.img")), fat16(m_dir.File("fat16.img"));
+    CNtfsImageBuilder ntfs(m_dir.File("ntfs.img"));
+    ASSERT_TRUE(fat32.Format({32, 34 * 1024, 1}) && fat32.MakeDir("/Docs") &&
+                fat32.MakeDir("/Photos") && fat32.MakeDir("/Photos/Trip"));
+    ASSERT_TRUE(fat16.Format({16, 16 * 1024, 0}) && fat16.MakeDir("/Music"));
+    ASSERT_TRUE(ntfs.Format(24 * MiB, 4096));
+    for (const PUT_FILE& file : vecFiles) {
+        std::string strPath = "/" + file.strFolder + file.strName;
+        bool bPut =
+            file.u64Start == NTFS_START
+                ? ntfs.PutFile(strPath, file.vecBytes)
+                : (file.u64Start == FAT32_START ? fat32 : fat16).AddFile(strPath, file.vecBytes);
+        ASSERT_TRUE(bPut) << strPath;
+    }
+    for (const PUT_FILE& file : vecFiles) {
+        std::string strPath = "/" + file.strFolder + file.strName;
+        if (file.bDeleted) {
+            ASSERT_TRUE(file.u64Start == NTFS_START
+                            ? ntfs.DeleteInPlace(strPath)
+                            : (file.u64Start == FAT32_START ? fat32 : fat16).Delete({strPath}));
+        }
+    }
+    std::string strDisk = MakePartitionedImage(m_dir.File("disk.img"), 80,
+                                               "2048,69632,c\\n73728,49152,7\\n122880,32768,6\\n");
+    ASSERT_FALSE(strDisk.empty());
+    for (auto [u64Start, strImage] :
+         {std::pair{FAT32_START, fat32.Path()}, std::pair{NTFS_START, ntfs.Image()},
+          std::pair{FAT16_START, fat16.Path()}}) {
+        // Formatted inside a partition, a volume counts the sectors before it.
+        ASSERT_TRUE(PatchFileBytes(strImage, HIDDEN_SECTORS_OFFSET,
+                                   {uint8_t(u64Start), uint8_t(u64Start >> 8), 0, 0}));
+        ASSERT_TRUE(PatchFileBytes(strDisk, u64Start * 512, ReadFileBytes(strImage)));
+    }
+    std::vector<uint8_t> vecGapPhoto = sample("samples/sample_exif.jpg");
+    ASSERT_TRUE(PatchFileBytes(strDisk, GAP_SECTOR * 512, vecGapPhoto));
+
+    std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(strDisk);
+    ASSERT_NE(pEngine, nullptr);
+    CScanRecord record;
+    ASSERT_EQ(Scan(*pEngine, record), 0);
+    m_vecHits = SearchAll(*pEngine);
+    m_vecDigests = RecoverAll(*pEngine, m_vecHits);
+    for (const PUT_FILE& file : vecFiles) {
+        std::vector<size_t> vecCopies;
+        for (size_t i = 0; i < m_vecHits.size(); ++i)
+            if (m_vecDigests[i] == Sha256Of(file.vecBytes))
+                vecCopies.push_back(i);
+        ASSERT_EQ(vecCopies.size(), 1u) << file.strName;
+        SEARCH_FILE_INFO& hit = m_vecHits[vecCopies[0]];
+        EXPECT_EQ(hit.szFileName, file.strName);
+        EXPECT_EQ(hit.u64PartitionStartSector, file.u64Start) << file.strName;
+        EXPECT_EQ(hit.bIsDeleted, file.bDeleted ? 1u : 0u) << file.strName;
+        char16_t szFolder[1024] = {};
+        EXPECT_EQ(pEngine->GetFileNodeParentDirPath(&hit, szFolder, 1024), 0);
+        EXPECT_EQ(Unicode2Ansi(szFolder), file.strFolder) << file.strName;
+        FILE_NODE again{};
+        ASSERT_EQ(pEngine->GetFileNodeByIndex(hit.nEngineType, hit.nFileIndex, &again), 0);
+        EXPECT_EQ(std::memcmp(&again, &hit, sizeof(FILE_NODE)), 0) << file.strName;
+    }
+    EXPECT_EQ(Copies(vecGapPhoto,
+                     [](const SEARCH_FILE_INFO& hit) {
+                         return hit.nEngineType == ENGINE_FILE_TYPE &&
+                                hit.u64LocationSector == GAP_SECTOR;
+                     }),
+              1u);
+    for (const auto& [strPath, node] : CollectTree(*pEngine))
+        EXPECT_EQ(strPath.find("LostFolder"), std::string::npos) << strPath;
+
+    // Reopened, the finished scan reloads each partition's stores: the same hits, same numbers.
+    pEngine = MakeDeepEngine(strDisk);
+    ASSERT_EQ(static_cast<CProfessionalRecovery&>(*pEngine).IsFindLogFile(), 1);
+    ASSERT_EQ(Scan(*pEngine, record, false), 0);
+    std::vector<SEARCH_FILE_INFO> vecReopened = SearchAll(*pEngine);
+    ASSERT_EQ(vecReopened.size(), m_vecHits.size());
+    for (size_t i = 0; i < vecReopened.size(); ++i)
+        EXPECT_EQ(std::memcmp(&vecReopened[i], &m_vecHits[i], sizeof(FILE_NODE)), 0)
+            << m_vecHits[i].szFileName;
 }
 
 TEST_F(ProfessionalRecoveryTest, NtfsDeletedFilesComeBackOnceEach) {

@@ -193,15 +193,10 @@ uint16_t FatDate(int nYear, int nMonth, int nDay) {
     return uint16_t((nYear - 1980) << 9 | nMonth << 5 | nDay);
 }
 
-void PutU16(Entry& e, size_t off, uint16_t v) {
-    e[off] = uint8_t(v);
-    e[off + 1] = uint8_t(v >> 8);
-}
-
 void PutDates(Entry& e, uint16_t u16Date) {
     for (size_t off : {offsetof(FAT32_Entry, DIR_CrtDate), offsetof(FAT32_Entry, DIR_LstAccDate),
                        offsetof(FAT32_Entry, DIR_WrtDate)})
-        PutU16(e, off, u16Date);
+        PutLE(e, off, u16Date, 2);
 }
 
 // A live archived file of 100 bytes at cluster 5, dated 2015-06-01 12:34:56.
@@ -210,21 +205,21 @@ Entry FileEntry(const char* pName11 = "README  TXT") {
     std::memcpy(e.data(), pName11, 11);
     e[offsetof(FAT32_Entry, DIR_Attr)] = FAT_ATTR_ARCHIVE;
     PutDates(e, FatDate(2015, 6, 1));
-    PutU16(e, offsetof(FAT32_Entry, DIR_CrtTime), uint16_t(12 << 11 | 34 << 5 | 28));
-    PutU16(e, offsetof(FAT32_Entry, DIR_FstClusLO), 5);
-    PutU16(e, offsetof(FAT32_Entry, DIR_FileSize), 100);
+    PutLE(e, offsetof(FAT32_Entry, DIR_CrtTime), uint16_t(12 << 11 | 34 << 5 | 28), 2);
+    PutLE(e, offsetof(FAT32_Entry, DIR_FstClusLO), 5, 2);
+    PutLE(e, offsetof(FAT32_Entry, DIR_FileSize), 100, 2);
     return e;
 }
 
 Entry LongNameEntry(uint8_t u8Ord, uint8_t u8CheckSum, char16_t cFirst = u'a') {
     Entry e{};
     e[0] = u8Ord;
-    PutU16(e, 1, cFirst);
+    PutLE(e, 1, cFirst, 2);
     e[offsetof(FAT32_Entry, DIR_Attr)] = FAT_ATTR_LONG_NAME;
     e[LDIR_CHKSUM_OFFSET] = u8CheckSum;
     for (size_t off : {5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30})
-        PutU16(e, off, 0xFFFF);
-    PutU16(e, 3, 0);
+        PutLE(e, off, 0xFFFF, 2);
+    PutLE(e, 3, 0, 2);
     return e;
 }
 
@@ -256,25 +251,23 @@ TEST(FatEntryValidator, EntryRules) {
     EXPECT_EQ(0x73, GetShortNameCheckSum(reinterpret_cast<const uint8_t*>("README  TXT")));
     Entry e = FileEntry();
     EXPECT_TRUE(IsValid(e));
-    PutU16(e, offsetof(FAT32_Entry, DIR_LstAccDate), FatDate(1991, 1, 15));
+    PutLE(e, offsetof(FAT32_Entry, DIR_LstAccDate), FatDate(1991, 1, 15), 2);
     EXPECT_FALSE(IsValid(e)) << "a live file dated before May 1991";
     e[0] = FAT_ENTRY_DELETED;
     EXPECT_TRUE(IsValid(e)) << "deleted entries are not date-checked";
     // 255 characters take 20 entries of 13: ordinal 20 is the last a real name uses.
     EXPECT_TRUE(IsValid(LongNameEntry(0x54, 0)));
     EXPECT_FALSE(IsValid(LongNameEntry(0x55, 0))) << "ordinal 21 with the last-part flag";
-    e = FileEntry();
-    e[offsetof(FAT32_Entry, DIR_Attr)] = 0;
-    EXPECT_FALSE(IsValid(e)) << "a file without the archive bit";
-    e[offsetof(FAT32_Entry, DIR_Attr)] = FAT_ATTR_ARCHIVE | 0x40;
-    EXPECT_FALSE(IsValid(e));
+    // A file without the archive bit, a reserved bit, a read-only folder.
+    for (uint8_t u8Attr : {0, FAT_ATTR_ARCHIVE | 0x40, FAT_ATTR_DIRECTORY | FAT_ATTR_READ_ONLY}) {
+        e = FileEntry();
+        e[offsetof(FAT32_Entry, DIR_Attr)] = u8Attr;
+        EXPECT_FALSE(IsValid(e)) << int(u8Attr);
+    }
     EXPECT_FALSE(IsValid(FileEntry("readme  TXT")));
     e = FileEntry();
-    PutU16(e, offsetof(FAT32_Entry, DIR_FileSize), 0);
+    PutLE(e, offsetof(FAT32_Entry, DIR_FileSize), 0, 2);
     EXPECT_FALSE(IsValid(e)) << "empty file with a cluster";
-    e = FileEntry();
-    e[offsetof(FAT32_Entry, DIR_Attr)] = FAT_ATTR_DIRECTORY | FAT_ATTR_READ_ONLY;
-    EXPECT_FALSE(IsValid(e));
     // A "." entry without its ".." partner inside the buffer is judged as a plain entry.
     Entry dot = DotEntry(false, FatDate(2020, 1, 1));
     EXPECT_EQ(0, IsFatFileRecord(dot.data(), dot.size()));
@@ -311,16 +304,16 @@ TEST(FatEntryValidator, FoundEntriesMustBeNamesAndStampsAFileSystemWrites) {
         EXPECT_EQ(1, IsPlausibleFoundEntry(FileEntry(pName).data())) << pName;
     Entry zero = FileEntry();
     PutDates(zero, 0);
-    PutU16(zero, offsetof(FAT32_Entry, DIR_CrtTime), 0);
+    PutLE(zero, offsetof(FAT32_Entry, DIR_CrtTime), 0, 2);
     EXPECT_EQ(1, IsPlausibleFoundEntry(zero.data())) << "stamps a system never set";
     // Contents of files: runs of one or two bytes, characters no short name holds.
     for (const char* pName : {"##$$$$$$$$$", "%%&%%&%%&%%", "REA+ME  TXT", " README TXT"})
         EXPECT_EQ(0, IsPlausibleFoundEntry(FileEntry(pName).data())) << pName;
     Entry month = FileEntry();
-    PutU16(month, offsetof(FAT32_Entry, DIR_WrtDate), uint16_t(35 << 9 | 13 << 5 | 4));
+    PutLE(month, offsetof(FAT32_Entry, DIR_WrtDate), uint16_t(35 << 9 | 13 << 5 | 4), 2);
     EXPECT_EQ(0, IsPlausibleFoundEntry(month.data())) << "month 13";
     Entry hour = FileEntry();
-    PutU16(hour, offsetof(FAT32_Entry, DIR_WrtTime), uint16_t(25 << 11));
+    PutLE(hour, offsetof(FAT32_Entry, DIR_WrtTime), uint16_t(25 << 11), 2);
     EXPECT_EQ(0, IsPlausibleFoundEntry(hour.data())) << "hour 25";
 
     CFatLongName name;

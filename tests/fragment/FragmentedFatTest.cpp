@@ -101,7 +101,7 @@ protected:
     }
 
     // The deep scan of a whole disk, as the command line runs it (or the stored scan taken up
-    // again); its deep FAT hits by name.
+    // again); its FAT hits by name, from the partition's walk or the deep FAT engine.
     void ScanWholeDisk(const std::string& strDisk, bool bFresh = true) {
         const int nDisk = CDiskRegistry::GetInstance().AddImage(strDisk);
         m_pDeep.reset(CFileRecoveryFactory::GetInstance()->CreateFileRecoveryInstance(
@@ -113,7 +113,7 @@ protected:
         ASSERT_EQ(0, m_pDeep->ScanDevice(nullptr));
         m_mapDeepHits.clear();
         for (const SEARCH_FILE_INFO& hit : SearchAll(*m_pDeep))
-            if (hit.nEngineType == ENGINE_DEEP_FAT)
+            if (hit.nEngineType == ENGINE_DEEP_FAT || hit.nEngineType == ENGINE_FAST_FAT)
                 m_mapDeepHits[hit.szFileName] = hit;
     }
 

@@ -62,6 +62,11 @@ protected:
         s_files[strPath] = std::move(vecBytes);
         return WriteFileBytes(strMount + "/" + strPath, s_files[strPath]);
     }
+    static bool Append(const std::string& strMount, const std::string& strPath,
+                       const std::vector<uint8_t>& vecChunk) {
+        s_files[strPath].insert(s_files[strPath].end(), vecChunk.begin(), vecChunk.end());
+        return AppendFileBytes(strMount + "/" + strPath, vecChunk);
+    }
 
     // The files of the first mount; bIsLive tells whether the second one removed them.
     static bool WriteEverything(const std::string& m) {
@@ -83,28 +88,17 @@ protected:
                    setxattr((m + "/Long File Name.txt").c_str(), "system.ntfs_dos_name",
                             "LONGFI~1.TXT", 12, 0) == 0;
         // Appending to files in turn interleaves their clusters.
-        for (uint32_t i = 0; bOk && i < 6; ++i) {
-            std::vector<uint8_t> vecA = PatternBytes(CLUSTER_BYTES, 100 + i);
-            s_files["frag.bin"].insert(s_files["frag.bin"].end(), vecA.begin(), vecA.end());
-            bOk = AppendFileBytes(m + "/frag.bin", vecA) &&
-                  AppendFileBytes(m + "/other.bin", PatternBytes(CLUSTER_BYTES, 200 + i));
-        }
-        for (int nChunk = 0; bOk && nChunk < 5; ++nChunk) {
-            for (int i = 0; bOk && i < BULK_FRAGMENTED; ++i) {
-                std::vector<uint8_t> chunk = PatternBytes(CLUSTER_BYTES, 100 * i + nChunk);
-                std::vector<uint8_t>& data = s_files[FragmentedPath(i)];
-                data.insert(data.end(), chunk.begin(), chunk.end());
-                bOk = AppendFileBytes(m + "/" + FragmentedPath(i), chunk);
-            }
-        }
+        for (uint32_t i = 0; bOk && i < 6; ++i)
+            bOk = Append(m, "frag.bin", PatternBytes(CLUSTER_BYTES, 100 + i)) &&
+                  Append(m, "other.bin", PatternBytes(CLUSTER_BYTES, 200 + i));
+        for (int nChunk = 0; bOk && nChunk < 5; ++nChunk)
+            for (int i = 0; bOk && i < BULK_FRAGMENTED; ++i)
+                bOk = Append(m, FragmentedPath(i), PatternBytes(CLUSTER_BYTES, 100 * i + nChunk));
         // Hundreds of fragments: its name and part of its data move to extension records
         // behind an attribute list, and the run list left in its base record passes 512 bytes.
-        for (uint32_t i = 0; bOk && i < HUGE_FRAGMENTS; ++i) {
-            std::vector<uint8_t> vecA = PatternBytes(CLUSTER_BYTES, 1000 + i);
-            s_files["huge.bin"].insert(s_files["huge.bin"].end(), vecA.begin(), vecA.end());
-            bOk = AppendFileBytes(m + "/huge.bin", vecA) &&
-                  AppendFileBytes(m + "/huge-other.bin", vecA);
-        }
+        for (uint32_t i = 0; bOk && i < HUGE_FRAGMENTS; ++i)
+            bOk = Append(m, "huge.bin", PatternBytes(CLUSTER_BYTES, 1000 + i)) &&
+                  Append(m, "huge-other.bin", PatternBytes(CLUSTER_BYTES, 1000 + i));
         for (int i = 0; bOk && i < BULK_FILES; ++i)
             bOk = Put(m, BulkPath(i),
                       PatternBytes(i % 5 == 0 ? 200 + i : 3000 + size_t(i) * 1531, 1000 + i));

@@ -1,5 +1,6 @@
 // Record decoding from byte buffers: data runs, fix-up, plausibility, attribute walk, names.
 #include "formats/ntfs/NtfsRecord.h"
+#include "fixtures/FixtureUtil.h"
 #include "ntfs/CNtfsParse.h"
 
 #include <gtest/gtest.h>
@@ -31,15 +32,6 @@ std::vector<RUNLIST> Decode(const std::vector<uint8_t>& attr) {
     return vecRuns;
 }
 
-void Put16(std::vector<uint8_t>& buf, size_t off, uint16_t v) {
-    buf[off] = uint8_t(v);
-    buf[off + 1] = uint8_t(v >> 8);
-}
-void Put32(std::vector<uint8_t>& buf, size_t off, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        buf[off + i] = uint8_t(v >> (8 * i));
-}
-
 struct NAME_ATTR {
     std::string strName; // ASCII
     uint8_t nNameSpace;
@@ -50,36 +42,36 @@ struct NAME_ATTR {
 std::vector<uint8_t> MakeRecord(size_t nRecordSize,
                                 const std::vector<NAME_ATTR>& vecNames = {{"ab", 1}}) {
     std::vector<uint8_t> rec(nRecordSize, 0);
-    Put32(rec, FR_SIGNATURE, NTFS_FILE_SIGNATURE);
-    Put16(rec, FR_FIRST_ATTRIBUTE, FIRST_ATTR_AT);
-    Put16(rec, FR_FLAGS, 0);
-    Put32(rec, FR_BYTES_ALLOCATED, static_cast<uint32_t>(nRecordSize));
-    Put32(rec, FR_RECORD_NUMBER, 40);
-    Put16(rec, FR_UPDATE_SEQUENCE, 0x0007);
+    PutLE(rec, FR_SIGNATURE, NTFS_FILE_SIGNATURE, 4);
+    PutLE(rec, FR_FIRST_ATTRIBUTE, FIRST_ATTR_AT, 2);
+    PutLE(rec, FR_FLAGS, 0, 2);
+    PutLE(rec, FR_BYTES_ALLOCATED, static_cast<uint32_t>(nRecordSize), 4);
+    PutLE(rec, FR_RECORD_NUMBER, 40, 4);
+    PutLE(rec, FR_UPDATE_SEQUENCE, 0x0007, 2);
     size_t nAttr = FIRST_ATTR_AT;
     const size_t nContent = 0x18;
     for (const NAME_ATTR& name : vecNames) {
         size_t nUnits = name.strName.size();
         uint32_t nAttrLength = static_cast<uint32_t>((nContent + FN_NAME + nUnits * 2 + 7) & ~7u);
-        Put32(rec, nAttr + ATTR_TYPE, ATTR_TYPE_FILE_NAME);
-        Put32(rec, nAttr + ATTR_LENGTH, nAttrLength);
-        Put32(rec, nAttr + ATTR_CONTENT_LENGTH, static_cast<uint32_t>(FN_NAME + nUnits * 2));
-        Put16(rec, nAttr + ATTR_CONTENT_OFFSET, static_cast<uint16_t>(nContent));
+        PutLE(rec, nAttr + ATTR_TYPE, ATTR_TYPE_FILE_NAME, 4);
+        PutLE(rec, nAttr + ATTR_LENGTH, nAttrLength, 4);
+        PutLE(rec, nAttr + ATTR_CONTENT_LENGTH, static_cast<uint32_t>(FN_NAME + nUnits * 2), 4);
+        PutLE(rec, nAttr + ATTR_CONTENT_OFFSET, static_cast<uint16_t>(nContent), 2);
         size_t c = nAttr + nContent;
-        Put32(rec, c + FN_PARENT_REFERENCE, 5);
+        PutLE(rec, c + FN_PARENT_REFERENCE, 5, 4);
         rec[c + FN_NAME_LENGTH] = uint8_t(nUnits);
         rec[c + FN_NAME_SPACE] = name.nNameSpace;
         for (size_t i = 0; i < nUnits; ++i)
             rec[c + FN_NAME + 2 * i] = static_cast<uint8_t>(name.strName[i]);
         nAttr += nAttrLength;
     }
-    Put32(rec, nAttr, ATTR_TYPE_END);
-    Put32(rec, FR_BYTES_IN_USE, static_cast<uint32_t>(nAttr + 8));
+    PutLE(rec, nAttr, ATTR_TYPE_END, 4);
+    PutLE(rec, FR_BYTES_IN_USE, static_cast<uint32_t>(nAttr + 8), 4);
     for (size_t i = 0; i < nRecordSize / 512; ++i) {
         size_t nTail = (i + 1) * 512 - 2;
         rec[FR_UPDATE_SEQUENCE_ARRAY + 2 * i] = rec[nTail];
         rec[FR_UPDATE_SEQUENCE_ARRAY + 2 * i + 1] = rec[nTail + 1];
-        Put16(rec, nTail, 0x0007);
+        PutLE(rec, nTail, 0x0007, 2);
     }
     return rec;
 }
@@ -127,13 +119,13 @@ TEST(NtfsRunList, AttributeLongerThanASectorIsDecodedWhole) {
 TEST(NtfsRunList, RunCrossingTheAttributeEndIsDropped) {
     // The attribute ends right after the header byte of a run that needs four more bytes.
     auto attr = MakeRunAttribute({0x11, 0x01, 0x01, 0x22, 0x01, 0x01, 0x01, 0x01});
-    Put32(attr, ATTR_LENGTH, RUNS_AT + 4);
+    PutLE(attr, ATTR_LENGTH, RUNS_AT + 4, 4);
     auto vecRuns = Decode(attr);
     ASSERT_EQ(vecRuns.size(), 1u);
     EXPECT_EQ(vecRuns[0].i64Offset, 1);
     // A runs offset far past the buffer decodes nothing.
-    Put16(attr, ATTR_RUNS_OFFSET, 0xFFF0);
-    Put32(attr, ATTR_LENGTH, 0xFFFF);
+    PutLE(attr, ATTR_RUNS_OFFSET, 0xFFF0, 2);
+    PutLE(attr, ATTR_LENGTH, 0xFFFF, 4);
     EXPECT_TRUE(Decode(attr).empty());
 }
 
@@ -154,7 +146,7 @@ TEST(NtfsFixUp, RepairsEveryBlockTailAndRefusesEmptyLookingOrShortBuffers) {
         parse.Init(nSize == 1024 ? 512 : 4096);
         ASSERT_EQ(parse.GetRecordSize(), static_cast<int>(nSize));
         for (size_t i = 0; i < nSize / 512; ++i)
-            Put16(rec, FR_UPDATE_SEQUENCE_ARRAY + 2 * i, static_cast<uint16_t>(0xA000 + i));
+            PutLE(rec, FR_UPDATE_SEQUENCE_ARRAY + 2 * i, static_cast<uint16_t>(0xA000 + i), 2);
         ASSERT_EQ(parse.FileRecordFixUp(rec.data(), rec.size()), 0);
         for (size_t i = 0; i < nSize / 512; ++i) {
             EXPECT_EQ(rec[(i + 1) * 512 - 2], i) << i;
@@ -177,10 +169,10 @@ TEST(NtfsFileRecord, PlausibilityChecksSizesAndSequence) {
     EXPECT_TRUE(IsNtfsFileRecord(rec.data(), rec.size(), 1024));
     EXPECT_FALSE(IsNtfsFileRecord(rec.data(), rec.size(), 4096));
     auto inUse = rec;
-    Put32(inUse, FR_BYTES_IN_USE, 1025);
+    PutLE(inUse, FR_BYTES_IN_USE, 1025, 4);
     EXPECT_FALSE(IsNtfsFileRecord(inUse.data(), inUse.size(), 1024));
     auto torn = rec;
-    Put16(torn, 510, 0x0008);
+    PutLE(torn, 510, 0x0008, 2);
     EXPECT_FALSE(IsNtfsFileRecord(torn.data(), torn.size(), 1024));
     EXPECT_FALSE(IsNtfsFileRecord(rec.data(), 300, 1024));
 }
@@ -210,7 +202,7 @@ TEST(NtfsAttributeWalk, DecodesTheFileNameAndCorruptLengthsEndTheWalkInsideTheBo
     // A length that runs past the bytes in use, then one too short to hold a header.
     for (uint32_t nBad : {0x7FFFFFF0u, 4u, 0u}) {
         auto bad = rec;
-        Put32(bad, FIRST_ATTR_AT + ATTR_LENGTH, nBad);
+        PutLE(bad, FIRST_ATTR_AT + ATTR_LENGTH, nBad, 4);
         CNtfsAttributeWalk walk(bad.data(), bad.size(), GetNtfsRecordBytesInUse(bad.data(), 1024));
         EXPECT_FALSE(walk.Next()) << nBad;
     }
@@ -227,10 +219,10 @@ TEST(NtfsAttributeList, NamesEachRecordOfTheTypeOnceInListOrder) {
     std::vector<uint8_t> vecList;
     auto addEntry = [&](uint32_t nType, uint32_t nRecord, uint8_t nNameLength) {
         std::vector<uint8_t> entry(0x20, 0);
-        Put32(entry, AL_TYPE, nType);
-        Put16(entry, AL_LENGTH, 0x20);
+        PutLE(entry, AL_TYPE, nType, 4);
+        PutLE(entry, AL_LENGTH, 0x20, 2);
         entry[AL_NAME_LENGTH] = nNameLength;
-        Put32(entry, AL_REFERENCE, nRecord);
+        PutLE(entry, AL_REFERENCE, nRecord, 4);
         entry[AL_REFERENCE + 6] = 0x05; // sequence number, not part of the record number
         vecList.insert(vecList.end(), entry.begin(), entry.end());
     };
@@ -244,7 +236,7 @@ TEST(NtfsAttributeList, NamesEachRecordOfTheTypeOnceInListOrder) {
     EXPECT_EQ(GetNtfsListedRecords(vecList.data(), vecList.size(), ATTR_TYPE_FILE_NAME),
               std::vector<uint32_t>{66});
     // A zero-length entry ends the list instead of looping on it.
-    Put16(vecList, 0x20 + AL_LENGTH, 0);
+    PutLE(vecList, 0x20 + AL_LENGTH, 0, 2);
     EXPECT_EQ(GetNtfsListedRecords(vecList.data(), vecList.size(), ATTR_TYPE_DATA),
               std::vector<uint32_t>{64});
 }

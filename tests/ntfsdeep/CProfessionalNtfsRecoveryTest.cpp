@@ -53,16 +53,13 @@ bool BuildTreeImage(const std::string& strImage, uint64_t u64Bytes, int nCluster
     CNtfsFolderTreeBuilder tree(image);
     out.strImage = strImage;
     std::map<std::string, int64_t> mapFolders{{"", CNtfsFolderTreeBuilder::ROOT_RECORD}};
-    for (const char* pFolder : {"docs", "docs/old", "music", "photos"}) {
-        std::string strPath = pFolder;
-        size_t nSlash = strPath.rfind('/');
-        std::string strParent = nSlash == std::string::npos ? "" : strPath.substr(0, nSlash);
-        std::string strName = strPath.substr(nSlash + 1);
-        int64_t llRecord = tree.AddFolder(strName, static_cast<uint32_t>(mapFolders[strParent]));
-        if (llRecord < 0)
+    for (const auto& [pParent, pName] :
+         {std::pair{"", "docs"}, {"docs", "old"}, {"", "music"}, {"", "photos"}}) {
+        const std::string strPath = *pParent == '\0' ? pName : pParent + std::string("/") + pName;
+        out.mapRecords[strPath] = mapFolders[strPath] =
+            tree.AddFolder(pName, static_cast<uint32_t>(mapFolders[pParent]));
+        if (mapFolders[strPath] < 0)
             return false;
-        mapFolders[strPath] = llRecord;
-        out.mapRecords[strPath] = llRecord;
     }
     struct FILE_PLAN {
         std::string strFolder;
@@ -403,31 +400,27 @@ TEST_F(NtfsDeepTest, ParentLoopEndsTheClimbAndRenumberedFolderBecomesLostFolder)
 // A file record whose only attribute is a non-resident unnamed data attribute.
 std::vector<uint8_t> MakeDataRecord(uint64_t u64Allocated, uint8_t nClusters) {
     std::vector<uint8_t> rec(RECORD, 0);
-    auto put = [&](size_t off, uint64_t value, size_t bytes) {
-        for (size_t i = 0; i < bytes; ++i)
-            rec[off + i] = uint8_t(value >> (8 * i));
-    };
-    put(0x00, 0x454C4946, 4); // "FILE"
-    put(0x04, 0x30, 2);       // update sequence array offset
-    put(0x06, 3, 2);          // update sequence slots
-    put(0x14, 0x38, 2);       // first attribute
-    put(0x16, 1, 2);          // flags: in use
-    put(0x18, 0x88, 4);       // bytes in use
-    put(0x1C, RECORD, 4);     // bytes allocated
-    put(0x2C, 40, 4);         // record number
-    put(0x30, 1, 2);          // update sequence number, also in both sector tails
-    put(510, 1, 2);
-    put(1022, 1, 2);
-    put(0x38 + 0x00, 0x80, 4);         // attribute type: data
-    put(0x38 + 0x04, 0x48, 4);         // attribute length
-    put(0x38 + 0x08, 1, 1);            // non-resident
-    put(0x38 + 0x20, 0x40, 2);         // runs offset
-    put(0x38 + 0x28, u64Allocated, 8); // allocated size
-    put(0x38 + 0x30, u64Allocated, 8); // real size
-    put(0x38 + 0x40, 0x11, 1);         // run: 1 length byte, 1 offset byte
-    put(0x38 + 0x41, nClusters, 1);
-    put(0x38 + 0x42, 0x10, 1);
-    put(0x80, 0xFFFFFFFF, 4); // end of attributes
+    PutLE(rec, 0x00, 0x454C4946, 4); // "FILE"
+    PutLE(rec, 0x04, 0x30, 2);       // update sequence array offset
+    PutLE(rec, 0x06, 3, 2);          // update sequence slots
+    PutLE(rec, 0x14, 0x38, 2);       // first attribute
+    PutLE(rec, 0x16, 1, 2);          // flags: in use
+    PutLE(rec, 0x18, 0x88, 4);       // bytes in use
+    PutLE(rec, 0x1C, RECORD, 4);     // bytes allocated
+    PutLE(rec, 0x2C, 40, 4);         // record number
+    PutLE(rec, 0x30, 1, 2);          // update sequence number, also in both sector tails
+    PutLE(rec, 510, 1, 2);
+    PutLE(rec, 1022, 1, 2);
+    PutLE(rec, 0x38 + 0x00, 0x80, 4);         // attribute type: data
+    PutLE(rec, 0x38 + 0x04, 0x48, 4);         // attribute length
+    PutLE(rec, 0x38 + 0x08, 1, 1);            // non-resident
+    PutLE(rec, 0x38 + 0x20, 0x40, 2);         // runs offset
+    PutLE(rec, 0x38 + 0x28, u64Allocated, 8); // allocated size
+    PutLE(rec, 0x38 + 0x30, u64Allocated, 8); // real size
+    PutLE(rec, 0x38 + 0x40, 0x11, 1);         // run: 1 length byte, 1 offset byte
+    PutLE(rec, 0x38 + 0x41, nClusters, 1);
+    PutLE(rec, 0x38 + 0x42, 0x10, 1);
+    PutLE(rec, 0x80, 0xFFFFFFFF, 4); // end of attributes
     return rec;
 }
 

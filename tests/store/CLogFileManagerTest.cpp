@@ -4,21 +4,14 @@
 #include "store/StoreFileFormat.h"
 #include "util/TextUtil.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
-bool IsDir(const std::string& strPath) {
-    struct stat st;
-    return stat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool Exists(const std::string& strPath) {
-    return access(strPath.c_str(), F_OK) == 0;
-}
+namespace fs = std::filesystem;
 
 class LogFileManagerTest : public ::testing::Test {
 protected:
@@ -62,7 +55,7 @@ TEST_F(LogFileManagerTest, RootFollowsEnvironmentAndDirectoriesAre0755) {
     ASSERT_EQ(CLogFileManager::MakeLogDir(m_scope.Path() + "/2/sub"), 0);
     ASSERT_TRUE(WriteFileBytes(m_scope.Path() + "/2/sub/old", {1}));
     m_pLog->AddDirIndex();
-    EXPECT_FALSE(Exists(m_scope.Path() + "/2"));
+    EXPECT_FALSE(fs::exists(m_scope.Path() + "/2"));
     m_pLog->ReduceDirIndex();
     EXPECT_EQ(m_pLog->GetLogFileDirPath(), strDir);
 
@@ -104,7 +97,7 @@ TEST_F(LogFileManagerTest, AnotherOrChangedImageIsNeverResumed) {
     ASSERT_EQ(MakeScanVolumeKey(strOther.c_str(), 0, 8, other), 0);
     LOG_FILE_INFO info{};
     EXPECT_EQ(m_pLog->LoadRecoveryLogInfo(other, &info), 0);
-    EXPECT_TRUE(Exists(strDir));
+    EXPECT_TRUE(fs::exists(strDir));
 
     // The same image written since: the stored scan is dropped with its directory.
     SCAN_VOLUME_KEY changed = Key(0, 8);
@@ -112,21 +105,21 @@ TEST_F(LogFileManagerTest, AnotherOrChangedImageIsNeverResumed) {
     EXPECT_EQ(m_pLog->LoadRecoveryLogInfo(changed, &info), 0);
     EXPECT_FALSE(m_pLog->IsLoaded());
     EXPECT_TRUE(m_pLog->GetRecords().empty());
-    EXPECT_FALSE(Exists(strDir));
+    EXPECT_FALSE(fs::exists(strDir));
 }
 
 TEST_F(LogFileManagerTest, IndexRecoversFromInterruptedSaveAndTornRecord) {
     std::string strDir = MakeScanDir();
     ASSERT_EQ(m_pLog->SaveLogFileInfo(Key(0, 4), 2, 0, 0, 0, 0, 0, strDir.c_str()), 0);
     ASSERT_EQ(m_pLog->SaveLogFileInfo(Key(4, 4), 2, 0, 0, 0, 0, 7, strDir.c_str()), 0);
-    EXPECT_FALSE(Exists(m_scope.Path() + "/config.tmp"));
+    EXPECT_FALSE(fs::exists(m_scope.Path() + "/config.tmp"));
 
     // A crash between writing config.tmp and renaming it: only the new index exists.
     std::string strIndex = m_scope.Path() + "/config";
     ASSERT_EQ(rename(strIndex.c_str(), (strIndex + ".tmp").c_str()), 0);
     EXPECT_EQ(m_pLog->Init(), 0);
     EXPECT_EQ(m_pLog->GetRecords().size(), 2u);
-    EXPECT_TRUE(Exists(strIndex));
+    EXPECT_TRUE(fs::exists(strIndex));
 
     // A crash in the middle of a record: the whole records survive.
     std::vector<uint8_t> vecIndex = ReadFileBytes(strIndex);
@@ -156,8 +149,8 @@ TEST_F(LogFileManagerTest, DeleteRefusesFoldersOutsideTheRoot) {
     m_pLog->DeleteLogFileDir((outside.Path() + "/").c_str());
     m_pLog->DeleteLogFileDir((m_scope.Path() + "/1/../../").c_str());
     EXPECT_TRUE(m_pLog->GetRecords().empty());
-    EXPECT_TRUE(Exists(outside.File("keep")));
-    EXPECT_TRUE(IsDir(m_scope.Path()));
+    EXPECT_TRUE(fs::exists(outside.File("keep")));
+    EXPECT_TRUE(fs::is_directory(m_scope.Path()));
 }
 
 TEST_F(LogFileManagerTest, StoreNameLookupPrefersNodeFileAndNamesFollowTheFormat) {

@@ -44,17 +44,7 @@ bool ButtonsInside(QWidget& window) {
 
 class DruiPagesTest : public QObject {
     Q_OBJECT
-private:
-    CTempDir m_dir;
-    int m_nDiskNo = -1;
-
 private slots:
-    void initTestCase() {
-        const std::string strImage = MakePartitionedImage(m_dir.File("d.img"), 8, "start=2048\\n");
-        m_nDiskNo = CDiskRegistry::GetInstance().AddImage(strImage);
-        QVERIFY(m_nDiskNo >= 0);
-    }
-
     void KindBoxesDriveRecoverAllAndStartAndHelpPagesAreLocal() {
         DRUI window;
         window.Init();
@@ -141,7 +131,7 @@ private slots:
         }
         QCOMPARE(DRUI::GetWindowRect(QRect(0, 0, 1920, 1080)), QRect(460, 210, 1000, 660));
         CFakeEngineWindow window(EFakeScan::FinishAtOnce, {"a-very-long-name.jpg"});
-        ScanFirstPartition(window, m_nDiskNo);
+        ScanFirstPartition(window, TestDiskNo());
         QVERIFY(window.minimumWidth() < 1000 && window.maximumWidth() > 1000);
         CModalAnswer yes("CMessageBox", "Yes");
         for (int nPage = 3; nPage > 0; --nPage) {
@@ -158,7 +148,7 @@ private slots:
     // Escape and a right click leave the window alone; closing over results asks first.
     void OnlyAnAnsweredQuestionClosesOverResults() {
         CFakeEngineWindow window(EFakeScan::FinishAtOnce, {"a.jpg"});
-        ScanFirstPartition(window, m_nDiskNo);
+        ScanFirstPartition(window, TestDiskNo());
         QVERIFY(window.windowFlags() & Qt::FramelessWindowHint);
         QTest::keyClick(&window, Qt::Key_Escape);
         for (QWidget* pStrip : window.findChildren<QWidget*>("headerStrip"))

@@ -2,7 +2,6 @@
 // kinds, and the whole scan-and-search sequence over a scriptable engine, ended, stopped, empty
 // or impossible.
 #include "UiTestSupport.h"
-#include "device/CDiskRegistry.h"
 #include "fixtures/FixtureUtil.h"
 #include "ui/CMyThread.h"
 #include "ui/SCANUI.h"
@@ -31,19 +30,7 @@ QStringList ResultNodes(QWidget& window) {
 
 class DruiScanTest : public QObject {
     Q_OBJECT
-private:
-    CTempDir m_dir;
-    int m_nDiskNo = -1;
-
 private slots:
-    void initTestCase() {
-        const std::string strImage =
-            MakePartitionedImage(m_dir.File("scan.img"), 8, "start=2048, size=8192\\n");
-        QVERIFY(!strImage.empty());
-        m_nDiskNo = CDiskRegistry::GetInstance().AddImage(strImage);
-        QVERIFY(m_nDiskNo >= 0);
-    }
-
     // Each callback emits its values until its stop flag is set, then answers its stop value.
     void CallbacksBecomeSignalsUntilStopped() {
         DRUI window;
@@ -97,8 +84,8 @@ private slots:
 
     void ScanOfAPartitionEndsOnTheResultPage() {
         CFakeEngineWindow window(EFakeScan::FinishAtOnce, {"a.jpg", "b.mp3", "c"});
-        ScanFirstPartition(window, m_nDiskNo);
-        QCOMPARE(window.m_log.nDiskNo, m_nDiskNo);
+        ScanFirstPartition(window, TestDiskNo());
+        QCOMPARE(window.m_log.nDiskNo, TestDiskNo());
         QCOMPARE(window.m_log.llStartSector, 2048LL);
         QCOMPARE(window.m_log.llSectorCount, 8192LL);
         QCOMPARE(window.m_log.wcDriveLetter, u'C');
@@ -128,8 +115,8 @@ private slots:
     // the whole disk (a double click on it) suggests more kinds.
     void EmptyResultSaysWhatToTryNext() {
         CFakeEngineWindow window(EFakeScan::FinishAtOnce, {});
-        ScanFirstPartition(window, m_nDiskNo);
-        const QString strDisk = QString("Physical Driver %1").arg(m_nDiskNo);
+        ScanFirstPartition(window, TestDiskNo());
+        const QString strDisk = QString("Physical Driver %1").arg(TestDiskNo());
         QVERIFY(FindLabel(window, "No Photo, Music, Video files were found on ")
                     .contains("Try a whole-disk scan: press Back, choose \"" + strDisk + "\""));
         QVERIFY(!window.HasResults());
@@ -150,7 +137,7 @@ private slots:
         CModalAnswer cancel("SCANUI", "Cancel",
                             [](QWidget*) { return SCANUI::m_progressBar->value() == 36; });
         CModalAnswer confirm("CMessageBox", "Yes");
-        ScanFirstPartition(window, m_nDiskNo);
+        ScanFirstPartition(window, TestDiskNo());
         QVERIFY(cancel.Answered() && confirm.Answered());
         QCOMPARE(window.m_log.nScanResult, 1);
         QCOMPARE(ResultNodes(window), QStringList({"All files(1)", "Photo(1)"}));
@@ -163,7 +150,7 @@ private slots:
     void UnreadableDeviceSaysSoAndStaysOnTheDevicePage() {
         CFakeEngineWindow window(EFakeScan::NoEngine, {});
         CModalAnswer message("CMessageBox", "OK");
-        ScanFirstPartition(window, m_nDiskNo);
+        ScanFirstPartition(window, TestDiskNo());
         QVERIFY(message.Answered() && window.m_bScanFailed);
         QVERIFY(window.findChild<QTreeWidget*>("diskTree")->isVisible());
         QCOMPARE(window.findChild<QTreeWidget*>("resultTree"), nullptr);

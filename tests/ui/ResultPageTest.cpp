@@ -3,7 +3,6 @@
 // click and filtering as one types; honest recovery outcomes; the destination question; the
 // preview in hex, picture and message form.
 #include "UiTestSupport.h"
-#include "device/CDiskRegistry.h"
 #include "fixtures/FixtureUtil.h"
 #include "ui/CResultTableModel.h"
 #include "ui/FileTypeIcon.h"
@@ -40,19 +39,7 @@ QStringList Column(const QAbstractItemModel& model, int nColumn) {
 
 class ResultPageTest : public QObject {
     Q_OBJECT
-private:
-    CTempDir m_dir;
-    int m_nDiskNo = -1;
-
 private slots:
-    void initTestCase() {
-        const std::string strImage =
-            MakePartitionedImage(m_dir.File("result.img"), 8, "start=2048, size=8192\\n");
-        QVERIFY(!strImage.empty());
-        m_nDiskNo = CDiskRegistry::GetInstance().AddImage(strImage);
-        QVERIFY(m_nDiskNo >= 0);
-    }
-
     void IconsOfEveryExtension() {
         QCOMPARE(GetExtendNameIcon(".jpg"), QString(":/image/FileIcon/image.png"));
         QCOMPARE(GetExtendNameIcon("rtf"), QString(":/image/FileIcon/office_default.png"));
@@ -74,7 +61,7 @@ private slots:
     void TicksSortsAndFiltersReachTheFilesWritten() {
         CFakeEngineWindow window(EFakeScan::FinishAtOnce,
                                  {"a.jpg", "b.JPG", "c.tiff", "d.psd", "e.mp3", "f"});
-        ScanFirstPartition(window, m_nDiskNo);
+        ScanFirstPartition(window, TestDiskNo());
         auto* pTree = window.findChild<QTreeWidget*>("resultTree");
         auto* pTable = window.findChild<QTableView*>("resultTable");
         QAbstractItemModel* pModel = pTable->model();
@@ -190,14 +177,14 @@ private slots:
     void FailuresAreSaidWithTheirReasons() {
         CFakeEngineWindow window(EFakeScan::FinishAtOnce,
                                  {"a.jpg", "bad.jpg", "c.jpg", "silent.jpg", "e.mp3"});
-        ScanFirstPartition(window, m_nDiskNo);
+        ScanFirstPartition(window, TestDiskNo());
         auto* pTree = window.findChild<QTreeWidget*>("resultTree");
         FindItem(pTree, "Photo(4)")->setCheckState(0, Qt::Checked);
         FindItem(pTree, "Music(1)")->setCheckState(0, Qt::Checked);
         CModalAnswer refuse("CMessageBox", "No");
-        window.RecoverSelectionTo(QString::fromStdString(m_dir.Path()));
+        window.RecoverSelectionTo(QString::fromStdString(TestDiskFolder()));
         QVERIFY(refuse.Answered() && window.m_log.vecBaseDepths.empty());
-        QVERIFY(!QDir(QString::fromStdString(m_dir.File("photo"))).exists());
+        QVERIFY(!QDir(QString::fromStdString(TestDiskFolder() + "/photo")).exists());
         CTempDir out;
         QVERIFY(WriteFileBytes(out.File("audio"), {'x'}));
         const RECOVERY_VIEW view = RecoverAndWatch(window, QString::fromStdString(out.Path()));
@@ -229,7 +216,7 @@ private slots:
         CFakeEngineWindow window(EFakeScan::FinishAtOnce,
                                  {"p.png", "q.psd", "note.txt", "empty.txt", "r.png"});
         window.m_log.strPicturePath = strWide.toStdU16String();
-        ScanFirstPartition(window, m_nDiskNo);
+        ScanFirstPartition(window, TestDiskNo());
         auto* pTree = window.findChild<QTreeWidget*>("resultTree");
         auto* pTable = window.findChild<QTableView*>("resultTable");
         QAbstractItemModel* pModel = pTable->model();

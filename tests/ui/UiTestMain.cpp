@@ -1,7 +1,9 @@
 // Runs one desktop-application test class, named by the first argument (its file's name), under a
-// QApplication with a private scan-log root; ctest runs each class as a test of its own.
+// QApplication with a private scan-log root and a partitioned test image; ctest runs each class
+// as a test of its own.
 #include "UiTestSupport.h"
 
+#include "device/CDiskRegistry.h"
 #include "fixtures/FixtureUtil.h"
 #include "util/TextUtil.h"
 
@@ -20,7 +22,18 @@ std::map<std::string, RunTestClass>& TestClasses() {
     return s_mapClasses;
 }
 
+int s_nTestDiskNo = -1;
+std::string s_strTestDiskFolder;
+
 } // namespace
+
+int TestDiskNo() {
+    return s_nTestDiskNo;
+}
+
+const std::string& TestDiskFolder() {
+    return s_strTestDiskFolder;
+}
 
 bool RegisterUiTestClass(const char* pName, RunTestClass pRun) {
     return TestClasses().emplace(pName, pRun).second;
@@ -35,6 +48,14 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     CScanLogDirScope scanLogDir;
     inner_initUnicodeMap("UTF-8");
+    CTempDir diskFolder;
+    s_strTestDiskFolder = diskFolder.Path();
+    s_nTestDiskNo = CDiskRegistry::GetInstance().AddImage(
+        MakePartitionedImage(diskFolder.File("disk.img"), 8, "start=2048, size=8192\\n"));
+    if (s_nTestDiskNo < 0) {
+        std::fprintf(stderr, "test_ui: the partitioned test image could not be made\n");
+        return 1;
+    }
     if (auto it = TestClasses().find(argv[1]); it != TestClasses().end())
         return it->second(argc - 1, argv + 1) == 0 ? 0 : 1;
     std::fprintf(stderr, "test_ui: no test class %s\n", argv[1]);

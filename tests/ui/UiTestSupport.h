@@ -110,6 +110,10 @@ QByteArray ReadAll(const QString& strPath);
 // Every file below the folder, relative to it, sorted.
 QStringList FilesBelow(const QString& strDir);
 
+// test_ui's partitioned image (8 MiB, one 4 MiB partition at sector 2048): its disk number and
+// the folder that holds it.
+int TestDiskNo();
+const std::string& TestDiskFolder();
 // Page 2 of the window with the first partition of the disk current, then Scan.
 void ScanFirstPartition(DRUI& window, int nDiskNo);
 

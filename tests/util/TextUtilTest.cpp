@@ -4,6 +4,7 @@
 #include "util/ByteView.h"
 #include "util/CSafeOutputFile.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -126,10 +127,7 @@ TEST(ByteView, LoadsNeverLeaveTheBuffer) {
     EXPECT_FALSE(view.Find(pattern, 2, 4).has_value());
 }
 
-bool Exists(const std::string& strPath) {
-    struct stat st;
-    return lstat(strPath.c_str(), &st) == 0;
-}
+namespace fs = std::filesystem;
 
 TEST(SafeOutputFile, WritesUnderAPartNameAndNeverReplacesAnything) {
     CTempDir dir;
@@ -144,11 +142,11 @@ TEST(SafeOutputFile, WritesUnderAPartNameAndNeverReplacesAnything) {
     std::string strNew = dir.File("new.bin");
     ASSERT_EQ(file.Create(strNew), 0);
     ASSERT_EQ(file.Write(vecData.data(), vecData.size()), 0);
-    EXPECT_FALSE(Exists(strNew));
-    EXPECT_TRUE(Exists(strNew + ".part"));
+    EXPECT_FALSE(fs::exists(strNew));
+    EXPECT_TRUE(fs::exists(strNew + ".part"));
     ASSERT_EQ(file.Commit(), 0);
     EXPECT_EQ(ReadFileBytes(strNew), vecData);
-    EXPECT_FALSE(Exists(strNew + ".part"));
+    EXPECT_FALSE(fs::exists(strNew + ".part"));
     struct stat st;
     ASSERT_EQ(stat(strNew.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u);
@@ -159,22 +157,22 @@ TEST(SafeOutputFile, WritesUnderAPartNameAndNeverReplacesAnything) {
     ASSERT_TRUE(WriteFileBytes(strRace, {7}));
     EXPECT_EQ(file.Commit(), EEXIST);
     EXPECT_EQ(ReadFileBytes(strRace), (std::vector<uint8_t>{7}));
-    EXPECT_FALSE(Exists(strRace + ".part"));
+    EXPECT_FALSE(fs::exists(strRace + ".part"));
 
     // Not committed: removed, or kept as ".part" when asked.
     {
         CSafeOutputFile dropped;
         ASSERT_EQ(dropped.Create(dir.File("dropped.bin")), 0);
     }
-    EXPECT_FALSE(Exists(dir.File("dropped.bin.part")));
+    EXPECT_FALSE(fs::exists(dir.File("dropped.bin.part")));
     CSafeOutputFile::SetKeepPartial(true);
     {
         CSafeOutputFile kept;
         ASSERT_EQ(kept.Create(dir.File("kept.bin")), 0);
     }
     CSafeOutputFile::SetKeepPartial(false);
-    EXPECT_TRUE(Exists(dir.File("kept.bin.part")));
-    EXPECT_FALSE(Exists(dir.File("kept.bin")));
+    EXPECT_TRUE(fs::exists(dir.File("kept.bin.part")));
+    EXPECT_FALSE(fs::exists(dir.File("kept.bin")));
 
     // Folders: 0755, an existing one is fine; a file or a symlink in their place is refused.
     ASSERT_EQ(MakeRecoveryDir(dir.File("folder")), 0);

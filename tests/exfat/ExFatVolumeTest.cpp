@@ -1,11 +1,16 @@
-// The exFAT decoders on a volume made by mkfs.exfat and filled through exfat-fuse, and the
-// hand-edited twins that no tool makes.
+// The exFAT decoders and the fast engine on a volume made by mkfs.exfat and filled through
+// exfat-fuse, and the hand-edited twins that no tool makes. The engine lists deleted sets in their
+// folders with names, sizes and times, recovers them byte-exact, and maps the free space of the
+// deep pass.
+#include "ExFatEngineTestUtil.h"
 #include "device/FileSystemRecognisers.h"
-#include "fixtures/ExFatImageBuilder.h"
+#include "exfat/CFastExFatRecovery.h"
 #include "fixtures/FixtureUtil.h"
 #include "formats/exfat/ExFatAllocation.h"
 #include "formats/exfat/ExFatBootSector.h"
 #include "formats/exfat/ExFatDirectory.h"
+
+#include "util/TextUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -13,13 +18,13 @@ namespace {
 
 constexpr size_t SECTOR = 512;
 
-class ExFatDecodersTest : public ::testing::Test {
+class ExFatVolumeTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         s_pDir = new CTempDir;
         CExFatImageBuilder builder(s_pDir->File("vol.img"));
         if (MakeExFatSampleVolume(builder, s_vecFiles, s_strWhy))
-            s_vecImage = ReadFileBytes(builder.Image());
+            s_vecImage = ReadFileBytes(s_strImage = builder.Image());
     }
     static void TearDownTestSuite() {
         delete s_pDir;
@@ -61,15 +66,17 @@ protected:
     static std::vector<EXFAT_SAMPLE_FILE> s_vecFiles;
     static std::vector<uint8_t> s_vecImage;
     static std::string s_strWhy;
+    static std::string s_strImage;
     EXFAT_GEOMETRY m_geometry{};
 };
 
-CTempDir* ExFatDecodersTest::s_pDir = nullptr;
-std::vector<EXFAT_SAMPLE_FILE> ExFatDecodersTest::s_vecFiles;
-std::vector<uint8_t> ExFatDecodersTest::s_vecImage;
-std::string ExFatDecodersTest::s_strWhy;
+CTempDir* ExFatVolumeTest::s_pDir = nullptr;
+std::vector<EXFAT_SAMPLE_FILE> ExFatVolumeTest::s_vecFiles;
+std::vector<uint8_t> ExFatVolumeTest::s_vecImage;
+std::string ExFatVolumeTest::s_strWhy;
+std::string ExFatVolumeTest::s_strImage;
 
-TEST_F(ExFatDecodersTest, BootRegionGeometryChecksumAndRecogniser) {
+TEST_F(ExFatVolumeTest, BootRegionGeometryChecksumAndRecogniser) {
     EXPECT_EQ(m_geometry.nSectorsPerCluster, 8u);
     EXPECT_EQ(m_geometry.nBytesPerSector, 512u);
     EXPECT_EQ(m_geometry.u64TotalSectors, s_vecImage.size() / SECTOR);
@@ -94,7 +101,7 @@ TEST_F(ExFatDecodersTest, BootRegionGeometryChecksumAndRecogniser) {
     EXPECT_FALSE(IsExFat(region.data(), region.size()));
 }
 
-TEST_F(ExFatDecodersTest, RootHoldsBitmapUpcaseAndTheEntrySetsPutIn) {
+TEST_F(ExFatVolumeTest, RootHoldsBitmapUpcaseAndTheEntrySetsPutIn) {
     EXFAT_DIRECTORY root = ParseExFatDirectory(Cluster(m_geometry.nRootCluster), ClusterBytes());
     ASSERT_TRUE(root.bitmap && root.upcase);
     EXPECT_TRUE(root.bEndSeen);
@@ -139,7 +146,7 @@ TEST_F(ExFatDecodersTest, RootHoldsBitmapUpcaseAndTheEntrySetsPutIn) {
     EXPECT_EQ(IsExFatClusterInUse(pBitmap, nBitmapBytes, run->nFirstCluster - 1), true);
 }
 
-TEST_F(ExFatDecodersTest, DeletedFolderTreeKeepsItsChildrenAndLongUnicodeNames) {
+TEST_F(ExFatVolumeTest, DeletedFolderTreeKeepsItsChildrenAndLongUnicodeNames) {
     EXFAT_DIRECTORY root = ParseExFatDirectory(Cluster(m_geometry.nRootCluster), ClusterBytes());
     const EXFAT_ENTRY_SET* pMusic = FindSet(root, "Music");
     ASSERT_TRUE(pMusic && pMusic->bIsDir && !pMusic->bInUse);
@@ -160,7 +167,7 @@ TEST_F(ExFatDecodersTest, DeletedFolderTreeKeepsItsChildrenAndLongUnicodeNames) 
               "Ünïcödé — 日本の夏休み, a picture name longer than one entry.jpg");
 }
 
-TEST_F(ExFatDecodersTest, DeepSectorTestAcceptsDirectorySectorsOnly) {
+TEST_F(ExFatVolumeTest, DeepSectorTestAcceptsDirectorySectorsOnly) {
     auto root = ParseExFatDirectorySector(Cluster(m_geometry.nRootCluster), SECTOR * 8, SECTOR);
     ASSERT_TRUE(root);
     EXPECT_TRUE(root->bitmap && root->upcase);
@@ -176,6 +183,50 @@ TEST_F(ExFatDecodersTest, DeepSectorTestAcceptsDirectorySectorsOnly) {
     EXPECT_TRUE(ParseExFatDirectorySector(sector.data(), sector.size(), SECTOR));
     sector[SECTOR - 1] = 1;
     EXPECT_FALSE(ParseExFatDirectorySector(sector.data(), sector.size(), SECTOR));
+}
+
+TEST_F(ExFatVolumeTest, FastEngineListsAndRecoversDeletedSetsInTheirFolders) {
+    CScanLogDirScope scanLog;
+    CTempDir dir;
+    CFastExFatRecovery engine;
+    ASSERT_EQ(0, engine.Init(Ansi2Unicode(s_strImage.c_str()).c_str(), u'C'));
+    ASSERT_EQ(0, engine.ScanDevice(nullptr));
+    std::map<std::string, FILE_NODE> tree = CollectTree(engine);
+    EXPECT_TRUE(tree.count("Music/Album/") && tree.count("Photos/Holiday 2023/"));
+    EXPECT_TRUE(tree["Music/"].bIsDeleted && !tree["Photos/"].bIsDeleted);
+    for (const EXFAT_SAMPLE_FILE& file : s_vecFiles) {
+        SCOPED_TRACE(file.strPath);
+        // Live files are not listed: only what was deleted needs recovering.
+        ASSERT_EQ(tree.count(file.strPath), file.bDeleted ? 1u : 0u);
+        if (!file.bDeleted)
+            continue;
+        const FILE_NODE& node = tree[file.strPath];
+        EXPECT_EQ(node.nEngineType, ENGINE_FAST_EXFAT);
+        EXPECT_EQ(node.u64FileSize, file.vecData.size());
+        EXPECT_GT(node.u64ModifyTime, 1700000000u);
+        const std::string strSha = RecoverSha256(engine, node, dir.Path());
+        // A deleted fragmented file lost its chain: its first cluster is all that is sure.
+        EXPECT_EQ(strSha == Sha256Of(file.vecData), !file.bFragmented);
+        EXPECT_EQ(engine.GetDataLayout(node).bPossiblyDamaged, file.bFragmented);
+    }
+
+    // A deleted folder comes back whole with its tree.
+    FILE_NODE music = tree["Music/"];
+    const std::string strMusic = dir.File("music-out");
+    ASSERT_EQ(0, engine.SaveFileData(&music, Ansi2Unicode(strMusic.c_str()).c_str(), 0));
+    EXPECT_EQ(ReadFileBytes(strMusic + "/Album/track01.mp3"), s_vecFiles[2].vecData);
+
+    // The deep pass is offered the deleted files' clusters, never the live ones'.
+    ASSERT_EQ(0, engine.BuildBitMapInfo());
+    const EXFAT_GEOMETRY& geo = engine.GetGeometry();
+    auto isOffered = [&](uint32_t nCluster) {
+        const uint64_t u64Sector = geo.ClusterToSector(nCluster) - geo.u64PartitionStart;
+        unsigned long long u64Start = u64Sector, u64Count = 0;
+        engine.GetUnUsedSectorCount(u64Start, u64Count);
+        return u64Start == u64Sector && u64Count >= geo.nSectorsPerCluster;
+    };
+    EXPECT_TRUE(isOffered(tree["small.txt"].nClusterNo));
+    EXPECT_FALSE(isOffered(geo.nRootCluster));
 }
 
 TEST(ExFatEntrySetTest, ChecksumShapeAndTimestampTwins) {
