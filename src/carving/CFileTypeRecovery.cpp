@@ -190,21 +190,25 @@ uint64_t CFileTypeRecovery::MendDamagedFile(CDiskReader& reader, int nBytesPerSe
                  static_cast<unsigned long long>(trial.u64FailAt), trial.nGrids,
                  static_cast<unsigned long long>(trial.u64Candidates),
                  static_cast<unsigned long long>(trial.u64Proved),
-                 trial.bBudgetSpent ? " (time budget spent)" : "",
+                 trial.bBudgetSpent ? " (time budget spent)"
+                 : trial.bAmbiguous ? " (several breaks fit alike)"
+                                    : "",
                  static_cast<unsigned long long>(u64Ms));
         return u64Intact;
     }
     DebugLog("two pieces: %s (sector %llu): failed at byte %llu; %u grids, %llu candidates, "
-             "%llu proved; joined at B=%llu C=%llu, %llu bytes; %llu ms\n",
+             "%llu proved; joined at B=%llu C=%llu, %llu bytes, %s; %llu ms\n",
              pName, static_cast<unsigned long long>(carved.u64Sector),
              static_cast<unsigned long long>(trial.u64FailAt), trial.nGrids,
              static_cast<unsigned long long>(trial.u64Candidates),
              static_cast<unsigned long long>(trial.u64Proved),
              static_cast<unsigned long long>(join.u64Break),
              static_cast<unsigned long long>(join.u64Resume),
-             static_cast<unsigned long long>(join.u64Size), static_cast<unsigned long long>(u64Ms));
+             static_cast<unsigned long long>(join.u64Size),
+             CFileProof::GetStateName(CFileProof::HealthOf(join.state)),
+             static_cast<unsigned long long>(u64Ms));
     carved.u64Size = join.u64Size;
-    carved.nDataHealth = DATA_HEALTH_WHOLE;
+    carved.nDataHealth = CFileProof::HealthOf(join.state);
     carved.u64FirstPieceSectors = join.u64Break / u64SectorBytes;
     carved.u64SecondPieceSector = carved.u64Sector + join.u64Resume / u64SectorBytes;
     const uint64_t u64SecondBytes = join.u64Size - join.u64Break;

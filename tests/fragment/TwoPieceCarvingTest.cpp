@@ -116,6 +116,13 @@ TEST_F(TwoPieceCarvingTest, SplitFilesJoinWholeAndContiguousCopiesComeBackTheSam
     }
     const size_t nLost = split.Put(lost, 0, lost.size() / 2);
     split.PutRandom(lost.size());
+    // A video whose proof sees only its samples' NAL lengths: where it broke cannot be told to
+    // the sector, so it stays damaged; whole, it is not.
+    const std::vector<uint8_t> video = Sample("sample_h264.mp4");
+    const size_t nVideo = split.Put(video, 0, 2048);
+    split.Put(Sample("sample.gz"));
+    split.Put(video, 2048);
+    contiguous.Put(video);
     ASSERT_TRUE(split.Write(m_dir.File("split.img")));
     ASSERT_TRUE(contiguous.Write(m_dir.File("contiguous.img")));
 
@@ -151,5 +158,10 @@ TEST_F(TwoPieceCarvingTest, SplitFilesJoinWholeAndContiguousCopiesComeBackTheSam
               std::string::npos)
         << joined.strOut;
     EXPECT_NE(joined.strErr.find("two pieces: " + strLost), std::string::npos);
+    EXPECT_NE(joined.strOut.find(
+                  "DAMAGED  " +
+                  m_dir.File("split/video/" + std::to_string(nVideo / SECTOR_BYTES) + ".mp4")),
+              std::string::npos);
+    EXPECT_EQ(1u, mapPlain.count(video));
     EXPECT_NE(joined.strErr.find("none proved whole"), std::string::npos);
 }

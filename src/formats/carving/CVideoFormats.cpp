@@ -321,6 +321,10 @@ EXTEND_NAME_TYPE CVideoFormats::IsIsoMediaType(const unsigned char* pBuf, int nL
     return IsTopLevelBox(CByteView(pBuf + u32Size + 4, 4)) ? FILE_TYPE_MOV : NONE;
 }
 
+bool CVideoFormats::IsTopLevelBoxType(const uint8_t* pType) {
+    return IsTopLevelBox(CByteView(pType, 4));
+}
+
 CARVED_SIZE CVideoFormats::GetIsoMediaFileBytesSize(CCarvedFile& file) {
     CByteView first = file.View(0, FTYP_MAX);
     if (!first.Has(0, 16))

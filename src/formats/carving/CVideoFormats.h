@@ -6,6 +6,8 @@
 
 class CVideoFormats {
 public:
+    // True for the four type bytes of a box that stands at the top level of an ISO media file.
+    static bool IsTopLevelBoxType(const uint8_t* pType);
     // ISO base media: MP4, MOV, 3GP/3G2, M4A/M4B/M4V, HEIC/HEIF/AVIF, CR3, by the ftyp brand;
     // old QuickTime files without ftyp.
     static EXTEND_NAME_TYPE IsIsoMediaType(const unsigned char* pBuf, int nLength);

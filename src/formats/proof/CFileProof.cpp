@@ -7,6 +7,7 @@
 #include "formats/carving/CVideoFormats.h"
 #include "formats/carving/CarvingCrc.h"
 #include "formats/carving/FileDataHealth.h"
+#include "formats/proof/CIsoMediaSamples.h"
 #include "formats/proof/CJpegStructure.h"
 #include "util/ByteView.h"
 
@@ -156,11 +157,63 @@ PROOF_STATE ProveWithWalker(const uint8_t* pData, size_t nSize,
                                                                : PROOF_STATE::DAMAGED;
 }
 
-// The box walk shows where boxes are, not what the media data holds: it can only show damage.
+// Top-level boxes from the first byte to the last, then the movie box's samples: each video
+// sample must hold NAL units whose lengths add up to its size. A file without a movie box does
+// not play. Neither walk sees what the units hold, so at best nothing is found wrong.
+PROOF_STATE CheckIsoMedia(const uint8_t* pData, size_t nSize, PROOF_BREAK& brk) {
+    uint64_t u64Pos = 0, u64Last = 0;
+    std::optional<ISO_BOX> moov;
+    bool bFragments = false;
+    for (std::optional<ISO_BOX> box = CIsoMediaSamples::ReadBox(pData, nSize, 0);
+         box && CIsoMediaSamples::IsTopLevel(*box) && box->u64Size <= nSize - u64Pos;
+         box = CIsoMediaSamples::ReadBox(pData, nSize, u64Pos)) {
+        if (std::memcmp(box->szType, "moov", 4) == 0)
+            moov = box;
+        bFragments |= std::memcmp(box->szType, "moof", 4) == 0;
+        u64Last = u64Pos;
+        u64Pos += box->u64Size;
+    }
+    brk = {size_t(u64Last), std::min<size_t>(nSize, size_t(u64Pos) + 8)};
+    if (u64Pos != nSize || ProveWithWalker(pData, nSize, CVideoFormats::GetIsoMediaFileBytesSize) !=
+                               PROOF_STATE::WHOLE)
+        return PROOF_STATE::DAMAGED;
+    if (!moov)
+        return bFragments ? PROOF_STATE::UNCHECKED : PROOF_STATE::DAMAGED;
+    std::vector<ISO_SAMPLE> vecSamples;
+    if (!CIsoMediaSamples::Read(pData + moov->u64Payload,
+                                size_t(moov->u64Offset + moov->u64Size - moov->u64Payload),
+                                vecSamples))
+        return PROOF_STATE::UNCHECKED;
+    const CByteView file(pData, nSize);
+    const CIsoMediaSamples::ReadFunc read = [&](uint64_t u64Offset, uint8_t* pOut, size_t nBytes) {
+        std::optional<CByteView> bytes = file.Slice(size_t(u64Offset), nBytes);
+        if (!bytes)
+            return false;
+        std::memcpy(pOut, bytes->Data(), nBytes);
+        return true;
+    };
+    uint64_t u64Good = 0;
+    for (const ISO_SAMPLE& sample : vecSamples) {
+        const uint64_t u64End = sample.u64Offset + sample.u32Size;
+        if (u64End > nSize) {
+            brk = {size_t(u64Good), nSize};
+            return PROOF_STATE::DAMAGED;
+        }
+        if (sample.u8LengthBytes == 0)
+            continue;
+        // Only the length fields and unit headers are seen: the break may lie anywhere behind
+        // the last of them that checked out.
+        if (!CIsoMediaSamples::IsWholeSample(sample, read, &u64Good)) {
+            brk = {size_t(u64Good), size_t(u64End)};
+            return PROOF_STATE::DAMAGED;
+        }
+    }
+    return PROOF_STATE::UNCHECKED;
+}
+
 PROOF_STATE ProveIsoMedia(const uint8_t* pData, size_t nSize) {
-    const PROOF_STATE state =
-        ProveWithWalker(pData, nSize, CVideoFormats::GetIsoMediaFileBytesSize);
-    return state == PROOF_STATE::WHOLE ? PROOF_STATE::UNCHECKED : state;
+    PROOF_BREAK brk;
+    return CheckIsoMedia(pData, nSize, brk);
 }
 PROOF_STATE ProveMp3(const uint8_t* pData, size_t nSize) {
     return ProveWithWalker(pData, nSize, CAudioFormats::GetMP3FileBytesSize);
@@ -403,8 +456,9 @@ std::optional<PROOF_BREAK> ZipBreak(const uint8_t* pData, size_t nSize) {
 
 bool CFileProof::CanFindBreak(const char* pExtension) {
     const PROVER* pProver = FindProver(pExtension);
-    return pProver != nullptr && (pProver->pfnProve == ProvePng || pProver->pfnProve == ProveZip ||
-                                  pProver->pfnProve == ProveJpeg);
+    return pProver != nullptr &&
+           (pProver->pfnProve == ProvePng || pProver->pfnProve == ProveZip ||
+            pProver->pfnProve == ProveJpeg || pProver->pfnProve == ProveIsoMedia);
 }
 
 std::optional<PROOF_BREAK> CFileProof::FindBreak(const uint8_t* pData, size_t nSize,
@@ -416,8 +470,14 @@ std::optional<PROOF_BREAK> CFileProof::FindBreak(const uint8_t* pData, size_t nS
         return PngBreak(pData, nSize);
     if (pProver->pfnProve == ProveZip)
         return ZipBreak(pData, nSize);
+    if (pProver->pfnProve == ProveIsoMedia) {
+        PROOF_BREAK brk;
+        return CheckIsoMedia(pData, nSize, brk) == PROOF_STATE::DAMAGED
+                   ? std::optional<PROOF_BREAK>(brk)
+                   : std::nullopt;
+    }
     if (pProver->pfnProve == ProveJpeg) {
-        const JPEG_WALK walk = CJpegStructure::Walk(pData, nSize);
+        const JPEG_WALK walk = CJpegStructure::Walk(pData, nSize, true);
         return walk.bWhole ? std::nullopt
                            : std::optional<PROOF_BREAK>(PROOF_BREAK{walk.nIntact, walk.nEnd});
     }

@@ -42,7 +42,8 @@ public:
 
     // Where the proof of the bytes fails (PNG: the chunk whose CRC fails; JPEG: the first byte
     // its structure rejects; ZIP: the member whose successor's local header is not where its
-    // sizes lead); nullopt when it does not fail or the format cannot tell.
+    // sizes lead; MP4/MOV: the box the walk stops at, or the first video sample whose NAL
+    // lengths do not add up); nullopt when it does not fail or the format cannot tell.
     static bool CanFindBreak(const char* pExtension);
     static std::optional<PROOF_BREAK> FindBreak(const uint8_t* pData, size_t nSize,
                                                 const char* pExtension);

@@ -11,7 +11,20 @@ namespace {
 constexpr uint8_t JPEG_SOI = 0xD8, JPEG_EOI = 0xD9, JPEG_SOS = 0xDA, JPEG_DRI = 0xDD;
 constexpr uint8_t JPEG_RST0 = 0xD0, JPEG_RST7 = 0xD7, JPEG_STUFFED = 0x00, JPEG_FILL = 0xFF;
 constexpr uint8_t JPEG_FIRST_SEGMENT = 0xC0, JPEG_COM = 0xFE, JPEG_TEM = 0x01;
+constexpr uint8_t JPEG_DHT = 0xC4, JPEG_JPG = 0xC8, JPEG_DAC = 0xCC, JPEG_DNL = 0xDC;
 constexpr uint8_t RESTART_CYCLE_MASK = 7;
+constexpr size_t SOF_COMPONENTS = 7; // from the length field: P, Y, X, then Nf
+constexpr size_t SOS_COMPONENTS = 2; // from the length field: Ns
+
+bool IsStartOfFrame(uint8_t u8Marker) {
+    return u8Marker >= JPEG_FIRST_SEGMENT && u8Marker <= 0xCF && u8Marker != JPEG_DHT &&
+           u8Marker != JPEG_JPG && u8Marker != JPEG_DAC;
+}
+
+// Baseline and extended sequential frames (SOF0, SOF1, SOF9); the others scan repeatedly.
+bool IsSequentialFrame(uint8_t u8Marker) {
+    return u8Marker == 0xC0 || u8Marker == 0xC1 || u8Marker == 0xC9;
+}
 
 bool IsRestart(uint8_t u8Marker) {
     return u8Marker >= JPEG_RST0 && u8Marker <= JPEG_RST7;
@@ -61,14 +74,14 @@ bool SkipEntropy(const uint8_t* pData, size_t nSize, size_t& nPos, JPEG_WALK_STA
 
 } // namespace
 
-JPEG_WALK CJpegStructure::Walk(const uint8_t* pData, size_t nSize) {
+JPEG_WALK CJpegStructure::Walk(const uint8_t* pData, size_t nSize, bool bStrict) {
     if (pData == nullptr || nSize < 4 || pData[0] != JPEG_FILL || pData[1] != JPEG_SOI)
         return Stop(0, 0, {}, false);
-    return WalkFrom(pData, nSize, 2, {});
+    return WalkFrom(pData, nSize, 2, {}, bStrict);
 }
 
 JPEG_WALK CJpegStructure::WalkFrom(const uint8_t* pData, size_t nSize, size_t nPos,
-                                   JPEG_WALK_STATE state) {
+                                   JPEG_WALK_STATE state, bool bStrict) {
     const CByteView file(pData, nSize);
     size_t nIntact = nPos;
     bool bDataEnded = false;
@@ -96,8 +109,10 @@ JPEG_WALK CJpegStructure::WalkFrom(const uint8_t* pData, size_t nSize, size_t nP
         }
         if (u8Marker == JPEG_TEM)
             continue;
+        const bool bAllScanned = !state.bProgressive && state.u8FrameComponents != 0 &&
+                                 state.u8ScannedComponents >= state.u8FrameComponents;
         if (u8Marker < JPEG_FIRST_SEGMENT || u8Marker == JPEG_SOI || IsRestart(u8Marker) ||
-            u8Marker > JPEG_COM)
+            u8Marker > JPEG_COM || (bStrict && bAllScanned && u8Marker != JPEG_DNL))
             return Stop(nMarker, nIntact, state, false);
         state.bInEntropy = bFromEntropy = false;
         std::optional<uint16_t> u16Length = file.U16BE(nPos);
@@ -111,6 +126,12 @@ JPEG_WALK CJpegStructure::WalkFrom(const uint8_t* pData, size_t nSize, size_t nP
         }
         if (u8Marker == JPEG_DRI)
             state.bRestarts = file.U16BE(nPos + 2).value_or(0) != 0;
+        if (IsStartOfFrame(u8Marker)) {
+            state.u8FrameComponents = file.U8(nPos + SOF_COMPONENTS).value_or(0);
+            state.bProgressive = !IsSequentialFrame(u8Marker);
+        }
+        if (u8Marker == JPEG_SOS)
+            state.u8ScannedComponents += file.U8(nPos + SOS_COMPONENTS).value_or(0);
         nIntact = nMarker;
         nPos += *u16Length;
         if (u8Marker != JPEG_SOS)

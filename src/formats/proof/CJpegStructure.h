@@ -11,6 +11,11 @@ struct JPEG_WALK_STATE {
     bool bRestarts = false;  // a restart interval is set
     uint8_t u8NextRestart = 0;
     bool bScanned = false; // a scan began
+    // Sequential frames scan each component once: the components the frame has and those the
+    // scans so far covered. Progressive and lossless frames scan them again and again.
+    uint8_t u8FrameComponents = 0;
+    uint8_t u8ScannedComponents = 0;
+    bool bProgressive = false;
 };
 
 struct JPEG_WALK {
@@ -23,9 +28,11 @@ struct JPEG_WALK {
 
 class CJpegStructure {
 public:
-    // From the SOI at the first byte.
-    static JPEG_WALK Walk(const uint8_t* pData, size_t nSize);
+    // From the SOI at the first byte. bStrict also rejects any marker but EOI behind the last
+    // scan of a sequential frame (where a break finder must not take foreign bytes that look
+    // like segments for the file's own).
+    static JPEG_WALK Walk(const uint8_t* pData, size_t nSize, bool bStrict = false);
     // From nPos in the given state (at a marker when not inside entropy-coded data).
     static JPEG_WALK WalkFrom(const uint8_t* pData, size_t nSize, size_t nPos,
-                              JPEG_WALK_STATE state);
+                              JPEG_WALK_STATE state, bool bStrict = false);
 };

@@ -6,6 +6,7 @@
 
 #include "formats/carving/CFileTypeJudge.h"
 #include "formats/proof/CFileProof.h"
+#include "formats/proof/CIsoMediaSamples.h"
 #include "formats/proof/CJpegStructure.h"
 #include "util/ByteView.h"
 
@@ -94,21 +95,34 @@ public:
     bool Png();
     bool Jpeg();
     bool Zip();
+    bool IsoMedia();
 
 private:
     // Every (B, C) with B in [u64First, u64Last] and C behind it, both on a grid, coarse grids
-    // first; a pair a coarser grid held is not tried again. Nearest the failure first.
+    // first; a pair a coarser grid held is not tried again. Breaks nearest the failure first.
     bool ForEachPair(uint64_t u64First, uint64_t u64Last, const PairTest& test,
                      uint64_t u64FixedGap = 0);
+    // The same pairs with the breaks in turn from the failure back, each break's grids coarse
+    // first: for formats whose proof fails just behind the break (JPEG entropy data).
+    bool ForEachPairNearestFirst(uint64_t u64First, uint64_t u64Last, const PairTest& test);
+    // The pairs of one break on one grid, skipping those the next coarser grid holds.
+    std::optional<bool> TryResumes(uint64_t u64Break, uint64_t u64Grid, bool bSkipCoarser,
+                                   const PairTest& test);
+    // Every pair on the sector grid: true when exactly one passes (kept in m_join).
+    bool OnlyPair(uint64_t u64First, uint64_t u64Last, const PairTest& test, uint64_t u64FixedGap);
     // The candidate counts, and false once the budget is spent or another file starts at C.
     bool IsCandidate(uint64_t u64Resume);
-    bool Proves(uint64_t u64Break, uint64_t u64Resume, uint64_t u64Size);
+    // The joined file proves whole (or, with bUnchecked, is at least not found damaged).
+    bool Proves(uint64_t u64Break, uint64_t u64Resume, uint64_t u64Size, bool bUnchecked = false);
     JOINED View(uint64_t u64Break, uint64_t u64Resume) const {
         return {m_pData, m_nSize, u64Break, u64Resume};
     }
     bool PngChunkJoins(uint64_t u64Chunk, const JOINED& joined) const;
     std::optional<uint64_t> PngEnd(uint64_t u64Chunk, const JOINED& joined) const;
     bool ZipMemberJoins(const uint8_t* pEntry, uint64_t u64End, const JOINED& joined) const;
+    // The movie box's samples joined at a fixed gap (or at any, when 0) from where the first
+    // video sample fails read on from the first piece.
+    bool JoinSamples(const ISO_BOX& moov, uint64_t u64Size, uint64_t u64FixedGap);
 
     const uint8_t* m_pData;
     size_t m_nSize;
@@ -129,6 +143,25 @@ bool CJoinSearch::IsCandidate(uint64_t u64Resume) {
              CFileTypeJudge::StartsAnotherFile(m_pData + u64Resume, m_nSectorBytes));
 }
 
+std::optional<bool> CJoinSearch::TryResumes(uint64_t u64Break, uint64_t u64Grid, bool bSkipCoarser,
+                                            const PairTest& test) {
+    const uint64_t u64LastResume =
+        std::min<uint64_t>(u64Break + CTwoPieceJoin::MAX_GAP_BYTES, m_nSize - 1);
+    for (uint64_t u64Resume = u64Break + u64Grid; u64Resume <= u64LastResume;
+         u64Resume += u64Grid) {
+        if (bSkipCoarser && u64Resume % (u64Grid * 2) == 0)
+            continue;
+        if (!IsCandidate(u64Resume)) {
+            if (m_trial.bBudgetSpent)
+                return std::nullopt;
+            continue;
+        }
+        if (test(u64Break, u64Resume))
+            return true;
+    }
+    return false;
+}
+
 bool CJoinSearch::ForEachPair(uint64_t u64First, uint64_t u64Last, const PairTest& test,
                               uint64_t u64FixedGap) {
     for (uint64_t u64Grid = CTwoPieceJoin::MAX_GRID_BYTES; u64Grid >= m_nSectorBytes;
@@ -136,42 +169,89 @@ bool CJoinSearch::ForEachPair(uint64_t u64First, uint64_t u64Last, const PairTes
         if (u64FixedGap % u64Grid != 0)
             continue;
         ++m_trial.nGrids;
-        const uint64_t u64Coarser = u64Grid * 2;
+        const bool bCoarser = u64Grid * 2 <= CTwoPieceJoin::MAX_GRID_BYTES;
         for (uint64_t u64Break = u64Last / u64Grid * u64Grid;
              u64Break >= std::max(u64First, u64Grid); u64Break -= u64Grid) {
-            const uint64_t u64LastResume =
-                u64FixedGap != 0
-                    ? u64Break + u64FixedGap
-                    : std::min<uint64_t>(u64Break + CTwoPieceJoin::MAX_GAP_BYTES, m_nSize);
-            for (uint64_t u64Resume = u64FixedGap != 0 ? u64LastResume : u64Break + u64Grid;
-                 u64Resume <= u64LastResume && u64Resume < m_nSize; u64Resume += u64Grid) {
-                if (u64Coarser <= CTwoPieceJoin::MAX_GRID_BYTES && u64Break % u64Coarser == 0 &&
-                    u64Resume % u64Coarser == 0)
-                    continue;
-                if (!IsCandidate(u64Resume)) {
-                    if (m_trial.bBudgetSpent)
-                        return false;
-                    continue;
-                }
-                if (test(u64Break, u64Resume))
-                    return true;
+            const bool bSkipCoarser = bCoarser && u64Break % (u64Grid * 2) == 0;
+            std::optional<bool> found;
+            if (u64FixedGap == 0) {
+                found = TryResumes(u64Break, u64Grid, bSkipCoarser, test);
+            } else if (bSkipCoarser && (u64Break + u64FixedGap) % (u64Grid * 2) == 0) {
+                found = false;
+            } else if (u64Break + u64FixedGap < m_nSize && IsCandidate(u64Break + u64FixedGap)) {
+                found = test(u64Break, u64Break + u64FixedGap);
+            } else {
+                found = m_trial.bBudgetSpent ? std::nullopt : std::optional<bool>(false);
             }
+            if (!found || *found)
+                return found.value_or(false);
         }
     }
     return false;
 }
 
-bool CJoinSearch::Proves(uint64_t u64Break, uint64_t u64Resume, uint64_t u64Size) {
+bool CJoinSearch::ForEachPairNearestFirst(uint64_t u64First, uint64_t u64Last,
+                                          const PairTest& test) {
+    uint64_t u64Grids = 0; // one bit per grid tried
+    for (uint64_t u64Break = u64Last / m_nSectorBytes * m_nSectorBytes;
+         u64Break >= std::max<uint64_t>(u64First, m_nSectorBytes); u64Break -= m_nSectorBytes) {
+        // The coarsest grid the break lies on, down to the sector.
+        uint64_t u64Top = m_nSectorBytes;
+        while (u64Top * 2 <= CTwoPieceJoin::MAX_GRID_BYTES && u64Break % (u64Top * 2) == 0)
+            u64Top *= 2;
+        for (uint64_t u64Grid = u64Top; u64Grid >= m_nSectorBytes; u64Grid /= 2) {
+            u64Grids |= u64Grid;
+            m_trial.nGrids = uint32_t(__builtin_popcountll(u64Grids));
+            std::optional<bool> found = TryResumes(u64Break, u64Grid, u64Grid != u64Top, test);
+            if (!found || *found)
+                return found.value_or(false);
+        }
+    }
+    return false;
+}
+
+bool CJoinSearch::Proves(uint64_t u64Break, uint64_t u64Resume, uint64_t u64Size, bool bUnchecked) {
     if (u64Size <= u64Break || u64Size - u64Break > m_nSize - u64Resume)
         return false;
     ++m_trial.u64Proved;
-    const TWO_PIECE_JOIN join{u64Break, u64Resume, u64Size};
+    TWO_PIECE_JOIN join{u64Break, u64Resume, u64Size, PROOF_STATE::UNCHECKED};
     const std::vector<uint8_t> vecJoined = CTwoPieceJoin::Join(m_pData, join);
-    if (CFileProof::Prove(vecJoined.data(), vecJoined.size(), m_pExtension, PROOF_DEPTH::DECODE) !=
-        PROOF_STATE::WHOLE)
+    join.state =
+        CFileProof::Prove(vecJoined.data(), vecJoined.size(), m_pExtension, PROOF_DEPTH::DECODE);
+    if (join.state != PROOF_STATE::WHOLE && !(bUnchecked && join.state == PROOF_STATE::UNCHECKED))
         return false;
     m_join = join;
     return true;
+}
+
+bool CJoinSearch::OnlyPair(uint64_t u64First, uint64_t u64Last, const PairTest& test,
+                           uint64_t u64FixedGap) {
+    ++m_trial.nGrids;
+    std::optional<TWO_PIECE_JOIN> found;
+    for (uint64_t u64Break = u64Last / m_nSectorBytes * m_nSectorBytes;
+         u64Break >= std::max<uint64_t>(u64First, m_nSectorBytes); u64Break -= m_nSectorBytes) {
+        const uint64_t u64LastResume =
+            u64FixedGap != 0 ? u64Break + u64FixedGap
+                             : std::min<uint64_t>(u64Break + CTwoPieceJoin::MAX_GAP_BYTES, m_nSize);
+        for (uint64_t u64Resume = u64FixedGap != 0 ? u64LastResume : u64Break + m_nSectorBytes;
+             u64Resume <= u64LastResume && u64Resume < m_nSize; u64Resume += m_nSectorBytes) {
+            if (!IsCandidate(u64Resume)) {
+                if (m_trial.bBudgetSpent)
+                    return false;
+                continue;
+            }
+            if (!test(u64Break, u64Resume))
+                continue;
+            if (found) {
+                m_trial.bAmbiguous = true;
+                return false;
+            }
+            found = m_join;
+        }
+    }
+    if (found)
+        m_join = *found;
+    return found.has_value();
 }
 
 // The chunk where the proof failed, read across the join, has the CRC it states.
@@ -216,23 +296,26 @@ bool CJoinSearch::Png() {
 // The second piece goes on where the structure broke: inside entropy-coded data (with the
 // restart marker the first piece expects next), or at the marker a segment length leads to.
 bool CJoinSearch::Jpeg() {
-    const JPEG_WALK walk = CJpegStructure::Walk(m_pData, m_nSize);
+    const JPEG_WALK walk = CJpegStructure::Walk(m_pData, m_nSize, true);
     if (walk.bWhole || walk.bDataEnded || !walk.state.bScanned)
         return false;
     m_trial.u64FailAt = walk.nEnd;
-    return ForEachPair(walk.nIntact, walk.nEnd, [&](uint64_t u64Break, uint64_t u64Resume) {
-        const uint64_t u64From =
-            walk.state.bInEntropy ? u64Resume : u64Resume + (walk.nEnd - u64Break);
-        if (u64From >= m_nSize)
-            return false;
-        const JPEG_WALK head = CJpegStructure::WalkFrom(
-            m_pData, std::min<size_t>(m_nSize, u64From + JPEG_FILTER_BYTES), u64From, walk.state);
-        if (!head.bWhole && !head.bDataEnded)
-            return false;
-        const JPEG_WALK tail =
-            head.bWhole ? head : CJpegStructure::WalkFrom(m_pData, m_nSize, u64From, walk.state);
-        return tail.bWhole && Proves(u64Break, u64Resume, u64Break + (tail.nEnd - u64Resume));
-    });
+    return ForEachPairNearestFirst(
+        walk.nIntact, walk.nEnd, [&](uint64_t u64Break, uint64_t u64Resume) {
+            const uint64_t u64From =
+                walk.state.bInEntropy ? u64Resume : u64Resume + (walk.nEnd - u64Break);
+            if (u64From >= m_nSize)
+                return false;
+            const JPEG_WALK head = CJpegStructure::WalkFrom(
+                m_pData, std::min<size_t>(m_nSize, u64From + JPEG_FILTER_BYTES), u64From,
+                walk.state, true);
+            if (!head.bWhole && !head.bDataEnded)
+                return false;
+            const JPEG_WALK tail =
+                head.bWhole ? head
+                            : CJpegStructure::WalkFrom(m_pData, m_nSize, u64From, walk.state, true);
+            return tail.bWhole && Proves(u64Break, u64Resume, u64Break + (tail.nEnd - u64Resume));
+        });
 }
 
 // The central directory's entries (in the window at u64Directory) in the order of their
@@ -321,6 +404,85 @@ bool CJoinSearch::Zip() {
     return false;
 }
 
+// Top-level boxes from u64From while their headers are plausible and they fit the window.
+struct ISO_WALK {
+    uint64_t u64End = 0;
+    std::optional<ISO_BOX> moov;
+};
+
+ISO_WALK WalkBoxes(const uint8_t* pData, size_t nSize, uint64_t u64From) {
+    ISO_WALK walk{u64From, std::nullopt};
+    for (std::optional<ISO_BOX> box = CIsoMediaSamples::ReadBox(pData, nSize, u64From);
+         box && CIsoMediaSamples::IsTopLevel(*box) && box->u64Size <= nSize - walk.u64End;
+         box = CIsoMediaSamples::ReadBox(pData, nSize, walk.u64End)) {
+        if (std::memcmp(box->szType, "moov", 4) == 0)
+            walk.moov = box;
+        walk.u64End += box->u64Size;
+    }
+    return walk;
+}
+
+bool CJoinSearch::JoinSamples(const ISO_BOX& moov, uint64_t u64Size, uint64_t u64FixedGap) {
+    std::vector<ISO_SAMPLE> vecSamples;
+    if (!CIsoMediaSamples::Read(m_pData + moov.u64Payload,
+                                size_t(moov.u64Offset + moov.u64Size - moov.u64Payload),
+                                vecSamples))
+        return false;
+    const JOINED contiguous = View(m_nSize, m_nSize);
+    const auto readFrom = [](const JOINED& joined) {
+        return [&joined](uint64_t u64Offset, uint8_t* pOut, size_t nBytes) {
+            return joined.Copy(u64Offset, nBytes, pOut);
+        };
+    };
+    // Only the length fields and unit headers are seen: the break lies behind the last of them
+    // that checked out, up to the end of the sample that fails.
+    uint64_t u64Good = 0;
+    size_t k = 0;
+    for (; k < vecSamples.size(); ++k)
+        if (vecSamples[k].u8LengthBytes != 0 &&
+            !CIsoMediaSamples::IsWholeSample(vecSamples[k], readFrom(contiguous), &u64Good))
+            break;
+    if (k == vecSamples.size())
+        return false;
+    const ISO_SAMPLE failed = vecSamples[k];
+    m_trial.u64FailAt = failed.u64Offset + failed.u32Size;
+    return OnlyPair(
+        u64Good, m_trial.u64FailAt,
+        [&](uint64_t u64Break, uint64_t u64Resume) {
+            const JOINED joined = View(u64Break, u64Resume);
+            return CIsoMediaSamples::IsWholeSample(failed, readFrom(joined)) &&
+                   Proves(u64Break, u64Resume, u64Size, true);
+        },
+        u64FixedGap);
+}
+
+// The movie box ahead of the media data (its samples show the break; the gap is free), or
+// behind it: the box after the media data then stands a gap further on in the window, which
+// fixes the gap.
+bool CJoinSearch::IsoMedia() {
+    const ISO_WALK walk = WalkBoxes(m_pData, m_nSize, 0);
+    if (walk.moov)
+        return JoinSamples(*walk.moov, walk.u64End, 0);
+    for (uint64_t u64Gap = m_nSectorBytes;
+         u64Gap <= CTwoPieceJoin::MAX_GAP_BYTES && walk.u64End + u64Gap < m_nSize;
+         u64Gap += m_nSectorBytes) {
+        std::optional<ISO_BOX> box =
+            CIsoMediaSamples::ReadBox(m_pData, m_nSize, walk.u64End + u64Gap);
+        if (m_budget.IsSpent()) {
+            m_trial.bBudgetSpent = true;
+            return false;
+        }
+        if (!box || !CIsoMediaSamples::IsTopLevel(*box))
+            continue;
+        const ISO_WALK tail = WalkBoxes(m_pData, m_nSize, walk.u64End + u64Gap);
+        if (tail.moov && JoinSamples(*tail.moov, tail.u64End - u64Gap, u64Gap))
+            return true;
+        if (m_trial.bBudgetSpent)
+            return false;
+    }
+    return false;
+}
+
 } // namespace
 
 bool CTwoPieceJoin::CanJoin(const char* pExtension) {
@@ -341,6 +503,9 @@ bool CTwoPieceJoin::Find(const uint8_t* pData, size_t nSize, const char* pExtens
         return search.Jpeg();
     if (window.Matches(0, ZIP_LOCAL_SIGNATURE, sizeof(ZIP_LOCAL_SIGNATURE)))
         return search.Zip();
+    std::optional<ISO_BOX> first = CIsoMediaSamples::ReadBox(pData, nSize, 0);
+    if (first && CIsoMediaSamples::IsTopLevel(*first))
+        return search.IsoMedia();
     return false;
 }
 

@@ -5,6 +5,7 @@
 // full proof, and the search ends when its time budget is spent.
 #pragma once
 
+#include "formats/proof/CFileProof.h"
 #include "util/CTimeBudget.h"
 
 #include <cstddef>
@@ -15,6 +16,9 @@ struct TWO_PIECE_JOIN {
     uint64_t u64Break = 0;  // B: bytes of the first piece
     uint64_t u64Resume = 0; // C: where the second piece starts, from the file's first byte
     uint64_t u64Size = 0;   // the joined file's size
+    // WHOLE; UNCHECKED for MP4/MOV, whose proof sees only the NAL lengths of video samples
+    // (such a join is kept only when no other break position fits as well).
+    PROOF_STATE state = PROOF_STATE::UNCHECKED;
 };
 
 // What a search tried, for the report.
@@ -24,6 +28,7 @@ struct TWO_PIECE_TRIAL {
     uint64_t u64Candidates = 0; // (B, C) pairs looked at
     uint64_t u64Proved = 0;     // pairs that passed the cheap checks and were proved
     bool bBudgetSpent = false;
+    bool bAmbiguous = false; // several breaks fit alike (MP4/MOV): none is taken
 };
 
 class CTwoPieceJoin {
