@@ -80,7 +80,8 @@ protected:
     }
     // A fresh deep scan of the image to its end; every hit and the digest of its recovered copy.
     void ScanAndRecover(const std::string& strImage) {
-        std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(strImage);
+        m_pEngine = MakeDeepEngine(strImage);
+        IFileRecoveryParse* pEngine = m_pEngine.get();
         ASSERT_NE(pEngine, nullptr);
         CScanRecord record;
         ASSERT_EQ(Scan(*pEngine, record), 0);
@@ -112,6 +113,7 @@ protected:
     CScanLogDirScope m_logs;
     CTempDir m_dir;
     CTempDir m_out;
+    std::unique_ptr<IFileRecoveryParse> m_pEngine;
     std::vector<SEARCH_FILE_INFO> m_vecHits;
     std::vector<std::string> m_vecDigests;
 };
@@ -329,12 +331,8 @@ TEST_F(ProfessionalRecoveryTest, PartitionedDiskListsEachPartitionsFilesOnce) {
     std::vector<uint8_t> vecGapPhoto = sample("samples/sample_exif.jpg");
     ASSERT_TRUE(PatchFileBytes(strDisk, GAP_SECTOR * 512, vecGapPhoto));
 
-    std::unique_ptr<IFileRecoveryParse> pEngine = MakeDeepEngine(strDisk);
-    ASSERT_NE(pEngine, nullptr);
-    CScanRecord record;
-    ASSERT_EQ(Scan(*pEngine, record), 0);
-    m_vecHits = SearchAll(*pEngine);
-    m_vecDigests = RecoverAll(*pEngine, m_vecHits);
+    ASSERT_NO_FATAL_FAILURE(ScanAndRecover(strDisk));
+    std::unique_ptr<IFileRecoveryParse>& pEngine = m_pEngine;
     for (const PUT_FILE& file : vecFiles) {
         std::vector<size_t> vecCopies;
         for (size_t i = 0; i < m_vecHits.size(); ++i)
@@ -364,6 +362,7 @@ TEST_F(ProfessionalRecoveryTest, PartitionedDiskListsEachPartitionsFilesOnce) {
     // Reopened, the finished scan reloads each partition's stores: the same hits, same numbers.
     pEngine = MakeDeepEngine(strDisk);
     ASSERT_EQ(static_cast<CProfessionalRecovery&>(*pEngine).IsFindLogFile(), 1);
+    CScanRecord record;
     ASSERT_EQ(Scan(*pEngine, record, false), 0);
     std::vector<SEARCH_FILE_INFO> vecReopened = SearchAll(*pEngine);
     ASSERT_EQ(vecReopened.size(), m_vecHits.size());
