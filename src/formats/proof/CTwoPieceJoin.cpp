@@ -33,6 +33,9 @@ constexpr size_t ZIP_EOCD_BYTES = 22, EOCD_CD_SIZE = 12, EOCD_CD_OFFSET = 16, EO
 constexpr size_t CD_NAME = 28, CD_EXTRA = 30, CD_COMMENT = 32;
 constexpr uint32_t ZIP64_MARK = 0xFFFFFFFF;
 
+// Nearest-first searches try the small gaps behind every break before the larger ones.
+constexpr uint64_t GAP_BANDS[] = {64 * 1024, 512 * 1024, CTwoPieceJoin::MAX_GAP_BYTES};
+
 // Entropy-coded data a JPEG candidate must carry without a wrong byte before its full walk.
 constexpr size_t JPEG_FILTER_BYTES = 16 * 1024;
 
@@ -105,9 +108,11 @@ private:
     // The same pairs with the breaks in turn from the failure back, each break's grids coarse
     // first: for formats whose proof fails just behind the break (JPEG entropy data).
     bool ForEachPairNearestFirst(uint64_t u64First, uint64_t u64Last, const PairTest& test);
-    // The pairs of one break on one grid, skipping those the next coarser grid holds.
+    // The pairs of one break on one grid with C - B in (u64GapFrom, u64GapTo], skipping those
+    // the next coarser grid holds.
     std::optional<bool> TryResumes(uint64_t u64Break, uint64_t u64Grid, bool bSkipCoarser,
-                                   const PairTest& test);
+                                   const PairTest& test, uint64_t u64GapFrom = 0,
+                                   uint64_t u64GapTo = CTwoPieceJoin::MAX_GAP_BYTES);
     // Every pair on the sector grid: true when exactly one passes (kept in m_join).
     bool OnlyPair(uint64_t u64First, uint64_t u64Last, const PairTest& test, uint64_t u64FixedGap);
     // The candidate counts, and false once the budget is spent or another file starts at C.
@@ -144,11 +149,11 @@ bool CJoinSearch::IsCandidate(uint64_t u64Resume) {
 }
 
 std::optional<bool> CJoinSearch::TryResumes(uint64_t u64Break, uint64_t u64Grid, bool bSkipCoarser,
-                                            const PairTest& test) {
-    const uint64_t u64LastResume =
-        std::min<uint64_t>(u64Break + CTwoPieceJoin::MAX_GAP_BYTES, m_nSize - 1);
-    for (uint64_t u64Resume = u64Break + u64Grid; u64Resume <= u64LastResume;
-         u64Resume += u64Grid) {
+                                            const PairTest& test, uint64_t u64GapFrom,
+                                            uint64_t u64GapTo) {
+    const uint64_t u64LastResume = std::min<uint64_t>(u64Break + u64GapTo, m_nSize - 1);
+    for (uint64_t u64Resume = (u64Break + u64GapFrom) / u64Grid * u64Grid + u64Grid;
+         u64Resume <= u64LastResume; u64Resume += u64Grid) {
         if (bSkipCoarser && u64Resume % (u64Grid * 2) == 0)
             continue;
         if (!IsCandidate(u64Resume)) {
@@ -193,19 +198,24 @@ bool CJoinSearch::ForEachPair(uint64_t u64First, uint64_t u64Last, const PairTes
 bool CJoinSearch::ForEachPairNearestFirst(uint64_t u64First, uint64_t u64Last,
                                           const PairTest& test) {
     uint64_t u64Grids = 0; // one bit per grid tried
-    for (uint64_t u64Break = u64Last / m_nSectorBytes * m_nSectorBytes;
-         u64Break >= std::max<uint64_t>(u64First, m_nSectorBytes); u64Break -= m_nSectorBytes) {
-        // The coarsest grid the break lies on, down to the sector.
-        uint64_t u64Top = m_nSectorBytes;
-        while (u64Top * 2 <= CTwoPieceJoin::MAX_GRID_BYTES && u64Break % (u64Top * 2) == 0)
-            u64Top *= 2;
-        for (uint64_t u64Grid = u64Top; u64Grid >= m_nSectorBytes; u64Grid /= 2) {
-            u64Grids |= u64Grid;
-            m_trial.nGrids = uint32_t(__builtin_popcountll(u64Grids));
-            std::optional<bool> found = TryResumes(u64Break, u64Grid, u64Grid != u64Top, test);
-            if (!found || *found)
-                return found.value_or(false);
+    uint64_t u64GapFrom = 0;
+    for (uint64_t u64GapTo : GAP_BANDS) {
+        for (uint64_t u64Break = u64Last / m_nSectorBytes * m_nSectorBytes;
+             u64Break >= std::max<uint64_t>(u64First, m_nSectorBytes); u64Break -= m_nSectorBytes) {
+            // The coarsest grid the break lies on, down to the sector.
+            uint64_t u64Top = m_nSectorBytes;
+            while (u64Top * 2 <= CTwoPieceJoin::MAX_GRID_BYTES && u64Break % (u64Top * 2) == 0)
+                u64Top *= 2;
+            for (uint64_t u64Grid = u64Top; u64Grid >= m_nSectorBytes; u64Grid /= 2) {
+                u64Grids |= u64Grid;
+                m_trial.nGrids = uint32_t(__builtin_popcountll(u64Grids));
+                std::optional<bool> found =
+                    TryResumes(u64Break, u64Grid, u64Grid != u64Top, test, u64GapFrom, u64GapTo);
+                if (!found || *found)
+                    return found.value_or(false);
+            }
         }
+        u64GapFrom = u64GapTo;
     }
     return false;
 }
@@ -293,6 +303,16 @@ bool CJoinSearch::Png() {
     });
 }
 
+// A whole sector of plain text, or of one byte repeated: Huffman-coded data never is (it would
+// need 512 bytes without a high bit).
+bool IsTextOrFill(const uint8_t* pSector, size_t nBytes) {
+    const bool bFill =
+        std::all_of(pSector, pSector + nBytes, [&](uint8_t c) { return c == pSector[0]; });
+    return bFill || std::all_of(pSector, pSector + nBytes, [](uint8_t c) {
+               return (c >= 0x20 && c < 0x7F) || (c >= '\t' && c <= '\r');
+           });
+}
+
 // The second piece goes on where the structure broke: inside entropy-coded data (with the
 // restart marker the first piece expects next), or at the marker a segment length leads to.
 bool CJoinSearch::Jpeg() {
@@ -300,8 +320,19 @@ bool CJoinSearch::Jpeg() {
     if (walk.bWhole || walk.bDataEnded || !walk.state.bScanned)
         return false;
     m_trial.u64FailAt = walk.nEnd;
+    // Foreign text or zeros can pass for entropy-coded data a long way (no 0xFF in them): the
+    // break lies before the first sector of them.
+    uint64_t u64Last = walk.nEnd;
+    if (walk.state.bInEntropy)
+        for (uint64_t u64Sector =
+                 (walk.nIntact + m_nSectorBytes - 1) / m_nSectorBytes * m_nSectorBytes;
+             u64Sector + m_nSectorBytes <= walk.nEnd; u64Sector += m_nSectorBytes)
+            if (IsTextOrFill(m_pData + u64Sector, m_nSectorBytes)) {
+                u64Last = u64Sector;
+                break;
+            }
     return ForEachPairNearestFirst(
-        walk.nIntact, walk.nEnd, [&](uint64_t u64Break, uint64_t u64Resume) {
+        walk.nIntact, u64Last, [&](uint64_t u64Break, uint64_t u64Resume) {
             const uint64_t u64From =
                 walk.state.bInEntropy ? u64Resume : u64Resume + (walk.nEnd - u64Break);
             if (u64From >= m_nSize)
