@@ -36,6 +36,9 @@ constexpr uint32_t ZIP64_MARK = 0xFFFFFFFF;
 // Nearest-first searches try the small gaps behind every break before the larger ones.
 constexpr uint64_t GAP_BANDS[] = {64 * 1024, 512 * 1024, CTwoPieceJoin::MAX_GAP_BYTES};
 
+// At most one byte in this many of a text sector is binary.
+constexpr size_t TEXT_BINARY_SHARE = 16;
+
 // Entropy-coded data a JPEG candidate must carry without a wrong byte before its full walk.
 constexpr size_t JPEG_FILTER_BYTES = 16 * 1024;
 
@@ -303,14 +306,15 @@ bool CJoinSearch::Png() {
     });
 }
 
-// A whole sector of plain text, or of one byte repeated: Huffman-coded data never is (it would
-// need 512 bytes without a high bit).
+// A sector of text (a few binary bytes allowed, as a PDF's second line), or of one byte
+// repeated: Huffman-coded data never is one (half its bytes have the high bit).
 bool IsTextOrFill(const uint8_t* pSector, size_t nBytes) {
-    const bool bFill =
-        std::all_of(pSector, pSector + nBytes, [&](uint8_t c) { return c == pSector[0]; });
-    return bFill || std::all_of(pSector, pSector + nBytes, [](uint8_t c) {
-               return (c >= 0x20 && c < 0x7F) || (c >= '\t' && c <= '\r');
-           });
+    if (std::all_of(pSector, pSector + nBytes, [&](uint8_t c) { return c == pSector[0]; }))
+        return true;
+    const size_t nText = size_t(std::count_if(pSector, pSector + nBytes, [](uint8_t c) {
+        return (c >= 0x20 && c < 0x7F) || (c >= '\t' && c <= '\r');
+    }));
+    return nText >= nBytes - nBytes / TEXT_BINARY_SHARE;
 }
 
 // The second piece goes on where the structure broke: inside entropy-coded data (with the
