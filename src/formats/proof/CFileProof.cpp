@@ -35,7 +35,6 @@ constexpr uint8_t ZIP_LOCAL_SIGNATURE[] = {'P', 'K', 3, 4};
 constexpr size_t ZIP_EOCD_BYTES = 22;
 constexpr size_t ZIP_MAX_COMMENT = 0xFFFF;
 constexpr size_t EOCD_ENTRIES = 10, EOCD_CD_SIZE = 12, EOCD_CD_OFFSET = 16, EOCD_COMMENT = 20;
-constexpr size_t ZIP_CENTRAL_BYTES = CFileProof::ZIP_CENTRAL_BYTES;
 constexpr size_t CD_FLAGS = 8, CD_METHOD = 10, CD_CRC = 16, CD_PACKED = 20, CD_SIZE = 24,
                  CD_NAME = 28, CD_EXTRA = 30, CD_COMMENT = 32,
                  CD_LOCAL_OFFSET = CFileProof::ZIP_CENTRAL_LOCAL_OFFSET;
