@@ -87,13 +87,19 @@ protected:
         ASSERT_EQ(Scan(*pEngine, record), 0);
         EXPECT_TRUE(record.SawFinalReport());
         m_vecHits = Search(*pEngine);
-        // Every hit recovered into its own file; the SHA-256 of each, by hit index.
-        for (size_t i = 0; i < m_vecHits.size(); ++i) {
-            std::string strPath = m_out.File(std::to_string(i) + "_" + m_vecHits[i].szFileName);
+        m_vecDigests = RecoverAll(*pEngine, m_vecHits);
+    }
+    // Every hit recovered into its own file; the SHA-256 of each, by hit index.
+    std::vector<std::string> RecoverAll(IFileRecoveryParse& engine,
+                                        std::vector<SEARCH_FILE_INFO>& vecHits) {
+        std::vector<std::string> vecDigests;
+        for (size_t i = 0; i < vecHits.size(); ++i) {
+            std::string strPath = m_out.File(std::to_string(i) + "_" + vecHits[i].szFileName);
             const int nResult =
-                pEngine->SaveFileData(&m_vecHits[i], Ansi2Unicode(strPath.c_str()).c_str(), 0);
-            m_vecDigests.push_back(nResult == 0 ? CSha256::OfFile(strPath) : std::string());
+                engine.SaveFileData(&vecHits[i], Ansi2Unicode(strPath.c_str()).c_str(), 0);
+            vecDigests.push_back(nResult == 0 ? CSha256::OfFile(strPath) : std::string());
         }
+        return vecDigests;
     }
     // How many hits were recovered as exactly these bytes (and pass the check, when given).
     size_t Copies(const std::vector<uint8_t>& vecBytes,
