@@ -128,13 +128,19 @@ void CProfessionalRecovery::RebuildGroups() {
     m_deepFatEngines.Clear();
     if (m_pFastEngine)
         m_fastEngines.Add(m_pFastEngine.get());
-    m_deepFatEngines.Add(&m_fatRecovery);
-    for (PARTITION_ENGINES& part : m_vecPartitions) {
+    for (PARTITION_ENGINES& part : m_vecPartitions)
         if (part.pFastEngine)
             m_fastEngines.Add(part.pFastEngine.get());
+    for (CProfessionalFatRecovery* pEngine : DeepFatEngines())
+        m_deepFatEngines.Add(pEngine);
+}
+
+std::vector<CProfessionalFatRecovery*> CProfessionalRecovery::DeepFatEngines() {
+    std::vector<CProfessionalFatRecovery*> vecEngines = {&m_fatRecovery};
+    for (PARTITION_ENGINES& part : m_vecPartitions)
         if (part.pDeepFat)
-            m_deepFatEngines.Add(part.pDeepFat.get());
-    }
+            vecEngines.push_back(part.pDeepFat.get());
+    return vecEngines;
 }
 
 CProfessionalFatRecovery& CProfessionalRecovery::FatEngineFor(uint64_t u64Sector) {
@@ -348,12 +354,12 @@ int CProfessionalRecovery::ScanDevice(const char16_t*) {
     }
     OpenPassStores(bResumed);
     DebugLog("InitVirtualDbrInfo Start\n");
-    for (IFileRecoveryParse* pEngine : m_deepFatEngines.Engines())
-        static_cast<CProfessionalFatRecovery*>(pEngine)->InitVirtualDbrInfo();
+    for (CProfessionalFatRecovery* pEngine : DeepFatEngines())
+        pEngine->InitVirtualDbrInfo();
     CFileTypeJudge::ClearTsFileRanges();
     nResult = RunSectorPass(bUseMap, bResumed, CountSectorsToScan(bUseMap));
-    for (IFileRecoveryParse* pEngine : m_deepFatEngines.Engines())
-        static_cast<CProfessionalFatRecovery*>(pEngine)->DealProfessionalRecordVec();
+    for (CProfessionalFatRecovery* pEngine : DeepFatEngines())
+        pEngine->DealProfessionalRecordVec();
     m_ntfsRecovery.ParseProfessionalRecordVec();
     m_exfatRecovery.DealProfessionalRecordVec();
     m_fastEngines.AssignBases();

@@ -90,6 +90,8 @@ private:
     CEngineGroup* GroupOf(uint32_t nEngineType);
     void OpenPartitionEngines(int nDiskNo);
     void RebuildGroups();
+    std::vector<CProfessionalFatRecovery*> DeepFatEngines();
+    // The deep FAT engine of the partition that holds the sector, else the disk's.
     CProfessionalFatRecovery& FatEngineFor(uint64_t u64Sector);
     int RunFastEngine(bool bResumed, bool& bUseMap);
     void RunPartitionFastEngines(bool bResumed);
