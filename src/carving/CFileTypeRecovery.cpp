@@ -2,6 +2,8 @@
 #include "carving/CFileTypeRecovery.h"
 
 #include "engine/CCopyOutFile.h"
+#include "formats/carving/CArchiveFormats.h"
+#include "formats/carving/CMemoryCarvingReader.h"
 #include "formats/carving/FileDataHealth.h"
 #include "formats/proof/CFileProof.h"
 #include "formats/proof/CTwoPieceJoin.h"
@@ -151,8 +153,8 @@ bool CFileTypeRecovery::IsInsideSecondPiece(uint64_t u64Sector) const {
     });
 }
 
-uint64_t CFileTypeRecovery::MendDamagedFile(CDiskReader& reader, int nBytesPerSector,
-                                            const char* pName, CARVED_FILE& carved) {
+uint64_t CFileTypeRecovery::MendDamagedFile(CDiskReader& reader, int nBytesPerSector, char* pName,
+                                            CARVED_FILE& carved) {
     const std::string strExt = GetLowerExtension(pName);
     if (!CFileProof::CanFindBreak(strExt.c_str()))
         return carved.u64Size;
@@ -195,6 +197,16 @@ uint64_t CFileTypeRecovery::MendDamagedFile(CDiskReader& reader, int nBytesPerSe
                                     : "",
                  static_cast<unsigned long long>(u64Ms));
         return u64Intact;
+    }
+    if (CFileTypeJudge::GetExtendNameType(strExt.c_str()) == FILE_TYPE_ZIP) {
+        const std::vector<uint8_t> vecJoined = CTwoPieceJoin::Join(vecWindow.data(), join);
+        CMemoryCarvingReader joined(vecJoined.data(), vecJoined.size());
+        CCarvedFile file(joined, size_t(u64SectorBytes), nullptr);
+        const EXTEND_NAME_TYPE nPackage = CArchiveFormats::GetZIPFileBytesSize(file).nType;
+        if (nPackage != FILE_TYPE_NONE)
+            std::snprintf(pName, FILE_NODE_NAME_BYTES, "%llu.%s",
+                          static_cast<unsigned long long>(carved.u64Sector),
+                          CFileTypeJudge::GetTypeExtendName(nPackage));
     }
     DebugLog("two pieces: %s (sector %llu): failed at byte %llu; %u grids, %llu candidates, "
              "%llu proved; joined at B=%llu C=%llu, %llu bytes, %s; %llu ms\n",

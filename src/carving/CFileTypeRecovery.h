@@ -81,7 +81,8 @@ private:
     void StoreCarvedFile(const char* pName, const CARVED_FILE& carved);
     // A damaged file of a format that shows where it broke: the bytes its structure still
     // vouches for (the scan skips no further), and a join of two pieces that proves whole.
-    uint64_t MendDamagedFile(CDiskReader& reader, int nBytesPerSector, const char* pName,
+    // A joined ZIP is renamed after the package (docx, odt...) its central directory names.
+    uint64_t MendDamagedFile(CDiskReader& reader, int nBytesPerSector, char* pName,
                              CARVED_FILE& carved);
     bool IsInsideSecondPiece(uint64_t u64Sector) const;
     std::vector<FILE_DATA_RUN> DataRunsOf(const FILE_NODE& node) const;

@@ -139,6 +139,9 @@ TEST_F(TwoPieceCarvingTest, SplitFilesJoinWholeAndContiguousCopiesComeBackTheSam
         ASSERT_EQ(1u, mapJoined.count(file.bytes)) << joined.strOut << joined.strErr;
         EXPECT_EQ(1u, mapPlain.count(file.bytes));
         const std::string strFound = mapJoined.at(file.bytes);
+        EXPECT_EQ(file.strName.substr(file.strName.rfind('.')),
+                  strFound.substr(strFound.rfind('.')))
+            << "a package is named by its directory";
         EXPECT_NE(joined.strOut.find("OK       " + m_dir.File("split")), std::string::npos);
         EXPECT_NE(joined.strErr.find("two pieces: " + strFound), std::string::npos)
             << joined.strErr;
