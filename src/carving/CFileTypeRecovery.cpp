@@ -147,6 +147,10 @@ int CFileTypeRecovery::ParseFileBuf(const unsigned char* pBuf, int nLength,
     return 0;
 }
 
+void CFileTypeRecovery::SetKnownFileStarts(std::vector<uint64_t> vecSortedSectors) {
+    m_vecKnownFileStarts = std::move(vecSortedSectors);
+}
+
 bool CFileTypeRecovery::IsInsideSecondPiece(uint64_t u64Sector) const {
     return std::any_of(m_vecSecondPieces.begin(), m_vecSecondPieces.end(), [&](const auto& piece) {
         return piece.first <= u64Sector && u64Sector < piece.second;
@@ -161,7 +165,9 @@ uint64_t CFileTypeRecovery::MendDamagedFile(CDiskReader& reader, int nBytesPerSe
     const uint64_t u64SectorBytes = unsigned(nBytesPerSector);
     const uint64_t u64Limit = reader.GetLimit();
     const uint64_t u64Readable = u64Limit > carved.u64Sector ? u64Limit - carved.u64Sector : 0;
-    const bool bSearch = m_joinTime < TWO_PIECE_SCAN_BUDGET;
+    const bool bSearch = m_joinTime < TWO_PIECE_SCAN_BUDGET &&
+                         !std::binary_search(m_vecKnownFileStarts.begin(),
+                                             m_vecKnownFileStarts.end(), carved.u64Sector);
     const uint64_t u64Window =
         carved.u64Size +
         (bSearch ? CTwoPieceJoin::MAX_GAP_BYTES + CTwoPieceJoin::MAX_TAIL_BYTES : 0);

@@ -59,6 +59,11 @@ public:
                      int nRemaidSecond, CDiskReader* pDiskReader, int nBytesPerSector,
                      unsigned long long& u64SkipSectors, unsigned long long& u64FileCount);
 
+    // Sorted absolute sectors where files a file-system walk listed begin: a damaged file
+    // carved there is that file read on in a row, which the walk already reads right, so no
+    // two-piece search is spent on it.
+    void SetKnownFileStarts(std::vector<uint64_t> vecSortedSectors);
+
     // Copies the node's bytes into a new file at the UTF-16 target path.
     int SaveDataToTargetFile(const FILE_NODE* pNode, const char16_t* pTargetPath);
 
@@ -106,4 +111,5 @@ private:
     // Absolute sectors [first, end) of joined second pieces: no file starts inside them.
     std::vector<std::pair<uint64_t, uint64_t>> m_vecSecondPieces;
     std::chrono::milliseconds m_joinTime{0}; // spent on two-piece searches this scan
+    std::vector<uint64_t> m_vecKnownFileStarts;
 };

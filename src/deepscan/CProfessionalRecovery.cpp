@@ -14,6 +14,7 @@
 #include "formats/ntfs/NtfsRecord.h"
 #include "store/CScanResultFileManager.h"
 #include "util/DebugLog.h"
+#include "util/FileCategory.h"
 #include "util/TextUtil.h"
 #include "util/TimeUtil.h"
 
@@ -357,6 +358,7 @@ int CProfessionalRecovery::ScanDevice(const char16_t*) {
     for (CProfessionalFatRecovery* pEngine : DeepFatEngines())
         pEngine->InitVirtualDbrInfo();
     CFileTypeJudge::ClearTsFileRanges();
+    m_fileTypeRecovery.SetKnownFileStarts(CollectWalkedFileStarts());
     nResult = RunSectorPass(bUseMap, bResumed, CountSectorsToScan(bUseMap));
     for (CProfessionalFatRecovery* pEngine : DeepFatEngines())
         pEngine->DealProfessionalRecordVec();
@@ -726,6 +728,27 @@ uint64_t CProfessionalRecovery::GetFileDataStartSector(FILE_NODE& node, bool& bK
                       NO_CLUSTER_ROOT_AREA_SECTORS);
     }
     return 0;
+}
+
+// Where the FAT and exFAT walks' files of the kinds carving can join begin (their deleted files
+// lie in the free sectors the pass carves), sorted.
+std::vector<uint64_t> CProfessionalRecovery::CollectWalkedFileStarts() {
+    const std::u16string strKey = Ansi2Unicode((std::string(PHOTO_PATTERN) + "|" + VIDEO_PATTERN +
+                                                "|" + OFFICE_PATTERN + "|" + ARCHIVE_PATTERN)
+                                                   .c_str());
+    std::vector<uint64_t> vecStarts;
+    SEARCH_FILE_INFO hit;
+    for (IFileRecoveryParse* pEngine : m_fastEngines.Engines()) {
+        std::unique_ptr<ISearchCursor> pCursor;
+        pEngine->OpenSearchCursor(strKey.c_str(), pCursor);
+        while (pCursor && pCursor->Next(hit))
+            if (hit.nEngineType == ENGINE_FAST_FAT || hit.nEngineType == ENGINE_FAST_EXFAT)
+                if (std::optional<uint64_t> u64Sector =
+                        GetFatNodeClusterSector(hit, hit.nClusterNo))
+                    vecStarts.push_back(*u64Sector);
+    }
+    std::sort(vecStarts.begin(), vecStarts.end());
+    return vecStarts;
 }
 
 // Reads the file-system engines' hits once to learn which later hits repeat a file. The first

@@ -111,6 +111,7 @@ private:
     std::string StoredStoreName(const char* pPrefix, uint64_t u64StartSector) const;
     void LoadStoredScan(const std::string& strDevicePath);
     uint64_t GetFileDataStartSector(FILE_NODE& node, bool& bKnown);
+    std::vector<uint64_t> CollectWalkedFileStarts();
     CDuplicateHitFilter
     BuildDuplicateFilter(std::vector<std::unique_ptr<ISearchCursor>>& vecSources,
                          size_t nFastSources);
