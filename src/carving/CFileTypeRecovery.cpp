@@ -147,6 +147,19 @@ int CFileTypeRecovery::ParseFileBuf(const unsigned char* pBuf, int nLength,
     return 0;
 }
 
+// One line per file under --verbose: what the search tried and what came of it.
+void CFileTypeRecovery::ReportJoinTrial(const char* pName, uint64_t u64Sector,
+                                        const TWO_PIECE_TRIAL& trial, const std::string& strOutcome,
+                                        uint64_t u64Ms) {
+    DebugLog("two pieces: %s (sector %llu): failed at byte %llu; %u grids, %llu candidates, "
+             "%llu proved; %s; %llu ms\n",
+             pName, static_cast<unsigned long long>(u64Sector),
+             static_cast<unsigned long long>(trial.u64FailAt), trial.nGrids,
+             static_cast<unsigned long long>(trial.u64Candidates),
+             static_cast<unsigned long long>(trial.u64Proved), strOutcome.c_str(),
+             static_cast<unsigned long long>(u64Ms));
+}
+
 void CFileTypeRecovery::SetKnownFileStarts(std::vector<uint64_t> vecSortedSectors) {
     m_vecKnownFileStarts = std::move(vecSortedSectors);
 }
@@ -192,16 +205,11 @@ uint64_t CFileTypeRecovery::MendDamagedFile(CDiskReader& reader, int nBytesPerSe
     const uint64_t u64Ms = budget.ElapsedMs();
     m_joinTime += std::chrono::milliseconds(u64Ms);
     if (!bJoined) {
-        DebugLog("two pieces: %s (sector %llu): failed at byte %llu; %u grids, %llu candidates, "
-                 "%llu proved; none proved whole%s; %llu ms\n",
-                 pName, static_cast<unsigned long long>(carved.u64Sector),
-                 static_cast<unsigned long long>(trial.u64FailAt), trial.nGrids,
-                 static_cast<unsigned long long>(trial.u64Candidates),
-                 static_cast<unsigned long long>(trial.u64Proved),
-                 trial.bBudgetSpent ? " (time budget spent)"
-                 : trial.bAmbiguous ? " (several breaks fit alike)"
-                                    : "",
-                 static_cast<unsigned long long>(u64Ms));
+        const char* pWhy = trial.bBudgetSpent ? " (time budget spent)"
+                           : trial.bAmbiguous ? " (several breaks fit alike)"
+                                              : "";
+        ReportJoinTrial(pName, carved.u64Sector, trial, "none proved whole" + std::string(pWhy),
+                        u64Ms);
         return u64Intact;
     }
     if (CFileTypeJudge::GetExtendNameType(strExt.c_str()) == FILE_TYPE_ZIP) {
@@ -214,17 +222,13 @@ uint64_t CFileTypeRecovery::MendDamagedFile(CDiskReader& reader, int nBytesPerSe
                           static_cast<unsigned long long>(carved.u64Sector),
                           CFileTypeJudge::GetTypeExtendName(nPackage));
     }
-    DebugLog("two pieces: %s (sector %llu): failed at byte %llu; %u grids, %llu candidates, "
-             "%llu proved; joined at B=%llu C=%llu, %llu bytes, %s; %llu ms\n",
-             pName, static_cast<unsigned long long>(carved.u64Sector),
-             static_cast<unsigned long long>(trial.u64FailAt), trial.nGrids,
-             static_cast<unsigned long long>(trial.u64Candidates),
-             static_cast<unsigned long long>(trial.u64Proved),
-             static_cast<unsigned long long>(join.u64Break),
-             static_cast<unsigned long long>(join.u64Resume),
-             static_cast<unsigned long long>(join.u64Size),
-             CFileProof::GetStateName(CFileProof::HealthOf(join.state)),
-             static_cast<unsigned long long>(u64Ms));
+    char szOutcome[128];
+    std::snprintf(szOutcome, sizeof(szOutcome), "joined at B=%llu C=%llu, %llu bytes, %s",
+                  static_cast<unsigned long long>(join.u64Break),
+                  static_cast<unsigned long long>(join.u64Resume),
+                  static_cast<unsigned long long>(join.u64Size),
+                  CFileProof::GetStateName(CFileProof::HealthOf(join.state)));
+    ReportJoinTrial(pName, carved.u64Sector, trial, szOutcome, u64Ms);
     carved.u64Size = join.u64Size;
     carved.nDataHealth = CFileProof::HealthOf(join.state);
     carved.u64FirstPieceSectors = join.u64Break / u64SectorBytes;

@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 
+struct TWO_PIECE_TRIAL;
+
 class CFileTypeRecovery : public IFileRecoveryParse {
 public:
     CFileTypeRecovery() = default;
@@ -89,6 +91,8 @@ private:
     // A joined ZIP is renamed after the package (docx, odt...) its central directory names.
     uint64_t MendDamagedFile(CDiskReader& reader, int nBytesPerSector, char* pName,
                              CARVED_FILE& carved);
+    static void ReportJoinTrial(const char* pName, uint64_t u64Sector, const TWO_PIECE_TRIAL& trial,
+                                const std::string& strOutcome, uint64_t u64Ms);
     bool IsInsideSecondPiece(uint64_t u64Sector) const;
     std::vector<FILE_DATA_RUN> DataRunsOf(const FILE_NODE& node) const;
     // Reads u64Bytes of the node's data chunk by chunk; the sink takes each chunk (bytes, count,
