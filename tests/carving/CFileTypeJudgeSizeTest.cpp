@@ -115,6 +115,11 @@ TEST_F(CFileTypeJudgeSize, JpegWalkProvesOnlyAnUnbrokenStructure) {
     const CARVED_SIZE twin = SizeInMemory(jpeg);
     EXPECT_EQ(twin.u64Size, jpeg.size());
     EXPECT_FALSE(twin.bProvedWhole);
+    // Text inside the coded data: no marker is wrong, but no photo has 8 KiB without an FF.
+    std::vector<uint8_t> texted = Sample("sample_exifthumb.jpg");
+    EXPECT_TRUE(SizeInMemory(texted).bProvedWhole);
+    texted.insert(texted.end() - 200, 8192, uint8_t('a'));
+    EXPECT_FALSE(SizeInMemory(texted).bProvedWhole);
 }
 
 TEST_F(CFileTypeJudgeSize, FilesCutOffKeepWhatIsThereAndFalseStartsAreRefused) {

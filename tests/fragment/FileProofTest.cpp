@@ -70,6 +70,19 @@ TEST(FileProofTest, SamplesProveWholeAndTheirFragmentedTwinsDamaged) {
     }
 }
 
+TEST(FileProofTest, TextBetweenTwoPiecesOfAJpegIsFoundByDecoding) {
+    // Text has no FF byte: read in a row, the pieces and the text between them pass every
+    // structural check of the coded data.
+    std::vector<uint8_t> jpeg = ReadFileBytes(TestDataPath("samples/sample_exifthumb.jpg"));
+    ASSERT_GT(jpeg.size(), 1000u);
+    EXPECT_EQ(PROOF_STATE::WHOLE,
+              CFileProof::Prove(jpeg.data(), jpeg.size(), "jpg", PROOF_DEPTH::STRUCTURE));
+    const std::string strText(8192, 'a');
+    jpeg.insert(jpeg.end() - 200, strText.begin(), strText.end());
+    EXPECT_EQ(PROOF_STATE::DAMAGED,
+              CFileProof::Prove(jpeg.data(), jpeg.size(), "jpg", PROOF_DEPTH::STRUCTURE));
+}
+
 TEST(FileProofTest, OneFlippedByteIsFoundWhereAChecksumCoversIt) {
     for (const char* pSample :
          {"sample.png", "sample.zip", "sample.gz", "sample.flac", "sample.ogg"}) {

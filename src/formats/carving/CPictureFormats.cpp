@@ -70,24 +70,30 @@ bool IsPlausibleFirstSegment(CByteView head) {
     return true;
 }
 
-// Restart markers met in a scan's entropy data: allowed only when a DRI set an interval, and
-// then RST0..RST7 in turn; a marker out of turn is where foreign data begins.
-struct JPEG_RESTARTS {
-    bool bEnabled = false;
-    uint8_t u8Next = 0;
+// What the walk through a scan's entropy data saw that a whole file never shows: a restart
+// marker without a DRI interval or out of turn (RST0..RST7 in turn), or a long stretch without
+// any FF, which coded data has about every 256 bytes but text and fill never have.
+struct JPEG_ENTROPY_CHECKS {
+    bool bRestartsEnabled = false;
+    uint8_t u8NextRestart = 0;
     bool bInTurn = true;
+    bool bDense = true;
 
-    void Meet(uint8_t u8Marker) {
-        bInTurn = bInTurn && bEnabled && u8Marker == 0xD0 + u8Next;
-        u8Next = (u8Next + 1) & 7;
+    void MeetRestart(uint8_t u8Marker) {
+        bInTurn = bInTurn && bRestartsEnabled && u8Marker == 0xD0 + u8NextRestart;
+        u8NextRestart = (u8NextRestart + 1) & 7;
+    }
+    void MeetStretch(uint64_t u64BytesWithoutMark) {
+        bDense = bDense && u64BytesWithoutMark <= CPictureFormats::JPEG_MAX_UNMARKED_STRETCH;
     }
 };
 
 // The first marker behind entropy-coded data from u64From: an FF that is neither stuffing
 // (FF 00), a restart marker nor fill. nullopt when the data ends first.
 std::optional<uint64_t> SkipEntropyData(CCarvedFile& file, uint64_t u64From,
-                                        JPEG_RESTARTS& restarts) {
+                                        JPEG_ENTROPY_CHECKS& checks) {
     uint64_t pos = u64From;
+    uint64_t u64LastMark = u64From;
     while (pos < JPEG_LIMIT) {
         CByteView view = file.View(pos, 2);
         if (view.Size() < 2)
@@ -99,9 +105,11 @@ std::optional<uint64_t> SkipEntropyData(CCarvedFile& file, uint64_t u64From,
             continue;
         }
         const size_t i = static_cast<size_t>(pHit - view.Data());
+        checks.MeetStretch(pos + i - u64LastMark);
+        u64LastMark = pos + i;
         const uint8_t next = view.Data()[i + 1];
         if (IsRestartMarker(next))
-            restarts.Meet(next);
+            checks.MeetRestart(next);
         if (next == 0x00 || next == JPEG_MARK || IsRestartMarker(next)) {
             pos += i + 1;
             continue;
@@ -524,7 +532,7 @@ CARVED_SIZE CPictureFormats::GetJPGFileBytesSize(CCarvedFile& file) {
     uint64_t u64MpfEnd = 0;
     bool bFrame = false;
     bool bScan = false;
-    JPEG_RESTARTS restarts;
+    JPEG_ENTROPY_CHECKS checks;
     bool bKnownMarkers = true;
     while (pos < JPEG_LIMIT) {
         CByteView marker = file.View(pos, 4);
@@ -540,7 +548,8 @@ CARVED_SIZE CPictureFormats::GetJPGFileBytesSize(CCarvedFile& file) {
             if (!bScan)
                 break;
             const uint64_t u64End = std::max(pos + 2, u64MpfEnd);
-            return restarts.bInTurn && bKnownMarkers ? ProvedSize(u64End) : WalkedSize(u64End);
+            const bool bProved = checks.bInTurn && checks.bDense && bKnownMarkers;
+            return bProved ? ProvedSize(u64End) : WalkedSize(u64End);
         }
         auto length = marker.U16BE(2);
         if (IsStandaloneMarker(m) || !length || *length < 2)
@@ -548,7 +557,7 @@ CARVED_SIZE CPictureFormats::GetJPGFileBytesSize(CCarvedFile& file) {
         bFrame |= IsStartOfFrame(m);
         bKnownMarkers = bKnownMarkers && m >= JPEG_FIRST_SEGMENT_MARKER;
         if (m == JPEG_DRI)
-            restarts.bEnabled = file.U16BE(pos + 4).value_or(0) != 0;
+            checks.bRestartsEnabled = file.U16BE(pos + 4).value_or(0) != 0;
         if (m == JPEG_APP2)
             u64MpfEnd = std::max(u64MpfEnd, MultiPictureEnd(file, pos + 4, *length));
         pos += 2 + *length;
@@ -556,8 +565,8 @@ CARVED_SIZE CPictureFormats::GetJPGFileBytesSize(CCarvedFile& file) {
             if (!bFrame)
                 break;
             bScan = true;
-            restarts.u8Next = 0;
-            auto next = SkipEntropyData(file, pos, restarts);
+            checks.u8NextRestart = 0;
+            auto next = SkipEntropyData(file, pos, checks);
             if (!next)
                 break;
             pos = *next;

@@ -6,6 +6,10 @@
 
 class CPictureFormats {
 public:
+    // JPEG coded data without an FF for this long is text or fill more likely than an image:
+    // a structure walk that meets it proves nothing, and the file is decoded instead.
+    static constexpr uint64_t JPEG_MAX_UNMARKED_STRETCH = 4096;
+
     static EXTEND_NAME_TYPE IsJpgType(const unsigned char* pBuf, int nLength);
     // SOI, segments by their lengths (APPn skipped whole, thumbnails included), entropy data
     // after each SOS, to the EOI of the main image; Multi-Picture images stored behind it too.

@@ -4,6 +4,7 @@
 
 #include "formats/carving/CAudioFormats.h"
 #include "formats/carving/CMemoryCarvingReader.h"
+#include "formats/carving/CPictureFormats.h"
 #include "formats/carving/CVideoFormats.h"
 #include "formats/carving/CarvingCrc.h"
 #include "formats/carving/FileDataHealth.h"
@@ -565,11 +566,11 @@ PROOF_STATE CFileProof::ProveGzip(const uint8_t* pData, size_t nSize) {
     return IsAllZero(pData + nOff, nSize - nOff) ? PROOF_STATE::WHOLE : PROOF_STATE::DAMAGED;
 }
 
+namespace {
+
 // Decoded at the smallest scale: every Huffman code is still read, the picture stays tiny. Any
 // warning (corrupt data, a marker in the wrong place, data ending early) stops the decoding.
-PROOF_STATE CFileProof::ProveJpeg(const uint8_t* pData, size_t nSize) {
-    if (ProveJpegStructure(pData, nSize) == PROOF_STATE::DAMAGED)
-        return PROOF_STATE::DAMAGED;
+PROOF_STATE DecodeJpeg(const uint8_t* pData, size_t nSize) {
     tjhandle hDecoder = tjInitDecompress();
     if (hDecoder == nullptr)
         return PROOF_STATE::UNCHECKED;
@@ -594,6 +595,14 @@ PROOF_STATE CFileProof::ProveJpeg(const uint8_t* pData, size_t nSize) {
     }
     tjDestroy(hDecoder);
     return state;
+}
+
+} // namespace
+
+PROOF_STATE CFileProof::ProveJpeg(const uint8_t* pData, size_t nSize) {
+    if (!CJpegStructure::Walk(pData, nSize).bWhole)
+        return PROOF_STATE::DAMAGED;
+    return DecodeJpeg(pData, nSize);
 }
 
 // The last cross-reference table: each object in use must stand where its entry says.
@@ -701,6 +710,13 @@ PROOF_STATE CFileProof::ProveOgg(const uint8_t* pData, size_t nSize) {
     return PROOF_STATE::WHOLE;
 }
 
+// Text or fill between the pieces of a JPEG read in a row passes every structural check: a
+// file with such a stretch is decoded.
 PROOF_STATE CFileProof::ProveJpegStructure(const uint8_t* pData, size_t nSize) {
-    return CJpegStructure::Walk(pData, nSize).bWhole ? PROOF_STATE::WHOLE : PROOF_STATE::DAMAGED;
+    const JPEG_WALK walk = CJpegStructure::Walk(pData, nSize);
+    if (!walk.bWhole)
+        return PROOF_STATE::DAMAGED;
+    if (walk.state.nLongestUnmarked > CPictureFormats::JPEG_MAX_UNMARKED_STRETCH)
+        return DecodeJpeg(pData, nSize);
+    return PROOF_STATE::WHOLE;
 }

@@ -3,6 +3,7 @@
 
 #include "util/ByteView.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -48,6 +49,8 @@ bool SkipEntropy(const uint8_t* pData, size_t nSize, size_t& nPos, JPEG_WALK_STA
             nPos < nSize
                 ? static_cast<const uint8_t*>(std::memchr(pData + nPos, JPEG_FILL, nSize - nPos))
                 : nullptr;
+        const size_t nMark = pFound == nullptr ? nSize : size_t(pFound - pData);
+        state.nLongestUnmarked = std::max(state.nLongestUnmarked, nMark - std::min(nPos, nMark));
         if (pFound == nullptr || size_t(pFound - pData) + 1 >= nSize) {
             nPos = nSize;
             bDataEnded = true;

@@ -16,6 +16,9 @@ struct JPEG_WALK_STATE {
     uint8_t u8FrameComponents = 0;
     uint8_t u8ScannedComponents = 0;
     bool bProgressive = false;
+    // The longest run of entropy-coded bytes without an FF: coded data has one about every 256
+    // bytes, text and fill have none.
+    size_t nLongestUnmarked = 0;
 };
 
 struct JPEG_WALK {
