@@ -190,6 +190,14 @@ void DRUI::resizeEvent(QResizeEvent* pEvent) {
     PlaceSizeGrip();
 }
 
+QVBoxLayout* DRUI::CreatePageLayout(QWidget* pPage) {
+    auto* pLayout = new QVBoxLayout(pPage);
+    pLayout->setSpacing(0);
+    pLayout->setContentsMargins(0, 0, 0, 0);
+    pLayout->addWidget(CreateHeaderStrip(pPage));
+    return pLayout;
+}
+
 QWidget* DRUI::CreateHeaderStrip(QWidget* pParent) {
     auto* pStrip = new QWidget(pParent);
     pStrip->setFixedHeight(HEADER_HEIGHT);
@@ -264,10 +272,7 @@ QWidget* DRUI::CreateKindTile(QCheckBox* pCheckBox, const QString& strIcon,
 
 QWidget* DRUI::InitLayout1Widget() {
     auto* pPage = new QWidget;
-    auto* pLayout = new QVBoxLayout(pPage);
-    pLayout->setSpacing(0);
-    pLayout->setContentsMargins(0, 0, 0, 0);
-    pLayout->addWidget(CreateHeaderStrip(pPage));
+    QVBoxLayout* pLayout = CreatePageLayout(pPage);
 
     auto* pBody = new QWidget(pPage);
     SetOwnStyle(pBody, "kindBody", Layout1BackGroud_style);
@@ -326,10 +331,7 @@ QWidget* DRUI::InitLayout1Widget() {
 
 QWidget* DRUI::InitLayout2Widget() {
     auto* pPage = new QWidget;
-    auto* pLayout = new QVBoxLayout(pPage);
-    pLayout->setSpacing(0);
-    pLayout->setContentsMargins(0, 0, 0, 0);
-    pLayout->addWidget(CreateHeaderStrip(pPage));
+    QVBoxLayout* pLayout = CreatePageLayout(pPage);
     pLayout->addWidget(CreatePageTitle(DEVICE_PAGE_TITLE, ":/image/scan_files.png", pPage));
 
     auto* pTreeRow = new QHBoxLayout;

@@ -34,6 +34,7 @@ class QTableView;
 class QTreeView;
 class QTreeWidget;
 class QTreeWidgetItem;
+class QVBoxLayout;
 
 class DRUI : public QMainWindow {
     Q_OBJECT
@@ -169,6 +170,8 @@ private:
     QWidget* InitLayout2Widget();
     void InitLayout3Widget();
     QWidget* CreateHeaderStrip(QWidget* pParent);
+    // A page's column: the header strip on top, edge to edge; the caller adds the rest.
+    QVBoxLayout* CreatePageLayout(QWidget* pPage);
     QWidget* CreatePageTitle(const QString& strText, const QString& strIcon, QWidget* pParent);
     QWidget* CreateKindTile(QCheckBox* pCheckBox, const QString& strIcon, const QString& strColour,
                             QWidget* pParent);

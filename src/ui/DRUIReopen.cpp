@@ -80,10 +80,7 @@ void DRUI::btnEarlierScansSlot() {
 QWidget* DRUI::InitEarlierScansPage() {
     auto* pPage = new QWidget;
     pPage->setObjectName("earlierScansPage");
-    auto* pLayout = new QVBoxLayout(pPage);
-    pLayout->setSpacing(0);
-    pLayout->setContentsMargins(0, 0, 0, 0);
-    pLayout->addWidget(CreateHeaderStrip(pPage));
+    QVBoxLayout* pLayout = CreatePageLayout(pPage);
     pLayout->addWidget(CreatePageTitle(PAGE_TITLE, ":/image/search_files.png", pPage));
 
     auto* pBody = new QVBoxLayout;

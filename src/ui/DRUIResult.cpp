@@ -130,10 +130,7 @@ void DRUI::InitLayout3Widget() {
     m_pResultModel = new CResultTableModel(m_pEngine, std::move(m_foundRows), pPage);
     m_foundRows = CResultRowIndex();
     connect(m_pResultModel, &CResultTableModel::TicksChanged, this, &DRUI::RefreshTicks);
-    auto* pLayout = new QVBoxLayout(pPage);
-    pLayout->setSpacing(0);
-    pLayout->setContentsMargins(0, 0, 0, 0);
-    pLayout->addWidget(CreateHeaderStrip(pPage));
+    QVBoxLayout* pLayout = CreatePageLayout(pPage);
     pLayout->addWidget(CreatePageTitle(ResultTitleText(), ":/image/recover_file.png", pPage));
 
     auto* pBody = new QHBoxLayout;
