@@ -597,13 +597,20 @@ IFileRecoveryParse* CProfessionalRecovery::EngineOfNode(const FILE_NODE& node,
     return EngineOf(node.nEngineType, node.nFileIndex, engineNode.nFileIndex);
 }
 
+// Every engine whose results the deep scan lists, in the order equal names keep.
+std::vector<IFileRecoveryParse*> CProfessionalRecovery::ListedEngines() {
+    std::vector<IFileRecoveryParse*> vecEngines = m_fastEngines.Engines();
+    vecEngines.insert(vecEngines.end(), m_deepFatEngines.Engines().begin(),
+                      m_deepFatEngines.Engines().end());
+    vecEngines.insert(vecEngines.end(), {&m_ntfsRecovery, &m_exfatRecovery, &m_fileTypeRecovery});
+    return vecEngines;
+}
+
 unsigned int CProfessionalRecovery::GetLostFileCount() {
     unsigned int nCount = 0;
-    for (const CEngineGroup* pGroup : {&m_fastEngines, &m_deepFatEngines})
-        for (IFileRecoveryParse* pEngine : pGroup->Engines())
-            nCount += pEngine->GetLostFileCount();
-    return nCount + m_ntfsRecovery.GetLostFileCount() + m_exfatRecovery.GetLostFileCount() +
-           m_fileTypeRecovery.GetLostFileCount();
+    for (IFileRecoveryParse* pEngine : ListedEngines())
+        nCount += pEngine->GetLostFileCount();
+    return nCount;
 }
 
 int CProfessionalRecovery::GetChildrenFileNode(FILE_NODE* pParent, unsigned int nDepth,
@@ -645,11 +652,7 @@ int CProfessionalRecovery::GetChildrenFileCount(FILE_NODE* pParent, unsigned int
     }
     if (nDepth != 0)
         return ERROR_INVALID_PARAMETER;
-    std::vector<IFileRecoveryParse*> vecEngines = m_fastEngines.Engines();
-    vecEngines.insert(vecEngines.end(), m_deepFatEngines.Engines().begin(),
-                      m_deepFatEngines.Engines().end());
-    vecEngines.insert(vecEngines.end(), {&m_ntfsRecovery, &m_exfatRecovery, &m_fileTypeRecovery});
-    for (IFileRecoveryParse* pEngine : vecEngines) {
+    for (IFileRecoveryParse* pEngine : ListedEngines()) {
         unsigned int nEngineCount = 0;
         pEngine->GetChildrenFileCount(nullptr, 0, nEngineCount);
         nCount += nEngineCount;

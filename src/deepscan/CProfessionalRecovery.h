@@ -91,6 +91,7 @@ private:
     void OpenPartitionEngines(int nDiskNo);
     void RebuildGroups();
     std::vector<CProfessionalFatRecovery*> DeepFatEngines();
+    std::vector<IFileRecoveryParse*> ListedEngines();
     // The deep FAT engine of the partition that holds the sector, else the disk's.
     CProfessionalFatRecovery& FatEngineFor(uint64_t u64Sector);
     int RunFastEngine(bool bResumed, bool& bUseMap);
