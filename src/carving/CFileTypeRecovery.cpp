@@ -32,7 +32,7 @@ int Percent(uint64_t u64Done, uint64_t u64Total) {
 } // namespace
 
 int CFileTypeRecovery::InitResultStore(const char16_t* pResultName) {
-    m_vecSecondPieces.clear();
+    m_mapSecondPieces.clear();
     m_joinTime = std::chrono::milliseconds(0);
     m_pResultStore = std::make_unique<CScanResultFileManager>();
     int nResult = m_pResultStore->Init(pResultName);
@@ -165,9 +165,8 @@ void CFileTypeRecovery::SetKnownFileStarts(std::vector<uint64_t> vecSortedSector
 }
 
 bool CFileTypeRecovery::IsInsideSecondPiece(uint64_t u64Sector) const {
-    return std::any_of(m_vecSecondPieces.begin(), m_vecSecondPieces.end(), [&](const auto& piece) {
-        return piece.first <= u64Sector && u64Sector < piece.second;
-    });
+    auto it = m_mapSecondPieces.upper_bound(u64Sector);
+    return it != m_mapSecondPieces.begin() && u64Sector < std::prev(it)->second;
 }
 
 uint64_t CFileTypeRecovery::MendDamagedFile(CDiskReader& reader, int nBytesPerSector, char* pName,
@@ -234,9 +233,9 @@ uint64_t CFileTypeRecovery::MendDamagedFile(CDiskReader& reader, int nBytesPerSe
     carved.u64FirstPieceSectors = join.u64Break / u64SectorBytes;
     carved.u64SecondPieceSector = carved.u64Sector + join.u64Resume / u64SectorBytes;
     const uint64_t u64SecondBytes = join.u64Size - join.u64Break;
-    m_vecSecondPieces.emplace_back(carved.u64SecondPieceSector,
-                                   carved.u64SecondPieceSector +
-                                       (u64SecondBytes + u64SectorBytes - 1) / u64SectorBytes);
+    m_mapSecondPieces.emplace(carved.u64SecondPieceSector,
+                              carved.u64SecondPieceSector +
+                                  (u64SecondBytes + u64SectorBytes - 1) / u64SectorBytes);
     return join.u64Break;
 }
 

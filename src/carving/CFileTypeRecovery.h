@@ -9,6 +9,7 @@
 #include "store/CScanResultFileManager.h"
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -112,8 +113,9 @@ private:
     std::unique_ptr<CScanResultFileManager> m_pResultStore;
     CEngineCallbacks m_callbacks;
     uint64_t m_u64Unreadable = 0; // sectors of the current copy read as zeros
-    // Absolute sectors [first, end) of joined second pieces: no file starts inside them.
-    std::vector<std::pair<uint64_t, uint64_t>> m_vecSecondPieces;
+    // Absolute sectors [first, end) of joined second pieces, by first sector: no file starts
+    // inside them. Asked for every sector the pass offers, so looked up rather than walked.
+    std::map<uint64_t, uint64_t> m_mapSecondPieces;
     std::chrono::milliseconds m_joinTime{0}; // spent on two-piece searches this scan
     std::vector<uint64_t> m_vecKnownFileStarts;
 };
