@@ -45,12 +45,8 @@ private:
     std::string m_strDir;
 };
 
-class CliHostileTest : public ::testing::Test {
+class CliHostileTest : public CFatToolsTest {
 protected:
-    void SetUp() override {
-        if (!CFatImageBuilder::HaveTools())
-            SKIP_WITHOUT("mkfs.vfat and mtools");
-    }
     CLI_RUN Cli(const std::string& strArgs, const std::string& strEnv = "") {
         return RunCli(strArgs, "ORVANNE_SCANLOG_DIR=" + ShellQuote(m_logs.Path()) + " " + strEnv);
     }

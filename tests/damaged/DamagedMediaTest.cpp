@@ -45,12 +45,8 @@ uint64_t FirstFatSector(const std::string& strImage) {
     return vecBoot.size() < BOOT_SECTOR_BYTES ? 0 : LoadU16LE(&vecBoot[BPB_RSVD_SEC_CNT]);
 }
 
-class DamagedMediaTest : public ::testing::Test {
+class DamagedMediaTest : public CFatToolsTest {
 protected:
-    void SetUp() override {
-        if (!CFatImageBuilder::HaveTools())
-            SKIP_WITHOUT("mkfs.vfat and mtools");
-    }
     // orvanne-cli --verbose: the debug log is its standard error.
     CLI_RUN Cli(const std::string& strEnv, const std::string& strArgs) {
         return RunCli("--verbose " + strArgs,

@@ -62,13 +62,8 @@ long long FiveSecondsLater() {
     return s_llFakeNowMs += 5000;
 }
 
-class FastFatTest : public ::testing::Test {
+class FastFatTest : public CFatToolsTest {
 protected:
-    void SetUp() override {
-        if (!CFatImageBuilder::HaveTools())
-            SKIP_WITHOUT("mkfs.vfat and mtools");
-    }
-
     // Scans the image through the disk registry; 0 or the scan's result.
     int Scan(const std::string& strImage, int nWeight = 100) {
         int nDisk = CDiskRegistry::GetInstance().AddImage(strImage);

@@ -26,13 +26,8 @@ std::vector<uint8_t> ReadHead(const std::string& strImage) {
     return bytes;
 }
 
-class FatVolumeTest : public ::testing::Test {
+class FatVolumeTest : public CFatToolsTest {
 protected:
-    void SetUp() override {
-        if (!CFatImageBuilder::HaveTools())
-            SKIP_WITHOUT("mkfs.vfat and mtools");
-    }
-
     // Geometry of a fresh image.
     bool Open(const FAT_IMAGE_FORMAT& format) {
         CFatImageBuilder image(m_dir.File("vol.img"));

@@ -47,13 +47,8 @@ std::string GapName(int i, char cKind = 'g') {
     return szName;
 }
 
-class FragmentedFatTest : public ::testing::Test {
+class FragmentedFatTest : public CFatToolsTest {
 protected:
-    void SetUp() override {
-        if (!CFatImageBuilder::HaveTools())
-            SKIP_WITHOUT("mkfs.vfat and mtools");
-    }
-
     int Scan(const std::string& strImage) {
         int nDisk = CDiskRegistry::GetInstance().AddImage(strImage);
         uint64_t u64Sectors = std::filesystem::file_size(strImage) / 512;

@@ -89,13 +89,8 @@ std::vector<std::string> ListedPaths(const std::string& strOut, const std::strin
     return vecPaths;
 }
 
-class HostileCatalogueTest : public ::testing::Test {
+class HostileCatalogueTest : public CFatToolsTest {
 protected:
-    void SetUp() override {
-        if (!CFatImageBuilder::HaveTools())
-            SKIP_WITHOUT("mkfs.vfat and mtools");
-    }
-
     // A volume of real files, some deleted, one folder deleted whole.
     std::string MakeFat(int nBits, uint32_t nSizeKiB) {
         CFatImageBuilder image(m_dir.File("fat" + std::to_string(nBits) + ".img"));
