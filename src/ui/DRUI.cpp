@@ -190,6 +190,20 @@ void DRUI::resizeEvent(QResizeEvent* pEvent) {
     PlaceSizeGrip();
 }
 
+void DRUI::AddActionBar(QVBoxLayout* pLayout, QWidget* pPage,
+                        std::initializer_list<QPushButton*> buttons) {
+    auto* pBar = new QWidget(pPage);
+    pBar->setFixedHeight(BOTTOM_BAR_HEIGHT);
+    auto* pBarLayout = new QHBoxLayout(pBar);
+    pBarLayout->setContentsMargins(24, 0, 24, 8);
+    pBarLayout->setSpacing(14);
+    pBarLayout->addWidget(MakeVersionLabel(pBar));
+    pBarLayout->addStretch(1);
+    for (QPushButton* pButton : buttons)
+        pBarLayout->addWidget(pButton);
+    pLayout->addWidget(pBar);
+}
+
 QVBoxLayout* DRUI::CreatePageLayout(QWidget* pPage) {
     auto* pLayout = new QVBoxLayout(pPage);
     pLayout->setSpacing(0);
@@ -340,24 +354,13 @@ QWidget* DRUI::InitLayout2Widget() {
     pTreeRow->addWidget(m_pDiskTree);
     pLayout->addLayout(pTreeRow, 1);
 
-    auto* pBar = new QWidget(pPage);
-    pBar->setFixedHeight(BOTTOM_BAR_HEIGHT);
-    auto* pBarLayout = new QHBoxLayout(pBar);
-    pBarLayout->setContentsMargins(24, 0, 24, 8);
-    pBarLayout->setSpacing(14);
-    auto* pBtnAddImage = MakeActionButton("Add Image...", pBar);
+    auto* pBtnAddImage = MakeActionButton("Add Image...", pPage);
     pBtnAddImage->setStyleSheet(button_style);
-    auto* pBtnEarlier = MakeActionButton("Earlier Scans", pBar);
+    auto* pBtnEarlier = MakeActionButton("Earlier Scans", pPage);
     pBtnEarlier->setStyleSheet(button_style);
-    auto* pBtnBack = MakeActionButton("Back", pBar);
-    m_pBtnScan = MakeActionButton("Scan", pBar);
-    pBarLayout->addWidget(MakeVersionLabel(pBar));
-    pBarLayout->addStretch(1);
-    pBarLayout->addWidget(pBtnEarlier);
-    pBarLayout->addWidget(pBtnAddImage);
-    pBarLayout->addWidget(pBtnBack);
-    pBarLayout->addWidget(m_pBtnScan);
-    pLayout->addWidget(pBar);
+    auto* pBtnBack = MakeActionButton("Back", pPage);
+    m_pBtnScan = MakeActionButton("Scan", pPage);
+    AddActionBar(pLayout, pPage, {pBtnEarlier, pBtnAddImage, pBtnBack, m_pBtnScan});
 
     SetActionButton(m_pBtnScan, m_pDiskTree->currentItem() != nullptr);
     connect(pBtnAddImage, &QPushButton::clicked, this, &DRUI::btnAddImageSlot);

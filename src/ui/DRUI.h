@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <string>
@@ -172,6 +173,9 @@ private:
     QWidget* CreateHeaderStrip(QWidget* pParent);
     // A page's column: the header strip on top, edge to edge; the caller adds the rest.
     QVBoxLayout* CreatePageLayout(QWidget* pPage);
+    // A page's bottom bar: the version on the left, the buttons on the right in their order.
+    void AddActionBar(QVBoxLayout* pLayout, QWidget* pPage,
+                      std::initializer_list<QPushButton*> buttons);
     QWidget* CreatePageTitle(const QString& strText, const QString& strIcon, QWidget* pParent);
     QWidget* CreateKindTile(QCheckBox* pCheckBox, const QString& strIcon, const QString& strColour,
                             QWidget* pParent);

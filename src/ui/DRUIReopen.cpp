@@ -10,7 +10,6 @@
 #include <QDateTime>
 #include <QDirIterator>
 #include <QFileInfo>
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
@@ -105,21 +104,11 @@ QWidget* DRUI::InitEarlierScansPage() {
     pBody->addWidget(m_pScanLogSize);
     pLayout->addLayout(pBody, 1);
 
-    auto* pBar = new QWidget(pPage);
-    pBar->setFixedHeight(64);
-    auto* pBarLayout = new QHBoxLayout(pBar);
-    pBarLayout->setContentsMargins(24, 0, 24, 8);
-    pBarLayout->setSpacing(14);
-    auto* pBtnRemove = MakeActionButton("Remove", pBar);
+    auto* pBtnRemove = MakeActionButton("Remove", pPage);
     pBtnRemove->setStyleSheet(button_style);
-    auto* pBtnBack = MakeActionButton("Back", pBar);
-    auto* pBtnOpen = MakeActionButton("Open", pBar);
-    pBarLayout->addWidget(MakeVersionLabel(pBar));
-    pBarLayout->addStretch(1);
-    pBarLayout->addWidget(pBtnRemove);
-    pBarLayout->addWidget(pBtnBack);
-    pBarLayout->addWidget(pBtnOpen);
-    pLayout->addWidget(pBar);
+    auto* pBtnBack = MakeActionButton("Back", pPage);
+    auto* pBtnOpen = MakeActionButton("Open", pPage);
+    AddActionBar(pLayout, pPage, {pBtnRemove, pBtnBack, pBtnOpen});
     connect(pBtnRemove, &QPushButton::clicked, this, &DRUI::RemoveEarlierScan);
     connect(pBtnBack, &QPushButton::clicked, this, &DRUI::btnSlotBack);
     connect(pBtnOpen, &QPushButton::clicked, this, &DRUI::OpenEarlierScan);
